@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
+#include <vector>
+#include "platform/critsect.h"
+#include "platform/thread.h"
+
+// Two threads incrementing one counter under the lock never lose an update, and the lock
+// can be entered again by the thread that holds it.
+TEST(CriticalSectionThreads, GuardsCounterAcrossThreads)
+{
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    long counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 100000; i++) {
+            EnterCriticalSection(&cs);
+            EnterCriticalSection(&cs);
+            counter++;
+            LeaveCriticalSection(&cs);
+            LeaveCriticalSection(&cs);
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 200000);
+    DeleteCriticalSection(&cs);
+}
+
+static void* set_flag(void* arg)
+{
+    *static_cast<std::atomic<int>*>(arg) = 1;
+    return nullptr;
+}
+
+TEST(ThreadStart, RunsBodyOnDetachedThread)
+{
+    std::atomic<int> flag{0};
+    Fl_Thread id = 0;
+    ASSERT_EQ(fl_create_thread(id, set_flag, &flag), 0);
+    for (int i = 0; i < 2000 && !flag; i++)
+        Sleep(1);
+    EXPECT_EQ(flag.load(), 1);
+}
