@@ -1,1 +1,9 @@
-int main(){return 0;}
+#include <FL/Fl.H>
+#include "app/gui.h"
+
+int main(int, char**)
+{
+    gui = new GUI;
+    gui->show();
+    return Fl::run();
+}

@@ -1,0 +1,323 @@
+#include "app/gui.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <FL/Fl.H>
+#include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_Group.H>
+
+GUI* gui = nullptr;
+
+GUI::GUI()
+{
+    Fl::scheme("plastic");
+    mainwindow = new Fl_Double_Window(530, 638, "Midi Visualization");
+    mainwindow->user_data((void*)this);
+    {
+        view = new CGL_Window(9, 9, 512, 503);
+        view->box(FL_DOWN_BOX);
+        view->color(FL_BACKGROUND_COLOR);
+        view->selection_color(FL_BACKGROUND_COLOR);
+        view->labeltype(FL_NORMAL_LABEL);
+        view->labelfont(0);
+        view->labelsize(14);
+        view->labelcolor(FL_FOREGROUND_COLOR);
+        view->align(Fl_Align(FL_ALIGN_TOP));
+        view->when(FL_WHEN_RELEASE);
+        view->end();
+    }
+    {
+        Fl_Group* controls = new Fl_Group(10, 520, 520, 111);
+        {
+            Fl_Button* o = new Fl_Button(29, 606, 125, 19, "Play .mid");
+            o->box(FL_PLASTIC_DOWN_BOX);
+            o->callback((Fl_Callback*)cb_Play);
+        }
+        {
+            Fl_Slider* o = new Fl_Slider(60, 550, 100, 15, "Fade");
+            o->type(FL_HOR_SLIDER);
+            o->box(FL_PLASTIC_DOWN_BOX);
+            o->step(0.001);
+            o->value(0.015);
+            o->callback((Fl_Callback*)cb_Fade);
+            o->align(Fl_Align(FL_ALIGN_LEFT));
+        }
+        {
+            Fl_Slider* o = new Fl_Slider(60, 525, 100, 15, "FPS");
+            o->type(FL_HOR_SLIDER);
+            o->box(FL_PLASTIC_DOWN_BOX);
+            o->minimum(1);
+            o->maximum(120);
+            o->step(1);
+            o->value(60);
+            o->callback((Fl_Callback*)cb_FPS);
+            o->align(Fl_Align(FL_ALIGN_LEFT));
+        }
+        {
+            Fl_Group* colouring = new Fl_Group(195, 536, 315, 94, "Pseudocoloring");
+            {
+                minslider = new Fl_Slider(225, 590, 180, 16, "Min");
+                minslider->type(FL_HOR_NICE_SLIDER);
+                minslider->box(FL_PLASTIC_DOWN_BOX);
+                minslider->callback((Fl_Callback*)cb_minslider);
+                minslider->align(Fl_Align(FL_ALIGN_LEFT));
+            }
+            {
+                maxslider = new Fl_Slider(225, 610, 180, 16, "Max");
+                maxslider->type(FL_HOR_NICE_SLIDER);
+                maxslider->box(FL_PLASTIC_DOWN_BOX);
+                maxslider->value(1.0);
+                maxslider->callback((Fl_Callback*)cb_maxslider);
+                maxslider->align(Fl_Align(FL_ALIGN_LEFT));
+            }
+            {
+                color = new Fl_Choice(255, 566, 150, 19, "RGB");
+                color->down_box(FL_BORDER_BOX);
+                color->add("Red|Green|Blue");
+                color->value(0);
+                color->callback((Fl_Callback*)cb_color);
+            }
+            {
+                minlabel = new Fl_Box(445, 541, 60, 13, "0");
+                minlabel->labelsize(10);
+            }
+            {
+                midlabel = new Fl_Box(445, 579, 60, 13, "0");
+                midlabel->labelsize(10);
+            }
+            {
+                maxlabel = new Fl_Box(445, 617, 60, 13, "0");
+                maxlabel->labelsize(10);
+            }
+            {
+                legend = new CGL_Legend(420, 541, 25, 89);
+                legend->box(FL_NO_BOX);
+                legend->color(FL_BACKGROUND_COLOR);
+                legend->selection_color(FL_BACKGROUND_COLOR);
+                legend->labeltype(FL_NORMAL_LABEL);
+                legend->labelfont(0);
+                legend->labelsize(14);
+                legend->labelcolor(FL_FOREGROUND_COLOR);
+                legend->align(Fl_Align(FL_ALIGN_TOP));
+                legend->when(FL_WHEN_RELEASE);
+                legend->end();
+            }
+            {
+                minvelbox = new Fl_Box(446, 553, 60, 13, "min velocity");
+                minvelbox->labelsize(10);
+            }
+            {
+                maxvelbox = new Fl_Box(445, 605, 60, 13, "max velocity");
+                maxvelbox->labelsize(10);
+            }
+            {
+                channel = new Fl_Choice(255, 545, 150, 19, "Channel");
+                channel->down_box(FL_BORDER_BOX);
+                channel->add("1|2|3|4|5|6|7|8|9|10");
+                channel->value(0);
+                channel->callback((Fl_Callback*)cb_channel);
+            }
+            colouring->end();
+        }
+        {
+            Fl_Slider* o = new Fl_Slider(60, 575, 100, 15, "Speed");
+            o->type(FL_HOR_SLIDER);
+            o->box(FL_PLASTIC_DOWN_BOX);
+            o->minimum(1);
+            o->maximum(25);
+            o->step(0.1);
+            o->value(5);
+            o->callback((Fl_Callback*)cb_Speed);
+            o->align(Fl_Align(FL_ALIGN_LEFT));
+        }
+        {
+            fadelabel = new Fl_Box(60, 562, 100, 13, "0.015 alpha/frame");
+            fadelabel->labelsize(10);
+        }
+        {
+            fpslabel = new Fl_Box(60, 537, 100, 13, "60 frames/second");
+            fpslabel->labelsize(10);
+        }
+        {
+            speedlabel = new Fl_Box(60, 587, 100, 13, "5.0 pixels/frame");
+            speedlabel->labelsize(10);
+        }
+        controls->end();
+    }
+    mainwindow->end();
+}
+
+GUI::~GUI()
+{
+    delete mainwindow;
+}
+
+void GUI::show()
+{
+    mainwindow->show();
+    view->show();
+}
+
+void GUI::updatelabels()
+{
+    static char minbuf[32], midbuf[32], maxbuf[32];
+    int ch = channel->value();
+    int lo = view->getMinimum(ch);
+    int hi = view->getMaximum(ch);
+    snprintf(minbuf, sizeof minbuf, "%d", lo);
+    snprintf(midbuf, sizeof midbuf, "%d", (int)((hi - lo) * 0.5));
+    snprintf(maxbuf, sizeof maxbuf, "%d", hi);
+    minlabel->label(minbuf);
+    midlabel->label(midbuf);
+    maxlabel->label(maxbuf);
+    minlabel->redraw_label();
+    midlabel->redraw_label();
+    maxlabel->redraw_label();
+}
+
+void channel_item_text(char* dst, size_t size, int number, const char* name)
+{
+    snprintf(dst, size, "%d: %s", number, name ? name : "");
+}
+
+void GUI::listinstruments()
+{
+    static char buf[10][32];
+    int selected = channel->value();
+    channel->clear();
+    for (int i = 0; i < 10; i++) {
+        channel_item_text(buf[i], sizeof buf[i], i + 1, view->getInstru(i));
+        // replace() takes the text as it is: a '/', '|' or '&' in a name makes no submenu,
+        // split or shortcut.
+        channel->replace(channel->add("item"), buf[i]);
+    }
+    channel->value(selected);
+}
+
+// Both sliders show the selected colour component of the selected channel.
+void GUI::showcolors()
+{
+    int comp = color->value();
+    int ch = channel->value();
+    minslider->value(view->getColor(false, ch, comp));
+    maxslider->value(view->getColor(true, ch, comp));
+}
+
+void GUI::cb_Play_i(Fl_Button*, void*)
+{
+    const char* path = fl_file_chooser("Open", "*.mid", "", 0);
+    if (!view->openMidi(path))
+        return;
+    listinstruments();
+    animate(nullptr);
+}
+void GUI::cb_Play(Fl_Button* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->user_data()))->cb_Play_i(o, v);
+}
+
+void GUI::cb_Fade_i(Fl_Slider* o, void*)
+{
+    static char buf[32];
+    view->fade = (float)o->value();
+    snprintf(buf, sizeof buf, "%.3f alpha/frame", o->value());
+    fadelabel->label(buf);
+    fadelabel->redraw_label();
+}
+void GUI::cb_Fade(Fl_Slider* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->user_data()))->cb_Fade_i(o, v);
+}
+
+void GUI::cb_FPS_i(Fl_Slider* o, void*)
+{
+    static char buf[32];
+    view->fps = (float)o->value();
+    snprintf(buf, sizeof buf, "%d frames/second", (int)o->value());
+    fpslabel->label(buf);
+    fpslabel->redraw_label();
+}
+void GUI::cb_FPS(Fl_Slider* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->user_data()))->cb_FPS_i(o, v);
+}
+
+void GUI::cb_minslider_i(Fl_Slider* o, void*)
+{
+    float v = (float)o->value();
+    int comp = color->value();
+    int ch = channel->value();
+    view->setColor(false, ch, comp, v);
+    view->redraw();
+    legend->mincolor[comp] = v;
+    legend->redraw();
+}
+void GUI::cb_minslider(Fl_Slider* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->parent()->user_data()))->cb_minslider_i(o, v);
+}
+
+void GUI::cb_maxslider_i(Fl_Slider* o, void*)
+{
+    float v = (float)o->value();
+    int comp = color->value();
+    int ch = channel->value();
+    view->setColor(true, ch, comp, v);
+    view->redraw();
+    legend->maxcolor[comp] = v;
+    legend->redraw();
+}
+void GUI::cb_maxslider(Fl_Slider* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->parent()->user_data()))->cb_maxslider_i(o, v);
+}
+
+void GUI::cb_color_i(Fl_Choice*, void*)
+{
+    showcolors();
+}
+void GUI::cb_color(Fl_Choice* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->parent()->user_data()))->cb_color_i(o, v);
+}
+
+void GUI::cb_channel_i(Fl_Choice*, void*)
+{
+    int ch = channel->value();
+    showcolors();
+    for (int c = 0; c < 3; c++) {
+        legend->mincolor[c] = view->getColor(false, ch, c);
+        legend->maxcolor[c] = view->getColor(true, ch, c);
+    }
+    updatelabels();
+    legend->redraw();
+}
+void GUI::cb_channel(Fl_Choice* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->parent()->user_data()))->cb_channel_i(o, v);
+}
+
+void GUI::cb_Speed_i(Fl_Slider* o, void*)
+{
+    static char buf[32];
+    view->speed = (float)o->value();
+    snprintf(buf, sizeof buf, "%.1f pixels/frame", o->value());
+    speedlabel->label(buf);
+    speedlabel->redraw_label();
+}
+void GUI::cb_Speed(Fl_Slider* o, void* v)
+{
+    ((GUI*)(o->parent()->parent()->user_data()))->cb_Speed_i(o, v);
+}
+
+void animate(void*)
+{
+    CGL_Window* view = gui->view;
+    view->nextFrame();
+    view->redraw();
+    if (atoi(gui->maxlabel->label()) == 0)
+        gui->updatelabels();
+    if (!view->playing && !view->hasGlyphs())
+        return;
+    Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
+}

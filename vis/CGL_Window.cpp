@@ -1,0 +1,191 @@
+#include "vis/CGL_Window.h"
+
+#include <algorithm>
+#include <FL/fl_ask.H>
+#include <FL/gl.h>
+#include <GL/glu.h>
+#include "output/output.h"
+#include "play/channels.h"
+#include "play/playmidi.h"
+
+static CGL_Window* win = nullptr;
+
+void enqueue_event(MidiEvent* ev)
+{
+    CGL_Window* view = win;
+    if (view)
+        view->events.push(*ev);
+}
+
+CGL_Window::CGL_Window(int x, int y, int w, int h, const char* label)
+    : Fl_Gl_Window(x, y, w, h, label)
+{
+    win = this;
+}
+
+CGL_Window::~CGL_Window()
+{
+    if (win == this)
+        win = nullptr;
+}
+
+// The key counts from the channel's lowest playable note; drum channels are not transposed,
+// melodic ones wrap within the 128 notes.
+static int note_key(int ch, int note)
+{
+    int low = channel[ch].note_limit_low;
+    if (ISDRUMCHANNEL(ch))
+        return note - low;
+    return ((note + note_key_offset + channel[ch].key_shift) & 127) - low;
+}
+
+static int64 sample_time(const MidiEvent& ev)
+{
+    return (int64)(ev.time * midi_time_ratio + 0.5);
+}
+
+void CGL_Window::takeEvent(const MidiEvent& ev, int32 now)
+{
+    if (ev.channel >= MAX_CHANNELS)
+        return;
+    int ch = ev.channel;
+    if (ev.type == ME_NOTEON) {
+        // No key fits between equal (or crossed) note limits, so such a channel shows nothing.
+        int span = channel[ch].note_limit_high - channel[ch].note_limit_low;
+        if (span <= 0)
+            return;
+        int key = note_key(ch, ev.a);
+        float key_width = (float)(w() / span);
+        float lag = 0.0f;
+        if (play_mode && play_mode->rate > 0)
+            lag = (float)((now - sample_time(ev)) / play_mode->rate);
+        visuals[ch].glyphs[key].emplace_back(ev.b - channel[ch].vel_limit_low, key * key_width,
+                                             (key + 1) * key_width, 0.0f, lag);
+    } else if (ev.type == ME_NOTEOFF) {
+        std::list<Glyph>& list = visuals[ch].glyphs[note_key(ch, ev.a)];
+        for (Glyph& g : list) {
+            if (g.held) {
+                g.held = false;
+                break;
+            }
+        }
+    }
+}
+
+void CGL_Window::nextFrame()
+{
+    int32 now = play_position();
+    MidiEvent ev;
+    while (now >= 0 && events.front(&ev)) {
+        if (sample_time(ev) > now)
+            break;
+        takeEvent(ev, now);
+        events.pop();
+    }
+
+    float top = (float)h();
+    for (Visual& visual : visuals) {
+        for (auto& entry : visual.glyphs) {
+            std::list<Glyph>& list = entry.second;
+            for (auto it = list.begin(); it != list.end();) {
+                Glyph& g = *it;
+                if (!g.held) {
+                    g.corners[0][1] = g.corners[1][1] = std::min(top, g.corners[0][1] + speed);
+                    g.alpha = std::max(0.0f, g.alpha - fade);
+                }
+                g.corners[2][1] = g.corners[3][1] = std::min(top, g.corners[2][1] + speed);
+                if (g.corners[0][1] == top)
+                    it = list.erase(it);
+                else
+                    ++it;
+            }
+        }
+    }
+}
+
+bool CGL_Window::hasGlyphs() const
+{
+    for (const Visual& visual : visuals)
+        for (const auto& entry : visual.glyphs)
+            if (!entry.second.empty())
+                return true;
+    return false;
+}
+
+bool CGL_Window::openMidi(const char* path)
+{
+    if (!path)
+        return false;
+    if (playing || hasGlyphs()) {
+        fl_message("A midi is already playing.");
+        return false;
+    }
+    return false;
+}
+
+void CGL_Window::init()
+{
+    glViewport(0, 0, w(), h());
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0, w(), 0, h());
+    glMatrixMode(GL_MODELVIEW);
+}
+
+void CGL_Window::draw()
+{
+    if (!valid())
+        init();
+    glClear(GL_COLOR_BUFFER_BIT);
+    for (int ch = 0; ch < MAX_CHANNELS; ch++) {
+        const Visual& visual = visuals[ch];
+        const float* low = visual.colors[0];
+        const float* high = visual.colors[1];
+        int range = channel[ch].vel_limit_high - channel[ch].vel_limit_low;
+        for (const auto& entry : visual.glyphs) {
+            for (const Glyph& g : entry.second) {
+                // Equal velocity limits leave one velocity to show: the high colour.
+                if (range == 0) {
+                    glColor4f(high[0], high[1], high[2], g.alpha);
+                } else {
+                    float value = (float)g.value, span = (float)range;
+                    glColor4f(low[0] + value * (high[0] - low[0]) / span,
+                              low[1] + value * (high[1] - low[1]) / span,
+                              low[2] + value * (high[2] - low[2]) / span, g.alpha);
+                }
+                glBegin(GL_QUADS);
+                for (const float* corner : g.corners)
+                    glVertex2fv(corner);
+                glEnd();
+            }
+        }
+    }
+    glFlush();
+}
+
+float CGL_Window::getColor(bool high, int ch, int component) const
+{
+    return visuals[ch].colors[high ? 1 : 0][component];
+}
+
+void CGL_Window::setColor(bool high, int ch, int component, float value)
+{
+    visuals[ch].colors[high ? 1 : 0][component] = value;
+}
+
+const char* CGL_Window::getInstru(int ch) const
+{
+    return channel_instrum_name(ch);
+}
+
+int CGL_Window::getMinimum(int ch) const
+{
+    return channel[ch].vel_limit_low;
+}
+
+int CGL_Window::getMaximum(int ch) const
+{
+    return channel[ch].vel_limit_high;
+}

@@ -1,0 +1,49 @@
+// The note view: takes note events from the playback thread, turns them into glyphs that
+// grow, rise and fade, and draws them with OpenGL.
+#ifndef CORVELLE_VIS_CGL_WINDOW_H
+#define CORVELLE_VIS_CGL_WINDOW_H
+
+#include <atomic>
+#include <FL/Fl_Gl_Window.H>
+#include "sysdep.h"
+#include "frontend/miditrace.h"
+#include "readmidi/event.h"
+#include "vis/glyph.h"
+#include "vis/note_queue.h"
+
+class CGL_Window : public Fl_Gl_Window {
+public:
+    float fps = 60.0f;      // frames per second of the animation timer
+    float fade = 0.015f;    // alpha a released glyph loses per frame
+    float speed = 5.0f;     // pixels an edge rises per frame
+    std::atomic<bool> playing{false};  // written by the playback thread
+    NoteQueue events;
+    Visual visuals[MAX_CHANNELS];
+    // The play position in output samples, -1 when unknown.
+    int32 (*play_position)(void) = current_trace_samples;
+
+    CGL_Window(int x, int y, int w, int h, const char* label = nullptr);
+    ~CGL_Window() override;
+    CGL_Window(const CGL_Window&) = delete;
+    CGL_Window& operator=(const CGL_Window&) = delete;
+
+    void init();
+    void draw() override;
+    void nextFrame();
+    bool hasGlyphs() const;
+    bool openMidi(const char* path);
+
+    float getColor(bool high, int ch, int component) const;
+    void setColor(bool high, int ch, int component, float value);
+    const char* getInstru(int ch) const;
+    int getMinimum(int ch) const;
+    int getMaximum(int ch) const;
+
+private:
+    void takeEvent(const MidiEvent& ev, int32 now);
+};
+
+// The note hook: copies *ev into the queue of the one note view (dropped when there is none).
+void enqueue_event(MidiEvent* ev);
+
+#endif
