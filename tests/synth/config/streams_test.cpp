@@ -1,0 +1,363 @@
+// Byte streams, the search path and open_file.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "config/files.h"
+#include "config/url.h"
+#include "frontend/controls.h"
+#include "support/tempdir.h"
+
+namespace {
+
+std::string read_all(InputFile* tf)
+{
+    std::string s;
+    char buf[37];
+    long n;
+    while ((n = tf_read(buf, 1, sizeof(buf), tf)) > 0)
+        s.append(buf, (size_t)n);
+    return s;
+}
+
+std::string gzip_bytes(const std::string& plain)
+{
+    z_stream zs = {};
+    EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&zs, plain.size()) + 64, '\0');
+    zs.next_in = (Bytef*)plain.data();
+    zs.avail_in = (uInt)plain.size();
+    zs.next_out = (Bytef*)out.data();
+    zs.avail_out = (uInt)out.size();
+    EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+}
+
+struct Streams : ::testing::Test {
+    void SetUp() override
+    {
+        clean_up_pathlist();
+        ctl->verbosity = 1;
+        ctl->opened = 0;
+    }
+    void TearDown() override
+    {
+        clean_up_pathlist();
+        ctl->verbosity = 1;
+    }
+};
+
+std::string path_list_text()
+{
+    std::string s;
+    for (PathList* p = pathlist; p != nullptr; p = p->next)
+        s += std::string(p->path) + ";";
+    return s;
+}
+
+TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
+{
+    TempDir t;
+    std::string a = t.mkdir("A"), b = t.mkdir("B");
+    t.write("A/only_a.cfg", "from A");
+    t.write("A/both.cfg", "A's copy");
+    t.write("B/both.cfg", "B's copy");
+    add_to_pathlist(a.c_str());
+    add_to_pathlist(b.c_str());
+    EXPECT_EQ(path_list_text(), b + ";" + a + ";" DEFAULT_PATH ";");
+
+    InputFile* tf = open_file("both.cfg", 0, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(read_all(tf), "B's copy");
+    EXPECT_EQ(std::string(current_filename), b + "/both.cfg");
+    close_file(tf);
+    tf = open_file("only_a.cfg", 0, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(read_all(tf), "from A");
+    close_file(tf);
+
+    // The order of the attempts: as given, then B, then A, then the default directory.
+    ctl->verbosity = 3;
+    testing::internal::CaptureStderr();
+    tf = open_file("missing.cfg", 0, OF_VERBOSE);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(tf, nullptr);
+    EXPECT_EQ(err, "Trying to open missing.cfg\n"
+                   "Trying to open " + b + "/missing.cfg\n"
+                   "Trying to open " + a + "/missing.cfg\n"
+                   "Trying to open " DEFAULT_PATH "/missing.cfg\n"
+                   "missing.cfg: No such file or directory\n");
+    EXPECT_STREQ(current_filename, "");
+}
+
+TEST_F(Streams, ExistingEntryMovesToTheHead)
+{
+    add_to_pathlist("/a");
+    add_to_pathlist("/b");
+    add_to_pathlist("/a/");
+    EXPECT_EQ(path_list_text(), "/a;/b;" DEFAULT_PATH ";");
+    add_to_pathlist("C:\\Sound\\");
+    add_to_pathlist("c:/sound");
+    EXPECT_EQ(path_list_text(), "C:\\Sound\\;/a;/b;" DEFAULT_PATH ";");
+    EXPECT_EQ(pathcmp("C:\\Sound\\", "c:/sound"), 0);
+    EXPECT_NE(pathcmp("/a/b", "/a/c"), 0);
+    EXPECT_LT(pathcmp("/a", "/b"), 0);
+    clean_up_pathlist();
+    EXPECT_EQ(path_list_text(), DEFAULT_PATH ";");
+}
+
+TEST_F(Streams, NotFoundIsSilentAtNormalNoiseAndReportedWhenVerbose)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open_file("surely-not-here.cfg", 0, OF_NORMAL), nullptr);
+    EXPECT_EQ(open_file("", 0, OF_SILENT), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open_file("/surely/not/here.cfg", 0, OF_VERBOSE), nullptr);
+    EXPECT_EQ(open_file(nullptr, 0, OF_NORMAL), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "/surely/not/here.cfg: No such file or directory\n"
+              "Attempted to open nameless file.\n");
+}
+
+TEST_F(Streams, DirectoryIsNotAFile)
+{
+    TempDir t;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open_file(t.path().c_str(), 0, OF_NORMAL), nullptr);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, t.path() + ": Is a directory\n");
+}
+
+TEST_F(Streams, VeryLongNamesUnderTheSearchPathDoNotOverrun)
+{
+    std::string dir = "/" + std::string(900, 'd');
+    add_to_pathlist(dir.c_str());
+    std::string name(2000, 'n');
+    testing::internal::CaptureStderr();
+    InputFile* tf = open_file(name.c_str(), 0, OF_NORMAL);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(tf, nullptr);
+    // The name is longer than the system allows: that is an error, not "not found".
+    EXPECT_NE(err.find("File name too long"), std::string::npos);
+    EXPECT_LT(strlen(current_filename), sizeof(current_filename));
+}
+
+TEST_F(Streams, ReadLimit)
+{
+    char data[200];
+    for (int i = 0; i < 200; i++)
+        data[i] = (char)i;
+    URL url = url_mem_open(data, sizeof(data), 0);
+    ASSERT_NE(url, nullptr);
+    url_set_readlimit(url, 10);
+    char buf[100];
+    EXPECT_EQ(url_read(url, buf, 100), 10);
+    EXPECT_EQ(buf[9], 9);
+    EXPECT_EQ(url->eof, 0);
+    EXPECT_EQ(url_read(url, buf, 100), 0);
+    EXPECT_EQ(url->eof, 1);
+    EXPECT_EQ(url_fgetc(url), -1);
+    EXPECT_EQ(url_gets(url, buf, 50), nullptr);
+
+    // Lifting the limit restarts the count; skip and tell go on from where reading stopped.
+    url_set_readlimit(url, -1);
+    EXPECT_EQ(url_fgetc(url), 10);
+    url_skip(url, 5);
+    EXPECT_EQ(url_tell(url), 16);
+    EXPECT_EQ(url_fgetc(url), 16);
+    // A skip is bounded by the limit as well.
+    url_set_readlimit(url, 4);
+    url_skip(url, 50);
+    EXPECT_EQ(url_tell(url), 21);
+    EXPECT_EQ(url_read(url, buf, 1), 0);
+    url_close(url);
+}
+
+TEST_F(Streams, MemoryStreamLinesAndSeeks)
+{
+    char text[] = "first line\nsecond\r\n\nlast";
+    URL url = url_mem_open(text, (long)strlen(text), 0);
+    char buf[64];
+    ASSERT_NE(url_gets(url, buf, sizeof(buf)), nullptr);
+    EXPECT_STREQ(buf, "first line\n");
+    ASSERT_NE(url_gets(url, buf, 4), nullptr);
+    EXPECT_STREQ(buf, "sec");
+    EXPECT_EQ(url_tell(url), 14);
+    // Seeks return the position before, clamped to the buffer.
+    EXPECT_EQ(url_seek(url, -100, SEEK_CUR), 14);
+    EXPECT_EQ(url_tell(url), 0);
+    EXPECT_EQ(url_seek(url, 1000, SEEK_SET), 0);
+    EXPECT_EQ(url_tell(url), (long)strlen(text));
+    EXPECT_EQ(url_fgetc(url), -1);
+    EXPECT_EQ(url_gets(url, buf, sizeof(buf)), nullptr);
+
+    url_rewind(url);
+    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 10);
+    EXPECT_STREQ(buf, "first line");
+    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 6);
+    EXPECT_STREQ(buf, "second");
+    // The empty lines between are skipped.
+    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 4);
+    EXPECT_STREQ(buf, "last");
+    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 0);
+    url_close(url);
+
+    // A stream that owns its buffer frees it (the sanitizer would report a leak otherwise).
+    char* owned = (char*)malloc(3);
+    memcpy(owned, "abc", 3);
+    url = url_mem_open(owned, 3, 1);
+    EXPECT_EQ(url_fgetc(url), 'a');
+    url_close(url);
+}
+
+TEST_F(Streams, BackwardSeekOnAStreamThatCannotSeekFails)
+{
+    char text[] = "0123456789abcdefghij";
+    URL inner = url_mem_open(text, 20, 0);
+    URL url = url_buff_open(inner, (const unsigned char*)"", 0);
+    ASSERT_NE(url, nullptr);
+    EXPECT_EQ(url->url_seek, nullptr);
+    EXPECT_EQ(url_fgetc(url), '0');
+    // Forward relative and forward absolute seeks skip bytes.
+    EXPECT_EQ(url_seek(url, 3, SEEK_CUR), 1);
+    EXPECT_EQ(url_fgetc(url), '4');
+    EXPECT_EQ(url_seek(url, 8, SEEK_SET), 5);
+    EXPECT_EQ(url_fgetc(url), '8');
+    url_errno = URLERR_NONE;
+    EXPECT_EQ(url_seek(url, 2, SEEK_SET), -1);
+    EXPECT_EQ(url_errno, URLERR_OPERATIONNOTPERMITTED);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_STREQ(url_strerror(url_errno), "Operation not permitted");
+    EXPECT_EQ(url_seek(url, -1, SEEK_CUR), -1);
+    EXPECT_EQ(url_seek(url, 0, SEEK_END), -1);
+    EXPECT_EQ(url_fgetc(url), '9');
+    url_close(url);
+}
+
+TEST_F(Streams, GzipDataIsDecodedAndPlainDataUnderTheSameNameIsReadAsIs)
+{
+    TempDir t;
+    std::string plain;
+    for (int i = 0; i < 5000; i++)
+        plain += "line " + std::to_string(i) + "\n";
+    std::string packed = gzip_bytes(plain);
+    ASSERT_LT(packed.size(), plain.size());
+    std::string gz = t.write("song.MID.GZ", packed);
+
+    InputFile* tf = open_file(gz.c_str(), 1, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(read_all(tf), plain);
+    close_file(tf);
+
+    // Without decompression the bytes are as stored.
+    tf = open_file(gz.c_str(), 0, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(read_all(tf), packed);
+    close_file(tf);
+
+    // Plain text under a ".gz" name, and data shorter than a gzip header.
+    t.write("plain.gz", "just text\n");
+    t.write("tiny.gz", "\x1f");
+    tf = open_file(t.file("plain.gz").c_str(), 1, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(read_all(tf), "just text\n");
+    close_file(tf);
+    tf = open_file(t.file("tiny.gz").c_str(), 1, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(read_all(tf), "\x1f");
+    close_file(tf);
+
+    // Truncated and corrupt gzip data end the stream; nothing hangs or overruns.
+    t.write("cut.gz", packed.substr(0, packed.size() / 2));
+    tf = open_file(t.file("cut.gz").c_str(), 1, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    std::string part = read_all(tf);
+    EXPECT_LT(part.size(), plain.size());
+    EXPECT_EQ(part, plain.substr(0, part.size()));
+    close_file(tf);
+    std::string broken = packed;
+    for (size_t i = 20; i < broken.size(); i += 7)
+        broken[i] = (char)~broken[i];
+    t.write("broken.gz", broken);
+    tf = open_file(t.file("broken.gz").c_str(), 1, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_NE(read_all(tf), plain);
+    close_file(tf);
+}
+
+TEST_F(Streams, GzipDecodingOverAStreamThatCannotSeek)
+{
+    std::string plain(3000, 'q');
+    std::string packed = gzip_bytes(plain);
+    URL inner = url_mem_open(packed.data(), (long)packed.size(), 0);
+    unsigned char head[3];
+    ASSERT_EQ(url_read(inner, head, 3), 3);
+    URL replay = url_buff_open(inner, head, 3);
+    URL url = url_inflate_open(replay);
+    ASSERT_NE(url, nullptr);
+    std::string got(4000, '\0');
+    EXPECT_EQ(url_nread(url, got.data(), 4000), 3000);
+    got.resize(3000);
+    EXPECT_EQ(got, plain);
+    url_close(url);
+}
+
+TEST_F(Streams, FileStreamsMappedAndUnmapped)
+{
+    TempDir t;
+    std::string data = "abc\ndef\nghi";
+    std::string name = t.write("f.txt", data);
+    t.write("empty.txt", "");
+    InputFile* tf = open_file(("file:" + name).c_str(), 0, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    char buf[16];
+    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "abc\n");
+    EXPECT_EQ(tf_getc(tf), 'd');
+    EXPECT_EQ(tf_tell(tf), 5);
+    EXPECT_EQ(tf_seek(tf, -2, SEEK_END), 5);
+    EXPECT_EQ(tf_getc(tf), 'h');
+    EXPECT_EQ(tf_seek(tf, 0, SEEK_SET), 10);
+    skip(tf, 4);
+    EXPECT_EQ(tf_read(buf, 2, 3, tf), 3);
+    EXPECT_EQ(std::string(buf, 6), "def\ngh");
+    EXPECT_EQ(tf_read(buf, 2, 3, tf), 0);  // one byte left: no whole item
+    close_file(tf);
+
+    // An empty file cannot be mapped and is read through stdio.
+    tf = open_file(t.file("empty.txt").c_str(), 0, OF_NORMAL);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_EQ(tf_getc(tf), -1);
+    EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
+    close_file(tf);
+
+    EXPECT_EQ(url_check_type("/etc/x"), URL_file_t);
+    EXPECT_EQ(url_check_type("relative/name"), URL_file_t);
+    EXPECT_EQ(url_check_type("http://host/x"), -1);
+    EXPECT_EQ(url_open("http://host/x"), nullptr);
+    EXPECT_EQ(url_errno, URLERR_NOURL);
+}
+
+TEST_F(Streams, OpenWithMemory)
+{
+    char text[] = "dir /x\nbank 0\n";
+    InputFile* tf = open_with_mem(text, (int32)strlen(text), OF_VERBOSE);
+    ASSERT_NE(tf, nullptr);
+    char buf[1024];
+    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "dir /x\n");
+    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "bank 0\n");
+    EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
+    close_file(tf);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open_with_mem(nullptr, 5, OF_VERBOSE), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open.\n");
+}
+
+}  // namespace

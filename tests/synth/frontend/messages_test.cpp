@@ -1,0 +1,216 @@
+// Messages through the dumb interface, the MIDI trace and the allocation helpers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "frontend/controls.h"
+#include "frontend/memory.h"
+#include "frontend/miditrace.h"
+#include "output/output.h"
+
+// A failed allocation must come back as a null pointer (not abort) under the address
+// sanitizer too, so that the allocation helpers' own failure path is what the tests see.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+
+namespace {
+
+struct InterfaceState : ::testing::Test {
+    void SetUp() override
+    {
+        ctl = &dumb_control_mode;
+        ctl->verbosity = 1;
+        ctl->trace_playing = 0;
+        ctl->opened = 0;
+        dumb_error_count = 0;
+        init_midi_trace();
+    }
+    void TearDown() override
+    {
+        if (ctl->opened)
+            ctl_close();
+        ctl->trace_playing = 0;
+        init_midi_trace();
+    }
+};
+
+using Messages = InterfaceState;
+
+TEST_F(Messages, VerbosityFiltersInfoWarningAndTextButNotErrors)
+{
+    testing::internal::CaptureStderr();
+    cmsg(CMSG_INFO, VERB_NOISY, "info above verbosity");
+    cmsg(CMSG_TEXT, VERB_NOISY, "text above verbosity");
+    cmsg(CMSG_WARNING, VERB_NOISY, "warning above verbosity");
+    cmsg(CMSG_INFO, VERB_VERBOSE, "info at %d", 1);
+    cmsg(CMSG_ERROR, VERB_DEBUG_SILLY, "error at level %d", 4);
+    cmsg(CMSG_FATAL, VERB_DEBUG_SILLY, "fatal at level 4");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "info at 1\nerror at level 4\nfatal at level 4\n");
+    // The dropped warning is not counted; the error and the fatal message are.
+    EXPECT_EQ(dumb_error_count, 2);
+
+    cmsg(CMSG_WARNING, VERB_NORMAL, "counted warning");
+    cmsg(CMSG_INFO, VERB_NORMAL, "info is not counted");
+    EXPECT_EQ(dumb_error_count, 3);
+}
+
+TEST_F(Messages, StandardErrorBeforeOpenStandardOutputAfter)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    cmsg(CMSG_INFO, VERB_NORMAL, "before open");
+    ASSERT_EQ(ctl->open(0, 0), 0);
+    EXPECT_EQ(ctl->opened, 1);
+    cmsg(CMSG_INFO, VERB_NORMAL, "after open");
+    ctl->close();
+    EXPECT_EQ(ctl->opened, 0);
+    cmsg(CMSG_INFO, VERB_NORMAL, "after close");
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "after open\n");
+    EXPECT_EQ(err, "before open\nafter close\n");
+}
+
+TEST_F(Messages, LongMessagesAreNotCut)
+{
+    std::string word(5000, 'x');
+    testing::internal::CaptureStderr();
+    cmsg(CMSG_ERROR, VERB_NORMAL, "%s: end", word.c_str());
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, word + ": end\n");
+}
+
+TEST_F(Messages, DumbEventsPrintOnlyWhatTheInterfaceShows)
+{
+    PlayMode mode = {};
+    mode.rate = 44100;
+    PlayMode* saved = play_mode;
+    play_mode = &mode;
+    ctl->open(0, 0);
+
+    ControlEvent total = {CTLE_PLAY_START, 3969000, 0, 0, 0};
+    testing::internal::CaptureStdout();
+    ctl->event(&total);  // not tracing: silent
+    ctl->trace_playing = 1;
+    ctl->event(&total);
+    ctl->trace_playing = 0;
+    const char* name = "song.mid";
+    ControlEvent loading = {CTLE_NOW_LOADING, (long)name, 0, 0, 0};
+    ctl->event(&loading);
+    ControlEvent time = {CTLE_CURRENT_TIME, 75, 3, 0, 0};
+    ctl->event(&time);  // time is shown only when tracing
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "Total playing time:   1 min 30 s\nPlaying song.mid\n");
+
+    play_mode = saved;
+}
+
+TEST_F(Messages, PlayPositionIsUnknownWithoutAnAudioQueue)
+{
+    EXPECT_EQ(current_trace_samples(), -1);
+    trace_offset(1000);
+    EXPECT_EQ(current_trace_samples(), -1);
+}
+
+int trace_calls = 0;
+int trace_last_arg = 0;
+void count_call(int v)
+{
+    trace_calls++;
+    trace_last_arg = v;
+}
+int refreshes = 0;
+void count_refresh(ControlEvent* e)
+{
+    if (e->type == CTLE_REFRESH)
+        refreshes++;
+}
+
+using Trace = InterfaceState;
+
+TEST_F(Trace, CallsRunAtOnceOnlyWhileTheInterfaceIsOpen)
+{
+    push_midi_trace1(count_call, 7);
+    EXPECT_EQ(trace_calls, 0);  // closed interface: dropped
+    ctl->open(0, 0);
+    push_midi_trace1(count_call, 8);
+    EXPECT_EQ(trace_calls, 1);
+    EXPECT_EQ(trace_last_arg, 8);
+    EXPECT_EQ(trace_loop(), 0);
+    EXPECT_EQ(trace_wait_samples(), -1);
+}
+
+TEST_F(Trace, TimedCallsQueueWhenTracingAndRunWhenThePositionIsUnknown)
+{
+    ctl->open(0, 0);
+    ctl->trace_playing = 1;
+    void (*saved_event)(ControlEvent*) = ctl->event;
+    ctl->event = count_refresh;
+    trace_calls = 0;
+    refreshes = 0;
+
+    push_midi_time_vp(500, count_call, 1);
+    push_midi_time_vp(900, count_call, 2);
+    EXPECT_EQ(trace_calls, 0);
+    // The play position is unknown: 0 samples to wait, and the loop runs everything.
+    EXPECT_EQ(trace_wait_samples(), 0);
+    EXPECT_EQ(trace_loop(), 0);
+    EXPECT_EQ(trace_calls, 2);
+    EXPECT_EQ(trace_last_arg, 2);
+
+    ControlEvent ce = {CTLE_PAUSE, 1, 2, 0, 0};
+    push_midi_time_vp(100, count_call, 3);
+    MidiTraceNode node = {};
+    node.start = 50;
+    node.argc = 4;
+    node.a.ce = ce;
+    node.f.fce = count_refresh;
+    ASSERT_NE(midi_trace_setfunc(&node), nullptr);
+    trace_flush();
+    EXPECT_EQ(trace_calls, 3);
+    EXPECT_GE(refreshes, 1);
+    EXPECT_EQ(midi_trace.head, nullptr);
+    EXPECT_EQ(midi_trace.free_list, nullptr);
+
+    ctl->event = saved_event;
+}
+
+// ---- allocation helpers ----
+
+TEST(SafeMalloc, NeverReturnsNothing)
+{
+    void* p = safe_malloc(0);
+    ASSERT_NE(p, nullptr);
+    p = safe_realloc(p, 1000);
+    ASSERT_NE(p, nullptr);
+    memset(p, 1, 1000);
+    free(p);
+    char* s = safe_strdup("abc");
+    EXPECT_STREQ(s, "abc");
+    free(s);
+    // The large allocator has no size guard.
+    void* big = safe_large_malloc(9u << 20);
+    ASSERT_NE(big, nullptr);
+    free(big);
+}
+
+TEST(SafeMallocDeathTest, StrangeSizeEndsTheProgramWithStatus10)
+{
+    EXPECT_EXIT(safe_malloc((8u << 20) + 1), ::testing::ExitedWithCode(10),
+                "Strange, I feel like allocating 8388609 bytes. This must be a bug.");
+    EXPECT_EXIT(safe_realloc(nullptr, 9u << 20), ::testing::ExitedWithCode(10),
+                "Strange, I feel like allocating");
+}
+
+TEST(SafeMallocDeathTest, FailedAllocationEndsTheProgramWithStatus10)
+{
+    // More than any address space can give.
+    EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10),
+                "Sorry. Couldn't malloc");
+}
+
+}  // namespace
