@@ -1,0 +1,140 @@
+// What the note view and the legend put on screen, read back from the GL framebuffer of real
+// windows under the X server.
+#include <gtest/gtest.h>
+#include "vis/CGL_Legend.h"
+#include "vis/CGL_Window.h"
+#include "vis/view_test_util.h"
+
+class Drawing : public ::testing::Test {
+protected:
+    CGL_Window* view = nullptr;
+
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        reset_engine_defaults();
+        test_now() = 0;
+        view = new CGL_Window(0, 0, 512, 503, "note view");
+        view->end();
+        view->play_position = test_clock;
+        ASSERT_TRUE(show_and_wait(view));
+    }
+    void TearDown() override
+    {
+        delete view;
+        reset_engine_defaults();
+    }
+    void note(int type, int ch, int key, int velocity = 100)
+    {
+        MidiEvent ev = note_event(type, 0, ch, key, velocity);
+        enqueue_event(&ev);
+    }
+};
+
+TEST_F(Drawing, GlyphColumnAndVelocityColour)
+{
+    Pixels empty = render(view);
+    EXPECT_TRUE(rgb_near(empty, 256, 250, 0, 0, 0));
+
+    note(ME_NOTEON, 0, 60, 64);
+    note(ME_NOTEON, 0, 70, 127);
+    note(ME_NOTEON, 1, 80, 0);
+    view->setColor(false, 1, 2, 0.5f);  // low colour (0, 0, 0.5): velocity 0 shows dark blue
+    view->nextFrame();
+    Pixels p = render(view);
+    // 64 / 127 of the way from black to white: 0.504, between 128 and 129 of 255.
+    for (int x = 240; x < 244; x++)
+        for (int y = 0; y < 5; y++)
+            EXPECT_TRUE(rgb_near(p, x, y, 128, 128, 128, 1)) << x << "," << y;
+    EXPECT_TRUE(rgb_near(p, 239, 2, 0, 0, 0));
+    EXPECT_TRUE(rgb_near(p, 244, 2, 0, 0, 0));
+    EXPECT_TRUE(rgb_near(p, 241, 5, 0, 0, 0));  // five pixels tall after one frame
+    EXPECT_TRUE(rgb_near(p, 282, 2, 255, 255, 255));
+    EXPECT_TRUE(rgb_near(p, 322, 2, 0, 0, 128));
+}
+
+TEST_F(Drawing, SetColorChangesOnlyItsChannel)
+{
+    view->setColor(false, 0, 0, 1.0f);
+    EXPECT_FLOAT_EQ(view->getColor(false, 0, 0), 1.0f);
+    EXPECT_FLOAT_EQ(view->getColor(false, 1, 0), 0.0f);
+    note(ME_NOTEON, 0, 10, 0);
+    note(ME_NOTEON, 0, 20, 127);
+    note(ME_NOTEON, 1, 30, 0);
+    note(ME_NOTEON, 1, 40, 127);
+    view->nextFrame();
+    Pixels p = render(view);
+    EXPECT_TRUE(rgb_near(p, 42, 2, 255, 0, 0));
+    EXPECT_TRUE(rgb_near(p, 82, 2, 255, 255, 255));
+    EXPECT_TRUE(rgb_near(p, 122, 2, 0, 0, 0));
+    EXPECT_TRUE(rgb_near(p, 162, 2, 255, 255, 255));
+}
+
+TEST_F(Drawing, EqualVelocityLimitsShowTheHighColour)
+{
+    channel[3].vel_limit_low = channel[3].vel_limit_high = 100;
+    view->setColor(true, 3, 0, 0.0f);
+    view->setColor(true, 3, 2, 0.0f);  // high colour green
+    note(ME_NOTEON, 3, 50, 100);
+    note(ME_NOTEON, 3, 51, 20);
+    view->nextFrame();
+    Pixels p = render(view);
+    EXPECT_TRUE(rgb_near(p, 202, 2, 0, 255, 0));
+    EXPECT_TRUE(rgb_near(p, 206, 2, 0, 255, 0));
+}
+
+TEST_F(Drawing, FadingGlyphBlendsOverWhatLiesUnder)
+{
+    view->fade = 0.5f;
+    note(ME_NOTEON, 0, 60, 127);
+    view->nextFrame();
+    note(ME_NOTEOFF, 0, 60);
+    view->nextFrame();  // alpha 0.5, bottom edge at 5
+    Pixels half = render(view);
+    EXPECT_TRUE(rgb_near(half, 241, 7, 128, 128, 128, 2));
+    view->nextFrame();  // alpha 0: still there, but leaves the background
+    ASSERT_TRUE(view->hasGlyphs());
+    Pixels gone = render(view);
+    EXPECT_TRUE(rgb_near(gone, 241, 12, 0, 0, 0));
+}
+
+TEST_F(Drawing, ProjectionFollowsResize)
+{
+    note(ME_NOTEON, 0, 60, 127);
+    view->nextFrame();
+    render(view);
+    view->size(300, 200);
+    for (int i = 0; i < 10; i++)
+        Fl::wait(0.01);
+    Pixels p = render(view);
+    ASSERT_EQ(p.w, 300);
+    // Still one unit per pixel: the glyph keeps x 240..244 instead of shrinking with the window.
+    EXPECT_TRUE(rgb_near(p, 241, 2, 255, 255, 255));
+    EXPECT_TRUE(rgb_near(p, 141, 2, 0, 0, 0));
+    view->nextFrame();
+    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 10.0f);
+    // The new height caps the growth.
+    for (int i = 0; i < 50; i++)
+        view->nextFrame();
+    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 200.0f);
+}
+
+TEST(Legend, ShowsGradientFromLowToHighColour)
+{
+    REQUIRE_DISPLAY();
+    CGL_Legend legend(0, 0, 25, 89, "legend");
+    legend.end();
+    ASSERT_TRUE(show_and_wait(&legend));
+    Pixels p = render(&legend);
+    EXPECT_TRUE(rgb_near(p, 12, 0, 0, 0, 0, 3));
+    EXPECT_TRUE(rgb_near(p, 12, 88, 255, 255, 255, 3));
+    EXPECT_TRUE(rgb_near(p, 12, 44, 128, 128, 128, 3));
+    for (int y = 1; y < 89; y++)
+        EXPECT_GE(p.at(12, y)[0], p.at(12, y - 1)[0]) << "row " << y;
+
+    legend.maxcolor[1] = legend.maxcolor[2] = 0.0f;  // black to red
+    p = render(&legend);
+    EXPECT_TRUE(rgb_near(p, 3, 88, 255, 0, 0, 3));
+    EXPECT_TRUE(rgb_near(p, 20, 44, 128, 0, 0, 3));
+    EXPECT_TRUE(rgb_near(p, 20, 0, 0, 0, 0, 3));
+}

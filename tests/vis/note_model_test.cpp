@@ -1,0 +1,222 @@
+// The frame step through the public interface: events enter through the note hook, the play
+// position comes from the test, and the glyphs are read from the view's model.
+#include <gtest/gtest.h>
+#include <climits>
+#include "vis/CGL_Window.h"
+#include "vis/view_test_util.h"
+
+class NoteModel : public ::testing::Test {
+protected:
+    CGL_Window view{0, 0, 512, 503};
+
+    void SetUp() override
+    {
+        view.end();
+        reset_engine_defaults();
+        test_now() = 0;
+        view.play_position = test_clock;
+    }
+    void TearDown() override { reset_engine_defaults(); }
+
+    void push(int type, int32 time, int ch, int note, int velocity = 100)
+    {
+        MidiEvent ev = note_event(type, time, ch, note, velocity);
+        enqueue_event(&ev);
+    }
+    std::list<Glyph>& glyphs(int ch, int key) { return view.visuals[ch].glyphs[key]; }
+    void frames(int n)
+    {
+        for (int i = 0; i < n; i++)
+            view.nextFrame();
+    }
+};
+
+TEST_F(NoteModel, NoteOnBecomesGlyphAtItsKeyColumn)
+{
+    push(ME_NOTEON, 0, 0, 60, 64);
+    frames(1);
+    ASSERT_EQ(glyphs(0, 60).size(), 1u);
+    const Glyph& g = glyphs(0, 60).front();
+    EXPECT_TRUE(g.held);
+    EXPECT_EQ(g.value, 64);
+    EXPECT_FLOAT_EQ(g.alpha, 1.0f);
+    EXPECT_FLOAT_EQ(g.corners[0][0], 240.0f);
+    EXPECT_FLOAT_EQ(g.corners[1][0], 244.0f);
+    EXPECT_FLOAT_EQ(g.corners[0][1], 0.0f);
+    EXPECT_FLOAT_EQ(g.corners[2][1], 5.0f);  // grown by one frame's speed
+    EXPECT_FLOAT_EQ(g.corners[3][0], 240.0f);
+
+    // The key counts from the low note limit and the key width follows the span of the limits.
+    channel[1].note_limit_low = 20;
+    channel[1].vel_limit_low = 30;
+    push(ME_NOTEON, 0, 1, 60, 10);
+    frames(1);
+    ASSERT_EQ(glyphs(1, 40).size(), 1u);
+    EXPECT_FLOAT_EQ(glyphs(1, 40).front().corners[0][0], 40.0f * (512 / 107));
+    EXPECT_EQ(glyphs(1, 40).front().value, -20);  // a velocity below the limit still shows
+}
+
+TEST_F(NoteModel, TranspositionWrapsAndSkipsDrumChannels)
+{
+    note_key_offset = 3;
+    push(ME_NOTEON, 0, 0, 126);
+    channel[2].key_shift = -2;
+    push(ME_NOTEON, 0, 2, 1);  // 1 + 3 - 2 = 2
+    channel[3].key_shift = -5;
+    push(ME_NOTEON, 0, 3, 1);  // 1 + 3 - 5 = -1 wraps to 127
+    push(ME_NOTEON, 0, 9, 36);  // channel 10 plays drums
+    frames(1);
+    EXPECT_EQ(glyphs(0, 1).size(), 1u);
+    EXPECT_EQ(glyphs(2, 2).size(), 1u);
+    EXPECT_EQ(glyphs(3, 127).size(), 1u);
+    EXPECT_EQ(glyphs(9, 36).size(), 1u);
+    EXPECT_TRUE(glyphs(9, 39).empty());
+
+    // The note-off takes the same way to its key.
+    push(ME_NOTEOFF, 0, 0, 126);
+    push(ME_NOTEOFF, 0, 9, 36);
+    frames(1);
+    EXPECT_FALSE(glyphs(0, 1).front().held);
+    EXPECT_FALSE(glyphs(9, 36).front().held);
+}
+
+TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeaves)
+{
+    push(ME_NOTEON, 0, 0, 60);
+    frames(10);
+    Glyph* g = &glyphs(0, 60).front();
+    EXPECT_FLOAT_EQ(g->corners[0][1], 0.0f);
+    EXPECT_FLOAT_EQ(g->corners[2][1], 50.0f);
+    EXPECT_FLOAT_EQ(g->alpha, 1.0f);
+
+    push(ME_NOTEOFF, 0, 0, 60);
+    frames(1);
+    EXPECT_FALSE(g->held);
+    EXPECT_FLOAT_EQ(g->corners[0][1], 5.0f);
+    EXPECT_FLOAT_EQ(g->corners[1][1], 5.0f);
+    EXPECT_FLOAT_EQ(g->corners[2][1], 55.0f);
+    EXPECT_NEAR(g->alpha, 0.985f, 1e-6);
+    frames(90);  // the top edge is capped at the view's height, the bottom goes on rising
+    EXPECT_FLOAT_EQ(g->corners[2][1], 503.0f);
+    EXPECT_FLOAT_EQ(g->corners[0][1], 455.0f);
+    EXPECT_FLOAT_EQ(g->alpha, 0.0f);
+    EXPECT_EQ(g->corners[0][0], 240.0f);
+}
+
+TEST_F(NoteModel, ReleasedGlyphLeavesInTheFrameItsBottomReachesTheTop)
+{
+    push(ME_NOTEON, 0, 0, 60);
+    push(ME_NOTEOFF, 0, 0, 60);
+    frames(100);
+    ASSERT_TRUE(view.hasGlyphs());
+    EXPECT_FLOAT_EQ(glyphs(0, 60).front().corners[0][1], 500.0f);
+    frames(1);
+    EXPECT_FALSE(view.hasGlyphs());  // the key's empty list stays but does not count
+    EXPECT_EQ(view.visuals[0].glyphs.count(60), 1u);
+
+    // A held glyph never leaves, and with fade 0 a released one keeps its opacity.
+    view.fade = 0.0f;
+    push(ME_NOTEON, 0, 0, 61);
+    push(ME_NOTEON, 0, 0, 62);
+    push(ME_NOTEOFF, 0, 0, 62);
+    frames(100);
+    EXPECT_FLOAT_EQ(glyphs(0, 62).front().alpha, 1.0f);
+    frames(200);
+    EXPECT_TRUE(glyphs(0, 62).empty());
+    EXPECT_EQ(glyphs(0, 61).size(), 1u);
+}
+
+TEST_F(NoteModel, NoteOffReleasesTheOldestHeldGlyphOfItsKey)
+{
+    push(ME_NOTEOFF, 0, 0, 60);  // nothing held yet: nothing happens
+    push(ME_NOTEON, 0, 0, 60, 10);
+    frames(2);
+    push(ME_NOTEON, 0, 0, 60, 20);
+    push(ME_NOTEOFF, 0, 0, 60);
+    frames(1);
+    std::list<Glyph>& list = glyphs(0, 60);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_FALSE(list.front().held);
+    EXPECT_EQ(list.front().value, 10);
+    EXPECT_TRUE(list.back().held);
+    push(ME_NOTEOFF, 0, 0, 60);
+    push(ME_NOTEOFF, 0, 0, 60);  // the third finds no held glyph
+    frames(1);
+    EXPECT_FALSE(list.back().held);
+    EXPECT_EQ(list.size(), 2u);
+}
+
+TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
+{
+    push(ME_NOTEON, 100, 0, 60);
+    push(ME_NOTEON, 50, 0, 61);  // due earlier, but behind a later event
+    test_now() = 99;
+    frames(1);
+    EXPECT_FALSE(view.hasGlyphs());
+    EXPECT_EQ(view.events.size(), 2u);
+    test_now() = 100;
+    frames(1);
+    EXPECT_EQ(glyphs(0, 60).size(), 1u);
+    EXPECT_EQ(glyphs(0, 61).size(), 1u);
+    EXPECT_TRUE(view.events.empty());
+
+    // An unknown position takes nothing, while glyphs already there go on moving.
+    push(ME_NOTEOFF, 0, 0, 60);
+    test_now() = -1;
+    frames(1);
+    EXPECT_EQ(view.events.size(), 1u);
+    EXPECT_TRUE(glyphs(0, 60).front().held);
+    EXPECT_FLOAT_EQ(glyphs(0, 60).front().corners[2][1], 10.0f);
+
+    // Event times are scaled by the tempo ratio and rounded to the nearest sample.
+    view.events.pop();
+    midi_time_ratio = 2.0;
+    push(ME_NOTEON, 30, 1, 60);
+    test_now() = 59;
+    frames(1);
+    EXPECT_FALSE(view.events.empty());
+    test_now() = 60;
+    frames(1);
+    EXPECT_EQ(glyphs(1, 60).size(), 1u);
+}
+
+TEST_F(NoteModel, LateEventStartsTallerByWholeSecondsOfLag)
+{
+    push(ME_NOTEON, 0, 0, 60);
+    test_now() = 100000;  // no output yet: no lag
+    frames(1);
+    EXPECT_FLOAT_EQ(glyphs(0, 60).front().corners[2][1], 5.0f);
+
+    PlayMode mode{};
+    mode.rate = 44100;
+    play_mode = &mode;
+    push(ME_NOTEON, 1000, 0, 61);
+    test_now() = 1000 + 2 * 44100 + 44099;
+    frames(1);
+    EXPECT_FLOAT_EQ(glyphs(0, 61).front().corners[2][1], 7.0f);
+    play_mode = nullptr;
+}
+
+TEST_F(NoteModel, UnusableLimitsAndChannelsMakeNoGlyph)
+{
+    channel[4].note_limit_low = channel[4].note_limit_high = 60;
+    channel[5].note_limit_low = 80;
+    channel[5].note_limit_high = 40;
+    push(ME_NOTEON, 0, 4, 60);
+    push(ME_NOTEON, 0, 5, 60);
+    push(ME_NOTEOFF, 0, 4, 60);
+    push(ME_NOTEON, 0, 40, 60);  // no such channel
+    push(ME_NOTEON, 0, 6, 60);   // still taken: the queue moved on past the others
+    frames(1);
+    EXPECT_TRUE(view.events.empty());
+    for (int ch : {4, 5})
+        for (auto& entry : view.visuals[ch].glyphs)
+            EXPECT_TRUE(entry.second.empty()) << "channel " << ch << " key " << entry.first;
+    EXPECT_EQ(glyphs(6, 60).size(), 1u);
+
+    // Other event types are dropped.
+    push(ME_PROGRAM, 0, 7, 60);
+    frames(1);
+    EXPECT_TRUE(view.visuals[7].glyphs.empty());
+    EXPECT_TRUE(view.events.empty());
+}

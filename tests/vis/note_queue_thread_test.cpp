@@ -1,0 +1,54 @@
+// The note queue between the playback thread (pushing through the note hook) and the
+// toolkit thread (popping in frames).
+#include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
+#include "vis/CGL_Window.h"
+#include "vis/view_test_util.h"
+
+static std::atomic<int32> shared_now{0};
+static int32 shared_clock()
+{
+    return shared_now.load();
+}
+
+// Every event pushed on one thread arrives once, in order, on the other.
+TEST(NoteQueueThread, PushWhileFramesPop)
+{
+    reset_engine_defaults();
+    shared_now = 0;
+    CGL_Window view(0, 0, 512, 503);
+    view.end();
+    view.play_position = shared_clock;
+
+    const int per_channel = 256, channels = 16, total = per_channel * channels;
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (int i = 0; i < total; i++) {
+            MidiEvent ev = note_event(ME_NOTEON, i, i % channels, 60, (i / channels) % 128);
+            enqueue_event(&ev);
+            shared_now = i - 20;  // the device lags behind what was rendered
+            if (i % 64 == 0)
+                std::this_thread::yield();
+        }
+        shared_now = total;
+        done = true;
+    });
+    int frames = 0;
+    while (!done || !view.events.empty()) {
+        view.nextFrame();
+        frames++;
+        std::this_thread::yield();
+    }
+    producer.join();
+    view.nextFrame();
+
+    EXPECT_GT(frames, 1);
+    for (int ch = 0; ch < channels; ch++) {
+        const std::list<Glyph>& list = view.visuals[ch].glyphs[60];
+        ASSERT_EQ(list.size(), (size_t)per_channel) << "channel " << ch;
+        int i = 0;
+        for (const Glyph& g : list)
+            ASSERT_EQ(g.value, (i++) % 128) << "channel " << ch << " glyph " << i;
+    }
+}

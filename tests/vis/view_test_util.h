@@ -1,0 +1,159 @@
+// Shared by the note view and window tests: engine defaults, a settable play position,
+// waiting for a window to be mapped, reading back what GL drew, and answering modal windows.
+#ifndef CORVELLE_TESTS_VIEW_TEST_UTIL_H
+#define CORVELLE_TESTS_VIEW_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include <FL/Fl.H>
+#include <FL/Fl_Gl_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/gl.h>
+#include "output/output.h"
+#include "play/channels.h"
+#include "play/playmidi.h"
+#include "readmidi/event.h"
+
+#define REQUIRE_DISPLAY()                                                   \
+    do {                                                                    \
+        if (!getenv("DISPLAY"))                                             \
+            GTEST_SKIP() << "needs an X display (the suite runs under xvfb-run)"; \
+    } while (0)
+
+// The channel state the player sets on reset: all notes, all velocities, no transposition.
+inline void reset_engine_defaults()
+{
+    for (Channel& c : channel) {
+        c.note_limit_low = 0;
+        c.note_limit_high = 127;
+        c.vel_limit_low = 0;
+        c.vel_limit_high = 127;
+        c.key_shift = 0;
+    }
+    drumchannels = default_drumchannels;
+    note_key_offset = 0;
+    midi_time_ratio = 1.0;
+    play_mode = nullptr;
+}
+
+// The play position the tests hand to the view instead of the audio device's.
+inline int32& test_now()
+{
+    static int32 now = 0;
+    return now;
+}
+inline int32 test_clock()
+{
+    return test_now();
+}
+
+inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
+{
+    MidiEvent ev;
+    ev.time = time;
+    ev.type = (uint8)type;
+    ev.channel = (uint8)ch;
+    ev.a = (uint8)note;
+    ev.b = (uint8)velocity;
+    return ev;
+}
+
+// Shows the window and runs the event loop until the X server has exposed it.
+inline bool show_and_wait(Fl_Window* w)
+{
+    w->show();
+    w->wait_for_expose();
+    Fl::flush();
+    return w->shown() && w->visible();
+}
+
+// What one GL window drew: RGB rows from the bottom, as GL numbers them.
+struct Pixels {
+    int w = 0, h = 0;
+    std::vector<unsigned char> rgb;
+    const unsigned char* at(int x, int y) const { return &rgb[3 * ((size_t)y * w + x)]; }
+    bool is(int x, int y, int r, int g, int b, int tolerance = 1) const
+    {
+        const unsigned char* p = at(x, y);
+        return std::abs(p[0] - r) <= tolerance && std::abs(p[1] - g) <= tolerance &&
+               std::abs(p[2] - b) <= tolerance;
+    }
+};
+
+// Runs the window's draw() in its own context and reads the buffer it drew into.
+template <class GlWindow>
+Pixels render(GlWindow* win)
+{
+    win->make_current();
+    win->draw();
+    glFinish();
+    GLint drawn;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawn);
+    glReadBuffer((GLenum)drawn);
+    Pixels p;
+    p.w = win->w();
+    p.h = win->h();
+    p.rgb.resize((size_t)p.w * p.h * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
+    return p;
+}
+
+inline ::testing::AssertionResult rgb_near(const Pixels& p, int x, int y, int r, int g, int b,
+                                           int tolerance = 1)
+{
+    if (p.is(x, y, r, g, b, tolerance))
+        return ::testing::AssertionSuccess();
+    const unsigned char* c = p.at(x, y);
+    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is (" << (int)c[0]
+                                         << ", " << (int)c[1] << ", " << (int)c[2]
+                                         << "), expected (" << r << ", " << g << ", " << b << ")";
+}
+
+// Answers the next modal window (a message box or file chooser) as soon as it shows:
+// records its title and the labels inside it, then closes it.
+struct ModalAnswer {
+    bool seen = false;
+    std::string title;
+    std::vector<std::string> labels;
+
+    void arm() { Fl::add_timeout(0.05, poll, this); }
+    ~ModalAnswer() { Fl::remove_timeout(poll, this); }
+
+    bool has_label(const std::string& text) const
+    {
+        for (const std::string& l : labels)
+            if (l == text)
+                return true;
+        return false;
+    }
+
+private:
+    static void collect(Fl_Group* g, std::vector<std::string>& out)
+    {
+        for (int i = 0; i < g->children(); i++) {
+            Fl_Widget* c = g->child(i);
+            if (c->label())
+                out.push_back(c->label());
+            if (c->as_group())
+                collect(c->as_group(), out);
+        }
+    }
+    static void poll(void* data)
+    {
+        ModalAnswer* self = (ModalAnswer*)data;
+        Fl_Window* m = Fl::modal();
+        if (!m) {
+            Fl::repeat_timeout(0.05, poll, data);
+            return;
+        }
+        self->seen = true;
+        self->title = m->label() ? m->label() : "";
+        collect(m, self->labels);
+        m->hide();
+    }
+};
+
+#endif
