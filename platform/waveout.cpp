@@ -1,0 +1,370 @@
+#include "platform/waveout.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/debugout.h"
+#include "platform/waveout_sink.h"
+
+namespace {
+
+enum DeviceKind { DEVICE_ALSA, DEVICE_VIRTUAL, DEVICE_UNKNOWN };
+
+struct DeviceChoice {
+    DeviceKind kind;
+    std::string arg;  // ALSA PCM name, or the capture path (empty: no capture)
+};
+
+DeviceChoice chosen_device()
+{
+    const char* v = getenv("CORVELLE_AUDIO_DEVICE");
+    std::string s = v ? v : "";
+    if (s.empty() || s == "alsa")
+        return {DEVICE_ALSA, "default"};
+    if (s.compare(0, 5, "alsa:") == 0 && s.size() > 5)
+        return {DEVICE_ALSA, s.substr(5)};
+    if (s == "null")
+        return {DEVICE_VIRTUAL, ""};
+    if (s.compare(0, 8, "capture:") == 0 && s.size() > 8)
+        return {DEVICE_VIRTUAL, s.substr(8)};
+    return {DEVICE_UNKNOWN, s};
+}
+
+const uint32_t DEVICE_MAGIC = 0x57415645;  // "WAVE"
+
+double wall_clock_us()
+{
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    return (double)tv.tv_sec * 1e6 + (double)tv.tv_usec;
+}
+
+}  // namespace
+
+struct WaveOutDevice {
+    uint32_t magic = DEVICE_MAGIC;
+    WAVEFORMATEX format{};
+    WaveSink* sink = nullptr;
+    WAVEOUTPROC callback = nullptr;
+    DWORD_PTR instance = 0;
+
+    std::mutex lock;
+    std::condition_variable wake;
+    // Queued headers, oldest first; the front one is playing. A header leaves the queue
+    // only when it is handed back.
+    std::deque<WAVEHDR*> queue;
+    bool quit = false;
+    bool resetting = false;
+    bool failed = false;
+    uint64_t bytes_played = 0;
+    int trace_fd = -1;
+    std::thread thread;
+};
+
+static bool valid_handle(HWAVEOUT h)
+{
+    return h != nullptr && h->magic == DEVICE_MAGIC;
+}
+
+static void notify_client(HWAVEOUT dev, UINT msg, DWORD_PTR param1)
+{
+    if (dev->callback != nullptr)
+        dev->callback(dev, msg, dev->instance, param1, 0);
+}
+
+static void write_trace_line(HWAVEOUT dev, uint64_t frames)
+{
+    if (dev->trace_fd < 0)
+        return;
+    char line[96];
+    int n = snprintf(line, sizeof line, "device %.0f %llu\n", wall_clock_us(),
+                     (unsigned long long)frames);
+    // O_APPEND and one write per line keep lines whole beside other writers of the file.
+    if (write(dev->trace_fd, line, (size_t)n) != n)
+        OutputDebugStringA("wave device: could not write a trace line\n");
+}
+
+// Hands every queued header back. Called with the lock held; returns with it held.
+static void return_all_headers(HWAVEOUT dev, std::unique_lock<std::mutex>& held)
+{
+    while (!dev->queue.empty()) {
+        WAVEHDR* hdr = dev->queue.front();
+        dev->queue.pop_front();
+        hdr->dwFlags = (hdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        held.unlock();
+        notify_client(dev, WOM_DONE, (DWORD_PTR)hdr);
+        held.lock();
+    }
+}
+
+// Waits until the device has sounded what it holds, so that a header handed back last means
+// "heard"; stops early when more audio is queued or the device is reset or closed.
+static void settle(HWAVEOUT dev, std::unique_lock<std::mutex>& held)
+{
+    double limit = wall_clock_us() + 2e6;
+    for (;;) {
+        if (dev->queue.size() > 1 || dev->resetting || dev->quit)
+            return;
+        held.unlock();
+        long pending = dev->sink->pending_frames();
+        held.lock();
+        if (pending <= 0 || wall_clock_us() > limit)
+            return;
+        long ms = pending * 1000L / (long)dev->format.nSamplesPerSec;
+        if (ms > 10)
+            ms = 10;
+        dev->wake.wait_for(held, std::chrono::milliseconds(ms + 1));
+    }
+}
+
+static void device_thread(HWAVEOUT dev)
+{
+    notify_client(dev, WOM_OPEN, 0);
+    std::unique_lock<std::mutex> held(dev->lock);
+    for (;;) {
+        dev->wake.wait(held, [dev] { return !dev->queue.empty() || dev->quit || dev->resetting; });
+        if (dev->resetting) {
+            held.unlock();
+            dev->sink->discard();
+            held.lock();
+            return_all_headers(dev, held);
+            dev->resetting = false;
+            dev->wake.notify_all();
+            continue;
+        }
+        if (dev->queue.empty())
+            break;  // quit with nothing left to play
+
+        WAVEHDR* hdr = dev->queue.front();
+        if (!dev->failed) {
+            held.unlock();
+            long played = dev->sink->play(hdr->lpData, (long)hdr->dwBufferLength);
+            held.lock();
+            if (played < 0) {
+                dev->failed = true;
+                std::string text = "wave device failed: " + dev->sink->error() + "\n";
+                OutputDebugStringA(text.c_str());
+            } else {
+                dev->bytes_played += (uint64_t)played;
+            }
+        }
+        if (dev->resetting)
+            continue;  // the reset hands this header back with the rest
+        if (!dev->failed)
+            settle(dev, held);
+        if (dev->resetting)
+            continue;
+
+        dev->queue.pop_front();
+        hdr->dwFlags = (hdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        if (!dev->failed) {
+            held.unlock();
+            long pending = dev->sink->pending_frames();
+            held.lock();
+            uint64_t frames = dev->bytes_played / dev->format.nBlockAlign;
+            write_trace_line(dev, pending > 0 && (uint64_t)pending < frames ? frames - (uint64_t)pending
+                                                                            : frames);
+        }
+        held.unlock();
+        notify_client(dev, WOM_DONE, (DWORD_PTR)hdr);
+        held.lock();
+    }
+    held.unlock();
+    notify_client(dev, WOM_CLOSE, 0);
+}
+
+static bool format_supported(const WAVEFORMATEX* f)
+{
+    if (f == nullptr || f->wFormatTag != WAVE_FORMAT_PCM)
+        return false;
+    if (f->nChannels < 1 || f->nChannels > 2)
+        return false;
+    if (f->wBitsPerSample != 8 && f->wBitsPerSample != 16 && f->wBitsPerSample != 24)
+        return false;
+    if (f->nSamplesPerSec < 1000 || f->nSamplesPerSec > 384000)
+        return false;
+    if (f->nBlockAlign != f->nChannels * f->wBitsPerSample / 8)
+        return false;
+    return true;
+}
+
+UINT waveOutGetNumDevs(void)
+{
+    DeviceChoice d = chosen_device();
+    switch (d.kind) {
+    case DEVICE_ALSA:
+        return alsa_sink_available(d.arg) ? 1 : 0;
+    case DEVICE_VIRTUAL:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT device_id, const WAVEFORMATEX* format,
+                     DWORD_PTR callback, DWORD_PTR instance, DWORD flags)
+{
+    if (device_id != 0 && device_id != WAVE_MAPPER)
+        return MMSYSERR_BADDEVICEID;
+    DWORD kind = flags & CALLBACK_TYPEMASK;
+    if (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION)
+        return MMSYSERR_INVALFLAG;
+    if (format == nullptr)
+        return MMSYSERR_INVALPARAM;
+    if (!format_supported(format))
+        return WAVERR_BADFORMAT;
+    DeviceChoice d = chosen_device();
+    if (d.kind == DEVICE_UNKNOWN)
+        return MMSYSERR_NODRIVER;
+    if (flags & WAVE_FORMAT_QUERY)
+        return MMSYSERR_NOERROR;
+    if (phwo == nullptr)
+        return MMSYSERR_INVALPARAM;
+
+    MMRESULT result = MMSYSERR_NOERROR;
+    WaveSink* sink = d.kind == DEVICE_ALSA ? open_alsa_sink(d.arg, *format, &result)
+                                           : open_virtual_sink(d.arg, *format, &result);
+    if (sink == nullptr)
+        return result != MMSYSERR_NOERROR ? result : (MMRESULT)MMSYSERR_ERROR;
+
+    HWAVEOUT dev = new WaveOutDevice;
+    dev->format = *format;
+    dev->sink = sink;
+    dev->callback = kind == CALLBACK_FUNCTION ? (WAVEOUTPROC)callback : nullptr;
+    dev->instance = instance;
+    const char* trace = getenv("CORVELLE_TRACE");
+    if (trace != nullptr && *trace != '\0') {
+        dev->trace_fd = open(trace, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (dev->trace_fd < 0) {
+            std::string text = std::string("wave device: cannot open trace file ") + trace + ": " +
+                               strerror(errno) + "\n";
+            OutputDebugStringA(text.c_str());
+        }
+    }
+    dev->thread = std::thread(device_thread, dev);
+    *phwo = dev;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutGetID(HWAVEOUT hwo, UINT* device_id)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (device_id == nullptr)
+        return MMSYSERR_INVALPARAM;
+    *device_id = 0;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutGetDevCapsA(UINT_PTR device_id, WAVEOUTCAPSA* caps, UINT size)
+{
+    if (caps == nullptr || size < sizeof(WAVEOUTCAPSA))
+        return MMSYSERR_INVALPARAM;
+    if (device_id != 0 && device_id != (UINT_PTR)WAVE_MAPPER && !valid_handle((HWAVEOUT)device_id))
+        return MMSYSERR_BADDEVICEID;
+    DeviceChoice d = chosen_device();
+    if (d.kind == DEVICE_UNKNOWN)
+        return MMSYSERR_NODRIVER;
+    memset(caps, 0, sizeof *caps);
+    caps->vDriverVersion = 0x0100;
+    std::string name = d.kind == DEVICE_ALSA ? "ALSA " + d.arg
+                       : d.arg.empty()       ? std::string("Virtual device")
+                                             : std::string("Virtual capture device");
+    snprintf(caps->szPname, sizeof caps->szPname, "%s", name.c_str());
+    caps->dwFormats = 0xFFF;  // every rate, channel count and width of the format bits
+    caps->wChannels = 2;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hdr == nullptr || size < sizeof(WAVEHDR) || hdr->lpData == nullptr)
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(hwo->lock);
+    if (hdr->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    hdr->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hdr == nullptr || size < sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(hwo->lock);
+    if (hdr->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    hdr->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hdr == nullptr || size < sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> g(hwo->lock);
+    if (!(hdr->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (hdr->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    // A device that has failed takes nothing more: the failure reaches the writer here.
+    if (hwo->failed)
+        return MMSYSERR_ERROR;
+    hdr->dwFlags = (hdr->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    hwo->queue.push_back(hdr);
+    hwo->wake.notify_all();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutReset(HWAVEOUT hwo)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hwo->thread.get_id() == std::this_thread::get_id())
+        return MMSYSERR_HANDLEBUSY;  // from inside the callback it could never finish
+    std::unique_lock<std::mutex> held(hwo->lock);
+    hwo->resetting = true;
+    hwo->sink->interrupt();
+    hwo->wake.notify_all();
+    hwo->wake.wait(held, [hwo] { return !hwo->resetting; });
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutClose(HWAVEOUT hwo)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hwo->thread.get_id() == std::this_thread::get_id())
+        return MMSYSERR_HANDLEBUSY;
+    {
+        std::lock_guard<std::mutex> g(hwo->lock);
+        if (!hwo->queue.empty())
+            return WAVERR_STILLPLAYING;
+        hwo->quit = true;
+        hwo->wake.notify_all();
+    }
+    hwo->thread.join();
+    delete hwo->sink;
+    if (hwo->trace_fd >= 0)
+        close(hwo->trace_fd);
+    hwo->magic = 0;
+    delete hwo;
+    return MMSYSERR_NOERROR;
+}

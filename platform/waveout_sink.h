@@ -1,0 +1,36 @@
+// The devices behind the wave output interface. Only platform/waveout*.cpp include this.
+#ifndef CORVELLE_PLATFORM_WAVEOUT_SINK_H
+#define CORVELLE_PLATFORM_WAVEOUT_SINK_H
+
+#include <cstdint>
+#include <string>
+
+#include "platform/waveout.h"
+
+// One open device. play() is called on the device thread only; interrupt() from any thread.
+class WaveSink {
+public:
+    virtual ~WaveSink() {}
+    // Plays bytes of PCM (not necessarily whole frames: a partial frame is kept for the next
+    // call), taking as long as the device needs to accept them. Returns the bytes played,
+    // fewer when interrupt() cut it short, or -1 when the device failed (see error()).
+    virtual long play(const char* data, long bytes) = 0;
+    // Makes a running or the next play() return as soon as possible.
+    virtual void interrupt() = 0;
+    // Clears an interrupt and throws away whatever the device still holds.
+    virtual void discard() = 0;
+    // Frames accepted by play() that the device has not yet sounded.
+    virtual long pending_frames() = 0;
+    virtual const std::string& error() const = 0;
+};
+
+// Opens the device named by spec (the value of CORVELLE_AUDIO_DEVICE after "alsa:" or
+// "capture:"); none with *result set to the failure's result code.
+WaveSink* open_alsa_sink(const std::string& pcm_name, const WAVEFORMATEX& format, MMRESULT* result);
+// capture_path empty: the plain virtual device.
+WaveSink* open_virtual_sink(const std::string& capture_path, const WAVEFORMATEX& format,
+                            MMRESULT* result);
+// 1 when the ALSA PCM can be opened for playback.
+int alsa_sink_available(const std::string& pcm_name);
+
+#endif
