@@ -112,11 +112,12 @@ inline ::testing::AssertionResult rgb_near(const Pixels& p, int x, int y, int r,
                                          << "), expected (" << r << ", " << g << ", " << b << ")";
 }
 
-// Answers the next modal window (a message box or file chooser) as soon as it shows:
-// records its title and the labels inside it, then closes it.
+// While armed, answers every modal window (message box or file chooser) as soon as it shows:
+// records its title and the labels inside it, then presses its "Cancel" button if it has one
+// and otherwise closes it.
 struct ModalAnswer {
-    bool seen = false;
-    std::string title;
+    int count = 0;
+    std::string title;  // of the last one
     std::vector<std::string> labels;
 
     void arm() { Fl::add_timeout(0.05, poll, this); }
@@ -131,28 +132,37 @@ struct ModalAnswer {
     }
 
 private:
-    static void collect(Fl_Group* g, std::vector<std::string>& out)
+    static Fl_Widget* collect(Fl_Group* g, std::vector<std::string>& out)
     {
+        Fl_Widget* cancel = nullptr;
         for (int i = 0; i < g->children(); i++) {
             Fl_Widget* c = g->child(i);
-            if (c->label())
+            if (c->label()) {
                 out.push_back(c->label());
+                if (out.back() == "Cancel")
+                    cancel = c;
+            }
             if (c->as_group())
-                collect(c->as_group(), out);
+                if (Fl_Widget* inner = collect(c->as_group(), out))
+                    cancel = inner;
         }
+        return cancel;
     }
     static void poll(void* data)
     {
         ModalAnswer* self = (ModalAnswer*)data;
+        Fl::repeat_timeout(0.05, poll, data);
         Fl_Window* m = Fl::modal();
-        if (!m) {
-            Fl::repeat_timeout(0.05, poll, data);
+        if (!m)
             return;
-        }
-        self->seen = true;
+        self->count++;
         self->title = m->label() ? m->label() : "";
-        collect(m, self->labels);
-        m->hide();
+        self->labels.clear();
+        Fl_Widget* cancel = collect(m, self->labels);
+        if (cancel)
+            cancel->do_callback();
+        else
+            m->hide();
     }
 };
 

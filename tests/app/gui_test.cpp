@@ -1,0 +1,366 @@
+// The main window and its control panel: layout, callbacks, the frame timer and the Play path.
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <FL/Fl.H>
+#include "app/gui.h"
+#include "vis/view_test_util.h"
+
+// Finds a widget below g by its label.
+static Fl_Widget* find_labelled(Fl_Group* g, const char* label)
+{
+    for (int i = 0; i < g->children(); i++) {
+        Fl_Widget* c = g->child(i);
+        if (c->label() && strcmp(c->label(), label) == 0)
+            return c;
+        if (c->as_group() && !c->as_gl_window())
+            if (Fl_Widget* found = find_labelled(c->as_group(), label))
+                return found;
+    }
+    return nullptr;
+}
+
+static std::string run_command(const std::string& command)
+{
+    std::string out;
+    if (FILE* f = popen(command.c_str(), "r")) {
+        char line[256];
+        while (fgets(line, sizeof line, f))
+            out += line;
+        pclose(f);
+    }
+    return out;
+}
+
+// The X window id of the main window, found by its title as a person's tools would.
+static std::string main_window_id()
+{
+    std::string id = run_command("xdotool search --name '^Midi Visualization$' 2>/dev/null | head -1");
+    while (!id.empty() && (id.back() == '\n' || id.back() == ' '))
+        id.pop_back();
+    return id;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    GUI* g = nullptr;
+
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        reset_engine_defaults();
+        test_now() = 0;
+        g = new GUI;
+        gui = g;
+        g->view->play_position = test_clock;
+    }
+    void TearDown() override
+    {
+        Fl::remove_timeout(animate);
+        delete g;
+        gui = nullptr;
+        reset_engine_defaults();
+    }
+    Fl_Slider* slider(const char* label) { return (Fl_Slider*)find_labelled(g->mainwindow, label); }
+    void note(int type, int ch, int key, int velocity = 100)
+    {
+        MidiEvent ev = note_event(type, 0, ch, key, velocity);
+        enqueue_event(&ev);
+    }
+};
+
+TEST_F(MainWindow, WidgetsSitWhereTheyBelongWithTheirLabelsAndValues)
+{
+    EXPECT_STREQ(g->mainwindow->label(), "Midi Visualization");
+    EXPECT_EQ(g->mainwindow->w(), 530);
+    EXPECT_EQ(g->mainwindow->h(), 638);
+    EXPECT_STREQ(Fl::scheme(), "plastic");
+
+    struct Place {
+        Fl_Widget* w;
+        int x, y, width, height;
+        const char* label;
+    };
+    Fl_Widget* play = find_labelled(g->mainwindow, "Play .mid");
+    Fl_Widget* colouring = find_labelled(g->mainwindow, "Pseudocoloring");
+    ASSERT_TRUE(play && colouring && slider("Fade") && slider("FPS") && slider("Speed"));
+    const Place places[] = {
+        {g->view, 9, 9, 512, 503, nullptr},
+        {play->parent(), 10, 520, 520, 111, nullptr},
+        {play, 29, 606, 125, 19, "Play .mid"},
+        {slider("Fade"), 60, 550, 100, 15, "Fade"},
+        {slider("FPS"), 60, 525, 100, 15, "FPS"},
+        {colouring, 195, 536, 315, 94, "Pseudocoloring"},
+        {g->minslider, 225, 590, 180, 16, "Min"},
+        {g->maxslider, 225, 610, 180, 16, "Max"},
+        {g->color, 255, 566, 150, 19, "RGB"},
+        {g->minlabel, 445, 541, 60, 13, "0"},
+        {g->midlabel, 445, 579, 60, 13, "0"},
+        {g->maxlabel, 445, 617, 60, 13, "0"},
+        {g->legend, 420, 541, 25, 89, nullptr},
+        {g->minvelbox, 446, 553, 60, 13, "min velocity"},
+        {g->maxvelbox, 445, 605, 60, 13, "max velocity"},
+        {g->channel, 255, 545, 150, 19, "Channel"},
+        {slider("Speed"), 60, 575, 100, 15, "Speed"},
+        {g->fadelabel, 60, 562, 100, 13, "0.015 alpha/frame"},
+        {g->fpslabel, 60, 537, 100, 13, "60 frames/second"},
+        {g->speedlabel, 60, 587, 100, 13, "5.0 pixels/frame"},
+    };
+    for (const Place& p : places) {
+        SCOPED_TRACE(p.label ? p.label : "(no label)");
+        EXPECT_EQ(p.w->x(), p.x);
+        EXPECT_EQ(p.w->y(), p.y);
+        EXPECT_EQ(p.w->w(), p.width);
+        EXPECT_EQ(p.w->h(), p.height);
+        if (p.label)
+            EXPECT_STREQ(p.w->label(), p.label);
+        else
+            EXPECT_EQ(p.w->label(), nullptr);
+    }
+    // The tree: the view in the window, the panel in its group, the colour editor in its own.
+    EXPECT_EQ(g->view->parent(), g->mainwindow);
+    EXPECT_EQ(play->parent()->parent(), g->mainwindow);
+    EXPECT_EQ(g->channel->parent(), colouring);
+    EXPECT_EQ(g->legend->parent(), colouring);
+    EXPECT_EQ(g->fadelabel->parent(), play->parent());
+    EXPECT_EQ(g->mainwindow->user_data(), (void*)g);
+    for (Fl_Box* b : {g->minlabel, g->midlabel, g->maxlabel, g->minvelbox, g->maxvelbox,
+                      g->fadelabel, g->fpslabel, g->speedlabel})
+        EXPECT_EQ(b->labelsize(), 10);
+
+    EXPECT_EQ(g->view->box(), FL_DOWN_BOX);
+    EXPECT_EQ(g->view->align(), (Fl_Align)FL_ALIGN_TOP);
+    EXPECT_EQ(g->view->when(), FL_WHEN_RELEASE);
+    EXPECT_EQ(g->legend->box(), FL_NO_BOX);
+    EXPECT_EQ(play->box(), FL_PLASTIC_DOWN_BOX);
+
+    struct Range {
+        Fl_Slider* s;
+        int type;
+        double min, max, step, value;
+    };
+    const Range ranges[] = {
+        {slider("Fade"), FL_HOR_SLIDER, 0, 1, 0.001, 0.015},
+        {slider("FPS"), FL_HOR_SLIDER, 1, 120, 1, 60},
+        {slider("Speed"), FL_HOR_SLIDER, 1, 25, 0.1, 5},
+        {g->minslider, FL_HOR_NICE_SLIDER, 0, 1, 0, 0},
+        {g->maxslider, FL_HOR_NICE_SLIDER, 0, 1, 0, 1},
+    };
+    for (const Range& r : ranges) {
+        SCOPED_TRACE(r.s->label());
+        EXPECT_EQ(r.s->type(), r.type);
+        EXPECT_EQ(r.s->box(), FL_PLASTIC_DOWN_BOX);
+        EXPECT_EQ(r.s->align(), (Fl_Align)FL_ALIGN_LEFT);
+        EXPECT_DOUBLE_EQ(r.s->minimum(), r.min);
+        EXPECT_DOUBLE_EQ(r.s->maximum(), r.max);
+        EXPECT_DOUBLE_EQ(r.s->step(), r.step);
+        EXPECT_DOUBLE_EQ(r.s->value(), r.value);
+    }
+    ASSERT_EQ(g->color->size(), 4);  // three items and the terminator
+    EXPECT_STREQ(g->color->text(0), "Red");
+    EXPECT_STREQ(g->color->text(2), "Blue");
+    EXPECT_EQ(g->color->value(), 0);
+    EXPECT_EQ(g->color->down_box(), FL_BORDER_BOX);
+    ASSERT_EQ(g->channel->size(), 11);
+    EXPECT_STREQ(g->channel->text(0), "1");
+    EXPECT_STREQ(g->channel->text(9), "10");
+    EXPECT_EQ(g->channel->value(), 0);
+
+    // The panel agrees with the view before anything is touched.
+    EXPECT_FLOAT_EQ(g->view->fade, 0.015f);
+    EXPECT_FLOAT_EQ(g->view->fps, 60.0f);
+    EXPECT_FLOAT_EQ(g->view->speed, 5.0f);
+
+    // On the X server: a mapped window of that title and size.
+    g->show();
+    ASSERT_TRUE(show_and_wait(g->mainwindow));
+    std::string id = main_window_id();
+    ASSERT_FALSE(id.empty());
+    std::string geometry = run_command("xdotool getwindowgeometry " + id);
+    EXPECT_NE(geometry.find("Geometry: 530x638"), std::string::npos) << geometry;
+    EXPECT_TRUE(g->view->shown());
+    EXPECT_FALSE(Fl::has_timeout(animate));  // no timer until a file plays
+}
+
+TEST_F(MainWindow, AnimationSlidersSetTheViewAndTheirLabels)
+{
+    Fl_Slider* fade = slider("Fade");
+    fade->value(0.123);
+    fade->do_callback();
+    EXPECT_FLOAT_EQ(g->view->fade, 0.123f);
+    EXPECT_STREQ(g->fadelabel->label(), "0.123 alpha/frame");
+
+    Fl_Slider* fps = slider("FPS");
+    fps->value(37);
+    fps->do_callback();
+    EXPECT_FLOAT_EQ(g->view->fps, 37.0f);
+    EXPECT_STREQ(g->fpslabel->label(), "37 frames/second");
+    fps->value(60);
+    fps->do_callback();
+    EXPECT_STREQ(g->fpslabel->label(), "60 frames/second");
+
+    Fl_Slider* speed = slider("Speed");
+    speed->value(12.3);
+    speed->do_callback();
+    EXPECT_FLOAT_EQ(g->view->speed, 12.3f);
+    EXPECT_STREQ(g->speedlabel->label(), "12.3 pixels/frame");
+}
+
+TEST_F(MainWindow, ColourEditorWorksOnTheSelectedChannelAndComponent)
+{
+    g->channel->value(2);
+    g->color->value(2);
+    g->minslider->value(0.4);
+    g->minslider->do_callback();
+    g->maxslider->value(0.3);
+    g->maxslider->do_callback();
+    EXPECT_FLOAT_EQ(g->view->getColor(false, 2, 2), 0.4f);
+    EXPECT_FLOAT_EQ(g->view->getColor(true, 2, 2), 0.3f);
+    EXPECT_FLOAT_EQ(g->view->getColor(false, 2, 0), 0.0f);
+    EXPECT_FLOAT_EQ(g->view->getColor(true, 2, 0), 1.0f);
+    EXPECT_FLOAT_EQ(g->view->getColor(false, 0, 2), 0.0f);  // other channels keep theirs
+    EXPECT_FLOAT_EQ(g->view->getColor(true, 0, 2), 1.0f);
+    EXPECT_FLOAT_EQ(g->legend->mincolor[2], 0.4f);
+    EXPECT_FLOAT_EQ(g->legend->maxcolor[2], 0.3f);
+
+    // Choosing a component only moves the sliders to that component's values.
+    g->view->setColor(false, 2, 1, 0.25f);
+    g->view->setColor(true, 2, 1, 0.75f);
+    g->color->value(1);
+    g->color->do_callback();
+    EXPECT_DOUBLE_EQ(g->minslider->value(), 0.25);
+    EXPECT_DOUBLE_EQ(g->maxslider->value(), 0.75);
+    EXPECT_FLOAT_EQ(g->view->getColor(false, 2, 1), 0.25f);
+    EXPECT_FLOAT_EQ(g->view->getColor(true, 2, 1), 0.75f);
+    EXPECT_FLOAT_EQ(g->view->getColor(false, 2, 2), 0.4f);
+    EXPECT_FLOAT_EQ(g->legend->mincolor[1], 0.0f);
+
+    // Choosing a channel shows its colours on the sliders and the legend, and its limits.
+    channel[4].vel_limit_low = 20;
+    channel[4].vel_limit_high = 100;
+    g->view->setColor(false, 4, 0, 0.1f);
+    g->view->setColor(false, 4, 1, 0.2f);
+    g->view->setColor(true, 4, 1, 0.6f);
+    g->channel->value(4);
+    g->channel->do_callback();
+    EXPECT_DOUBLE_EQ(g->minslider->value(), (double)0.2f);
+    EXPECT_DOUBLE_EQ(g->maxslider->value(), (double)0.6f);
+    for (int c = 0; c < 3; c++) {
+        EXPECT_FLOAT_EQ(g->legend->mincolor[c], g->view->getColor(false, 4, c));
+        EXPECT_FLOAT_EQ(g->legend->maxcolor[c], g->view->getColor(true, 4, c));
+    }
+    EXPECT_STREQ(g->minlabel->label(), "20");
+    EXPECT_STREQ(g->midlabel->label(), "40");
+    EXPECT_STREQ(g->maxlabel->label(), "100");
+    EXPECT_FLOAT_EQ(g->view->getColor(false, 4, 0), 0.1f);
+
+    g->channel->value(0);
+    g->updatelabels();
+    EXPECT_STREQ(g->minlabel->label(), "0");
+    EXPECT_STREQ(g->midlabel->label(), "63");
+    EXPECT_STREQ(g->maxlabel->label(), "127");
+}
+
+TEST_F(MainWindow, ChannelItemsNameInstrumentsAndKeepTheSelection)
+{
+    g->channel->value(3);
+    g->listinstruments();
+    ASSERT_EQ(g->channel->size(), 11);
+    for (int i = 0; i < 10; i++)
+        EXPECT_EQ(std::string(g->channel->text(i)),
+                  std::to_string(i + 1) + ": " + channel_instrum_name(i));
+    EXPECT_EQ(g->channel->value(), 3);
+
+    // A name too long for the 32-character entry is cut, and nothing past the entry changes.
+    char entry[48];
+    memset(entry, '#', sizeof entry);
+    const char* name = "Acoustic Grand Piano with a very long bank name";
+    channel_item_text(entry, 32, 10, name);
+    EXPECT_EQ(strlen(entry), 31u);
+    EXPECT_EQ(std::string(entry), ("10: " + std::string(name)).substr(0, 31));
+    for (size_t i = 32; i < sizeof entry; i++)
+        ASSERT_EQ(entry[i], '#');
+    channel_item_text(entry, 32, 1, nullptr);
+    EXPECT_STREQ(entry, "1: ");
+}
+
+TEST_F(MainWindow, FrameTimerRunsWhilePlayingOrGlyphsRemain)
+{
+    // Idle: one tick fills the labels and does not re-arm.
+    animate(nullptr);
+    EXPECT_FALSE(Fl::has_timeout(animate));
+    EXPECT_STREQ(g->maxlabel->label(), "127");
+    EXPECT_STREQ(g->midlabel->label(), "63");
+
+    g->view->playing = true;
+    g->view->fps = 20;
+    note(ME_NOTEON, 0, 60);
+    animate(nullptr);
+    ASSERT_TRUE(Fl::has_timeout(animate));
+    // About ten ticks in half a second at 20 frames per second; each grows the note by 5.
+    double until = 0.5;
+    while (until > 0) {
+        Fl::wait(until);
+        until -= 0.05;
+    }
+    float height = g->view->visuals[0].glyphs[60].front().corners[2][1];
+    EXPECT_GE(height, 5 * 6.0f);
+    EXPECT_LE(height, 5 * 12.0f);
+
+    // Playback ends, but the held note keeps the timer running until it has left.
+    g->view->playing = false;
+    g->view->fps = 120;
+    g->view->speed = 25;
+    for (int i = 0; i < 10; i++)
+        Fl::wait(0.02);
+    EXPECT_TRUE(Fl::has_timeout(animate));
+    note(ME_NOTEOFF, 0, 60);
+    for (int i = 0; i < 200 && Fl::has_timeout(animate); i++)
+        Fl::wait(0.02);
+    EXPECT_FALSE(g->view->hasGlyphs());
+    EXPECT_FALSE(Fl::has_timeout(animate));
+}
+
+TEST_F(MainWindow, PlayRefusesWhileBusyAndCancelStartsNothing)
+{
+    // A person clicks "Play .mid" and cancels the chooser: nothing starts.
+    g->show();
+    ASSERT_TRUE(show_and_wait(g->mainwindow));
+    std::string id = main_window_id();
+    ASSERT_FALSE(id.empty());
+    {
+        ModalAnswer chooser;
+        chooser.arm();
+        ASSERT_EQ(system(("xdotool mousemove --window " + id + " 90 615 click 1").c_str()), 0);
+        for (int i = 0; i < 200 && chooser.count == 0; i++)
+            Fl::wait(0.02);
+        for (int i = 0; i < 10; i++)
+            Fl::wait(0.02);
+        EXPECT_EQ(chooser.count, 1);
+        EXPECT_EQ(chooser.title, "Open");
+    }
+    EXPECT_FALSE(Fl::has_timeout(animate));
+    EXPECT_STREQ(g->channel->text(0), "1");
+    EXPECT_FALSE(g->view->openMidi(nullptr));
+
+    // Busy while playing, and while glyphs of the last file remain.
+    g->view->playing = true;
+    {
+        ModalAnswer answer;
+        answer.arm();
+        EXPECT_FALSE(g->view->openMidi("/tmp/song.mid"));
+        EXPECT_EQ(answer.count, 1);
+        EXPECT_TRUE(answer.has_label("A midi is already playing."));
+    }
+    g->view->playing = false;
+    note(ME_NOTEON, 0, 60);
+    g->view->nextFrame();
+    {
+        ModalAnswer answer;
+        answer.arm();
+        EXPECT_FALSE(g->view->openMidi("/tmp/song.mid"));
+        EXPECT_EQ(answer.count, 1);
+        EXPECT_TRUE(answer.has_label("A midi is already playing."));
+    }
+}
