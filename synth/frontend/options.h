@@ -119,6 +119,11 @@ int parse_options(int argc, char** argv, int first, int* next);
 // Finds a long option by name ("polyphony", "no-loop", or an unambiguous prefix of one);
 // returns its entry or none. *negated is set for a "no-" name.
 const LongOption* find_long_option(const char* name, int* negated);
+// Effect and extension settings ("-E"), and the reverb setting ("--reverb").
+int parse_opt_E(const char* arg);
+int parse_opt_reverb(const char* arg);
+// A manufacturer id from hexadecimal text or a name ("gs", "xg", "gm"...); 0 when unknown.
+int str2mID(const char* str);
 // Yes/no arguments: none, or an argument beginning with Y or T (any case), is yes.
 int y_or_n_p(const char* arg);
 
