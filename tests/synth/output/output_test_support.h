@@ -1,0 +1,67 @@
+// Helpers shared by the output tests: environment for the virtual device, its trace lines
+// and the RIFF WAVE file it captures.
+#ifndef CORVELLE_TESTS_OUTPUT_SUPPORT_H
+#define CORVELLE_TESTS_OUTPUT_SUPPORT_H
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/time.h>
+#include <vector>
+
+// Sets an environment variable for the life of the object and restores it after.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name)
+    {
+        const char* old = getenv(name);
+        had_ = old != nullptr;
+        if (had_)
+            old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv()
+    {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
+struct DeviceTraceLine {
+    double us;
+    long long frames;
+};
+
+inline std::vector<DeviceTraceLine> read_device_trace(const std::string& path)
+{
+    std::vector<DeviceTraceLine> out;
+    std::ifstream in(path);
+    std::string word;
+    DeviceTraceLine t;
+    while (in >> word >> t.us >> t.frames)
+        if (word == "device")
+            out.push_back(t);
+    return out;
+}
+
+inline double wall_us()
+{
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    return tv.tv_sec * 1e6 + tv.tv_usec;
+}
+
+// The data chunk of a RIFF WAVE file written by the capture device (44-byte header).
+inline std::string wave_data(const std::string& bytes)
+{
+    return bytes.size() >= 44 ? bytes.substr(44) : std::string();
+}
+
+#endif
