@@ -4,15 +4,15 @@
 #include <cstring>
 
 #include "frontend/memory.h"
+#include "output/aq.h"
 
 MidiTrace midi_trace;
 
-// The audio device's play position in samples, or -1 while the output cannot report it.
-// No output reports a position until the audio queue is in place, so every queued call
-// runs at once and the clock answers -1.
+// The audio device's play position in samples (the audio queue's clock), or -1 while the
+// output cannot report it.
 static int32 device_play_position(void)
 {
-    return -1;
+    return aq_samples();
 }
 
 int32 current_trace_samples(void)
