@@ -12,6 +12,8 @@ struct Channel {
     int8 key_shift;
     int8 note_limit_high, note_limit_low;
     int8 vel_limit_high, vel_limit_low;
+    uint32 channel_layer;  // bit c set: this channel plays what arrives on channel c
+    int32 port_select;     // port whose events this channel takes
 };
 
 extern Channel channel[MAX_CHANNELS];
