@@ -470,8 +470,8 @@ static bool has_suffix(const char* name, const char* ext)
 Instrument* load_gus_instrument(const char* name, ToneBank* bank, int dr, int prog,
                                 const char* infomsg)
 {
-    if (name == nullptr || name[0] == '\0')
-        return nullptr;
+    if (name == nullptr)
+        name = "";  // open_file reports a nameless file
 
     PatchSettings set = element_settings(bank, dr, prog);
 
