@@ -127,7 +127,8 @@ static int word_int(const char* s)
 }
 
 // What applying one line came to.
-enum { LINE_OK = 0, LINE_ERROR = 1, LINE_NESTING = 2 };
+// A positive result is the number of errors to count.
+enum { LINE_NESTING = -1, LINE_OK = 0, LINE_ERROR = 1 };
 
 // Program ranges ("0-10,20,30-") for level, reverbsend and the like.
 static void set_by_ranges(ToneBank* bank, char* ranges, int value, int8 ToneBankElement::*field)

@@ -1,0 +1,56 @@
+// Puts the configuration state back to its start between tests and reads texts with their
+// messages captured.
+#ifndef CORVELLE_TESTS_CONFIG_FIXTURE_H
+#define CORVELLE_TESTS_CONFIG_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/files.h"
+#include "config/readconfig.h"
+#include "config/soundfont.h"
+#include "config/tonebank.h"
+#include "frontend/controls.h"
+#include "frontend/options.h"
+
+inline void reset_configuration_state()
+{
+    free_tone_bank();
+    free_instrument_map();
+    free_soundfont_requests();
+    clean_up_pathlist();
+    progbase = 0;
+    rcf_count = 0;
+    def_instr_name[0] = '\0';
+    default_instrument_name = nullptr;
+    ctl = &dumb_control_mode;
+    ctl->opened = 0;
+    ctl->verbosity = 1;
+}
+
+struct ReadResult {
+    int status;
+    std::string messages;
+};
+
+inline ReadResult read_config_text(const std::string& text)
+{
+    testing::internal::CaptureStderr();
+    int status = read_config_file(text.c_str(), 1);
+    return {status, testing::internal::GetCapturedStderr()};
+}
+
+inline ReadResult read_config_named(const std::string& name)
+{
+    testing::internal::CaptureStderr();
+    int status = read_config_file(name.c_str(), 0);
+    return {status, testing::internal::GetCapturedStderr()};
+}
+
+struct ConfigTest : ::testing::Test {
+    void SetUp() override { reset_configuration_state(); }
+    void TearDown() override { reset_configuration_state(); }
+};
+
+#endif
