@@ -67,6 +67,7 @@ struct WaveOutDevice {
     bool quit = false;
     bool resetting = false;
     bool failed = false;
+    bool continues = false;  // the front header was queued before the last one finished
     uint64_t bytes_played = 0;
     int trace_fd = -1;
     std::thread thread;
@@ -139,6 +140,7 @@ static void device_thread(HWAVEOUT dev)
             dev->sink->discard();
             held.lock();
             return_all_headers(dev, held);
+            dev->continues = false;
             dev->resetting = false;
             dev->wake.notify_all();
             continue;
@@ -149,7 +151,7 @@ static void device_thread(HWAVEOUT dev)
         WAVEHDR* hdr = dev->queue.front();
         if (!dev->failed) {
             held.unlock();
-            long played = dev->sink->play(hdr->lpData, (long)hdr->dwBufferLength);
+            long played = dev->sink->play(hdr->lpData, (long)hdr->dwBufferLength, dev->continues);
             held.lock();
             if (played < 0) {
                 dev->failed = true;
@@ -167,6 +169,7 @@ static void device_thread(HWAVEOUT dev)
             continue;
 
         dev->queue.pop_front();
+        dev->continues = !dev->queue.empty();
         hdr->dwFlags = (hdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         if (!dev->failed) {
             held.unlock();

@@ -57,7 +57,7 @@ public:
         snd_pcm_close(pcm_);
     }
 
-    long play(const char* data, long bytes) override
+    long play(const char* data, long bytes, bool) override
     {
         const long frame = format_.nBlockAlign;
         long taken = 0;

@@ -12,9 +12,10 @@ class WaveSink {
 public:
     virtual ~WaveSink() {}
     // Plays bytes of PCM (not necessarily whole frames: a partial frame is kept for the next
-    // call), taking as long as the device needs to accept them. Returns the bytes played,
-    // fewer when interrupt() cut it short, or -1 when the device failed (see error()).
-    virtual long play(const char* data, long bytes) = 0;
+    // call), taking as long as the device needs to accept them. continues: this buffer was
+    // queued before the last one finished, so it follows it without a gap. Returns the bytes
+    // played, fewer when interrupt() cut it short, or -1 when the device failed (see error()).
+    virtual long play(const char* data, long bytes, bool continues) = 0;
     // Makes a running or the next play() return as soon as possible.
     virtual void interrupt() = 0;
     // Clears an interrupt and throws away whatever the device still holds.

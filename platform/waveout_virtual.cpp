@@ -125,13 +125,14 @@ public:
         return true;
     }
 
-    long play(const char* data, long bytes) override
+    long play(const char* data, long bytes, bool continues) override
     {
         const double bytes_per_second = (double)format_.nAvgBytesPerSec;
         std::unique_lock<std::mutex> held(lock_);
         steady::time_point now = steady::now();
-        // A device that ran dry starts its clock again with this buffer.
-        if (now > at_bytes(clock_bytes_)) {
+        // A device that ran dry starts its clock again with this buffer. One that had this
+        // buffer waiting plays it straight after the last, however late this thread woke.
+        if (!continues && now > at_bytes(clock_bytes_)) {
             clock_start_ = now;
             clock_bytes_ = 0;
         }
