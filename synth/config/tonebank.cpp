@@ -643,10 +643,8 @@ AlternateAssign* add_altassign_string(AlternateAssign* old, char** params, int n
             beg = end;
             end = t;
         }
-        if (beg < 0)
-            beg = 0;
-        if (end > 127)
-            end = 127;
+        beg = beg < 0 ? 0 : beg > 127 ? 127 : beg;
+        end = end < 0 ? 0 : end > 127 ? 127 : end;
         for (long k = beg; k <= end; k++)
             alt->bits[k >> 5] |= 1u << (k & 31);
     }
