@@ -231,7 +231,8 @@ MidiEvent* build_event_array(int32 divisions, int32* eventsp, int32* samplesp)
     int32 prev_tick = 0;
     int counting = 0;
 
-    compute_sample_increment(500000, divisions);
+    // The default tempo; with SMPTE timing a "quarter note" of divisions ticks is a second.
+    compute_sample_increment(readmidi_smpte_timing ? 1000000 : 500000, divisions);
     for (EventListNode* node = evlist; node != nullptr; node = node->next) {
         MidiEvent ev = node->event;
         int type = ev.type;
@@ -258,7 +259,7 @@ MidiEvent* build_event_array(int32 divisions, int32* eventsp, int32* samplesp)
 
         mark_event_instrument(&ev, (int32)st);
 
-        if (type == ME_TEMPO) {
+        if (type == ME_TEMPO && !readmidi_smpte_timing) {
             int32 tempo = ev.a * 65536 + ev.b * 256 + ev.channel;
             double scaled = tempo * tempo_adjust;
             if (!(scaled < 2147483647.0))

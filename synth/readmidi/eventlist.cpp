@@ -18,6 +18,7 @@ int current_read_track = 0;
 int karaoke_format = 0;
 int karaoke_title_flag = 0;
 int midi_port_number = 0;
+int readmidi_smpte_timing = 0;
 int default_channel_program[256];
 int32 sample_increment = 0;
 int32 sample_correction = 0;
@@ -77,6 +78,7 @@ void readmidi_read_init(void)
     free_string_event_table();
     delete_string_table(&string_event_strtab);
     karaoke_format = 0;
+    readmidi_smpte_timing = 0;
     for (int i = 0; i < 256; i++)
         default_channel_program[i] = -1;
 }

@@ -43,6 +43,9 @@ extern int current_read_track;
 extern int karaoke_format;
 extern int karaoke_title_flag;
 extern int midi_port_number;
+// Set when the division counts ticks per SMPTE frame: divisions are then ticks per second
+// and tempo events do not change the length of a tick.
+extern int readmidi_smpte_timing;
 // Per-channel default program set by song data; -1 where none was set.
 extern int default_channel_program[256];
 

@@ -656,6 +656,7 @@ MidiEvent* read_midi_file(InputFile* tf, int32* count, int32* sp, const char* fn
     current_file_info->divisions = divisions;
     current_file_info->hdrsiz = (pos >= 0 && pos <= 0x7FFF) ? (int16)pos : -1;
     smf_format = format;
+    readmidi_smpte_timing = (division < 0);
 
     int failed = 0;
     if (format == 0) {

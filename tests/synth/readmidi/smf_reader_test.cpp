@@ -1,6 +1,10 @@
-// Reading Standard MIDI File images: containers, header, tracks and meta events.
+// Reading Standard MIDI File images: containers, header, tracks, running status and meta
+// events, with the reports the reader gives.
 #include "midi_image.h"
 
+#include <cstdlib>
+
+#include "config/files.h"
 #include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
 
@@ -8,26 +12,364 @@ namespace {
 
 class SmfReaderTest : public ReaderTest {};
 
-Bytes note(uint32_t delta, int ch, int key, int vel)
+// A quarter note at 120 beats per minute and 44100 Hz.
+const int32_t QUARTER = 22050;
+
+Bytes note_on(uint32_t delta, int ch, int key, int vel)
 {
     return cat({vlq(delta), {(uint8_t)(0x90 | ch), (uint8_t)key, (uint8_t)vel}});
 }
 
-TEST_F(SmfReaderTest, SmokeSingleNote)
+Bytes data2(uint32_t delta, int a, int b)  // two data bytes under running status
 {
-    Bytes body = cat({note(0, 0, 60, 100), note(96, 0, 60, 0), end_of_track()});
-    ReadResult r = read_image(smf(0, 96, {body}));
-    ASSERT_TRUE(r.ok) << r.messages;
-    ASSERT_FALSE(r.events.empty());
-    EXPECT_EQ(r.events.back().type, ME_EOT);
-    auto on = r.of_type(ME_NOTEON);
-    ASSERT_EQ(on.size(), 1u);
-    EXPECT_EQ(on[0].time, 0);
+    return cat({vlq(delta), {(uint8_t)a, (uint8_t)b}});
+}
+
+Bytes text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+TEST_F(SmfReaderTest, FormatOneTracksStartTogetherFormatTwoTracksFollow)
+{
+    Bytes t0 = cat({note_on(0, 0, 60, 100), note_on(480, 0, 60, 0), end_of_track()});
+    Bytes t1 = cat({note_on(0, 1, 64, 100), note_on(96, 1, 64, 0), end_of_track()});
+
+    ReadResult one = read_image(smf(1, 96, {t0, t1}));
+    ASSERT_TRUE(one.ok) << one.messages;
+    auto on1 = one.of_type(ME_NOTEON);
+    ASSERT_EQ(on1.size(), 2u);
+    EXPECT_EQ(on1[0].time, 0);
+    EXPECT_EQ(on1[1].time, 0);
+    EXPECT_EQ(on1[1].channel, 1);
+
+    ReadResult two = read_image(smf(2, 96, {t0, t1}), "two.mid");
+    ASSERT_TRUE(two.ok) << two.messages;
+    auto on2 = two.of_type(ME_NOTEON);
+    ASSERT_EQ(on2.size(), 2u);
+    EXPECT_EQ(on2[0].time, 0);
+    EXPECT_EQ(on2[1].time, 5 * QUARTER);  // after the 480 ticks of the first track
+    EXPECT_EQ(two.samples, 6 * QUARTER);
+}
+
+TEST_F(SmfReaderTest, VelocityZeroNoteOnIsNoteOff)
+{
+    ReadResult r = read_image(smf(0, 96, {cat({note_on(0, 2, 60, 90), note_on(96, 2, 60, 0),
+                                               end_of_track()})}));
+    ASSERT_TRUE(r.ok);
     auto off = r.of_type(ME_NOTEOFF);
     ASSERT_EQ(off.size(), 1u);
-    EXPECT_EQ(off[0].time, 22050);  // a quarter note at 120 beats per minute
+    EXPECT_EQ(off[0].channel, 2);
+    EXPECT_EQ(off[0].a, 60);
     EXPECT_EQ(off[0].b, 0);
-    EXPECT_EQ(r.samples, 22050);
+}
+
+TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)
+{
+    Bytes body = cat({note_on(0, 3, 60, 100), meta(0, 0x01, text("between")),
+                      data2(0, 62, 100), sysex(0, {0x7E, 0x7F, 0x06, 0x01, 0xF7}),
+                      data2(0, 64, 100), data2(96, 60, 0), end_of_track()});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    auto on = r.of_type(ME_NOTEON);
+    ASSERT_EQ(on.size(), 3u);
+    EXPECT_EQ(on[1].a, 62);
+    EXPECT_EQ(on[2].a, 64);
+    EXPECT_EQ(on[2].channel, 3);
+    ASSERT_EQ(r.of_type(ME_NOTEOFF).size(), 1u);
+}
+
+TEST_F(SmfReaderTest, HeaderLengthTenSkipsFourBytes)
+{
+    Bytes image = cat({header_chunk(0, 1, 96, 10),
+                       track_chunk(cat({note_on(0, 0, 60, 100), end_of_track(96)}))});
+    ReadResult r = read_image(image);
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_TRUE(r.has_message("MIDI file header size 10 bytes"));
+    EXPECT_EQ(r.of_type(ME_NOTEON).size(), 1u);
+}
+
+TEST_F(SmfReaderTest, SmpteDivisionCountsTicksPerSecond)
+{
+    // High byte -25 (25 frames per second), 40 ticks per frame: 1000 ticks a second, whatever
+    // the tempo says.
+    Bytes body = cat({meta(0, 0x51, {0x0F, 0x42, 0x40}), note_on(0, 0, 60, 100),
+                      note_on(1000, 0, 60, 0), end_of_track()});
+    ReadResult r = read_image(smf(0, 0xE728, {body}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_EQ(current_file_info->divisions, 1000);
+    auto off = r.of_type(ME_NOTEOFF);
+    ASSERT_EQ(off.size(), 1u);
+    EXPECT_NEAR(off[0].time, 44100, 1);  // the step is 16.16 fixed point
+}
+
+TEST_F(SmfReaderTest, DivisionZeroAndZeroTicksPerFrameAreRefused)
+{
+    Bytes body = cat({note_on(0, 0, 60, 100), end_of_track(10)});
+    ReadResult zero = read_image(smf(0, 0, {body}));
+    EXPECT_FALSE(zero.ok);
+    EXPECT_TRUE(zero.has_message("Invalid time division 0x0000"));
+
+    ReadResult smpte = read_image(smf(0, 0xE700, {body}), "smpte.mid");
+    EXPECT_FALSE(smpte.ok);
+    EXPECT_TRUE(smpte.has_message("Invalid time division 0xE700"));
+}
+
+TEST_F(SmfReaderTest, TimeSignatureSixEightIsStored)
+{
+    Bytes body = cat({meta(0, 0x58, {6, 3, 24, 8}), note_on(0, 0, 60, 100), end_of_track(96)});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(current_file_info->time_sig_n, 6);
+    EXPECT_EQ(current_file_info->time_sig_d, 8);
+    EXPECT_EQ(current_file_info->time_sig_c, 24);
+    EXPECT_EQ(current_file_info->time_sig_b, 8);
+    auto ts = r.of_type(ME_TIMESIG);
+    ASSERT_EQ(ts.size(), 2u);
+    EXPECT_EQ(ts[0].channel, 0);
+    EXPECT_EQ(ts[0].a, 6);
+    EXPECT_EQ(ts[0].b, 8);
+    EXPECT_EQ(ts[1].channel, 1);
+    EXPECT_EQ(ts[1].a, 24);
+    EXPECT_TRUE(r.has_message("Time signature: 6/8 24 clock 8 q.n."));
+}
+
+TEST_F(SmfReaderTest, BadTimeSignaturesGiveNoEvent)
+{
+    // Numerator 0, a denominator exponent of 8 (256 does not fit a byte) and of 200, and a
+    // wrong length: none becomes an event and the song still reads.
+    Bytes body = cat({meta(0, 0x58, {0, 2, 24, 8}), meta(0, 0x58, {3, 8, 24, 8}),
+                      meta(0, 0x58, {3, 200, 24, 8}), meta(0, 0x58, {3, 2, 24}),
+                      note_on(0, 0, 60, 100), end_of_track(400)});
+    ReadResult r = read_image(smf(0, 1, {body}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_TRUE(r.of_type(ME_TIMESIG).empty());
+    EXPECT_TRUE(r.has_message("Invalid time signature"));
+    EXPECT_EQ(current_file_info->time_sig_n, -1);
+    EXPECT_EQ(r.of_type(ME_NOTEON).size(), 1u);
+}
+
+TEST_F(SmfReaderTest, KeySignatures)
+{
+    Bytes body = cat({meta(0, 0x59, {0xFD, 1}), meta(0, 0x59, {8, 0}), meta(0, 0x59, {2, 2}),
+                      note_on(0, 0, 60, 100), end_of_track(96)});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.has_message("Key signature: 3 flat(s) minor"));
+    EXPECT_TRUE(r.has_message("Invalid key signature"));
+    auto ks = r.of_type(ME_KEYSIG);
+    ASSERT_EQ(ks.size(), 1u);
+    EXPECT_EQ((int8_t)ks[0].a, -3);
+    EXPECT_EQ(ks[0].b, 1);
+}
+
+TEST_F(SmfReaderTest, SequenceNumberOfOtherLengthsIsSkipped)
+{
+    Bytes body = cat({meta(0, 0x00, {}), meta(0, 0x00, {1, 2, 3}), meta(0, 0x00, {0, 7}),
+                      note_on(0, 0, 60, 100), end_of_track(96)});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_TRUE(r.has_message("(Sequence Number len=0)"));
+    EXPECT_TRUE(r.has_message("(Sequence Number len=3)"));
+    EXPECT_TRUE(r.has_message("(Sequence Number 00 07)"));
+    auto on = r.of_type(ME_NOTEON);
+    ASSERT_EQ(on.size(), 1u);
+    EXPECT_EQ(on[0].a, 60);
+}
+
+// Reads one track of image (the chunk starts at offset 0) directly.
+int read_one_track(const Bytes& chunk)
+{
+    InputFile* tf = open_with_mem((char*)chunk.data(), (int32)chunk.size(), OF_NORMAL);
+    readmidi_read_init();
+    int r = read_smf_track(tf, 0, 1);
+    close_file(tf);
+    free_midi_list();
+    return r;
+}
+
+TEST_F(SmfReaderTest, TrackResults)
+{
+    testing::internal::CaptureStderr();
+    Bytes five = track_chunk(cat({{0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}}));
+    EXPECT_EQ(read_one_track(five), -2);
+    Bytes four = track_chunk(cat({{0x81, 0x80, 0x80, 0x00}, {0x90, 60, 100}, end_of_track()}));
+    EXPECT_EQ(read_one_track(four), 0);
+    Bytes cut = track_chunk(cat({note_on(0, 0, 60, 100), {0x10}}));
+    EXPECT_EQ(read_one_track(cut), -1);
+    Bytes bad_tag = {0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0};
+    EXPECT_EQ(read_one_track(bad_tag), -2);
+    Bytes no_header = {'M', 'T'};
+    EXPECT_EQ(read_one_track(no_header), -1);
+    std::string msg = testing::internal::GetCapturedStderr();
+    EXPECT_NE(msg.find("Illigal Variable-length quantity format."), std::string::npos);
+    EXPECT_NE(msg.find("Too shorten midi file."), std::string::npos);
+    EXPECT_NE(msg.find("Corrupt MIDI file."), std::string::npos);
+    EXPECT_NE(msg.find("Can't read track header."), std::string::npos);
+}
+
+TEST_F(SmfReaderTest, FailedTrackKeepsWhatWasRead)
+{
+    Bytes t0 = cat({note_on(0, 0, 60, 100), note_on(96, 0, 60, 0), {0x81, 0x80, 0x80, 0x80, 0x00}});
+    Bytes t1 = cat({note_on(0, 1, 64, 100), end_of_track(96)});
+    ReadResult r = read_image(smf(1, 96, {t0, t1}));
+    ASSERT_TRUE(r.ok);
+    auto on = r.of_type(ME_NOTEON);
+    ASSERT_EQ(on.size(), 1u);  // the second track is not read after the first failed
+    EXPECT_EQ(on[0].a, 60);
+
+    ignore_midi_error = 0;
+    ReadResult strict = read_image(smf(1, 96, {t0, t1}), "strict.mid");
+    ignore_midi_error = 1;
+    EXPECT_FALSE(strict.ok);
+}
+
+TEST_F(SmfReaderTest, ContainersAndPrefixes)
+{
+    Bytes song = smf(0, 96, {cat({note_on(0, 0, 60, 100), end_of_track(96)})});
+
+    Bytes prefixed(128, 0x11);
+    prefixed[0] = 0;
+    prefixed.insert(prefixed.end(), song.begin(), song.end());
+    ReadResult r1 = read_image(prefixed, "prefixed.mid");
+    ASSERT_TRUE(r1.ok) << r1.messages;
+    EXPECT_EQ(r1.of_type(ME_NOTEON).size(), 1u);
+
+    Bytes twice(256, 0);
+    twice.insert(twice.end(), song.begin(), song.end());
+    ReadResult r2 = read_image(twice, "twice.mid");
+    EXPECT_FALSE(r2.ok);
+    EXPECT_TRUE(r2.has_message("twice.mid: Not a MIDI file!"));
+
+    Bytes riff = cat({{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a'},
+                      {0, 0, 0, 0},
+                      song});
+    ReadResult r3 = read_image(riff, "riff.mid");
+    ASSERT_TRUE(r3.ok) << r3.messages;
+    EXPECT_EQ(r3.of_type(ME_NOTEON).size(), 1u);
+
+    Bytes wave = riff;
+    wave[8] = 'W';
+    ReadResult r4 = read_image(wave, "wave.mid");
+    EXPECT_FALSE(r4.ok);
+    EXPECT_TRUE(r4.has_message("Not a MIDI file!"));
+
+    ReadResult r5 = read_image({}, "empty.mid");
+    EXPECT_FALSE(r5.ok);
+    EXPECT_TRUE(r5.has_message("empty.mid: Not a MIDI file!"));
+
+    Bytes fmt3 = smf(3, 96, {cat({end_of_track()})});
+    ReadResult r6 = read_image(fmt3, "fmt3.mid");
+    EXPECT_FALSE(r6.ok);
+    EXPECT_TRUE(r6.has_message("fmt3.mid: Unknown MIDI file format 3"));
+}
+
+TEST_F(SmfReaderTest, UnknownChunkBeforeTrackIsPassedOver)
+{
+    Bytes junk = {'J', 'u', 'n', 'k', 0, 0, 0, 3, 1, 2, 3};
+    Bytes image = cat({header_chunk(0, 1, 96), junk,
+                       track_chunk(cat({note_on(0, 0, 60, 100), end_of_track(96)}))});
+    ReadResult r = read_image(image);
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_EQ(r.of_type(ME_NOTEON).size(), 1u);
+}
+
+TEST_F(SmfReaderTest, TempoEventsWithOtherLengthsKeepTheStreamInStep)
+{
+    Bytes body = cat({meta(0, 0x51, {0x0F, 0x42, 0x40, 0x99}), meta(0, 0x51, {0x07}),
+                      meta(0, 0x51, {0, 0, 0}), note_on(0, 0, 60, 100), note_on(96, 0, 60, 0),
+                      end_of_track()});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    auto tempo = r.of_type(ME_TEMPO);
+    ASSERT_EQ(tempo.size(), 1u);
+    EXPECT_EQ(tempo[0].a * 65536 + tempo[0].b * 256 + tempo[0].channel, 1000000);
+    EXPECT_EQ(r.of_type(ME_NOTEOFF)[0].time, 44100);
+    EXPECT_TRUE(r.has_message("Invalid tempo"));
+}
+
+TEST_F(SmfReaderTest, TextsOfTheConductorTrack)
+{
+    Bytes t0 = cat({meta(0, 0x03, text("  My\tSong  ")), meta(0, 0x03, text("Second")),
+                    meta(0, 0x01, text("hello")), meta(0, 0x06, text("Verse")),
+                    meta(0, 0x06, text("")), meta(0, 0x05, text("la")),
+                    note_on(0, 0, 60, 100), end_of_track(96)});
+    Bytes t1 = cat({meta(0, 0x03, text("Piano")), meta(0, 0x06, text("not here")),
+                    end_of_track()});
+    ReadResult r = read_image(smf(1, 96, {t0, t1}));
+    ASSERT_TRUE(r.ok);
+    EXPECT_STREQ(current_file_info->seq_name, "My Song");
+    EXPECT_STREQ(current_file_info->first_text, "hello");
+    EXPECT_TRUE(r.has_message("Sequence:   My\tSong  "));
+    EXPECT_TRUE(r.has_message("Track name: Second"));
+    EXPECT_TRUE(r.has_message("Track name: Piano"));
+    EXPECT_TRUE(r.has_message("Marker: not here"));
+
+    auto markers = r.of_type(ME_MARKER);
+    ASSERT_EQ(markers.size(), 1u);  // the empty marker is dropped
+    const char* m = event2string(markers[0].a | (markers[0].b << 8));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m[0], ME_MARKER);
+    EXPECT_STREQ(m + 1, "(Verse)");
+    auto lyrics = r.of_type(ME_LYRIC);
+    ASSERT_EQ(lyrics.size(), 1u);
+    EXPECT_STREQ(event2string(lyrics[0].a | (lyrics[0].b << 8)) + 1, "la");
+    EXPECT_TRUE(r.of_type(ME_TEXT).empty());
+}
+
+TEST_F(SmfReaderTest, KaraokeFileLyricsAndTitle)
+{
+    Bytes t0 = cat({note_on(0, 0, 60, 100), end_of_track(96)});
+    Bytes t1 = cat({meta(0, 0x01, text("@KMIDI KARAOKE FILE")), end_of_track()});
+    Bytes t2 = cat({meta(0, 0x01, text("@TTitle")), meta(0, 0x01, text("@TSinger")),
+                    meta(10, 0x01, text("Hel")), end_of_track()});
+    ReadResult r = read_image(smf(1, 96, {t0, t1, t2}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_STREQ(current_file_info->karaoke_title, "Title Singer");
+    auto lyrics = r.of_type(ME_KARAOKE_LYRIC);
+    ASSERT_EQ(lyrics.size(), 3u);
+    EXPECT_STREQ(event2string(lyrics[2].a | (lyrics[2].b << 8)) + 1, "Hel");
+}
+
+TEST_F(SmfReaderTest, PortMetaMovesChannelsToTheSecondPort)
+{
+    Bytes body = cat({note_on(0, 1, 60, 100), meta(0, 0x21, {1}), note_on(0, 9, 62, 100),
+                      end_of_track(96)});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok);
+    auto on = r.of_type(ME_NOTEON);
+    ASSERT_EQ(on.size(), 2u);
+    EXPECT_EQ(on[0].channel, 1);
+    // Channel 25 moves down to channel 9, which the song leaves free.
+    EXPECT_EQ(on[1].channel, 9);
+    EXPECT_TRUE(r.has_message("channel 25 => 9"));
+    EXPECT_EQ(current_file_info->max_channel, 9);
+}
+
+TEST_F(SmfReaderTest, SystemCommonAndRealTimeBytesAddNothing)
+{
+    Bytes body = cat({{0x00, 0xF2, 0x01, 0x02}, {0x00, 0xF3, 0x05}, {0x00, 0xF6}, {0x00, 0xF8},
+                      {0x00, 0xF1}, note_on(0, 0, 60, 100), end_of_track(96)});
+    ReadResult r = read_image(smf(0, 96, {body}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_TRUE(r.has_message("(Sys Com Song Position Pntr)"));
+    EXPECT_TRUE(r.has_message("(Sys Com Song Select(Song #))"));
+    EXPECT_TRUE(r.has_message("(Sys real time timing clock)"));
+    EXPECT_TRUE(r.has_message("*** Can't happen: status 0x07 channel 0x01"));
+    ASSERT_EQ(r.of_type(ME_NOTEON).size(), 1u);
+}
+
+TEST_F(SmfReaderTest, HomeDirectoryIsExpandedInRecordNames)
+{
+    const char* home = getenv("HOME");
+    if (home == nullptr)
+        GTEST_SKIP() << "HOME is not set";
+    MidiFileInfo* p = get_midi_file_info("~/song.mid", 1);
+    EXPECT_EQ(std::string(p->filename), std::string(home) + "/song.mid");
+    EXPECT_EQ(get_midi_file_info((std::string(home) + "/song.mid").c_str(), 0), p);
+    EXPECT_EQ(p->format, -1);
+    EXPECT_EQ(p->time_sig_n, -1);
+    EXPECT_EQ(p->samples, -1);
 }
 
 }  // namespace
