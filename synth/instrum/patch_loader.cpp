@@ -122,11 +122,11 @@ static void convert_envelope(Sample* sp, const uint8* rates, const uint8* offset
     }
     if (modify_release) {
         int m = modify_release < 6 ? 6 : modify_release;
-        double v = 1069547520.0 / rate * ratio * 1000.0 / m;
-        if (fast_decay)
-            v *= 2.0;
         // A short release at a high control ratio would not fit the envelope's range.
         const double limit = (double)max_envelope_rate * 512.0;
+        double v = trunc(1069547520.0 / rate * ratio * 1000.0 / m);
+        if (fast_decay)
+            v *= 2.0;
         sp->envelope_offset[3] = 5 << 22;
         sp->envelope_rate[3] = (int32)(v > limit ? limit : v);
         sp->envelope_offset[4] = 4 << 22;

@@ -1,0 +1,170 @@
+// Shared by the loader tests: small patch files built field by field, a known output rate
+// and control ratio with the options off, and loads that capture the messages.
+#ifndef CORVELLE_TESTS_SYNTH_INSTRUM_TEST_SUPPORT_H
+#define CORVELLE_TESTS_SYNTH_INSTRUM_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/tonebank.h"
+#include "frontend/controls.h"
+#include "frontend/options.h"
+#include "instrum/instrum.h"
+#include "output/output.h"
+#include "support/tempdir.h"
+
+struct TestSample {
+    uint8_t fractions = 0, panning = 7, modes = MODES_16BIT;
+    std::string data;                   // waveform bytes as stored
+    uint32_t data_length = 0xFFFFFFFF;  // all ones: the size of data
+    uint32_t loop_start = 0, loop_end = 0;  // bytes
+    uint16_t sample_rate = 44100;
+    int32_t root_freq = 261626;
+    uint8_t env_rate[6] = {20, 20, 20, 20, 20, 20}, env_offset[6] = {250, 250, 250, 0, 0, 0};
+    uint8_t tremolo[3] = {0, 0, 0}, vibrato[3] = {0, 0, 0};  // sweep, rate, depth
+};
+
+struct TestPatch {
+    const char* magic = "GF1PATCH110";
+    bool prefix = false;  // 128 bytes starting with 0 before the patch
+    uint8_t instruments = 1, layers = 1;
+    int sample_count = -1;  // -1: as many as given
+    std::vector<TestSample> samples;
+};
+
+inline void put_le(std::string& s, size_t at, uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; i++)
+        s[at + i] = (char)(v >> (8 * i));
+}
+
+inline std::string build_patch(const TestPatch& p)
+{
+    std::string out = p.prefix ? std::string(1, '\0') + std::string(127, 'x') : "";
+    std::string h(239, '\0');
+    memcpy(&h[0], p.magic, 11);
+    memcpy(&h[12], "ID#000002", 9);
+    h[82] = (char)p.instruments;
+    h[151] = (char)p.layers;
+    h[198] = (char)(p.sample_count >= 0 ? p.sample_count : (int)p.samples.size());
+    out += h;
+    for (const TestSample& t : p.samples) {
+        std::string s(96, '\0');
+        s[7] = (char)t.fractions;
+        put_le(s, 8, t.data_length == 0xFFFFFFFF ? t.data.size() : t.data_length, 4);
+        put_le(s, 12, t.loop_start, 4);
+        put_le(s, 16, t.loop_end, 4);
+        put_le(s, 20, t.sample_rate, 2);
+        put_le(s, 22, 8176, 4);
+        put_le(s, 26, 12543854, 4);
+        put_le(s, 30, (uint32_t)t.root_freq, 4);
+        s[36] = (char)t.panning;
+        memcpy(&s[37], t.env_rate, 6);
+        memcpy(&s[43], t.env_offset, 6);
+        memcpy(&s[49], t.tremolo, 3);
+        memcpy(&s[52], t.vibrato, 3);
+        s[55] = (char)t.modes;
+        put_le(s, 56, 60, 2);
+        put_le(s, 58, 1024, 2);
+        out += s + t.data;
+    }
+    return out;
+}
+
+// n 16-bit samples of a ramp that tells every position apart.
+inline std::string ramp16(size_t n)
+{
+    std::string s(n * 2, '\0');
+    for (size_t i = 0; i < n; i++)
+        put_le(s, 2 * i, (uint16_t)((int)(i * 37 % 20000) - 10000), 2);
+    return s;
+}
+
+// A looping 16-bit sample of n ramp values with the loop [ls, le) in samples.
+inline TestSample looped16(size_t n, uint32_t ls, uint32_t le)
+{
+    TestSample s;
+    s.data = ramp16(n);
+    s.loop_start = ls * 2;
+    s.loop_end = le * 2;
+    s.modes = MODES_16BIT | MODES_LOOPING | MODES_SUSTAIN | MODES_ENVELOPE;
+    return s;
+}
+
+// A bank whose elements hold the "not set" values a patch line starts from.
+struct TestBank {
+    ToneBank bank;
+    TestBank()
+    {
+        memset(&bank, 0, sizeof(bank));
+        for (ToneBankElement& e : bank.tone)
+            e.note = e.pan = e.strip_loop = e.strip_envelope = e.strip_tail = -1, e.amp = -1;
+    }
+    ToneBankElement& operator[](int prog) { return bank.tone[prog]; }
+    ToneBank* get() { return &bank; }
+};
+
+struct InstrumentDeleter {
+    void operator()(Instrument* ip) const { free_instrument(ip); }
+};
+typedef std::unique_ptr<Instrument, InstrumentDeleter> InstrumentPtr;
+
+inline bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class InstrumTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        memset(&mode_, 0, sizeof(mode_));
+        mode_.rate = 44100;
+        play_mode = &mode_;
+        control_ratio = 44;
+        fast_decay = antialiasing_allowed = 0;
+        modify_release = 0;
+        ctl->verbosity = 1;
+    }
+    void TearDown() override
+    {
+        clear_instrument_cache(nullptr);
+        play_mode = nullptr;
+        control_ratio = 0;
+        fast_decay = antialiasing_allowed = 0;
+        modify_release = 0;
+        ctl->verbosity = 1;
+    }
+
+    // Loads through the file loader (through memory when name is empty); *msg gets the
+    // messages printed.
+    Instrument* load(const std::string& name, std::string* msg, ToneBank* bank = nullptr,
+                     int dr = 0, int prog = 0, const char* info = nullptr)
+    {
+        testing::internal::CaptureStderr();
+        Instrument* ip = load_gus_instrument(name.c_str(), bank, dr, prog, info);
+        *msg = testing::internal::GetCapturedStderr();
+        return ip;
+    }
+    Instrument* load_memory(const std::string& bytes, std::string* msg)
+    {
+        testing::internal::CaptureStderr();
+        Instrument* ip = load_gus_instrument_from_memory("mem.pat", bytes.data(),
+                                                         (long)bytes.size(), nullptr, 0, 0);
+        *msg = testing::internal::GetCapturedStderr();
+        return ip;
+    }
+    std::string write(const std::string& name, const TestPatch& p)
+    {
+        return dir_.write(name, build_patch(p));
+    }
+
+    PlayMode mode_;
+    TempDir dir_;
+};
+
+#endif
