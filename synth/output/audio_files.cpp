@@ -156,11 +156,13 @@ Header build_header(const AudioFile& f, bool known)
     case FILE_AU: {
         uint32 code = (enc & PE_ULAW) ? 1 : (enc & PE_ALAW) ? 27 : bits == 8 ? 2 : bits == 16 ? 3 : 4;
         h.bytes(".snd", 4);
-        h.be32(24);
+        h.be32(32);  // the fixed fields and an empty 8-byte annotation
         h.be32(known ? clamp32(data) : 0xFFFFFFFFu);
         h.be32(code);
         h.be32((uint32)pm->rate);
         h.be32((uint32)ch);
+        h.be32(0);
+        h.be32(0);
         break;
     }
     case FILE_AIFF: {

@@ -8,10 +8,7 @@
 #include "frontend/controls.h"
 #include "output/output.h"
 #include "readmidi/event.h"
-#if __has_include("readmidi/event_print.h")
 #include "readmidi/event_print.h"
-#define HAVE_EVENT_PRINT 1
-#endif
 
 static FILE* list_fp = nullptr;
 
@@ -60,14 +57,8 @@ static int output_data(char* buf, int32 bytes)
         return -1;
     }
     errno = 0;
-#ifdef HAVE_EVENT_PRINT
     int rc = write_event_list(list_fp, reinterpret_cast<const MidiEvent*>(buf),
                               bytes / (int32)sizeof(MidiEvent));
-#else
-    // The event printer of the MIDI reader is not part of this build.
-    int rc = -1;
-    errno = ENOSYS;
-#endif
     // A full disk or a closed pipe shows at the latest when the text is flushed.
     if (rc < 0 || fflush(list_fp) != 0 || ferror(list_fp)) {
         cmsg(CMSG_ERROR, VERB_NORMAL, "%s: write failed: %s", list_label(),

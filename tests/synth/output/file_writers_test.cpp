@@ -1,0 +1,405 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "frontend/controls.h"
+#include "output/output.h"
+#include "readmidi/event.h"
+#include "support/tempdir.h"
+
+namespace {
+
+bool have_sox()
+{
+    return system("command -v sox >/dev/null 2>&1 && command -v soxi >/dev/null 2>&1") == 0;
+}
+
+std::string run(const std::string& cmd)
+{
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        return out;
+    char buf[256];
+    while (fgets(buf, sizeof buf, p) != nullptr)
+        out += buf;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+// A signal using all 24 bits: x >> 5 is the 24-bit sample, x >> 13 the 16-bit one.
+int32 sample(int32 frame, int ch)
+{
+    uint32 v = ((uint32)frame * 40503u + (uint32)ch * 1234567u) % 0x1000000u;
+    return (int32)(v << 5) - (1 << 28);
+}
+
+std::vector<int32> signal_block(int32 first, int32 frames, bool mono)
+{
+    std::vector<int32> b;
+    for (int32 i = 0; i < frames; i++) {
+        b.push_back(sample(first + i, 0));
+        if (!mono)
+            b.push_back(sample(first + i, 1));
+    }
+    return b;
+}
+
+// Restores every mode record a test changes.
+class FileWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (PlayMode** m = play_mode_list; *m != nullptr; m++)
+            saved_.push_back(**m);
+    }
+    void TearDown() override
+    {
+        size_t i = 0;
+        for (PlayMode** m = play_mode_list; *m != nullptr; m++)
+            **m = saved_[i++];
+        play_mode = nullptr;
+    }
+
+    // Opens mode on name, writes frames of the signal in blocks, closes; the encoding given
+    // is the one asked for (the writer may change it).
+    void write_signal(PlayMode* mode, const std::string& name, int32 enc, int32 rate, int32 frames)
+    {
+        names_.push_back(name);
+        mode->name = names_.back().c_str();
+        mode->encoding = enc;
+        mode->rate = rate;
+        play_mode = mode;
+        ASSERT_EQ(mode->open_output(), 0) << name;
+        bool mono = (mode->encoding & PE_MONO) != 0;
+        for (int32 at = 0; at < frames; at += 4096) {
+            int32 n = frames - at < 4096 ? frames - at : 4096;
+            std::vector<int32> b = signal_block(at, n, mono);
+            int32 bytes = general_output_convert(b.data(), n);
+            ASSERT_EQ(mode->output_data(reinterpret_cast<char*>(b.data()), bytes), 0);
+        }
+        mode->close_output();
+        EXPECT_EQ(mode->fd, -1);
+    }
+
+    std::vector<PlayMode> saved_;
+    std::vector<std::string> names_;
+};
+
+struct Case {
+    PlayMode* mode;
+    const char* ext;
+    int32 enc;
+    int32 rate;
+    const char* sox_encoding;  // as soxi names it
+    int bits;
+    int channels;
+};
+
+// Runs f in a child with standard error going to a file; returns the exit status and sets
+// *err to what it printed.
+template <typename F>
+int in_child(const std::string& err_file, std::string* err, F f)
+{
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        close(fd);
+        _exit(f());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *err = read_whole_file(err_file);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+}  // namespace
+
+// Every writer and encoding, read back by sox: the header's rate, channels, encoding and
+// length, and every sample (exactly for linear encodings, within the law's step for G.711).
+TEST_F(FileWriterTest, SoxReadsWhatEachWriterWrote)
+{
+    if (!have_sox())
+        GTEST_SKIP() << "sox is not installed";
+    TempDir dir;
+    const int32 frames = 10001;  // odd, so AIFF needs its pad byte at 8-bit mono
+    const Case cases[] = {
+        {&wave_play_mode, "wav", PE_16BIT | PE_SIGNED, 44100, "Signed Integer PCM", 16, 2},
+        {&wave_play_mode, "wav", PE_MONO, 22050, "Unsigned Integer PCM", 8, 1},
+        {&wave_play_mode, "wav", PE_24BIT | PE_SIGNED, 48000, "Signed Integer PCM", 24, 2},
+        {&wave_play_mode, "wav", PE_ULAW | PE_MONO, 8000, "u-law", 8, 1},
+        {&wave_play_mode, "wav", PE_ALAW, 8000, "A-law", 8, 2},
+        {&au_play_mode, "au", PE_16BIT | PE_SIGNED, 44100, "Signed Integer PCM", 16, 2},
+        {&au_play_mode, "au", PE_MONO, 11025, "Signed Integer PCM", 8, 1},
+        {&au_play_mode, "au", PE_24BIT | PE_SIGNED | PE_MONO, 96000, "Signed Integer PCM", 24, 1},
+        {&au_play_mode, "au", PE_ULAW | PE_MONO, 8000, "u-law", 8, 1},
+        {&au_play_mode, "au", PE_ALAW, 8000, "A-law", 8, 2},
+        {&aiff_play_mode, "aiff", PE_16BIT | PE_SIGNED, 44100, "Signed Integer PCM", 16, 2},
+        {&aiff_play_mode, "aiff", PE_MONO, 22050, "Signed Integer PCM", 8, 1},
+        {&aiff_play_mode, "aiff", PE_24BIT | PE_SIGNED, 48000, "Signed Integer PCM", 24, 2},
+        {&aiff_play_mode, "aiff", PE_ULAW | PE_MONO, 8000, "Signed Integer PCM", 16, 1},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string file = dir.file("out" + std::to_string(n++) + "." + c.ext);
+        write_signal(c.mode, file, c.enc, c.rate, frames);
+        SCOPED_TRACE(file + " " + c.sox_encoding + " " + std::to_string(c.bits));
+        EXPECT_EQ(run("soxi -t " + file), c.ext);
+        EXPECT_EQ(run("soxi -r " + file), std::to_string(c.rate));
+        EXPECT_EQ(run("soxi -c " + file), std::to_string(c.channels));
+        EXPECT_EQ(run("soxi -e " + file), c.sox_encoding);
+        EXPECT_EQ(run("soxi -b " + file), std::to_string(c.bits));
+        EXPECT_EQ(run("soxi -s " + file), std::to_string(frames));
+
+        std::string raw = dir.file("back.raw");
+        ASSERT_EQ(system(("sox " + file + " -t raw -e signed-integer -b 32 -L " + raw + " 2>/dev/null").c_str()), 0);
+        std::string back = read_whole_file(raw);
+        ASSERT_EQ(back.size(), (size_t)frames * c.channels * 4);
+        bool law = strcmp(c.sox_encoding, "u-law") == 0 || strcmp(c.sox_encoding, "A-law") == 0;
+        for (int32 i = 0; i < frames * c.channels; i++) {
+            int32 got;
+            memcpy(&got, back.data() + 4 * (size_t)i, 4);
+            int32 x = sample(i / c.channels, i % c.channels);
+            if (law) {
+                int v = x >> 13, d = got >> 16;
+                ASSERT_LE(std::abs(d - v), std::abs(v) / 16 + 16) << "sample " << i;
+            } else {
+                int32 want = (int32)((uint32)(x >> (29 - c.bits)) << (32 - c.bits));
+                ASSERT_EQ(got, want) << "sample " << i;
+            }
+        }
+    }
+}
+
+// Raw data is the converted samples and nothing else.
+TEST_F(FileWriterTest, RawIsTheConvertedSamples)
+{
+    TempDir dir;
+    std::string file = dir.file("out.raw");
+    write_signal(&raw_play_mode, file, PE_16BIT | PE_SIGNED | PE_BYTESWAP, 44100, 5000);
+    std::string data = read_whole_file(file);
+    ASSERT_EQ(data.size(), 5000u * 4);
+    for (int32 i = 0; i < 10000; i++) {
+        int16 v = (int16)((uint8)data[2 * i] << 8 | (uint8)data[2 * i + 1]);
+        ASSERT_EQ(v, sample(i / 2, i % 2) >> 13) << i;
+    }
+}
+
+// "-" writes to standard output: to a file the header gets its sizes; into a pipe the
+// header says "length unknown" and a reader still gets every sample.
+TEST_F(FileWriterTest, StandardOutputFileAndPipe)
+{
+    if (!have_sox())
+        GTEST_SKIP() << "sox is not installed";
+    TempDir dir;
+    std::string file = dir.file("stdout.wav"), err;
+    int rc = in_child(dir.file("err.txt"), &err, [&] {
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        close(fd);
+        write_signal(&wave_play_mode, "-", PE_16BIT | PE_SIGNED, 32000, 3000);
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_EQ(rc, 0) << err;
+    EXPECT_EQ(run("soxi -s " + file), "3000");
+    EXPECT_EQ(run("soxi -r " + file), "32000");
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        write_signal(&au_play_mode, "-", PE_16BIT | PE_SIGNED, 44100, 9000);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    close(fds[1]);
+    std::string piped;
+    char buf[4096];
+    ssize_t r;
+    while ((r = read(fds[0], buf, sizeof buf)) > 0)
+        piped.append(buf, (size_t)r);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(piped.size(), 32u + 9000 * 4);
+    EXPECT_EQ(piped.compare(8, 4, std::string("\xFF\xFF\xFF\xFF", 4)), 0);  // size unknown
+    std::string au = dir.file("piped.au"), raw = dir.file("piped.raw");
+    FILE* f = fopen(au.c_str(), "wb");
+    fwrite(piped.data(), 1, piped.size(), f);
+    fclose(f);
+    ASSERT_EQ(system(("sox " + au + " -t raw -e signed-integer -b 16 -L " + raw + " 2>/dev/null").c_str()), 0);
+    std::string back = read_whole_file(raw);
+    ASSERT_EQ(back.size(), 9000u * 4);
+    for (int32 i = 0; i < 18000; i++) {
+        int16 v = (int16)((uint8)back[2 * i] | (uint8)back[2 * i + 1] << 8);
+        ASSERT_EQ(v, sample(i / 2, i % 2) >> 13) << i;
+    }
+}
+
+// A full disk, a file-size limit and a closed pipe are reported and fail the write; nothing
+// is cut short in silence.
+TEST_F(FileWriterTest, WriteErrorsAreReported)
+{
+    TempDir dir;
+    std::string err;
+    std::vector<int32> block = signal_block(0, 4096, false);
+
+    // Headers that do not fit fail the open.
+    int rc = in_child(dir.file("e1.txt"), &err, [&] {
+        wave_play_mode.name = "/dev/full";
+        return wave_play_mode.open_output() == -1 && wave_play_mode.fd == -1 ? 0 : 1;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(err.find("/dev/full: write failed: No space left on device"), std::string::npos) << err;
+
+    // Raw data has no header: the first block fails, and so does every later one.
+    rc = in_child(dir.file("e2.txt"), &err, [&] {
+        raw_play_mode.name = "/dev/full";
+        play_mode = &raw_play_mode;
+        if (raw_play_mode.open_output() != 0)
+            return 1;
+        std::vector<int32> b = block;
+        int32 bytes = general_output_convert(b.data(), 4096);
+        if (raw_play_mode.output_data((char*)b.data(), bytes) != -1)
+            return 2;
+        if (raw_play_mode.output_data((char*)b.data(), bytes) != -1)
+            return 3;
+        raw_play_mode.close_output();
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(err.find("/dev/full: write failed: No space left on device"), std::string::npos) << err;
+
+    // The file-size limit is reached in the middle of a block.
+    std::string limited = dir.file("limited.aiff");
+    rc = in_child(dir.file("e3.txt"), &err, [&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit r = {50000, 50000};
+        setrlimit(RLIMIT_FSIZE, &r);
+        aiff_play_mode.name = limited.c_str();
+        play_mode = &aiff_play_mode;
+        if (aiff_play_mode.open_output() != 0)
+            return 1;
+        for (int i = 0; i < 10; i++) {
+            std::vector<int32> b = block;
+            int32 bytes = general_output_convert(b.data(), 4096);
+            if (aiff_play_mode.output_data((char*)b.data(), bytes) == -1) {
+                aiff_play_mode.close_output();
+                return i == 3 ? 0 : 10 + i;  // 3 x 16384 bytes fit, the fourth block does not
+            }
+        }
+        return 2;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(err.find("limited.aiff: write failed: File too large"), std::string::npos) << err;
+
+    // A reader that went away: with SIGPIPE ignored the write fails with EPIPE.
+    rc = in_child(dir.file("e4.txt"), &err, [&] {
+        signal(SIGPIPE, SIG_IGN);
+        int fds[2];
+        if (pipe(fds) != 0)
+            return 1;
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        raw_play_mode.name = "-";
+        play_mode = &raw_play_mode;
+        if (raw_play_mode.open_output() != 0)
+            return 2;
+        std::vector<int32> b = block;
+        int32 bytes = general_output_convert(b.data(), 4096);
+        if (raw_play_mode.output_data((char*)b.data(), bytes) != -1)
+            return 3;
+        raw_play_mode.close_output();
+        wave_play_mode.name = "-";
+        return wave_play_mode.open_output() == -1 ? 0 : 4;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(err.find("standard output: write failed: Broken pipe"), std::string::npos) << err;
+
+    // No name, or a directory that does not exist.
+    testing::internal::CaptureStderr();
+    wave_play_mode.name = nullptr;
+    EXPECT_EQ(wave_play_mode.open_output(), -1);
+    au_play_mode.name = "/nonexistent-dir/x.au";
+    EXPECT_EQ(au_play_mode.open_output(), -1);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("RIFF WAVE file: no output file name given"), std::string::npos) << err;
+    EXPECT_NE(err.find("/nonexistent-dir/x.au: No such file or directory"), std::string::npos) << err;
+}
+
+// The event list: one line per event; a write error is reported.
+TEST_F(FileWriterTest, EventListAndSilentModes)
+{
+    TempDir dir;
+    std::string file = dir.file("events.txt");
+    MidiEvent ev[3] = {{0, ME_PROGRAM, 9, 5, 0}, {441, ME_NOTEON, 9, 36, 100}, {88200, ME_EOT, 0, 0, 0}};
+    list_play_mode.name = file.c_str();
+    EXPECT_EQ(list_play_mode.flag & PF_PCM_STREAM, 0);
+    ASSERT_EQ(list_play_mode.open_output(), 0);
+    EXPECT_EQ(list_play_mode.output_data(reinterpret_cast<char*>(ev), sizeof ev), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(list_play_mode.output_data(reinterpret_cast<char*>(ev), 12), -1);
+    testing::internal::GetCapturedStderr();
+    list_play_mode.close_output();
+    EXPECT_EQ(read_whole_file(file), "0 ME_PROGRAM 9 5 0\n441 ME_NOTEON 9 36 100\n88200 ME_EOT 0 0 0\n");
+
+    std::string err;
+    int rc = in_child(dir.file("e.txt"), &err, [&] {
+        list_play_mode.name = "/dev/full";
+        if (list_play_mode.open_output() != 0)
+            return 1;
+        int r = list_play_mode.output_data(reinterpret_cast<char*>(ev), sizeof ev);
+        list_play_mode.close_output();
+        return r == -1 ? 0 : 2;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(err.find("/dev/full: write failed: No space left on device"), std::string::npos) << err;
+
+    // Module to MIDI does nothing, successfully.
+    ASSERT_EQ(midi_play_mode.open_output(), 0);
+    EXPECT_EQ(midi_play_mode.fd, 0);
+    char bytes[10] = {0};
+    EXPECT_EQ(midi_play_mode.output_data(bytes, 10), 10);
+    EXPECT_EQ(midi_play_mode.acntl(PM_REQ_DISCARD, nullptr), 0);
+    EXPECT_EQ(midi_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
+    midi_play_mode.close_output();
+    EXPECT_EQ(midi_play_mode.fd, -1);
+}
+
+// The selectable outputs, in the order start-up searches them.
+TEST(PlayModeList, OrderAndIdentities)
+{
+    const char want[] = "dwrualM";
+    int i = 0;
+    for (PlayMode** m = play_mode_list; *m != nullptr; m++, i++) {
+        ASSERT_LT(i, 7);
+        EXPECT_EQ((*m)->id_character, want[i]);
+        EXPECT_EQ((*m)->fd, -1);
+    }
+    EXPECT_EQ(i, 7);
+    EXPECT_STREQ(w32_play_mode.id_name, "Windows audio driver");
+    EXPECT_EQ(w32_play_mode.flag, 13);
+    EXPECT_EQ(w32_play_mode.rate, 44100);
+    EXPECT_EQ(w32_play_mode.encoding, PE_16BIT | PE_SIGNED);
+    EXPECT_EQ(w32_play_mode.extra_param[0], 32);
+    EXPECT_NE(w32_play_mode.detect, nullptr);
+    EXPECT_EQ(wave_play_mode.detect, nullptr);  // taken as soon as it is asked for
+}
