@@ -28,7 +28,7 @@ static const char patch_magic_100[PATCH_MAGIC_SIZE + 1] = "GF1PATCH100\0ID#00000
 // Extensions tried after the bare name.
 static const char* const patch_ext[] = {".pat", nullptr};
 
-// The highest envelope rate (before the final scaling by 512) and the resulting rate.
+// The highest envelope rate, before the final scaling by 512.
 static const int32 max_envelope_rate = 2097151;
 
 // The six load-time settings of an instrument; -1 leaves the patch's own value.
@@ -201,7 +201,7 @@ static void adjust_modes(Sample* sp, const PatchSettings& set, const uint8* rate
 }
 
 // Reads `bytes` bytes of waveform and turns them into `frames` signed 16-bit samples followed
-// by two zero samples. False (after the messages) when the file ends early.
+// by two zero samples; none (after the message) when the file ends early.
 static sample_t* read_waveform(InputFile* tf, uint32 bytes, uint32 frames, uint8 modes)
 {
     // Room for the 16-bit frames, the two zero samples, and an odd trailing byte.
@@ -292,7 +292,7 @@ static bool read_sample(InputFile* tf, const char* name, int index, Sample* sp,
     uint64 le = wide ? loop_end : (uint64)loop_end * 2;
     uint64 len = (uint64)frames * 2;
 
-    // 1. Panning
+    // Panning
     if (set.panning != -1) {
         sp->panning = (int8)(set.panning & 0x7F);
     } else {
@@ -300,14 +300,14 @@ static bool read_sample(InputFile* tf, const char* name, int index, Sample* sp,
         sp->panning = (int8)(p <= 7 ? p * 9 + 1 : p * 9 - 8);
     }
 
-    // 2, 3. Tremolo and vibrato
+    // Tremolo and vibrato
     convert_tremolo(sp, h[49], h[50], h[51], rate, ratio);
     convert_vibrato(sp, h[52], h[53], h[54], rate);
 
-    // 4. Fixed note
+    // Fixed note
     sp->note_to_use = (int8)(set.note != -1 ? set.note : 0);
 
-    // 5. Modes
+    // Modes
     cmsg(CMSG_INFO, VERB_DEBUG, " * mode: 0x%02x", sp->modes);
     adjust_modes(sp, set, env_rates, env_offsets);
 
@@ -335,10 +335,10 @@ static bool read_sample(InputFile* tf, const char* name, int index, Sample* sp,
         }
     }
 
-    // 6, 7. Envelope
+    // Envelope
     convert_envelope(sp, env_rates, env_offsets, rate, ratio);
 
-    // 8. Data
+    // Data
     sp->data = read_waveform(tf, data_bytes, frames, sp->modes);
     if (sp->data == nullptr) {
         cmsg(CMSG_ERROR, VERB_NORMAL, "Error reading sample %d", index);
@@ -363,11 +363,11 @@ static bool read_sample(InputFile* tf, const char* name, int index, Sample* sp,
         cmsg(CMSG_WARNING, VERB_NORMAL, "Reverse loop in %s", name);
     }
 
-    // 9. Anti-aliasing
+    // Anti-aliasing
     if (antialiasing_allowed)
         antialiasing(sp->data, (int32)frames, sp->sample_rate, rate);
 
-    // 10. Volume
+    // Volume
     if (set.amp != -1) {
         sp->volume = (double)set.amp / 100.0;
     } else {
