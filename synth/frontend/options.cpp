@@ -1004,7 +1004,12 @@ int set_tim_opt_long(int code, const char* arg)
     case TIM_OPT_RCPCV_DLL: return set_tim_opt_short('w', a);
     case TIM_OPT_CONFIG_STR: return set_tim_opt_short('x', a);
     case TIM_OPT_FREQ_TABLE: return load_table(a) != 0 ? 1 : 0;
-    case TIM_OPT_PURE_INT: return set_tim_opt_short('Z', arg != nullptr ? arg : "pure");
+    case TIM_OPT_PURE_INT: {
+        // The argument is the initial key signature, as after "-Zpure".
+        char text[64];
+        snprintf(text, sizeof(text), "pure%.50s", a);
+        return set_tim_opt_short('Z', text);
+    }
     case TIM_OPT_MODULE: {
         int m = opt_int(a);
         opt_default_module = m < 0 ? 0 : m;
