@@ -103,7 +103,7 @@ struct Generator {
             size_t at = pick(t.size());
             switch (pick(6)) {
             case 0: t[at] = (char)pick(256); break;
-            case 1: t.insert(at, 1, "\"'#\n \t\xa0:,=-"[pick(13)]); break;
+            case 1: t.insert(at, 1, "\"'#\n \t\xa0:,=-"[pick(12)]); break;
             case 2: t.erase(at, pick(8) + 1); break;
             case 3: t.insert(at, t.substr(pick(t.size()), pick(40))); break;
             case 4: t.resize(at); break;
