@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,7 +188,8 @@ Header build_header(const AudioFile& f, bool known)
     return h;
 }
 
-// Writes every byte, going on after short writes and interrupted calls; 0 or an errno value.
+// Writes every byte, going on after short writes, interrupted calls and a full non-blocking
+// pipe; 0 or an errno value.
 int write_fully(int fd, const void* data, size_t bytes)
 {
     const char* p = static_cast<const char*>(data);
@@ -196,6 +198,12 @@ int write_fully(int fd, const void* data, size_t bytes)
         if (w < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // Standard output may have been left non-blocking: wait until it takes more.
+                struct pollfd p = {fd, POLLOUT, 0};
+                poll(&p, 1, -1);
+                continue;
+            }
             return errno;
         }
         if (w == 0)

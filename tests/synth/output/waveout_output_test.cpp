@@ -270,3 +270,19 @@ TEST_F(WaveDriverTest, AlsaNullPcm)
     w32_play_mode.close_output();
     EXPECT_EQ(w32_play_mode.fd, -1);
 }
+
+// When the device cannot be opened again after a reset, the request fails instead of
+// claiming success, and later writes fail cleanly.
+TEST_F(WaveDriverTest, ReopenFailureIsReported)
+{
+    ASSERT_EQ(w32_play_mode.open_output(), 0);
+    ScopedEnv gone("CORVELLE_AUDIO_DEVICE", "no-such-device");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(w32_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
+    EXPECT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), -1);
+    char frame[4] = {0};
+    EXPECT_EQ(w32_play_mode.output_data(frame, 4), -1);
+    std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_NE(out.find("No audio devices present!"), std::string::npos) << out;
+    EXPECT_EQ(w32_play_mode.fd, -1);
+}
