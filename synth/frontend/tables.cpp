@@ -363,7 +363,9 @@ int load_table(const char* file)
         char* comment = strchr(line, '#');
         if (comment != nullptr)
             *comment = '\0';
-        for (char* p = strtok(line, " \t\r\n,"); p != nullptr; p = strtok(nullptr, " \t\r\n,")) {
+        char* save = nullptr;
+        for (char* p = strtok_r(line, " \t\r\n,", &save); p != nullptr;
+             p = strtok_r(nullptr, " \t\r\n,", &save)) {
             char* end;
             long v = strtol(p, &end, 10);
             if (*end != '\0' || v <= 0 || v > 0x7fffffffL || count >= 128) {

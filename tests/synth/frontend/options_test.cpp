@@ -1,7 +1,9 @@
 // The option interpreter: letters, long options and the word parser.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -306,6 +308,35 @@ TEST_F(Options, LettersReachTheirVariables)
     fast_decay = fd;
     adjust_panning_immediately = ap;
     opt_realtime_playing = rt;
+}
+
+TEST_F(Options, FrequencyTableFromAFile)
+{
+    init_freq_table();
+    std::string good = "# a table\n";
+    for (int i = 0; i < 128; i++)
+        good += std::to_string(1000 + i) + (i % 8 == 7 ? "\n" : ", ");
+    char name[] = "/tmp/corvelle-freq-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, good.data(), good.size()), (ssize_t)good.size());
+    close(fd);
+    EXPECT_EQ(short_opt('Z', name).result, 0);
+    EXPECT_EQ(freq_table[0], 1000);
+    EXPECT_EQ(freq_table[127], 1127);
+
+    // Too few values, or text that is not a number, leave the table as it was.
+    FILE* fp = fopen(name, "w");
+    fputs("1 2 3\n", fp);
+    fclose(fp);
+    OptRun r = words({std::string("--freq-table=") + name});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.messages.find("a frequency table is 128 positive whole numbers"), std::string::npos);
+    EXPECT_EQ(freq_table[0], 1000);
+    unlink(name);
+    EXPECT_EQ(short_opt('Z', "/no/such/table").messages, "Can't read frequency table /no/such/table\n");
+    init_freq_table();
+    EXPECT_EQ(freq_table[69], 440000);
 }
 
 TEST_F(Options, InterpolationFollowsTheResampler)
