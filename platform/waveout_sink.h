@@ -25,8 +25,8 @@ public:
     virtual const std::string& error() const = 0;
 };
 
-// Opens the device named by spec (the value of CORVELLE_AUDIO_DEVICE after "alsa:" or
-// "capture:"); none with *result set to the failure's result code.
+// Open the ALSA PCM pcm_name or the virtual device (the values of CORVELLE_AUDIO_DEVICE after
+// "alsa:" and "capture:"); none with *result set to the failure's result code.
 WaveSink* open_alsa_sink(const std::string& pcm_name, const WAVEFORMATEX& format, MMRESULT* result);
 // capture_path empty: the plain virtual device.
 WaveSink* open_virtual_sink(const std::string& capture_path, const WAVEFORMATEX& format,
