@@ -1,6 +1,7 @@
 // The Standard MIDI File reader: containers, header, tracks, meta, system-exclusive and
 // channel messages.
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,8 +19,8 @@ int ignore_midi_error = 1;
 // skipped (messages), so that a corrupt length cannot make the reader hold the whole file.
 enum { MAX_META_TEXT = 8191, MAX_SYSEX_LENGTH = 65536 };
 
-// Name of the file being read, for messages.
-static const char* reading_name = "";
+// Name of the file being read, for messages (a copy: the caller's text may not outlive it).
+static char reading_name[1024] = "";
 // SMF format of the file being read.
 static int smf_format = 0;
 
@@ -590,8 +591,8 @@ static MidiEvent* fail_load(void)
 
 MidiEvent* read_midi_file(InputFile* tf, int32* count, int32* sp, const char* fn)
 {
-    reading_name = (fn != nullptr) ? fn : "";
-    current_file_info = get_midi_file_info(reading_name, 1);
+    snprintf(reading_name, sizeof(reading_name), "%s", (fn != nullptr) ? fn : "");
+    current_file_info = get_midi_file_info((fn != nullptr) ? fn : "", 1);
     drumchannels = current_file_info->drumchannels;
     drumchannel_mask = current_file_info->drumchannel_mask;
     errno = 0;
