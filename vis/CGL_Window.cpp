@@ -146,6 +146,9 @@ void CGL_Window::draw()
         int range = channel[ch].vel_limit_high - channel[ch].vel_limit_low;
         for (const auto& entry : visual.glyphs) {
             for (const Glyph& g : entry.second) {
+                // A fully faded glyph leaves the picture as it is: no need to send it.
+                if (g.alpha <= 0.0f)
+                    continue;
                 // Equal velocity limits leave one velocity to show: the high colour.
                 if (range == 0) {
                     glColor4f(high[0], high[1], high[2], g.alpha);

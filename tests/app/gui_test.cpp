@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <FL/Fl.H>
 #include "app/gui.h"
@@ -45,10 +46,12 @@ static std::string main_window_id()
 class MainWindow : public ::testing::Test {
 protected:
     GUI* g = nullptr;
+    std::unique_ptr<DisplayLock> display;
 
     void SetUp() override
     {
         REQUIRE_DISPLAY();
+        display.reset(new DisplayLock);
         reset_engine_defaults();
         test_now() = 0;
         g = new GUI;

@@ -28,6 +28,7 @@ static std::string command_output(const std::string& command)
 TEST(MainWindowScreenshot, WindowWithGlyphsOfSeveralChannels)
 {
     REQUIRE_DISPLAY();
+    DisplayLock display;
     reset_engine_defaults();
     test_now() = 0;
     GUI* g = new GUI;

@@ -1,6 +1,7 @@
 // What the note view and the legend put on screen, read back from the GL framebuffer of real
 // windows under the X server.
 #include <gtest/gtest.h>
+#include <memory>
 #include "vis/CGL_Legend.h"
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
@@ -8,10 +9,12 @@
 class Drawing : public ::testing::Test {
 protected:
     CGL_Window* view = nullptr;
+    std::unique_ptr<DisplayLock> display;
 
     void SetUp() override
     {
         REQUIRE_DISPLAY();
+        display.reset(new DisplayLock);
         reset_engine_defaults();
         test_now() = 0;
         view = new CGL_Window(0, 0, 512, 503, "note view");
@@ -122,6 +125,7 @@ TEST_F(Drawing, ProjectionFollowsResize)
 TEST(Legend, ShowsGradientFromLowToHighColour)
 {
     REQUIRE_DISPLAY();
+    DisplayLock display;
     CGL_Legend legend(0, 0, 25, 89, "legend");
     legend.end();
     ASSERT_TRUE(show_and_wait(&legend));

@@ -4,7 +4,11 @@
 #define CORVELLE_TESTS_VIEW_TEST_UTIL_H
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <cstdlib>
+#include <cctype>
 #include <string>
 #include <vector>
 #include <FL/Fl.H>
@@ -21,6 +25,32 @@
         if (!getenv("DISPLAY"))                                             \
             GTEST_SKIP() << "needs an X display (the suite runs under xvfb-run)"; \
     } while (0)
+
+// Held by every test that shows windows, so that test processes run side by side (ctest -j)
+// never show theirs at the same time on the one virtual display: clicks, screenshots and
+// window searches by title then only see this test's windows.
+class DisplayLock {
+public:
+    DisplayLock()
+    {
+        std::string name = "/tmp/corvelle-display";
+        for (const char* d = getenv("DISPLAY"); d && *d; d++)
+            name += isalnum((unsigned char)*d) ? *d : '_';
+        fd = open((name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+        if (fd >= 0)
+            flock(fd, LOCK_EX);
+    }
+    ~DisplayLock()
+    {
+        if (fd >= 0)
+            close(fd);  // releases the lock
+    }
+    DisplayLock(const DisplayLock&) = delete;
+    DisplayLock& operator=(const DisplayLock&) = delete;
+
+private:
+    int fd = -1;
+};
 
 // The channel state the player sets on reset: all notes, all velocities, no transposition.
 inline void reset_engine_defaults()
