@@ -225,7 +225,8 @@ MidiEvent* build_event_array(int32 divisions, int32* eventsp, int32* samplesp)
     prepare_instrument_marking();
 
     int trace = (ctl != nullptr && ctl->trace_playing);
-    MidiEvent* array = (MidiEvent*)safe_malloc(((size_t)event_count + 1) * sizeof(MidiEvent));
+    MidiEvent* array =
+        (MidiEvent*)safe_large_malloc(((size_t)event_count + 1) * sizeof(MidiEvent));
     int32 n = 0;
     int64 st = 0, carry = 0;
     int32 prev_tick = 0;

@@ -38,23 +38,6 @@ TEST(EventPrint, OneLinePerEvent)
     EXPECT_EQ(print_to_string(ev, 0), "");
 }
 
-TEST(EventPrint, EveryTypeHasItsName)
-{
-    EXPECT_STREQ(event_type_name(ME_NONE), "ME_NONE");
-    EXPECT_STREQ(event_type_name(ME_POLY), "ME_POLY");
-    EXPECT_STREQ(event_type_name(ME_SCALE_TUNING), "ME_SCALE_TUNING");
-    EXPECT_STREQ(event_type_name(ME_KEYSHIFT), "ME_KEYSHIFT");
-    EXPECT_STREQ(event_type_name(ME_KARAOKE_LYRIC), "ME_KARAOKE_LYRIC");
-    EXPECT_STREQ(event_type_name(ME_NOTE_STEP), "ME_NOTE_STEP");
-    EXPECT_STREQ(event_type_name(ME_SYSEX_XG_MSB), "ME_SYSEX_XG_MSB");
-    EXPECT_STREQ(event_type_name(ME_STEP), "ME_STEP");
-    EXPECT_STREQ(event_type_name(ME_STEP + 1), "Unknown");
-    EXPECT_STREQ(event_type_name(253), "Unknown");
-    EXPECT_STREQ(event_type_name(-1), "Unknown");
-    for (int t = 0; t <= ME_STEP; t++)
-        EXPECT_EQ(std::string(event_type_name(t)).rfind("ME_", 0), 0u) << t;
-}
-
 TEST(EventPrint, WriteErrorIsReported)
 {
     FILE* fp = fopen("/dev/full", "w");

@@ -244,13 +244,6 @@ TEST_F(SysexTest, GsPartParameters)
     EXPECT_EQ(v[0].type, ME_SYSEX_LSB);
     EXPECT_EQ(v[0].b, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH);
 
-    // Chorus level and reverb time are system parameters.
-    v = multi(gs(0x40, 0x01, 0x3A, {0x40}));
-    ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].b, GS_CHORUS_LEVEL);
-    v = multi(gs(0x40, 0x01, 0x34, {0x40}));
-    ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].b, GS_REVERB_TIME);
 }
 
 TEST_F(SysexTest, ScaleTuning)
