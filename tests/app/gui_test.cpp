@@ -52,6 +52,7 @@ protected:
     {
         REQUIRE_DISPLAY();
         display.reset(new DisplayLock);
+        ASSERT_TRUE(connect_display());
         reset_engine_defaults();
         test_now() = 0;
         g = new GUI;

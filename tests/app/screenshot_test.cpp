@@ -29,6 +29,7 @@ TEST(MainWindowScreenshot, WindowWithGlyphsOfSeveralChannels)
 {
     REQUIRE_DISPLAY();
     DisplayLock display;
+    ASSERT_TRUE(connect_display());
     reset_engine_defaults();
     test_now() = 0;
     GUI* g = new GUI;

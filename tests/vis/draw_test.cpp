@@ -15,6 +15,7 @@ protected:
     {
         REQUIRE_DISPLAY();
         display.reset(new DisplayLock);
+        ASSERT_TRUE(connect_display());
         reset_engine_defaults();
         test_now() = 0;
         view = new CGL_Window(0, 0, 512, 503, "note view");
@@ -126,6 +127,7 @@ TEST(Legend, ShowsGradientFromLowToHighColour)
 {
     REQUIRE_DISPLAY();
     DisplayLock display;
+    ASSERT_TRUE(connect_display());
     CGL_Legend legend(0, 0, 25, 89, "legend");
     legend.end();
     ASSERT_TRUE(show_and_wait(&legend));

@@ -20,9 +20,12 @@
 #include "play/playmidi.h"
 #include "readmidi/event.h"
 
-#define REQUIRE_DISPLAY()                                                   \
-    do {                                                                    \
-        if (!getenv("DISPLAY"))                                             \
+// Connects to the X server (x_display.cpp); false when it cannot be reached.
+bool connect_display();
+
+#define REQUIRE_DISPLAY()                                                        \
+    do {                                                                         \
+        if (!getenv("DISPLAY"))                                                  \
             GTEST_SKIP() << "needs an X display (the suite runs under xvfb-run)"; \
     } while (0)
 

@@ -1,0 +1,6 @@
+#include "vis/x_display.h"
+
+bool connect_display()
+{
+    return connect_display_impl();
+}
