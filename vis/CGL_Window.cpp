@@ -126,6 +126,7 @@ bool CGL_Window::openMidi(const char* path)
 void CGL_Window::init()
 {
     glViewport(0, 0, w(), h());
+    glShadeModel(GL_FLAT);  // one colour per glyph: nothing to interpolate
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glMatrixMode(GL_PROJECTION);
