@@ -56,7 +56,8 @@ void reset_sysex_reader_state(void)
 
 void sysex_add(SysexOut* out, int type, int ch, int a, int b)
 {
-    if (out->n >= MAX_SYSEX_EVENTS)
+    // A part beyond the event's channel byte (a high port number) has nowhere to go.
+    if (out->n >= MAX_SYSEX_EVENTS || ch < 0 || ch > 255)
         return;
     MidiEvent* ev = &out->ev[out->n++];
     ev->time = 0;
