@@ -1,5 +1,6 @@
 // The main window and its control panel: layout, callbacks, the frame timer and the Play path.
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -302,15 +303,16 @@ TEST_F(MainWindow, FrameTimerRunsWhilePlayingOrGlyphsRemain)
     note(ME_NOTEON, 0, 60);
     animate(nullptr);
     ASSERT_TRUE(Fl::has_timeout(animate));
-    // About ten ticks in half a second at 20 frames per second; each grows the note by 5.
-    double until = 0.5;
-    while (until > 0) {
-        Fl::wait(until);
-        until -= 0.05;
+    // At 20 frames per second, about ten ticks in half a second; each grows the note by 5.
+    auto start = std::chrono::steady_clock::now();
+    double elapsed = 0;
+    while (elapsed < 0.5) {
+        Fl::wait(0.01);
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    float height = g->view->visuals[0].glyphs[60].front().corners[2][1];
-    EXPECT_GE(height, 5 * 6.0f);
-    EXPECT_LE(height, 5 * 12.0f);
+    float ticks = g->view->visuals[0].glyphs[60].front().corners[2][1] / 5;
+    EXPECT_GE(ticks, elapsed * 20 * 0.5);
+    EXPECT_LE(ticks, elapsed * 20 + 2);
 
     // Playback ends, but the held note keeps the timer running until it has left.
     g->view->playing = false;
