@@ -113,7 +113,7 @@ static void run(CGL_Window* view, int target, int hold, double budget_ms)
            " median %.2f, p95 %.2f | nextFrame mean %.3f ms | draw and show mean %.2f ms"
            " | target %.0f ms: %s\n",
            target, hold, glyphs / measured, t.mean, t.median, t.p95, s.mean, d.mean, budget_ms,
-           t.median <= budget_ms ? "met" : "missed");
+           t.mean <= budget_ms ? "met" : "missed");
     fflush(stdout);
 }
 
