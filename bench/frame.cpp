@@ -111,7 +111,7 @@ static void run(CGL_Window* view, int target, int hold, double budget_ms)
     Stats t = stats(total), s = stats(step), d = stats(draw);
     printf("%6d glyphs, held %2d frames (on screen: %zu on average): frame mean %.2f ms,"
            " median %.2f, p95 %.2f | nextFrame mean %.3f ms | draw and show mean %.2f ms"
-           " | target %.0f ms: %s\n",
+           " | target %.0f ms (mean): %s\n",
            target, hold, glyphs / measured, t.mean, t.median, t.p95, s.mean, d.mean, budget_ms,
            t.mean <= budget_ms ? "met" : "missed");
     fflush(stdout);
