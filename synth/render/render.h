@@ -1,0 +1,47 @@
+// The render loop: turns elapsed song time into blocks of mixed 32-bit audio, hands full
+// blocks to the audio queue, keeps rendering cheap enough for the device, and notices the end
+// of the song.
+#ifndef CORVELLE_RENDER_RENDER_H
+#define CORVELLE_RENDER_RENDER_H
+
+#include "sysdep.h"
+
+// A block holds at most this many frames (2^audio_buffer_bits, bits 1..12).
+#define AUDIO_BUFFER_SIZE 4096
+
+extern int32 common_buffer[AUDIO_BUFFER_SIZE * 2];
+extern int32* buffer_pointer;
+extern int32 buffered_count;
+extern int reduce_quality_flag;
+
+// Renders count frames (0: queue what is buffered). 0, -1 when the audio queue refuses the
+// data, 1 when interrupted, 6 when playback was repositioned, or the result of the end of
+// the song.
+int compute_data(int32 count);
+// Renders count frames (at most what fits in the block) at buffer_pointer.
+void do_compute_data(int32 count);
+void mix_signal(int32* dest, const int32* src, int32 count);
+// The polyphony control starts learning again (a new song).
+void init_polyphony_control(void);
+
+// ---- what the render loop uses of the mixer and the effect stage ----
+
+// Mixes count frames of voice v into buf (stereo interleaved, or mono).
+void mix_voice(int32* buf, int v, int32 count);
+
+// Channel effect sends and returns: count is the number of values (2 x frames on stereo).
+void set_ch_reverb(int32* buf, int32 count, int32 level);
+void set_ch_chorus(int32* buf, int32 count, int32 level);
+void do_ch_reverb(int32* buf, int32 count);
+void do_ch_chorus(int32* buf, int32 count);
+void do_ch_chorus_xg(int32* buf, int32 count);
+void do_multi_eq_xg(int32* buf, int32 count);
+// The dry signal: channel buffers are added into it, then it becomes the block.
+void set_dry_signal(int32* buf, int32 count);
+void set_dry_signal_xg(int32* buf, int32 count, int32 level);
+void mix_dry_signal(int32* buf, int32 count);
+// Whether the XG multi-band equaliser is switched on by the song.
+int multi_eq_xg_active(void);
+void init_reverb(void);
+
+#endif

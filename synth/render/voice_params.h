@@ -1,0 +1,43 @@
+// What the player asks of voice rendering when a voice starts, is released or its channel
+// changes: pitch, amplitude, filter, envelopes, tunings, the master amplification and the
+// resample cache's note accounting.
+#ifndef CORVELLE_RENDER_VOICE_PARAMS_H
+#define CORVELLE_RENDER_VOICE_PARAMS_H
+
+#include "sysdep.h"
+
+// Pitch, amplitude and filter of voice v from its sample, channel and the options.
+void recompute_freq(int v);
+void recompute_amp(int v);
+void recompute_voice_filter(int v);
+// The channel's cutoff coefficient and resonance offset for a note about to start.
+void recompute_channel_filter(int ch, int note);
+// The level ratio of a drum note's TVA level setting.
+double calc_drum_tva_level(int ch, int note, int level);
+
+// Envelopes: 1 when the voice has been freed (or the modulation envelope ended), else 0.
+int recompute_envelope(int v);
+int apply_envelope_to_amp(int v);
+int recompute_modulation_envelope(int v);
+void apply_modulation_envelope(int v);
+
+// MIDI tuning messages and user temperaments.
+void set_single_note_tuning(int part, int a, int b, int rt);
+void set_user_temper_entry(int part, int a, int b);
+
+// The master amplification: amplification (percent) x master_volume_ratio (0..65535, the
+// song's master volume) x compensation_ratio.
+extern double master_volume;
+extern int32 master_volume_ratio;
+extern double compensation_ratio;
+void adjust_amplification(void);
+
+// The resample cache: emptied, fed with how long each (sample, note) sounds during the
+// pre-scan, then built.
+void resamp_cache_reset(void);
+void resamp_cache_refer_on(int v, int32 sample_start);
+void resamp_cache_refer_off(int ch, int note, int32 sample_end);
+void resamp_cache_refer_alloff(int ch, int32 sample_end);
+void resamp_cache_create(void);
+
+#endif

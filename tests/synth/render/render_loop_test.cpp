@@ -1,0 +1,133 @@
+// The render loop: whole blocks to the audio queue, flushing, failures, muted channels, mono
+// output, and the end of the song after the last voice.
+#include "synth/play/player_fixture.h"
+
+class RenderLoop : public PlayerTest {};
+
+TEST_F(RenderLoop, PartialBlocksWaitAndAWholeBlockIsQueuedAtOnce)
+{
+    ASSERT_EQ(compute_data(4095), RC_NONE);
+    EXPECT_TRUE(recording().writes.empty());
+    EXPECT_EQ(buffered_count, 4095);
+    EXPECT_EQ(buffer_pointer, common_buffer + 2 * 4095);
+    EXPECT_EQ(current_sample, 4095);
+
+    ASSERT_EQ(compute_data(1), RC_NONE);
+    ASSERT_EQ(recording().writes.size(), 1u);
+    EXPECT_EQ(recording().writes[0], 4096 * 4);
+    EXPECT_EQ(buffered_count, 0);
+    EXPECT_EQ(buffer_pointer, common_buffer);
+
+    // A long span goes out block by block, the rest waits.
+    ASSERT_EQ(compute_data(3 * 4096 + 10), RC_NONE);
+    EXPECT_EQ(recording().writes.size(), 4u);
+    EXPECT_EQ(buffered_count, 10);
+    EXPECT_EQ(current_sample, 4 * 4096 + 10);
+    // Silence is what it renders while no voice sounds.
+    for (char byte : recording().data)
+        ASSERT_EQ(byte, 0);
+}
+
+TEST_F(RenderLoop, FlushQueuesOnlyWhatIsBuffered)
+{
+    ASSERT_EQ(compute_data(0), RC_NONE);
+    EXPECT_TRUE(recording().writes.empty());
+    ASSERT_EQ(compute_data(100), RC_NONE);
+    ASSERT_EQ(compute_data(0), RC_NONE);
+    ASSERT_EQ(recording().writes.size(), 1u);
+    EXPECT_EQ(recording().writes[0], 100 * 4);
+    ASSERT_EQ(compute_data(0), RC_NONE);
+    EXPECT_EQ(recording().writes.size(), 1u);
+}
+
+TEST_F(RenderLoop, FailedWritesAndInterruptsEndRendering)
+{
+    recording().fail = true;
+    EXPECT_EQ(compute_data(5000), RC_ERROR);
+    ASSERT_EQ(compute_data(10), RC_NONE);
+    EXPECT_EQ(compute_data(0), RC_ERROR);
+    recording().fail = false;
+
+    intr = 1;
+    EXPECT_EQ(compute_data(5000), RC_QUIT);
+    intr = 0;
+}
+
+TEST_F(RenderLoop, MonoOutputKeepsOneValuePerFrame)
+{
+    play_mode->encoding = PE_16BIT | PE_SIGNED | PE_MONO;
+    aq_setup();
+    ASSERT_EQ(compute_data(100), RC_NONE);
+    EXPECT_EQ(buffer_pointer, common_buffer + 100);
+    ASSERT_EQ(compute_data(0), RC_NONE);
+    ASSERT_EQ(recording().writes.size(), 1u);
+    EXPECT_EQ(recording().writes[0], 100 * 2);
+}
+
+TEST_F(RenderLoop, MutedChannelsLoseTheirVoicesAtTheNextBlock)
+{
+    int muted = sounding_voice(3, 60);
+    int heard = sounding_voice(4, 62);
+    channel_mute = 1u << 3;
+    ASSERT_EQ(compute_data(10), RC_NONE);
+    EXPECT_EQ(voice[muted].status, VOICE_FREE);
+    EXPECT_EQ(voice[heard].status, VOICE_ON);
+    EXPECT_EQ(channel[4].lasttime, 10);  // the channel had a voice in this span
+    channel_mute = 0;
+}
+
+class SongEnd : public PlayerTest {
+protected:
+    // A note, n program changes after it and the end of track far later.
+    std::vector<MidiEvent> song(int n, int trailing_type = ME_PROGRAM)
+    {
+        std::vector<MidiEvent> evs;
+        evs.push_back(make_event(0, ME_NOTEON, 0, 60, 100));
+        for (int i = 0; i < n; i++)
+            evs.push_back(make_event(1000 + i, trailing_type, 0, i % 128, 0));
+        evs.push_back(make_event(200000, ME_EOT, 0, 0, 0));
+        return evs;
+    }
+    int render_from(std::vector<MidiEvent>& evs, int index)
+    {
+        event_list = evs.data();
+        current_event = &evs[index];
+        check_eot_flag = 1;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int rc = compute_data(150000);
+        messages = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        return rc;
+    }
+    std::string messages;
+};
+
+TEST_F(SongEnd, TrailingEventsAfterTheLastVoiceAreSkipped)
+{
+    std::vector<MidiEvent> evs = song(5);
+    EXPECT_EQ(render_from(evs, 1), RC_TUNE_END);
+    EXPECT_NE(messages.find("Last 5 MIDI events are ignored"), std::string::npos) << messages;
+    // One block, then the end: one second of tail.
+    EXPECT_EQ(recording().frames(), 4096 + 44100);
+    EXPECT_EQ(check_eot_flag, 0);
+}
+
+TEST_F(SongEnd, AnythingThatStillNeedsPlayingKeepsTheSongGoing)
+{
+    // A note-off among the trailing events: its note must still reach the view.
+    std::vector<MidiEvent> with_off = song(3);
+    with_off[2].type = ME_NOTEOFF;
+    EXPECT_EQ(render_from(with_off, 1), RC_NONE);
+    EXPECT_EQ(current_sample, 150000);
+
+    // More than 32 events before the end.
+    current_sample = 0;
+    std::vector<MidiEvent> many = song(40);
+    EXPECT_EQ(render_from(many, 1), RC_NONE);
+
+    // A voice still sounding.
+    current_sample = 0;
+    std::vector<MidiEvent> few = song(2);
+    sounding_voice(0, 60);
+    EXPECT_EQ(render_from(few, 1), RC_NONE);
+}
