@@ -33,8 +33,7 @@ static int is_first = 1;
 // The built-in drum channels (1-based), ended by a value that is not above 0.
 static const int default_drum_channel_list[] = {10, 0};
 
-// The last-resort configuration, read only when an option asks to try again.
-static const char last_resort_config[] = "/usr/local/share/corvelle/corvelle.cfg";
+const char* last_resort_config_file = "/usr/local/share/corvelle/corvelle.cfg";
 
 static void set_default_string(char** s, const char* value)
 {
@@ -182,7 +181,7 @@ int corvelle_pre_load_configuration(void)
 
 int corvelle_post_load_configuration(void)
 {
-    if (!got_a_configuration && try_config_again && read_config_file(last_resort_config, 0) == 0)
+    if (!got_a_configuration && try_config_again && read_config_file(last_resort_config_file, 0) == 0)
         got_a_configuration = 1;
 
     int failures = 0;

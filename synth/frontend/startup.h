@@ -14,6 +14,8 @@ extern volatile sig_atomic_t intr;
 // running executable). Both may be changed before the search.
 extern const char* system_config_dir;
 extern const char* program_config_dir;
+// The file read as a last resort when an option asks to try again.
+extern const char* last_resort_config_file;
 
 // Files whose playback ended with an error (not read, or not written) since start-up.
 extern int playlist_failures;
