@@ -64,6 +64,23 @@ struct Instrument {
     char* instname;  // owned; none for a patch-file instrument
 };
 
+// What a tone-bank element's instrument reference holds besides none or a loaded instrument:
+// the load mark (wanted by the song, load it before playing) and the error mark (loading
+// failed, do not try again until the marks are cleared).
+#define MAGIC_LOAD_INSTRUMENT ((Instrument*)(-1))
+#define MAGIC_ERROR_INSTRUMENT ((Instrument*)(-2))
+#define IS_MAGIC_INSTRUMENT(ip) ((ip) == MAGIC_LOAD_INSTRUMENT || (ip) == MAGIC_ERROR_INSTRUMENT)
+
+// A waveform set that the module player installs for a channel (special_patch); the samples,
+// the data they own and the name belong to the record.
+struct SpecialPatch {
+    int type;
+    int samples;
+    Sample* sample;
+    char* name;
+    int32 sample_offset;  // where a note starts in the waveform, in samples
+};
+
 struct ToneBank;
 
 // One loaded instrument in the cache, with the name and the six settings it was loaded with.
