@@ -1,0 +1,55 @@
+// When instruments are loaded and freed: the programs a song marked are loaded before it
+// plays, others on demand while it plays, a program a bank does not define falls back to
+// bank 0, the element's per-sample lists are applied after loading, and everything goes
+// between songs. A default instrument can stand in for any program.
+#ifndef CORVELLE_INSTRUM_INSTRUMENT_POLICY_H
+#define CORVELLE_INSTRUM_INSTRUMENT_POLICY_H
+
+#include "sysdep.h"
+
+struct Instrument;
+struct ToneBankElement;
+
+// The instrument of program `prog` of tone bank (dr 0) or drum set (dr 1) slot `b`, with the
+// element's lists applied; none when it cannot be loaded. The element is not changed.
+Instrument* load_instrument(int dr, int b, int prog);
+
+// Loads every program of the bank that carries the load mark. Returns the number that
+// failed; *rc (when given) gets the control interface's code, and a stop code ends at once.
+int fill_bank(int dr, int b, int* rc);
+
+// Fills every tone bank and drum set from the highest slot in use down to 0. Returns the
+// total of failures; a stop code in *rc ends the walk.
+int load_missing_instruments(int* rc);
+
+// The instrument to play for a program during playback, loading it (or bank 0's program in
+// its place) when needed; none when there is none to play.
+Instrument* play_midi_load_instrument(int dr, int b, int prog);
+
+// Applies the element's per-sample lists (tune, envelopes, tremolo, vibrato, scale tuning,
+// filter) to the instrument's samples.
+void apply_bank_parameter(Instrument* ip, const ToneBankElement* tone);
+
+// Resets every load mark and error mark to none.
+void clear_magic_instruments(void);
+
+// Drops every element's instrument and empties the instrument cache. With reload_default 0
+// the default instrument stays loaded; otherwise it is loaded again from its name.
+void free_instruments(int reload_default);
+
+// Makes patch `name` (none: the name loaded last) the default instrument and sets every
+// channel's default program to -1. 0, or -1 when it cannot be loaded (the old default stays).
+int set_default_instrument(const char* name);
+
+// Frees special patch `id`, or all of them for -1.
+void free_special_patch(int id);
+
+extern Instrument* default_instrument;
+
+// The SoundFont and sample-file instrument sources. This build has neither: every call
+// answers none, and the policy goes on as it does for a preset or file that is missing.
+Instrument* load_soundfont_inst(int order, int bank, int preset, int keynote);
+Instrument* extract_soundfont(const char* sf_file, int bank, int preset, int keynote);
+Instrument* extract_sample_file(const char* file);
+
+#endif
