@@ -9,4 +9,12 @@
 // CORVELLE_HAVE_PRE_RESAMPLE is defined.
 void pre_resample(Sample* sp);
 
+// Gauss resampler weights: gauss_table[f][k] is the weight of tap k (of gauss_n + 1) at the
+// fractional position f (12 bits) between two samples.
+extern float* gauss_table[1 << FRACTION_BITS];
+// Builds the weights for n + 1 taps (the block is made anew on every call).
+void initialize_gauss_table(int n);
+// Builds what the resamplers need for the current settings.
+void initialize_resampler_coeffs(void);
+
 #endif
