@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24"
+XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
 .PHONY: all setup build run test test-asan test-tsan bench clean
