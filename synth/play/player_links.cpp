@@ -1,56 +1,13 @@
-// What the player calls in parts of the engine that are not built yet: the instrument loading
-// policy, choosing samples and starting voices, the per-voice pitch, amplitude, filter and
-// envelope computations, tunings, the resample cache and system-exclusive parameters. Until
-// those parts exist no instrument is loaded, so no note finds a sample and no voice sounds;
+// What the player calls in parts of the engine that are not built yet: choosing samples and
+// starting voices, the per-voice pitch, amplitude, filter and envelope computations, tunings,
+// the resample cache and system-exclusive parameters. Until those parts exist no note finds
+// a sample and no voice sounds;
 // each definition here goes when its own part defines the function (the linker then reports
 // the duplicate).
 #include "config/tonebank.h"
 #include "play/playmidi.h"
 #include "play/voice.h"
 #include "render/voice_params.h"
-
-Instrument* default_instrument = nullptr;
-
-int load_missing_instruments(int* rc)
-{
-    if (rc != nullptr)
-        *rc = RC_NONE;
-    return 0;
-}
-
-// Marks left by the song reader (to be loaded) and by failed loads go back to "not loaded".
-void clear_magic_instruments(void)
-{
-    Instrument* const to_load = (Instrument*)-1;
-    Instrument* const failed = (Instrument*)-2;
-    for (int i = 0; i < TONEBANK_SLOTS; i++) {
-        ToneBank* banks[2] = {tonebank[i], drumset[i]};
-        for (ToneBank* b : banks) {
-            if (b == nullptr)
-                continue;
-            for (ToneBankElement& e : b->tone)
-                if (e.instrument == to_load || e.instrument == failed)
-                    e.instrument = nullptr;
-        }
-    }
-}
-
-void free_instruments(int)
-{
-}
-
-void free_special_patch(int)
-{
-}
-
-Instrument* play_midi_load_instrument(int, int, int)
-{
-    return nullptr;
-}
-
-void set_default_instrument(const char*)
-{
-}
 
 void process_sysex_event(int, int, int, int)
 {

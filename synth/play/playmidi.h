@@ -120,7 +120,7 @@ void clear_magic_instruments(void);
 void free_instruments(int reload_default_inst);
 void free_special_patch(int id);
 Instrument* play_midi_load_instrument(int dr, int bk, int prog);
-void set_default_instrument(const char* name);
+int set_default_instrument(const char* name);
 extern Instrument* default_instrument;
 
 // Applies one system-exclusive parameter event to the channels and effects.

@@ -1,0 +1,257 @@
+// The loading policy: marked programs loaded before a song, bank-0 fallback, failures reported
+// once, the element's per-sample lists, the default instrument and freeing.
+#include "instrum_test_support.h"
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <sys/stat.h>
+
+#include "instrum/instrument_policy.h"
+#include "play/playmidi.h"
+#include "synth/config/config_fixture.h"
+
+namespace {
+
+int cache_entries()
+{
+    int n = 0;
+    for (InstrumentCache* bucket : instrument_cache)
+        for (InstrumentCache* p = bucket; p != nullptr; p = p->next)
+            n++;
+    return n;
+}
+
+int read_quit(int32*)
+{
+    return RC_QUIT;
+}
+
+class PolicyTest : public InstrumTest {
+protected:
+    void SetUp() override
+    {
+        InstrumTest::SetUp();
+        reset_configuration_state();
+        TestPatch three;
+        for (int i = 0; i < 3; i++)
+            three.samples.push_back(looped16(100, 10, 90));
+        write("three.pat", three);
+        TestPatch one;
+        one.samples.push_back(looped16(50, 5, 45));
+        write("one.pat", one);
+        write("def.pat", one);
+    }
+    void TearDown() override
+    {
+        default_instrument = nullptr;
+        free_instruments(0);
+        reset_configuration_state();
+        for (int& p : default_program)
+            p = 0;
+        InstrumTest::TearDown();
+    }
+    void configure(const std::string& text)
+    {
+        ReadResult r = read_config_text("dir " + dir_.path() + "\n" + text);
+        ASSERT_EQ(r.status, 0) << r.messages;
+    }
+    static std::string messages(const std::function<void()>& f)
+    {
+        testing::internal::CaptureStderr();
+        f();
+        return testing::internal::GetCapturedStderr();
+    }
+};
+
+TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
+{
+    configure("bank 0\n5 one.pat\n9 missing.pat\nbank 8\n6 one.pat\ndrumset 0\n36 one.pat\n");
+    tonebank[8]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
+    tonebank[0]->tone[7].instrument = MAGIC_LOAD_INSTRUMENT;
+    tonebank[0]->tone[9].instrument = MAGIC_LOAD_INSTRUMENT;
+    drumset[0]->tone[40].instrument = MAGIC_LOAD_INSTRUMENT;
+
+    // Verbosity 0 hides the level-1 warning of bank 8 and shows the rest.
+    ctl->verbosity = 0;
+    int failed = 0;
+    std::string msg = messages([&] { failed = load_missing_instruments(nullptr); });
+    EXPECT_EQ(failed, 4);
+    EXPECT_EQ(msg,
+              "No instrument mapped to tone bank 0, program 7 - this instrument will not be heard\n"
+              "Instrument `missing.pat' can't be found.\n"
+              "Couldn't load instrument missing.pat (tone bank 0, program 9)\n"
+              "No instrument mapped to drum set 0, program 40 - this instrument will not be heard\n");
+    // Bank 8 has nothing for program 5; bank 0's program 5 was loaded in its place.
+    EXPECT_EQ(tonebank[8]->tone[5].instrument, nullptr);
+    Instrument* five = tonebank[0]->tone[5].instrument;
+    ASSERT_FALSE(IS_MAGIC_INSTRUMENT(five) || five == nullptr);
+    EXPECT_EQ(tonebank[0]->tone[7].instrument, MAGIC_ERROR_INSTRUMENT);
+    EXPECT_EQ(tonebank[0]->tone[9].instrument, MAGIC_ERROR_INSTRUMENT);
+
+    // Playing bank 8 program 5 takes bank 0's instrument and element.
+    EXPECT_EQ(play_midi_load_instrument(0, 8, 5), five);
+    EXPECT_STREQ(tonebank[8]->tone[5].name, "one.pat");
+    EXPECT_EQ(tonebank[8]->tone[5].instrument, five);
+
+    // The failures are not tried again, and are silent, until the marks are cleared.
+    ctl->verbosity = 1;
+    msg = messages([&] {
+        EXPECT_EQ(play_midi_load_instrument(0, 0, 7), nullptr);
+        EXPECT_EQ(play_midi_load_instrument(0, 0, 9), nullptr);
+        EXPECT_EQ(play_midi_load_instrument(1, 0, 40), nullptr);
+        EXPECT_EQ(load_missing_instruments(nullptr), 0);
+    });
+    EXPECT_EQ(msg, "");
+
+    // At verbosity 1 the bank-8 warning is shown, without the closing words of bank 0.
+    clear_magic_instruments();
+    EXPECT_EQ(tonebank[0]->tone[7].instrument, nullptr);
+    tonebank[8]->tone[4].instrument = MAGIC_LOAD_INSTRUMENT;
+    msg = messages([&] { EXPECT_EQ(load_missing_instruments(nullptr), 2); });
+    EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 8, program 4\n")) << msg;
+    EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 0, program 4 - this")) << msg;
+}
+
+TEST_F(PolicyTest, StopCodeEndsLoadingAndLeavesTheMarks)
+{
+    configure("bank 0\n5 one.pat\n");
+    tonebank[0]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
+    int (*saved)(int32*) = ctl->read;
+    ctl->read = read_quit;
+    int rc = RC_NONE;
+    EXPECT_EQ(load_missing_instruments(&rc), 0);
+    ctl->read = saved;
+    EXPECT_EQ(rc, RC_QUIT);
+    EXPECT_EQ(tonebank[0]->tone[5].instrument, MAGIC_LOAD_INSTRUMENT);
+    EXPECT_EQ(cache_entries(), 0);
+}
+
+TEST_F(PolicyTest, ListsApplyToEverySampleOrSampleBySample)
+{
+    configure("bank 0\n0 three.pat\n1 three.pat tune=1\n2 three.pat tune=1,2\n"
+              "3 three.pat fc=30000,-1,22050 q=961,960\n"
+              "4 three.pat tune=400,-400 rate=400 offset=1000\n");
+    Instrument* plain = load_instrument(0, 0, 0);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_EQ(plain->samples, 3);
+    const Sample& p = plain->sample[0];
+    auto down = [](int32 f, double t) { return (int32)std::lround(f / std::pow(2.0, t / 12)); };
+
+    Instrument* all = load_instrument(0, 0, 1);
+    ASSERT_NE(all, nullptr);
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(all->sample[i].root_freq, down(p.root_freq, 1)) << i;
+    EXPECT_EQ(all->sample[2].low_freq, down(p.low_freq, 1));
+    Instrument* two = load_instrument(0, 0, 2);
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(two->sample[0].root_freq, down(p.root_freq, 1));
+    EXPECT_EQ(two->sample[1].root_freq, down(p.root_freq, 2));
+    EXPECT_EQ(two->sample[2].root_freq, p.root_freq);
+
+    // Cutoffs above half the output rate or negative, and resonances above 960, are off.
+    Instrument* filt = load_instrument(0, 0, 3);
+    ASSERT_NE(filt, nullptr);
+    EXPECT_EQ(filt->sample[0].cutoff_freq, 0);
+    EXPECT_EQ(filt->sample[1].cutoff_freq, 0);
+    EXPECT_EQ(filt->sample[2].cutoff_freq, 22050);
+    EXPECT_EQ(filt->sample[0].resonance, 0);
+    EXPECT_EQ(filt->sample[1].resonance, 960);
+
+    // Values far out of range stay in range: no frequency of 0, no overflow.
+    Instrument* wild = load_instrument(0, 0, 4);
+    ASSERT_NE(wild, nullptr);
+    EXPECT_EQ(wild->sample[0].root_freq, 1);
+    EXPECT_EQ(wild->sample[1].root_freq, INT32_MAX);
+    EXPECT_EQ(wild->sample[0].envelope_rate[0], 2097151 * 512);
+    EXPECT_EQ(wild->sample[2].envelope_offset[0], 255 << 22);
+    EXPECT_EQ(wild->sample[2].envelope_offset[1], p.envelope_offset[1]);
+}
+
+// A program with lists must not hand its changed samples to another program of the same
+// patch through the cache, whichever is loaded first.
+TEST_F(PolicyTest, ListsDoNotReachAnotherProgramOfTheSamePatch)
+{
+    configure("bank 0\n1 three.pat tune=12\n2 three.pat\n3 three.pat\n");
+    for (int prog : {1, 2})
+        tonebank[0]->tone[prog].instrument = MAGIC_LOAD_INSTRUMENT;
+    EXPECT_EQ(load_missing_instruments(nullptr), 0);
+    Instrument* tuned = tonebank[0]->tone[1].instrument;
+    Instrument* plain = tonebank[0]->tone[2].instrument;
+    ASSERT_NE(tuned, plain);
+    EXPECT_EQ(tuned->sample[0].root_freq, 261626 / 2);
+    EXPECT_EQ(plain->sample[0].root_freq, 261626);
+    // A third program of the same patch without lists shares the plain one.
+    EXPECT_EQ(play_midi_load_instrument(0, 0, 3), plain);
+}
+
+TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
+{
+    configure("bank 0\n3 one.pat\n");
+    // As start-up does with a default program: the default is a program's instrument.
+    Instrument* prog = play_midi_load_instrument(0, 0, 3);
+    ASSERT_NE(prog, nullptr);
+    default_instrument = prog;
+    ASSERT_EQ(set_default_instrument("def.pat"), 0);
+    Instrument* def = default_instrument;
+    EXPECT_NE(def, prog);
+    EXPECT_EQ(prog->sample[0].root_freq, 261626);  // still the program's, not freed
+    for (int p : default_program)
+        EXPECT_EQ(p, -1);
+
+    std::string msg = messages([] { EXPECT_EQ(set_default_instrument("nothere.pat"), -1); });
+    EXPECT_TRUE(contains(msg, "nothere.pat")) << msg;
+    EXPECT_EQ(default_instrument, def);
+
+    free_instruments(0);
+    EXPECT_EQ(tonebank[0]->tone[3].instrument, nullptr);
+    EXPECT_EQ(default_instrument, def);
+    EXPECT_EQ(def->samples, 1);
+    EXPECT_EQ(cache_entries(), 1);
+
+    // Reloading takes the name loaded last (not the one that failed).
+    free_instruments(1);
+    ASSERT_NE(default_instrument, nullptr);
+    EXPECT_EQ(default_instrument->samples, 1);
+    EXPECT_EQ(cache_entries(), 1);
+
+    // When the reload fails there is no default instrument rather than a freed one.
+    ASSERT_EQ(remove(dir_.file("def.pat").c_str()), 0);
+    messages([] { free_instruments(1); });
+    EXPECT_EQ(default_instrument, nullptr);
+    EXPECT_EQ(cache_entries(), 0);
+}
+
+TEST_F(PolicyTest, PatchSetLoadsExactlyTheMarkedPrograms)
+{
+    const std::string dir = CORVELLE_SOURCE_DIR "/data/freepats";
+    struct stat st;
+    if (stat((dir + "/patches.cfg").c_str(), &st) != 0)
+        GTEST_SKIP() << "no patch set at " << dir;
+    configure("dir " + dir + "\nsource " + dir + "/patches.cfg\n");
+    const std::set<int> tones = {0, 24, 40, 73}, drums = {35, 38, 42};
+    for (int p : tones)
+        tonebank[0]->tone[p].instrument = MAGIC_LOAD_INSTRUMENT;
+    for (int p : drums)
+        drumset[0]->tone[p].instrument = MAGIC_LOAD_INSTRUMENT;
+
+    int rc = -5;
+    std::string msg = messages([&] { EXPECT_EQ(load_missing_instruments(&rc), 0); });
+    EXPECT_EQ(msg, "");
+    EXPECT_EQ(rc, RC_NONE);
+    for (int dr = 0; dr < 2; dr++) {
+        for (int b = 0; b < TONEBANK_SLOTS; b++) {
+            ToneBank* bank = dr ? drumset[b] : tonebank[b];
+            for (int p = 0; bank != nullptr && p < 128; p++) {
+                bool marked = b == 0 && (dr ? drums : tones).count(p) > 0;
+                Instrument* ip = bank->tone[p].instrument;
+                EXPECT_EQ(marked, ip != nullptr && !IS_MAGIC_INSTRUMENT(ip))
+                    << (dr ? "drum " : "tone ") << b << " " << p;
+            }
+        }
+    }
+    EXPECT_EQ(cache_entries(), (int)(tones.size() + drums.size()));
+}
+
+}  // namespace
