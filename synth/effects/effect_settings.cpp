@@ -4,6 +4,7 @@
 
 #include "frontend/controls.h"
 #include "frontend/options.h"
+#include "effects/effect.h"
 
 int opt_reverb_control = 3;
 int opt_chorus_control = 1;
@@ -15,9 +16,10 @@ int effect_lr_mode = -1;  // -1 off, 0 left, 1 right, 2 both
 int effect_lr_delay_msec = 25;
 int noise_sharp_type = 4;
 
-// "d" or 0: off; "n" or 1: normal reverb, "g" or 2: global reverb, each with an optional
-// ",level" (1..127) that is stored negated (with 128 added for the global one); "f" or 3:
-// freeverb on each channel; "G" or 4: freeverb on the mix.
+// "d" or 0: off; "n" or 1: normal reverb, "g" or 2: global reverb, "f" or 3: freeverb on each
+// channel, "G" or 4: freeverb on the mix; each with an optional ",level" (1..127) that is
+// stored negated with 128 times the kind less one added: -L, -(128 + L), -(256 + L),
+// -(384 + L).
 int parse_opt_reverb(const char* arg)
 {
     int kind;
@@ -29,9 +31,9 @@ int parse_opt_reverb(const char* arg)
     case 'g':
     case '2': kind = 2; break;
     case 'f':
-    case '3': opt_reverb_control = 3; return 0;
+    case '3': kind = 3; break;
     case 'G':
-    case '4': opt_reverb_control = 4; return 0;
+    case '4': kind = 4; break;
     default:
         cmsg(CMSG_ERROR, VERB_NORMAL, "Invalid reverb parameter.");
         return 1;
@@ -46,6 +48,25 @@ int parse_opt_reverb(const char* arg)
         cmsg(CMSG_ERROR, VERB_NORMAL, "%s must be between %ld and %ld", "Reverb level", 1L, 127L);
         return 1;
     }
-    opt_reverb_control = kind == 1 ? -(int)level : -((int)level | 0x80);
+    opt_reverb_control = -(int)(128 * (kind - 1) + level);
     return 0;
+}
+
+int reverb_is_global(int control)
+{
+    if (control == 2 || control == 4)
+        return 1;
+    return control < 0 && (int8)(control & 0xff) >= 0;
+}
+
+int reverb_is_standard(int control)
+{
+    if (control == 3 || control == 4)
+        return 0;
+    return control >= 0 || (control & 0x100) != 0;
+}
+
+int reverb_global_level(int control)
+{
+    return control < 0 ? (-control) % 128 : 40;
 }
