@@ -55,6 +55,12 @@ static double p127(int v)
     return clip_param(v) / 127.0;
 }
 
+// Pan 0..127 with 64 in the centre as 0..1.
+static double pan_param(int v)
+{
+    return clip_param(v) / 128.0;
+}
+
 // XG feedback 1..127: -63..+63 percent, kept below 1.
 static double xg_feedback(int v)
 {
@@ -113,7 +119,7 @@ static void conv_gs_drive(const int8* p, InfoDrive* info, int kind)
     info->drive = p127(p[0]);
     info->cutoff = p[2] ? amp_cutoff[p[1] < 0 ? 0 : p[1] > 3 ? 3 : p[1]] : 0.0;
     info->level = p127(p[19]);
-    info->pan = p127(p[18]);
+    info->pan = pan_param(p[18]);
     info->dry = 0.0;
     info->wet = 1.0;
 }
@@ -147,7 +153,7 @@ static void conv_gs_lofi1(const int8* p, void* v)
     info->bits = bits[p[1] < 0 ? 0 : p[1] > 8 ? 8 : p[1]];
     info->post_cutoff = gs_lofi_filter(p[2]);
     info->level = p127(p[19]);
-    info->pan = p127(p[18]);
+    info->pan = pan_param(p[18]);
     info->dry = 0.0;
     info->wet = 1.0;
 }
@@ -162,7 +168,7 @@ static void conv_gs_lofi2(const int8* p, void* v)
     info->noise_cutoff = gs_lofi_filter(p[4]);
     info->noise_level = p127(p[5]);
     info->level = p127(p[19]);
-    info->pan = p127(p[18]);
+    info->pan = pan_param(p[18]);
     effect_dry_wet(p127(p[15]), 0, &info->dry, &info->wet);
 }
 

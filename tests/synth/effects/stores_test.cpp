@@ -1,0 +1,208 @@
+// GS, XG and GM2 effect messages, decoded by the reader's system-exclusive decoder, reach the
+// effect parameter stores with their reports; values a song cannot send are kept in range.
+#include "effect_fixture.h"
+
+#include "readmidi/eventlist.h"
+#include "readmidi/sysex.h"
+
+namespace {
+
+using Bytes = std::vector<uint8>;
+
+// A GS data set to 40 b c with its checksum.
+Bytes gs(uint8 b, uint8 c, const Bytes& data)
+{
+    Bytes m = {0x41, 0x10, 0x42, 0x12, 0x40, b, c};
+    int sum = 0x40 + b + c;
+    for (uint8 d : data) {
+        m.push_back(d);
+        sum += d;
+    }
+    m.push_back((uint8)((128 - (sum & 0x7F)) & 0x7F));
+    m.push_back(0xF7);
+    return m;
+}
+
+// An XG parameter change to h m l.
+Bytes xg(uint8 h, uint8 m, uint8 l, const Bytes& data)
+{
+    Bytes msg = {0x43, 0x10, 0x4C, h, m, l};
+    for (uint8 d : data)
+        msg.push_back(d);
+    msg.push_back(0xF7);
+    return msg;
+}
+
+class EffectStores : public EffectTest {
+protected:
+    // Decodes a message and applies its effect parameters as playback does (an MSB event
+    // waits in the pending slot for the LSB event of its family); returns how many events
+    // were effect parameters.
+    int apply(const Bytes& msg)
+    {
+        MidiEvent ev[MAX_SYSEX_EVENTS];
+        int n = parse_sysex_event_multi(msg.data(), (int32)msg.size(), ev);
+        int applied = 0, slot_id = -1, slot_val = 0;
+        for (int i = 0; i < n; i++) {
+            switch (ev[i].type) {
+            case ME_SYSEX_GS_LSB: applied += set_effect_param_gs(ev[i].b, ev[i].a); break;
+            case ME_SYSEX_LSB: applied += set_effect_param_gm2(ev[i].b, ev[i].a); break;
+            case ME_SYSEX_XG_MSB:
+                slot_id = ev[i].b;
+                slot_val = ev[i].a;
+                break;
+            case ME_SYSEX_XG_LSB:
+                applied += set_effect_param_xg(slot_id, slot_val, ev[i].b, ev[i].a);
+                slot_id = -1;
+                break;
+            default: break;
+            }
+        }
+        return applied;
+    }
+    std::string applied_messages(const Bytes& msg)
+    {
+        return messages_of([&] { EXPECT_GT(apply(msg), 0); });
+    }
+};
+
+bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(EffectStores, GsReverbChorusDelayAndEqualiserWrites)
+{
+    std::string m = applied_messages(gs(0x01, 0x30, {0x00}));  // reverb macro Room 1
+    EXPECT_TRUE(has(m, "Reverb Macro (0)")) << m;
+    EXPECT_EQ(reverb_status_gs.character, 0);
+    EXPECT_EQ(reverb_status_gs.time, 80);
+    EXPECT_EQ(reverb_status_gs.pre_lpf, 3);
+    // The running reverb follows: the character's room factor.
+    EXPECT_NEAR(freeverb_status.roomsize, 0.98, 1e-9);
+
+    // Consecutive addresses in one message: level, time.
+    m = applied_messages(gs(0x01, 0x33, {0x50, 0x60}));
+    EXPECT_TRUE(has(m, "Reverb Level (80)") && has(m, "Reverb Time (96)")) << m;
+    EXPECT_EQ(reverb_status_gs.level, 80);
+    EXPECT_EQ(reverb_status_gs.time, 96);
+
+    m = applied_messages(gs(0x01, 0x38, {0x05}));  // chorus macro Flanger
+    EXPECT_TRUE(has(m, "Chorus Macro (5)")) << m;
+    EXPECT_EQ(chorus_status_gs.feedback, 112);
+    m = applied_messages(gs(0x01, 0x3B, {0x20}));
+    EXPECT_TRUE(has(m, "Chorus Feedback (32)")) << m;
+    EXPECT_EQ(chorus_status_gs.feedback, 32);
+
+    m = applied_messages(gs(0x01, 0x50, {0x04}));  // delay macro Pan Delay 1
+    EXPECT_TRUE(has(m, "Delay Macro (4)")) << m;
+    EXPECT_EQ(delay_status_gs.level_left, 125);
+    EXPECT_GT(delay_status_gs.sample[2], delay_status_gs.sample[1]);
+
+    m = applied_messages(gs(0x02, 0x01, {0x4C}));  // EQ low gain +12 dB
+    EXPECT_TRUE(has(m, "EQ LOW GAIN (12 dB)")) << m;
+    EXPECT_DOUBLE_EQ(eq_status_gs.lsf.gain, 12.0);
+
+    // Back to power-on for a new song.
+    init_effect_status();
+    EXPECT_EQ(reverb_status_gs.character, 4);
+    EXPECT_EQ(reverb_status_gs.time, 64);
+    EXPECT_EQ(chorus_status_gs.feedback, 8);
+    EXPECT_NEAR(freeverb_status.roomsize, 0.938, 1e-9);
+}
+
+TEST_F(EffectStores, GsInsertionTypeLoadsItsDefaults)
+{
+    std::string m = applied_messages(gs(0x03, 0x00, {0x01, 0x10}));
+    EXPECT_TRUE(has(m, "EFX TYPE (01 10)") && has(m, "GS EFX: Overdrive")) << m;
+    EXPECT_EQ(insertion_effect_gs.type, 0x0110);
+    EXPECT_EQ(insertion_effect_gs.parameter[0], 48);
+    m = applied_messages(gs(0x03, 0x03, {0x7F}));  // parameter 1: drive
+    EXPECT_TRUE(has(m, "EFX Parameter 1 (127)")) << m;
+    EXPECT_EQ(insertion_effect_gs.parameter[0], 127);
+    m = applied_messages(gs(0x03, 0x17, {0x10, 0x20}));
+    EXPECT_EQ(insertion_effect_gs.send_reverb, 0x10);
+    EXPECT_EQ(insertion_effect_gs.send_chorus, 0x20);
+    // An unknown type leaves no effect to run, and the insertion buffer passes unchanged.
+    apply(gs(0x03, 0x00, {0x7E, 0x7E}));
+    int32 b[4] = {1, 2, 3, 4};
+    do_insertion_effect_gs(b, 4);
+    EXPECT_EQ(b[3], 4);
+}
+
+TEST_F(EffectStores, XgEffectBlocksAndMultiEqualiser)
+{
+    // Reverb type Room 1 becomes GS reverb macro 0 through the decoder.
+    std::string m = applied_messages(xg(0x02, 0x01, 0x00, {0x02, 0x00}));
+    EXPECT_TRUE(has(m, "Reverb Macro (0)")) << m;
+    EXPECT_EQ(reverb_status_gs.character, 0);
+    m = applied_messages(xg(0x02, 0x01, 0x0C, {0x30}));
+    EXPECT_TRUE(has(m, "Reverb Return (48)")) << m;
+    EXPECT_EQ(reverb_status_gs.level, 48);
+
+    m = applied_messages(xg(0x02, 0x01, 0x20, {0x43, 0x01}));
+    EXPECT_TRUE(has(m, "Chorus Type MSB (43)") && has(m, "XG EFX: Flanger 2")) << m;
+    EXPECT_EQ(xg_effect_param(&chorus_status_xg, 1), 32);
+
+    // Variation: type, then parameter 1 as MSB and LSB (a delay time in 0.1 ms).
+    m = applied_messages(xg(0x02, 0x01, 0x40, {0x06, 0x00}));
+    EXPECT_TRUE(has(m, "Variation Type MSB (06)") && has(m, "XG EFX: Delay L,R")) << m;
+    EXPECT_EQ(xg_effect_param(&variation_effect_xg[0], 1), 2500);
+    m = applied_messages(xg(0x02, 0x01, 0x42, {0x20, 0x10}));
+    EXPECT_TRUE(has(m, "Variation Parameter 1 (4112)")) << m;
+    m = applied_messages(xg(0x02, 0x01, 0x5A, {0x01}));
+    EXPECT_TRUE(has(m, "Variation Connection (1)")) << m;
+    EXPECT_EQ(variation_effect_xg[0].connection, 1);
+
+    // Insertion block 1; a block the engine does not have is not taken.
+    m = applied_messages(xg(0x03, 0x01, 0x00, {0x4A, 0x00}));
+    EXPECT_TRUE(has(m, "Insertion Effect Type MSB (1 4A)") && has(m, "XG EFX: Overdrive")) << m;
+    EXPECT_EQ(insertion_effect_xg[1].type_msb, 0x4A);
+    EXPECT_EQ(apply(xg(0x03, 0x05, 0x00, {0x49})), 0);
+
+    // Multi equaliser: a type with gains switches the equaliser on; flat switches it off.
+    EXPECT_FALSE(multi_eq_xg_active());
+    m = applied_messages(xg(0x02, 0x40, 0x00, {0x02}));
+    EXPECT_TRUE(has(m, "EQ type (2: Pops)")) << m;
+    EXPECT_TRUE(multi_eq_xg_active());
+    m = applied_messages(xg(0x02, 0x40, 0x11, {0x4C}));
+    EXPECT_TRUE(has(m, "EQ gain5 (12 dB)")) << m;
+    EXPECT_EQ(multi_eq_xg.gain[4], 0x4C);
+    apply(xg(0x02, 0x40, 0x00, {0x00}));
+    EXPECT_FALSE(multi_eq_xg_active());
+}
+
+TEST_F(EffectStores, Gm2TypesAndValuesOutOfRange)
+{
+    // GM2 global parameter: reverb type 8 (plate) is GS macro 5 with time 50.
+    Bytes reverb = {0x7F, 0x7F, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x08, 0xF7};
+    std::string m = applied_messages(reverb);
+    EXPECT_TRUE(has(m, "Reverb Type (8)")) << m;
+    EXPECT_EQ(reverb_status_gs.character, 5);
+    EXPECT_EQ(reverb_status_gs.time, 50);
+    m = messages_of([] { set_effect_param_gm2(SYSEX_GM2_REVERB_TYPE, 30); });
+    EXPECT_TRUE(has(m, "Reverb Type (8)")) << m;
+    m = messages_of([] { set_effect_param_gm2(SYSEX_GM2_CHORUS_TYPE, 9); });
+    EXPECT_TRUE(has(m, "Chorus Type (5)")) << m;
+    EXPECT_EQ(chorus_status_gs.macro, 5);
+
+    // Bytes above 127 (a corrupt message) are kept in range before they index a table or
+    // size a delay line.
+    set_effect_param_gs(GS_REVERB_TIME, 200);
+    EXPECT_EQ(reverb_status_gs.time, 127);
+    set_effect_param_gs(GS_REVERB_MACRO, 0xF0);
+    EXPECT_EQ(reverb_status_gs.character, 7);
+    set_effect_param_gs(GS_CHORUS_DELAY, 0xFF);
+    set_effect_param_gs(GS_DELAY_TIME_CENTER, 0xFF);
+    set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x30, 0xFF);
+    std::vector<int32> b(2048, 1 << 20);
+    set_ch_reverb(b.data(), 2048, 127);
+    do_ch_reverb(b.data(), 2048);
+    set_ch_chorus(b.data(), 2048, 127);
+    do_ch_chorus(b.data(), 2048);
+    set_ch_delay(b.data(), 2048, 127);
+    do_ch_delay(b.data(), 2048);
+    do_insertion_effect_xg(b.data(), 2048, &insertion_effect_xg[0]);
+}
