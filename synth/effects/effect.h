@@ -268,8 +268,11 @@ extern effect_xg_t variation_effect_xg[XG_VARIATION_EFFECT_NUM];
 extern effect_xg_t insertion_effect_xg[XG_INSERTION_EFFECT_NUM];
 extern multi_eq_xg_t multi_eq_xg;
 
-// Every store back to its power-on state (a new song).
+// Every store back to its power-on state, and the running effects with them (a new song).
 void init_effect_status(void);
+// Before the effects start: the stores at power-on the first time, afterwards the effects
+// that depend on the output rate rebuilt from them.
+void prepare_effect_status(void);
 
 void init_reverb_status_gs(void);
 void set_reverb_macro_gs(int macro);

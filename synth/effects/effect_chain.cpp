@@ -36,6 +36,7 @@ void init_effect(void)
     init_pink_noise(&global_pink_noise_light);
     init_noise_shaping();
     init_send_buffers();
+    prepare_effect_status();
     init_reverb();
     init_ch_delay();
     init_ch_chorus();

@@ -284,8 +284,11 @@ void recompute_multi_eq_xg(void)
 
 // ---- all stores ----
 
-void init_effect_status(void)
+static bool effect_status_ready = false;
+
+static void init_effect_stores(void)
 {
+    effect_status_ready = true;
     init_reverb_status_gs();
     init_chorus_status_gs();
     init_delay_status_gs();
@@ -293,11 +296,32 @@ void init_effect_status(void)
     init_insertion_effect_gs();
     init_all_effect_xg();
     init_multi_eq_xg();
+}
+
+void init_effect_status(void)
+{
+    init_effect_stores();
     // The running effects follow the reset parameters.
     init_reverb();
     init_ch_chorus();
     init_ch_delay();
     init_eq_gs();
+}
+
+void prepare_effect_status(void)
+{
+    if (!effect_status_ready) {
+        init_effect_stores();
+        return;
+    }
+    // Rebuild what depends on the output rate.
+    recompute_multi_eq_xg();
+    recompute_insertion_effect_gs();
+    realloc_effect_xg(&chorus_status_xg, 0);
+    for (effect_xg_t& st : variation_effect_xg)
+        realloc_effect_xg(&st, 0);
+    for (effect_xg_t& st : insertion_effect_xg)
+        realloc_effect_xg(&st, 0);
 }
 
 // ---- parameters of system-exclusive messages ----

@@ -4,6 +4,7 @@
 
 #include "effects/effect.h"
 #include "effects/effect_tables.h"
+#include "output/output.h"
 #include "play/channels.h"
 
 void init_eq_gs(void)
@@ -28,6 +29,7 @@ void do_ch_eq_gs(int32* buf, int32 count)
 // The part equaliser of each channel, rebuilt when the channel's settings change.
 struct part_eq_state {
     part_eq_xg settings;
+    int32 rate;
     int8 built;
     filter_biquad bass, treble;
 };
@@ -39,9 +41,11 @@ void do_ch_eq_xg(int32* buf, int32 count, int ch)
         return;
     part_eq_state& s = part_eq[ch];
     const part_eq_xg& p = channel[ch].eq_xg;
-    if (!s.built || s.settings.bass != p.bass || s.settings.treble != p.treble ||
+    const int32 rate = play_mode != nullptr ? play_mode->rate : 0;
+    if (!s.built || s.rate != rate || s.settings.bass != p.bass || s.settings.treble != p.treble ||
         s.settings.bass_freq != p.bass_freq || s.settings.treble_freq != p.treble_freq) {
         s.settings = p;
+        s.rate = rate;
         s.built = 1;
         calc_filter_biquad(&s.bass, BIQUAD_LOW_SHELF, eq_freq_xg(p.bass_freq),
                            xg_eq_gain_db(p.bass), 0.5);

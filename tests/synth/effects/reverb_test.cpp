@@ -175,7 +175,10 @@ TEST_F(ReverbTest, FinalStageReverbFollowsTheSwitch)
         return e;
     };
     EXPECT_EQ(tail_after_impulse(0, true), 0.0);
-    EXPECT_GT(tail_after_impulse(3, true), 0.0);    // the mono reverb
+    const double mono_tail = tail_after_impulse(3, true);  // the mono reverb
+    EXPECT_GT(mono_tail, 0.0);
+    // A global kind on mono output is the same mono reverb, not a stereo one on top of it.
+    EXPECT_EQ(tail_after_impulse(4, true), mono_tail);
     EXPECT_EQ(tail_after_impulse(3, false), 0.0);   // per channel: not in the final stage
     EXPECT_GT(tail_after_impulse(4, false), 0.0);   // freeverb on the whole mix
     EXPECT_GT(tail_after_impulse(-(128 + 60), false), 0.0);  // standard, global, level 60
