@@ -9,7 +9,8 @@
 //   the block; then the effects, each adding its return into the block: GS and other modes
 //   do_ch_eq_gs, do_ch_chorus, do_ch_delay, do_ch_reverb; XG mode do_variation_effect1_xg,
 //   do_ch_chorus_xg, do_ch_reverb, do_multi_eq_xg. The audio queue then calls do_effect on
-//   the finished block.
+//   the finished block. init_effect (audio queue set-up and flush) initialises everything;
+//   init_effect_status (a new song) puts the parameter stores back to power-on.
 #ifndef CORVELLE_EFFECTS_EFFECT_H
 #define CORVELLE_EFFECTS_EFFECT_H
 
