@@ -130,6 +130,7 @@ protected:
         mode_ = fake_mode;
         play_mode = &mode_;
     }
+    FinalStageOff final_stage_off_;
     void TearDown() override
     {
         aq_flush(1);
@@ -361,6 +362,7 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
 TEST(AudioQueueClockThread, AgreesWithTheDevice)
 {
     TempDir dir;
+    FinalStageOff final_stage_off;
     std::string capture = dir.file("clock.wav"), trace = dir.file("trace.txt");
     ScopedEnv device("CORVELLE_AUDIO_DEVICE", "capture:" + capture);
     ScopedEnv trace_env("CORVELLE_TRACE", trace);

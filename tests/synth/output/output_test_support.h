@@ -9,6 +9,29 @@
 #include <sys/time.h>
 #include <vector>
 
+#include "frontend/options.h"
+
+// Turns the final effect stage (left/right delay, noise shaping) off for the life of the object,
+// so that what reaches the output is the samples added, bit for bit.
+class FinalStageOff {
+public:
+    FinalStageOff() : lr_(effect_lr_mode), shaping_(noise_sharp_type)
+    {
+        effect_lr_mode = -1;
+        noise_sharp_type = 0;
+    }
+    ~FinalStageOff()
+    {
+        effect_lr_mode = lr_;
+        noise_sharp_type = shaping_;
+    }
+    FinalStageOff(const FinalStageOff&) = delete;
+    FinalStageOff& operator=(const FinalStageOff&) = delete;
+
+private:
+    int lr_, shaping_;
+};
+
 // Sets an environment variable for the life of the object and restores it after.
 class ScopedEnv {
 public:
