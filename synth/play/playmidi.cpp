@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/files.h"
+#include "effects/effect.h"
 #include "frontend/controls.h"
 #include "frontend/miditrace.h"
 #include "frontend/options.h"

@@ -24,24 +24,9 @@ void mix_signal(int32* dest, const int32* src, int32 count);
 // The polyphony control starts learning again (a new song).
 void init_polyphony_control(void);
 
-// ---- what the render loop uses of the mixer and the effect stage ----
+// ---- what the render loop uses of the mixer ----
 
 // Mixes count frames of voice v into buf (stereo interleaved, or mono).
 void mix_voice(int32* buf, int v, int32 count);
-
-// Channel effect sends and returns: count is the number of values (2 x frames on stereo).
-void set_ch_reverb(int32* buf, int32 count, int32 level);
-void set_ch_chorus(int32* buf, int32 count, int32 level);
-void do_ch_reverb(int32* buf, int32 count);
-void do_ch_chorus(int32* buf, int32 count);
-void do_ch_chorus_xg(int32* buf, int32 count);
-void do_multi_eq_xg(int32* buf, int32 count);
-// The dry signal: channel buffers are added into it, then it becomes the block.
-void set_dry_signal(int32* buf, int32 count);
-void set_dry_signal_xg(int32* buf, int32 count, int32 level);
-void mix_dry_signal(int32* buf, int32 count);
-// Whether the XG multi-band equaliser is switched on by the song.
-int multi_eq_xg_active(void);
-void init_reverb(void);
 
 #endif

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "effects/effect.h"
 #include "frontend/controls.h"
 #include "frontend/memory.h"
 #include "frontend/options.h"
