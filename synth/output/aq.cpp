@@ -161,10 +161,15 @@ static int aq_output_data(char* buff, int nbytes)
 {
     while (nbytes > 0) {
         int i = nbytes < bucket_size ? nbytes : bucket_size;
+        double written = get_current_calender_time();
         if (play_mode->output_data(buff, i) == -1)
             return -1;
         {
             std::lock_guard<std::mutex> g(clock_lock);
+            // An idle clock starts when the device is given frames, not at the last reading
+            // before that (a reader once a frame would put it up to a frame ahead).
+            if (play_counter == 0)
+                play_start_time = written;
             play_counter += i / Bps;
         }
         buff += i;

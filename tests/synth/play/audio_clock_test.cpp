@@ -1,0 +1,41 @@
+// The play position the note view times its glyphs by: it starts when the device is given its
+// first frames, however long before that someone last looked at it.
+#include <unistd.h>
+
+#include "synth/play/player_fixture.h"
+
+static int traced_acntl(int request, void* arg)
+{
+    if (request == PM_REQ_GETQSIZ) {
+        *(int*)arg = 8 * 16384;
+        return 0;
+    }
+    return recording_acntl(request, arg);
+}
+
+class AudioClock : public PlayerTest {};
+
+TEST_F(AudioClock, StartsWhenTheDeviceGetsItsFirstFrames)
+{
+    PlayMode& pm = recording_mode();
+    pm.flag = PF_PCM_STREAM | PF_CAN_TRACE;
+    pm.acntl = traced_acntl;
+    aq_setup();
+    aq_set_soft_queue(1.0, 0.0);
+
+    EXPECT_EQ(aq_samples(), 0);  // the view looks while nothing plays
+    usleep(80000);
+    std::vector<int32> block(2 * 4096, 0);
+    ASSERT_EQ(aq_add(block.data(), 4096), 0);
+    ASSERT_FALSE(recording().writes.empty());
+    // Just after the first frames went out the device has played next to nothing (80 ms would
+    // be 3528 frames).
+    EXPECT_LT(aq_samples(), 441);
+    usleep(50000);
+    int32 later = aq_samples();
+    EXPECT_GT(later, 1500);  // 50 ms is 2205 frames
+    EXPECT_LT(later, 3500);
+
+    aq_flush(1);
+    pm.acntl = recording_acntl;
+}
