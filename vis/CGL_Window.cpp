@@ -1,14 +1,26 @@
 #include "vis/CGL_Window.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <FL/fl_ask.H>
 #include <FL/gl.h>
 #include <GL/glu.h>
+#include "frontend/startup.h"
 #include "output/output.h"
+#include "platform/thread.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
+#include "render/resample.h"
+#include "vis/view_trace.h"
 
 static CGL_Window* win = nullptr;
+
+int32 heard_samples(void)
+{
+    int32 played = current_trace_samples();
+    return played == 0 ? -1 : played;
+}
 
 void enqueue_event(MidiEvent* ev)
 {
@@ -61,6 +73,7 @@ void CGL_Window::takeEvent(const MidiEvent& ev, int32 now)
             lag = (float)((now - sample_time(ev)) / play_mode->rate);
         visuals[ch].glyphs[key].emplace_back(ev.b - channel[ch].vel_limit_low, key * key_width,
                                              (key + 1) * key_width, 0.0f, lag);
+        trace_glyph(sample_time(ev), ch, key);
     } else if (ev.type == ME_NOTEOFF) {
         std::list<Glyph>& list = visuals[ch].glyphs[note_key(ch, ev.a)];
         for (Glyph& g : list) {
@@ -84,9 +97,11 @@ void CGL_Window::nextFrame()
     }
 
     float top = (float)h();
+    long shown = 0;
     for (Visual& visual : visuals) {
         for (auto& entry : visual.glyphs) {
             std::list<Glyph>& list = entry.second;
+            shown += (long)list.size();
             for (auto it = list.begin(); it != list.end();) {
                 Glyph& g = *it;
                 if (!g.held) {
@@ -94,13 +109,16 @@ void CGL_Window::nextFrame()
                     g.alpha = std::max(0.0f, g.alpha - fade);
                 }
                 g.corners[2][1] = g.corners[3][1] = std::min(top, g.corners[2][1] + speed);
-                if (g.corners[0][1] == top)
+                if (g.corners[0][1] == top) {
                     it = list.erase(it);
-                else
+                    shown--;
+                } else {
                     ++it;
+                }
             }
         }
     }
+    trace_frame(now, shown);
 }
 
 bool CGL_Window::hasGlyphs() const
@@ -120,7 +138,39 @@ bool CGL_Window::openMidi(const char* path)
         fl_message("A midi is already playing.");
         return false;
     }
-    return false;
+    corvelle_start_initialize();
+    if (corvelle_pre_load_configuration() != 0 || corvelle_post_load_configuration() != 0) {
+        fl_message("Could not find corvelle.cfg.");
+        return false;
+    }
+    // The chooser's text changes after this returns: the thread plays its own copy. Playing
+    // starts now, so that the frame timer's first tick already sees it.
+    char* copy = strdup(path);
+    if (copy == nullptr)
+        return false;
+    playing = true;
+    Fl_Thread id;
+    if (fl_create_thread(id, threadmain, copy) != 0) {
+        playing = false;
+        free(copy);
+        return false;
+    }
+    return true;
+}
+
+void* threadmain(void* path)
+{
+    char* name = static_cast<char*>(path);
+    if (win)
+        win->playing = true;
+    set_qevent(enqueue_event);
+    corvelle_init_player();
+    initialize_resampler_coeffs();
+    corvelle_play_main(1, &name);
+    free(name);
+    if (win)
+        win->playing = false;
+    return nullptr;
 }
 
 void CGL_Window::init()

@@ -11,6 +11,10 @@
 #include "vis/glyph.h"
 #include "vis/note_queue.h"
 
+// The samples the audio device has played of the file, or -1 while it has played none yet: a
+// note at sample 0 waits until its sound has begun.
+int32 heard_samples(void);
+
 class CGL_Window : public Fl_Gl_Window {
 public:
     float fps = 60.0f;      // frames per second of the animation timer
@@ -20,7 +24,7 @@ public:
     NoteQueue events;
     Visual visuals[MAX_CHANNELS];
     // The play position in output samples, -1 when unknown.
-    int32 (*play_position)(void) = current_trace_samples;
+    int32 (*play_position)(void) = heard_samples;
 
     CGL_Window(int x, int y, int w, int h, const char* label = nullptr);
     ~CGL_Window() override;
@@ -45,5 +49,9 @@ private:
 
 // The note hook: copies *ev into the queue of the one note view (dropped when there is none).
 void enqueue_event(MidiEvent* ev);
+
+// The playback thread: plays the file path (a copy of its own, freed at the end) with the
+// note hook installed, and clears the view's playing flag when the file is done.
+void* threadmain(void* path);
 
 #endif

@@ -1,0 +1,57 @@
+#include "vis/view_trace.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+// The trace file, opened at the first line (-1: no trace wanted or it cannot be opened).
+static int trace_fd(void)
+{
+    static int fd = -2;
+    if (fd == -2) {
+        const char* name = getenv("CORVELLE_TRACE");
+        fd = -1;
+        if (name != nullptr && *name != '\0') {
+            fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            if (fd < 0)
+                fprintf(stderr, "note view: cannot open trace file %s\n", name);
+        }
+    }
+    return fd;
+}
+
+static double wall_clock_us(void)
+{
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    return (double)tv.tv_sec * 1e6 + (double)tv.tv_usec;
+}
+
+// One write per line, so that lines stay whole beside the device's.
+static void write_line(const char* line, int n)
+{
+    int fd = trace_fd();
+    if (fd >= 0 && n > 0 && write(fd, line, (size_t)n) != n)
+        fprintf(stderr, "note view: could not write a trace line\n");
+}
+
+void trace_glyph(int64 event_time, int ch, int key)
+{
+    if (trace_fd() < 0)
+        return;
+    char line[128];
+    int n = snprintf(line, sizeof line, "glyph %.0f %lld %d %d\n", wall_clock_us(),
+                     (long long)event_time, ch, key);
+    write_line(line, n);
+}
+
+void trace_frame(int32 position, long glyphs)
+{
+    if (trace_fd() < 0)
+        return;
+    char line[128];
+    int n = snprintf(line, sizeof line, "frame %.0f %d %ld\n", wall_clock_us(), (int)position, glyphs);
+    write_line(line, n);
+}
