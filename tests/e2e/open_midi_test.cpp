@@ -1,0 +1,146 @@
+// Opening a file from the main window in this process: the configuration is required, the
+// playback thread starts with "playing" already set and a path of its own, the channel choice
+// names the instruments, and Play is refused while a file plays.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <FL/Fl.H>
+#include "app/gui.h"
+#include "frontend/startup.h"
+#include "support/tempdir.h"
+#include "synth/play/player_fixture.h"
+#include "vis/view_test_util.h"
+
+class OpenMidi : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string sys, prog, home, saved_home;
+    bool had_home = false;
+    GUI* g = nullptr;
+
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        ASSERT_TRUE(connect_display());
+        setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
+        sys = dir.mkdir("sys");
+        prog = dir.mkdir("prog");
+        home = dir.mkdir("home");
+        system_config_dir = sys.c_str();
+        program_config_dir = prog.c_str();
+        const char* h = getenv("HOME");
+        had_home = h != nullptr;
+        if (had_home)
+            saved_home = h;
+        setenv("HOME", home.c_str(), 1);
+        got_a_configuration = 0;
+        reset_engine_defaults();
+        g = new GUI;
+        gui = g;
+    }
+    void TearDown() override
+    {
+        if (g != nullptr) {
+            wait_until_stopped();
+            Fl::remove_timeout(animate);
+            delete g;
+            gui = nullptr;
+        }
+        system_config_dir = program_config_dir = nullptr;
+        if (had_home)
+            setenv("HOME", saved_home.c_str(), 1);
+        else
+            unsetenv("HOME");
+        got_a_configuration = 0;
+        set_qevent(nullptr);
+        reset_engine_defaults();
+    }
+    // Runs the toolkit until the playback thread has ended and the last glyph has gone.
+    bool wait_until_stopped(double seconds = 20)
+    {
+        for (double t = 0; t < seconds; t += 0.02) {
+            if (!g->view->playing && !g->view->hasGlyphs() && !Fl::has_timeout(animate))
+                return true;
+            Fl::wait(0.02);
+        }
+        return false;
+    }
+    std::string song(const std::string& name)
+    {
+        std::vector<SongNote> notes;
+        for (int i = 0; i < 12; i++)
+            notes.push_back({(uint32_t)(i * 40), 60, i % 10, 50 + i, 100});
+        return dir.write(name, as_string(song_image(notes)));
+    }
+};
+
+TEST_F(OpenMidi, WithoutAConfigurationNothingStarts)
+{
+    std::string path = song("song.mid");
+    {
+        ModalAnswer answer;
+        answer.arm();
+        EXPECT_FALSE(g->view->openMidi(path.c_str()));
+        EXPECT_EQ(answer.count, 1);
+        EXPECT_TRUE(answer.has_label("Could not find corvelle.cfg.")) << answer.title;
+        EXPECT_FALSE(g->view->playing);
+    }
+
+    // A file in the home directory is read but is not enough.
+    dir.write("home/.corvelle.cfg", "# mine\n");
+    ModalAnswer again;
+    again.arm();
+    EXPECT_FALSE(g->view->openMidi(path.c_str()));
+    EXPECT_TRUE(again.has_label("Could not find corvelle.cfg."));
+}
+
+TEST_F(OpenMidi, PlaysTheChosenFileOnItsOwnThread)
+{
+    dir.write("prog/corvelle.cfg", "# an empty configuration is a configuration\n");
+    std::string path = song("first.mid");
+    // The chooser's text is gone as soon as openMidi returns.
+    char chooser_text[512];
+    snprintf(chooser_text, sizeof chooser_text, "%s", path.c_str());
+    ASSERT_TRUE(g->view->openMidi(chooser_text));
+    EXPECT_TRUE(g->view->playing);  // before the thread could set it
+    memset(chooser_text, 'x', sizeof chooser_text - 1);
+    chooser_text[sizeof chooser_text - 1] = '\0';
+    g->listinstruments();
+    ASSERT_EQ(g->channel->size(), 11);
+    for (int i = 0; i < 10; i++) {
+        std::string item = g->channel->text(i);
+        EXPECT_EQ(item.rfind(std::to_string(i + 1) + ": ", 0), 0u) << item;
+    }
+
+    // While it plays, Play is refused.
+    {
+        ModalAnswer answer;
+        answer.arm();
+        EXPECT_FALSE(g->view->openMidi(path.c_str()));
+        EXPECT_TRUE(answer.has_label("A midi is already playing."));
+    }
+
+    // The song's notes come through the queue and become glyphs as the device plays them.
+    animate(nullptr);
+    size_t most = 0;
+    for (double t = 0; t < 20 && (g->view->playing || g->view->hasGlyphs()); t += 0.02) {
+        size_t n = 0;
+        for (const Visual& v : g->view->visuals)
+            for (const auto& e : v.glyphs)
+                n += e.second.size();
+        most = std::max(most, n);
+        Fl::wait(0.02);
+    }
+    ASSERT_TRUE(wait_until_stopped());
+    EXPECT_GT(most, 0u);
+    EXPECT_TRUE(g->view->events.empty());
+
+    // The timer has stopped with the last glyph: the next file starts.
+    std::string second = song("second.mid");
+    ASSERT_TRUE(g->view->openMidi(second.c_str()));
+    animate(nullptr);
+    ASSERT_TRUE(wait_until_stopped());
+}

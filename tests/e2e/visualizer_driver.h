@@ -1,0 +1,367 @@
+// Drives the real visualiser the way a person does, on the X display of $DISPLAY: starts
+// corvelle-visualizer with the virtual capture device and a trace file, clicks "Play .mid",
+// types a path into the file chooser and presses Enter; then reads the trace back and measures
+// how far each glyph is from the moment the device played its note.
+// Used by the end-to-end test and by the synchronisation benchmark.
+#ifndef CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
+#define CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+inline double wall_us()
+{
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    return (double)tv.tv_sec * 1e6 + (double)tv.tv_usec;
+}
+
+inline std::string shell_output(const std::string& command)
+{
+    std::string out;
+    if (FILE* f = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, f))
+            out += buf;
+        pclose(f);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+inline bool have_program(const std::string& name)
+{
+    return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// ---- the trace ----
+
+struct DeviceLine {
+    double wall;
+    long long frames;
+};
+struct GlyphLine {
+    double wall;
+    long long time;
+    int channel, key;
+};
+struct FrameLine {
+    double wall;
+    long long position;
+    long glyphs;
+};
+
+struct Trace {
+    std::vector<DeviceLine> device;
+    std::vector<GlyphLine> glyph;
+    std::vector<FrameLine> frame;
+
+    static Trace read(const std::string& path)
+    {
+        Trace t;
+        std::ifstream in(path);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream s(line);
+            std::string kind;
+            s >> kind;
+            if (kind == "device") {
+                DeviceLine d;
+                if (s >> d.wall >> d.frames)
+                    t.device.push_back(d);
+            } else if (kind == "glyph") {
+                GlyphLine g;
+                if (s >> g.wall >> g.time >> g.channel >> g.key)
+                    t.glyph.push_back(g);
+            } else if (kind == "frame") {
+                FrameLine f;
+                if (s >> f.wall >> f.position >> f.glyphs)
+                    t.frame.push_back(f);
+            }
+        }
+        return t;
+    }
+};
+
+// How long after the device played each glyph's note the glyph appeared, in milliseconds
+// (negative: before). The device counts frames from each time it is opened, so the trace's
+// device lines fall into sessions; each glyph is measured against the session that puts its
+// sample closest to the glyph's time. Within a session the device plays continuously, and a
+// line is written when the device thread gets round to it, never before: so the moment
+// sample t was played is taken from the line that puts it earliest, among the lines of the
+// following second (or from the last line before it when none follows).
+struct SyncError {
+    std::vector<double> lag_ms;  // in the order of the glyphs
+    double median = 0, p95 = 0, min = 0, max = 0;
+};
+
+inline double played_at(const std::vector<DeviceLine>& s, long long t, double rate)
+{
+    double best = 1e300;
+    for (const DeviceLine& d : s)
+        if (d.frames >= t && d.frames - t <= rate)
+            best = std::min(best, d.wall - (d.frames - t) / rate * 1e6);
+    if (best < 1e299)
+        return best;
+    size_t i = 0;
+    while (i + 1 < s.size() && s[i + 1].frames <= t)
+        i++;
+    return s[i].wall + (t - s[i].frames) / rate * 1e6;
+}
+
+inline SyncError sync_error(const Trace& t, double rate, double since_wall = 0)
+{
+    std::vector<std::vector<DeviceLine>> sessions;
+    for (const DeviceLine& d : t.device) {
+        if (sessions.empty() || d.frames < sessions.back().back().frames)
+            sessions.emplace_back();
+        sessions.back().push_back(d);
+    }
+    SyncError e;
+    for (const GlyphLine& g : t.glyph) {
+        if (g.wall < since_wall)
+            continue;
+        double best = 1e300;
+        for (const std::vector<DeviceLine>& s : sessions) {
+            double lag = (g.wall - played_at(s, g.time, rate)) / 1000.0;
+            if (std::fabs(lag) < std::fabs(best))
+                best = lag;
+        }
+        if (best < 1e299)
+            e.lag_ms.push_back(best);
+    }
+    if (!e.lag_ms.empty()) {
+        std::vector<double> sorted = e.lag_ms;
+        std::sort(sorted.begin(), sorted.end());
+        e.median = sorted[sorted.size() / 2];
+        e.p95 = sorted[(size_t)((sorted.size() - 1) * 0.95)];
+        e.min = sorted.front();
+        e.max = sorted.back();
+    }
+    return e;
+}
+
+// ---- the program ----
+
+class Visualizer {
+public:
+    pid_t pid = -1;
+    std::string window;  // X window id of the main window
+    std::string trace_path, capture_path, output_path;
+    std::string chooser_shot;  // where play() keeps a picture of the filled-in chooser, if set
+
+private:
+    std::string earlier;
+
+public:
+
+    // Starts the program in directory dir with its trace and capture there.
+    Visualizer(const std::string& binary, const std::string& dir)
+    {
+        // Windows of the same title that were there before are not this program's.
+        earlier = " " + shell_output("xdotool search --name '^Midi Visualization$' 2>/dev/null | "
+                                     "tr '\\n' ' '") + " ";
+        trace_path = dir + "/trace.txt";
+        capture_path = dir + "/capture.wav";
+        output_path = dir + "/visualizer-output.txt";
+        pid = fork();
+        if (pid == 0) {
+            setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + capture_path).c_str(), 1);
+            setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
+            if (chdir(dir.c_str()) != 0)
+                _exit(127);
+            int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                dup2(fd, 1);
+                dup2(fd, 2);
+                close(fd);
+            }
+            execl(binary.c_str(), binary.c_str(), (char*)nullptr);
+            _exit(127);
+        }
+    }
+    ~Visualizer() { stop(); }
+    Visualizer(const Visualizer&) = delete;
+    Visualizer& operator=(const Visualizer&) = delete;
+
+    bool running()
+    {
+        if (pid <= 0)
+            return false;
+        int status;
+        return waitpid(pid, &status, WNOHANG) == 0;
+    }
+    void stop()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int status;
+            waitpid(pid, &status, 0);
+            pid = -1;
+        }
+    }
+
+    // Waits for the main window to show; false when it does not within the time.
+    bool wait_for_window(double seconds)
+    {
+        for (double t = 0; t < seconds; t += 0.1) {
+            std::istringstream ids(shell_output(
+                "xdotool search --onlyvisible --name '^Midi Visualization$' 2>/dev/null"));
+            std::string id;
+            while (ids >> id) {
+                if (earlier.find(" " + id + " ") == std::string::npos) {
+                    window = id;
+                    return true;
+                }
+            }
+            if (!running())
+                return false;
+            usleep(100000);
+        }
+        return false;
+    }
+
+    std::string find_window(const std::string& title)
+    {
+        return shell_output("xdotool search --onlyvisible --name '^" + title +
+                            "$' 2>/dev/null | head -1");
+    }
+
+    void click(int x, int y)
+    {
+        system(("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+                std::to_string(y) + " click 1")
+                   .c_str());
+    }
+
+    // Drags with the left button from x0 through the given points on row y, in small steps
+    // as a hand does (the toolkit sees every step).
+    void drag(int y, int x0, const std::vector<int>& xs)
+    {
+        system(("xdotool mousemove --window " + window + " " + std::to_string(x0) + " " +
+                std::to_string(y) + " mousedown 1")
+                   .c_str());
+        for (int x : xs) {
+            usleep(50000);
+            system(("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+                    std::to_string(y))
+                       .c_str());
+        }
+        usleep(50000);
+        system("xdotool mouseup 1");
+    }
+
+    // In the colour editor, makes the selected channel's loudest colour pure red: its green
+    // and then its blue maximum go to 0.
+    void make_loud_colour_red()
+    {
+        for (int component = 0; component < 2; component++) {
+            click(330, 575);  // the "RGB" choice opens its menu
+            usleep(400000);
+            system("xdotool key Down Return");
+            usleep(300000);
+            drag(618, 398, {380, 340, 300, 260, 228, 215});
+        }
+    }
+
+    // Drags the FPS slider to its right end: 120 frames per second.
+    void fastest_frames()
+    {
+        drag(532, 110, {120, 135, 150, 165, 175});
+    }
+
+    // Clicks "Play .mid", types the path into the file chooser and presses Enter. Returns the
+    // wall-clock time of the Enter key in microseconds, or -1 when no chooser came up.
+    double play(const std::string& path)
+    {
+        click(90, 615);
+        std::string chooser;
+        for (int i = 0; i < 50 && chooser.empty(); i++) {
+            usleep(100000);
+            chooser = find_window("Open");
+        }
+        if (chooser.empty())
+            return -1;
+        usleep(500000);
+        // Empty the name field and type the path at a hand's pace. The chooser completes names
+        // as they are typed, and a "/" typed first into a field that shows a directory takes
+        // the chooser to the top and empties the field: a second "/" starts the path again.
+        system("xdotool key End shift+Home BackSpace");
+        system(("xdotool type --delay 40 '/" + path + "'").c_str());
+        // Drop what the chooser offers to complete the last name with.
+        system("xdotool key Delete");
+        usleep(100000);
+        if (!chooser_shot.empty())
+            system(("import -window " + chooser + " '" + chooser_shot + "'").c_str());
+        double enter = wall_us();
+        system("xdotool key Return");
+        return enter;
+    }
+
+    // The first glyph traced after a time, waiting up to the given seconds; -1 when none.
+    double first_glyph_after(double since, double seconds)
+    {
+        for (double t = 0; t < seconds; t += 0.02) {
+            Trace tr = Trace::read(trace_path);
+            for (const GlyphLine& g : tr.glyph)
+                if (g.wall >= since)
+                    return g.wall;
+            usleep(20000);
+        }
+        return -1;
+    }
+
+    // Waits until frames have stopped (the timer ends when playback is over and the last glyph
+    // has left): true when the last frame showed no glyph and none came for half a second.
+    bool wait_until_idle(double seconds)
+    {
+        for (double t = 0; t < seconds; t += 0.1) {
+            Trace tr = Trace::read(trace_path);
+            if (!tr.frame.empty() && tr.frame.back().glyphs == 0 &&
+                wall_us() - tr.frame.back().wall > 500000)
+                return true;
+            usleep(100000);
+        }
+        return false;
+    }
+
+    // Takes a screenshot of the main window; false when it fails.
+    bool screenshot(const std::string& png)
+    {
+        return system(("import -window " + window + " '" + png + "'").c_str()) == 0;
+    }
+    // The mean over a region of the screenshot (w x h at x, y) of an fx expression, e.g. the
+    // fraction of pixels that are red.
+    static double region_mean(const std::string& png, int x, int y, int w, int h,
+                              const std::string& fx)
+    {
+        std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) +
+                           "+" + std::to_string(y);
+        return atof(shell_output("convert '" + png + "' -crop " + crop + " +repage -fx '" + fx +
+                                 "' -format '%[fx:mean]' info:")
+                        .c_str());
+    }
+
+    // What the program printed on its standard streams.
+    std::string output() const
+    {
+        std::ifstream in(output_path);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+
+#endif
