@@ -5,12 +5,14 @@
 //
 // The options are those of the configuration's `opt` lines. Without -o each file is written
 // to a file of its own in the current directory, named after it ("song.mid" -> "song.wav");
-// with -o every file goes to that one output ("-" is standard output). The engine's messages
-// go to standard error. The exit status is 0 only when every file was read and written.
+// with -o every file goes to that one output ("-" is standard output). A file that cannot be
+// played leaves no output file of its own. The engine's messages go to standard error. The
+// exit status is 0 only when every file was read and written.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "frontend/controls.h"
 #include "frontend/options.h"
@@ -94,10 +96,14 @@ int main(int argc, char** argv)
         for (int i = 0; i < nfiles; i++) {
             std::string name = output_name_for(files[i], play_mode->id_character);
             play_mode->name = name.c_str();
+            int failures = playlist_failures;
             int r = corvelle_play_main(1, &files[i]);
             play_mode->name = nullptr;
             if (r != 0)
                 rc = r;
+            // A file that could not be played leaves no empty output behind.
+            if (playlist_failures > failures)
+                unlink(name.c_str());
         }
     }
     return rc == 0 && playlist_failures == 0 ? 0 : 1;

@@ -153,6 +153,7 @@ TEST_F(RenderTool, FilesThatCannotBeReadFailWithTheReadersMessage)
     ToolRun r = run(dir.path(), "-c '" + config + "' '" + text + "'", scratch);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("Not a MIDI file!"), std::string::npos) << r.err;
+    EXPECT_TRUE(read_whole_file(dir.file("notes.wav")).empty());  // no empty output left behind
 
     // One bad file among good ones: the good one is written, the status still says failure.
     r = run(dir.path(), "-c '" + config + "' '" + text + "' '" + song + "' '" +
