@@ -297,8 +297,8 @@ int corvelle_play_main(int nfiles, char** files)
     }
 
     intr = 0;
-    signal(SIGTERM, terminate_handler);
-    signal(SIGINT, break_handler);
+    void (*old_term)(int) = signal(SIGTERM, terminate_handler);
+    void (*old_int)(int) = signal(SIGINT, break_handler);
 
     cmsg(CMSG_INFO, VERB_DEBUG_SILLY, "Initialize for Critical Section");
     InitializeCriticalSection(&critSect);
@@ -317,6 +317,8 @@ int corvelle_play_main(int nfiles, char** files)
              play_mode->id_character);
         ctl->close();
         DeleteCriticalSection(&critSect);
+        signal(SIGTERM, old_term);
+        signal(SIGINT, old_int);
         return 2;
     }
 
@@ -356,5 +358,8 @@ int corvelle_play_main(int nfiles, char** files)
     play_mode->close_output();
     ctl->close();
     DeleteCriticalSection(&critSect);
+    // Between play lists a break ends the program as it would without us.
+    signal(SIGTERM, old_term);
+    signal(SIGINT, old_int);
     return 0;
 }

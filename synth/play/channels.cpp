@@ -45,11 +45,15 @@ const char* channel_instrum_name(int ch)
     instrument_map(c.mapID, &bank, &prog);
     if (!valid_slot(bank) || prog < 0 || prog > 127)
         return "";
-    if (tonebank[bank] == nullptr)
-        alloc_instrument_bank(0, bank);
-    const ToneBankElement* e = &tonebank[bank]->tone[prog];
-    if (e->name == nullptr && tonebank[0] != nullptr)
+    // The note view asks from its own thread: a bank that does not exist is not created here
+    // (it would have no name for the program either), bank 0 answers for it.
+    const ToneBankElement* e = nullptr;
+    if (tonebank[bank] != nullptr)
+        e = &tonebank[bank]->tone[prog];
+    if ((e == nullptr || e->name == nullptr) && tonebank[0] != nullptr)
         e = &tonebank[0]->tone[prog];
+    if (e == nullptr)
+        return "";
     if (e->comment != nullptr)
         return e->comment;
     return e->name != nullptr ? e->name : "";

@@ -248,7 +248,7 @@ static void prescan_event(MidiEvent* ev)
         bool porta = c.portamento && (c.portamento_time_msb || c.portamento_time_lsb);
         if (porta || !note_on_allowed(ev))
             break;
-        int vlist[256];
+        int vlist[MAX_VOICES_PER_NOTE];
         int nv = find_samples(ev, vlist);
         for (int i = 0; i < nv; i++) {
             resamp_cache_refer_on(vlist[i], t);

@@ -448,7 +448,7 @@ void note_on(MidiEvent* e)
 {
     if (!note_on_allowed(e))
         return;
-    int voicelist[256];
+    int voicelist[MAX_VOICES_PER_NOTE];
     int nv = find_samples(e, voicelist);
     if (nv == 0)
         return;

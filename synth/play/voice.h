@@ -104,7 +104,9 @@ int count_active_voices(void);
 // Lowers upper_voices past the free records at its top.
 void trim_upper_voices(void);
 
-// Started voices of a note: fills voicelist with their indices (the instrument side).
+// Started voices of a note: fills voicelist (room for MAX_VOICES_PER_NOTE) with their
+// indices (the instrument side).
+#define MAX_VOICES_PER_NOTE 256
 int find_samples(MidiEvent* e, int* voicelist);
 // Initialises voice v for the event; remaining voices of the note still to start.
 void start_note(MidiEvent* e, int v, int vid, int remaining);

@@ -193,6 +193,7 @@ TEST_F(Channels, InstrumentNamesComeFromTheToneBanks)
     channel[3].program = 16;
     channel[3].bank = 5;
     EXPECT_STREQ(channel_instrum_name(3), "Drawbar Organ");
+    EXPECT_EQ(tonebank[5], saved_bank5);  // asking for a name creates no bank
     EXPECT_STREQ(channel_instrum_name(40), "");
 
     tonebank[0] = saved_bank;
