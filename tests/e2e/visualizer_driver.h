@@ -223,12 +223,25 @@ public:
             while (ids >> id) {
                 if (earlier.find(" " + id + " ") == std::string::npos) {
                     window = id;
-                    return true;
+                    return wait_until_drawn(seconds - t);
                 }
             }
             if (!running())
                 return false;
             usleep(100000);
+        }
+        return false;
+    }
+
+    // Waits until the control panel has been drawn (a slow build maps the window well before
+    // it paints it).
+    bool wait_until_drawn(double seconds)
+    {
+        std::string png = trace_path + ".panel.png";
+        for (double t = 0; t < seconds; t += 0.2) {
+            if (screenshot(png) && region_mean(png, 0, 520, 530, 118, "(r+g+b)/3") > 0.3)
+                return true;
+            usleep(200000);
         }
         return false;
     }
