@@ -4,9 +4,48 @@
 
 #include "instrum/instrum.h"
 
+struct Voice;
+
+// One resampled output value (16-bit scale, not limited).
+typedef int32 resample_t;
+
+// The loop a resampler may read within: fixed-point positions.
+struct resample_rec_t {
+    splen_t loop_start, loop_end, data_length;
+};
+
+// A resampler: the value of the data at the fixed-point position `ofs`.
+typedef resample_t (*resampler_t)(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+
+resample_t resample_cspline(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+resample_t resample_lagrange(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+resample_t resample_gauss(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+resample_t resample_newton(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+resample_t resample_linear(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+resample_t resample_none(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+
+// The resamplers in selection order (see resample_settings.h for the indices).
+extern const resampler_t resamplers[];
+// The resampler in use (resample_gauss at start).
+extern resampler_t cur_resample;
+// Calls cur_resample.
+resample_t do_resamplation(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
+
+// The output of one resample_voice call.
+#define RESAMPLE_BUFFER_SIZE 4096
+extern resample_t resample_buffer[RESAMPLE_BUFFER_SIZE];
+extern int resample_buffer_offset;
+
+// The next *countptr (at most RESAMPLE_BUFFER_SIZE) output samples of voice v at its pitch,
+// with its loop, vibrato and portamento; returns resample_buffer. *countptr shrinks when the
+// sample ends (the voice's timeout is then 1).
+resample_t* resample_voice(int v, int32* countptr);
+
+// The voice's next sample step at a vibrato control point (negated when playing backwards).
+int32 update_vibrato(Voice* vp, int backwards);
+
 // Converts a sample with a fixed note to the output rate, in place, so that it plays at
-// that note without resampling. Not built yet: the patch loader calls it only when
-// CORVELLE_HAVE_PRE_RESAMPLE is defined.
+// that note without resampling; a sample too long for it is left as it is.
 void pre_resample(Sample* sp);
 
 // Gauss resampler weights: gauss_table[f][k] is the weight of tap k (of gauss_n + 1) at the
