@@ -43,6 +43,21 @@ double calc_drum_tva_level(int, int, int)
     return 1.0;
 }
 
+double get_play_note_ratio(int, int)
+{
+    return 1.0;
+}
+
+double cnv_Hz_to_vib_ratio(double)
+{
+    return 0.0;
+}
+
+cache_hash* resamp_cache_fetch(Sample*, int)
+{
+    return nullptr;
+}
+
 int recompute_envelope(int)
 {
     return 0;

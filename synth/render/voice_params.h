@@ -6,6 +6,8 @@
 
 #include "sysdep.h"
 
+struct Sample;
+
 // Pitch, amplitude and filter of voice v from its sample, channel and the options.
 void recompute_freq(int v);
 void recompute_amp(int v);
@@ -14,6 +16,10 @@ void recompute_voice_filter(int v);
 void recompute_channel_filter(int ch, int note);
 // The level ratio of a drum note's TVA level setting.
 double calc_drum_tva_level(int ch, int note, int level);
+// The pitch ratio of a drum note's play-note setting (1.0 when it has none).
+double get_play_note_ratio(int ch, int note);
+// Output samples per vibrato phase step at a vibrato rate in Hz.
+double cnv_Hz_to_vib_ratio(double freq);
 
 // Envelopes: 1 when the voice has been freed (or the modulation envelope ended), else 0.
 int recompute_envelope(int v);
@@ -39,5 +45,19 @@ void resamp_cache_refer_on(int v, int32 sample_start);
 void resamp_cache_refer_off(int ch, int note, int32 sample_end);
 void resamp_cache_refer_alloff(int ch, int32 sample_end);
 void resamp_cache_create(void);
+
+// One (sample, note) pair of the resample cache: how long it sounded in the pre-scan, the
+// resampled length per sample played, and the sample resampled at the note's pitch (none
+// until built).
+struct cache_hash {
+    int note;
+    Sample* sp;
+    int32 cnt;
+    double r;
+    Sample* resampled;
+    cache_hash* next;
+};
+// The pair's entry when it has a resampled sample a new voice can play, else none.
+cache_hash* resamp_cache_fetch(Sample* sp, int note);
 
 #endif
