@@ -73,10 +73,12 @@ int main(int argc, char** argv)
 {
     std::string here = program_dir();
     std::string song = argc > 1 ? argv[1] : here + "/../tests/data/songs/5432gone_redfarn.mid";
-    if (access(song.c_str(), R_OK) != 0) {
+    char full[PATH_MAX];
+    if (access(song.c_str(), R_OK) != 0 || realpath(song.c_str(), full) == nullptr) {
         fprintf(stderr, "bench_sync: cannot read %s\n", song.c_str());
         return 1;
     }
+    song = full;  // typed into the file chooser as an absolute path
     if (!getenv("DISPLAY") || !have_program("xdotool")) {
         fprintf(stderr, "bench_sync: needs an X display and xdotool\n");
         return 1;

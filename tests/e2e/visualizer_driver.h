@@ -295,8 +295,9 @@ public:
         drag(532, 110, {120, 135, 150, 165, 175});
     }
 
-    // Clicks "Play .mid", types the path into the file chooser and presses Enter. Returns the
-    // wall-clock time of the Enter key in microseconds, or -1 when no chooser came up.
+    // Clicks "Play .mid", types the (absolute) path into the file chooser and presses Enter.
+    // Returns the wall-clock time of the Enter key in microseconds, or -1 when no chooser came
+    // up.
     double play(const std::string& path)
     {
         click(90, 615);
