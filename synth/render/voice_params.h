@@ -7,6 +7,7 @@
 #include "sysdep.h"
 
 struct Sample;
+struct midi_controller;
 
 // Pitch, amplitude and filter of voice v from its sample, channel and the options.
 void recompute_freq(int v);
@@ -20,12 +21,33 @@ double calc_drum_tva_level(int ch, int note, int level);
 double get_play_note_ratio(int ch, int note);
 // Output samples per vibrato phase step at a vibrato rate in Hz.
 double cnv_Hz_to_vib_ratio(double freq);
+// Frequency (thousandths of a hertz) of note n with the sample's scale tuning.
+int32 get_note_freq(const Sample* sp, int n);
+// The channel's velocity-sense depth and offset applied to a velocity (0..127).
+int calc_velocity(int ch, int vel);
+// Frequency ratio of a pitch offset in 1/8192 semitone, from the bend tables.
+double pitch_offset_ratio(int32 t);
+
+// What the modulation sources (modulation wheel, bend, channel and key pressure, the two
+// assignable controllers) of a channel contribute, one source at a time.
+int32 get_midi_controller_pitch(const midi_controller* p);
+int16 get_midi_controller_pitch_depth(const midi_controller* p);
+float get_midi_controller_amp(const midi_controller* p);
+int16 get_midi_controller_amp_depth(const midi_controller* p);
+float get_midi_controller_filter_cutoff(const midi_controller* p);
+float get_midi_controller_filter_depth(const midi_controller* p);
 
 // Envelopes: 1 when the voice has been freed (or the modulation envelope ended), else 0.
 int recompute_envelope(int v);
 int apply_envelope_to_amp(int v);
 int recompute_modulation_envelope(int v);
 void apply_modulation_envelope(int v);
+// One control period of a voice: envelopes, tremolo and gains; 1 when the voice was freed.
+int update_signal(int v);
+// The GS stage (0 attack, 2 decay, 3 release...) whose time control applies to a stage.
+int get_eg_stage(int v, int stage);
+// Sets the channel's envelope-time control of a GS stage (value 0..127, 64 neutral).
+void set_envelope_time(int ch, int val, int stage);
 
 // MIDI tuning messages and user temperaments.
 void set_single_note_tuning(int part, int a, int b, int rt);
