@@ -1,5 +1,5 @@
-// What the player calls in parts of the engine that are not built yet: choosing samples and
-// starting voices, the per-voice pitch, amplitude, filter and envelope computations, tunings,
+// What the player calls in parts of the engine that are not built yet: the per-voice pitch,
+// amplitude, filter and envelope computations, tunings,
 // the resample cache and system-exclusive parameters. Until those parts exist no note finds
 // a sample and no voice sounds;
 // each definition here goes when its own part defines the function (the linker then reports
@@ -10,15 +10,6 @@
 #include "render/voice_params.h"
 
 void process_sysex_event(int, int, int, int)
-{
-}
-
-int find_samples(MidiEvent*, int*)
-{
-    return 0;
-}
-
-void start_note(MidiEvent*, int, int, int)
 {
 }
 

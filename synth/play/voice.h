@@ -77,9 +77,15 @@ extern int prescanning_flag;
 
 // The note a channel plays for an event's key: transposed on melodic channels.
 int effective_note(int ch, int note);
+// How loud a voice is for stealing: its left gain, or the right one when that is louder on a
+// stereo voice.
+int32 voice_loudness(const Voice& v);
+// A drum voice whose sample has a fixed note is only stolen when nothing else can go.
+int is_protected_drum(const Voice& v);
+// The quietest voice below `end` that take(v) accepts (the lowest index among equals), or -1.
+int quietest_voice(int end, int (*take)(int v));
 
-// Note-on and note-off on the voice side (the player has applied the channel filters of
-// note_on_allowed and calls the note hook itself).
+// Note-on and note-off on the voice side (the player calls the note hook itself).
 void note_on(MidiEvent* e);
 void note_off(MidiEvent* e);
 // The channel and drum filters a note-on passes before it may sound.
@@ -93,6 +99,9 @@ void all_notes_off(int ch);
 void all_sounds_off(int ch);
 void kill_all_voices(void);
 void reset_voices(void);
+// A record for a new voice of the event's note, after the same-key, mono and alternate-assign
+// rules have ended the voices it replaces.
+int find_voice(MidiEvent* e);
 // Steals a voice; returns its index (freed).
 int reduce_voice(void);
 void voice_increment(int n);
@@ -108,9 +117,21 @@ void trim_upper_voices(void);
 // indices (the instrument side).
 #define MAX_VOICES_PER_NOTE 256
 int find_samples(MidiEvent* e, int* voicelist);
+// Chooses among num_samples samples by pitch and velocity and gives each chosen one a voice
+// (status VOICE_ON, sample and orig_frequency set); *note may move to the note nearest a
+// tuning program's pitch. Returns the number of voices in vlist.
+int select_play_sample(Sample* base_sp, int num_samples, int* note, int* vlist, MidiEvent* e);
 // Initialises voice v for the event; remaining voices of the note still to start.
 void start_note(MidiEvent* e, int v, int vid, int remaining);
 int get_panning(int ch, int note, int v);
+
+// Pan delay: the later side of a voice off centre waits up to half a millisecond.
+extern int opt_pan_delay;
+extern float pan_delay_table[128];
+void init_voice_pan_delay(int v);
+// Surround chorus: voice v gets a partner at 0.7 of its velocity, spread apart in pan and a
+// few milliseconds later.
+void surround_chorus_double(int v);
 
 // Control events about voices (the voice's status, channel, note and velocity; the time and
 // the voices in use).
