@@ -13,63 +13,9 @@ void process_sysex_event(int, int, int, int)
 {
 }
 
-void recompute_freq(int)
-{
-}
-
-void recompute_amp(int)
-{
-}
-
-void recompute_voice_filter(int)
-{
-}
-
-void recompute_channel_filter(int, int)
-{
-}
-
-double calc_drum_tva_level(int, int, int)
-{
-    return 1.0;
-}
-
-double get_play_note_ratio(int, int)
-{
-    return 1.0;
-}
-
-double cnv_Hz_to_vib_ratio(double)
-{
-    return 0.0;
-}
-
 cache_hash* resamp_cache_fetch(Sample*, int)
 {
     return nullptr;
-}
-
-int recompute_envelope(int)
-{
-    return 0;
-}
-
-int apply_envelope_to_amp(int)
-{
-    return 0;
-}
-
-int recompute_modulation_envelope(int)
-{
-    return 0;
-}
-
-void apply_modulation_envelope(int)
-{
-}
-
-void set_single_note_tuning(int, int, int, int)
-{
 }
 
 void set_user_temper_entry(int, int, int)

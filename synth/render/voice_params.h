@@ -44,6 +44,9 @@ int recompute_modulation_envelope(int v);
 void apply_modulation_envelope(int v);
 // One control period of a voice: envelopes, tremolo and gains; 1 when the voice was freed.
 int update_signal(int v);
+// Its tremolo and its modulation envelope alone (delay_counter samples have passed).
+void update_tremolo(int v);
+void update_modulation_envelope(int v);
 // The GS stage (0 attack, 2 decay, 3 release...) whose time control applies to a stage.
 int get_eg_stage(int v, int stage);
 // Sets the channel's envelope-time control of a GS stage (value 0..127, 64 neutral).

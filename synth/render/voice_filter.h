@@ -1,0 +1,22 @@
+// The mixer's side of a voice's low-pass filter: the coefficients last made for it and the
+// filter's history, and the filtering of one span of resampled data.
+#ifndef CORVELLE_RENDER_VOICE_FILTER_H
+#define CORVELLE_RENDER_VOICE_FILTER_H
+
+#include "sysdep.h"
+
+// Kept per voice index beside the voice record; cleared when a note starts its filter.
+struct VoiceFilterState {
+    int16 last_freq;      // cutoff the coefficients were made for; -1: make them anew
+    double last_reso_dB;  // resonance they were made for
+    double reso_lin;      // resonance factor of the ladder filter
+    int32 f, q, p;        // coefficients, 24 fraction bits
+    int32 b0, b1, b2, b3, b4;
+};
+
+VoiceFilterState& voice_filter_state(int v);
+
+// Filters count values of voice v (filter type 1 or 2) from in to out (may be the same).
+void run_voice_filter(int v, const int32* in, int32* out, int32 count);
+
+#endif
