@@ -397,10 +397,8 @@ static bool read_sample(InputFile* tf, const char* name, int index, Sample* sp,
     if (sp->loop_start > sp->loop_end)
         sp->loop_start = sp->loop_end;
 
-#ifdef CORVELLE_HAVE_PRE_RESAMPLE
     if (sp->note_to_use && !(sp->modes & MODES_LOOPING))
         pre_resample(sp);
-#endif
 
     if (set.strip_tail == 1) {
         sp->data_length = sp->loop_end;

@@ -9,6 +9,7 @@
 #include "render/resample_settings.h"
 
 float* gauss_table[1 << FRACTION_BITS];
+int gauss_table_n = -1;
 static float* gauss_table_data = nullptr;
 
 void initialize_gauss_table(int n)
@@ -39,6 +40,7 @@ void initialize_gauss_table(int n)
             *p++ = (float)c;
         }
     }
+    gauss_table_n = n;
 }
 
 void initialize_resampler_coeffs(void)

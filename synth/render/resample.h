@@ -36,10 +36,18 @@ resample_t do_resamplation(const sample_t* src, splen_t ofs, const resample_rec_
 extern resample_t resample_buffer[RESAMPLE_BUFFER_SIZE];
 extern int resample_buffer_offset;
 
+// Loop modes of one resample_voice call.
+enum { RESAMPLE_MODE_LOOP = 0, RESAMPLE_MODE_PLAIN = 1, RESAMPLE_MODE_BIDIR = 2 };
+
 // The next *countptr (at most RESAMPLE_BUFFER_SIZE) output samples of voice v at its pitch,
 // with its loop, vibrato and portamento; returns resample_buffer. *countptr shrinks when the
 // sample ends (the voice's timeout is then 1).
 resample_t* resample_voice(int v, int32* countptr);
+
+// The pieces of resample_voice: render *countptr values at resample_buffer +
+// resample_buffer_offset in one loop mode, with a fixed step or with vibrato.
+resample_t* normal_resample_voice(int v, int32* countptr, int mode);
+resample_t* vib_resample_voice(int v, int32* countptr, int mode);
 
 // The voice's next sample step at a vibrato control point (negated when playing backwards).
 int32 update_vibrato(Voice* vp, int backwards);
@@ -51,6 +59,8 @@ void pre_resample(Sample* sp);
 // Gauss resampler weights: gauss_table[f][k] is the weight of tap k (of gauss_n + 1) at the
 // fractional position f (12 bits) between two samples.
 extern float* gauss_table[1 << FRACTION_BITS];
+// The order the weights were built for (-1: not built yet).
+extern int gauss_table_n;
 // Builds the weights for n + 1 taps (the block is made anew on every call).
 void initialize_gauss_table(int n);
 // Builds what the resamplers need for the current settings.
