@@ -13,31 +13,6 @@ void process_sysex_event(int, int, int, int)
 {
 }
 
-cache_hash* resamp_cache_fetch(Sample*, int)
-{
-    return nullptr;
-}
-
 void set_user_temper_entry(int, int, int)
-{
-}
-
-void resamp_cache_reset(void)
-{
-}
-
-void resamp_cache_refer_on(int, int32)
-{
-}
-
-void resamp_cache_refer_off(int, int, int32)
-{
-}
-
-void resamp_cache_refer_alloff(int, int32)
-{
-}
-
-void resamp_cache_create(void)
 {
 }
