@@ -1,0 +1,407 @@
+// Notes driven through play_event into the voice pool with small instruments made here:
+// same-key and assign rules, limits, stealing, pedals, shrinking the pool, surround-chorus
+// pairs and the frequency a note gets from the channel's temperament.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/tonebank.h"
+#include "instrum/instrum.h"
+#include "synth/play/player_fixture.h"
+
+class NoteVoices : public PlayerTest {
+protected:
+    Sample low_high[2];  // split at the frequency of note 62
+    Sample drum_sample;
+    Instrument piano = {INST_GUS, 2, low_high, nullptr};
+    Instrument drum = {INST_GUS, 1, &drum_sample, nullptr};
+    Instrument* saved_tone = nullptr;
+    Instrument* saved_drum[2] = {};
+    int saved_opts[5] = {};
+    int8 saved_keysig = 0;
+    int saved_adj = 0, saved_table = 0;
+
+    static void make_sample(Sample& s, int32 low, int32 high, int note_to_use)
+    {
+        memset(&s, 0, sizeof(s));
+        s.low_freq = low;
+        s.high_freq = high;
+        s.root_freq = freq_table[60];
+        s.sample_rate = 44100;
+        s.high_vel = 127;
+        s.scale_factor = 1024;
+        s.scale_freq = 60;
+        s.panning = 64;
+        s.volume = 1.0;
+        s.note_to_use = (int8)note_to_use;
+        s.modes = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE;
+        // Instant attack to full level, held until release.
+        for (int i = 0; i < 3; i++) {
+            s.envelope_rate[i] = 0x7FFFFFFF;
+            s.envelope_offset[i] = 0x3FFFFFFF;
+            s.envelope_rate[i + 3] = 1 << 20;
+        }
+        s.data_length = s.loop_end = 1000 << FRACTION_BITS;
+        s.inst_type = INST_GUS;
+        s.sample_type = SF_SAMPLETYPE_MONO;
+    }
+
+    void SetUp() override
+    {
+        PlayerTest::SetUp();
+        for (int i = 0; i < max_voices; i++)
+            free(voice[i].pan_delay_buf);
+        memset(voice, 0, sizeof(Voice) * (size_t)max_voices);
+        reset_voices();
+        int* opts[5] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
+                        &opt_pure_intonation, &opt_pan_delay};
+        for (int i = 0; i < 5; i++) {
+            saved_opts[i] = *opts[i];
+            *opts[i] = 0;
+        }
+        saved_keysig = current_temper_keysig;
+        saved_adj = temper_adj;
+        saved_table = current_freq_table;
+        make_sample(low_high[0], 0, freq_table[62], 0);
+        make_sample(low_high[1], freq_table[62] + 1, 0x7fffffff, 0);
+        make_sample(drum_sample, 0, 0x7fffffff, 36);
+        alloc_instrument_bank(0, 0);
+        alloc_instrument_bank(1, 0);
+        saved_tone = tonebank[0]->tone[0].instrument;
+        saved_drum[0] = drumset[0]->tone[36].instrument;
+        saved_drum[1] = drumset[0]->tone[38].instrument;
+        tonebank[0]->tone[0].instrument = &piano;
+        drumset[0]->tone[36].instrument = drumset[0]->tone[38].instrument = &drum;
+        for (int ch = 0; ch < MAX_CHANNELS; ch++)
+            channel[ch].program = 0;
+        ctl->verbosity = 1;
+    }
+    void TearDown() override
+    {
+        reset_voices();
+        for (int i = 0; i < max_voices; i++)
+            free_voice(i);
+        tonebank[0]->tone[0].instrument = saved_tone;
+        drumset[0]->tone[36].instrument = saved_drum[0];
+        drumset[0]->tone[38].instrument = saved_drum[1];
+        int* opts[5] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
+                        &opt_pure_intonation, &opt_pan_delay};
+        for (int i = 0; i < 5; i++)
+            *opts[i] = saved_opts[i];
+        current_temper_keysig = saved_keysig;
+        temper_adj = saved_adj;
+        current_freq_table = saved_table;
+        init_freq_table_tuning();
+        voices = max_voices;
+        ctl->verbosity = 1;
+        PlayerTest::TearDown();
+    }
+
+    static void ev(int type, int ch, int a, int b)
+    {
+        MidiEvent e = make_event(0, type, ch, a, b);
+        ASSERT_EQ(play_event(&e), RC_NONE);
+    }
+    // Records of the channel's key (any key with -1) that are in use, in index order.
+    static std::vector<int> in_use(int ch, int note = -1)
+    {
+        std::vector<int> r;
+        for (int i = 0; i < upper_voices; i++)
+            if (voice[i].status != VOICE_FREE && voice[i].channel == ch &&
+                (note < 0 || voice[i].note == note))
+                r.push_back(i);
+        return r;
+    }
+    static int with_velocity(int ch, int note, int velocity)
+    {
+        for (int i : in_use(ch, note))
+            if (voice[i].velocity == velocity)
+                return i;
+        return -1;
+    }
+    // The status of that voice, or 0 when there is none.
+    static int status_of(int ch, int note, int velocity)
+    {
+        int v = with_velocity(ch, note, velocity);
+        return v < 0 ? 0 : voice[v].status;
+    }
+};
+
+TEST_F(NoteVoices, SameKeyNotesWithAndWithoutOverlap)
+{
+    ev(ME_NOTEON, 0, 60, 100);
+    ev(ME_NOTEON, 0, 60, 90);
+    std::vector<int> v = in_use(0, 60);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(status_of(0, 60, 100), VOICE_DIE);
+    EXPECT_EQ(status_of(0, 60, 90), VOICE_ON);
+
+    // Overlapping notes of one key end in the order they started.
+    opt_overlap_voice_allow = 1;
+    ev(ME_NOTEON, 1, 60, 100);
+    ev(ME_NOTEON, 1, 60, 90);
+    ASSERT_EQ(in_use(1, 60).size(), 2u);
+    ev(ME_NOTEOFF, 1, 60, 0);
+    EXPECT_EQ(status_of(1, 60, 100), VOICE_OFF);
+    EXPECT_EQ(status_of(1, 60, 90), VOICE_ON);
+    ev(ME_NOTEOFF, 1, 60, 0);
+    EXPECT_EQ(status_of(1, 60, 90), VOICE_OFF);
+    ctl->verbosity = 4;
+    testing::internal::CaptureStderr();
+    ev(ME_NOTEOFF, 1, 60, 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
+    EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
+}
+
+TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
+{
+    opt_overlap_voice_allow = 1;
+    channel[2].assign_mode = 1;  // limited multi: two voices of a key at most
+    ev(ME_NOTEON, 2, 60, 100);
+    ev(ME_NOTEON, 2, 60, 90);
+    ev(ME_NOTEON, 2, 60, 80);
+    EXPECT_EQ(status_of(2, 60, 100), VOICE_DIE);
+    EXPECT_EQ(status_of(2, 60, 90), VOICE_ON);
+    const int second = with_velocity(2, 60, 90), third = with_velocity(2, 60, 80);
+    ASSERT_GE(second, 0);
+    ASSERT_GE(third, 0);
+    EXPECT_EQ(voice[second].newest_of_note, 0);
+    EXPECT_EQ(voice[third].newest_of_note, 1);
+
+    // Keys of one alternate-assign group end each other; other keys do not.
+    AlternateAssign group = {};
+    group.bits[60 / 32] |= 1u << (60 % 32);
+    group.bits[62 / 32] |= 1u << (62 % 32);
+    channel[3].altassign = &group;
+    ev(ME_NOTEON, 3, 60, 100);
+    ev(ME_NOTEON, 3, 62, 100);
+    ev(ME_NOTEON, 3, 64, 100);
+    channel[3].altassign = nullptr;
+    EXPECT_EQ(voice[in_use(3, 60)[0]].status, VOICE_DIE);
+    EXPECT_EQ(voice[in_use(3, 62)[0]].status, VOICE_ON);
+
+    // Notes outside the channel's ranges start nothing and use no note number.
+    channel[4].note_limit_low = 48;
+    channel[4].note_limit_high = 72;
+    channel[4].vel_limit_low = 20;
+    channel[4].vel_limit_high = 120;
+    ev(ME_NOTEON, 4, 40, 100);
+    ev(ME_NOTEON, 4, 60, 10);
+    ev(ME_NOTEON, 4, 60, 121);
+    EXPECT_TRUE(in_use(4).empty());
+    EXPECT_EQ(vidq_head[4 * 128 + 40], 0);
+    EXPECT_EQ(vidq_head[4 * 128 + 60], 0);
+    ev(ME_NOTEON, 4, 60, 120);
+    EXPECT_EQ(in_use(4).size(), 1u);
+    EXPECT_EQ(vidq_head[4 * 128 + 60], 1);
+}
+
+TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
+{
+    voices = 3;
+    ev(ME_NOTEON, 0, 60, 100);
+    ev(ME_NOTEON, 0, 62, 100);
+    ev(ME_NOTEON, 0, 64, 100);
+    const int quiet_held = in_use(0, 60)[0], released = in_use(0, 62)[0];
+    ev(ME_NOTEOFF, 0, 62, 0);
+    voice[quiet_held].left_mix = 100;
+    voice[released].left_mix = 900;
+    voice[in_use(0, 64)[0]].left_mix = 500;
+    int32 cut = cut_notes;
+    ev(ME_NOTEON, 0, 65, 100);
+    EXPECT_EQ(voice[released].note, 65);
+    EXPECT_EQ(voice[released].status, VOICE_ON);
+    EXPECT_EQ(voice[quiet_held].status, VOICE_ON);
+    EXPECT_EQ(cut_notes, cut + 1);
+
+    // A released drum note with a fixed note outlasts a louder held melodic note ...
+    reset_voices();
+    voices = 2;
+    ev(ME_NOTEON, 9, 36, 100);
+    ev(ME_NOTEON, 0, 60, 100);
+    const int drum36 = in_use(9, 36)[0], melodic = in_use(0, 60)[0];
+    ev(ME_NOTEOFF, 9, 36, 0);
+    ASSERT_EQ(voice[drum36].status, VOICE_OFF);
+    voice[drum36].left_mix = 10;
+    voice[melodic].left_mix = 900;
+    int32 lost = lost_notes;
+    ev(ME_NOTEON, 0, 62, 100);
+    EXPECT_EQ(voice[melodic].note, 62);
+    EXPECT_EQ(voice[drum36].status, VOICE_OFF);
+    EXPECT_EQ(lost_notes, lost + 1);
+    // ... and goes only when every voice is such a drum note.
+    free_voice(melodic);
+    ev(ME_NOTEON, 9, 38, 100);
+    ev(ME_NOTEOFF, 9, 38, 0);
+    voice[in_use(9, 38)[0]].left_mix = 50;
+    ev(ME_NOTEON, 0, 64, 100);
+    EXPECT_EQ(voice[drum36].note, 64);
+    EXPECT_EQ(in_use(9, 38).size(), 1u);
+    EXPECT_EQ(lost_notes, lost + 2);
+}
+
+TEST_F(NoteVoices, SostenutoHoldsOnlyTheNotesSoundingWhenPressed)
+{
+    ev(ME_NOTEON, 0, 60, 100);
+    ev(ME_SOSTENUTO, 0, 127, 0);
+    ev(ME_NOTEON, 0, 64, 100);
+    const int held = in_use(0, 60)[0], later = in_use(0, 64)[0];
+    ev(ME_NOTEOFF, 0, 60, 0);
+    ev(ME_NOTEOFF, 0, 64, 0);
+    EXPECT_EQ(voice[held].status, VOICE_SUSTAINED);
+    EXPECT_EQ(voice[later].status, VOICE_OFF);
+    ev(ME_SOSTENUTO, 0, 0, 0);
+    EXPECT_EQ(voice[held].status, VOICE_OFF);
+}
+
+TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
+{
+    voices = 4;
+    for (int note : {60, 62, 64, 65})
+        ev(ME_NOTEON, 0, note, 100);
+    // Every note held: the conservative way cuts none and gives up.
+    voice_decrement_conservative(2);
+    EXPECT_EQ(voices, 4);
+    ev(ME_NOTEOFF, 0, 62, 0);
+    ev(ME_NOTEOFF, 0, 64, 0);
+    voice[in_use(0, 62)[0]].left_mix = 300;
+    voice[in_use(0, 64)[0]].left_mix = 200;
+
+    int32 cut = cut_notes, lost = lost_notes;
+    voice_decrement(1);  // the quieter released note (64) makes room for the top voice
+    EXPECT_EQ(voices, 3);
+    EXPECT_TRUE(in_use(0, 64).empty());
+    EXPECT_EQ(in_use(0, 65), std::vector<int>{2});
+    voice_decrement(2);  // 62 goes, then only held notes are left: the top one is lost
+    EXPECT_EQ(voices, 1);
+    EXPECT_EQ(cut_notes, cut + 2);
+    EXPECT_EQ(lost_notes, lost + 1);
+    EXPECT_EQ(in_use(0), std::vector<int>{0});
+    EXPECT_LE(upper_voices, 1);
+
+    restore_voices(1);
+    voice_increment(3);
+    restore_voices(0);
+    EXPECT_EQ(voices, 1);
+}
+
+TEST_F(NoteVoices, MovedVoicesKeepTheirPartnerAndOwnTheirPanDelay)
+{
+    opt_pan_delay = 1;
+    ev(ME_PAN, 0, 20, 0);
+    voices = 3;
+    for (int note : {60, 62, 64})
+        ev(ME_NOTEON, 0, note, 100);
+    ASSERT_NE(voice[2].pan_delay_buf, nullptr);
+    free_voice(0);
+    voice_decrement(1);  // 64 moves from record 2 to record 0
+    voice_increment(1);
+    ev(ME_NOTEON, 0, 67, 100);  // record 2 again
+    for (int i = 0; i < 3; i++)
+        for (int j = i + 1; j < 3; j++)
+            EXPECT_NE(voice[i].pan_delay_buf, voice[j].pan_delay_buf) << i << " " << j;
+
+    reset_voices();
+    opt_pan_delay = 0;
+    opt_surround_chorus = 1;
+    voices = 4;
+    ev(ME_NOTEON, 0, 50, 100);  // pair in records 0 and 1
+    ev(ME_NOTEON, 0, 60, 100);  // pair in records 2 and 3
+    free_voice(0);
+    free_voice(1);
+    voice_decrement(1);  // record 3 moves to record 0
+    EXPECT_EQ(voice[0].chorus_link, 2);
+    EXPECT_EQ(voice[2].chorus_link, 0);
+}
+
+TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
+{
+    opt_surround_chorus = 1;
+    ev(ME_NOTEON, 0, 60, 100);
+    std::vector<int> pair = in_use(0, 60);
+    ASSERT_EQ(pair.size(), 2u);
+    Voice &a = voice[pair[0]], &b = voice[pair[1]];
+    EXPECT_EQ(a.velocity, 70);
+    EXPECT_EQ(b.velocity, 70);
+    EXPECT_EQ(a.chorus_link, pair[1]);
+    EXPECT_EQ(b.chorus_link, pair[0]);
+    EXPECT_EQ(a.panning, 1);  // centre spread to both sides
+    EXPECT_EQ(b.panning, 127);
+    EXPECT_EQ(abs(a.delay - b.delay), (int32)(44100 * 0.003));
+
+    // Stealing the upper half gives the other the whole velocity, back in the middle even
+    // when the channel has no pan of its own.
+    EXPECT_EQ(reduce_voice(), pair[1]);
+    EXPECT_EQ(a.velocity, 140);
+    EXPECT_EQ(a.panning, 64);
+    EXPECT_EQ(a.chorus_link, pair[0]);
+
+    ev(ME_PAN, 1, 40, 0);
+    ev(ME_NOTEON, 1, 62, 99);
+    std::vector<int> second = in_use(1, 62);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(voice[second[0]].velocity, 69);
+    EXPECT_EQ(reduce_voice(), second[1]);
+    EXPECT_EQ(voice[second[0]].panning, 40);
+}
+
+TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
+{
+    opt_temper_control = 1;
+    auto started = [](int ch, int note) {
+        ev(ME_NOTEON, ch, note, 100);
+        for (int v : in_use(ch, note))
+            if (voice[v].status == VOICE_ON)
+                return v;
+        return -1;
+    };
+    // Each case marks the one table entry its key signature and type must read.
+    struct Case {
+        int type, keysig_event;
+        int32* (*entry)(int r);
+    } cases[] = {
+        {1, 10, [](int r) { return &freq_table_pytha[r + 12][60]; }},        // minor
+        {2, 2, [](int r) { return &freq_table_meantone[r][60]; }},          // major
+        {3, 40, [](int r) { return &freq_table_pureint[r + 24][60]; }},     // minor, adjusted
+        {0x41, 26, [](int r) { return &freq_table_user[1][r + 36][60]; }},  // major, adjusted
+    };
+    int32 mark = 300000;
+    for (const Case& c : cases) {
+        ev(ME_TEMPER_KEYSIG, 0, c.keysig_event, 0);
+        ev(ME_TEMPER_TYPE, 0, c.type, 0);
+        *c.entry(current_freq_table) = ++mark;
+        int v = started(0, 60);
+        ASSERT_GE(v, 0) << c.type;
+        EXPECT_EQ(voice[v].orig_frequency, mark) << c.type;
+    }
+    init_freq_table_pytha();
+    init_freq_table_meantone();
+    init_freq_table_pureint();
+    init_freq_table_user();
+
+    // Drum notes keep equal temperament.
+    ev(ME_TEMPER_TYPE, 9, 2, 0);
+    int drum = started(9, 36);
+    ASSERT_GE(drum, 0);
+    EXPECT_EQ(voice[drum].orig_frequency, freq_table[36]);
+
+    // A tuning program moves the note's pitch, and the sample is chosen for that pitch.
+    ev(ME_TEMPER_TYPE, 0, 0, 0);
+    channel[0].rpnmap[RPN_ADDR_0003] = 5;
+    freq_table_tuning[5][60] = freq_table[64];
+    int tuned = started(0, 60);
+    ASSERT_GE(tuned, 0);
+    EXPECT_EQ(voice[tuned].orig_frequency, freq_table[64]);
+    EXPECT_EQ(voice[tuned].sample, &low_high[1]);
+
+    // A tuning that leaves a note without a frequency: reported, nothing plays, and the
+    // neighbouring note is not disturbed.
+    freq_table_tuning[5][61] = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(started(0, 61), -1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;
+    EXPECT_GE(started(0, 59), 0);
+}
