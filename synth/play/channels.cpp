@@ -246,6 +246,9 @@ void reset_midi(int playing)
         c.rx = 0xFFFFFFFFu;
         c.drum_effect_flag = 0;
         c.dry_level = 127;
+        c.pitch_offset_fine = 0.0;
+        for (SysexSlot& slot : c.sysex_slot)
+            slot = {-1, 0};
     }
     if (playing) {
         kill_all_voices();
@@ -276,7 +279,14 @@ void reset_midi(int playing)
 
 void midi_program_change(int ch, int prog)
 {
+    if (ch < 0 || ch >= MAX_CHANNELS)
+        return;
     Channel& c = channel[ch];
+    // Program and bank bytes are seven-bit; a damaged system-exclusive message may carry
+    // any byte, which must neither index past the banks nor read as the special program.
+    prog &= 0x7F;
+    c.bank_msb &= 0x7F;
+    c.bank_lsb &= 0x7F;
     int newbank;
     switch (play_system_mode) {
     case GS_SYSTEM_MODE: {

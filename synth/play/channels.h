@@ -32,8 +32,37 @@ struct part_eq_xg {
     int8 valid;
 };
 
-// Receive flags of a drum note.
-enum { RX_NOTE_ON = 0x10000, RX_NOTE_OFF = 0x20000 };
+// Receive flags of a channel (its receive switches) and of a drum note (note-on, note-off).
+enum {
+    RX_PITCH_BEND = 1 << 0,
+    RX_CH_PRESSURE = 1 << 1,
+    RX_PROGRAM_CHANGE = 1 << 2,
+    RX_CONTROL_CHANGE = 1 << 3,
+    RX_POLY_PRESSURE = 1 << 4,
+    RX_NOTE_MESSAGE = 1 << 5,
+    RX_RPN = 1 << 6,
+    RX_NRPN = 1 << 7,
+    RX_MODULATION = 1 << 8,
+    RX_VOLUME = 1 << 9,
+    RX_PANPOT = 1 << 10,
+    RX_EXPRESSION = 1 << 11,
+    RX_HOLD1 = 1 << 12,
+    RX_PORTAMENTO = 1 << 13,
+    RX_SOSTENUTO = 1 << 14,
+    RX_SOFT = 1 << 15,
+    RX_NOTE_ON = 1 << 16,
+    RX_NOTE_OFF = 1 << 17,
+    RX_BANK_SELECT = 1 << 18,
+    RX_BANK_SELECT_LSB = 1 << 19
+};
+
+// The pending MSB slot of each family of system-exclusive parameters: the MSB event of a
+// two-part parameter leaves its identifier and value here for the LSB event that follows.
+enum { SYSEX_SLOT_OTHER = 0, SYSEX_SLOT_GS = 1, SYSEX_SLOT_XG = 2 };
+struct SysexSlot {
+    int16 id;  // -1: empty
+    uint8 val;
+};
 
 // Per-note drum settings, created on demand for a drum channel's note.
 struct DrumParts {
@@ -133,7 +162,9 @@ struct Channel {
     int8 vel_limit_high, vel_limit_low;
     uint32 rx;
     int8 drum_effect_flag;
-    int8 dry_level;  // XG dry level, 127 when untouched
+    int8 dry_level;            // XG dry level, 127 when untouched
+    double pitch_offset_fine;  // GS pitch offset fine, Hz added to every voice's frequency
+    SysexSlot sysex_slot[3];   // pending MSB slots: other, GS, XG
 };
 
 extern Channel channel[MAX_CHANNELS];

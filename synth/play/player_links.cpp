@@ -1,6 +1,6 @@
 // What the player calls in parts of the engine that are not built yet: the per-voice pitch,
 // amplitude, filter and envelope computations, tunings,
-// the resample cache and system-exclusive parameters. Until those parts exist no note finds
+// and the resample cache. Until those parts exist no note finds
 // a sample and no voice sounds;
 // each definition here goes when its own part defines the function (the linker then reports
 // the duplicate).
@@ -8,10 +8,6 @@
 #include "play/playmidi.h"
 #include "play/voice.h"
 #include "render/voice_params.h"
-
-void process_sysex_event(int, int, int, int)
-{
-}
 
 void set_user_temper_entry(int, int, int)
 {

@@ -2,6 +2,8 @@
 // names, and applying a value stored for it.
 #include <cmath>
 
+#include "effects/effect.h"
+#include "effects/effect_tables.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
 #include "frontend/tables.h"
@@ -72,6 +74,13 @@ static void retune_all_voices(void)
             recompute_freq(i);
 }
 
+// The part equaliser runs while either gain differs from flat; it rebuilds its filters
+// itself when the settings change.
+static void recompute_part_eq_xg(part_eq_xg& eq)
+{
+    eq.valid = eq.bass != 0x40 || eq.treble != 0x40;
+}
+
 static void set_drum_send(Channel& c, int8* level, int val)
 {
     if (*level != val)
@@ -83,7 +92,15 @@ void update_rpn_map(int ch, int addr, int update_now)
 {
     if (addr < 0 || addr >= RPN_MAX_DATA_ADDR)
         return;
+    if (ch < 0 || ch >= MAX_CHANNELS)
+        return;
     Channel& c = channel[ch];
+    // Data entry stores the song's byte; one beyond seven bits (from a damaged
+    // system-exclusive message) is held to 127 before it is used.
+    if (c.rpnmap[addr] > 127)
+        c.rpnmap[addr] = 127;
+    if (c.rpnmap_lsb[addr] > 127)
+        c.rpnmap_lsb[addr] = 127;
     int val = c.rpnmap[addr];
     int note = (uint8)c.lastlrpn & 0x7F;
     DrumParts* d = nullptr;
@@ -137,9 +154,25 @@ void update_rpn_map(int ch, int addr, int update_now)
         break;
     case NRPN_ADDR_0130:
     case NRPN_ADDR_0131:
+        if (opt_eq_control) {
+            bool bass = addr == NRPN_ADDR_0130;
+            (bass ? c.eq_xg.bass : c.eq_xg.treble) = (int8)val;
+            cmsg(CMSG_INFO, VERB_NOISY, bass ? "EQ BASS (CH:%d %.2f dB)" : "EQ TREBLE (CH:%d %.2f dB)",
+                 ch, xg_eq_gain_db(val));
+            recompute_part_eq_xg(c.eq_xg);
+        }
+        break;
     case NRPN_ADDR_0134:
     case NRPN_ADDR_0135:
-        // The part equaliser: no setting turns the channel equaliser on in this program.
+        if (opt_eq_control) {
+            bool bass = addr == NRPN_ADDR_0134;
+            int f = bass ? (val < 4 ? 4 : val > 40 ? 40 : val) : (val < 28 ? 28 : val > 58 ? 58 : val);
+            (bass ? c.eq_xg.bass_freq : c.eq_xg.treble_freq) = (int8)f;
+            cmsg(CMSG_INFO, VERB_NOISY,
+                 bass ? "EQ BASS frequency (CH:%d %d Hz)" : "EQ TREBLE frequency (CH:%d %d Hz)", ch,
+                 (int)eq_freq_xg(f));
+            recompute_part_eq_xg(c.eq_xg);
+        }
         break;
     case NRPN_ADDR_0163:
     case NRPN_ADDR_0164:

@@ -1,11 +1,20 @@
 #include "play/sysmode.h"
 
 #include "config/tonebank.h"
+#include "effects/effect.h"
 #include "frontend/options.h"
 #include "play/playmidi.h"
 #include "readmidi/readmidi.h"
 
 int play_system_mode = DEFAULT_SYSTEM_MODE;
+
+// Switching into XG puts the XG effects back to their power-on types.
+static void set_xg_mode(void)
+{
+    if (play_system_mode != XG_SYSTEM_MODE)
+        init_all_effect_xg();
+    play_system_mode = XG_SYSTEM_MODE;
+}
 
 void change_system_mode(int mode)
 {
@@ -30,7 +39,7 @@ void change_system_mode(int mode)
         play_system_mode = GS_SYSTEM_MODE;
         break;
     case XG_SYSTEM_MODE:
-        play_system_mode = XG_SYSTEM_MODE;
+        set_xg_mode();
         break;
     default:
         if (opt_default_module >= 1 && opt_default_module <= 15) {
@@ -38,12 +47,12 @@ void change_system_mode(int mode)
             break;
         }
         if (opt_default_module >= 16 && opt_default_module <= 19) {
-            play_system_mode = XG_SYSTEM_MODE;
+            set_xg_mode();
             break;
         }
         switch (mid) {
         case 0x41: play_system_mode = GS_SYSTEM_MODE; break;
-        case 0x43: play_system_mode = XG_SYSTEM_MODE; break;
+        case 0x43: set_xg_mode(); break;
         case 0x7E: play_system_mode = GM_SYSTEM_MODE; break;
         default: play_system_mode = DEFAULT_SYSTEM_MODE; break;
         }

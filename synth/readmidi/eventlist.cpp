@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "effects/effect.h"
 #include "frontend/controls.h"
 #include "frontend/memory.h"
 #include "output/output.h"
@@ -65,6 +66,8 @@ void readmidi_read_init(void)
         channel[i].port_select = i >> 4;
     }
     reset_sysex_reader_state();
+    // A new song starts with the effect parameters at power-on.
+    init_effect_status();
 
     free_midi_list();
     evlist = new_node();

@@ -85,7 +85,8 @@ void sysex_add_rpn(SysexOut* out, int ch, int msb, int lsb, int val, int lsb_val
 
 void sysex_add_scale_tuning(SysexOut* out, int ch, int note, int val)
 {
-    sysex_add(out, ME_SCALE_TUNING, ch, note, val);
+    // The event carries the channel's byte: cents, signed.
+    sysex_add(out, ME_SCALE_TUNING, ch, note, (uint8)(int8)(val - 64));
     cmsg(CMSG_INFO, VERB_NOISY, "Scale Tuning %s (CH:%d %d cent)", note_name[note % 12], ch,
          val - 64);
 }

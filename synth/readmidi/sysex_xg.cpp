@@ -123,7 +123,7 @@ static void xg_multi_part(SysexOut* out, int p, int addr, int v, int bulk)
         sysex_add(out, ME_SYSEX_LSB, p, v, xg_rx_switch_id[addr - 0x30]);
         return;
     }
-    if (addr >= 0x41 && addr <= 0x4B) {
+    if (addr >= 0x41 && addr <= 0x4C) {  // C .. B
         sysex_add_scale_tuning(out, p, addr - 0x41, v);
         return;
     }

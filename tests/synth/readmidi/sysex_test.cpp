@@ -257,7 +257,7 @@ TEST_F(SysexTest, ScaleTuning)
         EXPECT_EQ(v[k].type, ME_SCALE_TUNING);
         EXPECT_EQ(v[k].channel, 0);
         EXPECT_EQ(v[k].a, k);
-        EXPECT_EQ(v[k].b, data[k]);
+        EXPECT_EQ((int8)v[k].b, data[k] - 64);  // cents
     }
     EXPECT_NE(msg.find("Scale Tuning C# (CH:0 1 cent)"), std::string::npos);
     EXPECT_NE(msg.find("Scale Tuning B (CH:0 63 cent)"), std::string::npos);
@@ -270,7 +270,7 @@ TEST_F(SysexTest, ScaleTuning)
     ASSERT_EQ(v.size(), 24u);
     EXPECT_EQ(v[0].channel, 0);
     EXPECT_EQ(v[12].channel, 15);
-    EXPECT_EQ(v[23].b, 0x7F);
+    EXPECT_EQ(v[23].b, 63);  // 0x7F: +63 cents
     // Cut short: nothing.
     uni.resize(12);
     EXPECT_TRUE(multi(uni).empty());
