@@ -93,12 +93,15 @@ static int next_stage(int v, EnvelopeRef e)
             return 1;
         if (e.stage == 3 && (sp->modes & MODES_ENVELOPE) &&
             (vp.status & (VOICE_ON | VOICE_SUSTAINED))) {
-            if (vp.status == VOICE_ON)
-                return 0;
-            if (min_sustain_time != 1) {
-                start_sustain_decay(vp, e);
+            // Held at the sustain level. The step is cleared: after skipped stages it would
+            // be whatever the record's previous note left there.
+            if (vp.status == VOICE_ON || (min_sustain_time != 1 && !start_sustain_decay(vp, e))) {
+                e.increment = 0;
+                e.target = e.volume;
                 return 0;
             }
+            if (min_sustain_time != 1)
+                return 0;
         }
         const int s = e.stage++;
         const int32 offset = e.offset[s], rate = e.rate[s];

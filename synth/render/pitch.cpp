@@ -255,7 +255,9 @@ void recompute_freq(int v)
     }
 
     const int32 rate = output_rate();
-    double a = (double)vp.frequency * sp->sample_rate / ((double)rate * sp->root_freq) * 4096.0;
+    // The channel's fine pitch offset is in hertz.
+    double a = (vp.frequency + c.pitch_offset_fine * 1000.0) * sp->sample_rate /
+               ((double)rate * sp->root_freq) * 4096.0;
     int32 step = limit_int32(a + 0.5);
     if (step == 0) {
         // Far below the sample's own pitch the step would round to nothing and the voice

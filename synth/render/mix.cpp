@@ -1,0 +1,322 @@
+// Mixing one voice into a buffer: its start delay, resampled and filtered data times its
+// integer gains, envelope and tremolo updates once per control period, smoothing of gain
+// jumps, the pan delay of the later side, and the short ramp that ends a killed voice.
+#include <cstdlib>
+
+#include "frontend/options.h"
+#include "instrum/instrum.h"
+#include "output/output.h"
+#include "play/voice.h"
+#include "render/render.h"
+#include "render/mix.h"
+#include "render/resample.h"
+#include "render/voice_filter.h"
+#include "render/voice_params.h"
+
+#define PAN_DELAY_RING 48
+#define MAX_MIX_GAIN 8191
+// A killed voice fades out over at most this many samples.
+#define DIE_RAMP 20
+
+static int32 filter_buffer[AUDIO_BUFFER_SIZE];
+
+// Adds a product to a buffer value; a mix louder than 32 bits holds at the limit.
+static inline void mix_add(int32& dest, int64 x)
+{
+    int64 t = dest + x;
+    dest = t > INT32_MAX ? INT32_MAX : t < INT32_MIN ? INT32_MIN : (int32)t;
+}
+
+static bool output_is_mono(void)
+{
+    return play_mode != nullptr && (play_mode->encoding & PE_MONO) != 0;
+}
+
+static void smoothing_side(int32 gain, int32 old, int32& inc, int32& offset)
+{
+    const int32 w = (int32)((play_mode != nullptr ? play_mode->rate : 44100) * 0.0005);
+    const int32 d = gain - old;
+    if (w > 0 && std::abs(d) > w) {
+        inc = d / w;
+        offset = inc * (1 - w);
+    } else if (d != 0) {
+        inc = d > 0 ? 1 : -1;
+        offset = inc - d;
+    }
+}
+
+void compute_mix_smoothing(Voice* vp)
+{
+    smoothing_side(vp->left_mix, vp->old_left_mix, vp->left_mix_inc, vp->left_mix_offset);
+    smoothing_side(vp->right_mix, vp->old_right_mix, vp->right_mix_inc, vp->right_mix_offset);
+}
+
+// One side's gain through a run of samples: it starts where the last run left it and moves
+// by its increment per sample until it has reached the gain the envelope asks for.
+struct GainRamp {
+    int32 g, offset, inc;
+    int32 &old, &offset_store;
+
+    GainRamp(int32 gain, int32& old_mix, int32& offset_field, int32 increment)
+        : g(gain), offset(offset_field), inc(increment), old(old_mix), offset_store(offset_field)
+    {
+        if (offset != 0) {
+            g = gain + offset;
+            if (g > MAX_MIX_GAIN) {
+                g = MAX_MIX_GAIN;
+                offset = 0;
+            }
+        }
+    }
+    inline int32 next()
+    {
+        int32 now = g;
+        if (offset != 0) {
+            g += inc;
+            offset += inc;
+            if (g > MAX_MIX_GAIN) {
+                g = MAX_MIX_GAIN;
+                offset = 0;
+            }
+        }
+        return now;
+    }
+    ~GainRamp()
+    {
+        old = g;
+        offset_store = offset;
+    }
+};
+
+static GainRamp left_ramp(Voice& vp)
+{
+    return GainRamp(vp.left_mix, vp.old_left_mix, vp.left_mix_offset, vp.left_mix_inc);
+}
+
+static GainRamp right_ramp(Voice& vp)
+{
+    return GainRamp(vp.right_mix, vp.old_right_mix, vp.right_mix_offset, vp.right_mix_inc);
+}
+
+// The pan delay ring of a voice: the later side's values come out `pan_delay_length`
+// samples after they went in.
+struct PanDelay {
+    int32* ring;
+    int32 rd, wr;
+    Voice& vp;
+
+    explicit PanDelay(Voice& v) : ring(v.pan_delay_buf), vp(v)
+    {
+        rd = ((v.pan_delay_read % PAN_DELAY_RING) + PAN_DELAY_RING) % PAN_DELAY_RING;
+        wr = ((v.pan_delay_write % PAN_DELAY_RING) + PAN_DELAY_RING) % PAN_DELAY_RING;
+    }
+    inline int64 pass(int64 x)
+    {
+        int32 out = ring[rd];
+        if (++rd == PAN_DELAY_RING)
+            rd = 0;
+        ring[wr] = x > INT32_MAX ? INT32_MAX : x < INT32_MIN ? INT32_MIN : (int32)x;
+        if (++wr == PAN_DELAY_RING)
+            wr = 0;
+        return out;
+    }
+    ~PanDelay()
+    {
+        vp.pan_delay_read = rd;
+        vp.pan_delay_write = wr;
+    }
+};
+
+static bool pan_delay_active(const Voice& vp)
+{
+    return vp.pan_delay_length > 0 && vp.pan_delay_buf != nullptr;
+}
+
+// Adds a stereo pair, the later side through the pan delay when it is active.
+static inline void add_stereo(int32* out, int64 l, int64 r, PanDelay* delay, bool left_first)
+{
+    if (delay == nullptr) {
+        mix_add(out[0], l);
+        mix_add(out[1], r);
+    } else if (left_first) {
+        mix_add(out[0], l);
+        mix_add(out[1], delay->pass(r));
+    } else {
+        mix_add(out[0], delay->pass(l));
+        mix_add(out[1], r);
+    }
+}
+
+// A stereo voice with two gains, smoothed apart.
+void mix_mystery_signal(const int32* sp, int32* lp, int v, int32 count)
+{
+    Voice& vp = voice[v];
+    GainRamp left = left_ramp(vp), right = right_ramp(vp);
+    if (pan_delay_active(vp)) {
+        PanDelay delay(vp);
+        const bool left_first = vp.panning < 64;
+        for (int32 i = 0; i < count; i++, lp += 2) {
+            int64 s = sp[i];
+            int32 gl = left.next(), gr = right.next();
+            add_stereo(lp, gl * s, gr * s, &delay, left_first);
+        }
+    } else {
+        for (int32 i = 0; i < count; i++, lp += 2) {
+            int64 s = sp[i];
+            int32 gl = left.next(), gr = right.next();
+            add_stereo(lp, gl * s, gr * s, nullptr, true);
+        }
+    }
+}
+
+// One run of count samples of voice v at frame lp (stereo frames, or mono values).
+static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
+{
+    Voice& vp = voice[v];
+    if (mono) {
+        GainRamp g = left_ramp(vp);
+        for (int32 i = 0; i < count; i++)
+            mix_add(lp[i], (int64)g.next() * sp[i]);
+        return;
+    }
+    switch (vp.pan_mode) {
+    case PAN_STEREO:
+        mix_mystery_signal(sp, lp, v, count);
+        break;
+    case PAN_CENTER: {
+        GainRamp g = left_ramp(vp);
+        for (int32 i = 0; i < count; i++, lp += 2) {
+            int64 x = (int64)g.next() * sp[i];
+            mix_add(lp[0], x);
+            mix_add(lp[1], x);
+        }
+        vp.old_right_mix = g.g;
+        break;
+    }
+    case PAN_LEFT: {
+        GainRamp g = left_ramp(vp);
+        for (int32 i = 0; i < count; i++, lp += 2)
+            mix_add(lp[0], (int64)g.next() * sp[i]);
+        break;
+    }
+    default: {  // PAN_RIGHT: its one gain is kept on the left
+        GainRamp g = left_ramp(vp);
+        for (int32 i = 0; i < count; i++, lp += 2)
+            mix_add(lp[1], (int64)g.next() * sp[i]);
+        break;
+    }
+    }
+}
+
+// The fade of a killed stereo voice: both gains fall to 0 over the count samples.
+static void mix_die_stereo(const int32* sp, int32* lp, Voice& vp, int32 count, PanDelay* delay)
+{
+    int32 l = vp.old_left_mix, r = vp.old_right_mix;
+    const int32 ldec = l / count > 0 ? l / count : 1, rdec = r / count > 0 ? r / count : 1;
+    const bool left_first = vp.panning < 64;
+    for (int32 i = 0; i < count; i++, lp += 2) {
+        add_stereo(lp, (int64)l * sp[i], (int64)r * sp[i], delay, left_first);
+        l = l > ldec ? l - ldec : 0;
+        r = r > rdec ? r - rdec : 0;
+    }
+}
+
+// The fade of a killed voice with one gain (mono output, or one side, or centred).
+static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, bool mono)
+{
+    int32 g = vp.old_left_mix;
+    const int32 dec = g / count > 0 ? g / count : 1;
+    const int step = mono ? 1 : 2;
+    const int side = !mono && vp.pan_mode == PAN_RIGHT ? 1 : 0;
+    const bool both = !mono && vp.pan_mode == PAN_CENTER;
+    for (int32 i = 0; i < count && g >= 0; i++, lp += step) {
+        int64 x = (int64)g * sp[i];
+        mix_add(lp[side], x);
+        if (both)
+            mix_add(lp[1], x);
+        g -= dec;
+    }
+}
+
+void mix_voice(int32* buf, int v, int32 count)
+{
+    Voice& vp = voice[v];
+    if (vp.status == VOICE_FREE || vp.sample == nullptr || count <= 0)
+        return;
+    if (count > AUDIO_BUFFER_SIZE)
+        count = AUDIO_BUFFER_SIZE;
+    const bool mono = output_is_mono();
+    const int frame = mono ? 1 : 2;
+
+    if (vp.status == VOICE_DIE) {
+        int32 n = count < DIE_RAMP ? count : DIE_RAMP;
+        const int32* sp = resample_voice(v, &n);
+        if (n > 0) {
+            if (vp.filter.type == 1 || vp.filter.type == 2) {
+                run_voice_filter(v, sp, filter_buffer, n);
+                sp = filter_buffer;
+            }
+            if (mono || vp.pan_mode != PAN_STEREO) {
+                mix_die_single(sp, buf, vp, n, mono);
+            } else if (pan_delay_active(vp)) {
+                PanDelay delay(vp);
+                mix_die_stereo(sp, buf, vp, n, &delay);
+            } else {
+                mix_die_stereo(sp, buf, vp, n, nullptr);
+            }
+        }
+        free_voice(v);
+        return;
+    }
+
+    vp.delay_counter = count;
+    if (vp.delay > 0) {
+        if (count < vp.delay) {
+            vp.delay -= count;
+            update_tremolo(v);
+            update_modulation_envelope(v);
+            return;
+        }
+        buf += vp.delay * frame;
+        count -= vp.delay;
+        vp.delay = 0;
+        if (count == 0)
+            return;
+    }
+
+    const int32* sp = resample_voice(v, &count);
+    if (count <= 0)
+        return;
+    if (vp.filter.type == 1 || vp.filter.type == 2) {
+        run_voice_filter(v, sp, filter_buffer, count);
+        sp = filter_buffer;
+    }
+
+    if (vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0) {
+        compute_mix_smoothing(&vp);
+        mix_run(sp, buf, v, count, mono);
+        return;
+    }
+    const int32 period = control_ratio > 0 ? control_ratio : 1;
+    int32 c = vp.control_counter;
+    if (c <= 0) {
+        c = period;
+        vp.delay_counter = c;
+        if (update_signal(v))
+            return;
+    }
+    compute_mix_smoothing(&vp);
+    while (count > c) {
+        mix_run(sp, buf, v, c, mono);
+        sp += c;
+        buf += c * frame;
+        count -= c;
+        c = period;
+        vp.delay_counter = c;
+        if (update_signal(v))
+            return;
+        compute_mix_smoothing(&vp);
+    }
+    vp.control_counter = c - count;
+    mix_run(sp, buf, v, count, mono);
+}

@@ -1,0 +1,110 @@
+// Pitch as heard: equal-tempered notes from a sine patch recorded at two rates, bend, the
+// pure and Pythagorean tunings of a chord, and what must not go wrong at extreme tunings.
+#include "synth/render/voice_sound.h"
+
+class VoicePitch : public VoiceSound {};
+
+TEST_F(VoicePitch, NotesComeOutEqualTemperedFromPatchesRecordedAtEitherRate)
+{
+    for (int rate : {44100, 22050}) {
+        use_tone(rate, rate / 441.0);
+        for (int note : {36, 48, 60, 69, 84, 96}) {
+            double want = 440.0 * std::pow(2.0, (note - 69) / 12.0);
+            EXPECT_NEAR(cents(note_pitch(note), want), 0.0, 3.0) << "note " << note << " at " << rate;
+        }
+    }
+}
+
+TEST_F(VoicePitch, FullBendUpWithSensitivityTwoRaisesTwoSemitones)
+{
+    double plain = note_pitch(60);
+    double bent = note_pitch(60, {make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)});
+    EXPECT_NEAR(cents(bent, plain), 200.0, 3.0);
+    double down = note_pitch(60, {make_event(0, ME_PITCHWHEEL, 0, 0, 0)});
+    EXPECT_NEAR(cents(down, plain), -200.0, 3.0);
+
+    // Sensitivity 12 through RPN 0: a full octave.
+    double octave = note_pitch(60, {make_event(0, ME_RPN_MSB, 0, 0, 0), make_event(0, ME_RPN_LSB, 0, 0, 0),
+                                    make_event(0, ME_DATA_ENTRY_MSB, 0, 12, 0),
+                                    make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)});
+    EXPECT_NEAR(cents(octave, plain), 1200.0 * 8191 / 8192, 3.0);
+}
+
+TEST_F(VoicePitch, PureAndPythagoreanTuningsMoveTheThirdAndFifthOfAChord)
+{
+    // Equal temperament first: a third of 400 cents, a fifth of 700.
+    double root = note_pitch(60);
+    EXPECT_NEAR(cents(note_pitch(64), root), 400.0, 3.0);
+
+    opt_pure_intonation = 1;
+    double pure_root = note_pitch(60);
+    EXPECT_NEAR(note_pitch(64) / pure_root, 5.0 / 4.0, 5.0 / 4.0 * 0.0017);
+    EXPECT_NEAR(note_pitch(67) / pure_root, 3.0 / 2.0, 3.0 / 2.0 * 0.0017);
+    opt_pure_intonation = 0;
+
+    // Pythagorean temperament on the channel: a ditone third (81/64) and a pure fifth.
+    MidiEvent pytha = make_event(0, ME_TEMPER_TYPE, 0, 1, 0);
+    double p_root = note_pitch(60, {pytha});
+    EXPECT_NEAR(note_pitch(64, {pytha}) / p_root, 81.0 / 64.0, 81.0 / 64.0 * 0.0017);
+    EXPECT_NEAR(note_pitch(67, {pytha}) / p_root, 3.0 / 2.0, 3.0 / 2.0 * 0.0017);
+}
+
+TEST_F(VoicePitch, ScaleTuningAndMasterTuningShiftThePitch)
+{
+    double plain = note_pitch(64);
+    // 50 cents up on pitch class E only.
+    double tuned = note_pitch(64, {make_event(0, ME_SCALE_TUNING, 0, 4, 50)});
+    EXPECT_NEAR(cents(tuned, plain), 50.0, 3.0);
+    EXPECT_NEAR(cents(note_pitch(60, {make_event(0, ME_SCALE_TUNING, 0, 4, 50)}), plain), -400.0, 3.0);
+
+    // Master coarse tuning +3 semitones (RPN 2) with the channel factor cached by a bend.
+    std::vector<MidiEvent> coarse = {make_event(0, ME_RPN_MSB, 0, 0, 0), make_event(0, ME_RPN_LSB, 0, 2, 0),
+                                     make_event(0, ME_DATA_ENTRY_MSB, 0, 64 + 3, 0),
+                                     make_event(0, ME_PITCHWHEEL, 0, 0x00, 0x50)};
+    double bend = 2 * (double)(0x2800 - 0x2000) / 8192 * 100;
+    EXPECT_NEAR(cents(note_pitch(64, coarse), plain), 300.0 + bend, 3.0);
+}
+
+TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
+{
+    // Both notes sound together under one bend; only the first has a coarse pitch offset.
+    // The channel's cached bend factor must not carry one note's offset to the other.
+    drumchannels |= 1u;
+    play_midi_setup_drums(0, 60);
+    channel[0].drums[60]->coarse = 12;
+    channel[0].pitchfactor = 0;
+    recording() = Recording();
+    current_sample = 0;
+    play({make_event(0, ME_PITCHWHEEL, 0, 0, 0x50), make_event(0, ME_NOTEON, 0, 60, 100),
+          make_event(0, ME_NOTEON, 0, 72, 100)},
+         2000);
+    int a = -1, b = -1;
+    for (int i = 0; i < upper_voices; i++)
+        (voice[i].note == 60 ? a : b) = i;
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    EXPECT_NEAR(cents(voice[a].frequency, voice[b].frequency), 0.0, 1.0);
+    EXPECT_NEAR(cents(voice[b].frequency, freq_table[72]), 50.0, 1.0);
+    drumchannels &= ~1u;
+}
+
+TEST_F(VoicePitch, ExtremeTuningsAndLowNotesKeepPlaying)
+{
+    // A note far below a patch that claims a very high root: the step would round to
+    // nothing, and the voice would never move.
+    use_tone(8000, 8000 / 441.0);
+    tone.s.root_freq = 20000000;
+    testing::internal::CaptureStderr();
+    note_pitch(0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Invalid sample increment"), std::string::npos);
+    EXPECT_EQ(voice[0].sample_step, 1);
+
+    // Highest coarse tuning, highest bend range and the top note: a finite frequency.
+    use_tone(44100, 100);
+    note_pitch(127, {make_event(0, ME_RPN_MSB, 0, 0, 0), make_event(0, ME_RPN_LSB, 0, 2, 0),
+                     make_event(0, ME_DATA_ENTRY_MSB, 0, 127, 0), make_event(0, ME_RPN_LSB, 0, 0, 0),
+                     make_event(0, ME_DATA_ENTRY_MSB, 0, 24, 0),
+                     make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)});
+    EXPECT_GT(voice[0].frequency, freq_table[127]);
+}
