@@ -44,6 +44,8 @@ TEST_F(ResampleTest, FullScaleSweepsStayInRange)
     make_sine(t, 44100, 4.4, 2000, 100, 1999, 32767.0);
     for (int r = 0; r < RESAMPLE_COUNT; r++) {
         set_current_resampler(r);
+        if (r == RESAMPLE_NEWTON)
+            set_resampler_parm(31);  // a window that grows up to 48 points near the end
         int v = play(&t.s, 1024);
         int32 lo = 0, hi = 0;
         for (int32 step = 1024; step <= 8 * 4096; step += 997) {
@@ -56,7 +58,17 @@ TEST_F(ResampleTest, FullScaleSweepsStayInRange)
         EXPECT_GT(lo, -50000) << r;
         EXPECT_LT(hi, 50000) << r;
         EXPECT_GT(hi, 30000) << r;
+        // Released, the voice plays on to the very end of the data.
+        voice[v].status = VOICE_OFF;
+        t.s.modes &= (uint8)~MODES_ENVELOPE;
+        voice[v].sample_step = 3001;
+        render(v, 10000);
+        EXPECT_EQ(voice[v].timeout, 1);
+        t.s.modes |= MODES_ENVELOPE;
     }
+    set_current_resampler(RESAMPLE_NEWTON);
+    set_resampler_parm(11);
+    newt_max = 13;
 }
 
 // A ramp: the value at a point is its index, so the output shows where the voice read.
@@ -251,5 +263,9 @@ TEST_F(ResampleTest, PreResampledSampleSoundsLikeLiveResampling)
     EXPECT_NEAR(cents(f_copied, f_resampled), 0.0, 0.2);
     copied.resize((size_t)n);
     EXPECT_LT(residual_db(copied, f_copied / 44100.0), -60);
+    // Bent away from its note it is resampled again, right up to its last fraction.
+    set_current_resampler(RESAMPLE_LINEAR);
+    EXPECT_NEAR((double)render(play(ps, 0x0F00, 69), 20000).size(),
+                (double)ps->data_length / 0x0F00, 1.0);
     free(ps->data);
 }
