@@ -195,6 +195,8 @@ void kill_all_voices(void)
 void reset_voices(void)
 {
     for (int i = 0; i < max_voices; i++) {
+        free(voice[i].pan_delay_buf);
+        voice[i].pan_delay_buf = nullptr;
         voice[i].status = VOICE_FREE;
         voice[i].chorus_link = (uint8)i;
         voice[i].temper_instant = 0;

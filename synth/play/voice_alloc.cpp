@@ -1,5 +1,7 @@
 // Finding a record for a new voice: the same-key, mono and alternate-assign rules, stealing
 // when the pool is full, and growing or shrinking the pool while playing.
+#include <cstdlib>
+
 #include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
@@ -149,6 +151,7 @@ static int releasing_unprotected(int i)
 // it, and the record left behind is free and owns no pan-delay buffer.
 static void move_voice(int from, int to)
 {
+    free(voice[to].pan_delay_buf);
     voice[to] = voice[from];
     Voice& v = voice[to];
     if (v.chorus_link == from)

@@ -133,6 +133,7 @@ void surround_chorus_double(int v)
     if (b < 0)
         return;
     int a = v;
+    free(voice[b].pan_delay_buf);
     voice[b] = voice[a];
     voice[b].pan_delay_buf = nullptr;  // the buffer stays with the voice that owns it
     int pan = voice[a].panning == 0 ? 1 : voice[a].panning;

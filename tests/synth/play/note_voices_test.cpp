@@ -13,14 +13,16 @@
 class NoteVoices : public PlayerTest {
 protected:
     Sample low_high[2];  // split at the frequency of note 62
-    Sample drum_sample;
+    Sample drum_sample;  // fixed note 36
     Instrument piano = {INST_GUS, 2, low_high, nullptr};
     Instrument drum = {INST_GUS, 1, &drum_sample, nullptr};
-    Instrument* saved_tone = nullptr;
-    Instrument* saved_drum[2] = {};
-    int saved_opts[5] = {};
+    Instrument** slots[3] = {};
+    Instrument* saved_slots[3] = {};
+    int* const settings[8] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
+                              &opt_pure_intonation, &opt_pan_delay, &temper_adj,
+                              &current_freq_table, &ctl->verbosity};
+    int saved_settings[8] = {};
     int8 saved_keysig = 0;
-    int saved_adj = 0, saved_table = 0;
 
     static void make_sample(Sample& s, int32 low, int32 high, int note_to_use)
     {
@@ -31,48 +33,39 @@ protected:
         s.sample_rate = 44100;
         s.high_vel = 127;
         s.scale_factor = 1024;
-        s.scale_freq = 60;
         s.panning = 64;
         s.volume = 1.0;
         s.note_to_use = (int8)note_to_use;
         s.modes = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE;
-        // Instant attack to full level, held until release.
-        for (int i = 0; i < 3; i++) {
+        for (int i = 0; i < 3; i++) {  // instant attack to full level, held until release
             s.envelope_rate[i] = 0x7FFFFFFF;
             s.envelope_offset[i] = 0x3FFFFFFF;
             s.envelope_rate[i + 3] = 1 << 20;
         }
         s.data_length = s.loop_end = 1000 << FRACTION_BITS;
-        s.inst_type = INST_GUS;
         s.sample_type = SF_SAMPLETYPE_MONO;
     }
 
     void SetUp() override
     {
         PlayerTest::SetUp();
-        for (int i = 0; i < max_voices; i++)
-            free(voice[i].pan_delay_buf);
-        memset(voice, 0, sizeof(Voice) * (size_t)max_voices);
-        reset_voices();
-        int* opts[5] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
-                        &opt_pure_intonation, &opt_pan_delay};
-        for (int i = 0; i < 5; i++) {
-            saved_opts[i] = *opts[i];
-            *opts[i] = 0;
-        }
+        for (int i = 0; i < 8; i++)
+            saved_settings[i] = *settings[i];
+        for (int i = 0; i < 5; i++)
+            *settings[i] = 0;
         saved_keysig = current_temper_keysig;
-        saved_adj = temper_adj;
-        saved_table = current_freq_table;
         make_sample(low_high[0], 0, freq_table[62], 0);
         make_sample(low_high[1], freq_table[62] + 1, 0x7fffffff, 0);
         make_sample(drum_sample, 0, 0x7fffffff, 36);
         alloc_instrument_bank(0, 0);
         alloc_instrument_bank(1, 0);
-        saved_tone = tonebank[0]->tone[0].instrument;
-        saved_drum[0] = drumset[0]->tone[36].instrument;
-        saved_drum[1] = drumset[0]->tone[38].instrument;
-        tonebank[0]->tone[0].instrument = &piano;
-        drumset[0]->tone[36].instrument = drumset[0]->tone[38].instrument = &drum;
+        Instrument** s[3] = {&tonebank[0]->tone[0].instrument, &drumset[0]->tone[36].instrument,
+                             &drumset[0]->tone[38].instrument};
+        for (int i = 0; i < 3; i++) {
+            slots[i] = s[i];
+            saved_slots[i] = *s[i];
+            *s[i] = i == 0 ? &piano : &drum;
+        }
         for (int ch = 0; ch < MAX_CHANNELS; ch++)
             channel[ch].program = 0;
         ctl->verbosity = 1;
@@ -80,21 +73,13 @@ protected:
     void TearDown() override
     {
         reset_voices();
-        for (int i = 0; i < max_voices; i++)
-            free_voice(i);
-        tonebank[0]->tone[0].instrument = saved_tone;
-        drumset[0]->tone[36].instrument = saved_drum[0];
-        drumset[0]->tone[38].instrument = saved_drum[1];
-        int* opts[5] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
-                        &opt_pure_intonation, &opt_pan_delay};
-        for (int i = 0; i < 5; i++)
-            *opts[i] = saved_opts[i];
+        for (int i = 0; i < 3; i++)
+            *slots[i] = saved_slots[i];
+        for (int i = 0; i < 8; i++)
+            *settings[i] = saved_settings[i];
         current_temper_keysig = saved_keysig;
-        temper_adj = saved_adj;
-        current_freq_table = saved_table;
         init_freq_table_tuning();
         voices = max_voices;
-        ctl->verbosity = 1;
         PlayerTest::TearDown();
     }
 
@@ -113,6 +98,7 @@ protected:
                 r.push_back(i);
         return r;
     }
+    // The voice of the key started with this velocity (-1: none) and its status (0: none).
     static int with_velocity(int ch, int note, int velocity)
     {
         for (int i : in_use(ch, note))
@@ -120,7 +106,6 @@ protected:
                 return i;
         return -1;
     }
-    // The status of that voice, or 0 when there is none.
     static int status_of(int ch, int note, int velocity)
     {
         int v = with_velocity(ch, note, velocity);
@@ -164,11 +149,9 @@ TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
     ev(ME_NOTEON, 2, 60, 80);
     EXPECT_EQ(status_of(2, 60, 100), VOICE_DIE);
     EXPECT_EQ(status_of(2, 60, 90), VOICE_ON);
-    const int second = with_velocity(2, 60, 90), third = with_velocity(2, 60, 80);
-    ASSERT_GE(second, 0);
-    ASSERT_GE(third, 0);
-    EXPECT_EQ(voice[second].newest_of_note, 0);
-    EXPECT_EQ(voice[third].newest_of_note, 1);
+    ASSERT_GE(with_velocity(2, 60, 80), 0);
+    EXPECT_EQ(voice[with_velocity(2, 60, 90)].newest_of_note, 0);
+    EXPECT_EQ(voice[with_velocity(2, 60, 80)].newest_of_note, 1);
 
     // Keys of one alternate-assign group end each other; other keys do not.
     AlternateAssign group = {};
@@ -188,7 +171,6 @@ TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
     channel[4].vel_limit_low = 20;
     channel[4].vel_limit_high = 120;
     ev(ME_NOTEON, 4, 40, 100);
-    ev(ME_NOTEON, 4, 60, 10);
     ev(ME_NOTEON, 4, 60, 121);
     EXPECT_TRUE(in_use(4).empty());
     EXPECT_EQ(vidq_head[4 * 128 + 40], 0);
@@ -201,9 +183,8 @@ TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
 TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
 {
     voices = 3;
-    ev(ME_NOTEON, 0, 60, 100);
-    ev(ME_NOTEON, 0, 62, 100);
-    ev(ME_NOTEON, 0, 64, 100);
+    for (int note : {60, 62, 64})
+        ev(ME_NOTEON, 0, note, 100);
     const int quiet_held = in_use(0, 60)[0], released = in_use(0, 62)[0];
     ev(ME_NOTEOFF, 0, 62, 0);
     voice[quiet_held].left_mix = 100;
