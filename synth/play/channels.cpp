@@ -9,6 +9,7 @@
 #include "frontend/memory.h"
 #include "frontend/options.h"
 #include "frontend/tables.h"
+#include "instrum/instrum.h"
 #include "output/output.h"
 #include "play/playmidi.h"
 #include "play/sysmode.h"
@@ -38,8 +39,10 @@ const char* channel_instrum_name(int ch)
     if (c.program == -1)
         return "Special Program";
     if (current_file_info != nullptr && current_file_info->file_type >= IS_AUDIO_FILE_FIRST &&
-        current_file_info->file_type <= IS_AUDIO_FILE_LAST)
-        return "MOD";
+        current_file_info->file_type <= IS_AUDIO_FILE_LAST) {
+        const SpecialPatch* sp = special_patch[(uint8)c.special_sample];
+        return sp != nullptr && sp->name != nullptr ? sp->name : "MOD";
+    }
 
     int bank = c.bank, prog = c.program & 0x7f;
     instrument_map(c.mapID, &bank, &prog);
@@ -358,6 +361,8 @@ void midi_program_change(int ch, int prog)
 
 void recompute_bank_parameter(int ch, int note)
 {
+    if (ch < 0 || ch >= MAX_CHANNELS || note < 0 || note > 127)
+        return;
     Channel& c = channel[ch];
     if (c.special_sample > 0)
         return;

@@ -214,7 +214,7 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuningThroughThei
     EXPECT_EQ(channel[0].scale_tuning[0], 0);  // the last message puts it back
 
     // The other files with universal messages play without a fault.
-    for (const char* f : {"test-all-gm-percussion.mid", "test-sysex-7e-09-02-gm-disable.mid",
+    for (const char* f : {"test-sysex-7e-09-02-gm-disable.mid",
                           "test-sysex-7f-04-04-master-coarse-tuning.mid",
                           "test-sysex-7x-08-0x-scale-tuning.mid", "test-running-status-sysex.mid"})
         play_file(f);
