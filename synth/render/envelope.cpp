@@ -93,10 +93,11 @@ static int next_stage(int v, EnvelopeRef e)
             return 1;
         if (e.stage == 3 && (sp->modes & MODES_ENVELOPE) &&
             (vp.status & (VOICE_ON | VOICE_SUSTAINED))) {
-            // Held at the sustain level. The step is cleared: after skipped stages it would
-            // be whatever the record's previous note left there.
+            // Held at the sustain level: the level stays, but every control period comes
+            // back here, so that a pedal's release or decay starts on time. (After skipped
+            // stages the step would otherwise be whatever the record's last note left.)
             if (vp.status == VOICE_ON || (min_sustain_time != 1 && !start_sustain_decay(vp, e))) {
-                e.increment = 0;
+                e.increment = -1;
                 e.target = e.volume;
                 return 0;
             }

@@ -4,6 +4,7 @@
 #ifndef CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 #define CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -51,7 +52,7 @@ protected:
 
     // A looped sine of `period` points recorded at `rate` (root 441 Hz at 100 points and
     // 44100 Hz), envelope: attack and release in control periods (about ms), level `sustain`
-    // of full reached by a decay of `decay` periods.
+    // of full reached by a decay at the rate of `decay` periods from full to 0.
     void use_tone(int rate, double period, double attack = 0, double release = 30,
                   double sustain = 1.0, double decay = 1, bool cosine = false)
     {
@@ -75,7 +76,7 @@ protected:
         const int32 sus = (int32)(FULL_LEVEL * sustain);
         const int32 offsets[6] = {FULL_LEVEL, FULL_LEVEL, sus, 0, 0, 0};
         const int32 rates[6] = {attack > 0 ? (int32)(FULL_LEVEL / attack) : INSTANT_RATE, 1,
-                                (int32)std::max(1.0, (FULL_LEVEL - sus) / decay),
+                                (int32)(FULL_LEVEL / decay),
                                 (int32)(FULL_LEVEL / release), 1, 1};
         for (int i = 0; i < 6; i++) {
             s.envelope_offset[i] = offsets[i];
@@ -105,6 +106,8 @@ protected:
     // the sound from time 0.
     void play(std::vector<MidiEvent> evs, int32 end)
     {
+        std::stable_sort(evs.begin(), evs.end(),
+                         [](const MidiEvent& a, const MidiEvent& b) { return a.time < b.time; });
         evs.push_back(make_event(end, ME_EOT, 0, 0, 0));
         event_list = evs.data();
         for (size_t i = 0; i + 1 < evs.size(); i++) {
@@ -132,15 +135,25 @@ protected:
         return zero_crossing_freq(side(0), from, to, 44100.0);
     }
 
-    // A note alone on channel 0 (after `setup` events at time 0); its pitch in Hz.
-    double note_pitch(int note, std::vector<MidiEvent> setup = {})
+    // A note alone on channel 0 from `on` to `off` after `setup` events at time 0,
+    // recorded until `end`.
+    void play_note(int note, int velocity, std::vector<MidiEvent> setup = {}, int32 on = 0,
+                   int32 off = 20000, int32 end = 24000)
     {
         recording() = Recording();
         current_sample = 0;
+        reset_voices();
         prepare_channel();
-        setup.push_back(make_event(0, ME_NOTEON, 0, note, 100));
-        setup.push_back(make_event(20000, ME_NOTEOFF, 0, note, 0));
-        play(setup, 24000);
+        setup.push_back(make_event(on, ME_NOTEON, 0, note, velocity));
+        if (off < end)
+            setup.push_back(make_event(off, ME_NOTEOFF, 0, note, 0));
+        play(setup, end);
+    }
+
+    // The pitch of such a note in Hz.
+    double note_pitch(int note, std::vector<MidiEvent> setup = {})
+    {
+        play_note(note, 100, setup);
         return pitch(4000, 20000);
     }
 };

@@ -1,0 +1,107 @@
+// Loudness and placement as heard: velocity and channel volume, the volume curve of each
+// system mode, pan (stereo, and mono output), and the voice low-pass filter.
+#include "synth/render/voice_sound.h"
+
+#include "play/sysmode.h"
+#include "render/gs_curves.h"
+
+class VoiceLevel : public VoiceSound {
+protected:
+    // Steady level of the left (0) or right (1) side of a note in dB.
+    double level(int note, int velocity, std::vector<MidiEvent> setup = {}, int which = 0)
+    {
+        play_note(note, velocity, setup, 0, 10000, 10000);
+        return level_db(side(which), 2000, 10000);
+    }
+};
+
+TEST_F(VoiceLevel, LouderVelocityVolumeAndExpressionGiveHigherLevels)
+{
+    double last_vel = -200, last_vol = -200, last_expr = -200;
+    for (int x : {10, 40, 70, 100, 127}) {
+        double by_vel = level(69, x);
+        double by_vol = level(69, 100, {make_event(0, ME_MAINVOLUME, 0, x, 0)});
+        double by_expr = level(69, 100, {make_event(0, ME_EXPRESSION, 0, x, 0)});
+        EXPECT_GT(by_vel, last_vel + 1.0) << x;
+        EXPECT_GT(by_vol, last_vol + 1.0) << x;
+        EXPECT_GT(by_expr, last_expr + 1.0) << x;
+        last_vel = by_vel;
+        last_vol = by_vol;
+        last_expr = by_expr;
+    }
+    EXPECT_GT(last_vel, -12.0);  // a loud note is loud
+    EXPECT_LT(last_vel, 0.0);
+}
+
+TEST_F(VoiceLevel, VelocityFollowsTheVolumeCurveOfTheSystemMode)
+{
+    struct Mode {
+        int mode;
+        const double* curve;
+    } modes[] = {{DEFAULT_SYSTEM_MODE, perceived_vol_table},
+                 {GS_SYSTEM_MODE, sc_vel_table},
+                 {GM2_SYSTEM_MODE, gm2_vol_table}};
+    for (const Mode& m : modes) {
+        play_system_mode = m.mode;
+        // Under full volume, so that no gain reaches its limit.
+        std::vector<MidiEvent> vol = {make_event(0, ME_MAINVOLUME, 0, 90, 0)};
+        double diff = level(69, 50, vol) - level(69, 127, vol);
+        EXPECT_NEAR(diff, 20 * std::log10(m.curve[50] / m.curve[127]), 0.2) << "mode " << m.mode;
+    }
+    play_system_mode = DEFAULT_SYSTEM_MODE;
+}
+
+TEST_F(VoiceLevel, PanPlacesTheVoice)
+{
+    for (int pan : {0, 1, 127}) {
+        std::vector<MidiEvent> setup = {make_event(0, ME_PAN, 0, pan, 0)};
+        double l = level(69, 127, setup, 0), r = level(69, 127, setup, 1);
+        if (pan == 127)
+            std::swap(l, r);
+        EXPECT_GT(l, -12.0) << pan;
+        EXPECT_LT(r, -90.0) << pan;  // the other side is silent
+    }
+    std::vector<MidiEvent> centre = {make_event(0, ME_PAN, 0, 64, 0)};
+    EXPECT_NEAR(level(69, 127, centre, 0), level(69, 127, centre, 1), 0.05);
+    std::vector<MidiEvent> left = {make_event(0, ME_PAN, 0, 32, 0)};
+    EXPECT_GT(level(69, 127, left, 0), level(69, 127, left, 1) + 3.0);
+
+    // Mono output ignores pan; one value per frame, as loud wherever the voice is panned.
+    play_mode->encoding |= PE_MONO;
+    aq_setup();
+    play_note(69, 127, {make_event(0, ME_PAN, 0, 0, 0)}, 0, 10000, 10000);
+    ASSERT_EQ(recording().data.size(), 10000u * 2);
+    std::vector<int32> mono_left((size_t)10000);
+    const int16_t* p = reinterpret_cast<const int16_t*>(recording().data.data());
+    for (int i = 0; i < 10000; i++)
+        mono_left[(size_t)i] = p[i];
+    play_note(69, 127, {make_event(0, ME_PAN, 0, 127, 0)}, 0, 10000, 10000);
+    std::vector<int32> mono_right((size_t)10000);
+    for (int i = 0; i < 10000; i++)
+        mono_right[(size_t)i] = p[i];
+    EXPECT_GT(level_db(mono_left, 2000, 10000), -12.0);
+    EXPECT_NEAR(level_db(mono_left, 2000, 10000), level_db(mono_right, 2000, 10000), 0.05);
+    EXPECT_NEAR(zero_crossing_freq(mono_left, 2000, 10000, 44100), 440.0, 0.5);
+}
+
+TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
+{
+    // A cutoff of 1 kHz: 220 Hz passes, 7040 Hz (nearly three octaves above) is cut by the
+    // state-variable filter (12 dB per octave) and more by the ladder (24 dB per octave).
+    const int saved = opt_lpf_def;
+    tone.s.cutoff_freq = 1000;
+    opt_lpf_def = 0;
+    const double low = level(57, 127), high = level(117, 127);
+    for (int type : {1, 2}) {
+        opt_lpf_def = type;
+        EXPECT_NEAR(level(57, 127), low, 1.0) << type;
+        EXPECT_NEAR(pitch(2000, 10000), 220.0, 0.5);
+        EXPECT_LT(level(117, 127), high - (type == 1 ? 25.0 : 40.0)) << type;
+    }
+    // Resonance lifts what lies at the cutoff (note 83 is 988 Hz).
+    opt_lpf_def = 1;
+    const double flat = level(83, 60);
+    tone.s.resonance = 150;  // 15 dB less the filter's 3 dB
+    EXPECT_GT(level(83, 60), flat + 6.0);
+    opt_lpf_def = saved;
+}

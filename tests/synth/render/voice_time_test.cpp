@@ -1,0 +1,169 @@
+// Time as heard: onsets, the envelope's shape, release and sustain times, killed voices,
+// start delay, pan delay, and gain changes without clicks.
+#include "synth/render/voice_sound.h"
+
+class VoiceTime : public VoiceSound {
+protected:
+    // Amplitude (RMS times root 2) of the left side over 100 samples from each millisecond
+    // (44 samples) after `from`.
+    std::vector<double> envelope(int from, int ms) const
+    {
+        std::vector<int32> x = side(0);
+        std::vector<double> out;
+        for (int m = 0; m < ms; m++) {
+            int a = from + m * 44, b = std::min(a + 100, (int)x.size());
+            out.push_back(a < b ? std::pow(10.0, level_db(x, a, b) / 20) * 32768 * std::sqrt(2.0) : 0);
+        }
+        return out;
+    }
+    // First millisecond at or after `ms` whose level lies 60 dB under `ref`, or -1.
+    static int silent_from(const std::vector<double>& env, int ms, double ref)
+    {
+        for (int m = ms; m < (int)env.size(); m++)
+            if (env[(size_t)m] < ref / 1000.0)
+                return m;
+        return -1;
+    }
+};
+
+TEST_F(VoiceTime, NoteStartsOnTimeAndTheEnvelopeHasItsShape)
+{
+    // Instant attack: sound within a millisecond of the event, silence before.
+    play_note(69, 127, {}, 5000, 15000, 16000);
+    std::vector<int32> x = side(0);
+    EXPECT_EQ(largest_step(x, 0, 5000), 0);
+    int start = onset(x, 5000, 200);
+    EXPECT_GE(start, 5000);
+    EXPECT_LE(start, 5044);
+
+    // Attack over 20 periods (linear), decay over 25 periods to half the envelope level
+    // (18 dB down the volume curve), held until the note-off.
+    use_tone(44100, 100, 20, 30, 0.5, 50);
+    play_note(69, 127, {}, 0, 20000, 22000);
+    std::vector<double> env = envelope(0, 120);
+    const double peak = *std::max_element(env.begin(), env.end());
+    // Linear: a third as loud a quarter of the way up as three quarters of the way.
+    EXPECT_NEAR(env[4] / env[14], 1.0 / 3.0, 0.07);
+    const long top = std::max_element(env.begin(), env.end()) - env.begin();
+    EXPECT_GE(top, 18);  // at the top when the attack ends
+    EXPECT_LE(top, 21);
+    EXPECT_NEAR(20 * std::log10(env[100] / peak), 20 * std::log10(def_vol_table[510]), 0.5);
+    EXPECT_NEAR(env[110], env[100], env[100] * 0.02);  // sustained
+}
+
+TEST_F(VoiceTime, ReleaseEndsWithinThePatchReleaseAndNotBefore)
+{
+    use_tone(44100, 100, 0, 200);  // released over 200 periods
+    play_note(69, 127, {}, 0, 10000, 30000);
+    std::vector<double> env = envelope(0, 680);
+    const double steady = env[200];
+    const int off = 10000 / 44;
+    int quiet = silent_from(env, off, steady);
+    EXPECT_GE(quiet, off + 190);  // the curve ends 36 dB down: only its end is silent
+    EXPECT_LE(quiet, off + 205);
+    EXPECT_EQ(voice[0].status, VOICE_FREE);
+}
+
+TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
+{
+    const int32 saved = min_sustain_time;
+    for (int pedal : {127, 64}) {
+        // The pedal holds the released note; it fades over min_sustain_time scaled by the
+        // pedal value where the damper takes values (otherwise every value above 63 is full).
+        min_sustain_time = 500;
+        channel[0].damper_mode = 1;
+        play_note(69, 127, {make_event(0, ME_SUSTAIN, 0, pedal, 0)}, 0, 4410, 44100);
+        std::vector<double> env = envelope(0, 1000);
+        const double ms = 500.0 * pedal / 127;
+        int quiet = silent_from(env, 0, env[50]);
+        EXPECT_GE(quiet, 100 + ms * 0.9) << pedal;
+        EXPECT_LE(quiet, 100 + ms * 1.05) << pedal;
+    }
+    // Without a sustain time the pedal holds it.
+    min_sustain_time = 0;
+    play_note(69, 127, {make_event(0, ME_SUSTAIN, 0, 127, 0)}, 0, 4410, 44100);
+    std::vector<double> env = envelope(0, 1000);
+    EXPECT_NEAR(env[990], env[50], env[50] * 0.02);
+    min_sustain_time = saved;
+    channel[0].damper_mode = 0;
+}
+
+TEST_F(VoiceTime, KilledVoiceIsSilentWithinTwentySamples)
+{
+    play_note(69, 127, {make_event(10000, ME_ALL_SOUNDS_OFF, 0, 0, 0)}, 0, 30000, 12000);
+    std::vector<int32> x = side(0);
+    EXPECT_GT(largest_step(x, 9900, 10000), 1000);
+    EXPECT_EQ(largest_step(x, 10020, 12000), 0);
+    EXPECT_EQ(x[10020], 0);
+    EXPECT_EQ(voice[0].status, VOICE_FREE);
+}
+
+TEST_F(VoiceTime, StartDelayHoldsTheVoiceBackWithItsEnvelope)
+{
+    use_tone(44100, 100, 10);  // attack over 10 periods
+    tone.s.envelope_delay = 3000;
+    recording() = Recording();
+    current_sample = 0;
+    prepare_channel();
+    play({make_event(1000, ME_NOTEON, 0, 69, 127)}, 2500);
+    EXPECT_EQ(largest_step(side(0), 0, 2500), 0);
+    EXPECT_EQ(voice[0].envelope_volume, 0);  // its attack has not begun
+    EXPECT_EQ(voice[0].delay, 1500);
+
+    play_note(69, 127, {}, 1000, 20000, 6000);
+    int start = onset(side(0), 0, 20);
+    EXPECT_GE(start, 4000);
+    EXPECT_LE(start, 4044);
+}
+
+TEST_F(VoiceTime, PanDelayMakesTheFarSideLag)
+{
+    opt_pan_delay = 1;
+    play_note(69, 127, {make_event(0, ME_PAN, 0, 32, 0)}, 0, 20000, 10000);
+    const int length = voice[0].pan_delay_length;
+    ASSERT_GT(length, 5);
+    std::vector<int32> l = side(0), r = side(1);
+    // The right side is the left one `length` samples later (and quieter).
+    int best = -100;
+    double best_corr = -1;
+    for (int lag = -40; lag <= 40; lag++) {
+        double sum = 0, ll = 0, rr = 0;
+        for (int i = 3000; i < 9000; i++) {
+            sum += (double)l[(size_t)i] * r[(size_t)(i + lag)];
+            ll += (double)l[(size_t)i] * l[(size_t)i];
+            rr += (double)r[(size_t)(i + lag)] * r[(size_t)(i + lag)];
+        }
+        double c = sum / std::sqrt(ll * rr);
+        if (c > best_corr) {
+            best_corr = c;
+            best = lag;
+        }
+    }
+    EXPECT_EQ(best, length);
+    EXPECT_GT(best_corr, 0.999);
+}
+
+TEST_F(VoiceTime, GainChangesMakeNoClicks)
+{
+    // A cosine starts at its peak: with an instant attack the gain would jump from 0 to full
+    // at the loudest point. Smoothed, no step is larger than the steady tone's own.
+    use_tone(44100, 100, 0, 30, 1.0, 1, true);
+    play_note(69, 127, {make_event(12000, ME_PAN, 0, 127, 0), make_event(16000, ME_PAN, 0, 100, 0)},
+              1000, 20000, 24000);
+    std::vector<int32> l = side(0), r = side(1);
+    const int32 steady = largest_step(l, 5000, 11000);
+    ASSERT_GT(steady, 500);
+    EXPECT_LE(largest_step(l, 900, 1200), steady * 1.1);
+    // The gain rises over about 22 samples: under half way after 10.
+    const int32 full = *std::max_element(l.begin() + 5000, l.begin() + 5200);
+    EXPECT_LT(*std::max_element(l.begin() + 1000, l.begin() + 1010), full * 0.6);
+    EXPECT_GT(*std::max_element(l.begin() + 1090, l.begin() + 1110), full * 0.98);
+    // Moving to the right and back: the right side carries on from where it was, its one
+    // gain handed between the left and right slots, and the left comes back from silence.
+    const int32 right = largest_step(r, 13000, 15900);
+    EXPECT_LE(largest_step(r, 11900, 13000), right * 1.1);
+    EXPECT_LE(largest_step(r, 15900, 18000), right * 1.1);
+    EXPECT_LE(largest_step(l, 15900, 18000), right * 1.1);
+    // The release (30 periods) after the note-off.
+    EXPECT_LE(largest_step(r, 19900, 24000), right * 1.1);
+}
