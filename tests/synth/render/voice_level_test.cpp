@@ -69,16 +69,13 @@ TEST_F(VoiceLevel, PanPlacesTheVoice)
     // Mono output ignores pan; one value per frame, as loud wherever the voice is panned.
     play_mode->encoding |= PE_MONO;
     aq_setup();
-    play_note(69, 127, {make_event(0, ME_PAN, 0, 0, 0)}, 0, 10000, 10000);
-    ASSERT_EQ(recording().data.size(), 10000u * 2);
-    std::vector<int32> mono_left((size_t)10000);
-    const int16_t* p = reinterpret_cast<const int16_t*>(recording().data.data());
-    for (int i = 0; i < 10000; i++)
-        mono_left[(size_t)i] = p[i];
-    play_note(69, 127, {make_event(0, ME_PAN, 0, 127, 0)}, 0, 10000, 10000);
-    std::vector<int32> mono_right((size_t)10000);
-    for (int i = 0; i < 10000; i++)
-        mono_right[(size_t)i] = p[i];
+    auto mono = [&](int pan) {
+        play_note(69, 127, {make_event(0, ME_PAN, 0, pan, 0)}, 0, 10000, 10000);
+        const int16_t* p = reinterpret_cast<const int16_t*>(recording().data.data());
+        return std::vector<int32>(p, p + recording().data.size() / 2);
+    };
+    std::vector<int32> mono_left = mono(0), mono_right = mono(127);
+    ASSERT_EQ(mono_left.size(), 10000u);
     EXPECT_GT(level_db(mono_left, 2000, 10000), -12.0);
     EXPECT_NEAR(level_db(mono_left, 2000, 10000), level_db(mono_right, 2000, 10000), 0.05);
     EXPECT_NEAR(zero_crossing_freq(mono_left, 2000, 10000, 44100), 440.0, 0.5);
