@@ -108,3 +108,27 @@ TEST_F(VoicePitch, ExtremeTuningsAndLowNotesKeepPlaying)
                      make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)});
     EXPECT_GT(voice[0].frequency, freq_table[127]);
 }
+
+TEST_F(VoicePitch, PressureAndModulationEnvelopeMoveThePitchOnlyWhenEnabled)
+{
+    const double plain = note_pitch(60);
+    // Channel pressure at full with a pitch control of one semitone: 127/128 of it.
+    channel[0].caf.pitch = 1;
+    std::vector<MidiEvent> pressed = {make_event(0, ME_CHANNEL_PRESSURE, 0, 127, 0)};
+    EXPECT_NEAR(cents(note_pitch(60, pressed), plain), 0.0, 1.0);
+    opt_channel_pressure = 1;
+    EXPECT_NEAR(cents(note_pitch(60, pressed), plain), 100.0 * 127 / 128, 3.0);
+    opt_channel_pressure = 0;
+    channel[0].caf.pitch = 0;
+
+    // A modulation envelope at its top with 1200 cents to pitch: an octave up.
+    tone.s.modenv_to_pitch = 1200;
+    for (int i = 0; i < 6; i++) {
+        tone.s.modenv_offset[i] = i < 3 ? FULL_LEVEL : 0;
+        tone.s.modenv_rate[i] = INSTANT_RATE;
+    }
+    EXPECT_NEAR(cents(note_pitch(60), plain), 0.0, 1.0);
+    opt_modulation_envelope = 1;
+    EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
+    opt_modulation_envelope = 0;
+}

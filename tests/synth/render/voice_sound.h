@@ -22,14 +22,15 @@ class VoiceSound : public ResampleTest {
 protected:
     TestSample tone;
     SpecialPatch patch{};
+    // Effects, noise shaping, surround chorus and pan delay are off unless a test asks.
+    int* const opts[8] = {&opt_reverb_control, &opt_chorus_control,  &opt_delay_control,
+                          &opt_eq_control,     &opt_insertion_effect, &noise_sharp_type,
+                          &opt_surround_chorus, &opt_pan_delay};
     int saved[8];
 
     void SetUp() override
     {
         ResampleTest::SetUp();
-        int* opts[] = {&opt_reverb_control, &opt_chorus_control,  &opt_delay_control,
-                       &opt_eq_control,     &opt_insertion_effect, &noise_sharp_type,
-                       &opt_surround_chorus, &opt_pan_delay};
         for (int i = 0; i < 8; i++) {
             saved[i] = *opts[i];
             *opts[i] = 0;
@@ -39,12 +40,8 @@ protected:
     }
     void TearDown() override
     {
-        int* opts[] = {&opt_reverb_control, &opt_chorus_control,  &opt_delay_control,
-                       &opt_eq_control,     &opt_insertion_effect, &noise_sharp_type,
-                       &opt_surround_chorus, &opt_pan_delay};
         for (int i = 0; i < 8; i++)
             *opts[i] = saved[i];
-        kill_all_voices();
         reset_voices();
         special_patch[1] = nullptr;
         ResampleTest::TearDown();
