@@ -210,12 +210,7 @@ TEST_F(ResampleTest, ResamplerSettings)
 {
     EXPECT_EQ(set_current_resampler(6), -1);
     EXPECT_EQ(get_current_resampler(), RESAMPLE_GAUSS);
-    EXPECT_EQ(set_resampler_parm(35), -1);
-    EXPECT_EQ(gauss_n, 25);
     set_current_resampler(RESAMPLE_NEWTON);
-    EXPECT_EQ(set_resampler_parm(12), -1);
-    EXPECT_EQ(set_resampler_parm(57), 0);
-    EXPECT_EQ(newt_max, 57);
     EXPECT_EQ(set_resampler_parm(11), 0);
     EXPECT_EQ(newt_max, 15);
     newt_max = 13;
