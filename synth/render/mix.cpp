@@ -241,8 +241,13 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
 void mix_voice(int32* buf, int v, int32 count)
 {
     Voice& vp = voice[v];
-    if (vp.status == VOICE_FREE || vp.sample == nullptr || count <= 0)
+    if (vp.status == VOICE_FREE || count <= 0)
         return;
+    if (vp.sample == nullptr) {  // nothing to play: a killed one is simply gone
+        if (vp.status == VOICE_DIE)
+            free_voice(v);
+        return;
+    }
     if (count > AUDIO_BUFFER_SIZE)
         count = AUDIO_BUFFER_SIZE;
     const bool mono = output_is_mono();

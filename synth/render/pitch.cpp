@@ -259,12 +259,13 @@ void recompute_freq(int v)
     double a = (vp.frequency + c.pitch_offset_fine * 1000.0) * sp->sample_rate /
                ((double)rate * sp->root_freq) * 4096.0;
     int32 step = limit_int32(a + 0.5);
-    if (step == 0) {
+    if (step <= 0) {
         // Far below the sample's own pitch the step would round to nothing and the voice
-        // would never move; it creeps on at the smallest step instead.
-        fprintf(stderr, "Invalid sample increment a=%e %ld %ld %ld %ld%s\n", a,
-                (long)sp->sample_rate, (long)vp.frequency, (long)sp->root_freq, (long)rate,
-                vp.cache != nullptr ? " (Cached)" : "");
+        // would never move; it creeps on at the smallest step instead (said once a voice).
+        if (vp.sample_step != 1 && vp.sample_step != -1)
+            fprintf(stderr, "Invalid sample increment a=%e %ld %ld %ld %ld%s\n", a,
+                    (long)sp->sample_rate, (long)vp.frequency, (long)sp->root_freq, (long)rate,
+                    vp.cache != nullptr ? " (Cached)" : "");
         step = 1;
     }
     vp.sample_step = vp.sample_step < 0 ? -step : step;

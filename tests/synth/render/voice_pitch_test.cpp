@@ -132,3 +132,19 @@ TEST_F(VoicePitch, PressureAndModulationEnvelopeMoveThePitchOnlyWhenEnabled)
     EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
     opt_modulation_envelope = 0;
 }
+
+TEST_F(VoicePitch, SingleNoteTuningRetunesSoundingNotesInRealTime)
+{
+    // Tuning program 0, note 60 to 61 semitones and a half (fraction 0x2000 of 0x4000).
+    auto tuning = [](int32 t) {
+        return std::vector<MidiEvent>{make_event(t, ME_SINGLE_NOTE_TUNING, 0, 0, 0),
+                                      make_event(t, ME_SINGLE_NOTE_TUNING, 1, 60, 61),
+                                      make_event(t, ME_SINGLE_NOTE_TUNING, 2, 0x40, 0)};
+    };
+    const double plain = note_pitch(60);
+    play_note(60, 100, tuning(10000), 0, 30000, 30000);
+    EXPECT_NEAR(cents(pitch(2000, 10000), plain), 0.0, 1.0);
+    EXPECT_NEAR(cents(pitch(12000, 30000), plain), 150.0, 3.0);
+    EXPECT_NEAR(cents(note_pitch(60), plain), 150.0, 3.0);  // and new notes take it
+    init_freq_table_tuning();
+}
