@@ -30,9 +30,24 @@ if [ ! -f "$dest/patches.cfg" ]; then
     rm -rf "$dest.tmp"; cp -r "$shared/freepats" "$dest.tmp"; mv "$dest.tmp" "$dest"
   else
     echo "setup: fetching the patch set from Debian's freepats package"
-    tmp=$(mktemp -d)
+    tmp=$(mktemp -d); chmod 755 "$tmp"  # apt downloads as its own user
     (cd "$tmp" && apt-get download freepats >/dev/null && dpkg-deb -x freepats_*.deb root)
-    rm -rf "$dest.tmp"; cp -r "$tmp/root/usr/share/midi/freepats" "$dest.tmp"; mv "$dest.tmp" "$dest"
+    rm -rf "$dest.tmp"; cp -r "$tmp/root/usr/share/midi/freepats" "$dest.tmp"
     rm -rf "$tmp"
+    # The package carries no bank list of ours: name every patch by the number its file
+    # name starts with (Drum_000/035_Kick_1.pat is drum note 35, Tone_000/000_... program 0).
+    {
+      for kind in "drumset 0:Drum_000" "bank 0:Tone_000"; do
+        echo "${kind%%:*}"
+        echo
+        for f in "$dest.tmp/${kind#*:}"/[0-9][0-9][0-9]_*.pat; do
+          [ -e "$f" ] || continue
+          b=$(basename "$f")
+          echo " $((10#${b:0:3}))	${kind#*:}/$b"
+        done
+        echo
+      done
+    } > "$dest.tmp/patches.cfg"
+    mv "$dest.tmp" "$dest"
   fi
 fi

@@ -123,9 +123,11 @@ TEST_F(RenderTool, EverySongBecomesAWaveFileOfItsLengthAndTail)
         SongTimes t = song_times(songs + "/" + n);
         ASSERT_GT(t.end, 44100);
         // Rendering may stop at the first block after the last note when nothing sounds any
-        // more, never before it and never after the song's end; one second of tail follows.
+        // more, never before it. After the song's end, voices still sounding ring for one
+        // second, then at most six half seconds before they are killed (20 samples of
+        // fade), and one second of tail follows.
         EXPECT_GE(frames, t.last_note + 44100L);
-        EXPECT_LE(frames, t.end + 44100L + 4096);
+        EXPECT_LE(frames, t.end + 5 * 44100L + 20 + 4096);
     }
 }
 
