@@ -45,8 +45,10 @@ using FreePats = ConfigTest;
 
 TEST_F(FreePats, CorvelleCfgSourcingPatchesCfgFillsBankAndDrumSetZero)
 {
-    if (!std::filesystem::exists(patch_dir + "/patches.cfg"))
-        GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh)";
+    // The other tests on real patches skip without them; this one fails, so that a set-up
+    // that lost the patch set cannot pass unnoticed.
+    ASSERT_TRUE(std::filesystem::exists(patch_dir + "/patches.cfg"))
+        << "the patch set is not installed: run scripts/setup.sh (make test does)";
     ExpectedBanks expected = parse_patches_cfg(patch_dir + "/patches.cfg");
     ASSERT_GT(expected.tone0.size(), 50u);
     ASSERT_GT(expected.drum0.size(), 30u);
