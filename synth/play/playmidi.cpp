@@ -12,6 +12,7 @@
 #include "frontend/miditrace.h"
 #include "frontend/options.h"
 #include "frontend/startup.h"
+#include "instrum/instrum.h"
 #include "output/aq.h"
 #include "output/output.h"
 #include "play/channels.h"
@@ -251,6 +252,13 @@ static void prescan_event(MidiEvent* ev)
         int vlist[MAX_VOICES_PER_NOTE];
         int nv = find_samples(ev, vlist);
         for (int i = 0; i < nv; i++) {
+            // The sample choice fills only the sample and its pitch: the cache's note
+            // accounting also reads the voice's channel, note and playing frequency.
+            Voice& vp = voice[vlist[i]];
+            vp.channel = (uint8)ch;
+            vp.note = (uint8)effective_note(ch, a);
+            vp.frequency = vp.orig_frequency;
+            vp.vibrato_control_ratio = vp.sample->vibrato_control_ratio;
             resamp_cache_refer_on(vlist[i], t);
             free_voice(vlist[i]);
         }
