@@ -104,6 +104,24 @@ void clean_up_pathlist(void)
     pathlist = &defaultpathlist;
 }
 
+const char* home_directory(void)
+{
+    const char* home = getenv("HOME");
+    return home != nullptr ? home : getenv("home");
+}
+
+char* expand_home_dir(const char* name)
+{
+    const char* home = home_directory();
+    if (name[0] != '~' || (name[1] != '\0' && name[1] != '/') || home == nullptr)
+        return safe_strdup(name);
+    size_t hl = strlen(home), nl = strlen(name + 1);
+    char* s = (char*)safe_malloc(hl + nl + 1);
+    memcpy(s, home, hl);
+    memcpy(s + hl, name + 1, nl + 1);
+    return s;
+}
+
 int is_absolute_path(const char* name)
 {
     if (is_pathsep((unsigned char)name[0]))

@@ -39,6 +39,10 @@ void sort_pathname(char** files, int nfiles);
 char* pathsep_strchr(const char* path);
 char* pathsep_strrchr(const char* path);
 int is_absolute_path(const char* path);
+// The user's home directory: "HOME", else "home"; none when neither is set.
+const char* home_directory(void);
+// "~" or "~/..." with the home directory in front (a new string); other names copied as they are.
+char* expand_home_dir(const char* name);
 
 // Opens name as given, then under each directory of the search path. With decompress a
 // name ending in ".gz" (any case) is decoded when its data is gzip deflate.

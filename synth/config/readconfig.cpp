@@ -115,15 +115,10 @@ static int tokenise(ConfigReader* r, char* buf, char* w[], int* extension)
     return words;
 }
 
-// The leading integer of a word, held within the int range.
+// The leading integer of s (0 when none), held within the int range.
 static int word_int(const char* s)
 {
-    long v = strtol(s, nullptr, 10);
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return (int)v;
+    return atoi_limited(s, INT_MIN, INT_MAX);
 }
 
 // What applying one line came to.

@@ -139,12 +139,7 @@ static StringTable wrd_read_opts = {nullptr, nullptr, 0};
 // The leading integer of s (0 when none), held within the int range.
 static int opt_int(const char* s)
 {
-    long v = strtol(s, nullptr, 10);
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return (int)v;
+    return atoi_limited(s, INT_MIN, INT_MAX);
 }
 
 // The range message; 1 when v is outside low..high, else 0.
@@ -470,16 +465,7 @@ static int parse_opt_i(const char* arg)
 static int parse_opt_o(const char* arg)
 {
     free(opt_output_name);
-    const char* home = getenv("HOME");
-    if (home == nullptr)
-        home = getenv("home");
-    if (arg[0] == '~' && home != nullptr) {
-        size_t len = strlen(home) + strlen(arg);
-        opt_output_name = (char*)safe_malloc(len + 1);
-        snprintf(opt_output_name, len + 1, "%s%s", home, arg + 1);
-    } else {
-        opt_output_name = safe_strdup(arg);
-    }
+    opt_output_name = expand_home_dir(arg);
     return 0;
 }
 

@@ -156,9 +156,7 @@ int corvelle_pre_load_configuration(void)
         return 0;
     }
 
-    const char* home = getenv("HOME");
-    if (home == nullptr)
-        home = getenv("home");
+    const char* home = home_directory();
     if (home == nullptr) {
         cmsg(CMSG_INFO, VERB_NOISY, "Warning: HOME environment is not defined.");
         return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <zlib.h>
 
+#include "config/files.h"
 #include "frontend/controls.h"
 #include "frontend/memory.h"
 #include "play/playmidi.h"
@@ -14,23 +15,6 @@ MidiFileInfo* current_file_info = nullptr;
 
 // The largest file copy kept for a source that cannot be read twice.
 static const long max_cached_song = 64L * 1024 * 1024;
-
-// "~" or "~/..." with the home directory in front; a new string.
-static char* expand_home_dir(const char* name)
-{
-    if (name[0] != '~' || (name[1] != '\0' && name[1] != '/'))
-        return safe_strdup(name);
-    const char* home = getenv("HOME");
-    if (home == nullptr)
-        home = getenv("home");
-    if (home == nullptr)
-        return safe_strdup(name);
-    size_t hl = strlen(home), nl = strlen(name + 1);
-    char* s = (char*)safe_malloc(hl + nl + 1);
-    memcpy(s, home, hl);
-    memcpy(s + hl, name + 1, nl + 1);
-    return s;
-}
 
 MidiFileInfo* new_midi_file_info(const char* filename)
 {
