@@ -236,6 +236,7 @@ void start_note(MidiEvent* e, int v, int vid, int remaining)
     vp.tremolo_sweep = s->tremolo_sweep_increment;
     vp.tremolo_sweep_position = 0;
     vp.tremolo_depth = s->tremolo_depth;
+    vp.tremolo_volume = 1.0;  // until the first control period computes it
     init_filter(vp);
     init_vibrato(ch, vp);
 
