@@ -208,15 +208,16 @@ void reset_voices(void)
 
 // ---- note-off ---------------------------------------------------------------------------
 
-// A drum note whose settings say it takes no note-off keeps sounding, unless its sample loops
-// and would then never end.
+// A drum note whose settings say it does not receive note-off keeps sounding, unless its
+// sample loops and would then never end. Drums without settings, and drums whose settings
+// receive note-off (the default), are released like any note.
 static bool drum_ignores_note_off(int ch, int note)
 {
     const Channel& c = channel[ch];
     int bank = c.bank, prog = note;
     instrument_map(c.mapID, &bank, &prog);
     if (prog < 0 || prog > 127 || c.drums[prog] == nullptr ||
-        !get_rx_drum(c.drums[prog], RX_NOTE_OFF))
+        get_rx_drum(c.drums[prog], RX_NOTE_OFF))
         return false;
     ToneBank* set = bank >= 0 && bank < TONEBANK_SLOTS && drumset[bank] != nullptr ? drumset[bank]
                                                                                     : drumset[0];

@@ -78,6 +78,21 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
     EXPECT_EQ(voice[v].status, VOICE_OFF);
     ASSERT_EQ(hooked().size(), 1u);
     EXPECT_EQ(hooked()[0].type, ME_NOTEOFF);
+
+    // Drum settings that do not receive note-off let a non-looping drum ring on; settings
+    // that receive it (as created) release it. The hook hears both note-offs.
+    hooked().clear();
+    play_midi_setup_drums(9, 38);
+    ASSERT_NE(channel[9].drums[38], nullptr);
+    set_rx_drum(channel[9].drums[38], RX_NOTE_OFF, 0);
+    v = sounding_voice(9, 38);
+    off.a = 38;
+    ASSERT_EQ(play_event(&off), RC_NONE);
+    EXPECT_EQ(voice[v].status, VOICE_ON);
+    set_rx_drum(channel[9].drums[38], RX_NOTE_OFF, 1);
+    ASSERT_EQ(play_event(&off), RC_NONE);
+    EXPECT_EQ(voice[v].status, VOICE_OFF);
+    EXPECT_EQ(hooked().size(), 2u);
 }
 
 TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
