@@ -1,0 +1,550 @@
+// Shared by the song tests of corvelle-render: running the tool on the patch set, writing small
+// Standard MIDI Files with system-exclusive messages, reading Standard MIDI Files without the
+// engine's reader, reading the WAVE files the tool writes, and measuring them (level over
+// time, decay, onsets and pitch-class energy from a short-time spectrum).
+#ifndef CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
+#define CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "support/tempdir.h"
+
+namespace songtest {
+
+typedef std::vector<uint8_t> Bytes;
+
+// ---- the tool ----
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs corvelle-render with args in directory cwd, keeping both output streams.
+inline ToolRun run_tool(const std::string& cwd, const std::string& args, const TempDir& scratch)
+{
+    const std::string tool = CORVELLE_BINARY_DIR "/corvelle-render";
+    std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
+    std::string cmd = "cd '" + cwd + "' && '" + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    ToolRun r;
+    int st = system(cmd.c_str());
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = read_whole_file(out);
+    r.err = read_whole_file(err);
+    return r;
+}
+
+// A configuration naming the patch set, and a directory for the tool's output files.
+class SongToolTest : public ::testing::Test {
+protected:
+    TempDir dir, scratch;
+    std::string pats = CORVELLE_SOURCE_DIR "/data/freepats";
+    std::string config;
+    void SetUp() override
+    {
+        if (read_whole_file(pats + "/patches.cfg").empty())
+            GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
+        config = scratch.write("corvelle.cfg", "dir " + pats + "\nsource " + pats + "/patches.cfg\n");
+    }
+    // Runs the tool in dir with the configuration and args.
+    ToolRun render(const std::string& args) const
+    {
+        return run_tool(dir.path(), "-c '" + config + "' " + args, scratch);
+    }
+};
+
+// ---- writing Standard MIDI Files ----
+
+// One event of a track: a channel message (status and data bytes), a meta event (FF, type,
+// data: the length is written) or a system-exclusive message (F0 ... F7: the length is
+// written).
+struct TimedBytes {
+    uint32_t tick;
+    Bytes bytes;
+};
+
+inline void put_vlq(Bytes& out, uint32_t v)
+{
+    uint8_t tmp[5];
+    int n = 0;
+    tmp[n++] = v & 0x7F;
+    while ((v >>= 7) != 0)
+        tmp[n++] = (uint8_t)(0x80 | (v & 0x7F));
+    while (n > 0)
+        out.push_back(tmp[--n]);
+}
+
+// A format 0 file at `division` ticks per quarter (120 beats per minute unless the events set
+// a tempo); events at the same tick keep their order; the track ends `tail` ticks after the
+// last event.
+inline std::string smf_format0(std::vector<TimedBytes> evs, int division = 480, uint32_t tail = 0)
+{
+    std::stable_sort(evs.begin(), evs.end(),
+                     [](const TimedBytes& x, const TimedBytes& y) { return x.tick < y.tick; });
+    Bytes body;
+    uint32_t now = 0;
+    for (const TimedBytes& e : evs) {
+        put_vlq(body, e.tick - now);
+        now = e.tick;
+        const Bytes& b = e.bytes;
+        if (b[0] == 0xF0) {
+            body.push_back(0xF0);
+            put_vlq(body, (uint32_t)b.size() - 1);
+            body.insert(body.end(), b.begin() + 1, b.end());
+        } else if (b[0] == 0xFF) {
+            body.push_back(0xFF);
+            body.push_back(b[1]);
+            put_vlq(body, (uint32_t)b.size() - 2);
+            body.insert(body.end(), b.begin() + 2, b.end());
+        } else {
+            body.insert(body.end(), b.begin(), b.end());
+        }
+    }
+    put_vlq(body, tail);
+    body.insert(body.end(), {0xFF, 0x2F, 0x00});
+    std::string file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1};
+    file += (char)(division >> 8);
+    file += (char)(division & 0xFF);
+    file += "MTrk";
+    uint32_t len = (uint32_t)body.size();
+    for (int s = 24; s >= 0; s -= 8)
+        file += (char)(len >> s);
+    file.append(body.begin(), body.end());
+    return file;
+}
+
+// A GS data set to address a b c with its checksum.
+inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)
+{
+    Bytes m = {0xF0, 0x41, 0x10, 0x42, 0x12, a, b, c};
+    int sum = a + b + c;
+    for (uint8_t d : data) {
+        m.push_back(d);
+        sum += d;
+    }
+    m.push_back((uint8_t)((128 - (sum & 0x7F)) & 0x7F));
+    m.push_back(0xF7);
+    return m;
+}
+
+// An XG parameter change to address h m l.
+inline Bytes xg_sysex(uint8_t h, uint8_t m, uint8_t l, const Bytes& data)
+{
+    Bytes msg = {0xF0, 0x43, 0x10, 0x4C, h, m, l};
+    msg.insert(msg.end(), data.begin(), data.end());
+    msg.push_back(0xF7);
+    return msg;
+}
+
+inline Bytes gs_reset()
+{
+    return gs_sysex(0x40, 0x00, 0x7F, {0x00});
+}
+inline Bytes xg_system_on()
+{
+    return xg_sysex(0x00, 0x00, 0x7E, {0x00});
+}
+
+// ---- reading Standard MIDI Files ----
+
+// One event of a file: status is the channel message's status byte, 0xF0 for a
+// system-exclusive message, or 0xFF for a meta event (data[0] is then its type).
+struct SmfEvent {
+    uint32_t tick;
+    int track;
+    uint8_t status;
+    Bytes data;
+};
+
+struct Smf {
+    bool ok = false;
+    int format = -1, division = 0, tracks = 0;
+    std::vector<SmfEvent> events;  // all tracks by tick; at one tick, earlier tracks first
+};
+
+inline Smf read_smf(const std::string& s)
+{
+    Smf f;
+    auto u16 = [&](size_t at) { return (uint8_t)s[at] << 8 | (uint8_t)s[at + 1]; };
+    auto u32 = [&](size_t at) { return (uint32_t)u16(at) << 16 | u16(at + 2); };
+    if (s.size() < 14 || s.compare(0, 4, "MThd") != 0)
+        return f;
+    f.format = u16(8);
+    f.tracks = u16(10);
+    f.division = u16(12);
+    size_t at = 8 + u32(4);
+    for (int t = 0; t < f.tracks; t++) {
+        if (at + 8 > s.size() || s.compare(at, 4, "MTrk") != 0)
+            return f;
+        size_t end = std::min(s.size(), at + 8 + u32(at + 4));
+        size_t p = at + 8;
+        at = end;
+        uint32_t tick = 0;
+        uint8_t running = 0;
+        auto vlq = [&]() {
+            uint32_t v = 0;
+            while (p < end) {
+                uint8_t c = (uint8_t)s[p++];
+                v = v << 7 | (c & 0x7F);
+                if (!(c & 0x80))
+                    break;
+            }
+            return v;
+        };
+        while (p < end) {
+            tick += vlq();
+            if (p >= end)
+                break;
+            uint8_t st = (uint8_t)s[p];
+            SmfEvent ev{tick, t, st, {}};
+            if (st == 0xFF) {
+                p++;
+                uint8_t type = p < end ? (uint8_t)s[p++] : 0;
+                uint32_t len = vlq();
+                ev.data.push_back(type);
+                for (uint32_t i = 0; i < len && p < end; i++)
+                    ev.data.push_back((uint8_t)s[p++]);
+                if (type == 0x2F)
+                    break;
+            } else if (st == 0xF0 || st == 0xF7) {
+                p++;
+                ev.status = 0xF0;
+                uint32_t len = vlq();
+                for (uint32_t i = 0; i < len && p < end; i++)
+                    ev.data.push_back((uint8_t)s[p++]);
+            } else {
+                if (st & 0x80) {
+                    running = st;
+                    p++;
+                } else {
+                    ev.status = st = running;
+                }
+                int n = ((st & 0xF0) == 0xC0 || (st & 0xF0) == 0xD0) ? 1 : 2;
+                for (int i = 0; i < n && p < end; i++)
+                    ev.data.push_back((uint8_t)s[p++]);
+            }
+            f.events.push_back(ev);
+        }
+    }
+    std::stable_sort(f.events.begin(), f.events.end(),
+                     [](const SmfEvent& x, const SmfEvent& y) { return x.tick < y.tick; });
+    f.ok = f.format <= 1 && f.division > 0 && f.division < 0x8000;
+    return f;
+}
+
+// Seconds from the start of the file to `tick`, through the file's tempo changes.
+inline double smf_seconds(const Smf& f, uint32_t tick)
+{
+    double sec = 0, per_tick = 0.5 / f.division;
+    uint32_t at = 0;
+    for (const SmfEvent& e : f.events) {
+        if (e.tick >= tick)
+            break;
+        if (e.status == 0xFF && e.data.size() == 4 && e.data[0] == 0x51) {
+            sec += (e.tick - at) * per_tick;
+            at = e.tick;
+            per_tick = ((e.data[1] << 16 | e.data[2] << 8 | e.data[3]) / 1e6) / f.division;
+        }
+    }
+    return sec + (tick - at) * per_tick;
+}
+
+inline bool is_note_on(const SmfEvent& e)
+{
+    return (e.status & 0xF0) == 0x90 && e.data.size() == 2 && e.data[1] > 0;
+}
+inline bool is_note_off(const SmfEvent& e)
+{
+    return ((e.status & 0xF0) == 0x80 || (e.status & 0xF0) == 0x90) && e.data.size() == 2 &&
+           !is_note_on(e);
+}
+
+// ---- reading WAVE files ----
+
+struct Wave {
+    int rate = 0;
+    std::vector<float> left, right;  // full scale 1.0
+    double seconds() const { return rate > 0 ? (double)left.size() / rate : 0; }
+    // Left plus right, halved.
+    std::vector<float> mono() const
+    {
+        std::vector<float> m(left.size());
+        for (size_t i = 0; i < m.size(); i++)
+            m[i] = 0.5f * (left[i] + right[i]);
+        return m;
+    }
+};
+
+// A 16-bit stereo PCM RIFF WAVE file; rate 0 when it is not one.
+inline Wave read_wave(const std::string& path)
+{
+    Wave w;
+    std::string s = read_whole_file(path);
+    auto le16 = [&](size_t at) { return (uint32_t)(uint8_t)s[at] | (uint32_t)(uint8_t)s[at + 1] << 8; };
+    auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "WAVE") != 0)
+        return w;
+    int rate = 0;
+    bool pcm16_stereo = false;
+    for (size_t at = 12; at + 8 <= s.size();) {
+        uint32_t len = le32(at + 4);
+        if (s.compare(at, 4, "fmt ") == 0 && at + 24 <= s.size()) {
+            pcm16_stereo = le16(at + 8) == 1 && le16(at + 10) == 2 && le16(at + 22) == 16;
+            rate = (int)le32(at + 12);
+        }
+        if (s.compare(at, 4, "data") == 0) {
+            if (!pcm16_stereo || at + 8 + len > s.size())
+                return w;
+            size_t frames = len / 4;
+            w.left.resize(frames);
+            w.right.resize(frames);
+            for (size_t i = 0; i < frames; i++) {
+                w.left[i] = (int16_t)le16(at + 8 + 4 * i) / 32768.0f;
+                w.right[i] = (int16_t)le16(at + 10 + 4 * i) / 32768.0f;
+            }
+            w.rate = rate;
+            return w;
+        }
+        at += 8 + len + (len & 1);
+    }
+    return w;
+}
+
+// ---- measuring ----
+
+// RMS of consecutive windows of `win` samples.
+inline std::vector<double> window_rms(const std::vector<float>& x, size_t win)
+{
+    std::vector<double> r;
+    for (size_t i = 0; i + win <= x.size(); i += win) {
+        double e = 0;
+        for (size_t k = i; k < i + win; k++)
+            e += (double)x[k] * x[k];
+        r.push_back(std::sqrt(e / win));
+    }
+    return r;
+}
+
+inline double to_db(double v)
+{
+    return 20.0 * std::log10(std::max(v, 1e-12));
+}
+
+// Seconds from the loudest 10 ms window until the level stays more than `db` below it, in
+// samples [from, to) of x; -1 when it never falls that far.
+inline double decay_seconds(const std::vector<float>& x, int rate, double db, size_t from = 0,
+                            size_t to = SIZE_MAX)
+{
+    to = std::min(to, x.size());
+    std::vector<float> part(x.begin() + std::min(from, to), x.begin() + to);
+    const size_t win = (size_t)rate / 100;
+    std::vector<double> rms = window_rms(part, win);
+    if (rms.empty())
+        return -1;
+    size_t peak = std::max_element(rms.begin(), rms.end()) - rms.begin();
+    const double limit = rms[peak] * std::pow(10.0, -db / 20.0);
+    size_t last = peak;
+    for (size_t k = peak; k < rms.size(); k++)
+        if (rms[k] > limit)
+            last = k;
+    if (last + 1 >= rms.size())
+        return -1;
+    return (double)(last + 1 - peak) * win / rate;
+}
+
+// Seconds in which the energy still to come (the backward-integrated squared signal of
+// samples [from, to) of x) falls from 5 dB to 5 + db dB below its value at `from`; -1 when it
+// does not fall that far.
+inline double energy_decay_seconds(const std::vector<float>& x, int rate, size_t from, size_t to,
+                                   double db)
+{
+    to = std::min(to, x.size());
+    if (from >= to)
+        return -1;
+    std::vector<double> rest(to - from + 1, 0.0);
+    for (size_t i = to; i-- > from;)
+        rest[i - from] = rest[i - from + 1] + (double)x[i] * x[i];
+    if (rest[0] <= 0)
+        return -1;
+    const double start = rest[0] * std::pow(10.0, -0.5), end = start * std::pow(10.0, -db / 10.0);
+    size_t a = 0;
+    while (a < rest.size() && rest[a] > start)
+        a++;
+    size_t b = a;
+    while (b < rest.size() && rest[b] > end)
+        b++;
+    if (b + 1 >= rest.size())
+        return -1;
+    return (double)(b - a) / rate;
+}
+
+// Seconds at which the last 10 ms window louder than `db` below the loudest ends.
+inline double last_sound_seconds(const std::vector<float>& x, int rate, double db)
+{
+    const size_t win = (size_t)rate / 100;
+    std::vector<double> rms = window_rms(x, win);
+    double peak = rms.empty() ? 0 : *std::max_element(rms.begin(), rms.end());
+    const double limit = peak * std::pow(10.0, -db / 20.0);
+    for (size_t k = rms.size(); k-- > 0;)
+        if (rms[k] > limit)
+            return (double)(k + 1) * win / rate;
+    return 0;
+}
+
+// In-place radix-2 transform; the size is a power of two.
+inline void fft(std::vector<std::complex<double>>& a)
+{
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; i++) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        if (i < j)
+            std::swap(a[i], a[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const double ang = -2 * M_PI / (double)len;
+        const std::complex<double> wl(std::cos(ang), std::sin(ang));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1);
+            for (size_t k = 0; k < len / 2; k++) {
+                std::complex<double> u = a[i + k], v = a[i + k + len / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + len / 2] = u - v;
+                w *= wl;
+            }
+        }
+    }
+}
+
+// Magnitudes (n / 2 bins) of Hann-windowed frames of n samples every `hop` samples.
+inline std::vector<std::vector<float>> spectrogram(const std::vector<float>& x, size_t n, size_t hop)
+{
+    std::vector<double> hann(n);
+    for (size_t i = 0; i < n; i++)
+        hann[i] = 0.5 - 0.5 * std::cos(2 * M_PI * i / n);
+    std::vector<std::vector<float>> frames;
+    std::vector<std::complex<double>> buf(n);
+    for (size_t start = 0; start + n <= x.size(); start += hop) {
+        for (size_t i = 0; i < n; i++)
+            buf[i] = x[start + i] * hann[i];
+        fft(buf);
+        std::vector<float> mag(n / 2);
+        for (size_t k = 0; k < n / 2; k++)
+            mag[k] = (float)std::abs(buf[k]);
+        frames.push_back(std::move(mag));
+    }
+    return frames;
+}
+
+// Onset times in seconds: peaks of the rectified rise of log magnitudes from frame to frame
+// that stand above their neighbourhood, at least 50 ms apart.
+inline std::vector<double> onset_times(const std::vector<std::vector<float>>& spec, size_t hop, int rate)
+{
+    std::vector<double> flux(spec.size(), 0.0);
+    for (size_t t = 1; t < spec.size(); t++)
+        for (size_t k = 1; k < spec[t].size(); k++) {
+            double d = std::log1p(1000.0 * spec[t][k]) - std::log1p(1000.0 * spec[t - 1][k]);
+            if (d > 0)
+                flux[t] += d;
+        }
+    double mean = 0;
+    for (double v : flux)
+        mean += v;
+    mean /= std::max<size_t>(flux.size(), 1);
+    std::vector<double> times;
+    const long reach = 8;
+    const double gap = 0.05;
+    for (size_t t = 1; t + 1 < flux.size(); t++) {
+        if (flux[t] < flux[t - 1] || flux[t] <= flux[t + 1])
+            continue;
+        double local = 0;
+        long count = 0;
+        for (long k = (long)t - reach; k <= (long)t + reach; k++)
+            if (k >= 0 && k < (long)flux.size()) {
+                local += flux[k];
+                count++;
+            }
+        if (flux[t] < 1.5 * local / count + 0.5 * mean)
+            continue;
+        double sec = (double)t * hop / rate;
+        if (!times.empty() && sec - times.back() < gap)
+            continue;
+        times.push_back(sec);
+    }
+    return times;
+}
+
+// The share of `times` that have a time of `other` within `tolerance` seconds.
+inline double matched_share(const std::vector<double>& times, const std::vector<double>& other,
+                            double tolerance)
+{
+    if (times.empty())
+        return 0;
+    size_t matched = 0;
+    for (double t : times) {
+        auto it = std::lower_bound(other.begin(), other.end(), t - tolerance);
+        if (it != other.end() && *it <= t + tolerance)
+            matched++;
+    }
+    return (double)matched / times.size();
+}
+
+typedef std::array<double, 12> Chroma;
+
+// Energy per pitch class (0 = C) of each frame of a spectrogram of n-sample frames, from the
+// bins between 60 Hz and 2 kHz.
+inline std::vector<Chroma> pitch_class_energy(const std::vector<std::vector<float>>& spec, size_t n, int rate)
+{
+    std::vector<int> cls(n / 2, -1);
+    for (size_t k = 1; k < n / 2; k++) {
+        double f = (double)k * rate / n;
+        if (f < 60 || f > 2000)
+            continue;
+        long midi = std::lround(69 + 12 * std::log2(f / 440.0));
+        cls[k] = (int)(((midi % 12) + 12) % 12);
+    }
+    std::vector<Chroma> out;
+    for (const auto& frame : spec) {
+        Chroma c{};
+        for (size_t k = 0; k < frame.size(); k++)
+            if (cls[k] >= 0)
+                c[cls[k]] += (double)frame[k] * frame[k];
+        out.push_back(c);
+    }
+    return out;
+}
+
+inline double chroma_total(const Chroma& c)
+{
+    double s = 0;
+    for (double v : c)
+        s += v;
+    return s;
+}
+
+inline double cosine(const Chroma& a, const Chroma& b)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (int i = 0; i < 12; i++) {
+        ab += a[i] * b[i];
+        aa += a[i] * a[i];
+        bb += b[i] * b[i];
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+}  // namespace songtest
+
+#endif
