@@ -1,0 +1,194 @@
+// corvelle-render loads exactly the instruments each song of the test data uses. The test
+// follows every song's own events (bank selects, program changes and notes, the drum channel's
+// kit and notes) to the tone-bank and drum-set entries its notes need, with the fallback of an
+// undefined kit or bank to set 0 and of a missing program to bank 0, and compares them with
+// the loads the tool reports: each needed patch loaded once under its own name, each entry
+// the patch set lacks reported once as not heard, nothing else.
+#include "song_analysis.h"
+
+#include <dirent.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+using namespace songtest;
+
+namespace {
+
+// A tone-bank (drum 0) or drum-set (drum 1) entry: kind, bank or kit, program or note.
+typedef std::tuple<int, int, int> Entry;
+
+std::string describe(const Entry& e)
+{
+    return (std::get<0>(e) ? "drum set " : "tone bank ") + std::to_string(std::get<1>(e)) +
+           " program " + std::to_string(std::get<2>(e));
+}
+
+template <class T>
+std::string describe(const std::set<T>& s)
+{
+    std::string out;
+    for (const T& e : s)
+        out += describe(e) + "; ";
+    return out;
+}
+
+// The patch names of the patch set's configuration, by entry (bank and drumset sections).
+std::map<Entry, std::string> read_patch_names(const std::string& text)
+{
+    std::map<Entry, std::string> names;
+    std::istringstream in(text);
+    std::string line;
+    int drum = 0, bank = 0;
+    while (std::getline(in, line)) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string first, second;
+        if (!(words >> first >> second))
+            continue;
+        if (first == "bank" || first == "drumset") {
+            drum = first == "drumset";
+            bank = std::stoi(second);
+        } else if (first.find_first_not_of("0123456789") == std::string::npos) {
+            names[Entry(drum, bank, std::stoi(first))] = second;
+        }
+    }
+    return names;
+}
+
+// What loading a song should report.
+struct Loads {
+    std::map<Entry, std::string> loaded;  // entry -> patch name
+    std::set<Entry> unheard;              // bank 0 entries without a patch
+    std::set<Entry> fallbacks;            // entries of other banks that fell back to bank 0
+    std::set<int> undefined_kits;
+    std::map<Entry, int> times_reported;  // loads and not-heard reports of each entry
+};
+
+// The loads a song needs, followed through its events as a General MIDI player sees them:
+// channel 10 plays drums; a program change takes the last bank-select MSB as the bank and, on
+// the drum channel, selects the kit; a note needs the entry of its channel's bank and program
+// (drums: kit and note).
+Loads expected_loads(const Smf& smf, const std::map<Entry, std::string>& patches)
+{
+    std::set<std::pair<int, int>> banks;  // kind, bank defined by the configuration
+    for (const auto& p : patches)
+        banks.insert({std::get<0>(p.first), std::get<1>(p.first)});
+    int msb[16] = {}, bank[16] = {}, program[16] = {};
+    Loads out;
+    for (const SmfEvent& e : smf.events) {
+        const int ch = e.status & 0x0F, kind = e.status & 0xF0;
+        const bool drum = ch == 9;
+        if (e.status >= 0xF0)
+            continue;
+        if (kind == 0xB0 && e.data[0] == 0)
+            msb[ch] = e.data[1];
+        if (kind == 0xC0) {
+            bank[ch] = drum ? e.data[0] : msb[ch];
+            program[ch] = e.data[0];
+        }
+        if (!is_note_on(e))
+            continue;
+        int b = bank[ch];
+        if (!banks.count({drum, b})) {
+            if (drum)
+                out.undefined_kits.insert(b);
+            b = 0;
+        }
+        Entry want(drum, b, drum ? e.data[0] : program[ch]);
+        if (!patches.count(want) && b != 0) {
+            out.fallbacks.insert(want);
+            std::get<1>(want) = 0;
+        }
+        if (patches.count(want))
+            out.loaded[want] = patches.at(want);
+        else
+            out.unheard.insert(want);
+    }
+    return out;
+}
+
+// The loads the tool reported for one song.
+Loads reported_loads(const std::string& messages)
+{
+    static const std::regex tone(R"(^Tonebank (\d+) (\d+): (\S+)$)");
+    static const std::regex drum(R"(^Drumset (\d+) (\d+)\([A-G]#?\): (\S+)$)");
+    static const std::regex missing(
+        R"(^No instrument mapped to (tone bank|drum set) (\d+), program (\d+)( - this instrument will not be heard)?$)");
+    static const std::regex kit(R"(^Drum set (\d+) is undefined$)");
+    Loads out;
+    std::istringstream in(messages);
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+        if (std::regex_match(line, m, tone) || std::regex_match(line, m, drum)) {
+            Entry e(line[0] == 'D', std::stoi(m[1]), std::stoi(m[2]));
+            out.loaded[e] = m[3];
+            out.times_reported[e]++;
+        } else if (std::regex_match(line, m, missing)) {
+            Entry e(m[1] == "drum set", std::stoi(m[2]), std::stoi(m[3]));
+            (m[4].matched ? out.unheard : out.fallbacks).insert(e);
+            if (m[4].matched)
+                out.times_reported[e]++;
+        } else if (std::regex_match(line, m, kit)) {
+            out.undefined_kits.insert(std::stoi(m[1]));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+using SongInstruments = SongToolTest;
+
+TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
+{
+    const std::map<Entry, std::string> patches = read_patch_names(read_whole_file(pats + "/patches.cfg"));
+    ASSERT_GT(patches.size(), 100u);
+
+    std::vector<std::string> songs;
+    const std::string song_dir = CORVELLE_TEST_DATA "/songs";
+    if (DIR* d = opendir(song_dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mid") == 0)
+                songs.push_back(n);
+        }
+        closedir(d);
+    }
+    ASSERT_EQ(songs.size(), 11u);
+
+    size_t fallbacks = 0, unheard = 0;
+    for (const std::string& n : songs) {
+        SCOPED_TRACE(n);
+        const std::string path = song_dir + "/" + n;
+        Smf smf = read_smf(read_whole_file(path));
+        ASSERT_TRUE(smf.ok);
+        for (const SmfEvent& e : smf.events)
+            ASSERT_NE(e.status, 0xF0) << "the expected loads follow General MIDI songs only";
+        const Loads want = expected_loads(smf, patches);
+
+        // One run per song, so that nothing is loaded before it; the output rate does not
+        // change what is loaded.
+        ToolRun r = render("--verbose=1 -s 8000 -Or -o /dev/null '" + path + "'");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("Couldn't load"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("can't be found"), std::string::npos) << r.err;
+        const Loads got = reported_loads(r.err);
+
+        EXPECT_EQ(got.loaded, want.loaded);
+        for (const auto& t : got.times_reported)
+            EXPECT_EQ(t.second, 1) << describe(t.first) << " reported more than once";
+        EXPECT_EQ(got.unheard, want.unheard) << "reported: " << describe(got.unheard)
+                                             << "\nexpected: " << describe(want.unheard);
+        EXPECT_EQ(got.fallbacks, want.fallbacks) << describe(got.fallbacks);
+        EXPECT_EQ(got.undefined_kits, want.undefined_kits);
+        fallbacks += want.undefined_kits.size() + want.fallbacks.size();
+        unheard += want.unheard.size();
+    }
+    // The songs reach both the kit fallback and programs the patch set lacks.
+    EXPECT_GT(fallbacks, 0u);
+    EXPECT_GT(unheard, 0u);
+}
