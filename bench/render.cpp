@@ -1,0 +1,284 @@
+// What rendering costs: every song of tests/data/songs is rendered by corvelle-render, once at
+// the defaults and once with --resample=l, and for each the table gives the audio seconds
+// written, the CPU seconds of the tool (user and system time of the child process), the speed
+// as a multiple of real time, the average and peak number of voices, and the CPU nanoseconds
+// per voice-sample (CPU time over average voices times audio samples).
+//
+// The tool does not report its voices, so this program plays the songs once more itself,
+// through the engine at the defaults, and counts the voices in use (count_active_voices) at
+// every control event the player sends while it plays (note events, the refresh after each
+// event and the end of every 4096-frame block), weighting each count by the samples rendered
+// until the next event. A voice that ends inside a block is counted up to the next event. The
+// voice counts do not depend on the resampler and serve both rows of a song.
+//
+// Run from anywhere with the build's programs next to this one:
+//     build/bench_render [song.mid ...]
+// or all benchmarks with `make bench`.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "frontend/controls.h"
+#include "frontend/options.h"
+#include "frontend/startup.h"
+#include "output/output.h"
+#include "play/playmidi.h"
+#include "play/voice.h"
+
+static std::string program_dir()
+{
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    buf[n] = '\0';
+    std::string s = buf;
+    return s.substr(0, s.rfind('/'));
+}
+
+static std::string read_file(const std::string& path)
+{
+    std::string s;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            s.append(buf, n);
+        fclose(f);
+    }
+    return s;
+}
+
+static uint32_t le32(const std::string& s, size_t at)
+{
+    return (uint8_t)s[at] | (uint8_t)s[at + 1] << 8 | (uint8_t)s[at + 2] << 16 |
+           (uint32_t)(uint8_t)s[at + 3] << 24;
+}
+
+// Seconds of audio in a PCM RIFF WAVE file, -1 when it is not one.
+static double wave_seconds(const std::string& path)
+{
+    std::string s = read_file(path);
+    if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "WAVE") != 0)
+        return -1;
+    uint32_t bytes_per_second = 0;
+    for (size_t at = 12; at + 8 <= s.size();) {
+        uint32_t len = le32(s, at + 4);
+        if (s.compare(at, 4, "fmt ") == 0 && at + 20 <= s.size())
+            bytes_per_second = le32(s, at + 16);
+        if (s.compare(at, 4, "data") == 0)
+            return bytes_per_second > 0 ? (double)len / bytes_per_second : -1;
+        at += 8 + len + (len & 1);
+    }
+    return -1;
+}
+
+struct ToolCost {
+    double audio = -1, cpu = 0;
+    int status = -1;  // the tool's exit status
+};
+
+// Runs corvelle-render on the song with the extra option (or none) writing to out, and
+// measures the child's CPU time.
+static ToolCost render_with_tool(const std::string& tool, const std::string& song, const char* option,
+                                 const std::string& out)
+{
+    ToolCost c;
+    pid_t pid = fork();
+    if (pid < 0)
+        return c;
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<const char*> argv = {tool.c_str()};
+        if (option != nullptr)
+            argv.push_back(option);
+        argv.insert(argv.end(), {"-o", out.c_str(), song.c_str(), nullptr});
+        execv(tool.c_str(), (char* const*)argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage ru;
+    if (wait4(pid, &status, 0, &ru) == pid && WIFEXITED(status)) {
+        c.status = WEXITSTATUS(status);
+        c.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+                ru.ru_stime.tv_usec / 1e6;
+        if (c.status == 0)
+            c.audio = wave_seconds(out);
+    }
+    unlink(out.c_str());
+    return c;
+}
+
+// ---- voices in use, counted in this process ----
+
+struct VoiceUse {
+    double voice_samples = 0;
+    int32 samples = 0;
+    int peak = 0;
+};
+static std::vector<VoiceUse> voice_use;  // one per song played
+static bool waiting = false, counting = false;
+static int32 last_sample = 0;
+static int last_count = 0;
+
+static void note_voices(void)
+{
+    VoiceUse& u = voice_use.back();
+    if (current_sample > last_sample) {
+        u.voice_samples += (double)last_count * (current_sample - last_sample);
+        last_sample = current_sample;
+    }
+    last_count = count_active_voices();
+    u.peak = std::max(u.peak, last_count);
+    u.samples = std::max(u.samples, current_sample);
+}
+
+// A song's playback starts with the reset that puts the clock at 0 after the pre-scan.
+static void count_voices(ControlEvent* e)
+{
+    if (e->type == CTLE_PLAY_START) {
+        voice_use.push_back(VoiceUse());
+        waiting = true;
+        counting = false;
+    } else if (e->type == CTLE_RESET && waiting && !prescanning_flag) {
+        waiting = false;
+        counting = true;
+        last_sample = current_sample;
+        note_voices();
+    } else if (counting) {
+        note_voices();
+        if (e->type == CTLE_PLAY_END)
+            counting = false;
+    }
+}
+
+static int open_quietly(int using_stdin, int)
+{
+    return ctl_open(using_stdin, 1);
+}
+
+// Plays the songs through the engine with the build's configuration, writing nothing; a song
+// that cannot be played leaves an empty count.
+static bool count_voices_of(const std::vector<std::string>& songs)
+{
+    dumb_control_mode.open = open_quietly;
+    dumb_control_mode.event = count_voices;
+    play_mode = &wave_play_mode;
+    corvelle_start_initialize();
+    char name[] = "bench_render", o[] = "-o", null[] = "/dev/null", quiet[] = "-idq";
+    char* argv[] = {name, quiet, o, null};
+    int next = 0;
+    if (parse_options(4, argv, 1, &next) != 0)
+        return false;
+    corvelle_pre_load_configuration();
+    if (corvelle_post_load_configuration() != 0)
+        return false;
+    corvelle_init_player();
+    for (const std::string& s : songs) {
+        const size_t before = voice_use.size();
+        std::string file = s;
+        char* files[] = {&file[0]};
+        corvelle_play_main(1, files);
+        voice_use.resize(before + 1);
+    }
+    return true;
+}
+
+int main(int argc, char** argv)
+{
+    const std::string here = program_dir(), tool = here + "/corvelle-render";
+    std::vector<std::string> songs;
+    for (int i = 1; i < argc; i++)
+        songs.push_back(argv[i]);
+    if (songs.empty()) {
+        std::string dir = here + "/../tests/data/songs";
+        if (DIR* d = opendir(dir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string n = e->d_name;
+                if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mid") == 0)
+                    songs.push_back(dir + "/" + n);
+            }
+            closedir(d);
+        }
+        std::sort(songs.begin(), songs.end());
+    }
+    if (songs.empty() || access(tool.c_str(), X_OK) != 0) {
+        fprintf(stderr, "bench_render: needs %s and songs (none found in tests/data/songs)\n",
+                tool.c_str());
+        return 1;
+    }
+    char dir_template[] = "/tmp/corvelle-render-XXXXXX";
+    if (mkdtemp(dir_template) == nullptr)
+        return 1;
+    const std::string out = std::string(dir_template) + "/out.wav";
+
+    struct Row {
+        std::string song;
+        ToolCost cost[2];
+    };
+    std::vector<Row> rows;
+    const char* options[2] = {nullptr, "--resample=l"};
+    for (const std::string& s : songs) {
+        Row r;
+        r.song = s.substr(s.rfind('/') + 1);
+        for (int k = 0; k < 2; k++)
+            r.cost[k] = render_with_tool(tool, s, options[k], out);
+        rows.push_back(r);
+    }
+    rmdir(dir_template);
+    if (!count_voices_of(songs)) {
+        fprintf(stderr, "bench_render: the engine found no configuration here\n");
+        return 1;
+    }
+
+    printf("CPU: user and system time of corvelle-render; voices: counted in this process at every\n"
+           "control event of the player, weighted by the samples rendered until the next one\n");
+    bool ok = true;
+    for (int k = 0; k < 2; k++) {
+        printf("\ncorvelle-render %s\n", k == 0 ? "at the defaults" : "--resample=l");
+        printf("%-26s %8s %8s %9s %7s %5s %15s\n", "song", "audio s", "CPU s", "x real", "voices",
+               "peak", "ns/voice-sample");
+        double audio = 0, cpu = 0, voice_samples = 0;
+        int peak = 0;
+        for (size_t i = 0; i < rows.size(); i++) {
+            const ToolCost& c = rows[i].cost[k];
+            const VoiceUse& u = voice_use[i];
+            if (c.audio <= 0 || u.samples <= 0) {
+                printf("%-26s failed (exit status %d, %d samples played here)\n", rows[i].song.c_str(),
+                       c.status, (int)u.samples);
+                ok = false;
+                continue;
+            }
+            // The voices' average over the samples the engine rendered here, applied to the
+            // audio the tool wrote; the two renders are of one length.
+            const double avg = u.voice_samples / u.samples;
+            if (std::abs(u.samples - c.audio * play_mode->rate) > 4096)
+                fprintf(stderr, "bench_render: %s: %d samples played here, %.0f written by the tool\n",
+                        rows[i].song.c_str(), (int)u.samples, c.audio * play_mode->rate);
+            const double vs = avg * c.audio * play_mode->rate;
+            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f\n", rows[i].song.c_str(), c.audio, c.cpu,
+                   c.cpu > 0 ? c.audio / c.cpu : 0.0, avg, u.peak, vs > 0 ? c.cpu * 1e9 / vs : 0.0);
+            audio += c.audio;
+            cpu += c.cpu;
+            voice_samples += vs;
+            peak = std::max(peak, u.peak);
+        }
+        if (audio > 0 && cpu > 0)
+            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f\n", "all songs", audio, cpu, audio / cpu,
+                   voice_samples / (audio * play_mode->rate), peak, cpu * 1e9 / voice_samples);
+    }
+    return ok ? 0 : 1;
+}
