@@ -35,7 +35,8 @@ inline ToolRun run_tool(const std::string& cwd, const std::string& args, const T
 {
     const std::string tool = CORVELLE_BINARY_DIR "/corvelle-render";
     std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
-    std::string cmd = "cd '" + cwd + "' && '" + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    std::string cmd =
+        "cd '" + cwd + "' && '" + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
     ToolRun r;
     int st = system(cmd.c_str());
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -54,7 +55,8 @@ protected:
     {
         if (read_whole_file(pats + "/patches.cfg").empty())
             GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
-        config = scratch.write("corvelle.cfg", "dir " + pats + "\nsource " + pats + "/patches.cfg\n");
+        config = scratch.write("corvelle.cfg",
+                               "dir " + pats + "\nsource " + pats + "/patches.cfg\n");
     }
     // Runs the tool in dir with the configuration and args.
     ToolRun render(const std::string& args) const
@@ -290,7 +292,9 @@ inline Wave read_wave(const std::string& path)
 {
     Wave w;
     std::string s = read_whole_file(path);
-    auto le16 = [&](size_t at) { return (uint32_t)(uint8_t)s[at] | (uint32_t)(uint8_t)s[at + 1] << 8; };
+    auto le16 = [&](size_t at) {
+        return (uint32_t)(uint8_t)s[at] | (uint32_t)(uint8_t)s[at + 1] << 8;
+    };
     auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
     if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "WAVE") != 0)
         return w;
@@ -362,45 +366,6 @@ inline double decay_seconds(const std::vector<float>& x, int rate, double db, si
     return (double)(last + 1 - peak) * win / rate;
 }
 
-// Seconds in which the energy still to come (the backward-integrated squared signal of
-// samples [from, to) of x) falls from 5 dB to 5 + db dB below its value at `from`; -1 when it
-// does not fall that far.
-inline double energy_decay_seconds(const std::vector<float>& x, int rate, size_t from, size_t to,
-                                   double db)
-{
-    to = std::min(to, x.size());
-    if (from >= to)
-        return -1;
-    std::vector<double> rest(to - from + 1, 0.0);
-    for (size_t i = to; i-- > from;)
-        rest[i - from] = rest[i - from + 1] + (double)x[i] * x[i];
-    if (rest[0] <= 0)
-        return -1;
-    const double start = rest[0] * std::pow(10.0, -0.5), end = start * std::pow(10.0, -db / 10.0);
-    size_t a = 0;
-    while (a < rest.size() && rest[a] > start)
-        a++;
-    size_t b = a;
-    while (b < rest.size() && rest[b] > end)
-        b++;
-    if (b + 1 >= rest.size())
-        return -1;
-    return (double)(b - a) / rate;
-}
-
-// Seconds at which the last 10 ms window louder than `db` below the loudest ends.
-inline double last_sound_seconds(const std::vector<float>& x, int rate, double db)
-{
-    const size_t win = (size_t)rate / 100;
-    std::vector<double> rms = window_rms(x, win);
-    double peak = rms.empty() ? 0 : *std::max_element(rms.begin(), rms.end());
-    const double limit = peak * std::pow(10.0, -db / 20.0);
-    for (size_t k = rms.size(); k-- > 0;)
-        if (rms[k] > limit)
-            return (double)(k + 1) * win / rate;
-    return 0;
-}
-
 // In-place radix-2 transform; the size is a power of two.
 inline void fft(std::vector<std::complex<double>>& a)
 {
@@ -428,13 +393,15 @@ inline void fft(std::vector<std::complex<double>>& a)
     }
 }
 
+typedef std::vector<std::vector<float>> Spectrogram;
+
 // Magnitudes (n / 2 bins) of Hann-windowed frames of n samples every `hop` samples.
-inline std::vector<std::vector<float>> spectrogram(const std::vector<float>& x, size_t n, size_t hop)
+inline Spectrogram spectrogram(const std::vector<float>& x, size_t n, size_t hop)
 {
     std::vector<double> hann(n);
     for (size_t i = 0; i < n; i++)
         hann[i] = 0.5 - 0.5 * std::cos(2 * M_PI * i / n);
-    std::vector<std::vector<float>> frames;
+    Spectrogram frames;
     std::vector<std::complex<double>> buf(n);
     for (size_t start = 0; start + n <= x.size(); start += hop) {
         for (size_t i = 0; i < n; i++)
@@ -450,7 +417,7 @@ inline std::vector<std::vector<float>> spectrogram(const std::vector<float>& x, 
 
 // Onset times in seconds: peaks of the rectified rise of log magnitudes from frame to frame
 // that stand above their neighbourhood, at least 50 ms apart.
-inline std::vector<double> onset_times(const std::vector<std::vector<float>>& spec, size_t hop, int rate)
+inline std::vector<double> onset_times(const Spectrogram& spec, size_t hop, int rate)
 {
     std::vector<double> flux(spec.size(), 0.0);
     for (size_t t = 1; t < spec.size(); t++)
@@ -505,7 +472,7 @@ typedef std::array<double, 12> Chroma;
 
 // Energy per pitch class (0 = C) of each frame of a spectrogram of n-sample frames, from the
 // bins between 60 Hz and 2 kHz.
-inline std::vector<Chroma> pitch_class_energy(const std::vector<std::vector<float>>& spec, size_t n, int rate)
+inline std::vector<Chroma> pitch_class_energy(const Spectrogram& spec, size_t n, int rate)
 {
     std::vector<int> cls(n / 2, -1);
     for (size_t k = 1; k < n / 2; k++) {

@@ -56,7 +56,8 @@ double beating(const Wave& w)
         return 0;
     std::vector<float> part(m.begin() + w.rate / 2, m.begin() + 7 * w.rate / 2);
     std::vector<double> r = window_rms(part, (size_t)w.rate / 20);
-    return *std::max_element(r.begin(), r.end()) / std::max(*std::min_element(r.begin(), r.end()), 1e-9);
+    const double lo = *std::min_element(r.begin(), r.end());
+    return *std::max_element(r.begin(), r.end()) / std::max(lo, 1e-9);
 }
 
 // What the effects add: the render with effects less the one without.
@@ -138,7 +139,8 @@ TEST_F(SongEffects, ChorusBeatsAgainstASteadyTone)
 {
     dir.write("gs.mid", steady_tone_song({gs_reset()}));
     dir.write("xg.mid", steady_tone_song({xg_system_on()}));  // XG Chorus 1 at power-on
-    dir.write("xg_none.mid", steady_tone_song({xg_system_on(), xg_sysex(0x02, 0x01, 0x20, {0x00, 0x00})}));
+    dir.write("xg_none.mid",
+              steady_tone_song({xg_system_on(), xg_sysex(0x02, 0x01, 0x20, {0x00, 0x00})}));
     const std::string dry_dir = dir.mkdir("dry");
     ToolRun r = render("gs.mid xg.mid xg_none.mid");
     ASSERT_EQ(r.status, 0) << r.err;

@@ -116,7 +116,8 @@ Loads reported_loads(const std::string& messages)
     static const std::regex tone(R"(^Tonebank (\d+) (\d+): (\S+)$)");
     static const std::regex drum(R"(^Drumset (\d+) (\d+)\([A-G]#?\): (\S+)$)");
     static const std::regex missing(
-        R"(^No instrument mapped to (tone bank|drum set) (\d+), program (\d+)( - this instrument will not be heard)?$)");
+        R"(^No instrument mapped to (tone bank|drum set) (\d+), program (\d+))"
+        R"(( - this instrument will not be heard)?$)");
     static const std::regex kit(R"(^Drum set (\d+) is undefined$)");
     Loads out;
     std::istringstream in(messages);
@@ -145,7 +146,8 @@ using SongInstruments = SongToolTest;
 
 TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
 {
-    const std::map<Entry, std::string> patches = read_patch_names(read_whole_file(pats + "/patches.cfg"));
+    const std::map<Entry, std::string> patches =
+        read_patch_names(read_whole_file(pats + "/patches.cfg"));
     ASSERT_GT(patches.size(), 100u);
 
     std::vector<std::string> songs;
@@ -178,12 +180,12 @@ TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
         EXPECT_EQ(r.err.find("can't be found"), std::string::npos) << r.err;
         const Loads got = reported_loads(r.err);
 
-        EXPECT_EQ(got.loaded, want.loaded);
+        EXPECT_EQ(got.loaded, want.loaded) << "(reported, then needed)";
         for (const auto& t : got.times_reported)
             EXPECT_EQ(t.second, 1) << describe(t.first) << " reported more than once";
         EXPECT_EQ(got.unheard, want.unheard) << "reported: " << describe(got.unheard)
                                              << "\nexpected: " << describe(want.unheard);
-        EXPECT_EQ(got.fallbacks, want.fallbacks) << describe(got.fallbacks);
+        EXPECT_EQ(got.fallbacks, want.fallbacks) << "reported: " << describe(got.fallbacks);
         EXPECT_EQ(got.undefined_kits, want.undefined_kits);
         fallbacks += want.undefined_kits.size() + want.fallbacks.size();
         unheard += want.unheard.size();

@@ -50,7 +50,8 @@ TEST_F(ConformanceEffects, SystemMessagesLeaveTheEffectStoresOfTheirMode)
             continue;
         int32 count = 0, samples = 0;
         testing::internal::CaptureStderr();
-        MidiEvent* evs = read_midi_memory(image.data(), (long)image.size(), &count, &samples, n.c_str());
+        MidiEvent* evs =
+            read_midi_memory(image.data(), (long)image.size(), &count, &samples, n.c_str());
         std::string messages = testing::internal::GetCapturedStderr();
         ASSERT_NE(evs, nullptr) << messages;
 
