@@ -2,11 +2,13 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: all setup build run test test-asan test-tsan bench clean
+.PHONY: all setup build run test test-asan test-tsan fuzz bench clean
 
 all: build
 
@@ -37,8 +39,12 @@ test-tsan: setup
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && $(XVFB) ctest $(CTEST_ARGS) -R 'Thread|Concurren'
 
+# The libFuzzer programs of fuzz/ (clang), FUZZ_SECONDS each, two at a time.
+fuzz: setup
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 bench: build
 	@bash scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
