@@ -179,7 +179,7 @@ static int apply_opt_line(ConfigReader* r, char* w[], int words)
         err = parse_options(words, argv, 1, &next);
     } else {
         int c = (unsigned char)w[1][0];
-        const char* p = c != ':' ? strchr(optcommands, c) : nullptr;
+        const char* p = c != ':' && c != 0 ? strchr(optcommands, c) : nullptr;
         if (p == nullptr) {
             err = 1;
         } else {

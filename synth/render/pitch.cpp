@@ -33,7 +33,9 @@ int32 get_note_freq(const Sample* sp, int n)
     int32 f = freq_table[n];
     if (sp->scale_factor != 1024) {
         double ratio = std::pow(2.0, (n - sp->scale_freq) * (sp->scale_factor - 1024) / 12288.0);
-        f = (int32)(f * ratio + 0.5);
+        // A damaged patch's scale factor can send the ratio to nothing or infinity.
+        double v = f * ratio + 0.5;
+        f = !(v >= 0.0) ? 0 : v < 2147483647.0 ? (int32)v : 2147483647;
     }
     return f;
 }
