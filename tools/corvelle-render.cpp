@@ -8,6 +8,7 @@
 // with -o every file goes to that one output ("-" is standard output). A file that cannot be
 // played leaves no output file of its own. The engine's messages go to standard error. The
 // exit status is 0 only when every file was read and written.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,11 @@ int main(int argc, char** argv)
             set_tim_opt_short('h', "");
         }
     }
+
+    // A reader that went away or a file-size limit makes the write fail, so that the output
+    // mode reports it and the song ends, instead of the signal ending the program silently.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 
     dumb_control_mode.open = open_messages_on_stderr;
     play_mode = &wave_play_mode;
