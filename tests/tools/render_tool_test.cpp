@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -72,64 +71,6 @@ protected:
         config = scratch.write("corvelle.cfg", "dir " + pats + "\nsource " + pats + "/patches.cfg\n");
     }
 };
-
-// The first and last times at which something of the song still plays, read the way the
-// player reads it.
-struct SongTimes {
-    int32_t last_note = -1, end = -1;
-};
-static SongTimes song_times(const std::string& path)
-{
-    SongTimes t;
-    play_mode = &wave_play_mode;
-    InputFile* tf = open_midi_file(path.c_str(), 1, OF_SILENT);
-    if (tf == nullptr)
-        return t;
-    int32 count = 0, samples = 0;
-    MidiEvent* ev = read_midi_file(tf, &count, &samples, path.c_str());
-    close_file(tf);
-    if (ev == nullptr)
-        return t;
-    for (int32 i = 0; i < count; i++)
-        if (ev[i].type == ME_NOTEON || ev[i].type == ME_NOTEOFF)
-            t.last_note = ev[i].time;
-    t.end = ev[count - 1].time;
-    free(ev);
-    return t;
-}
-
-TEST_F(RenderTool, EverySongBecomesAWaveFileOfItsLengthAndTail)
-{
-    std::string songs = CORVELLE_TEST_DATA "/songs";
-    std::vector<std::string> names;
-    if (DIR* d = opendir(songs.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mid") == 0)
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    ASSERT_EQ(names.size(), 11u);
-    std::string args = "-c '" + config + "'";
-    for (const std::string& n : names)
-        args += " '" + songs + "/" + n + "'";
-    ToolRun r = run(dir.path(), args, scratch);
-    ASSERT_EQ(r.status, 0) << r.err;
-
-    for (const std::string& n : names) {
-        SCOPED_TRACE(n);
-        long frames = wave_frames(dir.file(n.substr(0, n.size() - 4) + ".wav"));
-        SongTimes t = song_times(songs + "/" + n);
-        ASSERT_GT(t.end, 44100);
-        // Rendering may stop at the first block after the last note when nothing sounds any
-        // more, never before it. After the song's end, voices still sounding ring for one
-        // second, then at most six half seconds before they are killed (20 samples of
-        // fade), and one second of tail follows.
-        EXPECT_GE(frames, t.last_note + 44100L);
-        EXPECT_LE(frames, t.end + 5 * 44100L + 20 + 4096);
-    }
-}
 
 TEST_F(RenderTool, NamedOutputAndTheEventList)
 {
