@@ -204,33 +204,20 @@ void free_tone_bank_element(ToneBankElement* elm)
     elm->name = nullptr;
     free(elm->comment);
     elm->comment = nullptr;
-    free(elm->tune);
-    elm->tune = nullptr;
-    elm->tunenum = 0;
-    free(elm->sclnote);
-    elm->sclnote = nullptr;
-    elm->sclnotenum = 0;
-    free(elm->scltune);
-    elm->scltune = nullptr;
-    elm->scltunenum = 0;
-    free(elm->fc);
-    elm->fc = nullptr;
-    elm->fcnum = 0;
-    free(elm->reso);
-    elm->reso = nullptr;
-    elm->resonum = 0;
-    free(elm->trempitch);
-    elm->trempitch = nullptr;
-    elm->trempitchnum = 0;
-    free(elm->tremfc);
-    elm->tremfc = nullptr;
-    elm->tremfcnum = 0;
-    free(elm->modpitch);
-    elm->modpitch = nullptr;
-    elm->modpitchnum = 0;
-    free(elm->modfc);
-    elm->modfc = nullptr;
-    elm->modfcnum = 0;
+#define FREE_ARRAY(field, count) \
+    free(elm->field);            \
+    elm->field = nullptr;        \
+    elm->count = 0
+    FREE_ARRAY(tune, tunenum);
+    FREE_ARRAY(sclnote, sclnotenum);
+    FREE_ARRAY(scltune, scltunenum);
+    FREE_ARRAY(fc, fcnum);
+    FREE_ARRAY(reso, resonum);
+    FREE_ARRAY(trempitch, trempitchnum);
+    FREE_ARRAY(tremfc, tremfcnum);
+    FREE_ARRAY(modpitch, modpitchnum);
+    FREE_ARRAY(modfc, modfcnum);
+#undef FREE_ARRAY
 #define FREE_LIST(field, count)                    \
     free_ptr_list((void**)elm->field, elm->count); \
     elm->field = nullptr;                          \
