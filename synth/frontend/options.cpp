@@ -1083,10 +1083,10 @@ int parse_options(int argc, char** argv, int first, int* next)
         }
         // Option letters, several in one word while they take no argument.
         for (char* p = word + 1; *p != '\0'; p++) {
-            const char* spec = *p != ':' ? strchr(optcommands, *p) : nullptr;
-            if (spec == nullptr)
+            const char* entry = *p != ':' ? strchr(optcommands, *p) : nullptr;
+            if (entry == nullptr)
                 option_not_understood();
-            if (spec[1] != ':') {
+            if (entry[1] != ':') {
                 err += set_tim_opt_short(*p, "");
                 continue;
             }

@@ -132,8 +132,8 @@ static int32 temperament_freq(int ch, int n)
     return freq_table[n];
 }
 
-// MIDI tuning standard messages arrive as a header (part 0: a = tuning program) followed by
-// pairs of events per note: part 1 (a = note, b = semitone), part 2 (a and b = the 14-bit
+// MIDI tuning standard messages arrive as a header (part #0: a = tuning program) followed by
+// pairs of events per note: part #1 (a = note, b = semitone), part #2 (a and b = the 14-bit
 // fraction of a semitone). A change in real time retunes the sounding notes of channels
 // that use the tuning program.
 void set_single_note_tuning(int part, int a, int b, int rt)

@@ -417,12 +417,12 @@ inline Spectrogram spectrogram(const std::vector<float>& x, size_t n, size_t hop
 
 // Onset times in seconds: peaks of the rectified rise of log magnitudes from frame to frame
 // that stand above their neighbourhood, at least 50 ms apart.
-inline std::vector<double> onset_times(const Spectrogram& spec, size_t hop, int rate)
+inline std::vector<double> onset_times(const Spectrogram& sg, size_t hop, int rate)
 {
-    std::vector<double> flux(spec.size(), 0.0);
-    for (size_t t = 1; t < spec.size(); t++)
-        for (size_t k = 1; k < spec[t].size(); k++) {
-            double d = std::log1p(1000.0 * spec[t][k]) - std::log1p(1000.0 * spec[t - 1][k]);
+    std::vector<double> flux(sg.size(), 0.0);
+    for (size_t t = 1; t < sg.size(); t++)
+        for (size_t k = 1; k < sg[t].size(); k++) {
+            double d = std::log1p(1000.0 * sg[t][k]) - std::log1p(1000.0 * sg[t - 1][k]);
             if (d > 0)
                 flux[t] += d;
         }
@@ -472,7 +472,7 @@ typedef std::array<double, 12> Chroma;
 
 // Energy per pitch class (0 = C) of each frame of a spectrogram of n-sample frames, from the
 // bins between 60 Hz and 2 kHz.
-inline std::vector<Chroma> pitch_class_energy(const Spectrogram& spec, size_t n, int rate)
+inline std::vector<Chroma> pitch_class_energy(const Spectrogram& sg, size_t n, int rate)
 {
     std::vector<int> cls(n / 2, -1);
     for (size_t k = 1; k < n / 2; k++) {
@@ -483,7 +483,7 @@ inline std::vector<Chroma> pitch_class_energy(const Spectrogram& spec, size_t n,
         cls[k] = (int)(((midi % 12) + 12) % 12);
     }
     std::vector<Chroma> out;
-    for (const auto& frame : spec) {
+    for (const auto& frame : sg) {
         Chroma c{};
         for (size_t k = 0; k < frame.size(); k++)
             if (cls[k] >= 0)

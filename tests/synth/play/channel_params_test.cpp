@@ -153,7 +153,7 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuning)
         EXPECT_EQ(s.map, e.map) << e.file;
     }
 
-    // GS rhythm part: part 0 plays drums, later part 9 is made melodic.
+    // GS rhythm part: part #0 plays drums, later part #9 is made melodic.
     note_states.clear();
     play_file("test-sysex-gs-40-1x-15-drum-part-change.mid");
     ASSERT_EQ(note_states.size(), 8u);
@@ -161,7 +161,7 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuning)
     EXPECT_EQ(note_states[7].ch, 9);
     EXPECT_FALSE(note_states[7].drum);
 
-    // GS scale tuning of C on part 0: +63, -64, +63 cents for the three notes, then 0.
+    // GS scale tuning of C on part #0: +63, -64, +63 cents for the three notes, then 0.
     note_states.clear();
     play_file("test-sysex-gs-40-1x-4x-scale-tuning.mid");
     ASSERT_EQ(note_states.size(), 3u);
@@ -186,15 +186,15 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
         tuning.push_back((uint8_t)(0x40 + i - 6));
     play_song(song_at_zero({
                   xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on
-                  xg(0x08, 0x02, 0x0F, {30, 90}),            // part 2 note limits
-                  xg(0x08, 0x02, 0x6D, {20, 110}),           // part 2 velocity limits
+                  xg(0x08, 0x02, 0x0F, {30, 90}),            // part #2 note limits
+                  xg(0x08, 0x02, 0x6D, {20, 110}),           // part #2 velocity limits
                   xg(0x08, 0x02, 0x30, {0x01, 0x01, 0x00}),  // no program change
-                  xg(0x08, 0x03, 0x04, {0x02}),              // part 3 listens to channel 2
+                  xg(0x08, 0x03, 0x04, {0x02}),              // part #3 listens to channel 2
                   xg(0x30, 42, 0x0E, {0x50}),                // drum setup 1, note 42 decay 1
-                  gs(0x40, 0x11, 0x40, tuning),              // part 0 scale tuning C..B
-                  gs(0x40, 0x11, 0x03, {0x00}),              // part 0 ignores pitch bend
+                  gs(0x40, 0x11, 0x40, tuning),              // part #0 scale tuning C..B
+                  gs(0x40, 0x11, 0x03, {0x00}),              // part #0 ignores pitch bend
                   gs(0x40, 0x11, 0x17, {0x09, 0x04}),        // pitch offset fine +2.0 Hz
-                  gs(0x40, 0x13, 0x02, {0x10}),              // part 2 listens to none
+                  gs(0x40, 0x13, 0x02, {0x10}),              // part #2 listens to none
                   gs(0x41, 0x07, 38, {0x00}),                // drum note 38 ignores note-off
                   gs(0x41, 0x01, 40, {45}),                  // drum note 40 plays 45
                   gs(0x40, 0x01, 0x33, {50}),                // reverb level
@@ -214,7 +214,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
     for (int i = 0; i < 12; i++)
         EXPECT_EQ(channel[0].scale_tuning[i], i - 6) << "pitch class " << i;
     EXPECT_DOUBLE_EQ(channel[0].pitch_offset_fine, 2.0);
-    // The note on channel 2 reached only part 3: part 2 listens to no channel.
+    // The note on channel 2 reached only part #3: part #2 listens to no channel.
     ASSERT_EQ(note_states.size(), 1u);
     EXPECT_EQ(note_states[0].ch, 3);
     ASSERT_NE(channel[9].drums[42], nullptr);

@@ -82,14 +82,14 @@ TEST_F(SysexTest, GsDrumPartChange)
     Bytes msg = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
     ASSERT_TRUE(single(msg, &ev));
     EXPECT_EQ(ev.type, ME_DRUMPART);
-    EXPECT_EQ(ev.channel, 0);  // block 1 is part 0
+    EXPECT_EQ(ev.channel, 0);  // block 1 is part #0
     EXPECT_EQ(ev.a, 2);
     EXPECT_EQ(ev.b, 255);
     EXPECT_TRUE(multi(msg).empty());
-    EXPECT_EQ(rhythm_part[1], 0);  // drum map 2 now plays on part 0
+    EXPECT_EQ(rhythm_part[1], 0);  // drum map 2 now plays on part #0
     EXPECT_EQ(rhythm_part[0], 9);
 
-    // Block 0 is part 9, blocks 1 to 9 parts 0 to 8, 10 to 15 themselves; 50 is port B.
+    // Block 0 is part #9, blocks 1 to 9 parts #0 to #8, 10 to 15 themselves; 50 is port B.
     EXPECT_EQ(block_to_part(0, 0), 9);
     EXPECT_EQ(block_to_part(9, 0), 8);
     EXPECT_EQ(block_to_part(10, 0), 10);
@@ -218,7 +218,7 @@ TEST_F(SysexTest, XgPartParameters)
 
 TEST_F(SysexTest, GsPartParameters)
 {
-    // Tone number (bank then program) on part 2 (block 3).
+    // Tone number (bank then program) on part #2 (block 3).
     std::vector<MidiEvent> v = multi(gs(0x40, 0x13, 0x00, {0x08, 0x19}));
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0].type, ME_TONE_BANK_MSB);
@@ -238,7 +238,7 @@ TEST_F(SysexTest, GsPartParameters)
     EXPECT_EQ(v[0].a, 0x80);  // receives on no channel
     EXPECT_EQ(v[0].b, GS_RECEIVE_CHANNEL);
 
-    // Modulation LFO1 pitch depth of part 0 (40 21 04).
+    // Modulation LFO1 pitch depth of part #0 (40 21 04).
     v = multi(gs(0x40, 0x21, 0x04, {0x30}));
     ASSERT_EQ(v.size(), 1u);
     EXPECT_EQ(v[0].type, ME_SYSEX_LSB);
