@@ -1,60 +1,13 @@
-// The voice pool's release, kill, steal and polyphony operations, and the channel defaults,
-// program changes and instrument names.
+// The voice pool's release and kill operations (stealing and polyphony changes are driven
+// through notes in note_voices_test), and the channel defaults, program changes and
+// instrument names.
 #include <cstdlib>
 #include <cstring>
 
 #include "config/tonebank.h"
 #include "synth/play/player_fixture.h"
 
-class VoicePool : public PlayerTest {
-protected:
-    void loud(int v, int32 level) { voice[v].left_mix = voice[v].right_mix = level; }
-};
-
-TEST_F(VoicePool, StealingTakesReleasedVoicesBeforeHeldOnes)
-{
-    int held_quiet = sounding_voice(0, 60);
-    int released = sounding_voice(0, 62, VOICE_OFF);
-    int held_loud = sounding_voice(1, 64);
-    loud(held_quiet, 10);
-    loud(released, 500);
-    loud(held_loud, 900);
-    int32 cut = cut_notes;
-    EXPECT_EQ(reduce_voice(), released);
-    EXPECT_EQ(voice[released].status, VOICE_FREE);
-    EXPECT_EQ(cut_notes, cut + 1);
-    // Only held voices left: the quietest goes and counts as lost.
-    int32 lost = lost_notes;
-    EXPECT_EQ(reduce_voice(), held_quiet);
-    EXPECT_EQ(lost_notes, lost + 1);
-}
-
-TEST_F(VoicePool, ShrinkingMovesVoicesDownOrLosesTheTopOne)
-{
-    voices = 4;
-    upper_voices = 4;
-    for (int i = 0; i < 4; i++)
-        voice[i].status = VOICE_FREE;
-    voice[3].status = VOICE_ON;
-    voice[3].note = 70;
-    voice_decrement(1);  // the top voice moves into a free record
-    EXPECT_EQ(voices, 3);
-    EXPECT_EQ(voice[0].status, VOICE_ON);
-    EXPECT_EQ(voice[0].note, 70);
-
-    for (int i = 0; i < 3; i++)
-        voice[i].status = VOICE_ON;
-    int32 lost = lost_notes;
-    voice_decrement(1);  // every voice held: the top one is dropped
-    EXPECT_EQ(voices, 2);
-    EXPECT_EQ(lost_notes, lost + 1);
-    EXPECT_LE(upper_voices, voices);
-
-    voice_increment(5);
-    EXPECT_EQ(voices, 7);
-    EXPECT_EQ(voice[6].status, VOICE_FREE);
-    voices = max_voices;
-}
+using VoicePool = PlayerTest;
 
 TEST_F(VoicePool, NotesOffSoundsOffAndKillingEverything)
 {
