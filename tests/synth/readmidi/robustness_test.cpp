@@ -157,8 +157,13 @@ TEST_F(RobustnessTest, MutatedFilesNeverBreakTheReader)
     EXPECT_GT(loaded, cases / 2);
     RecordProperty("seed", (int)seed);
     RecordProperty("loaded", loaded);
-    // The largest song the reader may build is bounded by the event limit (tens of MB).
+    // The largest song the reader may build is bounded by the event limit (tens of MB). Under
+    // AddressSanitizer freed memory sits in its quarantine (256 MB), so the bound means nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+    (void)rss_before;
+#else
     EXPECT_LT(max_rss_kb() - rss_before, 400L * 1024);
+#endif
 }
 
 }  // namespace
