@@ -11,10 +11,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,31 +73,66 @@ struct Trace {
     std::vector<GlyphLine> glyph;
     std::vector<FrameLine> frame;
 
+    // Adds one line of the trace; other lines are ignored.
+    void add_line(const std::string& line)
+    {
+        std::istringstream s(line);
+        std::string kind;
+        s >> kind;
+        if (kind == "device") {
+            DeviceLine d;
+            if (s >> d.wall >> d.frames)
+                device.push_back(d);
+        } else if (kind == "glyph") {
+            GlyphLine g;
+            if (s >> g.wall >> g.time >> g.channel >> g.key)
+                glyph.push_back(g);
+        } else if (kind == "frame") {
+            FrameLine f;
+            if (s >> f.wall >> f.position >> f.glyphs)
+                frame.push_back(f);
+        }
+    }
+
     static Trace read(const std::string& path)
     {
         Trace t;
         std::ifstream in(path);
         std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream s(line);
-            std::string kind;
-            s >> kind;
-            if (kind == "device") {
-                DeviceLine d;
-                if (s >> d.wall >> d.frames)
-                    t.device.push_back(d);
-            } else if (kind == "glyph") {
-                GlyphLine g;
-                if (s >> g.wall >> g.time >> g.channel >> g.key)
-                    t.glyph.push_back(g);
-            } else if (kind == "frame") {
-                FrameLine f;
-                if (s >> f.wall >> f.position >> f.glyphs)
-                    t.frame.push_back(f);
-            }
-        }
+        while (std::getline(in, line))
+            t.add_line(line);
         return t;
     }
+};
+
+// Reads a trace that is still being written, each line once: update() adds the whole lines
+// written since the last call. For runs long enough that reading the file again and again
+// would cost more than the program it watches.
+class TraceFollower {
+public:
+    Trace lines;
+
+    explicit TraceFollower(const std::string& path) : path_(path) {}
+    void update()
+    {
+        std::ifstream in(path_, std::ios::binary);
+        if (!in)
+            return;
+        in.seekg(offset_);
+        std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t end = chunk.rfind('\n');
+        if (end == std::string::npos)
+            return;  // no whole line yet
+        std::istringstream whole(chunk.substr(0, end + 1));
+        std::string line;
+        while (std::getline(whole, line))
+            lines.add_line(line);
+        offset_ += (std::streamoff)(end + 1);
+    }
+
+private:
+    std::string path_;
+    std::streamoff offset_ = 0;
 };
 
 // How long after the device played each glyph's note the glyph appeared, in milliseconds
@@ -155,9 +195,53 @@ inline SyncError sync_error(const Trace& t, double rate, double since_wall = 0)
 
 // ---- the program ----
 
+// How the program is started, beyond the defaults (the capture device into the run's
+// directory).
+struct VisualizerLaunch {
+    // CORVELLE_AUDIO_DEVICE; empty: "capture:" and the capture path in the run's directory.
+    std::string device;
+    // The largest file the program may write, in bytes (RLIMIT_FSIZE); 0: no limit.
+    long long file_size_limit = 0;
+    // Runs the program without the power to read files whatever their permissions say, as a
+    // user other than root runs it: a file with mode 000 is then unreadable to it.
+    bool obey_file_permissions = false;
+};
+
+// Drops the capabilities that let root read any file, for this process and what it executes.
+// False when that is not possible here (a user other than root has them not to begin with).
+inline bool drop_file_override()
+{
+    if (geteuid() != 0)
+        return true;
+    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
+           prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
+}
+
+// Whether a program started with obey_file_permissions would be refused reading path.
+inline bool unreadable_to_launched_program(const std::string& path)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        if (!drop_file_override())
+            _exit(90);
+        // The bounding set only takes effect at the next program: run one that reads.
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        execl("/bin/cat", "cat", path.c_str(), (char*)nullptr);
+        _exit(91);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;  // cat could not read it
+}
+
 class Visualizer {
 public:
     pid_t pid = -1;
+    int exit_status = -1;  // from waitpid, once the program has ended
     std::string window;  // X window id of the main window
     std::string trace_path, capture_path, output_path;
     std::string chooser_shot;  // where play() keeps a picture of the filled-in chooser, if set
@@ -168,7 +252,8 @@ private:
 public:
 
     // Starts the program in directory dir with its trace and capture there.
-    Visualizer(const std::string& binary, const std::string& dir)
+    Visualizer(const std::string& binary, const std::string& dir,
+               const VisualizerLaunch& launch = VisualizerLaunch())
     {
         // Windows of the same title that were there before are not this program's.
         earlier = " " + shell_output("xdotool search --name '^Midi Visualization$' 2>/dev/null | "
@@ -176,9 +261,12 @@ public:
         trace_path = dir + "/trace.txt";
         capture_path = dir + "/capture.wav";
         output_path = dir + "/visualizer-output.txt";
+        std::string device = launch.device.empty() ? "capture:" + capture_path : launch.device;
         pid = fork();
         if (pid == 0) {
-            setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + capture_path).c_str(), 1);
+            // The program goes when the test does, however the test ends.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
             setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
             if (chdir(dir.c_str()) != 0)
                 _exit(127);
@@ -188,6 +276,14 @@ public:
                 dup2(fd, 2);
                 close(fd);
             }
+            if (launch.file_size_limit > 0) {
+                struct rlimit r;
+                r.rlim_cur = r.rlim_max = (rlim_t)launch.file_size_limit;
+                if (setrlimit(RLIMIT_FSIZE, &r) != 0)
+                    _exit(127);
+            }
+            if (launch.obey_file_permissions && !drop_file_override())
+                _exit(127);
             execl(binary.c_str(), binary.c_str(), (char*)nullptr);
             _exit(127);
         }
@@ -200,17 +296,51 @@ public:
     {
         if (pid <= 0)
             return false;
-        int status;
-        return waitpid(pid, &status, WNOHANG) == 0;
+        if (waitpid(pid, &exit_status, WNOHANG) == 0)
+            return true;
+        pid = -1;
+        return false;
     }
+    // Ends the program: asked first, killed when it has not gone within five seconds.
     void stop()
     {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status;
-            waitpid(pid, &status, 0);
-            pid = -1;
+        if (pid <= 0)
+            return;
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 50; i++) {
+            if (waitpid(pid, &exit_status, WNOHANG) == pid) {
+                pid = -1;
+                return;
+            }
+            usleep(100000);
         }
+        kill(pid, SIGKILL);
+        waitpid(pid, &exit_status, 0);
+        pid = -1;
+    }
+
+    // Resident memory of the program in kB (VmRSS), -1 when it cannot be read.
+    long resident_kb() const
+    {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.compare(0, 6, "VmRSS:") == 0)
+                return atol(line.c_str() + 6);
+        return -1;
+    }
+    // Threads of the program, -1 when they cannot be counted.
+    int threads() const
+    {
+        DIR* d = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+        if (d == nullptr)
+            return -1;
+        int n = 0;
+        while (struct dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                n++;
+        closedir(d);
+        return n;
     }
 
     // Waits for the main window to show; false when it does not within the time.
@@ -338,17 +468,24 @@ public:
     }
 
     // Waits until frames have stopped (the timer ends when playback is over and the last glyph
-    // has left): true when the last frame showed no glyph and none came for half a second.
-    bool wait_until_idle(double seconds)
+    // has left): true when a frame came after the time since, the last frame showed no glyph
+    // and none came for half a second.
+    bool wait_until_idle(TraceFollower& trace, double seconds, double since = 0)
     {
         for (double t = 0; t < seconds; t += 0.1) {
-            Trace tr = Trace::read(trace_path);
-            if (!tr.frame.empty() && tr.frame.back().glyphs == 0 &&
-                wall_us() - tr.frame.back().wall > 500000)
+            trace.update();
+            const std::vector<FrameLine>& f = trace.lines.frame;
+            if (!f.empty() && f.back().wall >= since && f.back().glyphs == 0 &&
+                wall_us() - f.back().wall > 500000)
                 return true;
             usleep(100000);
         }
         return false;
+    }
+    bool wait_until_idle(double seconds, double since = 0)
+    {
+        TraceFollower trace(trace_path);
+        return wait_until_idle(trace, seconds, since);
     }
 
     // Takes a screenshot of the main window; false when it fails.

@@ -1,0 +1,301 @@
+// Long use of the real visualiser: twenty songs in a row through "Play .mid" and the file
+// chooser, on the null device. After every song the timer has stopped with no glyph left in the
+// view, the view is dark and the program is back to the threads it had before the first song;
+// its resident memory after the twentieth song is within 10% of what it was after the second.
+//
+// The null device plays in real time, and the eleven test songs last 22 minutes together: far
+// too long for every run of the suite. Each song is therefore cut to its first seconds (all of
+// its tracks, programs, controllers and system-exclusive messages up to that point, and a
+// note-off at the cut for every note still sounding), and the eleven excerpts are played, then
+// the first nine again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/tempdir.h"
+#include "tests/e2e/visualizer_driver.h"
+#include "vis/view_test_util.h"
+
+namespace {
+
+const std::string visualizer = CORVELLE_BINARY_DIR "/corvelle-visualizer";
+const double EXCERPT_SECONDS = 5.0;
+const int SONGS_IN_A_ROW = 20;
+
+// ---- cutting a Standard MIDI File ----
+
+uint32_t be(const std::string& s, size_t at, int bytes)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; i++)
+        v = v << 8 | (uint8_t)s[at + i];
+    return v;
+}
+
+bool read_number(const std::string& s, size_t& pos, size_t end, uint32_t& v)
+{
+    v = 0;
+    for (int i = 0; i < 4; i++) {
+        if (pos >= end)
+            return false;
+        uint8_t b = (uint8_t)s[pos++];
+        v = v << 7 | (b & 0x7F);
+        if (!(b & 0x80))
+            return true;
+    }
+    return false;
+}
+
+void put_number(std::string& out, uint32_t v)
+{
+    std::string rev(1, (char)(v & 0x7F));
+    while (v >>= 7)
+        rev += (char)(0x80 | (v & 0x7F));
+    out.append(rev.rbegin(), rev.rend());
+}
+
+struct SmfEvent {
+    uint32_t tick;
+    std::string bytes;  // status byte and data, without running status
+};
+
+// The events of one track with absolute ticks; false when the track is damaged.
+bool read_track(const std::string& s, size_t pos, size_t end, std::vector<SmfEvent>& events)
+{
+    uint32_t tick = 0;
+    uint8_t status = 0;
+    while (pos < end) {
+        uint32_t delta, length;
+        if (!read_number(s, pos, end, delta) || pos >= end)
+            return false;
+        tick += delta;
+        size_t start = pos;
+        if ((uint8_t)s[pos] & 0x80)
+            status = (uint8_t)s[pos++];
+        else if (status == 0)
+            return false;
+        SmfEvent e{tick, std::string(1, (char)status)};
+        if (status == 0xFF) {
+            if (pos >= end)
+                return false;
+            pos++;  // the meta type
+        }
+        if (status == 0xFF || status == 0xF0 || status == 0xF7) {
+            if (!read_number(s, pos, end, length) || pos + length > end)
+                return false;
+            pos += length;
+            e.bytes = s.substr(start, pos - start);
+        } else {
+            int data = (status & 0xE0) == 0xC0 ? 1 : 2;
+            if (pos + data > end)
+                return false;
+            e.bytes += s.substr(pos, data);
+            pos += data;
+        }
+        events.push_back(e);
+    }
+    return true;
+}
+
+// The song's first `seconds` as a file of its own: every event before then, a note-off at the
+// cut for each note still sounding, and the end of each track there. notes: the note-ons kept.
+// Empty when the file is not one this can cut.
+std::string excerpt(const std::string& smf, double seconds, int& notes)
+{
+    notes = 0;
+    if (smf.size() < 14 || smf.compare(0, 4, "MThd") != 0)
+        return "";
+    uint32_t header = be(smf, 4, 4);
+    uint32_t division = be(smf, 12, 2);
+    if (division & 0x8000)
+        return "";  // SMPTE time: none of the test songs
+    std::vector<std::vector<SmfEvent>> tracks;
+    for (size_t pos = 8 + header; pos + 8 <= smf.size();) {
+        uint32_t length = be(smf, pos + 4, 4);
+        if (pos + 8 + length > smf.size())
+            return "";
+        if (smf.compare(pos, 4, "MTrk") == 0) {
+            tracks.emplace_back();
+            if (!read_track(smf, pos + 8, pos + 8 + length, tracks.back()))
+                return "";
+        }
+        pos += 8 + length;
+    }
+
+    // The tick that is `seconds` into the song, through its tempo changes.
+    std::vector<std::pair<uint32_t, uint32_t>> tempi;  // tick, microseconds per quarter
+    for (const std::vector<SmfEvent>& t : tracks)
+        for (const SmfEvent& e : t)
+            if (e.bytes.size() == 6 && (uint8_t)e.bytes[0] == 0xFF && e.bytes[1] == 0x51)
+                tempi.push_back({e.tick, be(e.bytes, 3, 3)});
+    std::sort(tempi.begin(), tempi.end());
+    double left = seconds * 1e6;  // microseconds still to go
+    uint32_t at = 0, tempo = 500000;
+    for (const std::pair<uint32_t, uint32_t>& change : tempi) {
+        double span = (double)(change.first - at) * tempo / division;
+        if (span >= left)
+            break;
+        left -= span;
+        at = change.first;
+        tempo = change.second;
+    }
+    uint32_t cut = at + (uint32_t)(left * division / tempo);
+
+    std::string out = smf.substr(0, 8 + header);
+    for (const std::vector<SmfEvent>& t : tracks) {
+        std::string body;
+        uint32_t last = 0;
+        std::map<std::pair<int, int>, int> sounding;
+        auto put = [&](uint32_t tick, const std::string& bytes) {
+            put_number(body, tick - last);
+            body += bytes;
+            last = tick;
+        };
+        for (const SmfEvent& e : t) {
+            if (e.tick >= cut)
+                break;
+            uint8_t status = (uint8_t)e.bytes[0];
+            if (status == 0xFF && e.bytes[1] == 0x2F)
+                continue;  // the end comes at the cut
+            int kind = status & 0xF0, ch = status & 0x0F;
+            if (kind == 0x90 && e.bytes[2] != 0) {
+                sounding[{ch, e.bytes[1]}]++;
+                notes++;
+            } else if ((kind == 0x80 || kind == 0x90) && sounding[{ch, e.bytes[1]}] > 0) {
+                sounding[{ch, e.bytes[1]}]--;
+            }
+            put(e.tick, e.bytes);
+        }
+        for (const auto& s : sounding)
+            for (int i = 0; i < s.second; i++)
+                put(cut, std::string{(char)(0x80 | s.first.first), (char)s.first.second, 0});
+        put(cut, std::string("\xFF\x2F\x00", 3));
+        out += "MTrk";
+        for (int i = 3; i >= 0; i--)
+            out += (char)((body.size() >> (8 * i)) & 0xFF);
+        out += body;
+    }
+    return out;
+}
+
+const char* const songs[] = {
+    "5432gone_redfarn.mid", "busy_schedule.mid",  "chuggachugga.mid",
+    "flying_scotsman.mid",  "linns_basket.mid",   "modern_motion.mid",
+    "no_work_song_redfarn.mid", "say_what_redfarn.mid", "the_hobo_redfarn.mid",
+    "ttsong_iv_imuh3.mid",  "wood_whistles.mid",
+};
+const int SONGS = (int)(sizeof songs / sizeof songs[0]);
+
+class LongRun : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<Visualizer> v;
+
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        for (const char* program : {"xdotool", "import", "convert"})
+            if (!have_program(program))
+                GTEST_SKIP() << program << " is not installed (scripts/setup.sh installs it)";
+        if (read_whole_file(CORVELLE_SOURCE_DIR "/data/freepats/patches.cfg").empty())
+            GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
+        if (read_whole_file(CORVELLE_BINARY_DIR "/corvelle.cfg").empty()) {
+            ASSERT_EQ(system("bash '" CORVELLE_SOURCE_DIR "/scripts/write-config.sh' '" CORVELLE_BINARY_DIR
+                             "' >/dev/null"),
+                      0);
+        }
+    }
+    void TearDown() override { v.reset(); }
+};
+
+// The fraction of the note view's inside (within its border) that is lit.
+double lit_fraction(const std::string& png)
+{
+    return Visualizer::region_mean(png, 12, 12, 506, 497, "(r+g+b)/3>0.1");
+}
+
+TEST_F(LongRun, TwentySongsInARowLeaveNoGlyphThreadOrMemoryBehind)
+{
+    DisplayLock display;
+    std::vector<std::string> paths;
+    std::vector<int> notes(SONGS);
+    for (int i = 0; i < SONGS; i++) {
+        std::string song = read_whole_file(std::string(CORVELLE_TEST_DATA "/songs/") + songs[i]);
+        ASSERT_FALSE(song.empty()) << songs[i];
+        std::string cut = excerpt(song, EXCERPT_SECONDS, notes[i]);
+        ASSERT_FALSE(cut.empty()) << songs[i] << " could not be cut";
+        ASSERT_GT(notes[i], 0) << songs[i];
+        // Short names keep the typing in the chooser short.
+        paths.push_back(dir.write("s" + std::to_string(i) + ".mid", cut));
+    }
+
+    v.reset(new Visualizer(visualizer, dir.path(), VisualizerLaunch{"null"}));
+    ASSERT_TRUE(v->wait_for_window(15)) << v->output();
+    int idle_threads = v->threads();
+    ASSERT_GT(idle_threads, 0);
+    TraceFollower trace(v->trace_path);
+    std::string shot = dir.file("view.png");
+    long rss_second = -1, rss_round = -1, rss_last = -1;
+    double started = wall_us();
+
+    for (int n = 0; n < SONGS_IN_A_ROW; n++) {
+        int i = n % SONGS;
+        SCOPED_TRACE(std::string("song ") + std::to_string(n + 1) + ": " + songs[i]);
+        trace.update();
+        size_t glyphs_before = trace.lines.glyph.size();
+        size_t frames_before = trace.lines.frame.size();
+        double enter = v->play(paths[i]);
+        ASSERT_GT(enter, 0) << "no file chooser came up";
+        ASSERT_TRUE(v->wait_until_idle(trace, 60, enter)) << v->output();
+
+        // Every note-on of the excerpt became a glyph, and the last frame held none of them.
+        size_t glyphs = trace.lines.glyph.size() - glyphs_before;
+        long most = 0;
+        for (size_t f = frames_before; f < trace.lines.frame.size(); f++)
+            most = std::max(most, trace.lines.frame[f].glyphs);
+        EXPECT_EQ(glyphs, (size_t)notes[i]);
+        EXPECT_GT(most, 0);
+        EXPECT_EQ(trace.lines.frame.back().glyphs, 0);
+        ASSERT_TRUE(v->screenshot(shot));
+        double lit = lit_fraction(shot);
+        EXPECT_EQ(lit, 0.0) << "the view still shows something after the song";
+
+        // The playback thread is gone: it ends a moment after it has cleared "playing".
+        int threads = v->threads();
+        for (int k = 0; k < 20 && threads != idle_threads; k++) {
+            usleep(100000);
+            threads = v->threads();
+        }
+        EXPECT_EQ(threads, idle_threads);
+        long rss = v->resident_kb();
+        if (n == 1)
+            rss_second = rss;
+        if (n == SONGS - 1)
+            rss_round = rss;
+        if (n == SONGS_IN_A_ROW - 1)
+            rss_last = rss;
+        printf("song %2d %-26s %4zu glyphs (%4d notes), at most %3ld at once, %d threads, "
+               "%ld kB resident\n",
+               n + 1, songs[i], glyphs, notes[i], most, threads, rss);
+        fflush(stdout);
+        ASSERT_TRUE(v->running());
+    }
+    printf("%d songs in %.0f s; resident memory after the 2nd %ld kB, after the %dth %ld kB, "
+           "after the %dth %ld kB (%+.1f%% on the 2nd); %d threads when idle\n",
+           SONGS_IN_A_ROW, (wall_us() - started) / 1e6, rss_second, SONGS, rss_round,
+           SONGS_IN_A_ROW, rss_last, 100.0 * (rss_last - rss_second) / rss_second, idle_threads);
+    ASSERT_GT(rss_second, 0);
+    EXPECT_LE(std::labs(rss_last - rss_second), rss_second / 10);
+    // The first round loads what each song needs for the first time, and the engine keeps its
+    // instruments; the second round plays the same songs again and must not need more: a leak
+    // of a few hundred kB per song shows here long before it reaches the 10% above.
+    EXPECT_LE(std::labs(rss_last - rss_round), rss_round / 50);
+}
+
+}  // namespace
