@@ -7,7 +7,9 @@
 // to a file of its own in the current directory, named after it ("song.mid" -> "song.wav");
 // with -o every file goes to that one output ("-" is standard output). A file that cannot be
 // played leaves no output file of its own. The engine's messages go to standard error. The
-// exit status is 0 only when every file was read and written.
+// exit status is 0 when every file was read and written with every instrument it needed; 1 when
+// a file could not be read or its output not written; 2 when everything was written but an
+// instrument file the configuration names could not be loaded (those notes are missing).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include "frontend/controls.h"
 #include "frontend/options.h"
 #include "frontend/startup.h"
+#include "instrum/instrument_policy.h"
 #include "output/output.h"
 
 static void usage(FILE* fp)
@@ -28,7 +31,9 @@ static void usage(FILE* fp)
             "in the current directory, named after it; -o NAME writes all of them to NAME\n"
             "(\"-\" is standard output), -O chooses the output mode (-Ol lists the events).\n"
             "The configuration is searched as the visualiser searches it; -c FILE reads\n"
-            "another one and -x TEXT adds configuration text.\n\n");
+            "another one and -x TEXT adds configuration text.\n"
+            "Exit status: 0 all written; 1 a file could not be read or written; 2 written,\n"
+            "but an instrument file named by the configuration could not be loaded.\n\n");
 }
 
 // The interface's messages go to standard error, whatever the output writes to.
@@ -112,5 +117,13 @@ int main(int argc, char** argv)
                 unlink(name.c_str());
         }
     }
-    return rc == 0 && playlist_failures == 0 ? 0 : 1;
+    if (rc != 0 || playlist_failures != 0)
+        return 1;
+    if (instrument_load_failures != 0) {
+        fprintf(stderr, "corvelle-render: %d instrument%s could not be loaded; the output lacks "
+                        "their notes\n",
+                instrument_load_failures, instrument_load_failures == 1 ? "" : "s");
+        return 2;
+    }
+    return 0;
 }

@@ -149,6 +149,17 @@ static void apply_element_overrides(Instrument* ip, const ToneBankElement* tone)
     }
 }
 
+int instrument_load_failures = 0;
+
+// An element that names a file or preset which then does not load is a fault of the set, not a
+// gap in it: it is counted so that a program can say the song was not played in full.
+static Instrument* named_but_not_loaded(const ToneBankElement* tone)
+{
+    if (tone->name != nullptr && tone->name[0] != '\0')
+        instrument_load_failures++;
+    return nullptr;
+}
+
 Instrument* load_instrument(int dr, int b, int prog)
 {
     if (!valid_slot(b) || prog < 0 || prog > 127)
@@ -166,7 +177,7 @@ Instrument* load_instrument(int dr, int b, int prog)
         else
             ip = extract_sample_file(tone->name);
         if (ip == nullptr)
-            return nullptr;
+            return named_but_not_loaded(tone);
         apply_element_overrides(ip, tone);
         copy_name_to_comment(dr ? &bank->tone[0] : tone, ip);
     } else {
@@ -190,7 +201,7 @@ Instrument* load_instrument(int dr, int b, int prog)
                 copy_name_to_comment(tone, ip);
         }
         if (ip == nullptr)
-            return nullptr;
+            return named_but_not_loaded(tone);
     }
     apply_bank_parameter(ip, tone);
     return ip;

@@ -14,6 +14,10 @@ struct ToneBankElement;
 // element's lists applied; none when it cannot be loaded. The element is not changed.
 Instrument* load_instrument(int dr, int b, int prog);
 
+// How many times an element that names an instrument file (or preset) could not be loaded
+// from it since the program started. Elements that name nothing are not counted.
+extern int instrument_load_failures;
+
 // Loads every program of the bank that carries the load mark. Returns the number that
 // failed; *rc (when given) gets the control interface's code, and a stop code ends at once.
 int fill_bank(int dr, int b, int* rc);
