@@ -11,6 +11,12 @@
 
 #define NS_LIMIT 268435455  // just below 16-bit full scale in the mix
 
+// The ninth-order shaper's weights 2.412, -3.370, 3.937, -4.174, 3.353, -2.205, 1.281,
+// -0.569 and 0.0847 (as floats) with 24 fraction bits, rounded to nearest; constants, so
+// that the per-sample loop multiplies by immediates.
+static constexpr int64 ns9_coef[9] = {40466644,  -56539216, 66051900, -70028096, 56254004,
+                                      -36993760, 21491614,  -9546236, 1421030};
+
 int32 ns_z0[4], ns_z1[4];
 int32 ns9_c[9];
 int32 ns9_ehl[18], ns9_ehr[18];
@@ -27,10 +33,8 @@ void init_noise_shaping(void)
     memset(ns_z0, 0, sizeof(ns_z0));
     memset(ns_z1, 0, sizeof(ns_z1));
     if (play_mode != nullptr && (play_mode->encoding & PE_16BIT)) {
-        static const float coef[9] = {2.412f, -3.370f, 3.937f, -4.174f, 3.353f,
-                                      -2.205f, 1.281f, -0.569f, 0.0847f};
         for (int k = 0; k < 9; k++)
-            ns9_c[k] = (int32)lrint((double)coef[k] * 16777216.0);
+            ns9_c[k] = (int32)ns9_coef[k];
         memset(ns9_ehl, 0, sizeof(ns9_ehl));
         memset(ns9_ehr, 0, sizeof(ns9_ehr));
         ns9_histposl = ns9_histposr = 8;
@@ -87,38 +91,86 @@ static void ns_soft_clip3(int32* buf, int32 samples)
     }
 }
 
-// One sample of the ninth-order shaper on a channel's history h, position *pos (9, 8, ...,
-// 1, 9, ...; entry p is kept at index p - 1 and p + 8 so that nine consecutive entries from
-// any position lie inside the 18 entries) and random registers r1, r2.
-static inline int32 ns9_sample(int32 x, int32* h, int32* pos, uint32* r1, uint32* r2)
+// The ninth-order shaper on one side: x is limited, the weighted sum of the last nine errors
+// (newest first, each product scaled down on its own) is taken off, the low 13 bits are cut
+// and two random values make a small triangular dither, and the new error is remembered.
+// The history is kept as entry p at index p - 1 and p + 8 of h, position *pos counting 9, 8,
+// ..., 1, 9, ...; the loop keeps it in locals and writes it back in that form.
+// `stride` is 2 for one side of an interleaved pair, 1 for mono; rnd holds one random value
+// per sample.
+static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* h, int32* pos,
+                     uint32* r1p, uint32* r2p)
 {
-    *r2 = *r1;
-    *r1 = genrand_int32();
-    x = limit(x);
     const int32* hp = h + (*pos - 1);
-    int64 acc = 0;
+    int64 e0 = hp[0], e1 = hp[1], e2 = hp[2], e3 = hp[3], e4 = hp[4], e5 = hp[5], e6 = hp[6],
+          e7 = hp[7], e8 = hp[8];
+    constexpr int64 c0 = ns9_coef[0], c1 = ns9_coef[1], c2 = ns9_coef[2], c3 = ns9_coef[3],
+                    c4 = ns9_coef[4], c5 = ns9_coef[5], c6 = ns9_coef[6], c7 = ns9_coef[7],
+                    c8 = ns9_coef[8];
+    uint32 r1 = *r1p, r2 = *r2p;
+    for (int32 i = 0; i < n; i++) {
+        r2 = r1;
+        r1 = rnd[i];
+        const int32 x = limit(buf[i * stride]);
+        const int64 acc = ((c0 * e0) >> 24) + ((c1 * e1) >> 24) + ((c2 * e2) >> 24) +
+                          ((c3 * e3) >> 24) + ((c4 * e4) >> 24) + ((c5 * e5) >> 24) +
+                          ((c6 * e6) >> 24) + ((c7 * e7) >> 24) + ((c8 * e8) >> 24);
+        const int32 y = (int32)(x - acc);
+        const int32 out = (y & ~8191) + (int32)((uint32)(r1 - r2) >> 30);
+        e8 = e7;
+        e7 = e6;
+        e6 = e5;
+        e5 = e4;
+        e4 = e3;
+        e3 = e2;
+        e2 = e1;
+        e1 = e0;
+        e0 = out - y;
+        buf[i * stride] = out;
+    }
+    // Written back at position 9: entries 1..9 hold e1..e8, e0 at both of its places.
+    const int32 e[9] = {(int32)e0, (int32)e1, (int32)e2, (int32)e3, (int32)e4,
+                        (int32)e5, (int32)e6, (int32)e7, (int32)e8};
     for (int k = 0; k < 9; k++)
-        acc += ((int64)ns9_c[k] * hp[k]) >> 24;
-    int32 y = (int32)(x - acc);
-    int32 out = (y & ~8191) + (int32)((uint32)(*r1 - *r2) >> 30);
-    *pos = *pos == 1 ? 9 : *pos - 1;
-    h[*pos - 1] = h[*pos + 8] = out - y;
-    return out;
+        h[8 + k] = e[k];
+    for (int k = 1; k < 9; k++)
+        h[k - 1] = e[k];
+    h[17] = (int32)e0;
+    *pos = 9;
+    *r1p = r1;
+    *r2p = r2;
 }
+
+// The random values are drawn left, right, left, ... as the samples come, then each side
+// runs on its own.
+#define NS9_CHUNK 1024
 
 void ns_shaping16_9(int32* buf, int32 samples)
 {
-    for (int32 i = 0; i + 1 < samples; i += 2) {
-        buf[i] = ns9_sample(buf[i], ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
-        buf[i + 1] = ns9_sample(buf[i + 1], ns9_ehr, &ns9_histposr, &ns9_r1r, &ns9_r2r);
+    uint32 rl[NS9_CHUNK], rr[NS9_CHUNK];
+    for (int32 at = 0; at + 1 < samples; at += 2 * NS9_CHUNK) {
+        int32 n = (samples - at) / 2;
+        if (n > NS9_CHUNK)
+            n = NS9_CHUNK;
+        for (int32 i = 0; i < n; i++) {
+            rl[i] = genrand_int32();
+            rr[i] = genrand_int32();
+        }
+        ns9_side(buf + at, n, 2, rl, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
+        ns9_side(buf + at + 1, n, 2, rr, ns9_ehr, &ns9_histposr, &ns9_r1r, &ns9_r2r);
     }
 }
 
 // Mono output keeps one history: every sample is the left channel's.
 static void ns_shaping16_9_mono(int32* buf, int32 samples)
 {
-    for (int32 i = 0; i < samples; i++)
-        buf[i] = ns9_sample(buf[i], ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
+    uint32 r[NS9_CHUNK];
+    for (int32 at = 0; at < samples; at += NS9_CHUNK) {
+        const int32 n = samples - at < NS9_CHUNK ? samples - at : NS9_CHUNK;
+        for (int32 i = 0; i < n; i++)
+            r[i] = genrand_int32();
+        ns9_side(buf + at, n, 1, r, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
+    }
 }
 
 void do_noise_shaping(int32* buf, int32 samples)
