@@ -9,6 +9,7 @@
 #include "play/voice.h"
 #include "render/render.h"
 #include "render/mix.h"
+#include "render/mix_kernels.h"
 #include "render/resample.h"
 #include "render/voice_filter.h"
 #include "render/voice_params.h"
@@ -98,6 +99,82 @@ static GainRamp right_ramp(Voice& vp)
     return GainRamp(vp.right_mix, vp.old_right_mix, vp.right_mix_offset, vp.right_mix_inc);
 }
 
+// The same gain path in closed form, when it is a plain line: the first `lin` samples of a
+// run use g0 + k inc, the rest the final gain `last`. A path that would be cut at the gain
+// limit, or whose offset is not a whole number of steps, is left to GainRamp.
+struct GainLine {
+    int32 g0 = 0, inc = 0, lin = 0, last = 0;
+    int32 end_g = 0, end_offset = 0;  // what the voice keeps after the run
+
+    bool plan(int32 gain, int32 offset, int32 increment, int32 count)
+    {
+        if (offset == 0 || gain + (int64)offset > MAX_MIX_GAIN) {
+            last = end_g = offset == 0 ? gain : MAX_MIX_GAIN;
+            g0 = last;
+            return true;
+        }
+        if (increment == 0 || offset % increment != 0 || offset / increment >= 0)
+            return false;
+        const int64 steps = -(int64)(offset / increment);
+        g0 = gain + offset;
+        if (g0 + steps * increment > MAX_MIX_GAIN)
+            return false;
+        inc = increment;
+        last = (int32)(g0 + steps * increment);
+        if (count >= steps) {
+            lin = (int32)steps;
+            end_g = last;
+        } else {
+            lin = count;
+            end_g = (int32)(g0 + (int64)count * increment);
+            end_offset = (int32)(offset + (int64)count * increment);
+        }
+        return true;
+    }
+    // The gain at sample k of the run and its step from there (for a piece that does not
+    // cross `lin`).
+    int32 at(int32 k) const { return k < lin ? g0 + k * inc : last; }
+    int32 step(int32 k) const { return k < lin ? inc : 0; }
+};
+
+// One gain for a run of count samples into out[i * stride]; false when the gain path is not
+// a plain line (the caller then uses GainRamp).
+static bool mix_line1(const int32* sp, int32* out, int stride, int32 count, int32 gain,
+                      int32& old, int32& offset, int32 inc)
+{
+    GainLine line;
+    if (!line.plan(gain, offset, inc, count))
+        return false;
+    mix_gain_run1(out, stride, sp, line.lin, line.g0, line.inc);
+    mix_gain_run1(out + (int64)line.lin * stride, stride, sp + line.lin, count - line.lin,
+                  line.last, 0);
+    old = line.end_g;
+    offset = line.end_offset;
+    return true;
+}
+
+// Both gains of a stereo voice for a run of count frames; false as above.
+static bool mix_line2(const int32* sp, int32* out, Voice& vp, int32 count)
+{
+    GainLine l, r;
+    if (!l.plan(vp.left_mix, vp.left_mix_offset, vp.left_mix_inc, count) ||
+        !r.plan(vp.right_mix, vp.right_mix_offset, vp.right_mix_inc, count))
+        return false;
+    const int32 cuts[3] = {l.lin < r.lin ? l.lin : r.lin, l.lin < r.lin ? r.lin : l.lin, count};
+    int32 k = 0;
+    for (int32 end : cuts) {
+        if (end <= k)
+            continue;
+        mix_gain_run2(out + 2 * (int64)k, sp + k, end - k, l.at(k), l.step(k), r.at(k), r.step(k));
+        k = end;
+    }
+    vp.old_left_mix = l.end_g;
+    vp.left_mix_offset = l.end_offset;
+    vp.old_right_mix = r.end_g;
+    vp.right_mix_offset = r.end_offset;
+    return true;
+}
+
 // The pan delay ring of a voice: the later side's values come out `pan_delay_length`
 // samples after they went in.
 struct PanDelay {
@@ -151,6 +228,8 @@ static inline void add_stereo(int32* out, int64 l, int64 r, PanDelay* delay, boo
 void mix_mystery_signal(const int32* sp, int32* lp, int v, int32 count)
 {
     Voice& vp = voice[v];
+    if (!pan_delay_active(vp) && mix_line2(sp, lp, vp, count))
+        return;
     GainRamp left = left_ramp(vp), right = right_ramp(vp);
     if (pan_delay_active(vp)) {
         PanDelay delay(vp);
@@ -174,6 +253,9 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
 {
     Voice& vp = voice[v];
     if (mono) {
+        if (mix_line1(sp, lp, 1, count, vp.left_mix, vp.old_left_mix, vp.left_mix_offset,
+                      vp.left_mix_inc))
+            return;
         GainRamp g = left_ramp(vp);
         for (int32 i = 0; i < count; i++)
             mix_add(lp[i], (int64)g.next() * sp[i]);
@@ -184,6 +266,15 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
         mix_mystery_signal(sp, lp, v, count);
         break;
     case PAN_CENTER: {
+        GainLine line;
+        if (line.plan(vp.left_mix, vp.left_mix_offset, vp.left_mix_inc, count)) {
+            mix_gain_run2(lp, sp, line.lin, line.g0, line.inc, line.g0, line.inc);
+            mix_gain_run2(lp + 2 * (int64)line.lin, sp + line.lin, count - line.lin, line.last, 0,
+                          line.last, 0);
+            vp.old_left_mix = vp.old_right_mix = line.end_g;
+            vp.left_mix_offset = line.end_offset;
+            break;
+        }
         GainRamp g = left_ramp(vp);
         for (int32 i = 0; i < count; i++, lp += 2) {
             int64 x = (int64)g.next() * sp[i];
@@ -193,16 +284,15 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
         vp.old_right_mix = g.g;
         break;
     }
-    case PAN_LEFT: {
-        GainRamp g = left_ramp(vp);
-        for (int32 i = 0; i < count; i++, lp += 2)
-            mix_add(lp[0], (int64)g.next() * sp[i]);
-        break;
-    }
+    case PAN_LEFT:
     default: {  // PAN_RIGHT: its one gain is kept on the left
+        const int side = vp.pan_mode == PAN_LEFT ? 0 : 1;
+        if (mix_line1(sp, lp + side, 2, count, vp.left_mix, vp.old_left_mix, vp.left_mix_offset,
+                      vp.left_mix_inc))
+            break;
         GainRamp g = left_ramp(vp);
         for (int32 i = 0; i < count; i++, lp += 2)
-            mix_add(lp[1], (int64)g.next() * sp[i]);
+            mix_add(lp[side], (int64)g.next() * sp[i]);
         break;
     }
     }

@@ -1,0 +1,193 @@
+// The mixing loops: gain times value added into the buffer, in a scalar form that states the
+// arithmetic (64-bit product, sum held at the 32-bit limits) and an SSE2 form for eight
+// samples at a time. The vector form multiplies 16-bit values by 16-bit gains, which is exact
+// whenever both fit; a group of eight whose values do not fit, or whose sums would pass the
+// 32-bit limits, is done by the scalar form instead, so both forms give the same buffer.
+#include "render/mix_kernels.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+static inline void add_held(int32& dest, int64 x)
+{
+    const int64 t = (int64)dest + x;
+    dest = t > INT32_MAX ? INT32_MAX : t < INT32_MIN ? INT32_MIN : (int32)t;
+}
+
+void mix_gain_run1_scalar(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc)
+{
+    int64 gain = g;
+    for (int32 i = 0; i < n; i++, gain += inc)
+        add_held(out[(int64)i * stride], gain * s[i]);
+}
+
+void mix_gain_run2_scalar(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
+                          int32 incr)
+{
+    int64 l = gl, r = gr;
+    for (int32 i = 0; i < n; i++, l += incl, r += incr) {
+        add_held(out[2 * i], l * s[i]);
+        add_held(out[2 * i + 1], r * s[i]);
+    }
+}
+
+#if defined(__SSE2__)
+
+bool mix_kernels_vector(void)
+{
+    return true;
+}
+
+// Whether the gains g .. g + (n - 1) inc all fit 16 bits.
+static inline bool gains_fit16(int32 g, int32 inc, int32 n)
+{
+    const int64 last = (int64)g + (int64)inc * (n > 0 ? n - 1 : 0);
+    return g >= -32768 && g <= 32767 && last >= -32768 && last <= 32767;
+}
+
+static inline __m128i gain_lanes16(int32 g, int32 inc)
+{
+    return _mm_setr_epi16((short)g, (short)(g + inc), (short)(g + 2 * inc), (short)(g + 3 * inc),
+                          (short)(g + 4 * inc), (short)(g + 5 * inc), (short)(g + 6 * inc),
+                          (short)(g + 7 * inc));
+}
+
+// Eight values as 16 bits, and a mask that is non-zero when one of them does not fit.
+static inline __m128i values16(const int32* s, __m128i& bad)
+{
+    const __m128i a = _mm_loadu_si128((const __m128i*)s);
+    const __m128i b = _mm_loadu_si128((const __m128i*)(s + 4));
+    const __m128i bias = _mm_set1_epi32(0x8000);
+    bad = _mm_or_si128(_mm_srli_epi32(_mm_add_epi32(a, bias), 16),
+                       _mm_srli_epi32(_mm_add_epi32(b, bias), 16));
+    return _mm_packs_epi32(a, b);
+}
+
+// The 32-bit products of eight 16-bit values and gains: lanes 0..3 in lo, 4..7 in hi.
+static inline void products(__m128i v, __m128i g, __m128i& lo, __m128i& hi)
+{
+    const __m128i pl = _mm_mullo_epi16(v, g), ph = _mm_mulhi_epi16(v, g);
+    lo = _mm_unpacklo_epi16(pl, ph);
+    hi = _mm_unpackhi_epi16(pl, ph);
+}
+
+// d + p, with the sign bit of `over` set in a lane whose sum passed the 32-bit limits.
+static inline __m128i add_watch(__m128i d, __m128i p, __m128i& over)
+{
+    const __m128i t = _mm_add_epi32(d, p);
+    over = _mm_or_si128(over, _mm_and_si128(_mm_xor_si128(d, t), _mm_xor_si128(p, t)));
+    return t;
+}
+
+// Whether any lane of bad is non-zero or any lane of over has its sign bit set.
+static inline bool must_redo(__m128i bad, __m128i over)
+{
+    const __m128i zero = _mm_setzero_si128();
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(bad, zero)) != 0xffff ||
+           _mm_movemask_epi8(_mm_cmplt_epi32(over, zero)) != 0;
+}
+
+void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc)
+{
+    if ((stride != 1 && stride != 2) || n < 8 || !gains_fit16(g, inc, n)) {
+        mix_gain_run1_scalar(out, stride, s, n, g, inc);
+        return;
+    }
+    __m128i gv = gain_lanes16(g, inc);
+    const __m128i step = _mm_set1_epi16((short)(8 * inc)), zero = _mm_setzero_si128();
+    int32 i = 0;
+    for (; i + 8 <= n; i += 8, gv = _mm_add_epi16(gv, step)) {
+        __m128i bad, over = zero, lo, hi;
+        const __m128i v = values16(s + i, bad);
+        products(v, gv, lo, hi);
+        int32* o = out + (int64)i * stride;
+        if (stride == 1) {
+            const __m128i t0 = add_watch(_mm_loadu_si128((const __m128i*)o), lo, over);
+            const __m128i t1 = add_watch(_mm_loadu_si128((const __m128i*)(o + 4)), hi, over);
+            if (must_redo(bad, over)) {
+                mix_gain_run1_scalar(o, 1, s + i, 8, g + i * inc, inc);
+                continue;
+            }
+            _mm_storeu_si128((__m128i*)o, t0);
+            _mm_storeu_si128((__m128i*)(o + 4), t1);
+        } else {
+            // One side of interleaved pairs: the other side gets 0 added.
+            const __m128i t0 = add_watch(_mm_loadu_si128((const __m128i*)o),
+                                         _mm_unpacklo_epi32(lo, zero), over);
+            const __m128i t1 = add_watch(_mm_loadu_si128((const __m128i*)(o + 4)),
+                                         _mm_unpackhi_epi32(lo, zero), over);
+            const __m128i t2 = add_watch(_mm_loadu_si128((const __m128i*)(o + 8)),
+                                         _mm_unpacklo_epi32(hi, zero), over);
+            const __m128i t3 = add_watch(_mm_loadu_si128((const __m128i*)(o + 12)),
+                                         _mm_unpackhi_epi32(hi, zero), over);
+            if (must_redo(bad, over)) {
+                mix_gain_run1_scalar(o, 2, s + i, 8, g + i * inc, inc);
+                continue;
+            }
+            _mm_storeu_si128((__m128i*)o, t0);
+            _mm_storeu_si128((__m128i*)(o + 4), t1);
+            _mm_storeu_si128((__m128i*)(o + 8), t2);
+            _mm_storeu_si128((__m128i*)(o + 12), t3);
+        }
+    }
+    mix_gain_run1_scalar(out + (int64)i * stride, stride, s + i, n - i, g + i * inc, inc);
+}
+
+void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
+                   int32 incr)
+{
+    if (n < 8 || !gains_fit16(gl, incl, n) || !gains_fit16(gr, incr, n)) {
+        mix_gain_run2_scalar(out, s, n, gl, incl, gr, incr);
+        return;
+    }
+    __m128i lv = gain_lanes16(gl, incl), rv = gain_lanes16(gr, incr);
+    const __m128i lstep = _mm_set1_epi16((short)(8 * incl)), rstep = _mm_set1_epi16((short)(8 * incr));
+    const bool same = gl == gr && incl == incr;
+    int32 i = 0;
+    for (; i + 8 <= n; i += 8, lv = _mm_add_epi16(lv, lstep), rv = _mm_add_epi16(rv, rstep)) {
+        __m128i bad, over = _mm_setzero_si128(), llo, lhi, rlo, rhi;
+        const __m128i v = values16(s + i, bad);
+        products(v, lv, llo, lhi);
+        if (same) {
+            rlo = llo;
+            rhi = lhi;
+        } else {
+            products(v, rv, rlo, rhi);
+        }
+        int32* o = out + 2 * (int64)i;
+        const __m128i t0 = add_watch(_mm_loadu_si128((const __m128i*)o), _mm_unpacklo_epi32(llo, rlo), over);
+        const __m128i t1 = add_watch(_mm_loadu_si128((const __m128i*)(o + 4)), _mm_unpackhi_epi32(llo, rlo), over);
+        const __m128i t2 = add_watch(_mm_loadu_si128((const __m128i*)(o + 8)), _mm_unpacklo_epi32(lhi, rhi), over);
+        const __m128i t3 = add_watch(_mm_loadu_si128((const __m128i*)(o + 12)), _mm_unpackhi_epi32(lhi, rhi), over);
+        if (must_redo(bad, over)) {
+            mix_gain_run2_scalar(o, s + i, 8, gl + i * incl, incl, gr + i * incr, incr);
+            continue;
+        }
+        _mm_storeu_si128((__m128i*)o, t0);
+        _mm_storeu_si128((__m128i*)(o + 4), t1);
+        _mm_storeu_si128((__m128i*)(o + 8), t2);
+        _mm_storeu_si128((__m128i*)(o + 12), t3);
+    }
+    mix_gain_run2_scalar(out + 2 * (int64)i, s + i, n - i, gl + i * incl, incl, gr + i * incr, incr);
+}
+
+#else
+
+bool mix_kernels_vector(void)
+{
+    return false;
+}
+
+void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc)
+{
+    mix_gain_run1_scalar(out, stride, s, n, g, inc);
+}
+
+void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
+                   int32 incr)
+{
+    mix_gain_run2_scalar(out, s, n, gl, incl, gr, incr);
+}
+
+#endif

@@ -1,0 +1,24 @@
+// The inner loops of voice mixing: a run of resampled values times a gain that moves by a
+// fixed step per sample, added into 32-bit buffer values that hold at their limits. Each loop
+// has a plain scalar form and, where the processor has SSE2 (every x86-64), a vector form that
+// gives the same values; mix_kernels_vector tells which one the mixer calls.
+#ifndef CORVELLE_RENDER_MIX_KERNELS_H
+#define CORVELLE_RENDER_MIX_KERNELS_H
+
+#include "sysdep.h"
+
+// out[i * stride] += (g + i * inc) * s[i] for i < n, each sum held within the 32-bit range.
+void mix_gain_run1_scalar(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc);
+void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc);
+
+// An interleaved stereo pair per sample: out[2i] += (gl + i * incl) * s[i] and
+// out[2i + 1] += (gr + i * incr) * s[i], held within the 32-bit range.
+void mix_gain_run2_scalar(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
+                          int32 incr);
+void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
+                   int32 incr);
+
+// True when mix_gain_run1 and mix_gain_run2 use the vector forms.
+bool mix_kernels_vector(void);
+
+#endif

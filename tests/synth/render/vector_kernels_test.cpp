@@ -1,0 +1,128 @@
+// The vector kernels against their scalar twins on random data. Mixing: runs of every length
+// around the vector width, gains that do and do not fit 16 bits, values past 16 bits and
+// buffer values next to the 32-bit limits, so that the vector form's fall-backs are all
+// exercised. The Gauss resampler: steps up, down and past one sample, into both ends of the
+// data where the window no longer fits.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <vector>
+
+#include "render/mix_kernels.h"
+#include "render/resample.h"
+#include "render/resample_settings.h"
+
+namespace {
+
+struct Data {
+    std::vector<int32> out, s;
+};
+
+// n values and an output of n * width buffer values; `wild` puts some of each near the limits.
+Data random_data(std::mt19937& rng, int32 n, int width, bool wild)
+{
+    Data d;
+    std::uniform_int_distribution<int32> value(-32768, 32767), any(INT32_MIN, INT32_MAX),
+        mixed(-(1 << 28), 1 << 28), pick(0, 15);
+    d.s.resize((size_t)n + 1);
+    for (int32& v : d.s)
+        v = wild && pick(rng) == 0 ? any(rng) / 4096 : value(rng);
+    d.out.resize((size_t)n * width + 1);
+    for (int32& v : d.out)
+        v = wild && pick(rng) == 0 ? (pick(rng) & 1 ? INT32_MAX - pick(rng) : INT32_MIN + pick(rng))
+                                   : mixed(rng);
+    return d;
+}
+
+int32 random_gain(std::mt19937& rng, bool wide)
+{
+    std::uniform_int_distribution<int32> small(-8191, 8191), large(-200000, 200000);
+    return wide ? large(rng) : small(rng);
+}
+
+TEST(MixKernels, VectorFormsGiveTheScalarTwinsValues)
+{
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<int32> inc(-40, 40);
+    for (int trial = 0; trial < 3000; trial++) {
+        const int32 n = trial % 70;
+        const bool wild = trial % 3 == 0, wide = trial % 7 == 0;
+        const int32 gl = random_gain(rng, wide), gr = random_gain(rng, wide);
+        const int32 il = trial % 2 ? inc(rng) : 0, ir = trial % 5 ? inc(rng) : 0;
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " n " << n << " gains " << gl
+                                        << "+" << il << " " << gr << "+" << ir);
+
+        for (int stride = 1; stride <= 2; stride++) {
+            Data a = random_data(rng, n, stride, wild), b = a;
+            mix_gain_run1(a.out.data(), stride, a.s.data(), n, gl, il);
+            mix_gain_run1_scalar(b.out.data(), stride, b.s.data(), n, gl, il);
+            ASSERT_EQ(a.out, b.out) << "one gain, stride " << stride;
+        }
+        Data a = random_data(rng, n, 2, wild), b = a;
+        mix_gain_run2(a.out.data(), a.s.data(), n, gl, il, gr, ir);
+        mix_gain_run2_scalar(b.out.data(), b.s.data(), n, gl, il, gr, ir);
+        ASSERT_EQ(a.out, b.out) << "two gains";
+        // The centred case: one gain on both sides.
+        a = random_data(rng, n, 2, wild);
+        b = a;
+        mix_gain_run2(a.out.data(), a.s.data(), n, gl, il, gl, il);
+        mix_gain_run2_scalar(b.out.data(), b.s.data(), n, gl, il, gl, il);
+        ASSERT_EQ(a.out, b.out) << "one gain on both sides";
+    }
+}
+
+// What the twins mean: a 64-bit product added and held at the limits, the gain stepping per
+// sample, the other side of a pair untouched.
+TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
+{
+    std::vector<int32> out(32, 0), s(16, 1000);
+    out[0] = INT32_MAX - 10;
+    out[2] = INT32_MIN + 10;
+    s[1] = -1000;
+    mix_gain_run1(out.data(), 2, s.data(), 16, 8000, -100);
+    EXPECT_EQ(out[0], INT32_MAX);
+    EXPECT_EQ(out[2], INT32_MIN);
+    EXPECT_EQ(out[4], 7800 * 1000);
+    EXPECT_EQ(out[30], (8000 - 1500) * 1000);
+    for (int i = 1; i < 32; i += 2)
+        EXPECT_EQ(out[i], 0) << "value " << i << " of the other side";
+
+    std::vector<int32> pair(16, 5);
+    std::vector<int32> v(8, -32768);
+    mix_gain_run2(pair.data(), v.data(), 8, 8191, 0, 0, 1);
+    EXPECT_EQ(pair[0], 5 - 8191 * 32768);
+    EXPECT_EQ(pair[1], 5);
+    EXPECT_EQ(pair[15], 5 - 7 * 32768);
+}
+
+TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
+{
+    std::mt19937 rng(99);
+    const int saved_n = gauss_n;
+    for (int order : {25, 24}) {  // 24 takes the general loop of the scalar form
+        gauss_n = order;
+        for (int trial = 0; trial < 200; trial++) {
+            const int32 frames = 40 + (int32)(rng() % 400);
+            std::vector<sample_t> data((size_t)frames + 2, 0);
+            std::uniform_int_distribution<int> value(-32768, 32767);
+            for (int32 i = 0; i < frames; i++)
+                data[(size_t)i] = (sample_t)(trial % 4 == 0 ? (i % 2 ? 32767 : -32768) : value(rng));
+            const resample_rec_t rec = {0, (splen_t)frames << FRACTION_BITS,
+                                        (splen_t)frames << FRACTION_BITS};
+            const int32 incr = (int32)(rng() % 9000) + 1;
+            const bool down = trial % 3 == 0;
+            const int64 span = (int64)(frames - 1) << FRACTION_BITS;
+            const int32 n = (int32)std::min<int64>(span / incr, 300);
+            const int64 start = down ? span : (int64)(rng() % 4096);
+            std::vector<resample_t> a((size_t)n + 1), b((size_t)n + 1);
+            resample_gauss_run(data.data(), start, down ? -incr : incr, n, a.data(), &rec);
+            resample_gauss_run_scalar(data.data(), start, down ? -incr : incr, n, b.data(), &rec);
+            ASSERT_EQ(a, b) << "order " << order << " trial " << trial << " step " << incr;
+        }
+    }
+    gauss_n = saved_n;
+    initialize_gauss_table(gauss_n);
+}
+
+}  // namespace
