@@ -159,23 +159,88 @@ static void free_freeverb(freeverb_record* rev)
     rev->initialized = 0;
 }
 
-static inline int32 comb_step(freeverb_comb* c, int32 in)
+// The reverb runs a block at a time: the pre-delay first, then each pair of combs (left and
+// right of one tuning) over the whole block, then each allpass over it, so that a filter's
+// state stays in registers and its ring is walked in straight runs between wraps. Each
+// filter sees the same values in the same order as sample by sample.
+#define FREEVERB_CHUNK 2048
+
+// Adds the outputs of the left and right comb of one tuning for the n inputs to outL, outR.
+static void comb_pair(freeverb_comb* cl, freeverb_comb* cr, const int32* in, int32* outL,
+                      int32* outR, int32 n)
 {
-    int32 y = c->buf[c->index];
-    c->filterstore = fx_mul(y, c->damp2i) + fx_mul(c->filterstore, c->damp1i);
-    c->buf[c->index] = fx_mul(c->filterstore, c->feedbacki) + in;
-    if (++c->index >= c->size)
-        c->index = 0;
-    return y;
+    int32 *bl = cl->buf, *br = cr->buf;
+    int32 il = cl->index, ir = cr->index, fl = cl->filterstore, fr = cr->filterstore;
+    if (il < 0 || il >= cl->size)
+        il = 0;
+    if (ir < 0 || ir >= cr->size)
+        ir = 0;
+    const int32 fbl = cl->feedbacki, d1l = cl->damp1i, d2l = cl->damp2i;
+    const int32 fbr = cr->feedbacki, d1r = cr->damp1i, d2r = cr->damp2i;
+    for (int32 j = 0; j < n;) {
+        int32 run = n - j;
+        if (run > cl->size - il)
+            run = cl->size - il;
+        if (run > cr->size - ir)
+            run = cr->size - ir;
+        int32 *pl = bl + il, *pr = br + ir;
+        for (int32 k = 0; k < run; k++) {
+            const int32 x = in[j + k], yl = pl[k], yr = pr[k];
+            fl = fx_mul(yl, d2l) + fx_mul(fl, d1l);
+            fr = fx_mul(yr, d2r) + fx_mul(fr, d1r);
+            pl[k] = fx_mul(fl, fbl) + x;
+            pr[k] = fx_mul(fr, fbr) + x;
+            outL[j + k] += yl;
+            outR[j + k] += yr;
+        }
+        j += run;
+        il += run;
+        ir += run;
+        if (il >= cl->size)
+            il = 0;
+        if (ir >= cr->size)
+            ir = 0;
+    }
+    cl->index = il;
+    cr->index = ir;
+    cl->filterstore = fl;
+    cr->filterstore = fr;
 }
 
-static inline int32 allpass_step(freeverb_allpass* a, int32 in)
+// The left and right allpass of one tuning over the n values of x and y, in place.
+static void allpass_pair(freeverb_allpass* al, freeverb_allpass* ar, int32* x, int32* y, int32 n)
 {
-    int32 y = a->buf[a->index];
-    a->buf[a->index] = fx_mul(y, a->feedbacki) + in;
-    if (++a->index >= a->size)
-        a->index = 0;
-    return y - in;
+    int32 *bl = al->buf, *br = ar->buf;
+    int32 il = al->index, ir = ar->index;
+    if (il < 0 || il >= al->size)
+        il = 0;
+    if (ir < 0 || ir >= ar->size)
+        ir = 0;
+    const int32 gl = al->feedbacki, gr = ar->feedbacki;
+    for (int32 j = 0; j < n;) {
+        int32 run = n - j;
+        if (run > al->size - il)
+            run = al->size - il;
+        if (run > ar->size - ir)
+            run = ar->size - ir;
+        int32 *pl = bl + il, *pr = br + ir;
+        for (int32 k = 0; k < run; k++) {
+            const int32 inl = x[j + k], inr = y[j + k], ol = pl[k], orr = pr[k];
+            pl[k] = fx_mul(ol, gl) + inl;
+            pr[k] = fx_mul(orr, gr) + inr;
+            x[j + k] = ol - inl;
+            y[j + k] = orr - inr;
+        }
+        j += run;
+        il += run;
+        ir += run;
+        if (il >= al->size)
+            il = 0;
+        if (ir >= ar->size)
+            ir = 0;
+    }
+    al->index = il;
+    ar->index = ir;
 }
 
 void do_ch_freeverb(int32* buf, int32 count, freeverb_record* rev)
@@ -194,24 +259,29 @@ void do_ch_freeverb(int32* buf, int32 count, freeverb_record* rev)
         count = EFFECT_BUFFER_SIZE;
     int32* send = reverb_effect_buffer;
     simple_delay* pd = &rev->pdelay;
-    for (int32 i = 0; i + 1 < count; i += 2) {
-        int32 in = send[i] + send[i + 1];
-        send[i] = send[i + 1] = 0;
-        int32 d = pd->buf[pd->index];
-        pd->buf[pd->index] = in;
-        if (++pd->index >= pd->size)
-            pd->index = 0;
-
-        int32 L = 0, R = 0;
-        for (int k = 0; k < FREEVERB_COMBS; k++) {
-            L += comb_step(&rev->combL[k], d);
-            R += comb_step(&rev->combR[k], d);
+    static int32 d[FREEVERB_CHUNK], L[FREEVERB_CHUNK], R[FREEVERB_CHUNK];
+    for (int32 at = 0; at + 1 < count; at += 2 * FREEVERB_CHUNK) {
+        int32 n = (count - at) / 2;
+        if (n > FREEVERB_CHUNK)
+            n = FREEVERB_CHUNK;
+        int32* s = send + at;
+        for (int32 j = 0; j < n; j++) {
+            const int32 in = s[2 * j] + s[2 * j + 1];
+            s[2 * j] = s[2 * j + 1] = 0;
+            d[j] = pd->buf[pd->index];
+            pd->buf[pd->index] = in;
+            if (++pd->index >= pd->size)
+                pd->index = 0;
+            L[j] = R[j] = 0;
         }
-        for (int k = 0; k < FREEVERB_ALLPASSES; k++) {
-            L = allpass_step(&rev->allpassL[k], L);
-            R = allpass_step(&rev->allpassR[k], R);
+        for (int k = 0; k < FREEVERB_COMBS; k++)
+            comb_pair(&rev->combL[k], &rev->combR[k], d, L, R, n);
+        for (int k = 0; k < FREEVERB_ALLPASSES; k++)
+            allpass_pair(&rev->allpassL[k], &rev->allpassR[k], L, R, n);
+        int32* b = buf + at;
+        for (int32 j = 0; j < n; j++) {
+            b[2 * j] += fx_mul(L[j], rev->wet1i) + fx_mul(R[j], rev->wet2i);
+            b[2 * j + 1] += fx_mul(R[j], rev->wet1i) + fx_mul(L[j], rev->wet2i);
         }
-        buf[i] += fx_mul(L, rev->wet1i) + fx_mul(R, rev->wet2i);
-        buf[i + 1] += fx_mul(R, rev->wet1i) + fx_mul(L, rev->wet2i);
     }
 }
