@@ -49,6 +49,21 @@ static inline void interpolate(resample_t* out, int64 n, const sample_t* data, i
                                int32 incr, const resample_rec_t* rec)
 {
     const resampler_t resample = cur_resample;
+    if (resample == resample_gauss) {
+        resample_gauss_run(data, ofs, incr, (int32)n, out, rec);
+        ofs += n * incr;
+        return;
+    }
+    if (resample == resample_linear) {
+        // resample_linear, without a call per value.
+        for (int64 k = 0; k < n; k++, ofs += incr) {
+            const splen_t pos = (splen_t)ofs;
+            const int32 i = (int32)(pos >> FRACTION_BITS), f = (int32)(pos & FRACTION_MASK);
+            const int32 b = data[i], c = data[i + 1];
+            out[k] = b + (((c - b) * f) >> FRACTION_BITS);
+        }
+        return;
+    }
     for (int64 k = 0; k < n; k++) {
         out[k] = resample(data, (splen_t)ofs, rec);
         ofs += incr;
