@@ -1,8 +1,16 @@
-// What rendering costs: every song of tests/data/songs is rendered by corvelle-render, once at
-// the defaults and once with --resample=l, and for each the table gives the audio seconds
-// written, the CPU seconds of the tool (user and system time of the child process), the speed
-// as a multiple of real time, the average and peak number of voices, and the CPU nanoseconds
-// per voice-sample (CPU time over average voices times audio samples).
+// What rendering costs: every song of tests/data/songs is rendered by corvelle-render at the
+// defaults, with --resample=l, and on the cheapest path (--resample=l --reverb=0 --chorus=0),
+// and for each the table gives the audio seconds written, the CPU seconds of the tool (user and
+// system time of the child process), the speed as a multiple of real time, the average and
+// peak number of voices, the CPU nanoseconds per voice-sample (CPU time over average voices
+// times audio samples) and the tool's peak resident memory. Under each table: the median
+// song's speed, busy_schedule's CPU seconds and the largest peak memory.
+//
+// A last table renders a song this program writes for itself: 256 sustained notes (organ and
+// strings on fifteen channels, no drums) held for 20 seconds, each channel bent a little off
+// its pitch so that no note can be played from the resample cache and every voice goes through
+// the resampler. Its CPU seconds over audio seconds is the share of one core that 256 voices
+// take in real time.
 //
 // The tool does not report its voices, so this program plays the songs once more itself,
 // through the engine at the defaults, and counts the voices in use (count_active_voices) at
@@ -85,7 +93,7 @@ static double wave_seconds(const std::string& path)
 }
 
 struct ToolCost {
-    double audio = -1, cpu = 0;
+    double audio = -1, cpu = 0, rss_mib = 0;  // rss: the child's peak resident memory
     int status = -1;  // the tool's exit status
 };
 
@@ -102,9 +110,16 @@ static ToolCost render_with_tool(const std::string& tool, const std::string& son
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
+        // The options: words separated by spaces.
+        std::vector<std::string> words;
+        for (const char* p = option; p != nullptr && *p != '\0';) {
+            const char* e = strchr(p, ' ');
+            words.push_back(e ? std::string(p, e) : std::string(p));
+            p = e ? e + 1 : nullptr;
+        }
         std::vector<const char*> argv = {tool.c_str()};
-        if (option != nullptr)
-            argv.push_back(option);
+        for (const std::string& w : words)
+            argv.push_back(w.c_str());
         argv.insert(argv.end(), {"-o", out.c_str(), song.c_str(), nullptr});
         execv(tool.c_str(), (char* const*)argv.data());
         _exit(127);
@@ -115,6 +130,7 @@ static ToolCost render_with_tool(const std::string& tool, const std::string& son
         c.status = WEXITSTATUS(status);
         c.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
                 ru.ru_stime.tv_usec / 1e6;
+        c.rss_mib = ru.ru_maxrss / 1024.0;
         if (c.status == 0)
             c.audio = wave_seconds(out);
     }
@@ -197,6 +213,72 @@ static bool count_voices_of(const std::vector<std::string>& songs)
     return true;
 }
 
+// ---- the sustained-voices song ----
+
+static void put_vlq(std::string& out, uint32_t v)
+{
+    char buf[5];
+    int n = 0;
+    buf[n++] = (char)(v & 0x7f);
+    while ((v >>= 7) != 0)
+        buf[n++] = (char)(0x80 | (v & 0x7f));
+    while (n > 0)
+        out += buf[--n];
+}
+
+// A format 0 file at 480 ticks per quarter, 120 beats per minute: 256 notes from the start,
+// a small bend on every channel after 50 ms, all notes off after `seconds`.
+static bool write_sustained_song(const std::string& path, int notes, int seconds)
+{
+    struct Ev {
+        uint32_t tick;
+        std::string bytes;
+    };
+    std::vector<Ev> evs;
+    const int channels[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15};
+    const int programs[] = {16, 19, 48};
+    const int nch = (int)(sizeof channels / sizeof channels[0]);
+    for (int k = 0; k < nch; k++) {
+        const char c = (char)channels[k];
+        evs.push_back({0, std::string{(char)(0xC0 | c), (char)programs[k % 3]}});
+        evs.push_back({0, std::string{(char)(0xB0 | c), 7, 40}});
+        evs.push_back({48, std::string{(char)(0xE0 | c), (char)(k * 7 % 128), 0x40}});
+    }
+    const uint32_t end = 960u * (uint32_t)seconds;
+    for (int i = 0; i < notes; i++) {
+        const char c = (char)channels[i % nch], key = (char)(36 + (i * 7) % 60);
+        evs.push_back({0, std::string{(char)(0x90 | c), key, 80}});
+        evs.push_back({end, std::string{(char)(0x80 | c), key, 0}});
+    }
+    std::stable_sort(evs.begin(), evs.end(), [](const Ev& a, const Ev& b) { return a.tick < b.tick; });
+    std::string track;
+    uint32_t now = 0;
+    for (const Ev& e : evs) {
+        put_vlq(track, e.tick - now);
+        now = e.tick;
+        track += e.bytes;
+    }
+    track += std::string("\x00\xff\x2f\x00", 4);
+    std::string file("MThd\0\0\0\6\0\0\0\1\x01\xe0MTrk", 18);
+    const uint32_t len = (uint32_t)track.size();
+    file += std::string{(char)(len >> 24), (char)(len >> 16), (char)(len >> 8), (char)len};
+    file += track;
+    FILE* fp = fopen(path.c_str(), "wb");
+    if (fp == nullptr)
+        return false;
+    const bool ok = fwrite(file.data(), 1, file.size(), fp) == file.size();
+    return fclose(fp) == 0 && ok;
+}
+
+static double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 int main(int argc, char** argv)
 {
     const std::string here = program_dir(), tool = here + "/corvelle-render";
@@ -225,34 +307,50 @@ int main(int argc, char** argv)
         return 1;
     const std::string out = std::string(dir_template) + "/out.wav";
 
+    // The synthetic song of sustained voices, next to the output.
+    const std::string sustained = std::string(dir_template) + "/sustained_256.mid";
+    const bool have_sustained = write_sustained_song(sustained, 256, 20);
+
+    enum { SETTINGS = 3 };
+    const char* options[SETTINGS] = {nullptr, "--resample=l", "--resample=l --reverb=0 --chorus=0"};
+    const char* titles[SETTINGS] = {"at the defaults", "--resample=l",
+                                    "--resample=l --reverb=0 --chorus=0 (the cheapest path)"};
     struct Row {
         std::string song;
-        ToolCost cost[2];
+        ToolCost cost[SETTINGS];
     };
     std::vector<Row> rows;
-    const char* options[2] = {nullptr, "--resample=l"};
     for (const std::string& s : songs) {
         Row r;
         r.song = s.substr(s.rfind('/') + 1);
-        for (int k = 0; k < 2; k++)
+        for (int k = 0; k < SETTINGS; k++)
             r.cost[k] = render_with_tool(tool, s, options[k], out);
         rows.push_back(r);
     }
-    rmdir(dir_template);
-    if (!count_voices_of(songs)) {
+    ToolCost held;
+    if (have_sustained)
+        held = render_with_tool(tool, sustained, nullptr, out);
+    std::vector<std::string> counted = songs;
+    if (have_sustained)
+        counted.push_back(sustained);
+    if (!count_voices_of(counted)) {
         fprintf(stderr, "bench_render: the engine found no configuration here\n");
         return 1;
     }
+    unlink(sustained.c_str());
+    rmdir(dir_template);
 
     printf("CPU: user and system time of corvelle-render; voices: counted in this process at every\n"
-           "control event of the player, weighted by the samples rendered until the next one\n");
+           "control event of the player, weighted by the samples rendered until the next one;\n"
+           "RSS: peak resident memory of corvelle-render\n");
     bool ok = true;
-    for (int k = 0; k < 2; k++) {
-        printf("\ncorvelle-render %s\n", k == 0 ? "at the defaults" : "--resample=l");
-        printf("%-26s %8s %8s %9s %7s %5s %15s\n", "song", "audio s", "CPU s", "x real", "voices",
-               "peak", "ns/voice-sample");
-        double audio = 0, cpu = 0, voice_samples = 0;
+    for (int k = 0; k < SETTINGS; k++) {
+        printf("\ncorvelle-render %s\n", titles[k]);
+        printf("%-26s %8s %8s %9s %7s %5s %15s %8s\n", "song", "audio s", "CPU s", "x real",
+               "voices", "peak", "ns/voice-sample", "RSS MiB");
+        double audio = 0, cpu = 0, voice_samples = 0, busy_cpu = -1, rss = 0;
         int peak = 0;
+        std::vector<double> speeds;
         for (size_t i = 0; i < rows.size(); i++) {
             const ToolCost& c = rows[i].cost[k];
             const VoiceUse& u = voice_use[i];
@@ -269,16 +367,41 @@ int main(int argc, char** argv)
                 fprintf(stderr, "bench_render: %s: %d samples played here, %.0f written by the tool\n",
                         rows[i].song.c_str(), (int)u.samples, c.audio * play_mode->rate);
             const double vs = avg * c.audio * play_mode->rate;
-            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f\n", rows[i].song.c_str(), c.audio, c.cpu,
-                   c.cpu > 0 ? c.audio / c.cpu : 0.0, avg, u.peak, vs > 0 ? c.cpu * 1e9 / vs : 0.0);
+            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f %8.1f\n", rows[i].song.c_str(), c.audio,
+                   c.cpu, c.cpu > 0 ? c.audio / c.cpu : 0.0, avg, u.peak,
+                   vs > 0 ? c.cpu * 1e9 / vs : 0.0, c.rss_mib);
             audio += c.audio;
             cpu += c.cpu;
             voice_samples += vs;
             peak = std::max(peak, u.peak);
+            rss = std::max(rss, c.rss_mib);
+            if (c.cpu > 0)
+                speeds.push_back(c.audio / c.cpu);
+            if (rows[i].song == "busy_schedule.mid")
+                busy_cpu = c.cpu;
         }
         if (audio > 0 && cpu > 0)
-            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f\n", "all songs", audio, cpu, audio / cpu,
-                   voice_samples / (audio * play_mode->rate), peak, cpu * 1e9 / voice_samples);
+            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f %8.1f\n", "all songs", audio, cpu,
+                   audio / cpu, voice_samples / (audio * play_mode->rate), peak,
+                   cpu * 1e9 / voice_samples, rss);
+        printf("median song: %.1f x real time", median(speeds));
+        if (busy_cpu >= 0)
+            printf("; busy_schedule.mid: %.2f s CPU", busy_cpu);
+        printf("; largest peak memory: %.1f MiB\n", rss);
+    }
+
+    printf("\n256 sustained notes for 20 s at the defaults (a song written here, bent off the\n"
+           "resample cache)\n");
+    const VoiceUse* u = have_sustained && voice_use.size() > rows.size() ? &voice_use[rows.size()] : nullptr;
+    if (held.audio <= 0 || u == nullptr || u->samples <= 0) {
+        printf("failed (exit status %d)\n", held.status);
+        ok = false;
+    } else {
+        const double avg = u->voice_samples / u->samples;
+        printf("audio %.1f s, CPU %.2f s, voices %.1f average, %d peak, %.1f MiB: "
+               "%.3f of one core in real time, %.3f per 256 voices\n",
+               held.audio, held.cpu, avg, u->peak, held.rss_mib, held.cpu / held.audio,
+               avg > 0 ? held.cpu / held.audio * 256.0 / avg : 0.0);
     }
     return ok ? 0 : 1;
 }
