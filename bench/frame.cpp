@@ -1,13 +1,23 @@
 // Cost of one animation frame of the note view (nextFrame, then drawing and showing the
 // picture) with a steady number of glyphs on screen. Run under a virtual display:
-//     xvfb-run -a -s "-screen 0 1280x1024x24" build/bench_frame [glyphs...]
+//     xvfb-run -a -s "-screen 0 1280x1024x24" build/bench_frame [-r rounds] [glyphs...]
 // or all benchmarks with `make bench`.
+//
+// Every case runs in rounds, each round once with the view's drawing and once with the
+// drawing it replaced (every glyph its own glBegin/glEnd quad in immediate mode), so that
+// both meet the same load on a shared machine. The figures are the median over the rounds
+// of each run's mean, with the lowest and highest in brackets; CPU is the process's time
+// (this thread and the GL's rasteriser threads) per frame.
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
 #include <vector>
+#include <sys/resource.h>
 #include <FL/Fl.H>
 #include <FL/gl.h>
 #include "play/channels.h"
@@ -18,6 +28,56 @@ static int32 all_due()
     return INT32_MAX;
 }
 
+// CPU time of the whole process in ms.
+static double cpu_ms()
+{
+    rusage use;
+    getrusage(RUSAGE_SELF, &use);
+    return (use.ru_utime.tv_sec + use.ru_stime.tv_sec) * 1e3 +
+           (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e3;
+}
+
+// The note view, drawing either its own way or as it did before: one glBegin/glEnd quad per
+// glyph with its colour set just before.
+class BenchView : public CGL_Window {
+public:
+    bool previous = false;
+    BenchView(int x, int y, int w, int h, const char* label) : CGL_Window(x, y, w, h, label) {}
+    void draw() override
+    {
+        if (!previous) {
+            CGL_Window::draw();
+            return;
+        }
+        if (!valid())
+            init();
+        glClear(GL_COLOR_BUFFER_BIT);
+        for (int ch = 0; ch < MAX_CHANNELS; ch++) {
+            const float* low = visuals[ch].colors[0];
+            const float* high = visuals[ch].colors[1];
+            float span = (float)(channel[ch].vel_limit_high - channel[ch].vel_limit_low);
+            for (const auto& entry : visuals[ch].glyphs) {
+                for (const Glyph& g : entry.second) {
+                    if (g.alpha <= 0.0f)
+                        continue;
+                    float v = (float)g.value;
+                    if (span == 0.0f)
+                        glColor4f(high[0], high[1], high[2], g.alpha);
+                    else
+                        glColor4f(low[0] + v * (high[0] - low[0]) / span,
+                              low[1] + v * (high[1] - low[1]) / span,
+                              low[2] + v * (high[2] - low[2]) / span, g.alpha);
+                    glBegin(GL_QUADS);
+                    for (const float* corner : g.corners)
+                        glVertex2fv(corner);
+                    glEnd();
+                }
+            }
+        }
+        glFlush();
+    }
+};
+
 static size_t glyph_count(const CGL_Window& view)
 {
     size_t n = 0;
@@ -27,30 +87,41 @@ static size_t glyph_count(const CGL_Window& view)
     return n;
 }
 
-struct Stats {
-    double mean, median, p95;
-};
-
-static Stats stats(std::vector<double> ms)
+static double mean(const std::vector<double>& v)
 {
-    std::sort(ms.begin(), ms.end());
     double sum = 0;
-    for (double v : ms)
-        sum += v;
-    return {sum / ms.size(), ms[ms.size() / 2], ms[(size_t)(ms.size() * 0.95)]};
+    for (double x : v)
+        sum += x;
+    return v.empty() ? 0 : sum / v.size();
 }
 
-// Notes start at a steady rate and are held for hold frames, so that about target glyphs
-// (held, rising and fading) are on screen at any time. The hold sets the glyphs' length and
-// so the pixels drawn: 5 pixels per frame held.
+static double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// How long notes are held, in frames at 60 per second. The song mix: the 20 quantile
+// midpoints (2.5%, 7.5%, ... 97.5%) of the lengths of the 28,613 notes of the test songs
+// (tests/data/songs), which play 14 to 27 notes a second; median 11 frames, mean 14.
+static const std::vector<int> song_mix = {4,  6,  7,  7,  7,  8,  8,  9,  9,  10,
+                                          11, 11, 14, 14, 15, 15, 20, 25, 30, 45};
+
+// Notes start at a steady rate and each is held for one of the holds, taken in turn at
+// random, so that about target glyphs (held, rising and fading) are on screen at any time.
+// The hold sets a glyph's length and so the pixels drawn: 5 pixels per frame held.
 class Song {
 public:
-    Song(int target, int hold, float speed, int height) : hold(hold)
+    Song(int target, const std::vector<int>& holds, float speed, int height) : holds(holds)
     {
-        int lifetime = hold + (int)(height / speed) + 1;
-        per_frame = (double)target / lifetime;
+        double hold = 0;
+        for (int h : holds)
+            hold += h;
+        hold /= holds.size();
+        double lifetime = hold + (int)(height / speed) + 1;
+        per_frame = target / lifetime;
     }
-    void frame(int number)
+    void frame(CGL_Window* view, int number)
     {
         due += per_frame;
         while (due >= 1.0) {
@@ -58,15 +129,16 @@ public:
             seed = seed * 1103515245u + 12345u;
             MidiEvent on{0, ME_NOTEON, (uint8)((seed >> 8) % 16), (uint8)((seed >> 12) % 128),
                          (uint8)(1 + (seed >> 20) % 127)};
-            enqueue_event(&on);
-            pending.push_back({number + hold, on});
+            view->events.push(on);
+            seed = seed * 1103515245u + 12345u;
+            pending.push_back({number + holds[(seed >> 8) % holds.size()], on});
         }
         size_t kept = 0;
         for (auto& p : pending) {
             if (p.first == number) {
                 MidiEvent off = p.second;
                 off.type = ME_NOTEOFF;
-                enqueue_event(&off);
+                view->events.push(off);
             } else {
                 pending[kept++] = p;
             }
@@ -75,23 +147,32 @@ public:
     }
 
 private:
-    int hold;
+    std::vector<int> holds;
     double per_frame, due = 0;
     unsigned seed = 1;
     std::vector<std::pair<int, MidiEvent>> pending;
 };
 
-static void run(CGL_Window* view, int target, int hold, double budget_ms)
+struct Run {
+    double frame, frame_p95, step, cpu;
+    size_t glyphs;
+};
+
+static Run run(BenchView* view, int target, const std::vector<int>& holds)
 {
     for (Visual& visual : view->visuals)
         visual.glyphs.clear();
-    Song song(target, hold, view->speed, view->h());
+    Song song(target, holds, view->speed, view->h());
     using clock = std::chrono::steady_clock;
-    const int warmup = 300, measured = 300;
-    std::vector<double> total, step, draw;
+    // The warm-up outlasts a glyph's life (hold plus 101 frames), so the screen is full.
+    const int warmup = 200, measured = 200;
+    std::vector<double> total, step;
     size_t glyphs = 0;
+    double cpu = 0;
     for (int f = 0; f < warmup + measured; f++) {
-        song.frame(f);
+        song.frame(view, f);
+        if (f == warmup)
+            cpu = cpu_ms();
         auto t0 = clock::now();
         view->nextFrame();
         auto t1 = clock::now();
@@ -102,30 +183,79 @@ static void run(CGL_Window* view, int target, int hold, double budget_ms)
         auto t2 = clock::now();
         if (f >= warmup) {
             step.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
-            draw.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
             total.push_back(std::chrono::duration<double, std::milli>(t2 - t0).count());
             glyphs += glyph_count(*view);
         }
         Fl::check();
     }
-    Stats t = stats(total), s = stats(step), d = stats(draw);
-    printf("%6d glyphs, held %2d frames (on screen: %zu on average): frame mean %.2f ms,"
-           " median %.2f, p95 %.2f | nextFrame mean %.3f ms | draw and show mean %.2f ms"
-           " | target %.0f ms (mean): %s\n",
-           target, hold, glyphs / measured, t.mean, t.median, t.p95, s.mean, d.mean, budget_ms,
-           t.mean <= budget_ms ? "met" : "missed");
+    cpu = (cpu_ms() - cpu) / measured;
+    std::sort(total.begin(), total.end());
+    return {mean(total), total[(size_t)(total.size() * 0.95)], mean(step), cpu,
+            glyphs / measured};
+}
+
+static std::string spread(const std::vector<double>& v)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%6.2f [%.2f-%.2f]", median(v),
+             *std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()));
+    return text;
+}
+
+static void measure(BenchView* view, int target, const char* mix, const std::vector<int>& holds,
+                    int rounds)
+{
+    std::vector<double> frame[2], cpu[2], p95[2], step[2];
+    size_t glyphs = 0;
+    for (int r = 0; r < rounds; r++) {
+        for (int previous : {1, 0}) {
+            view->previous = previous;
+            Run one = run(view, target, holds);
+            frame[previous].push_back(one.frame);
+            cpu[previous].push_back(one.cpu);
+            p95[previous].push_back(one.frame_p95);
+            step[previous].push_back(one.step);
+            glyphs = one.glyphs;
+        }
+    }
+    for (int previous : {1, 0}) {
+        printf("%6d %-6s %-6s %5zu | frame ms %s | p95 %6.2f | nextFrame %5.3f | CPU ms %s |"
+               " %s\n",
+               target, mix, previous ? "before" : "after", glyphs,
+               spread(frame[previous]).c_str(), median(p95[previous]), median(step[previous]),
+               spread(cpu[previous]).c_str(),
+               previous ? "" : (median(frame[0]) <= 8.0 ? "8 ms met" : "8 ms missed"));
+    }
     fflush(stdout);
+}
+
+static void print_load(const char* when)
+{
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) == 3)
+        printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
 }
 
 int main(int argc, char** argv)
 {
+    int rounds = 3;
+    std::vector<int> targets;
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "-r") == 0 && i + 1 < argc)
+            rounds = std::max(1, atoi(argv[++i]));
+        else
+            targets.push_back(atoi(argv[i]));
+    }
+    if (targets.empty())
+        targets = {2000, 10000};
+
     for (Channel& c : channel) {
         c.note_limit_low = 0;
         c.note_limit_high = 127;
         c.vel_limit_low = 0;
         c.vel_limit_high = 127;
     }
-    CGL_Window* view = new CGL_Window(0, 0, 512, 503, "Midi Visualization benchmark");
+    BenchView* view = new BenchView(0, 0, 512, 503, "Midi Visualization benchmark");
     view->end();
     view->play_position = all_due;
     for (int ch = 0; ch < 16; ch++) {
@@ -135,19 +265,23 @@ int main(int argc, char** argv)
     view->show();
     view->wait_for_expose();
     view->make_current();
-    printf("GL renderer: %s\n", (const char*)glGetString(GL_RENDERER));
-    // Arguments: glyph counts to measure with notes held 20 frames (a third of a second).
-    if (argc > 1) {
-        for (int i = 1; i < argc; i++)
-            run(view, atoi(argv[i]), 20, 16.0);
-    } else {
-        // Notes held a third of a second: long glyphs, many pixels. Then short notes (one
-        // frame, as drums): the cost per glyph without the filling.
-        for (int hold : {20, 1}) {
-            run(view, 2000, hold, 8.0);
-            run(view, 10000, hold, 16.0);
-        }
+    const char* threads = getenv("LP_NUM_THREADS");
+    printf("GL renderer: %s; %u CPUs; LP_NUM_THREADS %s; %d rounds\n",
+           (const char*)glGetString(GL_RENDERER), std::thread::hardware_concurrency(),
+           threads ? threads : "not set", rounds);
+    print_load("at start");
+    printf("glyphs mix    draw  shown | frame ms median [range] | p95 | nextFrame | CPU ms"
+           " median [range] |\n");
+    // Long: every note held a third of a second (100-pixel glyphs, the most pixels). Short:
+    // held one frame, as drums (the cost per glyph without the filling). Songs: the lengths
+    // of the test songs' notes.
+    const std::vector<int> long_notes = {20}, short_notes = {1};
+    for (int target : targets) {
+        measure(view, target, "long", long_notes, rounds);
+        measure(view, target, "songs", song_mix, rounds);
+        measure(view, target, "short", short_notes, rounds);
     }
+    print_load("at end");
     delete view;
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <FL/fl_ask.H>
 #include <FL/gl.h>
 #include <GL/glu.h>
@@ -185,11 +186,14 @@ void CGL_Window::init()
     glMatrixMode(GL_MODELVIEW);
 }
 
+// Painting order decides what covers what: channel 0 first, lower keys first, older glyphs
+// first; a fading glyph lets what lies under it show through. The quads go to GL in that
+// order in one call, without those that leave the picture as it is.
 void CGL_Window::draw()
 {
     if (!valid())
         init();
-    glClear(GL_COLOR_BUFFER_BIT);
+    batch.clear(w(), h());
     for (int ch = 0; ch < MAX_CHANNELS; ch++) {
         const Visual& visual = visuals[ch];
         const float* low = visual.colors[0];
@@ -197,24 +201,34 @@ void CGL_Window::draw()
         int range = channel[ch].vel_limit_high - channel[ch].vel_limit_low;
         for (const auto& entry : visual.glyphs) {
             for (const Glyph& g : entry.second) {
-                // A fully faded glyph leaves the picture as it is: no need to send it.
-                if (g.alpha <= 0.0f)
-                    continue;
+                float rgba[4];
                 // Equal velocity limits leave one velocity to show: the high colour.
                 if (range == 0) {
-                    glColor4f(high[0], high[1], high[2], g.alpha);
+                    rgba[0] = high[0];
+                    rgba[1] = high[1];
+                    rgba[2] = high[2];
                 } else {
                     float value = (float)g.value, span = (float)range;
-                    glColor4f(low[0] + value * (high[0] - low[0]) / span,
-                              low[1] + value * (high[1] - low[1]) / span,
-                              low[2] + value * (high[2] - low[2]) / span, g.alpha);
+                    for (int c = 0; c < 3; c++)
+                        rgba[c] = low[c] + value * (high[c] - low[c]) / span;
                 }
-                glBegin(GL_QUADS);
-                for (const float* corner : g.corners)
-                    glVertex2fv(corner);
-                glEnd();
+                rgba[3] = g.alpha;
+                batch.add(g.corners[0][0], g.corners[1][0], g.corners[0][1], g.corners[2][1],
+                          rgba);
             }
         }
+    }
+    batch.dropCovered();
+    batch.fill(&vertex_xy, &vertex_rgba);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (!vertex_xy.empty()) {
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_COLOR_ARRAY);
+        glVertexPointer(2, GL_FLOAT, 0, vertex_xy.data());
+        glColorPointer(4, GL_FLOAT, 0, vertex_rgba.data());
+        glDrawArrays(GL_QUADS, 0, (GLsizei)(vertex_xy.size() / 2));
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_VERTEX_ARRAY);
     }
     glFlush();
 }

@@ -4,11 +4,13 @@
 #define CORVELLE_VIS_CGL_WINDOW_H
 
 #include <atomic>
+#include <vector>
 #include <FL/Fl_Gl_Window.H>
 #include "sysdep.h"
 #include "frontend/miditrace.h"
 #include "readmidi/event.h"
 #include "vis/glyph.h"
+#include "vis/glyph_batch.h"
 #include "vis/note_queue.h"
 
 // The samples the audio device has played of the file, or -1 while it has played none yet: a
@@ -44,6 +46,9 @@ public:
     int getMaximum(int ch) const;
 
 private:
+    GlyphBatch batch;  // this frame's quads, rebuilt by every draw
+    std::vector<float> vertex_xy, vertex_rgba;
+
     void takeEvent(const MidiEvent& ev, int32 now);
 };
 

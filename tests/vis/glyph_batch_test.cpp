@@ -1,0 +1,199 @@
+// The batched drawing of the note view must give the picture of the plain way of drawing: one
+// glBegin/glEnd quad per glyph in painting order. Many glyphs in crowded columns, fading over
+// each other and over opaque ones, are drawn both ways and read back pixel for pixel.
+#include <gtest/gtest.h>
+#include <memory>
+#include "vis/CGL_Window.h"
+#include "vis/glyph_batch.h"
+#include "vis/view_test_util.h"
+
+// The plain drawing, kept here as the reference.
+static Pixels render_plain(CGL_Window* view)
+{
+    view->make_current();
+    glClear(GL_COLOR_BUFFER_BIT);
+    for (int ch = 0; ch < MAX_CHANNELS; ch++) {
+        const float* low = view->visuals[ch].colors[0];
+        const float* high = view->visuals[ch].colors[1];
+        int range = channel[ch].vel_limit_high - channel[ch].vel_limit_low;
+        for (const auto& entry : view->visuals[ch].glyphs) {
+            for (const Glyph& g : entry.second) {
+                if (g.alpha <= 0.0f)
+                    continue;
+                float v = (float)g.value, span = (float)range;
+                if (range == 0)
+                    glColor4f(high[0], high[1], high[2], g.alpha);
+                else
+                    glColor4f(low[0] + v * (high[0] - low[0]) / span,
+                              low[1] + v * (high[1] - low[1]) / span,
+                              low[2] + v * (high[2] - low[2]) / span, g.alpha);
+                glBegin(GL_QUADS);
+                for (const float* corner : g.corners)
+                    glVertex2fv(corner);
+                glEnd();
+            }
+        }
+    }
+    glFinish();
+    GLint drawn;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawn);
+    glReadBuffer((GLenum)drawn);
+    Pixels p;
+    p.w = view->w();
+    p.h = view->h();
+    p.rgb.resize((size_t)p.w * p.h * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
+    return p;
+}
+
+static ::testing::AssertionResult same_picture(const Pixels& got, const Pixels& want)
+{
+    size_t differ = 0, first = 0;
+    for (size_t i = 0; i < want.rgb.size(); i++)
+        if (got.rgb[i] != want.rgb[i] && differ++ == 0)
+            first = i / 3;
+    if (differ == 0 && got.rgb.size() == want.rgb.size())
+        return ::testing::AssertionSuccess();
+    int x = (int)(first % (size_t)want.w), y = (int)(first / (size_t)want.w);
+    return ::testing::AssertionFailure()
+           << differ << " components differ; first at (" << x << ", " << y << "): ("
+           << (int)got.at(x, y)[0] << ", " << (int)got.at(x, y)[1] << ", "
+           << (int)got.at(x, y)[2] << ") instead of (" << (int)want.at(x, y)[0] << ", "
+           << (int)want.at(x, y)[1] << ", " << (int)want.at(x, y)[2] << ")";
+}
+
+class BatchedDrawing : public ::testing::Test {
+protected:
+    CGL_Window* view = nullptr;
+    std::unique_ptr<DisplayLock> display;
+    unsigned seed = 7;
+
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        display.reset(new DisplayLock);
+        ASSERT_TRUE(connect_display());
+        reset_engine_defaults();
+        test_now() = 0;
+        view = new CGL_Window(0, 0, 512, 503, "batched drawing");
+        view->end();
+        view->play_position = test_clock;
+        ASSERT_TRUE(show_and_wait(view));
+    }
+    void TearDown() override
+    {
+        delete view;
+        reset_engine_defaults();
+    }
+    unsigned next(unsigned n)
+    {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    }
+    // Random notes on a few channels and keys, so that columns hold many glyphs, held ones
+    // opaque among fading ones; some notes are let go at once.
+    void play(int frames, int notes_per_frame)
+    {
+        std::vector<std::pair<int, MidiEvent>> held;
+        for (int f = 0; f < frames; f++) {
+            for (int n = 0; n < notes_per_frame; n++) {
+                MidiEvent on = note_event(ME_NOTEON, 0, (int)next(5), 40 + (int)next(24),
+                                          (int)next(128));
+                view->events.push(on);
+                held.push_back({f + (int)next(30), on});
+            }
+            for (size_t i = 0; i < held.size();) {
+                if (held[i].first <= f) {
+                    MidiEvent off = held[i].second;
+                    off.type = ME_NOTEOFF;
+                    view->events.push(off);
+                    held.erase(held.begin() + (long)i);
+                } else {
+                    i++;
+                }
+            }
+            view->nextFrame();
+        }
+    }
+};
+
+TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
+{
+    // Channel 2 plays a narrow range (wide keys across other channels' columns), channel 3
+    // has one velocity, channel 4 extrapolates beyond its colours.
+    channel[2].note_limit_low = 40;
+    channel[2].note_limit_high = 52;
+    channel[3].vel_limit_low = channel[3].vel_limit_high = 90;
+    channel[4].vel_limit_low = 30;
+    channel[4].vel_limit_high = 60;
+    for (int ch = 0; ch < 5; ch++) {
+        view->setColor(false, ch, ch % 3, 0.25f * (float)ch);
+        view->setColor(true, ch, (ch + 1) % 3, 1.0f - 0.2f * (float)ch);
+        view->setColor(true, ch, (ch + 2) % 3, 0.5f);
+    }
+    struct Motion {
+        float speed, fade;
+    };
+    // Whole pixels, then half pixels (edges through pixel centres), and no fading.
+    for (Motion m : {Motion{5.0f, 0.04f}, Motion{3.5f, 0.07f}, Motion{2.25f, 0.0f}}) {
+        SCOPED_TRACE(m.speed);
+        view->speed = m.speed;
+        view->fade = m.fade;
+        for (int round = 0; round < 6; round++) {
+            play(15, 6);
+            Pixels want = render_plain(view);
+            Pixels got = render(view);
+            ASSERT_TRUE(same_picture(got, want)) << "round " << round;
+        }
+    }
+}
+
+TEST_F(BatchedDrawing, GlyphsPartlyOutsideOrOddlyShapedLookTheSame)
+{
+    std::list<Glyph>& column = view->visuals[0].glyphs[10];
+    column.emplace_back(127, -20.0f, 30.0f, -8.0f, 40.0f);     // reaches past the left and bottom
+    column.emplace_back(60, 490.0f, 700.0f, 100.0f, 900.0f);  // past the right and top
+    column.emplace_back(90, 100.0f, 140.0f, 60.0f, 20.0f);    // top below bottom
+    column.emplace_back(30, 100.5f, 119.25f, 10.5f, 70.75f);  // fractional, over the last
+    column.emplace_back(127, 600.0f, 640.0f, 0.0f, 50.0f);    // wholly outside
+    column.emplace_back(127, 100.0f, 140.0f, 40.0f, 40.0f);   // empty
+    column.back().alpha = 0.5f;
+    std::list<Glyph>& later = view->visuals[1].glyphs[10];
+    later.emplace_back(100, 100.0f, 140.0f, 30.0f, 50.0f);    // opaque over part of the third
+    later.emplace_back(20, 100.0f, 140.0f, 0.0f, 80.0f);
+    later.back().alpha = 0.3f;
+    later.emplace_back(20, 100.0f, 140.0f, 45.0f, 48.0f);
+    later.back().alpha = 1.5f;  // beyond opaque: GL takes it as 1
+    ASSERT_TRUE(same_picture(render(view), render_plain(view)));
+}
+
+// What the batch leaves out, so that the pixel tests above do compare the batched path.
+TEST(GlyphBatch, DropsWhatLaterOpaqueQuadsCover)
+{
+    const float solid[4] = {1.0f, 0.0f, 0.0f, 1.0f}, faint[4] = {0.0f, 1.0f, 0.0f, 0.5f},
+                gone[4] = {0.0f, 0.0f, 1.0f, 0.0f};
+    GlyphBatch batch;
+    batch.clear(100, 100);
+    batch.add(0, 4, 10, 20, faint);   // wholly under the next opaque one: dropped
+    batch.add(0, 4, 0, 30, solid);    // the last one covers 25..30 of it
+    batch.add(0, 4, 20, 40, faint);   // under the last one only in 25..35: cut in two
+    batch.add(4, 8, 0, 50, faint);    // another column: kept whole
+    batch.add(0, 4, 0, 20, gone);     // transparent: not taken
+    batch.add(-9, -4, 0, 20, solid);  // outside the view: not taken
+    batch.add(0, 4, 25, 35, solid);   // last: kept whole
+    batch.add(4, 4, 5, 15, faint);    // no width: not taken
+    EXPECT_EQ(batch.quads(), 5);
+    batch.dropCovered();
+    std::vector<float> xy, rgba;
+    batch.fill(&xy, &rgba);
+    // (x1, bottom, top) of each quad sent, in painting order.
+    std::vector<std::vector<float>> sent;
+    for (size_t q = 0; q < xy.size(); q += 8)
+        sent.push_back({xy[q], xy[q + 1], xy[q + 5]});
+    std::vector<std::vector<float>> want = {
+        {0, 0, 25}, {0, 20, 25}, {0, 35, 40}, {4, 0, 50}, {0, 25, 35}};
+    EXPECT_EQ(sent, want);
+    ASSERT_EQ(rgba.size(), sent.size() * 16);
+    EXPECT_EQ(rgba[16 * 1 + 3], 0.5f);  // a piece keeps its quad's colour
+}
