@@ -90,14 +90,17 @@ static inline bool must_redo(__m128i bad, __m128i over)
 
 void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc)
 {
-    if ((stride != 1 && stride != 2) || n < 8 || !gains_fit16(g, inc, n)) {
+    if ((stride != 1 && stride != 2) || n < 9 || !gains_fit16(g, inc, n)) {
         mix_gain_run1_scalar(out, stride, s, n, g, inc);
         return;
     }
     __m128i gv = gain_lanes16(g, inc);
     const __m128i step = _mm_set1_epi16((short)(8 * inc)), zero = _mm_setzero_si128();
+    // With stride 2 a group of eight also loads and stores the other side's value after its
+    // last sample, which must still be a value of the run's buffer: a ninth sample follows.
+    const int32 reach = stride == 1 ? 8 : 9;
     int32 i = 0;
-    for (; i + 8 <= n; i += 8, gv = _mm_add_epi16(gv, step)) {
+    for (; i + reach <= n; i += 8, gv = _mm_add_epi16(gv, step)) {
         __m128i bad, over = zero, lo, hi;
         const __m128i v = values16(s + i, bad);
         products(v, gv, lo, hi);
