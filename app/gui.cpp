@@ -310,10 +310,27 @@ void GUI::cb_Speed(Fl_Slider* o, void* v)
     ((GUI*)(o->parent()->parent()->user_data()))->cb_Speed_i(o, v);
 }
 
+// Once the playback thread has ended, nothing more reaches the device: what the note queue
+// still holds was never heard (the device failed, or stopped before the song's last events).
+// Those notes are not drawn, and the glyphs whose releases they carried are let go, so that
+// the view empties and Play is accepted again.
+static void let_go_of_unheard(CGL_Window* view)
+{
+    MidiEvent ev;
+    while (view->events.front(&ev))
+        view->events.pop();
+    for (Visual& visual : view->visuals)
+        for (auto& entry : visual.glyphs)
+            for (Glyph& g : entry.second)
+                g.held = false;
+}
+
 void animate(void*)
 {
     CGL_Window* view = gui->view;
     view->nextFrame();
+    if (!view->playing)
+        let_go_of_unheard(view);
     view->redraw();
     if (atoi(gui->maxlabel->label()) == 0)
         gui->updatelabels();

@@ -52,6 +52,14 @@ double wall_clock_us()
 
 }  // namespace
 
+void report_device_failure(const std::string& text)
+{
+    std::string line = text + "\n";
+    // One write keeps the line whole beside the engine's messages from other threads.
+    ssize_t w = write(STDERR_FILENO, line.data(), line.size());
+    (void)w;
+}
+
 struct WaveOutDevice {
     uint32_t magic = DEVICE_MAGIC;
     WAVEFORMATEX format{};
@@ -155,8 +163,7 @@ static void device_thread(HWAVEOUT dev)
             held.lock();
             if (played < 0) {
                 dev->failed = true;
-                std::string text = "wave device failed: " + dev->sink->error() + "\n";
-                OutputDebugStringA(text.c_str());
+                report_device_failure("wave device failed: " + dev->sink->error());
             } else {
                 dev->bytes_played += (uint64_t)played;
             }

@@ -31,6 +31,10 @@ WaveSink* open_alsa_sink(const std::string& pcm_name, const WAVEFORMATEX& format
 // capture_path empty: the plain virtual device.
 WaveSink* open_virtual_sink(const std::string& capture_path, const WAVEFORMATEX& format,
                             MMRESULT* result);
+// Tells why a device failed, on standard error whether or not debug output is on: the result
+// codes of the wave interface cannot carry a file's error, and without it the user would only
+// read "unspecified error". One line per call.
+void report_device_failure(const std::string& text);
 // 1 when the ALSA PCM can be opened for playback.
 int alsa_sink_available(const std::string& pcm_name);
 

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/debugout.h"
 #include "platform/waveout_sink.h"
 
 namespace {
@@ -235,8 +234,7 @@ WaveSink* open_virtual_sink(const std::string& capture_path, const WAVEFORMATEX&
 {
     VirtualSink* sink = new VirtualSink(format);
     if (!capture_path.empty() && !sink->open_capture(capture_path, result)) {
-        std::string text = "capture device: " + sink->error() + "\n";
-        OutputDebugStringA(text.c_str());
+        report_device_failure("capture device: " + sink->error());
         delete sink;
         return nullptr;
     }
