@@ -96,8 +96,8 @@ static void ns_soft_clip3(int32* buf, int32 samples)
 // and two random values make a small triangular dither, and the new error is remembered.
 // The history is kept as entry p at index p - 1 and p + 8 of h, position *pos counting 9, 8,
 // ..., 1, 9, ...; the loop keeps it in locals and writes it back in that form.
-// `stride` is 2 for one side of an interleaved pair, 1 for mono; rnd holds one random value
-// per sample.
+// `stride` is 2 for one side of an interleaved pair, 1 for mono; rnd holds the random values
+// interleaved the same way as buf.
 static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* h, int32* pos,
                      uint32* r1p, uint32* r2p)
 {
@@ -110,7 +110,7 @@ static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* 
     uint32 r1 = *r1p, r2 = *r2p;
     for (int32 i = 0; i < n; i++) {
         r2 = r1;
-        r1 = rnd[i];
+        r1 = rnd[i * stride];
         const int32 x = limit(buf[i * stride]);
         const int64 acc = ((c0 * e0) >> 24) + ((c1 * e1) >> 24) + ((c2 * e2) >> 24) +
                           ((c3 * e3) >> 24) + ((c4 * e4) >> 24) + ((c5 * e5) >> 24) +
@@ -143,21 +143,18 @@ static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* 
 
 // The random values are drawn left, right, left, ... as the samples come, then each side
 // runs on its own.
-#define NS9_CHUNK 1024
+#define NS9_CHUNK 2048
 
 void ns_shaping16_9(int32* buf, int32 samples)
 {
-    uint32 rl[NS9_CHUNK], rr[NS9_CHUNK];
-    for (int32 at = 0; at + 1 < samples; at += 2 * NS9_CHUNK) {
+    uint32 r[NS9_CHUNK];
+    for (int32 at = 0; at + 1 < samples; at += NS9_CHUNK) {
         int32 n = (samples - at) / 2;
-        if (n > NS9_CHUNK)
-            n = NS9_CHUNK;
-        for (int32 i = 0; i < n; i++) {
-            rl[i] = genrand_int32();
-            rr[i] = genrand_int32();
-        }
-        ns9_side(buf + at, n, 2, rl, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
-        ns9_side(buf + at + 1, n, 2, rr, ns9_ehr, &ns9_histposr, &ns9_r1r, &ns9_r2r);
+        if (n > NS9_CHUNK / 2)
+            n = NS9_CHUNK / 2;
+        genrand_int32_fill(r, 2 * n);
+        ns9_side(buf + at, n, 2, r, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
+        ns9_side(buf + at + 1, n, 2, r + 1, ns9_ehr, &ns9_histposr, &ns9_r1r, &ns9_r2r);
     }
 }
 
@@ -167,8 +164,7 @@ static void ns_shaping16_9_mono(int32* buf, int32 samples)
     uint32 r[NS9_CHUNK];
     for (int32 at = 0; at < samples; at += NS9_CHUNK) {
         const int32 n = samples - at < NS9_CHUNK ? samples - at : NS9_CHUNK;
-        for (int32 i = 0; i < n; i++)
-            r[i] = genrand_int32();
+        genrand_int32_fill(r, n);
         ns9_side(buf + at, n, 1, r, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
     }
 }

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "frontend/mt19937.h"
 #include "frontend/tables.h"
@@ -169,6 +170,53 @@ TEST(Random, Mt19937MatchesTheGeneratorsPublishedOutput)
     EXPECT_EQ(genrand_int32(), 477289528u);
     EXPECT_EQ(genrand_int32(), 4107218783u);
     EXPECT_EQ(genrand_int32(), 4228976476u);
+}
+
+// The generator one word at a time, written plainly from its definition, to hold the grouped
+// state update and tempering against.
+struct PlainMt {
+    uint32 w[624];
+    int at = 624;
+    explicit PlainMt(uint32 seed)
+    {
+        w[0] = seed;
+        for (int i = 1; i < 624; i++)
+            w[i] = 1812433253u * (w[i - 1] ^ (w[i - 1] >> 30)) + (uint32)i;
+    }
+    uint32 next()
+    {
+        if (at == 624) {
+            for (int k = 0; k < 624; k++) {
+                const uint32 y = (w[k] & 0x80000000u) | (w[(k + 1) % 624] & 0x7fffffffu);
+                w[k] = w[(k + 397) % 624] ^ (y >> 1) ^ ((y & 1u) ? 0x9908b0dfu : 0u);
+            }
+            at = 0;
+        }
+        uint32 y = w[at++];
+        y ^= y >> 11;
+        y ^= (y << 7) & 0x9d2c5680u;
+        y ^= (y << 15) & 0xefc60000u;
+        return y ^ (y >> 18);
+    }
+};
+
+TEST(Random, BulkNumbersFollowTheGeneratorAcrossStateRefreshes)
+{
+    init_genrand(20240611u);
+    PlainMt plain(20240611u);
+    // Runs of odd lengths, single draws between them, crossing the 624-word refresh many times.
+    const int runs[] = {1, 3, 623, 2, 624, 625, 4, 1000, 7, 2048, 1249};
+    std::vector<uint32> got;
+    for (int n : runs) {
+        got.assign(n + 1, 0xdeadbeefu);
+        genrand_int32_fill(got.data(), n);
+        for (int i = 0; i < n; i++)
+            ASSERT_EQ(got[i], plain.next()) << "run of " << n << ", number " << i;
+        EXPECT_EQ(got[n], 0xdeadbeefu) << "written past a run of " << n;
+        ASSERT_EQ(genrand_int32(), plain.next()) << "single draw after a run of " << n;
+    }
+    genrand_int32_fill(got.data(), 0);
+    EXPECT_EQ(genrand_int32(), plain.next());
 }
 
 }  // namespace
