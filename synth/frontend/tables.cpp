@@ -109,11 +109,15 @@ void init_freq_table(void)
         freq_table[i] = round_freq(440.0L * powl(2.0L, (i - 69) / 12.0L) * 1000.0L);
 }
 
+// Every tuning program starts equal-tempered: one row worked out, copied to all 128 (the
+// players reset it at every song's start).
 void init_freq_table_tuning(void)
 {
+    int32 row[128];
+    for (int i = 0; i < 128; i++)
+        row[i] = round_freq(440.0L * powl(2.0L, (i - 69) / 12.0L) * 1000.0L);
     for (int p = 0; p < 128; p++)
-        for (int i = 0; i < 128; i++)
-            freq_table_tuning[p][i] = round_freq(440.0L * powl(2.0L, (i - 69) / 12.0L) * 1000.0L);
+        memcpy(freq_table_tuning[p], row, sizeof row);
 }
 
 // Fills one row: for each octave block of key k, every note gets its tonic times the ratio of

@@ -20,9 +20,14 @@ TEST_F(Tables, EqualTemperament)
     EXPECT_EQ(freq_table[60], 261626);
     EXPECT_EQ(freq_table[69], 440000);
     EXPECT_EQ(freq_table[127], 12543854);
-    for (int p : {0, 64, 127})
-        for (int n : {0, 69, 127})
-            EXPECT_EQ(freq_table_tuning[p][n], freq_table[n]);
+    // Every entry of every tuning program, also after a program was retuned and reset.
+    freq_table_tuning[5][60] = 1;
+    init_freq_table_tuning();
+    for (int p = 0; p < 128; p++)
+        for (int n = 0; n < 128; n++)
+            ASSERT_EQ(freq_table_tuning[p][n],
+                      (int32)(440.0L * powl(2.0L, (n - 69) / 12.0L) * 1000.0L + 0.5L))
+                << "program " << p << " note " << n;
 }
 
 // Each row's notes divided by the tonic of their octave block give the step ratios.
