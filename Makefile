@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
 
-.PHONY: all setup build run test test-asan test-tsan fuzz bench clean
+.PHONY: all setup build run test test-asan-engine test-asan test-tsan fuzz bench clean
 
 all: build
 
@@ -23,21 +23,40 @@ build: setup
 run: build
 	./$(BUILD)/corvelle-visualizer
 
+# The whole suite, then the engine's tests again under the sanitizers (a leak, an overflow or
+# undefined behaviour anywhere in the engine or corvelle-render fails the run).
 test: build
 	cd $(BUILD) && $(XVFB) ctest $(CTEST_ARGS)
+	@$(MAKE) --no-print-directory test-asan-engine
 
-# The same suite, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+SANITIZE_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	-DCORVELLE_SANITIZE=address,undefined
+ASAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+
+# The engine's test programs and corvelle-render, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+test-asan-engine: setup
+	$(SANITIZE_CONFIGURE)
+	cmake --build $(ASAN_BUILD) -j$(JOBS) --target engine_tests
+	@bash scripts/write-config.sh $(ASAN_BUILD)
+	cd $(ASAN_BUILD) && $(ASAN_ENV) ctest $(CTEST_ARGS) -L '^test_(synth|platform|fuzz|tools)'
+
+# The whole suite, GUI tests included, under the same sanitizers.
 test-asan: setup
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCORVELLE_SANITIZE=address,undefined
+	$(SANITIZE_CONFIGURE)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	@bash scripts/write-config.sh $(ASAN_BUILD)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 $(XVFB) ctest $(CTEST_ARGS)
+	cd $(ASAN_BUILD) && $(ASAN_ENV) $(XVFB) ctest $(CTEST_ARGS)
 
-# The threading tests under ThreadSanitizer.
+# The threading tests under ThreadSanitizer: the platform layer's locks, threads and waveOut
+# device thread, the output driver and audio queue against that thread, the note queue between
+# the playback thread and frames, and a song played on its own thread while the toolkit animates.
+TSAN_TARGETS = test_platform test_synth_output test_vis test_e2e
 test-tsan: setup
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCORVELLE_SANITIZE=thread
-	cmake --build $(TSAN_BUILD) -j$(JOBS)
-	cd $(TSAN_BUILD) && $(XVFB) ctest $(CTEST_ARGS) -R 'Thread|Concurren'
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVELLE_SANITIZE=thread
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 $(XVFB) ctest $(CTEST_ARGS) -L '^test_(platform|synth_output)$$'
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 $(XVFB) ctest $(CTEST_ARGS) -R '^(NoteQueueThread|OpenMidi)\.'
 
 # The libFuzzer programs of fuzz/ (clang), FUZZ_SECONDS each, two at a time.
 fuzz: setup
