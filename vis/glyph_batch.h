@@ -15,10 +15,11 @@ public:
     // Appends the quad (x1, y1), (x2, y1), (x2, y2), (x1, y2) in colour rgba (alpha last)
     // unless it puts no pixel into the view: fully transparent, empty, or outside.
     void add(float x1, float x2, float y1, float y2, const float rgba[4]);
-    // Leaves out what a later opaque quad of the same column paints over: quads it covers
-    // whole, and the covered rows of the others (such a quad is cut into the pieces that
-    // still show). An opaque quad replaces the pixels under it, so nothing painted there
-    // before it counts; a cut along a horizontal line gives the same pixels as the whole quad.
+    // Leaves out what a later opaque quad of the same column (the same x1 and x2; alpha 1 or
+    // more, which GL takes as 1) paints over: quads it covers whole, and the covered rows of
+    // the others (such a quad is cut into the pieces that still show). An opaque quad
+    // replaces the pixels under it, so nothing painted there before it counts; a cut along a
+    // horizontal line gives the same pixels as the whole quad.
     void dropCovered();
     // The vertex arrays: 4 corners per quad, (x, y) each, and the colour of each corner.
     void fill(std::vector<float>* xy, std::vector<float>* rgba) const;
