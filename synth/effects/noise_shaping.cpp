@@ -3,6 +3,7 @@
 // ninth-order shaper with dither for 16-bit output.
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 
 #include "effects/effect.h"
 #include "frontend/mt19937.h"
@@ -91,32 +92,53 @@ static void ns_soft_clip3(int32* buf, int32 samples)
     }
 }
 
-// The ninth-order shaper on one side: x is limited, the weighted sum of the last nine errors
-// (newest first, each product scaled down on its own) is taken off, the low 13 bits are cut
-// and two random values make a small triangular dither, and the new error is remembered.
-// The history is kept as entry p at index p - 1 and p + 8 of h, position *pos counting 9, 8,
-// ..., 1, 9, ...; the loop keeps it in locals and writes it back in that form.
-// `stride` is 2 for one side of an interleaved pair, 1 for mono; rnd holds the random values
-// interleaved the same way as buf.
-static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* h, int32* pos,
-                     uint32* r1p, uint32* r2p)
+// One sample of the ninth-order shaper: the weighted sum of the last nine errors (newest
+// first, each product scaled down on its own) is taken off the limited sample x, the low 13
+// bits are cut, the dither is added, and the new error replaces the oldest, e8.
+static inline int32 ns9_step(int32 x, int32 dither, int64 e0, int64 e1, int64 e2, int64 e3,
+                             int64 e4, int64 e5, int64 e6, int64 e7, int64& e8)
+{
+    const int64 acc = ((ns9_coef[8] * e8) >> 24) + ((ns9_coef[7] * e7) >> 24) +
+                      ((ns9_coef[6] * e6) >> 24) + ((ns9_coef[5] * e5) >> 24) +
+                      ((ns9_coef[4] * e4) >> 24) + ((ns9_coef[3] * e3) >> 24) +
+                      ((ns9_coef[2] * e2) >> 24) + ((ns9_coef[1] * e1) >> 24) +
+                      ((ns9_coef[0] * e0) >> 24);
+    const int32 y = (int32)(x - acc);
+    const int32 out = (y & ~8191) + dither;
+    e8 = out - y;
+    return out;
+}
+
+// The shaper on one side of n samples, already limited, `stride` apart (2 for one side of an
+// interleaved pair, 1 for mono); dither is laid out like buf. The history is kept as entry p
+// at index p - 1 and p + 8 of h, position *pos counting 9, 8, ..., 1, 9, ...; the loop keeps
+// it in nine locals and writes it back in that form. Nine samples a turn, each writing its
+// error over the oldest, so that the nine names come round to their places without moving a
+// value.
+template <int stride>
+static void ns9_side(int32* buf, int32 n, const int32* dither, int32* h, int32* pos)
 {
     const int32* hp = h + (*pos - 1);
     int64 e0 = hp[0], e1 = hp[1], e2 = hp[2], e3 = hp[3], e4 = hp[4], e5 = hp[5], e6 = hp[6],
           e7 = hp[7], e8 = hp[8];
-    constexpr int64 c0 = ns9_coef[0], c1 = ns9_coef[1], c2 = ns9_coef[2], c3 = ns9_coef[3],
-                    c4 = ns9_coef[4], c5 = ns9_coef[5], c6 = ns9_coef[6], c7 = ns9_coef[7],
-                    c8 = ns9_coef[8];
-    uint32 r1 = *r1p, r2 = *r2p;
-    for (int32 i = 0; i < n; i++) {
-        r2 = r1;
-        r1 = rnd[i * stride];
-        const int32 x = limit(buf[i * stride]);
-        const int64 acc = ((c0 * e0) >> 24) + ((c1 * e1) >> 24) + ((c2 * e2) >> 24) +
-                          ((c3 * e3) >> 24) + ((c4 * e4) >> 24) + ((c5 * e5) >> 24) +
-                          ((c6 * e6) >> 24) + ((c7 * e7) >> 24) + ((c8 * e8) >> 24);
-        const int32 y = (int32)(x - acc);
-        const int32 out = (y & ~8191) + (int32)((uint32)(r1 - r2) >> 30);
+    int32 i = 0;
+    for (; i + 9 <= n; i += 9) {
+        int32* b = buf + i * stride;
+        const int32* d = dither + i * stride;
+        b[0] = ns9_step(b[0], d[0], e0, e1, e2, e3, e4, e5, e6, e7, e8);
+        b[stride] = ns9_step(b[stride], d[stride], e8, e0, e1, e2, e3, e4, e5, e6, e7);
+        b[2 * stride] = ns9_step(b[2 * stride], d[2 * stride], e7, e8, e0, e1, e2, e3, e4, e5, e6);
+        b[3 * stride] = ns9_step(b[3 * stride], d[3 * stride], e6, e7, e8, e0, e1, e2, e3, e4, e5);
+        b[4 * stride] = ns9_step(b[4 * stride], d[4 * stride], e5, e6, e7, e8, e0, e1, e2, e3, e4);
+        b[5 * stride] = ns9_step(b[5 * stride], d[5 * stride], e4, e5, e6, e7, e8, e0, e1, e2, e3);
+        b[6 * stride] = ns9_step(b[6 * stride], d[6 * stride], e3, e4, e5, e6, e7, e8, e0, e1, e2);
+        b[7 * stride] = ns9_step(b[7 * stride], d[7 * stride], e2, e3, e4, e5, e6, e7, e8, e0, e1);
+        b[8 * stride] = ns9_step(b[8 * stride], d[8 * stride], e1, e2, e3, e4, e5, e6, e7, e8, e0);
+    }
+    for (; i < n; i++) {
+        buf[i * stride] =
+            ns9_step(buf[i * stride], dither[i * stride], e0, e1, e2, e3, e4, e5, e6, e7, e8);
+        const int64 newest = e8;
         e8 = e7;
         e7 = e6;
         e6 = e5;
@@ -125,8 +147,7 @@ static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* 
         e3 = e2;
         e2 = e1;
         e1 = e0;
-        e0 = out - y;
-        buf[i * stride] = out;
+        e0 = newest;
     }
     // Written back at position 9: entries 1..9 hold e1..e8, e0 at both of its places.
     const int32 e[9] = {(int32)e0, (int32)e1, (int32)e2, (int32)e3, (int32)e4,
@@ -137,8 +158,39 @@ static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* 
         h[k - 1] = e[k];
     h[17] = (int32)e0;
     *pos = 9;
-    *r1p = r1;
-    *r2p = r2;
+}
+
+// Every sample limited to the shaper's range, four at a time.
+static void ns9_limit(int32* buf, int32 n)
+{
+    const __m128i hi = _mm_set1_epi32(NS_LIMIT), lo = _mm_set1_epi32(-NS_LIMIT);
+    int32 i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + i));
+        const __m128i over = _mm_cmpgt_epi32(x, hi);
+        x = _mm_or_si128(_mm_and_si128(over, hi), _mm_andnot_si128(over, x));
+        const __m128i under = _mm_cmplt_epi32(x, lo);
+        x = _mm_or_si128(_mm_and_si128(under, lo), _mm_andnot_si128(under, x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + i), x);
+    }
+    for (; i < n; i++)
+        buf[i] = limit(buf[i]);
+}
+
+// The triangular dither of each sample: the difference of its random number and the one its
+// side drew before (`stride` earlier in r, which holds those earlier numbers in front of the
+// block's), top two bits.
+static void ns9_dither(int32* d, const uint32* r, int32 n, int stride)
+{
+    int32 i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i - stride));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
+                         _mm_srli_epi32(_mm_sub_epi32(now, before), 30));
+    }
+    for (; i < n; i++)
+        d[i] = (int32)((r[i] - r[i - stride]) >> 30);
 }
 
 // The random values are drawn left, right, left, ... as the samples come, then each side
@@ -147,25 +199,40 @@ static void ns9_side(int32* buf, int32 n, int stride, const uint32* rnd, int32* 
 
 void ns_shaping16_9(int32* buf, int32 samples)
 {
-    uint32 r[NS9_CHUNK];
+    uint32 r[2 + NS9_CHUNK];
+    int32 d[NS9_CHUNK];
     for (int32 at = 0; at + 1 < samples; at += NS9_CHUNK) {
         int32 n = (samples - at) / 2;
         if (n > NS9_CHUNK / 2)
             n = NS9_CHUNK / 2;
-        genrand_int32_fill(r, 2 * n);
-        ns9_side(buf + at, n, 2, r, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
-        ns9_side(buf + at + 1, n, 2, r + 1, ns9_ehr, &ns9_histposr, &ns9_r1r, &ns9_r2r);
+        r[0] = ns9_r1l;
+        r[1] = ns9_r1r;
+        genrand_int32_fill(r + 2, 2 * n);
+        ns9_dither(d, r + 2, 2 * n, 2);
+        ns9_limit(buf + at, 2 * n);
+        ns9_side<2>(buf + at, n, d, ns9_ehl, &ns9_histposl);
+        ns9_side<2>(buf + at + 1, n, d + 1, ns9_ehr, &ns9_histposr);
+        ns9_r1l = r[2 * n];
+        ns9_r2l = r[2 * n - 2];
+        ns9_r1r = r[2 * n + 1];
+        ns9_r2r = r[2 * n - 1];
     }
 }
 
 // Mono output keeps one history: every sample is the left channel's.
 static void ns_shaping16_9_mono(int32* buf, int32 samples)
 {
-    uint32 r[NS9_CHUNK];
+    uint32 r[1 + NS9_CHUNK];
+    int32 d[NS9_CHUNK];
     for (int32 at = 0; at < samples; at += NS9_CHUNK) {
         const int32 n = samples - at < NS9_CHUNK ? samples - at : NS9_CHUNK;
-        genrand_int32_fill(r, n);
-        ns9_side(buf + at, n, 1, r, ns9_ehl, &ns9_histposl, &ns9_r1l, &ns9_r2l);
+        r[0] = ns9_r1l;
+        genrand_int32_fill(r + 1, n);
+        ns9_dither(d, r + 1, n, 1);
+        ns9_limit(buf + at, n);
+        ns9_side<1>(buf + at, n, d, ns9_ehl, &ns9_histposl);
+        ns9_r1l = r[n];
+        ns9_r2l = r[n - 1];
     }
 }
 
