@@ -3,6 +3,7 @@
 #include "render/resample.h"
 
 #include <cstdlib>
+#include <emmintrin.h>
 
 #include "frontend/controls.h"
 #include "frontend/memory.h"
@@ -42,6 +43,22 @@ static inline void reflect(int64& ofs, int32& incr, int64 ls, int64 le)
             incr = -incr;
         }
     }
+}
+
+void copy_samples(resample_t* out, const sample_t* data, int64 n)
+{
+    int64 k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + k));
+        // Each 16-bit value moved to the top of a 32-bit lane and shifted back with its sign.
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(zero, v), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(zero, v), 16));
+    }
+    for (; k < n; k++)
+        out[k] = data[k];
 }
 
 // Interpolates n values from ofs on, moving by incr.
@@ -101,8 +118,7 @@ static int32 render_span(Voice* vp, int mode, resample_t* out, int32 count, int6
                 if (i >= lei)
                     i = lsi + (i - lsi) % (lei - lsi);
                 int64 n = lei - i < count - done ? lei - i : count - done;
-                for (int64 k = 0; k < n; k++)
-                    out[done + k] = data[i + k];
+                copy_samples(out + done, data + i, n);
                 i += n;
                 done += (int32)n;
             }
@@ -129,8 +145,7 @@ static int32 render_span(Voice* vp, int mode, resample_t* out, int32 count, int6
             int64 n = end - i < count ? end - i : count;
             if (n < 0)
                 n = 0;
-            for (int64 k = 0; k < n; k++)
-                out[k] = data[i + k];
+            copy_samples(out, data + i, n);
             ofs += n << FRACTION_BITS;
             if (i + n >= end)
                 vp->timeout = 1;
@@ -316,8 +331,7 @@ resample_t* resample_voice(int v, int32* countptr)
             count = (int32)r;
             vp->sample_offset = (i + r) << FRACTION_BITS;
         }
-        for (int32 k = 0; k < count; k++)
-            resample_buffer[k] = sp->data[i + k];
+        copy_samples(resample_buffer, sp->data + i, count);
         *countptr = count;
         return resample_buffer;
     }

@@ -24,6 +24,9 @@ resample_t resample_newton(const sample_t* src, splen_t ofs, const resample_rec_
 resample_t resample_linear(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
 resample_t resample_none(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
 
+// n values of a sample as they are, for a voice played at its recorded pitch and rate.
+void copy_samples(resample_t* out, const sample_t* data, int64 n);
+
 // out[k] = resample_gauss(src, ofs + k * incr, rec) for k < n: the vector form works on four
 // outputs at a time with the same rounding as the scalar twin.
 void resample_gauss_run(const sample_t* src, int64 ofs, int32 incr, int32 n, resample_t* out,

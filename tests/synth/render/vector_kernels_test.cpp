@@ -4,6 +4,7 @@
 // exercised. The Gauss resampler: steps up, down and past one sample, into both ends of the
 // data where the window no longer fits. The 16-bit output conversion: every byte order and
 // sign form, on lengths around the vector width, against the value worked out per sample.
+// The copy of a sample's values, widened with their signs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -170,6 +171,26 @@ TEST(OutputKernels, SixteenBitConversionGivesEachSamplesValueInPlace)
         }
     }
     play_mode = saved;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CopyKernel, CopiesEveryValueWithItsSignAndNothingMore)
+{
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> value(-32768, 32767);
+    for (int64 n = 0; n < 40; n++) {
+        std::vector<sample_t> data((size_t)n);  // exactly n: a read past them is caught
+        for (sample_t& v : data)
+            v = (sample_t)(n % 5 == 0 ? (value(rng) & 1 ? -32768 : 32767) : value(rng));
+        std::vector<resample_t> out((size_t)n + 1, 12345);
+        copy_samples(out.data(), data.data(), n);
+        for (int64 k = 0; k < n; k++)
+            ASSERT_EQ(out[k], (resample_t)data[k]) << "length " << n << " at " << k;
+        EXPECT_EQ(out[n], 12345) << "written past a copy of " << n;
+    }
 }
 
 }  // namespace
