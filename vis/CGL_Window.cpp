@@ -174,6 +174,18 @@ void* threadmain(void* path)
     return nullptr;
 }
 
+// GL renderers that rasterise in software, by the names they give.
+static bool software_renderer()
+{
+    const char* name = (const char*)glGetString(GL_RENDERER);
+    if (!name)
+        return false;
+    for (const char* soft : {"llvmpipe", "softpipe", "swrast"})
+        if (strstr(name, soft))
+            return true;
+    return false;
+}
+
 void CGL_Window::init()
 {
     glViewport(0, 0, w(), h());
@@ -184,13 +196,17 @@ void CGL_Window::init()
     glLoadIdentity();
     gluOrtho2D(0, w(), 0, h());
     glMatrixMode(GL_MODELVIEW);
+    if (painter == PAINT_BY_RENDERER)
+        painter = software_renderer() ? PAINT_IMAGE : PAINT_QUADS;
 }
 
 // Painting order decides what covers what: channel 0 first, lower keys first, older glyphs
-// first; a fading glyph lets what lies under it show through. The quads go to GL in that
-// order in one call, without those that leave the picture as it is.
+// first; a fading glyph lets what lies under it show through. The quads are painted in that
+// order, without those that leave the picture as it is.
 void CGL_Window::draw()
 {
+    if (!context_valid())
+        image_texture = 0;  // a new context has none of the old one's textures
     if (!valid())
         init();
     batch.clear(w(), h());
@@ -219,18 +235,82 @@ void CGL_Window::draw()
         }
     }
     batch.dropCovered();
+    if (painter == PAINT_IMAGE)
+        drawImage();
+    else
+        drawQuads();
+    glFlush();
+}
+
+// All quads in one call.
+void CGL_Window::drawQuads()
+{
     batch.fill(&vertex_xy, &vertex_rgba);
     glClear(GL_COLOR_BUFFER_BIT);
-    if (!vertex_xy.empty()) {
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glEnableClientState(GL_COLOR_ARRAY);
-        glVertexPointer(2, GL_FLOAT, 0, vertex_xy.data());
-        glColorPointer(4, GL_FLOAT, 0, vertex_rgba.data());
-        glDrawArrays(GL_QUADS, 0, (GLsizei)(vertex_xy.size() / 2));
-        glDisableClientState(GL_COLOR_ARRAY);
-        glDisableClientState(GL_VERTEX_ARRAY);
+    if (vertex_xy.empty())
+        return;
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(2, GL_FLOAT, 0, vertex_xy.data());
+    glColorPointer(4, GL_FLOAT, 0, vertex_rgba.data());
+    glDrawArrays(GL_QUADS, 0, (GLsizei)(vertex_xy.size() / 2));
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+// The quads composed into the canvas, copied to the window as one texture quad: texel for
+// pixel, nearest texel, no blending. The canvas holds columns, so texture coordinate s runs
+// up the view and t across it.
+void CGL_Window::drawImage()
+{
+    canvas.clear(w(), h());
+    batch.each([this](float x1, float x2, float y1, float y2, const float rgba[4]) {
+        canvas.paint(x1, x2, y1, y2, rgba);
+    });
+    int tw = canvas.height(), th = canvas.width();
+    if (tw == 0 || th == 0) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        return;
     }
-    glFlush();
+    if (image_texture == 0) {
+        GLuint name;
+        glGenTextures(1, &name);
+        image_texture = name;
+        texture_w = texture_h = 0;
+    }
+    glBindTexture(GL_TEXTURE_2D, image_texture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    if (tw != texture_w || th != texture_h) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, tw, th, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     canvas.pixels());
+        texture_w = tw;
+        texture_h = th;
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, tw, th, GL_RGBA, GL_UNSIGNED_BYTE,
+                        canvas.pixels());
+    }
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glDisable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
+    float x = (float)w(), y = (float)h();
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2f(0.0f, 0.0f);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex2f(x, 0.0f);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex2f(x, y);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex2f(0.0f, y);
+    glEnd();
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glEnable(GL_BLEND);
 }
 
 float CGL_Window::getColor(bool high, int ch, int component) const

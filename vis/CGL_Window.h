@@ -11,6 +11,7 @@
 #include "readmidi/event.h"
 #include "vis/glyph.h"
 #include "vis/glyph_batch.h"
+#include "vis/glyph_canvas.h"
 #include "vis/note_queue.h"
 
 // The samples the audio device has played of the file, or -1 while it has played none yet: a
@@ -27,6 +28,11 @@ public:
     Visual visuals[MAX_CHANNELS];
     // The play position in output samples, -1 when unknown.
     int32 (*play_position)(void) = heard_samples;
+    // How draw() paints the glyphs: as GL quads, or composed into a picture on the CPU and
+    // shown as one texture, which is far cheaper where GL rasterises in software. init()
+    // chooses by the GL renderer while it is PAINT_BY_RENDERER; both give the same pixels.
+    enum Painter { PAINT_BY_RENDERER, PAINT_QUADS, PAINT_IMAGE };
+    Painter painter = PAINT_BY_RENDERER;
 
     CGL_Window(int x, int y, int w, int h, const char* label = nullptr);
     ~CGL_Window() override;
@@ -48,6 +54,12 @@ public:
 private:
     GlyphBatch batch;  // this frame's quads, rebuilt by every draw
     std::vector<float> vertex_xy, vertex_rgba;
+    GlyphCanvas canvas;
+    unsigned int image_texture = 0;  // GL name of the texture showing canvas, 0 before
+    int texture_w = 0, texture_h = 0;
+
+    void drawQuads();
+    void drawImage();
 
     void takeEvent(const MidiEvent& ev, int32 now);
 };

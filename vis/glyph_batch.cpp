@@ -97,21 +97,10 @@ void GlyphBatch::fill(std::vector<float>* xy, std::vector<float>* rgba) const
 {
     xy->clear();
     rgba->clear();
-    auto put = [&](const Rect& r, float y1, float y2) {
-        const float corners[8] = {r.x1, y1, r.x2, y1, r.x2, y2, r.x1, y2};
+    each([&](float x1, float x2, float y1, float y2, const float color[4]) {
+        const float corners[8] = {x1, y1, x2, y1, x2, y2, x1, y2};
         xy->insert(xy->end(), corners, corners + 8);
         for (int k = 0; k < 4; k++)
-            rgba->insert(rgba->end(), r.rgba, r.rgba + 4);
-    };
-    for (size_t i = 0; i < rects.size(); i++) {
-        const Rect& r = rects[i];
-        if (!covered_known || pieces[i].count < 0) {
-            put(r, r.y1, r.y2);
-            continue;
-        }
-        for (int k = 0; k < pieces[i].count; k++) {
-            const auto& piece = cut[(size_t)(pieces[i].first + k)];
-            put(r, piece.first, piece.second);
-        }
-    }
+            rgba->insert(rgba->end(), color, color + 4);
+    });
 }

@@ -3,6 +3,7 @@
 #ifndef CORVELLE_VIS_GLYPH_BATCH_H
 #define CORVELLE_VIS_GLYPH_BATCH_H
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -23,6 +24,10 @@ public:
     void dropCovered();
     // The vertex arrays: 4 corners per quad, (x, y) each, and the colour of each corner.
     void fill(std::vector<float>* xy, std::vector<float>* rgba) const;
+    // Calls paint(x1, x2, y1, y2, rgba) for every quad, or piece of one, that fill() sends,
+    // in painting order.
+    template <class Paint>
+    void each(Paint paint) const;
 
     int quads() const { return (int)rects.size(); }
 
@@ -45,5 +50,21 @@ private:
     std::vector<Pieces> pieces;
     std::vector<std::pair<float, float>> cut;
 };
+
+template <class Paint>
+void GlyphBatch::each(Paint paint) const
+{
+    for (size_t i = 0; i < rects.size(); i++) {
+        const Rect& r = rects[i];
+        if (!covered_known || pieces[i].count < 0) {
+            paint(r.x1, r.x2, r.y1, r.y2, r.rgba);
+            continue;
+        }
+        for (int k = 0; k < pieces[i].count; k++) {
+            const auto& piece = cut[(size_t)(pieces[i].first + k)];
+            paint(r.x1, r.x2, piece.first, piece.second, r.rgba);
+        }
+    }
+}
 
 #endif
