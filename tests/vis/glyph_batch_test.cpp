@@ -1,6 +1,7 @@
-// The batched drawing of the note view must give the picture of the plain way of drawing: one
+// Both ways the note view paints (all quads in one GL call, and the picture composed on the
+// CPU and shown as a texture) must give the picture of the plain way of drawing: one
 // glBegin/glEnd quad per glyph in painting order. Many glyphs in crowded columns, fading over
-// each other and over opaque ones, are drawn both ways and read back pixel for pixel.
+// each other and over opaque ones, are drawn each way and read back pixel for pixel.
 #include <gtest/gtest.h>
 #include <memory>
 #include "vis/CGL_Window.h"
@@ -46,6 +47,9 @@ static Pixels render_plain(CGL_Window* view)
     glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
     return p;
 }
+
+static const CGL_Window::Painter painters[] = {CGL_Window::PAINT_QUADS,
+                                               CGL_Window::PAINT_IMAGE};
 
 static ::testing::AssertionResult same_picture(const Pixels& got, const Pixels& want)
 {
@@ -143,8 +147,11 @@ TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
         for (int round = 0; round < 6; round++) {
             play(15, 6);
             Pixels want = render_plain(view);
-            Pixels got = render(view);
-            ASSERT_TRUE(same_picture(got, want)) << "round " << round;
+            for (auto painter : painters) {
+                view->painter = painter;
+                ASSERT_TRUE(same_picture(render(view), want))
+                    << "round " << round << ", painter " << painter;
+            }
         }
     }
 }
@@ -165,7 +172,49 @@ TEST_F(BatchedDrawing, GlyphsPartlyOutsideOrOddlyShapedLookTheSame)
     later.back().alpha = 0.3f;
     later.emplace_back(20, 100.0f, 140.0f, 45.0f, 48.0f);
     later.back().alpha = 1.5f;  // beyond opaque: GL takes it as 1
-    ASSERT_TRUE(same_picture(render(view), render_plain(view)));
+    Pixels want = render_plain(view);
+    for (auto painter : painters) {
+        view->painter = painter;
+        EXPECT_TRUE(same_picture(render(view), want)) << "painter " << painter;
+    }
+}
+
+// Edges anywhere between pixel centres, on them and near them (the view's height is odd, so
+// GL's mapping to the window is not exact there), colours and alpha beyond [0, 1], alpha too
+// small to count: the picture composed on the CPU covers and blends as GL does.
+TEST_F(BatchedDrawing, EdgesBetweenPixelCentresAndColoursOutOfRange)
+{
+    const float fractions[] = {0.0f,   1 / 256.0f, 0.25f,  0.3f,       0.5f - 1 / 256.0f,
+                               0.5f,   0.5f + 1 / 512.0f,  0.5f + 1 / 256.0f, 0.7f,
+                               0.75f,  255 / 256.0f, 0.999f};
+    const int nf = (int)(sizeof fractions / sizeof fractions[0]);
+    for (int ch = 0; ch < 4; ch++) {
+        view->setColor(false, ch, 0, -0.3f + 0.2f * (float)ch);
+        view->setColor(false, ch, 1, 0.5f);
+        view->setColor(true, ch, 1, 1.4f - 0.3f * (float)ch);
+        view->setColor(true, ch, 2, 0.2f * (float)ch);
+    }
+    const float alphas[] = {1.0f, 0.5f, 1.0f / 510.0f, 1.0f / 508.0f, 0.999f, 1.7f,
+                            0.37f, -0.5f, 0.0f, 0.02f};
+    for (int round = 0; round < 4; round++) {
+        for (Visual& v : view->visuals)
+            v.glyphs.clear();
+        for (int n = 0; n < 300; n++) {
+            float x1 = (float)next(530) - 10.0f + fractions[next(nf)];
+            float x2 = x1 + (float)next(30) + fractions[next(nf)];
+            float y1 = (float)next(540) - 20.0f + fractions[next(nf)];
+            float y2 = y1 + (float)next(120) + fractions[next(nf)];
+            std::list<Glyph>& column = view->visuals[next(4)].glyphs[(int)next(8)];
+            if (next(2))
+                column.emplace_back((int)next(128), x1, x2, y1, y2);
+            else
+                column.emplace_back((int)next(128), x2, x1, y2, y1);
+            column.back().alpha = alphas[next(10)];
+        }
+        Pixels want = render_plain(view);
+        view->painter = CGL_Window::PAINT_IMAGE;
+        ASSERT_TRUE(same_picture(render(view), want)) << "round " << round;
+    }
 }
 
 // What the batch leaves out, so that the pixel tests above do compare the batched path.
