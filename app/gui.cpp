@@ -5,6 +5,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_Group.H>
+#include "play/channels.h"
 
 GUI* gui = nullptr;
 
@@ -328,6 +329,13 @@ static void let_go_of_unheard(CGL_Window* view)
 void animate(void*)
 {
     CGL_Window* view = gui->view;
+    // The channel choice follows the song's program changes.
+    static unsigned names_listed = 0;
+    unsigned names = published_channel_instrum_names_count();
+    if (names != names_listed) {
+        names_listed = names;
+        gui->listinstruments();
+    }
     view->nextFrame();
     if (!view->playing)
         let_go_of_unheard(view);

@@ -323,9 +323,15 @@ void CGL_Window::setColor(bool high, int ch, int component, float value)
     visuals[ch].colors[high ? 1 : 0][component] = value;
 }
 
+// The name is the copy the playback thread published, read under its lock: the channel
+// records and instrument texts themselves belong to that thread while a song plays.
 const char* CGL_Window::getInstru(int ch) const
 {
-    return channel_instrum_name(ch);
+    static char shown[MAX_CHANNELS][64];
+    if (ch < 0 || ch >= MAX_CHANNELS)
+        return "";
+    published_channel_instrum_name(ch, shown[ch], sizeof shown[ch]);
+    return shown[ch];
 }
 
 int CGL_Window::getMinimum(int ch) const

@@ -46,6 +46,7 @@ void ctl_prog_event(int ch)
 {
     if (ch < 0 || ch >= MAX_CHANNELS)
         return;
+    publish_channel_instrum_name(ch);
     const Channel& c = channel[ch];
     ControlEvent ce = {CTLE_PROGRAM, ch, c.program, (long)channel_instrum_name(ch),
                        ((long)(uint8)c.bank_msb << 16) | ((long)(uint8)c.bank_lsb << 8) |

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "config/tonebank.h"
 #include "frontend/controls.h"
@@ -60,6 +62,36 @@ const char* channel_instrum_name(int ch)
     if (e->comment != nullptr)
         return e->comment;
     return e->name != nullptr ? e->name : "";
+}
+
+static std::mutex published_names_lock;
+static char published_names[MAX_CHANNELS][64];
+static unsigned published_names_count = 0;
+
+void publish_channel_instrum_name(int ch)
+{
+    if (ch < 0 || ch >= MAX_CHANNELS)
+        return;
+    const char* name = channel_instrum_name(ch);
+    std::lock_guard<std::mutex> hold(published_names_lock);
+    if (strncmp(published_names[ch], name, sizeof published_names[ch] - 1) == 0)
+        return;
+    snprintf(published_names[ch], sizeof published_names[ch], "%s", name);
+    published_names_count++;
+}
+
+void published_channel_instrum_name(int ch, char* out, size_t size)
+{
+    if (size == 0)
+        return;
+    std::lock_guard<std::mutex> hold(published_names_lock);
+    snprintf(out, size, "%s", ch >= 0 && ch < MAX_CHANNELS ? published_names[ch] : "");
+}
+
+unsigned published_channel_instrum_names_count(void)
+{
+    std::lock_guard<std::mutex> hold(published_names_lock);
+    return published_names_count;
 }
 
 // ---- defaults -----------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 #ifndef CORVELLE_PLAY_CHANNELS_H
 #define CORVELLE_PLAY_CHANNELS_H
 
+#include <cstddef>
+
 #include "sysdep.h"
 
 struct AlternateAssign;
@@ -174,6 +176,14 @@ extern Channel channel[MAX_CHANNELS];
 
 // Display name of the instrument channel ch plays; the text belongs to the engine.
 const char* channel_instrum_name(int ch);
+
+// The instrument names the window shows. The playback thread copies a channel's name here when
+// the song starts and whenever the channel's program changes; the window's thread reads the
+// copies and never the channel records or instrument texts that the playback thread changes
+// and frees. The count grows with every change, so the window can tell when to look again.
+void publish_channel_instrum_name(int ch);
+void published_channel_instrum_name(int ch, char* out, size_t size);
+unsigned published_channel_instrum_names_count(void);
 
 // Controller defaults of channel c (controller 121 and every MIDI reset).
 void reset_controllers(int c);

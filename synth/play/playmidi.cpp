@@ -422,6 +422,10 @@ static int play_midi(MidiEvent* eventlist, int32 samples)
         (play_mode->flag & PF_PCM_STREAM))
         prescan_song(eventlist);
 
+    // The window names the channels' instruments as the song starts; program changes rename them.
+    for (int ch = 0; ch < MAX_CHANNELS; ch++)
+        publish_channel_instrum_name(ch);
+
     int rc = aq_flush(0);
     if (!is_stop_code(rc)) {
         skip_to(midi_restart_time);

@@ -99,7 +99,8 @@ TEST_F(OpenMidi, WithoutAConfigurationNothingStarts)
 
 TEST_F(OpenMidi, PlaysTheChosenFileOnItsOwnThread)
 {
-    dir.write("prog/corvelle.cfg", "# an empty configuration is a configuration\n");
+    // Channel 2 of the song plays program 7; its patch is named but not there.
+    dir.write("prog/corvelle.cfg", "bank 0\n7 strings-one.pat\n");
     std::string path = song("first.mid");
     // The chooser's text is gone as soon as openMidi returns.
     char chooser_text[512];
@@ -136,6 +137,9 @@ TEST_F(OpenMidi, PlaysTheChosenFileOnItsOwnThread)
     }
     ASSERT_TRUE(wait_until_stopped());
     EXPECT_GT(most, 0u);
+    // The choice followed the song's program change while the frames ran.
+    EXPECT_NE(std::string(g->channel->text(1)).find("strings-one"), std::string::npos)
+        << g->channel->text(1);
     EXPECT_TRUE(g->view->events.empty());
 
     // The timer has stopped with the last glyph: the next file starts.
