@@ -1,6 +1,8 @@
 // Cost of one animation frame of the note view (nextFrame, then drawing and showing the
 // picture) with a steady number of glyphs on screen. Run under a virtual display:
-//     xvfb-run -a -s "-screen 0 1280x1024x24" build/bench_frame [-r rounds] [glyphs...]
+//     xvfb-run -a -s "-screen 0 1280x1024x24" build/bench_frame [-r rounds] [-d drawing]...
+//         [glyphs...]
+// (-d plain, quads or image, as often as wanted: only those drawings).
 // or all benchmarks with `make bench`.
 //
 // Every case runs in rounds, each round once with each way of drawing, so that all meet the
@@ -208,13 +210,15 @@ static std::string spread(const std::vector<double>& v)
     return text;
 }
 
+static std::vector<Drawing> drawings;
+
 static void measure(BenchView* view, int target, const char* mix, const std::vector<int>& holds,
                     int rounds)
 {
     std::vector<double> frame[3], cpu[3], p95[3], step[3];
     size_t glyphs = 0;
     for (int r = 0; r < rounds; r++) {
-        for (Drawing d : {PLAIN, QUADS, IMAGE}) {
+        for (Drawing d : drawings) {
             view->drawing = d;
             Run one = run(view, target, holds);
             frame[d].push_back(one.frame);
@@ -224,7 +228,7 @@ static void measure(BenchView* view, int target, const char* mix, const std::vec
             glyphs = one.glyphs;
         }
     }
-    for (Drawing d : {PLAIN, QUADS, IMAGE}) {
+    for (Drawing d : drawings) {
         printf("%6d %-6s %-6s %5zu | frame ms %s | p95 %6.2f | nextFrame %5.3f | CPU ms %s |"
                " %s\n",
                target, mix, drawing_names[d], glyphs, spread(frame[d]).c_str(),
@@ -246,11 +250,19 @@ int main(int argc, char** argv)
     int rounds = 3;
     std::vector<int> targets;
     for (int i = 1; i < argc; i++) {
-        if (strcmp(argv[i], "-r") == 0 && i + 1 < argc)
+        if (strcmp(argv[i], "-r") == 0 && i + 1 < argc) {
             rounds = std::max(1, atoi(argv[++i]));
-        else
+        } else if (strcmp(argv[i], "-d") == 0 && i + 1 < argc) {
+            i++;
+            for (Drawing d : {PLAIN, QUADS, IMAGE})
+                if (strcmp(argv[i], drawing_names[d]) == 0)
+                    drawings.push_back(d);
+        } else {
             targets.push_back(atoi(argv[i]));
+        }
     }
+    if (drawings.empty())
+        drawings = {PLAIN, QUADS, IMAGE};
     if (targets.empty())
         targets = {2000, 10000};
 
