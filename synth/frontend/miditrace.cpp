@@ -20,7 +20,7 @@ int32 current_trace_samples(void)
     int32 played = device_play_position();
     if (played == -1)
         return -1;
-    return played + midi_trace.offset;
+    return played + __atomic_load_n(&midi_trace.offset, __ATOMIC_RELAXED);
 }
 
 // The sample time a call queued now is due at. Once the output reports its play position
@@ -43,7 +43,10 @@ void init_midi_trace(void)
 {
     free_node_list(midi_trace.head);
     free_node_list(midi_trace.free_list);
-    memset(&midi_trace, 0, sizeof(midi_trace));
+    midi_trace.flush_flag = 0;
+    midi_trace.loop_hook = nullptr;
+    midi_trace.head = midi_trace.tail = midi_trace.free_list = nullptr;
+    trace_offset(0);
 }
 
 static void run_node(MidiTraceNode* p)
@@ -222,9 +225,11 @@ int32 trace_wait_samples(void)
     return wait < 0 ? 0 : wait;
 }
 
+// The window's thread reads the offset with the play position (current_trace_samples) while
+// the playback thread sets it when a song starts or skips.
 void trace_offset(int32 offset)
 {
-    midi_trace.offset = offset;
+    __atomic_store_n(&midi_trace.offset, offset, __ATOMIC_RELAXED);
 }
 
 void set_trace_loop_hook(void (*f)(void))

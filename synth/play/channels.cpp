@@ -237,7 +237,7 @@ void reset_midi(int playing)
             c.bank = (int8)(special_tonebank >= 0 ? special_tonebank : default_tonebank);
         c.program = (int8)default_program[i];
         c.panning = -1;
-        c.key_shift = 0;
+        set_view_field(c.key_shift, 0);
         c.loop_timeout = 0;
         c.reverb_id = -1;
         c.eq_gs = 1;
@@ -274,10 +274,10 @@ void reset_midi(int playing)
         init_midi_controllers(c);
         init_channel_layer(i);
         init_part_eq_xg(c.eq_xg);
-        c.note_limit_high = 127;
-        c.note_limit_low = 0;
-        c.vel_limit_high = 127;
-        c.vel_limit_low = 0;
+        set_view_field(c.note_limit_high, 127);
+        set_view_field(c.note_limit_low, 0);
+        set_view_field(c.vel_limit_high, 127);
+        set_view_field(c.vel_limit_low, 0);
         c.rx = 0xFFFFFFFFu;
         c.drum_effect_flag = 0;
         c.dry_level = 127;

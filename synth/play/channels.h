@@ -171,6 +171,19 @@ struct Channel {
 
 extern Channel channel[MAX_CHANNELS];
 
+// The note view reads the limits and the key shift on the window's thread while the playback
+// thread changes them. The playback thread writes them with set_view_field and the window reads
+// them with view_field: each byte is written and read whole (relaxed atomic access to the plain
+// field), so neither side needs a lock.
+inline int view_field(const int8& field)
+{
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+inline void set_view_field(int8& field, int value)
+{
+    __atomic_store_n(&field, (int8)value, __ATOMIC_RELAXED);
+}
+
 // The reverb send a channel gets when the song sets none.
 #define DEFAULT_REVERB_SEND_LEVEL 40
 

@@ -443,7 +443,7 @@ int dispatch_event(MidiEvent* ev, bool seeking)
         if (shift != c->key_shift) {
             if (!seeking)
                 all_sounds_off(ch);
-            c->key_shift = (int8)shift;
+            set_view_field(c->key_shift, shift);
         }
         break;
     }

@@ -292,7 +292,7 @@ static void prescan_event(MidiEvent* ev)
         break;
     case ME_KEYSHIFT:
         resamp_cache_refer_alloff(ch, t);
-        c.key_shift = (int8)(a - 64);
+        set_view_field(c.key_shift, a - 64);
         break;
     case ME_SCALE_TUNING:
         resamp_cache_refer_alloff(ch, t);

@@ -137,19 +137,19 @@ static void sysex_other(int ch, int val, int id)
     }
     switch (id) {
     case SYSEX_NOTE_LIMIT_LOW:
-        c.note_limit_low = (int8)v;
+        set_view_field(c.note_limit_low, v);
         cmsg(CMSG_INFO, VERB_NOISY, "Note Limit Low (CH:%d VAL:%d)", ch, v);
         break;
     case SYSEX_NOTE_LIMIT_HIGH:
-        c.note_limit_high = (int8)v;
+        set_view_field(c.note_limit_high, v);
         cmsg(CMSG_INFO, VERB_NOISY, "Note Limit High (CH:%d VAL:%d)", ch, v);
         break;
     case SYSEX_VEL_LIMIT_LOW:
-        c.vel_limit_low = (int8)v;
+        set_view_field(c.vel_limit_low, v);
         cmsg(CMSG_INFO, VERB_NOISY, "Velocity Limit Low (CH:%d VAL:%d)", ch, v);
         break;
     case SYSEX_VEL_LIMIT_HIGH:
-        c.vel_limit_high = (int8)v;
+        set_view_field(c.vel_limit_high, v);
         cmsg(CMSG_INFO, VERB_NOISY, "Velocity Limit High (CH:%d VAL:%d)", ch, v);
         break;
     case SYSEX_DRUM_RX_NOTE_OFF:
