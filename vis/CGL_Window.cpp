@@ -46,10 +46,10 @@ CGL_Window::~CGL_Window()
 // melodic ones wrap within the 128 notes.
 static int note_key(int ch, int note)
 {
-    int low = channel[ch].note_limit_low;
+    int low = view_field(channel[ch].note_limit_low);
     if (ISDRUMCHANNEL(ch))
         return note - low;
-    return ((note + note_key_offset + channel[ch].key_shift) & 127) - low;
+    return ((note + note_key_offset + view_field(channel[ch].key_shift)) & 127) - low;
 }
 
 static int64 sample_time(const MidiEvent& ev)
@@ -64,7 +64,7 @@ void CGL_Window::takeEvent(const MidiEvent& ev, int32 now)
     int ch = ev.channel;
     if (ev.type == ME_NOTEON) {
         // No key fits between equal (or crossed) note limits, so such a channel shows nothing.
-        int span = channel[ch].note_limit_high - channel[ch].note_limit_low;
+        int span = view_field(channel[ch].note_limit_high) - view_field(channel[ch].note_limit_low);
         if (span <= 0)
             return;
         int key = note_key(ch, ev.a);
@@ -72,7 +72,7 @@ void CGL_Window::takeEvent(const MidiEvent& ev, int32 now)
         float lag = 0.0f;
         if (play_mode && play_mode->rate > 0)
             lag = (float)((now - sample_time(ev)) / play_mode->rate);
-        visuals[ch].glyphs[key].emplace_back(ev.b - channel[ch].vel_limit_low, key * key_width,
+        visuals[ch].glyphs[key].emplace_back(ev.b - view_field(channel[ch].vel_limit_low), key * key_width,
                                              (key + 1) * key_width, 0.0f, lag);
         trace_glyph(sample_time(ev), ch, key);
     } else if (ev.type == ME_NOTEOFF) {
@@ -214,7 +214,7 @@ void CGL_Window::draw()
         const Visual& visual = visuals[ch];
         const float* low = visual.colors[0];
         const float* high = visual.colors[1];
-        int range = channel[ch].vel_limit_high - channel[ch].vel_limit_low;
+        int range = view_field(channel[ch].vel_limit_high) - view_field(channel[ch].vel_limit_low);
         for (const auto& entry : visual.glyphs) {
             for (const Glyph& g : entry.second) {
                 float rgba[4];
@@ -336,10 +336,10 @@ const char* CGL_Window::getInstru(int ch) const
 
 int CGL_Window::getMinimum(int ch) const
 {
-    return channel[ch].vel_limit_low;
+    return view_field(channel[ch].vel_limit_low);
 }
 
 int CGL_Window::getMaximum(int ch) const
 {
-    return channel[ch].vel_limit_high;
+    return view_field(channel[ch].vel_limit_high);
 }
