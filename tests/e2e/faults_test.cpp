@@ -160,7 +160,7 @@ TEST_F(VisualiserFaults, ASongThatCannotBeReadIsNamedAndTheNextPlays)
     VisualizerLaunch launch;
     launch.device = "null";
     launch.obey_file_permissions = true;
-    start(visualizer, launch);
+    ASSERT_NO_FATAL_FAILURE(start(visualizer, launch));
 
     Outcome o = play(locked);
     EXPECT_NE(o.said.find(locked + ": Permission denied"), std::string::npos) << o.said;
@@ -200,7 +200,7 @@ TEST_F(VisualiserFaults, PatchesDamagedOrGoneAfterConfigurationAreNamed)
     std::vector<SongNote> all_notes = notes_on({0, 1, 2}, 3);  // programs 0, 7 and 14
     std::string first = dir.write("first.mid", as_string(song_image(first_notes)));
     std::string all = dir.write("all.mid", as_string(song_image(all_notes)));
-    start(bin + "/corvelle-visualizer", VisualizerLaunch());
+    ASSERT_NO_FATAL_FAILURE(start(bin + "/corvelle-visualizer", VisualizerLaunch()));
 
     size_t at = file_size(v->capture_path);
     Outcome o = play(first);
@@ -242,7 +242,7 @@ TEST_F(VisualiserFaults, AnAudioDeviceThatCannotOpenIsNamedAndTheNextSongPlays)
     std::string capture = dir.file("later/capture.wav");
     VisualizerLaunch launch;
     launch.device = "capture:" + capture;
-    start(visualizer, launch);
+    ASSERT_NO_FATAL_FAILURE(start(visualizer, launch));
 
     Outcome o = play(song);
     EXPECT_NE(o.said.find("capture device: " + capture + ": No such file or directory"),
@@ -273,7 +273,7 @@ TEST_F(VisualiserFaults, AnAudioDeviceThatFailsWhilePlayingEndsTheSong)
     const long long limit = 1000000;
     VisualizerLaunch launch;
     launch.file_size_limit = limit;
-    start(visualizer, launch);
+    ASSERT_NO_FATAL_FAILURE(start(visualizer, launch));
 
     Outcome o = play(long_song);
     EXPECT_EQ(occurrences(o.said, "wave device failed: " + v->capture_path + ": File too large"),

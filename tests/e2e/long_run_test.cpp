@@ -28,6 +28,16 @@ const std::string visualizer = CORVELLE_BINARY_DIR "/corvelle-visualizer";
 const double EXCERPT_SECONDS = 5.0;
 const int SONGS_IN_A_ROW = 20;
 
+// The test and the program are built alike. Under AddressSanitizer or ThreadSanitizer most of
+// the program's resident memory is the sanitizer's own (freed blocks held back to catch late
+// uses, shadow memory), and it grows song after song whatever the program does: there the
+// memory is reported but not judged.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool JUDGE_MEMORY = false;
+#else
+const bool JUDGE_MEMORY = true;
+#endif
+
 // ---- cutting a Standard MIDI File ----
 
 uint32_t be(const std::string& s, size_t at, int bytes)
@@ -291,6 +301,8 @@ TEST_F(LongRun, TwentySongsInARowLeaveNoGlyphThreadOrMemoryBehind)
            SONGS_IN_A_ROW, (wall_us() - started) / 1e6, rss_second, SONGS, rss_round,
            SONGS_IN_A_ROW, rss_last, 100.0 * (rss_last - rss_second) / rss_second, idle_threads);
     ASSERT_GT(rss_second, 0);
+    if (!JUDGE_MEMORY)
+        return;
     EXPECT_LE(std::labs(rss_last - rss_second), rss_second / 10);
     // The first round loads what each song needs for the first time, and the engine keeps its
     // instruments; the second round plays the same songs again and must not need more: a leak
