@@ -196,8 +196,15 @@ void corvelle_init_player(void)
 {
     if (voices > max_voices)
         voices = max_voices;
+    // The previous song's voices may still hold pan-delay buffers; the array had the size of
+    // its day (an `opt` line of the configuration read since may have changed max_voices).
+    static int voices_allocated = 0;
+    if (voice != nullptr)
+        for (int i = 0; i < voices_allocated; i++)
+            free(voice[i].pan_delay_buf);
     free(voice);
     voice = (Voice*)safe_malloc(sizeof(Voice) * (size_t)max_voices);
+    voices_allocated = max_voices;
     memset(voice, 0, sizeof(Voice) * (size_t)max_voices);
     reset_voices();
 
