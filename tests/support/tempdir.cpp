@@ -1,5 +1,6 @@
 #include "support/tempdir.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,4 +49,17 @@ std::string read_whole_file(const std::string& name)
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::vector<std::string> files_ending(const std::string& dir, const std::string& suffix)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        std::string n = e.path().filename().string();
+        if (n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+            names.push_back(n);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -3,6 +3,7 @@
 #define CORVELLE_TESTS_SUPPORT_TEMPDIR_H
 
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -25,5 +26,7 @@ private:
 
 // The whole content of a file, or an empty string when it cannot be read.
 std::string read_whole_file(const std::string& name);
+// Names (without the directory) of the files in dir ending in suffix, sorted.
+std::vector<std::string> files_ending(const std::string& dir, const std::string& suffix);
 
 #endif

@@ -4,10 +4,10 @@
 #include "smf_parse.h"
 
 #include <algorithm>
-#include <dirent.h>
 #include <map>
 
 #include "readmidi/eventlist.h"
+#include "support/tempdir.h"
 
 namespace {
 
@@ -16,21 +16,6 @@ class ConformanceTest : public ReaderTest {};
 std::string midi_dir()
 {
     return CORVELLE_TEST_DATA "/midi";
-}
-
-std::vector<std::string> conformance_files()
-{
-    std::vector<std::string> names;
-    if (DIR* d = opendir(midi_dir().c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.substr(n.size() - 4) == ".mid")
-                names.push_back(n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Reports some files must give (shown at the most detailed level).
@@ -62,7 +47,7 @@ const std::map<std::string, std::vector<std::string>> expected_reports = {
 
 TEST_F(ConformanceTest, EveryFile)
 {
-    std::vector<std::string> files = conformance_files();
+    std::vector<std::string> files = files_ending(midi_dir(), ".mid");
     ASSERT_EQ(files.size(), 72u);
     for (const std::string& name : files) {
         SCOPED_TRACE(name);

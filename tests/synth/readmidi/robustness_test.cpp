@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <random>
 #include <sys/resource.h>
 
 #include "frontend/controls.h"
 #include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
+#include "support/tempdir.h"
 
 namespace {
 
@@ -31,18 +31,8 @@ std::vector<Bytes> corpus()
     std::vector<Bytes> files;
     for (const char* sub : {"/midi", "/songs"}) {
         std::string dir = std::string(CORVELLE_TEST_DATA) + sub;
-        std::vector<std::string> names;
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string n = e->d_name;
-                if (n.size() > 4 && n.substr(n.size() - 4) == ".mid")
-                    names.push_back(dir + "/" + n);
-            }
-            closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        for (const std::string& n : names)
-            files.push_back(load_file(n));
+        for (const std::string& n : files_ending(dir, ".mid"))
+            files.push_back(load_file(dir + "/" + n));
     }
     return files;
 }

@@ -102,18 +102,20 @@ TEST_F(SysexTest, GsDrumPartChange)
 TEST_F(SysexTest, UniversalSystemModes)
 {
     MidiEvent ev;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(single({0x7E, 0x7F, 0x09, 0x01, 0xF7}, &ev));
-    EXPECT_EQ(ev.type, ME_RESET);
-    EXPECT_EQ(ev.a, 1);
-    ASSERT_TRUE(single({0x7E, 0x7F, 0x09, 0x03, 0xF7}, &ev));
-    EXPECT_EQ(ev.a, 2);
-    ASSERT_TRUE(single({0x7E, 0x7F, 0x09, 0x02, 0xF7}, &ev));
-    EXPECT_EQ(ev.a, 0);
-    std::string msg = testing::internal::GetCapturedStderr();
-    EXPECT_NE(msg.find("SysEx: GM System On"), std::string::npos);
-    EXPECT_NE(msg.find("SysEx: GM2 System On"), std::string::npos);
-    EXPECT_NE(msg.find("SysEx: GM System Off"), std::string::npos);
+    const struct {
+        uint8_t sub;
+        int mode;
+        const char* message;
+    } modes[] = {{1, 1, "SysEx: GM System On"}, {3, 2, "SysEx: GM2 System On"},
+                 {2, 0, "SysEx: GM System Off"}};
+    for (const auto& m : modes) {
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(single({0x7E, 0x7F, 0x09, m.sub, 0xF7}, &ev)) << m.message;
+        std::string msg = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ev.type, ME_RESET);
+        EXPECT_EQ(ev.a, m.mode);
+        EXPECT_NE(msg.find(m.message), std::string::npos) << msg;
+    }
 
     // Real-time sub-ID 09 sets controller destinations and leaves the system mode alone.
     Bytes dest = {0x7F, 0x7F, 0x09, 0x01, 0x02, 0x00, 0x50, 0x02, 0x7F, 0xF7};
@@ -132,25 +134,21 @@ TEST_F(SysexTest, UniversalSystemModes)
     EXPECT_TRUE(multi({0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}).empty());
 }
 
-int volume_of(const MidiEvent& ev)
-{
-    return ev.a + 256 * ev.b;
-}
-
 TEST_F(SysexTest, MasterVolume)
 {
-    MidiEvent ev;
-    ASSERT_TRUE(single(gs(0x40, 0x00, 0x04, {127}), &ev));
-    EXPECT_EQ(ev.type, ME_MASTER_VOLUME);
-    EXPECT_EQ(volume_of(ev), 65535);
-    ASSERT_TRUE(single(gs(0x40, 0x00, 0x04, {64}), &ev));
-    EXPECT_EQ(volume_of(ev), 33025);
-
-    ASSERT_TRUE(single({0x7F, 0x7F, 0x04, 0x01, 0x7F, 0x7F, 0xF7}, &ev));
-    EXPECT_EQ(ev.type, ME_MASTER_VOLUME);
-    EXPECT_EQ(volume_of(ev), 65535);
-    ASSERT_TRUE(single({0x7F, 0x7F, 0x04, 0x01, 0x00, 0x00, 0xF7}, &ev));
-    EXPECT_EQ(volume_of(ev), 3);
+    const struct {
+        Bytes msg;
+        int want;
+    } cases[] = {{gs(0x40, 0x00, 0x04, {127}), 65535},
+                 {gs(0x40, 0x00, 0x04, {64}), 33025},
+                 {{0x7F, 0x7F, 0x04, 0x01, 0x7F, 0x7F, 0xF7}, 65535},
+                 {{0x7F, 0x7F, 0x04, 0x01, 0x00, 0x00, 0xF7}, 3}};
+    for (const auto& c : cases) {
+        MidiEvent ev;
+        ASSERT_TRUE(single(c.msg, &ev)) << c.want;
+        EXPECT_EQ(ev.type, ME_MASTER_VOLUME);
+        EXPECT_EQ(ev.a + 256 * ev.b, c.want);
+    }
 }
 
 TEST_F(SysexTest, UniversalVolumeToOneChannelStaysAChannelVolume)

@@ -5,29 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <dirent.h>
 
 #include "readmidi/eventlist.h"
+#include "support/tempdir.h"
 
 namespace {
 
 class SongTimingTest : public ReaderTest {};
-
-std::vector<std::string> song_files()
-{
-    std::vector<std::string> names;
-    std::string dir = CORVELLE_TEST_DATA "/songs";
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.substr(n.size() - 4) == ".mid")
-                names.push_back(dir + "/" + n);
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Controllers that become events (the others leave no trace in the event list).
 bool translated_controller(int c)
@@ -56,10 +40,12 @@ int64_t last_event_tick(const ParsedSmf& p)
 
 TEST_F(SongTimingTest, NoteOnsAndLengthFollowTheTempoMap)
 {
-    std::vector<std::string> songs = song_files();
+    const std::string dir = CORVELLE_TEST_DATA "/songs";
+    std::vector<std::string> songs = files_ending(dir, ".mid");
     ASSERT_EQ(songs.size(), 11u);
-    for (const std::string& path : songs) {
-        SCOPED_TRACE(path);
+    for (const std::string& name : songs) {
+        SCOPED_TRACE(name);
+        const std::string path = dir + "/" + name;
         ParsedSmf p = parse_smf(load_file(path));
         ASSERT_TRUE(p.ok);
         ASSERT_GT(p.division, 0);
