@@ -306,23 +306,21 @@ TEST_F(ToneBanks, AlternateAssignments)
 
 TEST_F(ToneBanks, SevenBitRanges)
 {
-    int s, e;
-    EXPECT_TRUE(string_to_7bit_range("5", &s, &e));
-    EXPECT_EQ(s, 5);
-    EXPECT_EQ(e, 5);
-    EXPECT_TRUE(string_to_7bit_range("10-20", &s, &e));
-    EXPECT_EQ(s, 10);
-    EXPECT_EQ(e, 20);
-    EXPECT_TRUE(string_to_7bit_range("100-", &s, &e));
-    EXPECT_EQ(e, 127);
-    EXPECT_TRUE(string_to_7bit_range("-", &s, &e));
-    EXPECT_EQ(s, 0);
-    EXPECT_EQ(e, 127);
-    EXPECT_TRUE(string_to_7bit_range("300-2", &s, &e));
-    EXPECT_EQ(s, 127);
-    EXPECT_EQ(e, 127);
-    EXPECT_FALSE(string_to_7bit_range("x", &s, &e));
-    EXPECT_FALSE(string_to_7bit_range("", &s, &e));
+    const struct {
+        const char* text;
+        bool ok;
+        int start, end;
+    } cases[] = {{"5", true, 5, 5},      {"10-20", true, 10, 20},   {"100-", true, 100, 127},
+                 {"-", true, 0, 127},    {"300-2", true, 127, 127}, {"x", false, 0, 0},
+                 {"", false, 0, 0}};
+    for (const auto& c : cases) {
+        int s = -1, e = -1;
+        EXPECT_EQ(string_to_7bit_range(c.text, &s, &e), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(s, c.start) << c.text;
+            EXPECT_EQ(e, c.end) << c.text;
+        }
+    }
 }
 
 TEST_F(ToneBanks, CopiesAreDeepAndFreeingKeepsScalars)
