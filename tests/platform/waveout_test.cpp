@@ -8,12 +8,12 @@
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/waveout.h"
+#include "support/device_trace.h"
 
 namespace {
 
@@ -73,30 +73,6 @@ uint32_t le32(const std::vector<char>& b, size_t at)
 {
     return (uint32_t)(unsigned char)b[at] | (uint32_t)(unsigned char)b[at + 1] << 8 |
            (uint32_t)(unsigned char)b[at + 2] << 16 | (uint32_t)(unsigned char)b[at + 3] << 24;
-}
-
-struct TraceLine {
-    double us;
-    unsigned long long frames;
-};
-
-std::vector<TraceLine> read_trace(const std::string& path)
-{
-    std::vector<TraceLine> out;
-    std::ifstream in(path);
-    std::string word;
-    TraceLine t;
-    while (in >> word >> t.us >> t.frames)
-        if (word == "device")
-            out.push_back(t);
-    return out;
-}
-
-double now_us()
-{
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    return tv.tv_sec * 1e6 + tv.tv_usec;
 }
 
 // A set of prepared headers over one pattern of bytes.
@@ -159,7 +135,7 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
               (MMRESULT)MMSYSERR_NOERROR);
     const size_t bytes = 4410 * 4;  // 100 ms each
     Buffers b(5, bytes, 1);
-    double t0 = now_us();
+    double t0 = wall_us();
     for (auto& hd : b.hdr) {
         ASSERT_EQ(waveOutPrepareHeader(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
         ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
@@ -168,7 +144,7 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
     EXPECT_EQ(waveOutWrite(h, &b.hdr[4], sizeof(WAVEHDR)), (MMRESULT)WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(h), (MMRESULT)WAVERR_STILLPLAYING);
     ASSERT_TRUE(l.wait_done(5, 3000));
-    double elapsed_ms = (now_us() - t0) / 1000;
+    double elapsed_ms = (wall_us() - t0) / 1000;
     EXPECT_GE(elapsed_ms, 480);  // 500 ms of audio, less the timer's grain
     EXPECT_LT(elapsed_ms, 900);
     for (int i = 0; i < 5; i++) {
@@ -186,10 +162,10 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
     for (auto id : l.threads)
         EXPECT_NE(id, std::this_thread::get_id());
 
-    std::vector<TraceLine> t = read_trace(trace);
+    std::vector<DeviceTraceLine> t = read_device_trace(trace);
     ASSERT_EQ(t.size(), 5u);
     for (int i = 0; i < 5; i++) {
-        EXPECT_EQ(t[i].frames, 4410ull * (i + 1));
+        EXPECT_EQ(t[i].frames, 4410LL * (i + 1));
         // Each buffer finishes when its last frame is due.
         EXPECT_NEAR(t[i].us - t0, 100000.0 * (i + 1), 30000.0) << i;
     }
@@ -221,9 +197,9 @@ TEST_F(WaveOutTest, ResetReturnsEveryHeaderAtOnce)
         ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    double t0 = now_us();
+    double t0 = wall_us();
     ASSERT_EQ(waveOutReset(h), (MMRESULT)MMSYSERR_NOERROR);
-    EXPECT_LT(now_us() - t0, 200000.0);
+    EXPECT_LT(wall_us() - t0, 200000.0);
     {
         std::lock_guard<std::mutex> g(l.m);
         ASSERT_EQ(l.done.size(), 10u);  // all back before waveOutReset returned

@@ -152,9 +152,7 @@ protected:
 
 }  // namespace
 
-// At 44100 Hz 16-bit stereo: 16384-byte buckets, a device queue of 126976 frames, and a
-// soft queue of 5 s in 53 buckets: with a fill stage longer than the soft queue, the first
-// bucket goes to the device exactly when the 54th block no longer fits.
+// 44100 Hz 16-bit stereo: 16384-byte buckets, 126976 device frames, 5 s of soft queue in 53 buckets.
 TEST_F(AudioQueueTest, BucketsAndSoftQueueAtTheDefaults)
 {
     EXPECT_EQ(aq_calc_fragsize(), 16384);
@@ -187,8 +185,7 @@ TEST_F(AudioQueueTest, FragmentSizeFollowsRateAndEncoding)
     EXPECT_EQ(aq_calc_fragsize(), 1024);  // under 1 s and then under 0.2 s
 }
 
-// Nothing reaches the device until the fill stage (one device queue, 2.88 s) has been added;
-// then the device queue is filled in one go.
+// Nothing reaches the device before the fill stage (one device queue); then it fills at once.
 TEST_F(AudioQueueTest, FillStageHoldsBackTheFirstBytes)
 {
     start();
@@ -204,8 +201,7 @@ TEST_F(AudioQueueTest, FillStageHoldsBackTheFirstBytes)
     EXPECT_EQ(fake.data, converted(0, 31 * 4096));
 }
 
-// A file shorter than the fill stage still plays: the flush sends its one bucket padded
-// with silence, tells the output it is finished and drains it.
+// A file shorter than the fill stage still plays, padded with silence.
 TEST_F(AudioQueueTest, ShortFilePlaysOutPadded)
 {
     start();
@@ -253,8 +249,7 @@ TEST_F(AudioQueueTest, ZeroFillStartsAtOnce)
     EXPECT_EQ(fake.write_sizes, std::vector<int>({4000}));
 }
 
-// An output without a play position gets every block as it comes, and the clock answers -1;
-// an output that takes no PCM gets nothing.
+// No play position: every block as it comes and a clock of -1; no PCM: nothing at all.
 TEST_F(AudioQueueTest, OutputWithoutPlayPosition)
 {
     mode_.flag = PF_PCM_STREAM;
@@ -277,8 +272,7 @@ TEST_F(AudioQueueTest, OutputWithoutPlayPosition)
     EXPECT_EQ(b[0], 1 << 20);  // not even converted
 }
 
-// The clock grows with the wall clock from the first write, never passes the frames handed
-// to the device, stops there when the device runs dry and goes on when data comes again.
+// The clock never passes the frames handed to the device: it stops when the device runs dry.
 TEST_F(AudioQueueTest, ClockStopsWhenTheDeviceRunsDry)
 {
     fake.qsize = 4 * 16384;  // 0.37 s of device queue
@@ -306,8 +300,7 @@ TEST_F(AudioQueueTest, ClockStopsWhenTheDeviceRunsDry)
     EXPECT_LE(after, 8192 + 4096);
 }
 
-// Discarding drops the soft queue and restarts the clock; a file-ending control during the
-// final flush discards and is returned.
+// Discarding drops the soft queue; a file-ending control during the final flush is returned.
 TEST_F(AudioQueueTest, DiscardAndInterruptedFlush)
 {
     strcpy(fill_, "20.0");
@@ -333,8 +326,7 @@ TEST_F(AudioQueueTest, DiscardAndInterruptedFlush)
     EXPECT_EQ(aq_soft_filled(), 0);
 }
 
-// An output that cannot tell its queue size is measured by writing silence until writes
-// block; one that is too small for two buckets gets every block directly.
+// A queue size the output cannot tell is measured; one under two buckets gets blocks directly.
 TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
 {
     fake.qsize = -1;
@@ -355,10 +347,8 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
     EXPECT_EQ(fake.write_sizes, std::vector<int>({4000}));
 }
 
-// The clock against the truth: 3 s of a known signal through the queue to the capture
-// device. While it plays, a second thread reads aq_samples() as the view does; every reading
-// stays within one bucket (4096 frames) of what the device had played by then according to
-// its trace lines, and the recording holds exactly the added samples, in order.
+// The clock, read from a second thread as the view does, stays within a bucket of what the
+// capture device's trace says it played; the recording holds exactly the added samples.
 TEST(AudioQueueClockThread, AgreesWithTheDevice)
 {
     TempDir dir;

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <sys/time.h>
 #include <vector>
 
 #include "frontend/options.h"
+#include "support/device_trace.h"
 
 // Turns the final effect stage (left/right delay, noise shaping) off for the life of the object,
 // so that what reaches the output is the samples added, bit for bit.
@@ -56,30 +56,6 @@ private:
     bool had_;
     std::string old_;
 };
-
-struct DeviceTraceLine {
-    double us;
-    long long frames;
-};
-
-inline std::vector<DeviceTraceLine> read_device_trace(const std::string& path)
-{
-    std::vector<DeviceTraceLine> out;
-    std::ifstream in(path);
-    std::string word;
-    DeviceTraceLine t;
-    while (in >> word >> t.us >> t.frames)
-        if (word == "device")
-            out.push_back(t);
-    return out;
-}
-
-inline double wall_us()
-{
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    return tv.tv_sec * 1e6 + tv.tv_usec;
-}
 
 // The data chunk of a RIFF WAVE file written by the capture device (44-byte header).
 inline std::string wave_data(const std::string& bytes)
