@@ -1,8 +1,6 @@
 // The conformance files with system messages (GS reset, XG system on, GM and GM2 system on;
 // none of them sets an effect parameter of its own) play through the event loop with the
 // effects running, and leave the effect stores as their mode has them.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -27,18 +25,12 @@ using ConformanceEffects = PlayerTest;
 TEST_F(ConformanceEffects, SystemMessagesLeaveTheEffectStoresOfTheirMode)
 {
     const std::string dir = CORVELLE_TEST_DATA "/midi";
-    std::vector<std::string> files;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            // The files playing every sound last an hour; their messages are at the start
-            // like those of the short files.
-            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mid") == 0 &&
-                n.compare(0, 9, "test-all-") != 0)
-                files.push_back(n);
-        }
-        closedir(d);
-    }
+    std::vector<std::string> files = files_ending(dir, ".mid");
+    // The files playing every sound last an hour; their messages are at the start like
+    // those of the short files.
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [](const std::string& n) { return n.compare(0, 9, "test-all-") == 0; }),
+                files.end());
     int xg_files = 0, played = 0;
     for (const std::string& n : files) {
         SCOPED_TRACE(n);
