@@ -480,6 +480,9 @@ int play_midi_file(const char* fn)
     init_polyphony_control();
     reduce_quality_flag = no_4point_interpolation;
     restore_voices(0);
+    // A patch that failed to load for an earlier song is tried again: it may have been mended
+    // since. Within a song a failure is still reported and tried only once.
+    clear_magic_instruments();
     ctl_mode_event(CTLE_METRONOME, 0, 0, 0);
     ctl_mode_event(CTLE_KEYSIG, 0, current_keysig, 0);
     ctl_mode_event(CTLE_TEMPER_KEYSIG, 0, 0, 0);
