@@ -147,7 +147,7 @@ TEST_F(SysexTest, MasterVolume)
         MidiEvent ev;
         ASSERT_TRUE(single(c.msg, &ev)) << c.want;
         EXPECT_EQ(ev.type, ME_MASTER_VOLUME);
-        EXPECT_EQ(ev.a + 256 * ev.b, c.want);
+        EXPECT_EQ(ev.a + 256 * ev.b, c.want) << "case " << &c - cases;
     }
 }
 
