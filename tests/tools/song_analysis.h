@@ -453,6 +453,12 @@ inline std::vector<double> onset_times(const Spectrogram& sg, size_t hop, int ra
     return times;
 }
 
+// Onsets of a signal through 2048-point frames 512 apart.
+inline std::vector<double> onsets(const std::vector<float>& x, int rate)
+{
+    return onset_times(spectrogram(x, 2048, 512), 512, rate);
+}
+
 // The share of `times` that have a time of `other` within `tolerance` seconds.
 inline double matched_share(const std::vector<double>& times, const std::vector<double>& other,
                             double tolerance)
@@ -499,6 +505,14 @@ inline double chroma_total(const Chroma& c)
     for (double v : c)
         s += v;
     return s;
+}
+
+inline double loudest_chroma(const std::vector<Chroma>& frames)
+{
+    double loudest = 0;
+    for (const Chroma& c : frames)
+        loudest = std::max(loudest, chroma_total(c));
+    return loudest;
 }
 
 inline double cosine(const Chroma& a, const Chroma& b)

@@ -6,7 +6,6 @@
 // the patch set lacks reported once as not heard, nothing else.
 #include "song_analysis.h"
 
-#include <dirent.h>
 
 #include <map>
 #include <regex>
@@ -150,16 +149,8 @@ TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
         read_patch_names(read_whole_file(pats + "/patches.cfg"));
     ASSERT_GT(patches.size(), 100u);
 
-    std::vector<std::string> songs;
     const std::string song_dir = CORVELLE_TEST_DATA "/songs";
-    if (DIR* d = opendir(song_dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mid") == 0)
-                songs.push_back(n);
-        }
-        closedir(d);
-    }
+    std::vector<std::string> songs = files_ending(song_dir, ".mid");
     ASSERT_EQ(songs.size(), 11u);
 
     size_t fallbacks = 0, unheard = 0;

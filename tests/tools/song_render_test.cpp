@@ -3,7 +3,6 @@
 // resample cache leaves each note of a song where it was and at its pitch.
 #include "song_analysis.h"
 
-#include <dirent.h>
 
 #include "output/output.h"
 #include "readmidi/readmidi.h"
@@ -57,16 +56,9 @@ double level_db(const Wave& w, size_t from, size_t to)
 
 std::vector<std::string> song_names()
 {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(songs.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n.size() > 4 && n.compare(n.size() - 4, 4, ".mid") == 0)
-                names.push_back(n.substr(0, n.size() - 4));
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
+    std::vector<std::string> names = files_ending(songs, ".mid");
+    for (std::string& n : names)
+        n.resize(n.size() - 4);
     return names;
 }
 
@@ -152,9 +144,7 @@ TEST_F(SongRender, ResampleCacheKeepsEveryOnsetAndPitch)
         EXPECT_NE(with.left, without.left);  // the cached notes took another way
         const std::vector<float> a = with.mono(), b = without.mono();
 
-        const size_t n_on = 2048, hop = 512;
-        std::vector<double> ao = onset_times(spectrogram(a, n_on, hop), hop, with.rate);
-        std::vector<double> bo = onset_times(spectrogram(b, n_on, hop), hop, with.rate);
+        std::vector<double> ao = onsets(a, with.rate), bo = onsets(b, with.rate);
         ASSERT_GT(ao.size(), 200u);
         EXPECT_GE(matched_share(ao, bo, 0.025), 0.97);
         EXPECT_GE(matched_share(bo, ao, 0.025), 0.97);
@@ -165,9 +155,7 @@ TEST_F(SongRender, ResampleCacheKeepsEveryOnsetAndPitch)
         const size_t cn = 4096;
         std::vector<Chroma> ac = pitch_class_energy(spectrogram(a, cn, cn / 4), cn, with.rate);
         std::vector<Chroma> bc = pitch_class_energy(spectrogram(b, cn, cn / 4), cn, with.rate);
-        double loudest = 0;
-        for (const Chroma& c : ac)
-            loudest = std::max(loudest, chroma_total(c));
+        const double loudest = loudest_chroma(ac);
         long frames = 0, other_pitch = 0, other_level = 0;
         for (size_t t = 0; t < ac.size(); t++) {
             if (chroma_total(ac[t]) < loudest * 1e-4)
