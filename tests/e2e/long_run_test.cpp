@@ -210,16 +210,10 @@ protected:
     void SetUp() override
     {
         REQUIRE_DISPLAY();
-        for (const char* program : {"xdotool", "import", "convert"})
-            if (!have_program(program))
-                GTEST_SKIP() << program << " is not installed (scripts/setup.sh installs it)";
-        if (read_whole_file(CORVELLE_SOURCE_DIR "/data/freepats/patches.cfg").empty())
-            GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
-        if (read_whole_file(CORVELLE_BINARY_DIR "/corvelle.cfg").empty()) {
-            ASSERT_EQ(system("bash '" CORVELLE_SOURCE_DIR "/scripts/write-config.sh' '" CORVELLE_BINARY_DIR
-                             "' >/dev/null"),
-                      0);
-        }
+        std::string missing = missing_for_visualiser();
+        if (!missing.empty())
+            GTEST_SKIP() << missing;
+        ASSERT_TRUE(build_configuration_ready());
     }
     void TearDown() override { v.reset(); }
 };

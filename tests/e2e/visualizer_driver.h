@@ -51,6 +51,29 @@ inline bool have_program(const std::string& name)
     return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+#ifdef CORVELLE_SOURCE_DIR  // test programs know where the source and build folders are
+// Why the real program cannot be driven here (xdotool, ImageMagick or the patch set is not
+// installed), or nothing when all is there.
+inline std::string missing_for_visualiser()
+{
+    for (const char* program : {"xdotool", "import", "convert"})
+        if (!have_program(program))
+            return std::string(program) + " is not installed (scripts/setup.sh installs it)";
+    if (access(CORVELLE_SOURCE_DIR "/data/freepats/patches.cfg", R_OK) != 0)
+        return "the patch set is not installed (scripts/setup.sh provides it)";
+    return "";
+}
+
+// The configuration `make build` writes beside the program, written now if it is not there.
+inline bool build_configuration_ready()
+{
+    if (access(CORVELLE_BINARY_DIR "/corvelle.cfg", R_OK) == 0)
+        return true;
+    return system("bash '" CORVELLE_SOURCE_DIR "/scripts/write-config.sh' '" CORVELLE_BINARY_DIR
+                  "' >/dev/null") == 0;
+}
+#endif
+
 // ---- the trace ----
 
 struct DeviceLine {
