@@ -26,6 +26,7 @@
 #include <FL/gl.h>
 #include "play/channels.h"
 #include "vis/CGL_Window.h"
+#include "tests/vis/plain_drawing.h"
 
 static int32 all_due()
 {
@@ -59,29 +60,7 @@ public:
         }
         if (!valid())
             init();
-        glClear(GL_COLOR_BUFFER_BIT);
-        for (int ch = 0; ch < MAX_CHANNELS; ch++) {
-            const float* low = visuals[ch].colors[0];
-            const float* high = visuals[ch].colors[1];
-            float span = (float)(channel[ch].vel_limit_high - channel[ch].vel_limit_low);
-            for (const auto& entry : visuals[ch].glyphs) {
-                for (const Glyph& g : entry.second) {
-                    if (g.alpha <= 0.0f)
-                        continue;
-                    float v = (float)g.value;
-                    if (span == 0.0f)
-                        glColor4f(high[0], high[1], high[2], g.alpha);
-                    else
-                        glColor4f(low[0] + v * (high[0] - low[0]) / span,
-                              low[1] + v * (high[1] - low[1]) / span,
-                              low[2] + v * (high[2] - low[2]) / span, g.alpha);
-                    glBegin(GL_QUADS);
-                    for (const float* corner : g.corners)
-                        glVertex2fv(corner);
-                    glEnd();
-                }
-            }
-        }
+        draw_glyph_by_glyph(*this);
         glFlush();
     }
 };

@@ -6,28 +6,8 @@
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
 
-class Drawing : public ::testing::Test {
+class Drawing : public ShownView {
 protected:
-    CGL_Window* view = nullptr;
-    std::unique_ptr<DisplayLock> display;
-
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        display.reset(new DisplayLock);
-        ASSERT_TRUE(connect_display());
-        reset_engine_defaults();
-        test_now() = 0;
-        view = new CGL_Window(0, 0, 512, 503, "note view");
-        view->end();
-        view->play_position = test_clock;
-        ASSERT_TRUE(show_and_wait(view));
-    }
-    void TearDown() override
-    {
-        delete view;
-        reset_engine_defaults();
-    }
     void note(int type, int ch, int key, int velocity = 100)
     {
         MidiEvent ev = note_event(type, 0, ch, key, velocity);

@@ -6,46 +6,15 @@
 #include <memory>
 #include "vis/CGL_Window.h"
 #include "vis/glyph_batch.h"
+#include "vis/plain_drawing.h"
 #include "vis/view_test_util.h"
 
-// The plain drawing, kept here as the reference.
+// The plain drawing, the reference.
 static Pixels render_plain(CGL_Window* view)
 {
     view->make_current();
-    glClear(GL_COLOR_BUFFER_BIT);
-    for (int ch = 0; ch < MAX_CHANNELS; ch++) {
-        const float* low = view->visuals[ch].colors[0];
-        const float* high = view->visuals[ch].colors[1];
-        int range = channel[ch].vel_limit_high - channel[ch].vel_limit_low;
-        for (const auto& entry : view->visuals[ch].glyphs) {
-            for (const Glyph& g : entry.second) {
-                if (g.alpha <= 0.0f)
-                    continue;
-                float v = (float)g.value, span = (float)range;
-                if (range == 0)
-                    glColor4f(high[0], high[1], high[2], g.alpha);
-                else
-                    glColor4f(low[0] + v * (high[0] - low[0]) / span,
-                              low[1] + v * (high[1] - low[1]) / span,
-                              low[2] + v * (high[2] - low[2]) / span, g.alpha);
-                glBegin(GL_QUADS);
-                for (const float* corner : g.corners)
-                    glVertex2fv(corner);
-                glEnd();
-            }
-        }
-    }
-    glFinish();
-    GLint drawn;
-    glGetIntegerv(GL_DRAW_BUFFER, &drawn);
-    glReadBuffer((GLenum)drawn);
-    Pixels p;
-    p.w = view->w();
-    p.h = view->h();
-    p.rgb.resize((size_t)p.w * p.h * 3);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
-    return p;
+    draw_glyph_by_glyph(*view);
+    return read_back(view->w(), view->h());
 }
 
 static const CGL_Window::Painter painters[] = {CGL_Window::PAINT_QUADS,
@@ -67,29 +36,10 @@ static ::testing::AssertionResult same_picture(const Pixels& got, const Pixels& 
            << (int)want.at(x, y)[1] << ", " << (int)want.at(x, y)[2] << ")";
 }
 
-class BatchedDrawing : public ::testing::Test {
+class BatchedDrawing : public ShownView {
 protected:
-    CGL_Window* view = nullptr;
-    std::unique_ptr<DisplayLock> display;
     unsigned seed = 7;
 
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        display.reset(new DisplayLock);
-        ASSERT_TRUE(connect_display());
-        reset_engine_defaults();
-        test_now() = 0;
-        view = new CGL_Window(0, 0, 512, 503, "batched drawing");
-        view->end();
-        view->play_position = test_clock;
-        ASSERT_TRUE(show_and_wait(view));
-    }
-    void TearDown() override
-    {
-        delete view;
-        reset_engine_defaults();
-    }
     unsigned next(unsigned n)
     {
         seed = seed * 1103515245u + 12345u;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <cctype>
+#include <memory>
 #include <string>
 #include <vector>
 #include <FL/Fl.H>
@@ -19,6 +20,7 @@
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "readmidi/event.h"
+#include "vis/CGL_Window.h"
 
 // Connects to the X server (x_display.cpp); false when it cannot be reached.
 bool connect_display();
@@ -115,23 +117,29 @@ struct Pixels {
     }
 };
 
+// Reads back the buffer the current GL context drew into (w x h pixels).
+inline Pixels read_back(int w, int h)
+{
+    glFinish();
+    GLint drawn;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawn);
+    glReadBuffer((GLenum)drawn);
+    Pixels p;
+    p.w = w;
+    p.h = h;
+    p.rgb.resize((size_t)p.w * p.h * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
+    return p;
+}
+
 // Runs the window's draw() in its own context and reads the buffer it drew into.
 template <class GlWindow>
 Pixels render(GlWindow* win)
 {
     win->make_current();
     win->draw();
-    glFinish();
-    GLint drawn;
-    glGetIntegerv(GL_DRAW_BUFFER, &drawn);
-    glReadBuffer((GLenum)drawn);
-    Pixels p;
-    p.w = win->w();
-    p.h = win->h();
-    p.rgb.resize((size_t)p.w * p.h * 3);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
-    return p;
+    return read_back(win->w(), win->h());
 }
 
 inline ::testing::AssertionResult rgb_near(const Pixels& p, int x, int y, int r, int g, int b,
@@ -196,6 +204,33 @@ private:
             cancel->do_callback();
         else
             m->hide();
+    }
+};
+
+
+// A note view of 512 x 503 pixels, shown on the display (held for the test), its play position
+// the test's clock, the engine's channel state at its defaults.
+class ShownView : public ::testing::Test {
+protected:
+    CGL_Window* view = nullptr;
+    std::unique_ptr<DisplayLock> display;
+
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        display.reset(new DisplayLock);
+        ASSERT_TRUE(connect_display());
+        reset_engine_defaults();
+        test_now() = 0;
+        view = new CGL_Window(0, 0, 512, 503, "note view");
+        view->end();
+        view->play_position = test_clock;
+        ASSERT_TRUE(show_and_wait(view));
+    }
+    void TearDown() override
+    {
+        delete view;
+        reset_engine_defaults();
     }
 };
 
