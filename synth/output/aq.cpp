@@ -155,6 +155,20 @@ static void alloc_soft_queue(void)
     flush_buckets();
 }
 
+// A device that failed plays nothing more of what it was given: the clock stops where it
+// stands, so that the view shows no notes that were never heard.
+static void stop_clock(void)
+{
+    std::lock_guard<std::mutex> g(clock_lock);
+    if (play_counter == 0)
+        return;
+    double now = get_current_calender_time();
+    double es = play_mode->rate * (now - play_start_time);
+    play_offset_counter += es < play_counter ? (int32)es : play_counter;
+    play_counter = 0;
+    play_start_time = now;
+}
+
 // Writes nbytes to the output in pieces of at most a bucket; the clock counts what the output
 // took.
 static int aq_output_data(char* buff, int nbytes)
@@ -162,8 +176,10 @@ static int aq_output_data(char* buff, int nbytes)
     while (nbytes > 0) {
         int i = nbytes < bucket_size ? nbytes : bucket_size;
         double written = get_current_calender_time();
-        if (play_mode->output_data(buff, i) == -1)
+        if (play_mode->output_data(buff, i) == -1) {
+            stop_clock();
             return -1;
+        }
         {
             std::lock_guard<std::mutex> g(clock_lock);
             // An idle clock starts when the device is given frames, not at the last reading

@@ -29,6 +29,7 @@ struct FakeOutput {
     long drain_bytes = 0;
     double level_time = 0;
     long level = 0;
+    bool fail = false;  // every write fails
 };
 FakeOutput fake;
 int32 frames_added = 0;
@@ -38,6 +39,8 @@ void fake_close(void) {}
 
 int fake_output(char* buf, int32 bytes)
 {
+    if (fake.fail)
+        return -1;
     if (fake.drain_bytes > 0) {
         const double bytes_per_us = 44100.0 * 4 / 1e6;
         for (;;) {
@@ -298,6 +301,24 @@ TEST_F(AudioQueueTest, ClockStopsWhenTheDeviceRunsDry)
     int32 after = aq_samples();
     EXPECT_GT(after, 8192 + 1000);
     EXPECT_LE(after, 8192 + 4096);
+}
+
+// A write that fails stops the clock at once: the frames handed over before it are not played.
+TEST_F(AudioQueueTest, ClockStopsWhenTheDeviceFails)
+{
+    fake.qsize = 4 * 16384;
+    strcpy(fill_, "0%");
+    start();
+    ASSERT_EQ(add_frames(8192), 0);  // 186 ms
+    usleep(50000);
+    fake.fail = true;
+    EXPECT_EQ(add_frames(4096), -1);
+    int32 stopped = aq_samples();
+    EXPECT_GT(stopped, 1000);
+    EXPECT_LT(stopped, 8192);
+    usleep(60000);
+    EXPECT_EQ(aq_samples(), stopped);
+    fake.fail = false;
 }
 
 // Discarding drops the soft queue; a file-ending control during the final flush is returned.
