@@ -24,7 +24,7 @@ protected:
         const std::vector<char>& d = recording().data;
         int most = 0;
         for (size_t i = 0; i + 1 < d.size(); i += 2)
-            most = std::max(most, std::abs((int)(int16_t)((uint8_t)d[i] | (d[i + 1] << 8))));
+            most = std::max(most, std::abs((int)(int16_t)(uint16_t)((uint8_t)d[i] | ((uint8_t)d[i + 1] << 8))));
         return most;
     }
     std::string play(const std::string& path)
