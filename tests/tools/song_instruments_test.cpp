@@ -7,8 +7,8 @@
 #include "song_analysis.h"
 
 
+#include <cstdio>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -109,31 +109,35 @@ Loads expected_loads(const Smf& smf, const std::map<Entry, std::string>& patches
     return out;
 }
 
-// The loads the tool reported for one song.
+// The loads the tool reported for one song. A pattern counts only when it takes the whole line.
 Loads reported_loads(const std::string& messages)
 {
-    static const std::regex tone(R"(^Tonebank (\d+) (\d+): (\S+)$)");
-    static const std::regex drum(R"(^Drumset (\d+) (\d+)\([A-G]#?\): (\S+)$)");
-    static const std::regex missing(
-        R"(^No instrument mapped to (tone bank|drum set) (\d+), program (\d+))"
-        R"(( - this instrument will not be heard)?$)");
-    static const std::regex kit(R"(^Drum set (\d+) is undefined$)");
     Loads out;
     std::istringstream in(messages);
     std::string line;
-    std::smatch m;
     while (std::getline(in, line)) {
-        if (std::regex_match(line, m, tone) || std::regex_match(line, m, drum)) {
-            Entry e(line[0] == 'D', std::stoi(m[1]), std::stoi(m[2]));
-            out.loaded[e] = m[3];
+        const char* l = line.c_str();
+        const int size = (int)line.size();
+        int bank = 0, prog = 0, n = -1;
+        char name[512], kind[16], note[4];
+        if ((sscanf(l, "Tonebank %d %d: %511s%n", &bank, &prog, name, &n) == 3 && n == size) ||
+            (sscanf(l, "Drumset %d %d(%3[A-G#]): %511s%n", &bank, &prog, note, name, &n) == 4 &&
+             n == size)) {
+            Entry e(line[0] == 'D', bank, prog);
+            out.loaded[e] = name;
             out.times_reported[e]++;
-        } else if (std::regex_match(line, m, missing)) {
-            Entry e(m[1] == "drum set", std::stoi(m[2]), std::stoi(m[3]));
-            (m[4].matched ? out.unheard : out.fallbacks).insert(e);
-            if (m[4].matched)
+        } else if (sscanf(l, "No instrument mapped to %15[a-z ]%d, program %d%n", kind, &bank,
+                          &prog, &n) == 3) {
+            std::string rest = line.substr((size_t)n);
+            bool unheard = rest == " - this instrument will not be heard";
+            if (!unheard && !rest.empty())
+                continue;
+            Entry e(std::string(kind) == "drum set ", bank, prog);
+            (unheard ? out.unheard : out.fallbacks).insert(e);
+            if (unheard)
                 out.times_reported[e]++;
-        } else if (std::regex_match(line, m, kit)) {
-            out.undefined_kits.insert(std::stoi(m[1]));
+        } else if (sscanf(l, "Drum set %d is undefined%n", &bank, &n) == 1 && n == size) {
+            out.undefined_kits.insert(bank);
         }
     }
     return out;
