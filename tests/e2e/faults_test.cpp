@@ -16,6 +16,7 @@
 
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
+#include "tests/e2e/real_visualiser.h"
 #include "tests/e2e/visualizer_driver.h"
 #include "vis/view_test_util.h"
 
@@ -89,21 +90,9 @@ std::string ended(int status)
     return "exit status " + std::to_string(WEXITSTATUS(status));
 }
 
-class VisualiserFaults : public ::testing::Test {
+class VisualiserFaults : public RealVisualiser {
 protected:
-    TempDir dir;
-    std::unique_ptr<Visualizer> v;
     std::unique_ptr<TraceFollower> trace;
-
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        std::string missing = missing_for_visualiser();
-        if (!missing.empty())
-            GTEST_SKIP() << missing;
-        ASSERT_TRUE(build_configuration_ready());
-    }
-    void TearDown() override { v.reset(); }
 
     void start(const std::string& binary, const VisualizerLaunch& launch)
     {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/tempdir.h"
+#include "tests/e2e/real_visualiser.h"
 #include "tests/e2e/visualizer_driver.h"
 #include "vis/view_test_util.h"
 
@@ -202,21 +203,7 @@ const char* const songs[] = {
 };
 const int SONGS = (int)(sizeof songs / sizeof songs[0]);
 
-class LongRun : public ::testing::Test {
-protected:
-    TempDir dir;
-    std::unique_ptr<Visualizer> v;
-
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        std::string missing = missing_for_visualiser();
-        if (!missing.empty())
-            GTEST_SKIP() << missing;
-        ASSERT_TRUE(build_configuration_ready());
-    }
-    void TearDown() override { v.reset(); }
-};
+class LongRun : public RealVisualiser {};
 
 // The fraction of the note view's inside (within its border) that is lit.
 double lit_fraction(const std::string& png)

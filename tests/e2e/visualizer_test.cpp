@@ -10,6 +10,7 @@
 
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
+#include "tests/e2e/real_visualiser.h"
 #include "tests/e2e/visualizer_driver.h"
 #include "vis/view_test_util.h"
 
@@ -28,17 +29,7 @@ static std::vector<SongNote> short_song()
     return notes;
 }
 
-class Visualiser : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        std::string missing = missing_for_visualiser();
-        if (!missing.empty())
-            GTEST_SKIP() << missing;
-        ASSERT_TRUE(build_configuration_ready());
-    }
-};
+class Visualiser : public RealVisualiser {};
 
 // The glyphs traced after a time, as (channel, key) counts.
 static std::map<std::pair<int, int>, int> glyphs_since(const Trace& t, double since)
@@ -53,7 +44,6 @@ static std::map<std::pair<int, int>, int> glyphs_since(const Trace& t, double si
 TEST_F(Visualiser, PlaysSongsAsTheyAreHeardAndRecoversFromAFileThatIsNotMidi)
 {
     DisplayLock display;
-    TempDir dir;
     std::vector<SongNote> notes = short_song();
     std::string song = dir.write("short song.mid", as_string(song_image(notes, 240)));
     std::string text = dir.write("notes.mid", "Shopping list: milk, eggs.\n");
