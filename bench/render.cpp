@@ -43,17 +43,7 @@
 #include "output/output.h"
 #include "play/playmidi.h"
 #include "play/voice.h"
-
-static std::string program_dir()
-{
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = '\0';
-    std::string s = buf;
-    return s.substr(0, s.rfind('/'));
-}
+#include "bench/program_dir.h"
 
 static std::string read_file(const std::string& path)
 {

@@ -12,17 +12,7 @@
 #include <unistd.h>
 
 #include "tests/e2e/visualizer_driver.h"
-
-static std::string program_dir()
-{
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = '\0';
-    std::string s = buf;
-    return s.substr(0, s.rfind('/'));
-}
+#include "bench/program_dir.h"
 
 static bool run(const std::string& visualizer, const std::string& song, bool fast)
 {

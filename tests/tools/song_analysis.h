@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "support/midi_bytes.h"
 #include "support/tempdir.h"
 
 namespace songtest {
@@ -75,17 +76,6 @@ struct TimedBytes {
     Bytes bytes;
 };
 
-inline void put_vlq(Bytes& out, uint32_t v)
-{
-    uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while ((v >>= 7) != 0)
-        tmp[n++] = (uint8_t)(0x80 | (v & 0x7F));
-    while (n > 0)
-        out.push_back(tmp[--n]);
-}
-
 // A format 0 file at `division` ticks per quarter (120 beats per minute unless the events set
 // a tempo); events at the same tick keep their order; the track ends `tail` ticks after the
 // last event.
@@ -125,17 +115,12 @@ inline std::string smf_format0(std::vector<TimedBytes> evs, int division = 480, 
     return file;
 }
 
-// A GS data set to address a b c with its checksum.
+// A GS data set to address a b c with its checksum, as a system-exclusive event.
 inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)
 {
-    Bytes m = {0xF0, 0x41, 0x10, 0x42, 0x12, a, b, c};
-    int sum = a + b + c;
-    for (uint8_t d : data) {
-        m.push_back(d);
-        sum += d;
-    }
-    m.push_back((uint8_t)((128 - (sum & 0x7F)) & 0x7F));
-    m.push_back(0xF7);
+    Bytes m = {0xF0};
+    Bytes body = gs_data_set(a, b, c, data);
+    m.insert(m.end(), body.begin(), body.end());
     return m;
 }
 

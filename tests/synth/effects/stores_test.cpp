@@ -4,6 +4,7 @@
 
 #include "readmidi/eventlist.h"
 #include "readmidi/sysex.h"
+#include "support/midi_bytes.h"
 
 namespace {
 
@@ -12,15 +13,7 @@ using Bytes = std::vector<uint8>;
 // A GS data set to 40 b c with its checksum.
 Bytes gs(uint8 b, uint8 c, const Bytes& data)
 {
-    Bytes m = {0x41, 0x10, 0x42, 0x12, 0x40, b, c};
-    int sum = 0x40 + b + c;
-    for (uint8 d : data) {
-        m.push_back(d);
-        sum += d;
-    }
-    m.push_back((uint8)((128 - (sum & 0x7F)) & 0x7F));
-    m.push_back(0xF7);
-    return m;
+    return gs_data_set(0x40, b, c, data);
 }
 
 // An XG parameter change to h m l.

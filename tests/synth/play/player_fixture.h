@@ -24,6 +24,7 @@
 #include "play/voice.h"
 #include "readmidi/readmidi.h"
 #include "render/render.h"
+#include "support/midi_bytes.h"
 
 // ---- an output that records every write ----
 
@@ -166,17 +167,6 @@ protected:
 // ---- Standard MIDI Files ----
 
 typedef std::vector<uint8_t> MidiBytes;
-
-inline void put_vlq(MidiBytes& out, uint32_t v)
-{
-    uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while ((v >>= 7) != 0)
-        tmp[n++] = (uint8_t)(0x80 | (v & 0x7F));
-    while (n > 0)
-        out.push_back(tmp[--n]);
-}
 
 // One note of a song: start and length in ticks, MIDI channel 0..15, key, velocity.
 struct SongNote {

@@ -8,13 +8,12 @@
 #include "play/playmidi.h"
 #include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
+#include "support/midi_bytes.h"
 
 Bytes vlq(uint32_t v)
 {
     Bytes out;
-    out.push_back((uint8_t)(v & 0x7F));
-    while (v >>= 7)
-        out.insert(out.begin(), (uint8_t)(0x80 | (v & 0x7F)));
+    put_vlq(out, v);
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
 #include "readmidi/sysex.h"
+#include "support/midi_bytes.h"
 
 namespace {
 
@@ -39,18 +40,9 @@ protected:
     }
 };
 
-// A GS data set to address a b c with its checksum.
 Bytes gs(uint8_t a, uint8_t b, uint8_t c, const Bytes& data, int device = 0x10)
 {
-    Bytes m = {0x41, (uint8_t)device, 0x42, 0x12, a, b, c};
-    int sum = a + b + c;
-    for (uint8_t d : data) {
-        m.push_back(d);
-        sum += d;
-    }
-    m.push_back((uint8_t)((128 - (sum & 0x7F)) & 0x7F));
-    m.push_back(0xF7);
-    return m;
+    return gs_data_set(a, b, c, data, (uint8_t)device);
 }
 
 TEST_F(SysexTest, GsResetNeedsItsChecksum)
