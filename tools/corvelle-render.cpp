@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
             usage(stdout);
-            set_tim_opt_short('h', "");
+            set_engine_opt_short('h', "");
         }
     }
 

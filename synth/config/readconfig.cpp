@@ -186,7 +186,7 @@ static int apply_opt_line(ConfigReader* r, char* w[], int words)
             const char* arg = "";
             if (p[1] == ':')
                 arg = words == 2 ? w[1] + 1 : w[2];
-            err = set_tim_opt_short(c, arg);
+            err = set_engine_opt_short(c, arg);
         }
     }
     if (err != 0) {

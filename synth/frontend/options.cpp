@@ -26,108 +26,108 @@ const char optcommands[] = "4A:aB:b:C:c:D:d:E:eFfg:H:hI:i:jK:k:L:M:m:N:O:o:P:p:Q
 #define OPT_ARG optional_argument_opt
 
 const LongOption longopts[] = {
-    {"volume", REQ_ARG, TIM_OPT_VOLUME},
-    {"drum-power", REQ_ARG, TIM_OPT_DRUM_POWER},
-    {"volume-compensation", OPT_ARG, TIM_OPT_VOLUME_COMP},
-    {"no-volume-compensation", NO_ARG, TIM_OPT_VOLUME_COMP},
-    {"anti-alias", OPT_ARG, TIM_OPT_ANTI_ALIAS},
-    {"no-anti-alias", NO_ARG, TIM_OPT_ANTI_ALIAS},
-    {"buffer-fragments", REQ_ARG, TIM_OPT_BUFFER_FRAGS},
-    {"control-ratio", REQ_ARG, TIM_OPT_CONTROL_RATIO},
-    {"config-file", REQ_ARG, TIM_OPT_CONFIG_FILE},
-    {"drum-channel", REQ_ARG, TIM_OPT_DRUM_CHANNEL},
-    {"interface-path", REQ_ARG, TIM_OPT_IFACE_PATH},
-    {"ext", REQ_ARG, TIM_OPT_EXT},
-    {"mod-wheel", OPT_ARG, TIM_OPT_MOD_WHEEL},
-    {"no-mod-wheel", NO_ARG, TIM_OPT_MOD_WHEEL},
-    {"portamento", OPT_ARG, TIM_OPT_PORTAMENTO},
-    {"no-portamento", NO_ARG, TIM_OPT_PORTAMENTO},
-    {"vibrato", OPT_ARG, TIM_OPT_VIBRATO},
-    {"no-vibrato", NO_ARG, TIM_OPT_VIBRATO},
-    {"ch-pressure", OPT_ARG, TIM_OPT_CH_PRESS},
-    {"no-ch-pressure", NO_ARG, TIM_OPT_CH_PRESS},
-    {"mod-envelope", OPT_ARG, TIM_OPT_MOD_ENV},
-    {"no-mod-envelope", NO_ARG, TIM_OPT_MOD_ENV},
-    {"trace-text-meta", OPT_ARG, TIM_OPT_TRACE_TEXT},
-    {"no-trace-text-meta", NO_ARG, TIM_OPT_TRACE_TEXT},
-    {"overlap-voice", OPT_ARG, TIM_OPT_OVERLAP},
-    {"no-overlap-voice", NO_ARG, TIM_OPT_OVERLAP},
-    {"temper-control", OPT_ARG, TIM_OPT_TEMPER_CTRL},
-    {"no-temper-control", NO_ARG, TIM_OPT_TEMPER_CTRL},
-    {"default-mid", REQ_ARG, TIM_OPT_DEFAULT_MID},
-    {"system-mid", REQ_ARG, TIM_OPT_SYSTEM_MID},
-    {"default-bank", REQ_ARG, TIM_OPT_DEFAULT_BANK},
-    {"force-bank", REQ_ARG, TIM_OPT_FORCE_BANK},
-    {"default-program", REQ_ARG, TIM_OPT_DEFAULT_PGM},
-    {"force-program", REQ_ARG, TIM_OPT_FORCE_PGM},
-    {"delay", REQ_ARG, TIM_OPT_DELAY},
-    {"chorus", REQ_ARG, TIM_OPT_CHORUS},
-    {"reverb", REQ_ARG, TIM_OPT_REVERB},
-    {"voice-lpf", REQ_ARG, TIM_OPT_VOICE_LPF},
-    {"noise-shaping", REQ_ARG, TIM_OPT_NS},
-    {"resample", REQ_ARG, TIM_OPT_RESAMPLE},
-    {"evil", REQ_ARG, TIM_OPT_EVIL},
-    {"fast-panning", OPT_ARG, TIM_OPT_FAST_PAN},
-    {"no-fast-panning", NO_ARG, TIM_OPT_FAST_PAN},
-    {"fast-decay", OPT_ARG, TIM_OPT_FAST_DECAY},
-    {"no-fast-decay", NO_ARG, TIM_OPT_FAST_DECAY},
-    {"spectrogram", REQ_ARG, TIM_OPT_SPECTROGRAM},
-    {"force-keysig", REQ_ARG, TIM_OPT_KEYSIG},
-    {"help", OPT_ARG, TIM_OPT_HELP},
-    {"interface", REQ_ARG, TIM_OPT_INTERFACE},
-    {"verbose", OPT_ARG, TIM_OPT_VERBOSE},
-    {"quiet", OPT_ARG, TIM_OPT_QUIET},
-    {"trace", OPT_ARG, TIM_OPT_TRACE},
-    {"no-trace", NO_ARG, TIM_OPT_TRACE},
-    {"loop", OPT_ARG, TIM_OPT_LOOP},
-    {"no-loop", NO_ARG, TIM_OPT_LOOP},
-    {"random", OPT_ARG, TIM_OPT_RANDOM},
-    {"no-random", NO_ARG, TIM_OPT_RANDOM},
-    {"sort", OPT_ARG, TIM_OPT_SORT},
-    {"no-sort", NO_ARG, TIM_OPT_SORT},
-    {"realtime-load", OPT_ARG, TIM_OPT_RT_LOAD},
-    {"no-realtime-load", NO_ARG, TIM_OPT_RT_LOAD},
-    {"adjust-key", REQ_ARG, TIM_OPT_ADJUST_KEY},
-    {"voice-queue", REQ_ARG, TIM_OPT_VOICE_QUEUE},
-    {"patch-path", REQ_ARG, TIM_OPT_PATCH_PATH},
-    {"pcm-file", REQ_ARG, TIM_OPT_PCM_FILE},
-    {"decay-time", REQ_ARG, TIM_OPT_DECAY_TIME},
-    {"interpolation", REQ_ARG, TIM_OPT_INTERPOLATION},
-    {"output-mode", REQ_ARG, TIM_OPT_OUTPUT_MODE},
-    {"output-stereo", NO_ARG, TIM_OPT_OUTPUT_STEREO},
-    {"output-mono", NO_ARG, TIM_OPT_OUTPUT_STEREO},
-    {"output-signed", NO_ARG, TIM_OPT_OUTPUT_SIGNED},
-    {"output-unsigned", NO_ARG, TIM_OPT_OUTPUT_SIGNED},
-    {"output-16bit", NO_ARG, TIM_OPT_OUTPUT_BITWIDTH},
-    {"output-24bit", NO_ARG, TIM_OPT_OUTPUT_BITWIDTH},
-    {"output-8bit", NO_ARG, TIM_OPT_OUTPUT_BITWIDTH},
-    {"output-linear", NO_ARG, TIM_OPT_OUTPUT_FORMAT},
-    {"output-ulaw", NO_ARG, TIM_OPT_OUTPUT_FORMAT},
-    {"output-alaw", NO_ARG, TIM_OPT_OUTPUT_FORMAT},
-    {"output-swab", OPT_ARG, TIM_OPT_OUTPUT_SWAB},
-    {"no-output-swab", NO_ARG, TIM_OPT_OUTPUT_SWAB},
-    {"output-file", REQ_ARG, TIM_OPT_OUTPUT_FILE},
-    {"patch-file", REQ_ARG, TIM_OPT_PATCH_FILE},
-    {"polyphony", REQ_ARG, TIM_OPT_POLYPHONY},
-    {"polyphony-reduction", OPT_ARG, TIM_OPT_POLY_REDUCE},
-    {"no-polyphony-reduction", NO_ARG, TIM_OPT_POLY_REDUCE},
-    {"mute", REQ_ARG, TIM_OPT_MUTE},
-    {"temper-mute", REQ_ARG, TIM_OPT_TEMPER_MUTE},
-    {"audio-buffer", REQ_ARG, TIM_OPT_AUDIO_BUFFER},
-    {"cache-size", REQ_ARG, TIM_OPT_CACHE_SIZE},
-    {"sampling-freq", REQ_ARG, TIM_OPT_SAMPLE_FREQ},
-    {"adjust-tempo", REQ_ARG, TIM_OPT_ADJUST_TEMPO},
-    {"output-charset", REQ_ARG, TIM_OPT_CHARSET},
-    {"unload-instruments", OPT_ARG, TIM_OPT_UNLOAD_INST},
-    {"no-unload-instruments", NO_ARG, TIM_OPT_UNLOAD_INST},
-    {"volume-curve", REQ_ARG, TIM_OPT_VOLUME_CURVE},
-    {"version", NO_ARG, TIM_OPT_VERSION},
-    {"wrd", REQ_ARG, TIM_OPT_WRD},
-    {"rcpcv-dll", REQ_ARG, TIM_OPT_RCPCV_DLL},
-    {"config-string", REQ_ARG, TIM_OPT_CONFIG_STR},
-    {"freq-table", REQ_ARG, TIM_OPT_FREQ_TABLE},
-    {"pure-intonation", OPT_ARG, TIM_OPT_PURE_INT},
-    {"module", REQ_ARG, TIM_OPT_MODULE},
+    {"volume", REQ_ARG, ENGINE_OPT_VOLUME},
+    {"drum-power", REQ_ARG, ENGINE_OPT_DRUM_POWER},
+    {"volume-compensation", OPT_ARG, ENGINE_OPT_VOLUME_COMP},
+    {"no-volume-compensation", NO_ARG, ENGINE_OPT_VOLUME_COMP},
+    {"anti-alias", OPT_ARG, ENGINE_OPT_ANTI_ALIAS},
+    {"no-anti-alias", NO_ARG, ENGINE_OPT_ANTI_ALIAS},
+    {"buffer-fragments", REQ_ARG, ENGINE_OPT_BUFFER_FRAGS},
+    {"control-ratio", REQ_ARG, ENGINE_OPT_CONTROL_RATIO},
+    {"config-file", REQ_ARG, ENGINE_OPT_CONFIG_FILE},
+    {"drum-channel", REQ_ARG, ENGINE_OPT_DRUM_CHANNEL},
+    {"interface-path", REQ_ARG, ENGINE_OPT_IFACE_PATH},
+    {"ext", REQ_ARG, ENGINE_OPT_EXT},
+    {"mod-wheel", OPT_ARG, ENGINE_OPT_MOD_WHEEL},
+    {"no-mod-wheel", NO_ARG, ENGINE_OPT_MOD_WHEEL},
+    {"portamento", OPT_ARG, ENGINE_OPT_PORTAMENTO},
+    {"no-portamento", NO_ARG, ENGINE_OPT_PORTAMENTO},
+    {"vibrato", OPT_ARG, ENGINE_OPT_VIBRATO},
+    {"no-vibrato", NO_ARG, ENGINE_OPT_VIBRATO},
+    {"ch-pressure", OPT_ARG, ENGINE_OPT_CH_PRESS},
+    {"no-ch-pressure", NO_ARG, ENGINE_OPT_CH_PRESS},
+    {"mod-envelope", OPT_ARG, ENGINE_OPT_MOD_ENV},
+    {"no-mod-envelope", NO_ARG, ENGINE_OPT_MOD_ENV},
+    {"trace-text-meta", OPT_ARG, ENGINE_OPT_TRACE_TEXT},
+    {"no-trace-text-meta", NO_ARG, ENGINE_OPT_TRACE_TEXT},
+    {"overlap-voice", OPT_ARG, ENGINE_OPT_OVERLAP},
+    {"no-overlap-voice", NO_ARG, ENGINE_OPT_OVERLAP},
+    {"temper-control", OPT_ARG, ENGINE_OPT_TEMPER_CTRL},
+    {"no-temper-control", NO_ARG, ENGINE_OPT_TEMPER_CTRL},
+    {"default-mid", REQ_ARG, ENGINE_OPT_DEFAULT_MID},
+    {"system-mid", REQ_ARG, ENGINE_OPT_SYSTEM_MID},
+    {"default-bank", REQ_ARG, ENGINE_OPT_DEFAULT_BANK},
+    {"force-bank", REQ_ARG, ENGINE_OPT_FORCE_BANK},
+    {"default-program", REQ_ARG, ENGINE_OPT_DEFAULT_PGM},
+    {"force-program", REQ_ARG, ENGINE_OPT_FORCE_PGM},
+    {"delay", REQ_ARG, ENGINE_OPT_DELAY},
+    {"chorus", REQ_ARG, ENGINE_OPT_CHORUS},
+    {"reverb", REQ_ARG, ENGINE_OPT_REVERB},
+    {"voice-lpf", REQ_ARG, ENGINE_OPT_VOICE_LPF},
+    {"noise-shaping", REQ_ARG, ENGINE_OPT_NS},
+    {"resample", REQ_ARG, ENGINE_OPT_RESAMPLE},
+    {"evil", REQ_ARG, ENGINE_OPT_EVIL},
+    {"fast-panning", OPT_ARG, ENGINE_OPT_FAST_PAN},
+    {"no-fast-panning", NO_ARG, ENGINE_OPT_FAST_PAN},
+    {"fast-decay", OPT_ARG, ENGINE_OPT_FAST_DECAY},
+    {"no-fast-decay", NO_ARG, ENGINE_OPT_FAST_DECAY},
+    {"spectrogram", REQ_ARG, ENGINE_OPT_SPECTROGRAM},
+    {"force-keysig", REQ_ARG, ENGINE_OPT_KEYSIG},
+    {"help", OPT_ARG, ENGINE_OPT_HELP},
+    {"interface", REQ_ARG, ENGINE_OPT_INTERFACE},
+    {"verbose", OPT_ARG, ENGINE_OPT_VERBOSE},
+    {"quiet", OPT_ARG, ENGINE_OPT_QUIET},
+    {"trace", OPT_ARG, ENGINE_OPT_TRACE},
+    {"no-trace", NO_ARG, ENGINE_OPT_TRACE},
+    {"loop", OPT_ARG, ENGINE_OPT_LOOP},
+    {"no-loop", NO_ARG, ENGINE_OPT_LOOP},
+    {"random", OPT_ARG, ENGINE_OPT_RANDOM},
+    {"no-random", NO_ARG, ENGINE_OPT_RANDOM},
+    {"sort", OPT_ARG, ENGINE_OPT_SORT},
+    {"no-sort", NO_ARG, ENGINE_OPT_SORT},
+    {"realtime-load", OPT_ARG, ENGINE_OPT_RT_LOAD},
+    {"no-realtime-load", NO_ARG, ENGINE_OPT_RT_LOAD},
+    {"adjust-key", REQ_ARG, ENGINE_OPT_ADJUST_KEY},
+    {"voice-queue", REQ_ARG, ENGINE_OPT_VOICE_QUEUE},
+    {"patch-path", REQ_ARG, ENGINE_OPT_PATCH_PATH},
+    {"pcm-file", REQ_ARG, ENGINE_OPT_PCM_FILE},
+    {"decay-time", REQ_ARG, ENGINE_OPT_DECAY_TIME},
+    {"interpolation", REQ_ARG, ENGINE_OPT_INTERPOLATION},
+    {"output-mode", REQ_ARG, ENGINE_OPT_OUTPUT_MODE},
+    {"output-stereo", NO_ARG, ENGINE_OPT_OUTPUT_STEREO},
+    {"output-mono", NO_ARG, ENGINE_OPT_OUTPUT_STEREO},
+    {"output-signed", NO_ARG, ENGINE_OPT_OUTPUT_SIGNED},
+    {"output-unsigned", NO_ARG, ENGINE_OPT_OUTPUT_SIGNED},
+    {"output-16bit", NO_ARG, ENGINE_OPT_OUTPUT_BITWIDTH},
+    {"output-24bit", NO_ARG, ENGINE_OPT_OUTPUT_BITWIDTH},
+    {"output-8bit", NO_ARG, ENGINE_OPT_OUTPUT_BITWIDTH},
+    {"output-linear", NO_ARG, ENGINE_OPT_OUTPUT_FORMAT},
+    {"output-ulaw", NO_ARG, ENGINE_OPT_OUTPUT_FORMAT},
+    {"output-alaw", NO_ARG, ENGINE_OPT_OUTPUT_FORMAT},
+    {"output-swab", OPT_ARG, ENGINE_OPT_OUTPUT_SWAB},
+    {"no-output-swab", NO_ARG, ENGINE_OPT_OUTPUT_SWAB},
+    {"output-file", REQ_ARG, ENGINE_OPT_OUTPUT_FILE},
+    {"patch-file", REQ_ARG, ENGINE_OPT_PATCH_FILE},
+    {"polyphony", REQ_ARG, ENGINE_OPT_POLYPHONY},
+    {"polyphony-reduction", OPT_ARG, ENGINE_OPT_POLY_REDUCE},
+    {"no-polyphony-reduction", NO_ARG, ENGINE_OPT_POLY_REDUCE},
+    {"mute", REQ_ARG, ENGINE_OPT_MUTE},
+    {"temper-mute", REQ_ARG, ENGINE_OPT_TEMPER_MUTE},
+    {"audio-buffer", REQ_ARG, ENGINE_OPT_AUDIO_BUFFER},
+    {"cache-size", REQ_ARG, ENGINE_OPT_CACHE_SIZE},
+    {"sampling-freq", REQ_ARG, ENGINE_OPT_SAMPLE_FREQ},
+    {"adjust-tempo", REQ_ARG, ENGINE_OPT_ADJUST_TEMPO},
+    {"output-charset", REQ_ARG, ENGINE_OPT_CHARSET},
+    {"unload-instruments", OPT_ARG, ENGINE_OPT_UNLOAD_INST},
+    {"no-unload-instruments", NO_ARG, ENGINE_OPT_UNLOAD_INST},
+    {"volume-curve", REQ_ARG, ENGINE_OPT_VOLUME_CURVE},
+    {"version", NO_ARG, ENGINE_OPT_VERSION},
+    {"wrd", REQ_ARG, ENGINE_OPT_WRD},
+    {"rcpcv-dll", REQ_ARG, ENGINE_OPT_RCPCV_DLL},
+    {"config-string", REQ_ARG, ENGINE_OPT_CONFIG_STR},
+    {"freq-table", REQ_ARG, ENGINE_OPT_FREQ_TABLE},
+    {"pure-intonation", OPT_ARG, ENGINE_OPT_PURE_INT},
+    {"module", REQ_ARG, ENGINE_OPT_MODULE},
     {nullptr, 0, 0},
 };
 
@@ -617,7 +617,7 @@ static int parse_opt_x(const char* arg)
     exit(0);
 }
 
-int set_tim_opt_short(int c, const char* optarg)
+int set_engine_opt_short(int c, const char* optarg)
 {
     const char* arg = optarg != nullptr ? optarg : "";
     switch (c) {
@@ -887,75 +887,75 @@ static int parse_opt_output_format(int modifier)
     return apply_format_modifier(pmp, modifier);
 }
 
-int set_tim_opt_long(int code, const char* arg)
+int set_engine_opt_long(int code, const char* arg)
 {
     const char* a = arg != nullptr ? arg : "";
     switch (code) {
-    case TIM_OPT_VOLUME:
+    case ENGINE_OPT_VOLUME:
         return set_value(&amplification, opt_int(a), 0, 800, "Amplification");
-    case TIM_OPT_DRUM_POWER:
+    case ENGINE_OPT_DRUM_POWER:
         return set_value(&opt_drum_power, opt_int(a), 0, 800, "Drum power");
-    case TIM_OPT_VOLUME_COMP: opt_amp_compensation = y_or_n_p(arg); return 0;
-    case TIM_OPT_ANTI_ALIAS: antialiasing_allowed = y_or_n_p(arg); return 0;
-    case TIM_OPT_BUFFER_FRAGS: return set_tim_opt_short('B', a);
-    case TIM_OPT_CONTROL_RATIO: return set_tim_opt_short('C', a);
-    case TIM_OPT_CONFIG_FILE: return set_tim_opt_short('c', a);
-    case TIM_OPT_DRUM_CHANNEL: return set_tim_opt_short('D', a);
-    case TIM_OPT_IFACE_PATH: return set_tim_opt_short('d', a);
-    case TIM_OPT_EXT: return set_tim_opt_short('E', a);
-    case TIM_OPT_MOD_WHEEL: opt_modulation_wheel = y_or_n_p(arg); return 0;
-    case TIM_OPT_PORTAMENTO: opt_portamento = y_or_n_p(arg); return 0;
-    case TIM_OPT_VIBRATO: opt_nrpn_vibrato = y_or_n_p(arg); return 0;
-    case TIM_OPT_CH_PRESS: opt_channel_pressure = y_or_n_p(arg); return 0;
-    case TIM_OPT_MOD_ENV: opt_modulation_envelope = y_or_n_p(arg); return 0;
-    case TIM_OPT_TRACE_TEXT: opt_trace_text_meta_event = y_or_n_p(arg); return 0;
-    case TIM_OPT_OVERLAP: opt_overlap_voice_allow = y_or_n_p(arg); return 0;
-    case TIM_OPT_TEMPER_CTRL: opt_temper_control = y_or_n_p(arg); return 0;
-    case TIM_OPT_DEFAULT_MID: return parse_opt_mid(a, &opt_default_mid);
-    case TIM_OPT_SYSTEM_MID: return parse_opt_mid(a, &opt_system_mid);
-    case TIM_OPT_DEFAULT_BANK:
+    case ENGINE_OPT_VOLUME_COMP: opt_amp_compensation = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_ANTI_ALIAS: antialiasing_allowed = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_BUFFER_FRAGS: return set_engine_opt_short('B', a);
+    case ENGINE_OPT_CONTROL_RATIO: return set_engine_opt_short('C', a);
+    case ENGINE_OPT_CONFIG_FILE: return set_engine_opt_short('c', a);
+    case ENGINE_OPT_DRUM_CHANNEL: return set_engine_opt_short('D', a);
+    case ENGINE_OPT_IFACE_PATH: return set_engine_opt_short('d', a);
+    case ENGINE_OPT_EXT: return set_engine_opt_short('E', a);
+    case ENGINE_OPT_MOD_WHEEL: opt_modulation_wheel = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_PORTAMENTO: opt_portamento = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_VIBRATO: opt_nrpn_vibrato = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_CH_PRESS: opt_channel_pressure = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_MOD_ENV: opt_modulation_envelope = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_TRACE_TEXT: opt_trace_text_meta_event = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_OVERLAP: opt_overlap_voice_allow = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_TEMPER_CTRL: opt_temper_control = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_DEFAULT_MID: return parse_opt_mid(a, &opt_default_mid);
+    case ENGINE_OPT_SYSTEM_MID: return parse_opt_mid(a, &opt_system_mid);
+    case ENGINE_OPT_DEFAULT_BANK:
         if (set_value(&default_tonebank, opt_int(a), 0, 127, "Bank number"))
             return 1;
         special_tonebank = -1;
         return 0;
-    case TIM_OPT_FORCE_BANK:
+    case ENGINE_OPT_FORCE_BANK:
         return set_value(&special_tonebank, opt_int(a), 0, 127, "Bank number");
-    case TIM_OPT_DEFAULT_PGM: return parse_opt_default_program(a);
-    case TIM_OPT_FORCE_PGM: return parse_opt_force_program(a);
-    case TIM_OPT_DELAY: return parse_opt_delay(a);
-    case TIM_OPT_CHORUS: return parse_opt_chorus(a);
-    case TIM_OPT_REVERB: return parse_opt_reverb(a);
-    case TIM_OPT_VOICE_LPF: return parse_opt_voice_lpf(a);
-    case TIM_OPT_NS: return set_value(&noise_sharp_type, opt_int(a), 0, 4, "Noise shaping type");
-    case TIM_OPT_RESAMPLE: return parse_opt_resample(a);
-    case TIM_OPT_EVIL: return set_tim_opt_short('e', a);
-    case TIM_OPT_FAST_PAN: adjust_panning_immediately = y_or_n_p(arg); return 0;
-    case TIM_OPT_FAST_DECAY: fast_decay = y_or_n_p(arg); return 0;
-    case TIM_OPT_SPECTROGRAM: return set_tim_opt_short('g', a);
-    case TIM_OPT_KEYSIG: return set_tim_opt_short('H', a);
-    case TIM_OPT_HELP: return set_tim_opt_short('h', a);
-    case TIM_OPT_INTERFACE: return set_tim_opt_short('i', a);
-    case TIM_OPT_VERBOSE: return parse_opt_verbosity(arg, 1);
-    case TIM_OPT_QUIET: return parse_opt_verbosity(arg, -1);
-    case TIM_OPT_TRACE: ctl->trace_playing = y_or_n_p(arg); return 0;
-    case TIM_OPT_LOOP: set_flag_bit(&ctl->flags, 0, y_or_n_p(arg)); return 0;
-    case TIM_OPT_RANDOM: set_flag_bit(&ctl->flags, 1, y_or_n_p(arg)); return 0;
-    case TIM_OPT_SORT: set_flag_bit(&ctl->flags, 2, y_or_n_p(arg)); return 0;
-    case TIM_OPT_RT_LOAD: opt_realtime_playing = y_or_n_p(arg); return 0;
-    case TIM_OPT_ADJUST_KEY: return set_tim_opt_short('K', a);
-    case TIM_OPT_VOICE_QUEUE: return set_tim_opt_short('k', a);
-    case TIM_OPT_PATCH_PATH: return set_tim_opt_short('L', a);
-    case TIM_OPT_PCM_FILE: return set_tim_opt_short('M', a);
-    case TIM_OPT_DECAY_TIME: return set_tim_opt_short('m', a);
-    case TIM_OPT_INTERPOLATION: return set_tim_opt_short('N', a);
-    case TIM_OPT_OUTPUT_MODE: return set_tim_opt_short('O', a);
-    case TIM_OPT_OUTPUT_STEREO: return parse_opt_output_format(y_or_n_p(arg) ? 'S' : 'M');
-    case TIM_OPT_OUTPUT_SIGNED: return parse_opt_output_format(y_or_n_p(arg) ? 's' : 'u');
-    case TIM_OPT_OUTPUT_BITWIDTH:
+    case ENGINE_OPT_DEFAULT_PGM: return parse_opt_default_program(a);
+    case ENGINE_OPT_FORCE_PGM: return parse_opt_force_program(a);
+    case ENGINE_OPT_DELAY: return parse_opt_delay(a);
+    case ENGINE_OPT_CHORUS: return parse_opt_chorus(a);
+    case ENGINE_OPT_REVERB: return parse_opt_reverb(a);
+    case ENGINE_OPT_VOICE_LPF: return parse_opt_voice_lpf(a);
+    case ENGINE_OPT_NS: return set_value(&noise_sharp_type, opt_int(a), 0, 4, "Noise shaping type");
+    case ENGINE_OPT_RESAMPLE: return parse_opt_resample(a);
+    case ENGINE_OPT_EVIL: return set_engine_opt_short('e', a);
+    case ENGINE_OPT_FAST_PAN: adjust_panning_immediately = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_FAST_DECAY: fast_decay = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_SPECTROGRAM: return set_engine_opt_short('g', a);
+    case ENGINE_OPT_KEYSIG: return set_engine_opt_short('H', a);
+    case ENGINE_OPT_HELP: return set_engine_opt_short('h', a);
+    case ENGINE_OPT_INTERFACE: return set_engine_opt_short('i', a);
+    case ENGINE_OPT_VERBOSE: return parse_opt_verbosity(arg, 1);
+    case ENGINE_OPT_QUIET: return parse_opt_verbosity(arg, -1);
+    case ENGINE_OPT_TRACE: ctl->trace_playing = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_LOOP: set_flag_bit(&ctl->flags, 0, y_or_n_p(arg)); return 0;
+    case ENGINE_OPT_RANDOM: set_flag_bit(&ctl->flags, 1, y_or_n_p(arg)); return 0;
+    case ENGINE_OPT_SORT: set_flag_bit(&ctl->flags, 2, y_or_n_p(arg)); return 0;
+    case ENGINE_OPT_RT_LOAD: opt_realtime_playing = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_ADJUST_KEY: return set_engine_opt_short('K', a);
+    case ENGINE_OPT_VOICE_QUEUE: return set_engine_opt_short('k', a);
+    case ENGINE_OPT_PATCH_PATH: return set_engine_opt_short('L', a);
+    case ENGINE_OPT_PCM_FILE: return set_engine_opt_short('M', a);
+    case ENGINE_OPT_DECAY_TIME: return set_engine_opt_short('m', a);
+    case ENGINE_OPT_INTERPOLATION: return set_engine_opt_short('N', a);
+    case ENGINE_OPT_OUTPUT_MODE: return set_engine_opt_short('O', a);
+    case ENGINE_OPT_OUTPUT_STEREO: return parse_opt_output_format(y_or_n_p(arg) ? 'S' : 'M');
+    case ENGINE_OPT_OUTPUT_SIGNED: return parse_opt_output_format(y_or_n_p(arg) ? 's' : 'u');
+    case ENGINE_OPT_OUTPUT_BITWIDTH:
         return parse_opt_output_format(a[0] == '1' ? '1' : a[0] == '2' ? '2' : '8');
-    case TIM_OPT_OUTPUT_FORMAT:
+    case ENGINE_OPT_OUTPUT_FORMAT:
         return parse_opt_output_format(a[0] == 'u' ? 'U' : a[0] == 'a' ? 'A' : 'l');
-    case TIM_OPT_OUTPUT_SWAB: {
+    case ENGINE_OPT_OUTPUT_SWAB: {
         PlayMode* pmp = output_mode_for_format();
         if (pmp == nullptr)
             return parse_opt_output_format('x');
@@ -966,37 +966,37 @@ int set_tim_opt_long(int code, const char* arg)
         pmp->encoding &= ~(PE_ULAW | PE_ALAW);
         return 0;
     }
-    case TIM_OPT_OUTPUT_FILE: return set_tim_opt_short('o', a);
-    case TIM_OPT_PATCH_FILE: return set_tim_opt_short('P', a);
-    case TIM_OPT_POLYPHONY: {
+    case ENGINE_OPT_OUTPUT_FILE: return set_engine_opt_short('o', a);
+    case ENGINE_OPT_PATCH_FILE: return set_engine_opt_short('P', a);
+    case ENGINE_OPT_POLYPHONY: {
         int n = opt_int(a);
         if (out_of_range(n, 1, 16644, "Polyphony"))
             return 1;
         max_voices = voices = n;
         return 0;
     }
-    case TIM_OPT_POLY_REDUCE: auto_reduce_polyphony = y_or_n_p(arg); return 0;
-    case TIM_OPT_MUTE: return set_tim_opt_short('Q', a);
-    case TIM_OPT_TEMPER_MUTE: return parse_temper_list(a, &temper_type_mute);
-    case TIM_OPT_AUDIO_BUFFER: return set_tim_opt_short('q', a);
-    case TIM_OPT_CACHE_SIZE: return set_tim_opt_short('S', a);
-    case TIM_OPT_SAMPLE_FREQ: return set_tim_opt_short('s', a);
-    case TIM_OPT_ADJUST_TEMPO: return set_tim_opt_short('T', a);
-    case TIM_OPT_CHARSET: return set_tim_opt_short('t', a);
-    case TIM_OPT_UNLOAD_INST: free_instruments_afterwards = y_or_n_p(arg); return 0;
-    case TIM_OPT_VOLUME_CURVE: return set_tim_opt_short('V', a);
-    case TIM_OPT_VERSION: return set_tim_opt_short('v', a);
-    case TIM_OPT_WRD: return set_tim_opt_short('W', a);
-    case TIM_OPT_RCPCV_DLL: return set_tim_opt_short('w', a);
-    case TIM_OPT_CONFIG_STR: return set_tim_opt_short('x', a);
-    case TIM_OPT_FREQ_TABLE: return load_table(a) != 0 ? 1 : 0;
-    case TIM_OPT_PURE_INT: {
+    case ENGINE_OPT_POLY_REDUCE: auto_reduce_polyphony = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_MUTE: return set_engine_opt_short('Q', a);
+    case ENGINE_OPT_TEMPER_MUTE: return parse_temper_list(a, &temper_type_mute);
+    case ENGINE_OPT_AUDIO_BUFFER: return set_engine_opt_short('q', a);
+    case ENGINE_OPT_CACHE_SIZE: return set_engine_opt_short('S', a);
+    case ENGINE_OPT_SAMPLE_FREQ: return set_engine_opt_short('s', a);
+    case ENGINE_OPT_ADJUST_TEMPO: return set_engine_opt_short('T', a);
+    case ENGINE_OPT_CHARSET: return set_engine_opt_short('t', a);
+    case ENGINE_OPT_UNLOAD_INST: free_instruments_afterwards = y_or_n_p(arg); return 0;
+    case ENGINE_OPT_VOLUME_CURVE: return set_engine_opt_short('V', a);
+    case ENGINE_OPT_VERSION: return set_engine_opt_short('v', a);
+    case ENGINE_OPT_WRD: return set_engine_opt_short('W', a);
+    case ENGINE_OPT_RCPCV_DLL: return set_engine_opt_short('w', a);
+    case ENGINE_OPT_CONFIG_STR: return set_engine_opt_short('x', a);
+    case ENGINE_OPT_FREQ_TABLE: return load_table(a) != 0 ? 1 : 0;
+    case ENGINE_OPT_PURE_INT: {
         // The argument is the initial key signature, as after "-Zpure".
         char text[64];
         snprintf(text, sizeof(text), "pure%.50s", a);
-        return set_tim_opt_short('Z', text);
+        return set_engine_opt_short('Z', text);
     }
-    case TIM_OPT_MODULE: {
+    case ENGINE_OPT_MODULE: {
         int m = opt_int(a);
         opt_default_module = m < 0 ? 0 : m;
         return 0;
@@ -1048,10 +1048,10 @@ static const char* long_option_argument(const LongOption* o, const char* given)
     if (strncmp(o->name, "no-", 3) == 0)
         return "no";
     switch (o->code) {
-    case TIM_OPT_OUTPUT_STEREO: return strcmp(o->name, "output-mono") == 0 ? "no" : nullptr;
-    case TIM_OPT_OUTPUT_SIGNED: return strcmp(o->name, "output-unsigned") == 0 ? "no" : nullptr;
-    case TIM_OPT_OUTPUT_BITWIDTH:
-    case TIM_OPT_OUTPUT_FORMAT: return o->name + strlen("output-");
+    case ENGINE_OPT_OUTPUT_STEREO: return strcmp(o->name, "output-mono") == 0 ? "no" : nullptr;
+    case ENGINE_OPT_OUTPUT_SIGNED: return strcmp(o->name, "output-unsigned") == 0 ? "no" : nullptr;
+    case ENGINE_OPT_OUTPUT_BITWIDTH:
+    case ENGINE_OPT_OUTPUT_FORMAT: return o->name + strlen("output-");
     default: return given;
     }
 }
@@ -1078,7 +1078,7 @@ int parse_options(int argc, char** argv, int first, int* next)
                     option_not_understood();
                 arg = argv[i++];
             }
-            err += set_tim_opt_long(o->code, long_option_argument(o, arg));
+            err += set_engine_opt_long(o->code, long_option_argument(o, arg));
             continue;
         }
         // Option letters, several in one word while they take no argument.
@@ -1087,7 +1087,7 @@ int parse_options(int argc, char** argv, int first, int* next)
             if (entry == nullptr)
                 option_not_understood();
             if (entry[1] != ':') {
-                err += set_tim_opt_short(*p, "");
+                err += set_engine_opt_short(*p, "");
                 continue;
             }
             const char* arg = p + 1;
@@ -1096,7 +1096,7 @@ int parse_options(int argc, char** argv, int first, int* next)
                     option_not_understood();
                 arg = argv[i++];
             }
-            err += set_tim_opt_short(*p, arg);
+            err += set_engine_opt_short(*p, arg);
             break;
         }
     }

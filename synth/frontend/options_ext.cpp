@@ -56,15 +56,15 @@ static int parse_opt_E_effect(const char* text)
         const char* name;
         int code;
     } effects[] = {
-        {"chorus", TIM_OPT_CHORUS}, {"reverb", TIM_OPT_REVERB}, {"delay", TIM_OPT_DELAY},
-        {"vlpf", TIM_OPT_VOICE_LPF}, {"ns", TIM_OPT_NS},       {"resamp", TIM_OPT_RESAMPLE},
+        {"chorus", ENGINE_OPT_CHORUS}, {"reverb", ENGINE_OPT_REVERB}, {"delay", ENGINE_OPT_DELAY},
+        {"vlpf", ENGINE_OPT_VOICE_LPF}, {"ns", ENGINE_OPT_NS},       {"resamp", ENGINE_OPT_RESAMPLE},
     };
     const char* eq = strchr(text, '=');
     if (eq != nullptr) {
         size_t len = (size_t)(eq - text);
         for (const auto& e : effects)
             if (strlen(e.name) == len && strncmp(text, e.name, len) == 0)
-                return set_tim_opt_long(e.code, eq + 1);
+                return set_engine_opt_long(e.code, eq + 1);
     }
     cmsg(CMSG_ERROR, VERB_NORMAL, "-EF: unknown effect setting %s", text);
     return 1;
@@ -112,11 +112,11 @@ int parse_opt_E(const char* arg)
                 len = sizeof(num) - 1;
             memcpy(num, start, len);
             num[len] = '\0';
-            int code = c == 'b' ? TIM_OPT_DEFAULT_BANK
-                       : c == 'B' ? TIM_OPT_FORCE_BANK
-                       : c == 'i' ? TIM_OPT_DEFAULT_PGM
-                                  : TIM_OPT_FORCE_PGM;
-            err += set_tim_opt_long(code, num);
+            int code = c == 'b' ? ENGINE_OPT_DEFAULT_BANK
+                       : c == 'B' ? ENGINE_OPT_FORCE_BANK
+                       : c == 'i' ? ENGINE_OPT_DEFAULT_PGM
+                                  : ENGINE_OPT_FORCE_PGM;
+            err += set_engine_opt_long(code, num);
             continue;
         }
         case 'F':

@@ -44,7 +44,7 @@ struct OptRun {
 OptRun short_opt(int c, const char* arg)
 {
     testing::internal::CaptureStderr();
-    int r = set_tim_opt_short(c, arg);
+    int r = set_engine_opt_short(c, arg);
     return {r, testing::internal::GetCapturedStderr()};
 }
 
@@ -460,14 +460,14 @@ TEST_F(Options, UnknownOptionsEndTheProgram)
                 "Could not understand option");
     EXPECT_EXIT(raw_words({"-y"}), ::testing::ExitedWithCode(1), "Could not understand option");
     EXPECT_EXIT(raw_words({"--version=1"}), ::testing::ExitedWithCode(1), "Could not understand option");
-    EXPECT_EXIT(set_tim_opt_long(300, nullptr), ::testing::KilledBySignal(SIGABRT),
+    EXPECT_EXIT(set_engine_opt_long(300, nullptr), ::testing::KilledBySignal(SIGABRT),
                 "\\[BUG\\] Inconceivable case branch 300");
 }
 
 TEST_F(Options, HelpAndVersionEndTheProgramWithStatusZero)
 {
     EXPECT_EXIT(raw_words({"--help"}), ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(set_tim_opt_short('v', ""), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(set_engine_opt_short('v', ""), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
