@@ -6,7 +6,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
-CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 600
+CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 1500
 
 .PHONY: all setup build run test test-asan-engine test-asan test-tsan fuzz bench clean
 

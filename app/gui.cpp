@@ -6,6 +6,7 @@
 #include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_Group.H>
 #include "play/channels.h"
+#include "vis/view_trace.h"
 
 GUI* gui = nullptr;
 
@@ -342,7 +343,9 @@ void animate(void*)
     view->redraw();
     if (atoi(gui->maxlabel->label()) == 0)
         gui->updatelabels();
-    if (!view->playing && !view->hasGlyphs())
+    if (!view->playing && !view->hasGlyphs()) {
+        trace_idle();
         return;
+    }
     Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
 }

@@ -32,7 +32,7 @@ static bool run(const std::string& visualizer, const std::string& song, bool fas
             double first = enter > 0 ? v.first_glyph_after(enter, 20) : -1;
             if (first < 0) {
                 fprintf(stderr, "bench_sync: no glyph appeared\n%s", v.output().c_str());
-            } else if (!v.wait_until_idle(1200)) {
+            } else if (!v.wait_until_idle(1200, enter)) {
                 fprintf(stderr, "bench_sync: the song did not end\n");
             } else {
                 Trace t = Trace::read(v.trace_path);

@@ -10,6 +10,7 @@
 #include <FL/Fl.H>
 #include "app/gui.h"
 #include "frontend/startup.h"
+#include "support/device_trace.h"
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
 #include "vis/view_test_util.h"
@@ -59,9 +60,9 @@ protected:
         reset_engine_defaults();
     }
     // Runs the toolkit until the playback thread has ended and the last glyph has gone.
-    bool wait_until_stopped(double seconds = 20)
+    bool wait_until_stopped(double seconds = 60)
     {
-        for (double t = 0; t < seconds; t += 0.02) {
+        for (double until = wall_us() + seconds * 1e6; wall_us() < until;) {
             if (!g->view->playing && !g->view->hasGlyphs() && !Fl::has_timeout(animate))
                 return true;
             Fl::wait(0.02);
@@ -127,7 +128,8 @@ TEST_F(OpenMidi, PlaysTheChosenFileOnItsOwnThread)
     // The song's notes come through the queue and become glyphs as the device plays them.
     animate(nullptr);
     size_t most = 0;
-    for (double t = 0; t < 20 && (g->view->playing || g->view->hasGlyphs()); t += 0.02) {
+    for (double until = wall_us() + 60e6;
+         wall_us() < until && (g->view->playing || g->view->hasGlyphs());) {
         size_t n = 0;
         for (const Visual& v : g->view->visuals)
             for (const auto& e : v.glyphs)

@@ -25,12 +25,7 @@
 #include <unistd.h>
 #include <vector>
 
-inline double wall_us()
-{
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    return (double)tv.tv_sec * 1e6 + (double)tv.tv_usec;
-}
+#include "tests/support/device_trace.h"
 
 inline std::string shell_output(const std::string& command)
 {
@@ -91,10 +86,18 @@ struct FrameLine {
     long glyphs;
 };
 
+// Written when the frames stop after a song: the heap in use then and the open descriptors.
+struct IdleLine {
+    double wall;
+    long long heap;
+    int descriptors;
+};
+
 struct Trace {
     std::vector<DeviceLine> device;
     std::vector<GlyphLine> glyph;
     std::vector<FrameLine> frame;
+    std::vector<IdleLine> idle;
 
     // Adds one line of the trace; other lines are ignored.
     void add_line(const std::string& line)
@@ -114,6 +117,10 @@ struct Trace {
             FrameLine f;
             if (s >> f.wall >> f.position >> f.glyphs)
                 frame.push_back(f);
+        } else if (kind == "idle") {
+            IdleLine i;
+            if (s >> i.wall >> i.heap >> i.descriptors)
+                idle.push_back(i);
         }
     }
 
@@ -491,21 +498,21 @@ public:
     }
 
     // Waits until frames have stopped (the timer ends when playback is over and the last glyph
-    // has left): true when a frame came after the time since, the last frame showed no glyph
-    // and none came for half a second.
-    bool wait_until_idle(TraceFollower& trace, double seconds, double since = 0)
+    // has left, and says so with an idle line): true when that happened after the time since.
+    // The program says when it is idle, so a machine too busy to draw for a while is not
+    // mistaken for one that has stopped.
+    bool wait_until_idle(TraceFollower& trace, double seconds, double since)
     {
         for (double t = 0; t < seconds; t += 0.1) {
             trace.update();
-            const std::vector<FrameLine>& f = trace.lines.frame;
-            if (!f.empty() && f.back().wall >= since && f.back().glyphs == 0 &&
-                wall_us() - f.back().wall > 500000)
+            const std::vector<IdleLine>& i = trace.lines.idle;
+            if (!i.empty() && i.back().wall >= since)
                 return true;
             usleep(100000);
         }
         return false;
     }
-    bool wait_until_idle(double seconds, double since = 0)
+    bool wait_until_idle(double seconds, double since)
     {
         TraceFollower trace(trace_path);
         return wait_until_idle(trace, seconds, since);

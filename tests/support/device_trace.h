@@ -32,4 +32,33 @@ inline double wall_us()
     return tv.tv_sec * 1e6 + tv.tv_usec;
 }
 
+// When a call ran, in wall-clock microseconds. A clock that counts in real time from a moment
+// inside one span to a moment inside another read between (to.from - from.to) and
+// (to.to - from.from): comparing with both ends keeps a test true however long a busy machine
+// makes the calls or the sleeps between them.
+struct Span {
+    double from, to;
+};
+template <class F>
+Span timed(F call)
+{
+    Span s;
+    s.from = wall_us();
+    call();
+    s.to = wall_us();
+    return s;
+}
+// Frames a device playing continuously at rate from a moment in `from` has played at a moment
+// in `to`, the fewest and the most, never more than it was given.
+inline double fewest_frames(Span from, Span to, double rate, double given)
+{
+    double f = (to.from - from.to) * rate / 1e6;
+    return f < 0 ? 0 : f > given ? given : f;
+}
+inline double most_frames(Span from, Span to, double rate, double given)
+{
+    double f = (to.to - from.from) * rate / 1e6;
+    return f < 0 ? 0 : f > given ? given : f;
+}
+
 #endif

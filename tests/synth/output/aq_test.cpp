@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -275,32 +276,39 @@ TEST_F(AudioQueueTest, OutputWithoutPlayPosition)
     EXPECT_EQ(b[0], 1 << 20);  // not even converted
 }
 
-// The clock never passes the frames handed to the device: it stops when the device runs dry.
+// The clock never passes the frames handed to the device: it stops when the device runs dry,
+// and counts on in real time from where it stopped when it is given more.
 TEST_F(AudioQueueTest, ClockStopsWhenTheDeviceRunsDry)
 {
     fake.qsize = 4 * 16384;  // 0.37 s of device queue
     strcpy(fill_, "0%");
     start();
     EXPECT_EQ(aq_samples(), 0);
-    ASSERT_EQ(add_frames(8192), 0);
+    Span added = timed([] { EXPECT_EQ(add_frames(8192), 0); });
     int32 handed = 0;
     for (int s : fake.write_sizes)
         handed += s / 4;
     ASSERT_EQ(handed, 8192);
     usleep(100000);
-    int32 mid = aq_samples();
+    int32 mid = 0;
+    Span read = timed([&] { mid = aq_samples(); });
+    EXPECT_GE(mid, fewest_frames(added, read, 44100, 8192) - 1);
+    EXPECT_LE(mid, most_frames(added, read, 44100, 8192) + 1);
     EXPECT_GT(mid, 3000);  // 100 ms is 4410 frames
-    EXPECT_LT(mid, 8192);
-    usleep(200000);
-    EXPECT_EQ(aq_samples(), 8192);  // ran dry: held at what was handed over
+    // Once the 8192 frames have had their time, the clock holds at what was handed over.
+    while (wall_us() < added.to + 8192 / 44100.0 * 1e6 + 10000)
+        usleep(10000);
+    EXPECT_EQ(aq_samples(), 8192);
     usleep(50000);
     EXPECT_EQ(aq_samples(), 8192);
     EXPECT_EQ(aq_filled(), 0);
-    ASSERT_EQ(add_frames(4096), 0);
+    added = timed([] { EXPECT_EQ(add_frames(4096), 0); });
     usleep(50000);
-    int32 after = aq_samples();
+    int32 after = 0;
+    read = timed([&] { after = aq_samples(); });
+    EXPECT_GE(after, 8192 + fewest_frames(added, read, 44100, 4096) - 1);
+    EXPECT_LE(after, 8192 + most_frames(added, read, 44100, 4096) + 1);
     EXPECT_GT(after, 8192 + 1000);
-    EXPECT_LE(after, 8192 + 4096);
 }
 
 // A write that fails stops the clock at once: the frames handed over before it are not played.
@@ -309,13 +317,14 @@ TEST_F(AudioQueueTest, ClockStopsWhenTheDeviceFails)
     fake.qsize = 4 * 16384;
     strcpy(fill_, "0%");
     start();
-    ASSERT_EQ(add_frames(8192), 0);  // 186 ms
+    Span added = timed([] { EXPECT_EQ(add_frames(8192), 0); });  // 186 ms
     usleep(50000);
     fake.fail = true;
-    EXPECT_EQ(add_frames(4096), -1);
+    Span failed = timed([] { EXPECT_EQ(add_frames(4096), -1); });
     int32 stopped = aq_samples();
+    EXPECT_GE(stopped, fewest_frames(added, failed, 44100, 8192) - 1);
+    EXPECT_LE(stopped, most_frames(added, failed, 44100, 8192) + 1);
     EXPECT_GT(stopped, 1000);
-    EXPECT_LT(stopped, 8192);
     usleep(60000);
     EXPECT_EQ(aq_samples(), stopped);
     fake.fail = false;
@@ -391,7 +400,7 @@ TEST(AudioQueueClockThread, AgreesWithTheDevice)
     ASSERT_EQ(aq_get_dev_queuesize(), 126976);
 
     struct Reading {
-        double us;
+        Span at;
         int32 frames;
     };
     std::vector<Reading> readings;
@@ -399,8 +408,9 @@ TEST(AudioQueueClockThread, AgreesWithTheDevice)
     std::atomic<bool> stop{false};
     std::thread view([&] {
         while (!stop) {
-            int32 s = aq_samples();
-            readings.push_back({wall_us(), s});
+            int32 s = 0;
+            Span at = timed([&] { s = aq_samples(); });
+            readings.push_back({at, s});
             usleep(2000);
         }
     });
@@ -440,20 +450,24 @@ TEST(AudioQueueClockThread, AgreesWithTheDevice)
         }
         return (double)played_total;
     };
-    double worst = 0;
-    int compared = 0;
+    // A reading is as far from the device as its value is from what the device played while
+    // the reading ran. A busy machine may stamp a device line late now and then: the clock is
+    // judged by its typical distance and by how many readings stay within a bucket.
+    std::vector<double> diffs;
     for (const Reading& r : readings) {
-        if (r.us > lines.back().us)
+        if (r.at.to > lines.back().us)
             break;  // after the last buffer the queue is reset for the next file
-        double diff = std::fabs(r.frames - device_frames(r.us));
-        worst = std::max(worst, diff);
-        compared++;
-        EXPECT_LE(diff, 4096.0) << "at " << (r.us - start_us) / 1000 << " ms: clock " << r.frames
-                                << ", device " << device_frames(r.us);
+        double lo = device_frames(r.at.from), hi = device_frames(r.at.to);
+        diffs.push_back(r.frames < lo ? lo - r.frames : r.frames > hi ? r.frames - hi : 0);
     }
-    EXPECT_GT(compared, 500);
-    printf("clock against device: %d readings, worst difference %.0f frames (%.1f ms)\n", compared,
-           worst, worst * 1000 / 44100);
+    ASSERT_GT(diffs.size(), 500u);
+    std::sort(diffs.begin(), diffs.end());
+    double median = diffs[diffs.size() / 2], p95 = diffs[diffs.size() * 95 / 100];
+    printf("clock against device: %zu readings, median difference %.0f frames, 95th percentile "
+           "%.0f, worst %.0f\n",
+           diffs.size(), median, p95, diffs.back());
+    EXPECT_LE(median, 1024.0);
+    EXPECT_LE(p95, 4096.0);
 
     std::string played = wave_data(read_whole_file(capture));
     ASSERT_EQ(played.size(), (size_t)played_total * 4);

@@ -95,11 +95,16 @@ TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
     ASSERT_EQ(w32_play_mode.open_output(), 0);
     std::vector<char> data = pattern(8 * 16384, 2);
     double t0 = wall_us();
-    ASSERT_EQ(w32_play_mode.output_data(data.data(), (int32)data.size()), 0);
-    EXPECT_LT(wall_us() - t0, 80000.0);  // eight free buffers: no waiting
+    std::string debug;
+    {
+        ScopedEnv on("CORVELLE_DEBUG", "1");
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(w32_play_mode.output_data(data.data(), (int32)data.size()), 0);
+        debug = testing::internal::GetCapturedStderr();
+    }
+    EXPECT_EQ(debug.find("Waiting"), std::string::npos) << debug;  // eight free buffers
 
     char frame[4] = {1, 2, 3, 4};
-    std::string debug;
     double t1 = wall_us();
     {
         ScopedEnv on("CORVELLE_DEBUG", "1");
@@ -110,7 +115,6 @@ TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
     double waited = wall_us() - t1;
     EXPECT_NE(debug.find("Waiting 371ms..."), std::string::npos) << debug;
     EXPECT_GE(waited, 360000.0);  // one whole buffer delay at least
-    EXPECT_LT(waited, 1000000.0);
 
     w32_play_mode.close_output();
     double closed = wall_us();
@@ -204,9 +208,7 @@ TEST_F(WaveDriverTest, DiscardAndDrainRequests)
     ASSERT_EQ(w32_play_mode.open_output(), 0);
     std::vector<char> data = pattern(16 * 16384, 3);  // 1.5 s
     ASSERT_EQ(w32_play_mode.output_data(data.data(), (int32)data.size()), 0);
-    double t0 = wall_us();
     ASSERT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), 0);
-    EXPECT_LT(wall_us() - t0, 600000.0);
     EXPECT_EQ(w32_play_mode.fd, 0);
     size_t kept = wave_data(read_whole_file(capture_)).size();
     EXPECT_LT(kept, data.size() / 2);
