@@ -334,3 +334,35 @@ TEST_F(SongFidelity, AChangedPatchLineIsHeardInTheNextSong)
 }
 
 }  // namespace
+
+namespace {
+
+// With amplitude compensation on, the pre-scan finds the loudest channel volume of the song
+// (on any channel, sounding or not) and raises the whole output by (127 / loudest)^4.
+TEST_F(SongFidelity, ThePreScanCompensatesForTheLoudestChannelVolume)
+{
+    configure();
+    const int saved = opt_amp_compensation;
+    struct Case {
+        int volume0, volume1;  // -1: no volume on channel 1
+        double loudest;
+    } cases[] = {{100, -1, 100}, {100, 120, 120}, {100, 127, 127}};
+    for (const Case& c : cases) {
+        // A low expression keeps the raised voice below the largest voice gain.
+        std::vector<TimedBytes> song = {{0, cc(0, 7, c.volume0)},
+                                        {0, cc(0, 11, 40)},
+                                        {0, program(0, 0)},
+                                        {0, on(0, 60)},
+                                        {kSecond / 2, off(0, 60)}};
+        if (c.volume1 >= 0)
+            song.insert(song.begin(), {0, cc(1, 7, c.volume1)});
+        opt_amp_compensation = 0;
+        const double plain = play(song).level(0.1, 0.4);
+        opt_amp_compensation = 1;
+        const double raised = play(song).level(0.1, 0.4);
+        EXPECT_NEAR(raised - plain, 80 * std::log10(127 / c.loudest), 0.2) << c.volume1;
+    }
+    opt_amp_compensation = saved;
+}
+
+}  // namespace
