@@ -153,7 +153,8 @@ static void set_temper_type(int ch, int type, bool report)
 }
 
 // Whether the part takes a channel message: a receive switch turned off makes the part
-// ignore the messages it names (the control change switch covers every controller). Note
+// ignore the messages it names (the control change switch covers every controller, but not
+// the channel mode messages: sounds off, notes off, controller reset, mono, poly). Note
 // messages are filtered where notes start, so that the note hook still sees them.
 // Parameters that system-exclusive messages write (controller and program events with
 // b = 255) are not channel messages and always arrive.
@@ -174,7 +175,7 @@ static bool part_receives(const Channel& c, const MidiEvent* ev)
         return true;
     if (t == ME_PROGRAM)
         return on(RX_PROGRAM_CHANGE);
-    if (t < ME_TONE_BANK_MSB || t > ME_POLY)
+    if (t < ME_TONE_BANK_MSB || t > ME_RPN_MSB)
         return true;
     if (!on(RX_CONTROL_CHANGE))
         return false;
