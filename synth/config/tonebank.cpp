@@ -583,6 +583,19 @@ int set_patchconf(const char* name, int line, ToneBank* bank, char* w[], int dr,
     if (rc != 0 || !same_patch(before, *tone)) {
         Instrument* ip = tone->instrument;
         tone->instrument = nullptr;
+        // Banks that do not define the program took a copy of bank 0's element when they
+        // fell back to it: those copies go, so that they fall back to the new line.
+        ToneBank** banks = dr ? drumset : tonebank;
+        if (bank == banks[0] && ip != nullptr && !IS_MAGIC_INSTRUMENT(ip)) {
+            for (int b = 1; b < TONEBANK_SLOTS; b++) {
+                ToneBankElement* copy = banks[b] != nullptr ? &banks[b]->tone[i] : nullptr;
+                if (copy == nullptr || copy->instrument != ip || !same_patch(before, *copy))
+                    continue;
+                free_tone_bank_element(copy);
+                set_element_defaults(copy);
+                copy->instrument = nullptr;
+            }
+        }
         retire_instrument(ip);
     }
     free_tone_bank_element(&before);

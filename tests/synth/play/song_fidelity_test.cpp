@@ -316,11 +316,15 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 TEST_F(SongFidelity, AChangedPatchLineIsHeardInTheNextSong)
 {
     configure();
-    std::vector<TimedBytes> song = {{0, program(0, 0)},    {0, program(1, 1)},
-                                    {0, on(0, 60)},        {kSecond / 2, off(0, 60)},
-                                    {kSecond, on(1, 60)},  {kSecond + kSecond / 2, off(1, 60)}};
+    // Part 3 asks for bank 8, which falls back to bank 0's program.
+    std::vector<TimedBytes> song = {{0, program(0, 0)},         {0, program(1, 1)},
+                                    {0, cc(2, 0, 8)},           {0, program(2, 1)},
+                                    {0, on(0, 60)},             {kSecond / 2, off(0, 60)},
+                                    {kSecond, on(1, 60)},       {kSecond + kSecond / 2, off(1, 60)},
+                                    {2 * kSecond, on(2, 60)},   {2 * kSecond + kSecond / 2, off(2, 60)}};
     Take first = play(song);
     EXPECT_NEAR(cents_off(first.pitch(1.05, 1.45), kNote67), 0, 3);
+    EXPECT_NEAR(cents_off(first.pitch(2.05, 2.45), kNote67), 0, 3);
     Instrument* kept = tonebank[0]->tone[0].instrument;
     ASSERT_NE(kept, nullptr);
 
@@ -330,6 +334,7 @@ TEST_F(SongFidelity, AChangedPatchLineIsHeardInTheNextSong)
     Take second = play(song);
     EXPECT_NEAR(cents_off(second.pitch(0.05, 0.45), kMelodic60), 0, 3);
     EXPECT_NEAR(cents_off(second.pitch(1.05, 1.45), kNote72), 0, 3);
+    EXPECT_NEAR(cents_off(second.pitch(2.05, 2.45), kNote72), 0, 3) << "the bank 8 fallback";
     EXPECT_EQ(tonebank[0]->tone[0].instrument, kept);
 }
 
