@@ -44,6 +44,7 @@ static void drumpart_change(int ch, int isdrum)
     else
         mark_drums &= ~(1u << ch);
 }
+
 // Undefined banks are reported once per song.
 static uint8 reported_tonebank[TONEBANK_SLOTS];
 static uint8 reported_drumset[TONEBANK_SLOTS];
@@ -87,9 +88,10 @@ static void set_start_values(int ch)
     s->program = default_program[ch];
     s->bank_lsb = 0;
     s->bank_msb = (play_system_mode == XG_SYSTEM_MODE && (ch == 9 || ch == 25)) ? 127 : 0;
-    s->mapID = play_system_mode != XG_SYSTEM_MODE ? INST_NO_MAP
-               : is_drum(ch)                       ? XG_DRUM_MAP
-                                                   : XG_NORMAL_MAP;
+    if (play_system_mode == XG_SYSTEM_MODE)
+        s->mapID = is_drum(ch) ? XG_DRUM_MAP : XG_NORMAL_MAP;
+    else
+        s->mapID = INST_NO_MAP;
 }
 
 void prepare_instrument_marking(void)
