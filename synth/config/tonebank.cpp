@@ -9,6 +9,8 @@
 #include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/memory.h"
+#include "instrum/instrum.h"
+#include "instrum/instrument_policy.h"
 
 ToneBank standard_tonebank, standard_drumset;
 ToneBank* tonebank[TONEBANK_SLOTS] = {&standard_tonebank};
@@ -506,8 +508,102 @@ static void set_element_defaults(ToneBankElement* tone)
     tone->reverb_send = tone->chorus_send = tone->delay_send = -1;
 }
 
+template <typename T>
+static bool same_array(const T* a, const T* b, int n)
+{
+    return n <= 0 || (a != nullptr && b != nullptr && memcmp(a, b, (size_t)n * sizeof(T)) == 0);
+}
+
+template <typename T>
+static bool same_items(T* const* a, T* const* b, int n, int item_len)
+{
+    if (n <= 0)
+        return true;
+    if (a == nullptr || b == nullptr)
+        return false;
+    for (int i = 0; i < n; i++)
+        if (!same_array(a[i], b[i], item_len))
+            return false;
+    return true;
+}
+
+static bool same_text(const char* a, const char* b)
+{
+    return a == b || (a != nullptr && b != nullptr && strcmp(a, b) == 0);
+}
+
+// Whether two elements make the same instrument: everything a patch line sets but the
+// display name.
+static bool same_patch(const ToneBankElement& a, const ToneBankElement& b)
+{
+#define SAME(f) (a.f == b.f)
+#define SAME_LIST(f, n) (SAME(n) && same_array(a.f, b.f, a.n))
+#define SAME_ITEMS(f, n, k) (SAME(n) && same_items(a.f, b.f, a.n, k))
+    return same_text(a.name, b.name) && SAME(note) && SAME(pan) && SAME(strip_loop) &&
+           SAME(strip_envelope) && SAME(strip_tail) && SAME(loop_timeout) &&
+           SAME(font_preset) && SAME(font_keynote) && SAME(legato) && SAME(tva_level) &&
+           SAME(play_note) && SAME(damper_mode) && SAME(font_bank) && SAME(instype) &&
+           SAME(amp) && SAME(rnddelay) && SAME_LIST(tune, tunenum) &&
+           SAME_LIST(sclnote, sclnotenum) && SAME_LIST(scltune, scltunenum) &&
+           SAME_LIST(fc, fcnum) && SAME_LIST(reso, resonum) &&
+           SAME_LIST(trempitch, trempitchnum) && SAME_LIST(tremfc, tremfcnum) &&
+           SAME_LIST(modpitch, modpitchnum) && SAME_LIST(modfc, modfcnum) &&
+           SAME_ITEMS(envrate, envratenum, 6) && SAME_ITEMS(envofs, envofsnum, 6) &&
+           SAME_ITEMS(modenvrate, modenvratenum, 6) && SAME_ITEMS(modenvofs, modenvofsnum, 6) &&
+           SAME_ITEMS(envvelf, envvelfnum, 6) && SAME_ITEMS(envkeyf, envkeyfnum, 6) &&
+           SAME_ITEMS(modenvvelf, modenvvelfnum, 6) &&
+           SAME_ITEMS(modenvkeyf, modenvkeyfnum, 6) && SAME_ITEMS(trem, tremnum, 3) &&
+           SAME_ITEMS(vib, vibnum, 3) && SAME(vel_to_fc) && SAME(key_to_fc) &&
+           SAME(vel_to_resonance) && SAME(reverb_send) && SAME(chorus_send) &&
+           SAME(delay_send);
+#undef SAME
+#undef SAME_LIST
+#undef SAME_ITEMS
+}
+
+static int apply_patch_line(const char* name, int line, ToneBank* bank, char* w[], int dr,
+                            int mapid, int bankmapfrom, int bankno);
+
+// The configuration is read again before every song: a line that changes a program drops
+// the instrument loaded for it, so that the next song hears the new line; the same line
+// keeps it loaded.
 int set_patchconf(const char* name, int line, ToneBank* bank, char* w[], int dr, int mapid,
                   int bankmapfrom, int bankno)
+{
+    long i = leading_long(w[0]);
+    if (!dr)
+        i -= progbase;
+    if (bank == nullptr || i < 0 || i > 127 || bank->tone[i].instrument == nullptr)
+        return apply_patch_line(name, line, bank, w, dr, mapid, bankmapfrom, bankno);
+    ToneBankElement* tone = &bank->tone[i];
+    ToneBankElement before;
+    memset(&before, 0, sizeof(before));
+    copy_tone_bank_element(&before, tone);
+    int rc = apply_patch_line(name, line, bank, w, dr, mapid, bankmapfrom, bankno);
+    if (rc != 0 || !same_patch(before, *tone)) {
+        Instrument* ip = tone->instrument;
+        tone->instrument = nullptr;
+        // Banks that do not define the program took a copy of bank 0's element when they
+        // fell back to it: those copies go, so that they fall back to the new line.
+        ToneBank** banks = dr ? drumset : tonebank;
+        if (bank == banks[0] && ip != nullptr && !IS_MAGIC_INSTRUMENT(ip)) {
+            for (int b = 1; b < TONEBANK_SLOTS; b++) {
+                ToneBankElement* copy = banks[b] != nullptr ? &banks[b]->tone[i] : nullptr;
+                if (copy == nullptr || copy->instrument != ip || !same_patch(before, *copy))
+                    continue;
+                free_tone_bank_element(copy);
+                set_element_defaults(copy);
+                copy->instrument = nullptr;
+            }
+        }
+        retire_instrument(ip);
+    }
+    free_tone_bank_element(&before);
+    return rc;
+}
+
+static int apply_patch_line(const char* name, int line, ToneBank* bank, char* w[], int dr,
+                            int mapid, int bankmapfrom, int bankno)
 {
     long i = leading_long(w[0]);
     if (!dr)

@@ -322,6 +322,29 @@ Instrument* play_midi_load_instrument(int dr, int b, int prog)
     return ip;
 }
 
+void retire_instrument(Instrument* ip)
+{
+    if (ip == nullptr || IS_MAGIC_INSTRUMENT(ip))
+        return;
+    for (int i = 0; i < TONEBANK_SLOTS; i++)
+        for (int dr = 0; dr < 2; dr++) {
+            ToneBank* bank = bank_of(dr, i);
+            if (bank == nullptr)
+                continue;
+            for (ToneBankElement& tone : bank->tone)
+                if (tone.instrument == ip)
+                    tone.instrument = nullptr;
+        }
+    // Instruments that no element references any more would otherwise be lost: SoundFont
+    // and sample-file instruments belong to their element, not to the cache.
+    if (ip != default_instrument && !held_by_cache(ip)) {
+        PrivateInstrument* p = (PrivateInstrument*)safe_malloc(sizeof(PrivateInstrument));
+        p->ip = ip;
+        p->next = private_instruments;
+        private_instruments = p;
+    }
+}
+
 void clear_magic_instruments(void)
 {
     for (int i = 0; i < TONEBANK_SLOTS; i++) {

@@ -34,6 +34,11 @@ Instrument* play_midi_load_instrument(int dr, int b, int prog);
 // filter) to the instrument's samples.
 void apply_bank_parameter(Instrument* ip, const ToneBankElement* tone);
 
+// A configuration line changed the element that had `ip` loaded: every element holding
+// it drops it (they load again when next needed), and the instrument stays owned by the
+// cache or the private list until the instruments are freed. Marks are only dropped.
+void retire_instrument(Instrument* ip);
+
 // Resets every load mark and error mark to none.
 void clear_magic_instruments(void);
 

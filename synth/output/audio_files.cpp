@@ -3,6 +3,9 @@
 // A failed write is reported and fails output_data, so playback ends with an error rather
 // than leaving a short file behind unnoticed. On a seekable file the header's sizes are
 // set when the file closes; on a pipe the header keeps the sizes of a stream of unknown length.
+// A WAVE file reserves room for a "ds64" chunk: when its data pass the 32-bit size fields it
+// becomes an RF64 file (EBU Tech 3306) on closing. Sun audio and AIFF files cannot grow past
+// those fields: the writer stops with an error before the header would be wrong.
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +14,7 @@
 #include <unistd.h>
 
 #include "frontend/controls.h"
+#include "output/audio_files.h"
 #include "output/output.h"
 
 namespace {
@@ -29,7 +33,7 @@ struct AudioFile {
 
 // Big- and little-endian writers into a header buffer.
 struct Header {
-    unsigned char b[64];
+    unsigned char b[128];
     int n = 0;
     void bytes(const char* s, int k)
     {
@@ -50,6 +54,11 @@ struct Header {
     {
         b[n++] = (unsigned char)(v >> 8);
         b[n++] = (unsigned char)v;
+    }
+    void le64(uint64 v)
+    {
+        le32((uint32)v);
+        le32((uint32)(v >> 32));
     }
     void be32(uint32 v)
     {
@@ -73,11 +82,6 @@ struct Header {
             b[n++] = (unsigned char)(mantissa >> (8 * i));
     }
 };
-
-uint32 clamp32(uint64 v)
-{
-    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : (uint32)v;
-}
 
 const char* file_label(const PlayMode* pm)
 {
@@ -132,11 +136,20 @@ Header build_header(const AudioFile& f, bool known)
     Header h;
     switch (f.kind) {
     case FILE_WAVE: {
+        // RIFF, a 28-byte chunk that becomes "ds64" in an RF64 file, fmt, (fact), data.
         int fmt_size = law ? 18 : 16;
-        int fixed = 4 + 8 + fmt_size + (law ? 12 : 0) + 8;
-        h.bytes("RIFF", 4);
-        h.le32(known ? clamp32(fixed + data) : 0xFFFFFFFFu);
-        h.bytes("WAVEfmt ", 8);
+        uint64 riff = 4 + 36 + 8 + fmt_size + (law ? 12 : 0) + 8 + data;
+        bool rf64 = known && riff > 0xFFFFFFFFull;
+        h.bytes(rf64 ? "RF64" : "RIFF", 4);
+        h.le32(known && !rf64 ? (uint32)riff : 0xFFFFFFFFu);
+        h.bytes("WAVE", 4);
+        h.bytes(rf64 ? "ds64" : "JUNK", 4);
+        h.le32(28);
+        h.le64(rf64 ? riff : 0);
+        h.le64(rf64 ? data : 0);
+        h.le64(rf64 ? data / (uint64)frame : 0);
+        h.le32(0);  // no table of other chunk sizes
+        h.bytes("fmt ", 4);
         h.le32((uint32)fmt_size);
         h.le16((enc & PE_ULAW) ? 7 : (enc & PE_ALAW) ? 6 : 1);
         h.le16((unsigned)ch);
@@ -148,17 +161,17 @@ Header build_header(const AudioFile& f, bool known)
             h.le16(0);
             h.bytes("fact", 4);
             h.le32(4);
-            h.le32(known ? clamp32(data / (uint64)frame) : 0xFFFFFFFFu);
+            h.le32(known && !rf64 ? (uint32)(data / (uint64)frame) : 0xFFFFFFFFu);
         }
         h.bytes("data", 4);
-        h.le32(known ? clamp32(data) : 0xFFFFFFFFu);
+        h.le32(known && !rf64 ? (uint32)data : 0xFFFFFFFFu);
         break;
     }
     case FILE_AU: {
         uint32 code = (enc & PE_ULAW) ? 1 : (enc & PE_ALAW) ? 27 : bits == 8 ? 2 : bits == 16 ? 3 : 4;
         h.bytes(".snd", 4);
         h.be32(32);  // the fixed fields and an empty 8-byte annotation
-        h.be32(known ? clamp32(data) : 0xFFFFFFFFu);
+        h.be32(known ? (uint32)data : 0xFFFFFFFFu);  // file_write keeps data below 2^32 - 1
         h.be32(code);
         h.be32((uint32)pm->rate);
         h.be32((uint32)ch);
@@ -169,15 +182,15 @@ Header build_header(const AudioFile& f, bool known)
     case FILE_AIFF: {
         uint64 padded = data + (data & 1);
         h.bytes("FORM", 4);
-        h.be32(known ? clamp32(4 + 26 + 16 + padded) : 0x7FFFFFFFu);
+        h.be32(known ? (uint32)(4 + 26 + 16 + padded) : 0x7FFFFFFFu);  // kept in range by file_write
         h.bytes("AIFFCOMM", 8);
         h.be32(18);
         h.be16((unsigned)ch);
-        h.be32(known ? clamp32(data / (uint64)frame) : 0x7FFFFFFFu / (uint32)frame);
+        h.be32(known ? (uint32)(data / (uint64)frame) : 0x7FFFFFFFu / (uint32)frame);
         h.be16((unsigned)bits);
         h.be_extended((uint32)pm->rate);
         h.bytes("SSND", 4);
-        h.be32(known ? clamp32(8 + data) : 0x7FFFFFFFu - 46);
+        h.be32(known ? (uint32)(8 + data) : 0x7FFFFFFFu - 46);
         h.be32(0);
         h.be32(0);
         break;
@@ -214,6 +227,30 @@ int write_fully(int fd, const void* data, size_t bytes)
     return 0;
 }
 
+off_t file_where(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        return lseek(fd, 0, SEEK_CUR);
+    return -1;
+}
+
+off_t file_seek(int fd, off_t at)
+{
+    return lseek(fd, at, SEEK_SET);
+}
+
+// The most data bytes a format's header can describe; none for WAVE (RF64) and raw data.
+// A Sun audio stream of unknown length (on a pipe) has no limit either.
+uint64 data_limit(const AudioFile& f)
+{
+    switch (f.kind) {
+    case FILE_AU: return f.header_at >= 0 ? 0xFFFFFFFEull : ~0ull;  // all ones: unknown
+    case FILE_AIFF: return 0xFFFFFFFFull - 46 - 1;                  // FORM size, pad byte
+    default: return ~0ull;
+    }
+}
+
 int file_open(AudioFile& f)
 {
     PlayMode* pm = f.mode;
@@ -239,14 +276,12 @@ int file_open(AudioFile& f)
         }
         f.own_fd = 1;
     }
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        f.header_at = lseek(fd, 0, SEEK_CUR);
+    f.header_at = audio_file_io.where(fd);
 
     if (f.kind != FILE_RAW) {
         Header h = build_header(f, false);
         f.header_bytes = h.n;
-        int err = write_fully(fd, h.b, (size_t)h.n);
+        int err = audio_file_io.write(fd, h.b, (size_t)h.n);
         if (err != 0) {
             cmsg(CMSG_ERROR, VERB_NORMAL, "%s: write failed: %s", file_label(pm), strerror(err));
             if (f.own_fd)
@@ -265,7 +300,15 @@ int file_write(AudioFile& f, char* buf, int32 bytes)
         return -1;
     if (bytes <= 0)
         return 0;
-    int err = write_fully(pm->fd, buf, (size_t)bytes);
+    if (f.data_bytes + (uint64)bytes > data_limit(f)) {
+        cmsg(CMSG_ERROR, VERB_NORMAL,
+             "%s: a %s holds at most 4 GiB of sound; the song is longer (a WAVE file can "
+             "hold it)",
+             file_label(pm), f.kind == FILE_AU ? "Sun audio file" : "AIFF file");
+        f.failed = 1;
+        return -1;
+    }
+    int err = audio_file_io.write(pm->fd, buf, (size_t)bytes);
     if (err != 0) {
         cmsg(CMSG_ERROR, VERB_NORMAL, "%s: write failed: %s", file_label(pm), strerror(err));
         f.failed = 1;
@@ -283,12 +326,12 @@ void file_close(AudioFile& f)
     int err = 0;
     if (!f.failed && f.kind == FILE_AIFF && (f.data_bytes & 1)) {
         char pad = 0;
-        err = write_fully(pm->fd, &pad, 1);
+        err = audio_file_io.write(pm->fd, &pad, 1);
     }
     if (err == 0 && f.kind != FILE_RAW && f.header_at >= 0) {
         Header h = build_header(f, true);
-        if (h.n == f.header_bytes && lseek(pm->fd, f.header_at, SEEK_SET) >= 0)
-            err = write_fully(pm->fd, h.b, (size_t)h.n);
+        if (h.n == f.header_bytes && audio_file_io.seek(pm->fd, f.header_at) >= 0)
+            err = audio_file_io.write(pm->fd, h.b, (size_t)h.n);
         else
             err = errno != 0 ? errno : EIO;
     }
@@ -332,6 +375,8 @@ void aiff_close(void) { file_close(aiff_file); }
 int aiff_output(char* buf, int32 bytes) { return file_write(aiff_file, buf, bytes); }
 
 }  // namespace
+
+AudioFileIo audio_file_io = {write_fully, file_where, file_seek};
 
 PlayMode wave_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
                            "RIFF WAVE file", 'w', nullptr, wave_open, wave_close, wave_output,

@@ -296,6 +296,7 @@ void reset_midi(int playing)
         reset_voices();
     }
     master_volume_ratio = 0xFFFF;
+    reset_master_settings();
     adjust_amplification();
     init_freq_table_tuning();
     if (current_file_info != nullptr) {

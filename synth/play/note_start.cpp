@@ -25,6 +25,8 @@ int note_on_allowed(const MidiEvent* e)
     int ch = e->channel;
     int note = effective_note(ch, e->a);
     const Channel& c = channel[ch];
+    if (!(c.rx & RX_NOTE_MESSAGE))
+        return 0;
     if (ISDRUMCHANNEL(ch) && c.drums[note] != nullptr && !get_rx_drum(c.drums[note], RX_NOTE_ON))
         return 0;
     if (note < c.note_limit_low || note > c.note_limit_high)

@@ -152,6 +152,56 @@ static void set_temper_type(int ch, int type, bool report)
     }
 }
 
+// Whether the part takes a channel message: a receive switch turned off makes the part
+// ignore the messages it names (the control change switch covers every controller, but not
+// the channel mode messages: sounds off, notes off, controller reset, mono, poly). Note
+// messages are filtered where notes start, so that the note hook still sees them.
+// Parameters that system-exclusive messages write (controller and program events with
+// b = 255) are not channel messages and always arrive.
+static bool part_receives(const Channel& c, const MidiEvent* ev)
+{
+    const uint32 rx = c.rx;
+    if (rx == 0xFFFFFFFFu)
+        return true;
+    auto on = [rx](uint32 flag) { return (rx & flag) != 0; };
+    const int t = ev->type;
+    switch (t) {
+    case ME_PITCHWHEEL: return on(RX_PITCH_BEND);
+    case ME_CHANNEL_PRESSURE: return on(RX_CH_PRESSURE);
+    case ME_KEYPRESSURE: return on(RX_POLY_PRESSURE);
+    default: break;
+    }
+    if (ev->b == 0xFF)
+        return true;
+    if (t == ME_PROGRAM)
+        return on(RX_PROGRAM_CHANGE);
+    if (t < ME_TONE_BANK_MSB || t > ME_RPN_MSB)
+        return true;
+    if (!on(RX_CONTROL_CHANGE))
+        return false;
+    switch (t) {
+    case ME_TONE_BANK_MSB: return on(RX_BANK_SELECT);
+    case ME_TONE_BANK_LSB: return on(RX_BANK_SELECT_LSB);
+    case ME_MODULATION_WHEEL: return on(RX_MODULATION);
+    case ME_MAINVOLUME: return on(RX_VOLUME);
+    case ME_PAN: return on(RX_PANPOT);
+    case ME_EXPRESSION: return on(RX_EXPRESSION);
+    case ME_SUSTAIN: return on(RX_HOLD1);
+    case ME_PORTAMENTO: return on(RX_PORTAMENTO);
+    case ME_SOSTENUTO: return on(RX_SOSTENUTO);
+    case ME_SOFT_PEDAL: return on(RX_SOFT);
+    case ME_RPN_LSB:
+    case ME_RPN_MSB: return on(RX_RPN);
+    case ME_NRPN_LSB:
+    case ME_NRPN_MSB: return on(RX_NRPN);
+    case ME_DATA_ENTRY_MSB:
+    case ME_DATA_ENTRY_LSB:
+    case ME_RPN_INC:
+    case ME_RPN_DEC: return on(c.nrpn ? RX_NRPN : RX_RPN);
+    default: return true;
+    }
+}
+
 // Applies one event to channel ev->channel. While seeking only the state changes: no note
 // starts or ends, nothing is reported to the interface and nothing reaches the note hook.
 int dispatch_event(MidiEvent* ev, bool seeking)
@@ -164,6 +214,8 @@ int dispatch_event(MidiEvent* ev, bool seeking)
     Channel* c = ch < MAX_CHANNELS ? &channel[ch] : nullptr;
     const int a = ev->a, b = ev->b;
     const bool report = !seeking;
+    if (c != nullptr && !part_receives(*c, ev))
+        return RC_NONE;
 
     switch (ev->type) {
     case ME_NOTEON:

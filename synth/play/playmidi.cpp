@@ -28,6 +28,8 @@ uint32 drumchannels = (1u << 9) | (1u << 25);
 uint32 default_drumchannel_mask = 0;
 uint32 drumchannel_mask = 0;
 int note_key_offset = 0;
+int master_key_shift = 0;
+int32 master_tuning = 0;
 double midi_time_ratio = 1.0;
 
 MidiEvent* event_list = nullptr;

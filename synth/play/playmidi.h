@@ -58,6 +58,10 @@ enum {
 extern uint32 drumchannels, default_drumchannels;
 extern uint32 drumchannel_mask, default_drumchannel_mask;
 extern int note_key_offset;     // global transposition in semitones
+extern int master_key_shift;    // the song's master key shift in semitones (melodic parts)
+extern int32 master_tuning;     // the song's master tune in 1/8192 semitone (every part)
+// Master key shift and tune back to the centre (reset_midi does it).
+void reset_master_settings(void);
 extern double midi_time_ratio;  // event times are multiplied by this (tempo scaling)
 
 // The song being played.

@@ -175,7 +175,7 @@ int find_samples(MidiEvent* e, int* vlist)
 {
     const int ch = e->channel;
     const Channel& c = channel[ch];
-    const int adjust = c.key_shift + note_key_offset + key_adjust;
+    const int adjust = c.key_shift + note_key_offset + master_key_shift + key_adjust;
     if (c.special_sample != 0) {
         const int s = (uint8)c.special_sample;
         SpecialPatch* sp = special_patch[s];

@@ -1,12 +1,15 @@
 // System-exclusive parameters at playback: the private events that the decoders make from
 // GS, XG and GM2 messages change the channel records, the per-note drum settings and the
 // effect parameter stores.
+#include <cmath>
+
 #include "effects/effect.h"
 #include "frontend/controls.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "play/voice.h"
 #include "readmidi/sysex.h"
+#include "render/voice_params.h"
 
 // Song data is seven-bit; a damaged message may carry any byte.
 static int clip7(int v)
@@ -23,6 +26,56 @@ static int take_slot(Channel& c, int family, int* val)
     s.id = -1;
     s.val = 0;
     return id;
+}
+
+// ---- master key shift and tune -----------------------------------------------------------
+
+static uint8 master_tune_nibble[4] = {0x00, 0x04, 0x00, 0x00};
+
+void reset_master_settings(void)
+{
+    master_key_shift = 0;
+    master_tuning = 0;
+    master_tune_nibble[0] = 0x00;
+    master_tune_nibble[1] = 0x04;
+    master_tune_nibble[2] = master_tune_nibble[3] = 0x00;
+}
+
+// Key shift v (semitones + 0x40, -24..24) of every melodic part; the notes sounding on them
+// stop, as a part's own key shift stops its notes.
+static void set_master_key_shift(int v)
+{
+    int shift = v < 0x28 ? -24 : v > 0x58 ? 24 : v - 0x40;
+    cmsg(CMSG_INFO, VERB_NOISY, "Master Key Shift (%d)", shift);
+    if (shift == master_key_shift)
+        return;
+    master_key_shift = shift;
+    if (playmidi_seek_flag)
+        return;
+    for (int ch = 0; ch < MAX_CHANNELS; ch++)
+        if (!ISDRUMCHANNEL(ch))
+            all_sounds_off(ch);
+}
+
+// Nibble k of the master tune: the four make a number whose centre 0x400 is the written
+// pitch, in tenths of a cent.
+static void set_master_tune(int k, int v)
+{
+    if (k < 0 || k > 3)
+        return;
+    master_tune_nibble[k] = (uint8)(v & 0x0F);
+    int value = master_tune_nibble[0] << 12 | master_tune_nibble[1] << 8 |
+                master_tune_nibble[2] << 4 | master_tune_nibble[3];
+    double cents = (value - 0x400) / 10.0;
+    cmsg(CMSG_INFO, VERB_NOISY, "Master Tune (%.1f cents)", cents);
+    master_tuning = (int32)std::lround(cents * 8192.0 / 100.0);
+    for (int ch = 0; ch < MAX_CHANNELS; ch++)
+        channel[ch].pitchfactor = 0;
+    if (playmidi_seek_flag)
+        return;
+    for (int i = 0; i < upper_voices; i++)
+        if (voice[i].status != VOICE_FREE)
+            recompute_freq(i);
 }
 
 // ---- controller depth settings ----------------------------------------------------------
@@ -136,6 +189,11 @@ static void sysex_other(int ch, int val, int id)
         return;
     }
     switch (id) {
+    case SYSEX_MASTER_KEY_SHIFT: set_master_key_shift(v); break;
+    case SYSEX_MASTER_TUNE:
+        if (slot_id == SYSEX_MASTER_TUNE)
+            set_master_tune(slot_val, v);
+        break;
     case SYSEX_NOTE_LIMIT_LOW:
         set_view_field(c.note_limit_low, v);
         cmsg(CMSG_INFO, VERB_NOISY, "Note Limit Low (CH:%d VAL:%d)", ch, v);

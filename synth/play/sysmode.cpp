@@ -73,15 +73,12 @@ int midi_drumpart_change(int ch, int isdrum)
         return 0;
     if ((drumchannel_mask >> ch) & 1u)
         return 0;
+    // Only the live flags change: the song's record keeps the drum parts it starts with,
+    // which reset_midi restores.
     uint32 bit = 1u << ch;
-    if (isdrum) {
+    if (isdrum)
         drumchannels |= bit;
-        if (current_file_info != nullptr)
-            current_file_info->drumchannels |= bit;
-    } else {
+    else
         drumchannels &= ~bit;
-        if (current_file_info != nullptr)
-            current_file_info->drumchannels &= ~bit;
-    }
     return 1;
 }

@@ -27,7 +27,7 @@ int effective_note(int ch, int note)
 {
     if (ISDRUMCHANNEL(ch))
         return note & 0x7f;
-    return (note + note_key_offset + channel[ch].key_shift) & 0x7f;
+    return (note + note_key_offset + master_key_shift + channel[ch].key_shift) & 0x7f;
 }
 
 void ctl_note_event(int noteID)

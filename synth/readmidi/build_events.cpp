@@ -219,8 +219,12 @@ MidiEvent* build_event_array(int32 divisions, int32* eventsp, int32* samplesp)
         add_beat_events(divisions, ntimesig);
 
     int max_ch = renumber_channels();
-    if (current_file_info != nullptr)
+    if (current_file_info != nullptr) {
         current_file_info->max_channel = max_ch;
+        // The drum parts the song starts with (second-port parts included), which the player
+        // restores at every reset and seek.
+        current_file_info->drumchannels = drumchannels;
+    }
 
     prepare_instrument_marking();
 

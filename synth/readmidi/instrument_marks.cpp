@@ -1,6 +1,8 @@
 // Before a song plays, its notes are followed through program, bank, drum-part and reset
 // events as the player will see them, and every tone-bank or drum-set entry a note needs is
-// marked to be loaded.
+// marked to be loaded. The pass keeps its own copy of which parts are drum parts: the live
+// flags are the song's starting state, which the player restores at its start, at every
+// reset and at every seek, so a part plays as the kind it is at the time of each note.
 #include <cstring>
 
 #include "config/tonebank.h"
@@ -25,6 +27,24 @@ struct MarkState {
 };
 
 static MarkState mark_state[MAX_CHANNELS];
+static uint32 start_drums;  // drum parts when the song starts
+static uint32 mark_drums;   // drum parts at the event being followed
+
+static int is_drum(int ch)
+{
+    return (mark_drums >> ch) & 1u;
+}
+
+static void drumpart_change(int ch, int isdrum)
+{
+    if (ch < 0 || ch >= MAX_CHANNELS || ((drumchannel_mask >> ch) & 1u))
+        return;
+    if (isdrum)
+        mark_drums |= 1u << ch;
+    else
+        mark_drums &= ~(1u << ch);
+}
+
 // Undefined banks are reported once per song.
 static uint8 reported_tonebank[TONEBANK_SLOTS];
 static uint8 reported_drumset[TONEBANK_SLOTS];
@@ -59,7 +79,7 @@ static int drumset_or_default(int b)
 static void set_start_values(int ch)
 {
     MarkState* s = &mark_state[ch];
-    if (ISDRUMCHANNEL(ch)) {
+    if (is_drum(ch)) {
         s->bank = 0;
     } else {
         int b = (special_tonebank >= 0) ? special_tonebank : default_tonebank;
@@ -68,7 +88,10 @@ static void set_start_values(int ch)
     s->program = default_program[ch];
     s->bank_lsb = 0;
     s->bank_msb = (play_system_mode == XG_SYSTEM_MODE && (ch == 9 || ch == 25)) ? 127 : 0;
-    s->mapID = get_default_mapID(ch);
+    if (play_system_mode == XG_SYSTEM_MODE)
+        s->mapID = is_drum(ch) ? XG_DRUM_MAP : XG_NORMAL_MAP;
+    else
+        s->mapID = INST_NO_MAP;
 }
 
 void prepare_instrument_marking(void)
@@ -76,6 +99,7 @@ void prepare_instrument_marking(void)
     change_system_mode(DEFAULT_SYSTEM_MODE);
     memset(reported_tonebank, 0, sizeof(reported_tonebank));
     memset(reported_drumset, 0, sizeof(reported_drumset));
+    start_drums = mark_drums = drumchannels;
     for (int ch = 0; ch < MAX_CHANNELS; ch++)
         set_start_values(ch);
 }
@@ -91,7 +115,7 @@ static void mark_element(ToneBank* bank, int prog)
 static void program_change(int ch, int prog)
 {
     MarkState* s = &mark_state[ch];
-    int dr = ISDRUMCHANNEL(ch);
+    int dr = is_drum(ch);
     switch (play_system_mode) {
     case GS_SYSTEM_MODE:
         switch (s->bank_lsb) {
@@ -126,22 +150,22 @@ static void program_change(int ch, int prog)
                 break;
             }
             cmsg(CMSG_INFO, VERB_DEBUG, "(XG ch=%d Normal voice)", ch);
-            midi_drumpart_change(ch, 0);
+            drumpart_change(ch, 0);
             s->mapID = XG_NORMAL_MAP;
             break;
         case 64:
             cmsg(CMSG_INFO, VERB_DEBUG, "(XG ch=%d SFX voice)", ch);
-            midi_drumpart_change(ch, 0);
+            drumpart_change(ch, 0);
             s->mapID = XG_SFX64_MAP;
             break;
         case 126:
             cmsg(CMSG_INFO, VERB_DEBUG, "(XG ch=%d SFX kit)", ch);
-            midi_drumpart_change(ch, 1);
+            drumpart_change(ch, 1);
             s->mapID = XG_SFX126_MAP;
             break;
         case 127:
             cmsg(CMSG_INFO, VERB_DEBUG, "(XG ch=%d Drum kit)", ch);
-            midi_drumpart_change(ch, 1);
+            drumpart_change(ch, 1);
             s->mapID = XG_DRUM_MAP;
             break;
         default:
@@ -152,17 +176,17 @@ static void program_change(int ch, int prog)
     case GM2_SYSTEM_MODE:
         // Bank MSB 120 selects a drum part and 121 a melodic one, as the player does.
         if (s->bank_msb == 120)
-            midi_drumpart_change(ch, 1);
+            drumpart_change(ch, 1);
         else if (s->bank_msb == 121)
-            midi_drumpart_change(ch, 0);
+            drumpart_change(ch, 0);
         cmsg(CMSG_INFO, VERB_DEBUG, "(GM2 ch=%d)", ch);
-        s->mapID = ISDRUMCHANNEL(ch) ? GM2_DRUM_MAP : GM2_TONE_MAP;
+        s->mapID = is_drum(ch) ? GM2_DRUM_MAP : GM2_TONE_MAP;
         break;
     default:
         break;
     }
 
-    if (ISDRUMCHANNEL(ch)) {
+    if (is_drum(ch)) {
         s->bank = s->program = prog;  // the program number is the drum set
         return;
     }
@@ -178,7 +202,7 @@ static void program_change(int ch, int prog)
 static void note_on(int ch, int note)
 {
     MarkState* s = &mark_state[ch];
-    if (ISDRUMCHANNEL(ch)) {
+    if (is_drum(ch)) {
         int b = s->bank, p = note;
         instrument_map(s->mapID, &b, &p);
         b = drumset_or_default(b);
@@ -201,7 +225,7 @@ void mark_event_instrument(const MidiEvent* ev, int32 sample_time)
     switch (ev->type) {
     case ME_TONE_BANK_MSB: mark_state[ch].bank_msb = ev->a; break;
     case ME_TONE_BANK_LSB: mark_state[ch].bank_lsb = ev->a; break;
-    case ME_DRUMPART: midi_drumpart_change(ch, ev->a); break;
+    case ME_DRUMPART: drumpart_change(ch, ev->a); break;
     case ME_PROGRAM: program_change(ch, ev->a); break;
     case ME_NOTEON: note_on(ch, ev->a); break;
     case ME_RESET: {
@@ -209,6 +233,7 @@ void mark_event_instrument(const MidiEvent* ev, int32 sample_time)
         int32 rate = (play_mode != nullptr && play_mode->rate > 0) ? play_mode->rate : 44100;
         cmsg(CMSG_INFO, VERB_NOISY, "MIDI reset at %d sec",
              (int)((double)sample_time / rate + 0.5));
+        mark_drums = start_drums;  // a reset brings the song's drum parts back
         for (int c = 0; c < MAX_CHANNELS; c++)
             set_start_values(c);
         if (play_system_mode == XG_SYSTEM_MODE)

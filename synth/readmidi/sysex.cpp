@@ -83,6 +83,23 @@ void sysex_add_rpn(SysexOut* out, int ch, int msb, int lsb, int val, int lsb_val
         sysex_add(out, ME_DATA_ENTRY_LSB, ch, lsb_val, 255);
 }
 
+void sysex_add_master_tune(SysexOut* out, int k, int v)
+{
+    sysex_add(out, ME_SYSEX_MSB, 0, k, SYSEX_MASTER_TUNE);
+    sysex_add(out, ME_SYSEX_LSB, 0, v & 0x0F, SYSEX_MASTER_TUNE);
+}
+
+int master_volume_ratio_of(int v)
+{
+    return (v >= 127) ? 65535 : (int)(v * 516.0236220472441);
+}
+
+void sysex_add_master_volume(SysexOut* out, int v)
+{
+    int vol = master_volume_ratio_of(v);
+    sysex_add(out, ME_MASTER_VOLUME, 0, vol & 0xFF, (vol >> 8) & 0xFF);
+}
+
 void sysex_add_scale_tuning(SysexOut* out, int ch, int note, int val)
 {
     // The event carries the channel's byte: cents, signed.
@@ -192,7 +209,7 @@ static int parse_gs_single(const uint8* val, int32 len, MidiEvent* ev)
         return 0;
     }
     if (addr_h == 0x40 && addr_m == 0x00 && addr_l == 0x04) {
-        int vol = (dd >= 127) ? 65535 : (int)(dd * 516.0236220472441);
+        int vol = master_volume_ratio_of(dd);
         fill_event(ev, ME_MASTER_VOLUME, 0, vol & 0xFF, (vol >> 8) & 0xFF);
         return 1;
     }

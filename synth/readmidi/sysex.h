@@ -46,7 +46,11 @@ enum {
     SYSEX_RX_BANK_SELECT = 0x58,
     SYSEX_RX_BANK_SELECT_LSB = 0x59,
     SYSEX_GM2_REVERB_TYPE = 0x60,  // limited to 8
-    SYSEX_GM2_CHORUS_TYPE = 0x61   // limited to 5
+    SYSEX_GM2_CHORUS_TYPE = 0x61,  // limited to 5
+    // System parameters of the GS and XG modules (channel 0).
+    SYSEX_MASTER_KEY_SHIFT = 0x62,  // GS master key shift, XG transpose: semitones + 0x40
+    SYSEX_MASTER_TUNE = 0x63        // one nibble of the master tune; its index (0..3) in
+                                    // the pending MSB slot
 };
 
 // Offsets within a controller-depth group.

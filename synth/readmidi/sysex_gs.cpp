@@ -228,7 +228,11 @@ int parse_gs_multi(const uint8* val, int32 len, SysexOut* out)
         if (addr > 0x7F)
             break;  // a write past the end of the block
         if (addr_h == 0x40 && addr_m == 0x00) {
-            if (addr != 0x04 && addr != 0x7F)  // master volume and reset: parse_sysex_event
+            if (addr <= 0x03)
+                sysex_add_master_tune(out, addr, v);
+            else if (addr == 0x05)
+                sysex_add(out, ME_SYSEX_LSB, 0, v, SYSEX_MASTER_KEY_SHIFT);
+            else if (addr != 0x04 && addr != 0x7F)  // master volume and reset: parse_sysex_event
                 report_unsupported(addr_h, addr_m, addr, d, n);
         } else if (addr_h == 0x00 && addr_m == 0x00 && addr == 0x7F) {
             // system mode set: parse_sysex_event

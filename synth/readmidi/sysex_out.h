@@ -17,6 +17,12 @@ void sysex_add_nrpn(SysexOut* out, int ch, int msb, int lsb, int val);
 // RPN msb/lsb select followed by a data entry MSB (and LSB when lsb_val is not negative).
 void sysex_add_rpn(SysexOut* out, int ch, int msb, int lsb, int val, int lsb_val);
 void sysex_add_scale_tuning(SysexOut* out, int ch, int note, int val);
+// A master tune nibble written to index k (0..3), and a master volume byte v (0..127): the
+// GS and XG modules lay both out the same way.
+void sysex_add_master_tune(SysexOut* out, int k, int v);
+void sysex_add_master_volume(SysexOut* out, int v);
+// The master volume (0..65535) of a master volume byte.
+int master_volume_ratio_of(int v);
 
 // Roland device numbers 0x10 to 0x1F and the broadcast number 0x7F.
 int is_gs_device(int id);

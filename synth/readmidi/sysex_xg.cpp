@@ -208,7 +208,13 @@ static void xg_parameter(SysexOut* out, int h, int m, int l, int v, int bulk)
 {
     if (h == 0x00 && m == 0x00 && l == 0x7E)
         return;  // XG system on: parse_sysex_event
-    if (h == 0x02 && m == 0x01)
+    if (h == 0x00 && m == 0x00 && l <= 0x03)
+        sysex_add_master_tune(out, l, v);
+    else if (h == 0x00 && m == 0x00 && l == 0x04)
+        sysex_add_master_volume(out, v);
+    else if (h == 0x00 && m == 0x00 && l == 0x06)
+        sysex_add(out, ME_SYSEX_LSB, 0, v, SYSEX_MASTER_KEY_SHIFT);  // transpose
+    else if (h == 0x02 && m == 0x01)
         xg_effect1(out, m, l, v);
     else if (h == 0x02 && m == 0x40 && l <= 0x14)
         sysex_add(out, ME_SYSEX_XG_LSB, 0, v, XG_MULTI_EQ_BASE + l);

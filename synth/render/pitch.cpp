@@ -212,7 +212,8 @@ void recompute_freq(int v)
         vp.cache = nullptr;
     }
 
-    int32 t = ((c.rpnmap[RPN_ADDR_0001] - 64) + (c.rpnmap[RPN_ADDR_0002] - 64) * 64) * 128;
+    int32 t = ((c.rpnmap[RPN_ADDR_0001] - 64) + (c.rpnmap[RPN_ADDR_0002] - 64) * 64) * 128 +
+              master_tuning;
     const bool drum = ISDRUMCHANNEL(ch);
     if (drum && c.drums[note] != nullptr && (c.drums[note]->coarse || c.drums[note]->fine))
         t += (c.drums[note]->fine + c.drums[note]->coarse * 64) * 128;

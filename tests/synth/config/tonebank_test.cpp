@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config_fixture.h"
+#include "instrum/instrum.h"
 #include "output/output.h"
 
 namespace {
@@ -341,6 +342,46 @@ TEST_F(ToneBanks, CopiesAreDeepAndFreeingKeepsScalars)
     copybank(tonebank[0], tonebank[0], INST_NO_MAP, 0, 0);
     EXPECT_STREQ(program0().name, "piano.pat");
     EXPECT_EQ(program0().tremnum, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The configuration is read again before every song. A program whose line reads the same
+// keeps the instrument loaded for it (here the load mark stands for one); a line that
+// changes anything that makes the sound drops it, so that the next song loads the new one.
+TEST_F(ToneBanks, AChangedLineDropsTheLoadedInstrumentAndTheSameLineKeepsIt)
+{
+    const std::string base = "piano.pat amp=90 pan=left tune=1 rate=1:2 tremolo=1:2:3 fc=300";
+    struct Case {
+        std::string line;
+        bool kept;
+    } cases[] = {
+        {base, true},
+        {base + " comm=Piano", true},  // the display name only
+        {"other.pat amp=90 pan=left tune=1 rate=1:2 tremolo=1:2:3 fc=300", false},
+        {"piano.pat amp=91 pan=left tune=1 rate=1:2 tremolo=1:2:3 fc=300", false},
+        {"piano.pat amp=90 pan=right tune=1 rate=1:2 tremolo=1:2:3 fc=300", false},
+        {base + " note=60", false},
+        {"piano.pat amp=90 pan=left tune=1,0 rate=1:2 tremolo=1:2:3 fc=300", false},
+        {"piano.pat amp=90 pan=left tune=2 rate=1:2 tremolo=1:2:3 fc=300", false},
+        {"piano.pat amp=90 pan=left tune=1 rate=1:3 tremolo=1:2:3 fc=300", false},
+        {"piano.pat amp=90 pan=left tune=1 rate=1:2 tremolo=1:2:4 fc=300", false},
+        {"piano.pat amp=90 pan=left tune=1 rate=1:2 tremolo=1:2Hz:3 fc=300", false},
+        {"piano.pat amp=90 pan=left tune=1 rate=1:2 tremolo=1:2:3 fc=301", false},
+        {base + " strip=tail", false},
+        {base + " keep=loop", false},
+        {"%font piano.sf2 0 1", false},
+        {base + " amp=", false},  // a line that fails
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(read_config_text("bank 0\n0 " + base + "\n").status, 0);
+        tonebank[0]->tone[0].instrument = MAGIC_LOAD_INSTRUMENT;
+        read_config_text("bank 0\n0 " + c.line + "\n");
+        EXPECT_EQ(program0().instrument, c.kept ? MAGIC_LOAD_INSTRUMENT : nullptr) << c.line;
+    }
+    tonebank[0]->tone[0].instrument = nullptr;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "frontend/controls.h"
+#include "output/audio_files.h"
 #include "output/output.h"
 #include "readmidi/event.h"
 #include "support/tempdir.h"
@@ -408,4 +410,147 @@ TEST(PlayModeList, OrderAndIdentities)
     EXPECT_EQ(w32_play_mode.extra_param[0], 32);
     EXPECT_NE(w32_play_mode.detect, nullptr);
     EXPECT_EQ(wave_play_mode.detect, nullptr);  // taken as soon as it is asked for
+}
+
+// ---- outputs past the 32-bit size fields ----
+
+namespace {
+
+// Keeps what is written to the first 128 offsets (the header) and counts the rest.
+struct CountingStream {
+    std::string head = std::string(128, '\0');
+    uint64 at = 0, end = 0;
+};
+
+CountingStream& counted()
+{
+    static CountingStream s;
+    return s;
+}
+
+int count_bytes(int, const void* data, size_t n)
+{
+    CountingStream& s = counted();
+    for (size_t i = 0; i < n && s.at + i < s.head.size(); i++)
+        s.head[s.at + i] = static_cast<const char*>(data)[i];
+    s.at += n;
+    s.end = std::max(s.end, s.at);
+    return 0;
+}
+
+uint64 le(const std::string& s, size_t at, int bytes)
+{
+    uint64 v = 0;
+    for (int i = bytes - 1; i >= 0; i--)
+        v = v << 8 | (uint8)s[at + i];
+    return v;
+}
+
+uint64 be(const std::string& s, size_t at, int bytes)
+{
+    uint64 v = 0;
+    for (int i = 0; i < bytes; i++)
+        v = v << 8 | (uint8)s[at + i];
+    return v;
+}
+
+class LongOutput : public FileWriterTest {
+protected:
+    AudioFileIo saved_io_ = audio_file_io;
+    void SetUp() override
+    {
+        FileWriterTest::SetUp();
+        counted() = CountingStream();
+        audio_file_io.write = count_bytes;
+        audio_file_io.where = [](int) -> off_t { return 0; };
+        audio_file_io.seek = [](int, off_t at) -> off_t { return (off_t)(counted().at = (uint64)at); };
+    }
+    void TearDown() override
+    {
+        audio_file_io = saved_io_;
+        FileWriterTest::TearDown();
+    }
+    // Opens mode (16-bit stereo, 44100 Hz) and writes up to `total` data bytes in blocks of
+    // 1 MiB; returns how many were taken before a write failed. The mode is left open.
+    uint64 feed(PlayMode* mode, uint64 total, std::string* err)
+    {
+        static std::vector<char> block(1 << 20);
+        mode->name = "-";
+        mode->encoding = PE_16BIT | PE_SIGNED;
+        mode->rate = 44100;
+        play_mode = mode;
+        EXPECT_EQ(mode->open_output(), 0);
+        uint64 taken = 0;
+        testing::internal::CaptureStderr();
+        while (taken < total) {
+            int32 n = (int32)std::min<uint64>(block.size(), total - taken);
+            if (mode->output_data(block.data(), n) != 0)
+                break;
+            taken += (uint64)n;
+        }
+        *err = testing::internal::GetCapturedStderr();
+        return taken;
+    }
+};
+
+}  // namespace
+
+// Data past 4 GiB make the WAVE file an RF64 file: its "ds64" chunk holds the 64-bit sizes
+// and the 32-bit fields say so with all ones. The largest data that fit stay a RIFF file.
+TEST_F(LongOutput, WaveBecomesRf64PastFourGibibytes)
+{
+    const uint64 header = 80;  // RIFF, reserved ds64 (JUNK), fmt, data headers
+    for (uint64 data : {0xFFFFFFFFull - 72, 0x100000000ull + 4096 * 4}) {
+        counted() = CountingStream();
+        std::string err;
+        ASSERT_EQ(feed(&wave_play_mode, data, &err), data) << err;
+        wave_play_mode.close_output();
+        const std::string& h = counted().head;
+        const bool rf64 = data > 0xFFFFFFFFull - 72;
+        SCOPED_TRACE(rf64 ? "RF64" : "RIFF");
+        EXPECT_EQ(counted().end, header + data);
+        EXPECT_EQ(h.substr(0, 4), rf64 ? "RF64" : "RIFF");
+        EXPECT_EQ(le(h, 4, 4), rf64 ? 0xFFFFFFFFull : header - 8 + data);
+        EXPECT_EQ(h.substr(8, 8), rf64 ? "WAVEds64" : "WAVEJUNK");
+        EXPECT_EQ(le(h, 16, 4), 28u);
+        EXPECT_EQ(le(h, 20, 8), rf64 ? header - 8 + data : 0);  // RIFF size
+        EXPECT_EQ(le(h, 28, 8), rf64 ? data : 0);               // data size
+        EXPECT_EQ(le(h, 36, 8), rf64 ? data / 4 : 0);           // sample frames
+        EXPECT_EQ(le(h, 44, 4), 0u);                            // no size table
+        EXPECT_EQ(h.substr(48, 4), "fmt ");
+        EXPECT_EQ(le(h, 52, 4), 16u);
+        EXPECT_EQ(le(h, 56, 2), 1u);       // PCM
+        EXPECT_EQ(le(h, 58, 2), 2u);       // channels
+        EXPECT_EQ(le(h, 60, 4), 44100u);   // rate
+        EXPECT_EQ(le(h, 64, 4), 176400u);  // bytes per second
+        EXPECT_EQ(le(h, 68, 2), 4u);       // frame
+        EXPECT_EQ(le(h, 70, 2), 16u);      // bits
+        EXPECT_EQ(h.substr(72, 4), "data");
+        EXPECT_EQ(le(h, 76, 4), rf64 ? 0xFFFFFFFFull : data);
+    }
+}
+
+// Sun audio and AIFF sizes are 32-bit: the writer refuses the block that would pass them,
+// says why, and the header written on closing describes what was written.
+TEST_F(LongOutput, SunAudioAndAiffStopBeforeTheirSizesOverflow)
+{
+    const uint64 mib = 1 << 20;
+    for (PlayMode* mode : {&au_play_mode, &aiff_play_mode}) {
+        counted() = CountingStream();
+        std::string err;
+        uint64 taken = feed(mode, 0x100000000ull + mib, &err);
+        mode->close_output();
+        const std::string& h = counted().head;
+        EXPECT_EQ(taken, 4095 * mib) << mode->id_name;
+        EXPECT_NE(err.find("holds at most 4 GiB of sound"), std::string::npos) << err;
+        if (mode == &au_play_mode) {
+            EXPECT_EQ(h.substr(0, 4), ".snd");
+            EXPECT_EQ(be(h, 8, 4), taken);
+        } else {
+            EXPECT_EQ(h.substr(0, 4), "FORM");
+            EXPECT_EQ(be(h, 4, 4), 46 + taken);
+            EXPECT_EQ(be(h, 22, 4), taken / 4);  // frames
+            EXPECT_EQ(be(h, 42, 4), 8 + taken);  // SSND size
+        }
+    }
 }
