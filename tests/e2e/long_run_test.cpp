@@ -5,9 +5,10 @@
 // Memory is judged where it is comparable. The first round plays every song once: it loads the
 // instruments they need, which the engine keeps. The second and third rounds play the first
 // songs again, each after everything it needs is loaded, and at each song the heap in use and
-// the open descriptors the program reports when it goes idle must be what they were at the same
-// song one round before. The heap figure is exact to the byte, so a leak of a few kilobytes per
-// song shows, while resident memory (pages, reused as the heap pleases) is only reported.
+// the open descriptors the program reports when it goes idle are compared with the same song
+// one round before: the descriptors must be the same, the heap must not have grown. The heap
+// figure is exact to the byte, so a leak of a few kilobytes per song shows, while resident
+// memory (pages, reused as the heap pleases) is only reported.
 //
 // The null device plays in real time, and the eleven test songs last 22 minutes together: far
 // too long for every run of the suite. Each song is therefore cut to its first seconds (all of
@@ -231,7 +232,11 @@ TEST_F(LongRun, SongsInARowLeaveNoGlyphThreadDescriptorOrHeapBehind)
         paths.push_back(dir.write("s" + std::to_string(i) + ".mid", cut));
     }
 
+    // Without the C library's per-thread caches of freed blocks, which count as in use and
+    // hold more or fewer blocks by the order things happened to be freed in.
+    setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0", 1);
     v.reset(new Visualizer(visualizer, dir.path(), VisualizerLaunch{"null"}));
+    unsetenv("GLIBC_TUNABLES");
     ASSERT_TRUE(v->wait_for_window(15)) << v->output();
     int idle_threads = v->threads();
     ASSERT_GT(idle_threads, 0);
@@ -282,18 +287,22 @@ TEST_F(LongRun, SongsInARowLeaveNoGlyphThreadDescriptorOrHeapBehind)
     }
     printf("%d songs in %.0f s; %d threads when idle\n", in_a_row, (wall_us() - started) / 1e6,
            idle_threads);
+    // Every replayed song is measured against itself one round before: a leak of L bytes per
+    // song shows REPLAYED * L in each of the REPLAYED differences. The toolkit and the C library
+    // move the heap by a few kilobytes now and then, up or down (up to 8 kB seen on a busy
+    // machine, once and for the rest of the run), so the differences are judged together: a
+    // leak of 2 kB per song adds 50 kB, a 3 kB one was seen to add 79 kB.
+    long long growth = 0;
     for (int k = 0; k < REPLAYED; k++) {
         const IdleLine& second = idle[SONGS + k];
         const IdleLine& third = idle[SONGS + REPLAYED + k];
-        SCOPED_TRACE(std::string("replayed ") + songs[k]);
-        EXPECT_EQ(third.descriptors, second.descriptors);
-        if (!JUDGE_MEMORY)
-            continue;
-        // The same song with the same instruments loaded: the same heap, give or take what
-        // the toolkit and the C library keep for themselves (a few hundred bytes).
-        EXPECT_LE(std::llabs(third.heap - second.heap), 2048) << "heap after the second round "
-                                                              << second.heap << ", after the third "
-                                                              << third.heap;
+        EXPECT_EQ(third.descriptors, second.descriptors) << "replayed " << songs[k];
+        growth += third.heap - second.heap;
+    }
+    printf("heap of the third round against the second, song by song: %+lld bytes in all\n",
+           growth);
+    if (JUDGE_MEMORY) {
+        EXPECT_LE(growth, 40 * 1024);
     }
 }
 
