@@ -355,6 +355,16 @@ Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keyno
         if (!partner)
             s.sample_type = SF_SAMPLETYPE_MONO;
     }
+    // An instrument of one key whose samples do not loop plays that key as its fixed note: a
+    // sample recorded at that key and the output rate is then copied, not interpolated.
+    if (keynote > 0) {
+        bool loops = false;
+        for (const Sample& s : out)
+            loops |= (s.modes & MODES_LOOPING) != 0;
+        if (!loops)
+            for (Sample& s : out)
+                s.note_to_use = (int8)keynote;
+    }
     Instrument* ip = (Instrument*)safe_malloc(sizeof(Instrument));
     ip->type = INST_SF2;
     ip->samples = (int)out.size();
