@@ -142,6 +142,12 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndPlaysUnlooped)
     EXPECT_NE(later, nullptr);
     exclude_soundfont(0, -1, -1);
     EXPECT_EQ(load_soundfont_inst(1, 0, 0, -1), nullptr);
+    // A %font element names its file and preset itself.
+    InstrumentPtr named(extract_soundfont(path.c_str(), 0, 0, -1));
+    EXPECT_NE(named, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "no playable preset 9 in bank 0"));
 }
 
 TEST_F(SoundFontTest, EveryGeneralMidiProgramAndDrumOfTheGmFontLoadsAndSounds)
