@@ -174,8 +174,10 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
         return false;
     }
     const uint32 frames = (uint32)(end - start);
-    int mode = g[SF2_SAMPLE_MODES] & 3;
-    const bool loops = mode == 1 || mode == 3;
+    int mode = g[SF2_SAMPLE_MODES] & 3;  // 1 loop, 3 loop until release, 0 and 2 no loop
+    if (mode == 2)
+        mode = 0;
+    const bool loops = mode != 0;
     if (loops && !(start <= ls && ls < le && le <= end)) {
         cmsg(CMSG_WARNING, VERB_NORMAL,
              "%s: sample \"%s\": loop %lld..%lld lies outside the sample %lld..%lld, played "
