@@ -40,9 +40,10 @@ struct Converted {
     Instrument* ip;  // none: the preset does not exist or has nothing to play
 };
 
-// Kept for the whole process: instruments handed out point into the mappings.
-std::vector<OpenFont*> fonts;
-std::vector<Converted> converted;
+// Kept for the whole process (never destroyed, not even at exit): instruments handed out
+// point into the mappings.
+std::vector<OpenFont*>& fonts = *new std::vector<OpenFont*>;
+std::vector<Converted>& converted = *new std::vector<Converted>;
 
 // The file a configured name stands for: as written, else in the search path.
 std::string locate(const char* name)
