@@ -12,6 +12,12 @@
 // the resampler. Its CPU seconds over audio seconds is the share of one core that 256 voices
 // take in real time.
 //
+// A SoundFont table (when /usr/share/sounds/sf2/FluidR3_GM.sf2 is installed) renders every
+// song at the defaults with that font in front of the patch set (soundfont ... order=0): speed,
+// CPU, voices, ns per voice-sample and peak memory as above; and a start-up row gives the CPU
+// seconds, wall seconds and peak memory of the tool playing one short piano note, with the
+// patch set and with the font (reading the font's tables and loading one preset).
+//
 // The tool does not report its voices, so this program plays the songs once more itself,
 // through the engine at the defaults, and counts the voices in use (count_active_voices) at
 // every control event the player sends while it plays (note events, the refresh after each
@@ -37,6 +43,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include <ctime>
+
+#include "config/readconfig.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
 #include "frontend/startup.h"
@@ -83,7 +92,7 @@ static double wave_seconds(const std::string& path)
 }
 
 struct ToolCost {
-    double audio = -1, cpu = 0, rss_mib = 0;  // rss: the child's peak resident memory
+    double audio = -1, cpu = 0, rss_mib = 0, wall = 0;  // rss: the child's peak resident memory
     int status = -1;  // the tool's exit status
 };
 
@@ -93,6 +102,8 @@ static ToolCost render_with_tool(const std::string& tool, const std::string& son
                                  const std::string& out)
 {
     ToolCost c;
+    timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
     pid_t pid = fork();
     if (pid < 0)
         return c;
@@ -116,7 +127,10 @@ static ToolCost render_with_tool(const std::string& tool, const std::string& son
     }
     int status = 0;
     struct rusage ru;
-    if (wait4(pid, &status, 0, &ru) == pid && WIFEXITED(status)) {
+    const bool waited = wait4(pid, &status, 0, &ru) == pid;
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    c.wall = (double)(t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;
+    if (waited && WIFEXITED(status)) {
         c.status = WEXITSTATUS(status);
         c.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
                 ru.ru_stime.tv_usec / 1e6;
@@ -176,6 +190,17 @@ static int open_quietly(int using_stdin, int)
     return ctl_open(using_stdin, 1);
 }
 
+static void play_counted(const std::vector<std::string>& songs)
+{
+    for (const std::string& s : songs) {
+        const size_t before = voice_use.size();
+        std::string file = s;
+        char* files[] = {&file[0]};
+        corvelle_play_main(1, files);
+        voice_use.resize(before + 1);
+    }
+}
+
 // Plays the songs through the engine with the build's configuration, writing nothing; a song
 // that cannot be played leaves an empty count.
 static bool count_voices_of(const std::vector<std::string>& songs)
@@ -193,13 +218,7 @@ static bool count_voices_of(const std::vector<std::string>& songs)
     if (corvelle_post_load_configuration() != 0)
         return false;
     corvelle_init_player();
-    for (const std::string& s : songs) {
-        const size_t before = voice_use.size();
-        std::string file = s;
-        char* files[] = {&file[0]};
-        corvelle_play_main(1, files);
-        voice_use.resize(before + 1);
-    }
+    play_counted(songs);
     return true;
 }
 
@@ -218,6 +237,8 @@ static void put_vlq(std::string& out, uint32_t v)
 
 // A format 0 file at 480 ticks per quarter, 120 beats per minute: 256 notes from the start,
 // a small bend on every channel after 50 ms, all notes off after `seconds`.
+static bool write_song(const std::string& path, const std::string& track);
+
 static bool write_sustained_song(const std::string& path, int notes, int seconds)
 {
     struct Ev {
@@ -248,7 +269,19 @@ static bool write_sustained_song(const std::string& path, int notes, int seconds
         now = e.tick;
         track += e.bytes;
     }
-    track += std::string("\x00\xff\x2f\x00", 4);
+    return write_song(path, track);
+}
+
+// One piano note of half a second.
+static bool write_one_note_song(const std::string& path)
+{
+    return write_song(path, std::string("\x00\xc0\x00\x00\x90\x3c\x64\x83\x60\x80\x3c\x00", 12));
+}
+
+// A format 0 file at 480 ticks per quarter of the track's events (the end is added).
+static bool write_song(const std::string& path, const std::string& events)
+{
+    std::string track = events + std::string("\x00\xff\x2f\x00", 4);
     std::string file("MThd\0\0\0\6\0\0\0\1\x01\xe0MTrk", 18);
     const uint32_t len = (uint32_t)track.size();
     file += std::string{(char)(len >> 24), (char)(len >> 16), (char)(len >> 8), (char)len};
@@ -320,6 +353,28 @@ int main(int argc, char** argv)
     ToolCost held;
     if (have_sustained)
         held = render_with_tool(tool, sustained, nullptr, out);
+
+    // The GM SoundFont in front of the patch set, and the start-up with one note.
+    const char* gm = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    const bool have_gm = access(gm, R_OK) == 0;
+    const std::string gm_cfg = std::string(dir_template) + "/gm.cfg";
+    const std::string gm_option = "-c " + gm_cfg;
+    const std::string one_note = std::string(dir_template) + "/one_note.mid";
+    std::vector<ToolCost> gm_costs;
+    ToolCost start_patch, start_gm;
+    if (have_gm) {
+        if (FILE* fp = fopen(gm_cfg.c_str(), "w")) {
+            fprintf(fp, "soundfont %s order=0\n", gm);
+            fclose(fp);
+        }
+        for (const std::string& s : songs)
+            gm_costs.push_back(render_with_tool(tool, s, gm_option.c_str(), out));
+        if (write_one_note_song(one_note)) {
+            start_patch = render_with_tool(tool, one_note, nullptr, out);
+            start_gm = render_with_tool(tool, one_note, gm_option.c_str(), out);
+        }
+        unlink(one_note.c_str());
+    }
     std::vector<std::string> counted = songs;
     if (have_sustained)
         counted.push_back(sustained);
@@ -327,7 +382,14 @@ int main(int argc, char** argv)
         fprintf(stderr, "bench_render: the engine found no configuration here\n");
         return 1;
     }
+    const size_t gm_first = voice_use.size();
+    if (have_gm) {
+        read_config_file(gm_cfg.c_str(), 0);
+        free_instruments(0);
+        play_counted(songs);
+    }
     unlink(sustained.c_str());
+    unlink(gm_cfg.c_str());
     rmdir(dir_template);
 
     printf("CPU: user and system time of corvelle-render; voices: counted in this process at every\n"
@@ -378,6 +440,43 @@ int main(int argc, char** argv)
         if (busy_cpu >= 0)
             printf("; busy_schedule.mid: %.2f s CPU", busy_cpu);
         printf("; largest peak memory: %.1f MiB\n", rss);
+    }
+
+    if (!have_gm) {
+        printf("\nSoundFont: %s is not installed (scripts/setup.sh installs fluid-soundfont-gm)\n", gm);
+    } else {
+        printf("\ncorvelle-render at the defaults with the GM SoundFont in front of the patch set\n"
+               "(soundfont %s order=0)\n", gm);
+        printf("%-26s %8s %8s %9s %7s %5s %15s %8s\n", "song", "audio s", "CPU s", "x real",
+               "voices", "peak", "ns/voice-sample", "RSS MiB");
+        std::vector<double> speeds;
+        double busy_cpu = -1, rss = 0;
+        for (size_t i = 0; i < rows.size(); i++) {
+            const ToolCost& c = gm_costs[i];
+            const VoiceUse* v = gm_first + i < voice_use.size() ? &voice_use[gm_first + i] : nullptr;
+            if (c.audio <= 0 || v == nullptr || v->samples <= 0) {
+                printf("%-26s failed (exit status %d)\n", rows[i].song.c_str(), c.status);
+                ok = false;
+                continue;
+            }
+            const double avg = v->voice_samples / v->samples, vs = avg * c.audio * play_mode->rate;
+            printf("%-26s %8.1f %8.2f %9.1f %7.1f %5d %15.1f %8.1f\n", rows[i].song.c_str(), c.audio,
+                   c.cpu, c.cpu > 0 ? c.audio / c.cpu : 0.0, avg, v->peak,
+                   vs > 0 ? c.cpu * 1e9 / vs : 0.0, c.rss_mib);
+            if (c.cpu > 0)
+                speeds.push_back(c.audio / c.cpu);
+            rss = std::max(rss, c.rss_mib);
+            if (rows[i].song == "busy_schedule.mid")
+                busy_cpu = c.cpu;
+        }
+        printf("median song: %.1f x real time", median(speeds));
+        if (busy_cpu >= 0)
+            printf("; busy_schedule.mid: %.2f s CPU", busy_cpu);
+        printf("; largest peak memory: %.1f MiB\n", rss);
+        printf("start-up and one piano note: patch set %.2f s CPU, %.2f s wall, %.1f MiB; "
+               "GM SoundFont %.2f s CPU, %.2f s wall, %.1f MiB\n",
+               start_patch.cpu, start_patch.wall, start_patch.rss_mib, start_gm.cpu, start_gm.wall,
+               start_gm.rss_mib);
     }
 
     printf("\n256 sustained notes for 20 s at the defaults (a song written here, bent off the\n"

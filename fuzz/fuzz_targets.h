@@ -18,6 +18,8 @@
 #include "frontend/options.h"
 #include "frontend/startup.h"
 #include "instrum/instrum.h"
+#include "instrum/sf2_reader.h"
+#include "instrum/soundfont_instruments.h"
 #include "output/output.h"
 #include "play/playmidi.h"
 #include "readmidi/eventlist.h"
@@ -105,6 +107,40 @@ inline void fuzz_patch_input(const uint8_t* data, size_t size)
         free_instrument(ip);
     }
     fast_decay = antialiasing_allowed = 0;
+}
+
+// The SoundFont reader on a file image, then every preset converted (drum presets for one key
+// chosen by the first byte), and every point the voices may read of every sample touched.
+inline void fuzz_sf2_input(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return;
+    const int key = data[0] & 0x7F;
+    // A file is mapped at a page boundary: the image gets an aligned buffer of its own.
+    std::string image((const char*)data + 1, size - 1), why;
+    SF2File* f = sf2_read_memory(image.data(), image.size(), "fuzz.sf2", &why);
+    if (f == nullptr)
+        return;
+    SF2Settings set;
+    set.cutoff = (data[0] & 0x80) ? 0 : -1;
+    for (const SF2ZoneList& p : f->presets) {
+        Instrument* ip = sf2_convert_preset(f, p.bank, p.preset, p.bank == 128 ? key : -1, set,
+                                            44100, 44);
+        if (ip == nullptr)
+            continue;
+        volatile int sum = 0;
+        for (int i = 0; i < ip->samples; i++) {
+            const Sample& sp = ip->sample[i];
+            if (sp.data == nullptr || sp.sample_rate <= 0 || sp.root_freq <= 0 ||
+                sp.loop_start > sp.loop_end || sp.loop_end > sp.data_length ||
+                sp.low_freq > sp.high_freq)
+                abort();
+            for (splen_t k = 0; k < (sp.data_length >> FRACTION_BITS) + 2; k++)
+                sum = sum + sp.data[k];
+        }
+        free_instrument(ip);
+    }
+    delete f;
 }
 
 // Options that end the program by design (help, version, the dashed forms with an unknown

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer programs of fuzz/ with clang and runs each for SECONDS seconds, two at a
 # time, starting from seed corpora: the conformance files and songs (song reader), their
-# system-exclusive messages (decoders), the patch set (patch loader) and configurations.
+# system-exclusive messages (decoders), the patch set (patch loader), configurations and small
+# SoundFonts (SoundFont reader; a leading byte chooses the drum key and the filter setting).
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS [target...]
 # Findings are written to BUILD_DIR/findings/<target>/; the grown corpora stay in
 # BUILD_DIR/corpus/<target>/ for the next run; each run's log is BUILD_DIR/<target>.log.
@@ -11,7 +12,7 @@ build="${1:-build-fuzz}"
 seconds="${2:-60}"
 shift 2 || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(midi sysex patch config)
+[ ${#targets[@]} -gt 0 ] || targets=(midi sysex patch config sf2)
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
 
 cc=$(command -v clang-14 || command -v clang || true)
@@ -46,6 +47,7 @@ seed_dirs() {
     sysex) echo "$here/fuzz/seeds/sysex" ;;
     patch) echo "$seeds/patch" ;;
     config) echo "$seeds/config" ;;
+    sf2) echo "$here/fuzz/seeds/sf2" ;;
   esac
 }
 

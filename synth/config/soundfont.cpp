@@ -91,6 +91,16 @@ int order_soundfont(int bank, int preset, int keynote, int order)
     return add_rule(bank, preset, keynote, order);
 }
 
+int soundfont_preset_order(const SoundFontRequest* font, int bank, int preset, int keynote)
+{
+    // Rules are kept newest first; a rule without a preset or key covers all of them.
+    for (const SoundFontPresetRule* r = preset_rules; r != nullptr; r = r->next)
+        if (r->font == font && r->bank == bank && (r->preset == -1 || r->preset == preset) &&
+            (r->keynote == -1 || r->keynote == keynote))
+            return r->order;
+    return font->order < 0 ? 0 : font->order;
+}
+
 void free_soundfont_requests(void)
 {
     while (preset_rules != nullptr) {

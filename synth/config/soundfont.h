@@ -19,4 +19,8 @@ int exclude_soundfont(int bank, int preset, int keynote);
 int order_soundfont(int bank, int preset, int keynote, int order);
 void free_soundfont_requests(void);
 
+// The order at which `font` offers a preset (bank, preset, key): the last matching
+// `font order` rule, else the font's order (0 when not given); -1 when excluded.
+int soundfont_preset_order(const SoundFontRequest* font, int bank, int preset, int keynote);
+
 #endif

@@ -14,6 +14,7 @@
 #include "frontend/miditrace.h"
 #include "frontend/options.h"
 #include "frontend/tables.h"
+#include "instrum/instrument_policy.h"
 #include "output/aq.h"
 #include "output/output.h"
 #include "platform/critsect.h"
@@ -335,6 +336,7 @@ int corvelle_play_main(int nfiles, char** files)
             control_ratio = 255;
     }
 
+    init_load_soundfont();
     aq_setup();
     corvelle_init_aq_buff();
     if (allocate_cache_size > 0)

@@ -55,6 +55,7 @@ struct Sample {
     int8 inst_type;
     int32 sf_sample_index, sf_sample_link;
     uint16 sample_type;
+    uint8 sf_exclusive_class;  // a note of a SoundFont sample with a class cuts the older ones
 };
 
 struct Instrument {

@@ -55,8 +55,12 @@ void free_special_patch(int id);
 
 extern Instrument* default_instrument;
 
-// The SoundFont and sample-file instrument sources. This build has neither: every call
-// answers none, and the policy goes on as it does for a preset or file that is missing.
+// The SoundFont and sample-file instrument sources. load_soundfont_inst asks the configured
+// fonts whose order (for this preset) is `order`, the font added last first; extract_soundfont
+// reads a %font element's preset. Each gives a new instrument (or none) that the caller owns.
+// Sample files are not read by this build: extract_sample_file answers none.
+// init_load_soundfont reads the tables of every configured font before a song plays.
+void init_load_soundfont(void);
 Instrument* load_soundfont_inst(int order, int bank, int preset, int keynote);
 Instrument* extract_soundfont(const char* sf_file, int bank, int preset, int keynote);
 Instrument* extract_sample_file(const char* file);

@@ -75,6 +75,29 @@ static int32 random_start_delay(int ch, int note)
                    (get_pink_noise_light() + 1.0) * 0.5);
 }
 
+// The notes of a SoundFont sample with an exclusive class cut the channel's other sounding
+// notes of that class (an open hi-hat stops when the closed one is struck).
+static void cut_exclusive_class(int ch, const int* vlist, int nv)
+{
+    for (int i = 0; i < nv; i++) {
+        const Sample* sp = voice[vlist[i]].sample;
+        if (sp == nullptr || sp->inst_type != INST_SF2 || sp->sf_exclusive_class == 0)
+            continue;
+        for (int j = 0; j < upper_voices; j++) {
+            const Voice& o = voice[j];
+            if (o.status == VOICE_FREE || o.status == VOICE_DIE || o.channel != ch ||
+                o.sample == nullptr || o.sample->inst_type != INST_SF2 ||
+                o.sample->sf_exclusive_class != sp->sf_exclusive_class)
+                continue;
+            bool started_now = false;
+            for (int k = 0; k < nv; k++)
+                started_now |= vlist[k] == j;
+            if (!started_now)
+                kill_note(j);
+        }
+    }
+}
+
 void note_on(MidiEvent* e)
 {
     if (!note_on_allowed(e))
@@ -84,6 +107,7 @@ void note_on(MidiEvent* e)
     if (nv == 0)
         return;
     const int ch = e->channel;
+    cut_exclusive_class(ch, voicelist, nv);
     const int note = effective_note(ch, e->a);
     int vid = 0;
     if (opt_overlap_voice_allow)

@@ -81,6 +81,20 @@ void recompute_amp(int v)
     else
         a *= perceived_vol_table[vel] * perceived_vol_table[vol] * perceived_vol_table[expr];
 
+    // SoundFont samples take the format's velocity-to-attenuation curve, 40 log(velocity/127)
+    // dB, in place of the system mode's velocity curve.
+    if (sp->inst_type == INST_SF2) {
+        const double mode_vel = opt_user_volume_curve ? user_vol_table[vel]
+                                : play_system_mode == GM2_SYSTEM_MODE ? gm2_vol_table[vel]
+                                : play_system_mode == GS_SYSTEM_MODE ? sc_vel_table[vel]
+                                : (current_file_info != nullptr &&
+                                   current_file_info->file_type >= IS_AUDIO_FILE_FIRST &&
+                                   current_file_info->file_type <= IS_AUDIO_FILE_LAST)
+                                    ? (double)vel
+                                    : perceived_vol_table[vel];
+        a = mode_vel > 0 ? a / mode_vel * gm2_vol_table[vel] : 0;
+    }
+
     a *= headroom();
 
     if (ISDRUMCHANNEL(ch)) {

@@ -169,10 +169,17 @@ int recompute_envelope(int v)
     return 1;
 }
 
+bool modulation_applies(const Sample* sp)
+{
+    return opt_modulation_envelope ||
+           (sp->inst_type == INST_SF2 && (sp->modenv_to_pitch || sp->modenv_to_fc ||
+                                          sp->tremolo_to_pitch || sp->tremolo_to_fc));
+}
+
 int recompute_modulation_envelope(int v)
 {
     Voice& vp = voice[v];
-    if (!opt_modulation_envelope || vp.sample == nullptr)
+    if (vp.sample == nullptr || !modulation_applies(vp.sample))
         return 0;
     return next_stage(v, modulation_envelope(vp));
 }
@@ -226,7 +233,7 @@ int apply_envelope_to_amp(int v)
 void apply_modulation_envelope(int v)
 {
     Voice& vp = voice[v];
-    if (!opt_modulation_envelope || vp.sample == nullptr)
+    if (vp.sample == nullptr || !modulation_applies(vp.sample))
         return;
     if (vp.sample->modes & MODES_ENVELOPE) {
         int idx = vp.modenv_volume >> 20;
@@ -279,7 +286,7 @@ void update_tremolo(int v)
 void update_modulation_envelope(int v)
 {
     Voice& vp = voice[v];
-    if (!opt_modulation_envelope || vp.sample == nullptr || !(vp.sample->modes & MODES_ENVELOPE))
+    if (vp.sample == nullptr || !modulation_applies(vp.sample) || !(vp.sample->modes & MODES_ENVELOPE))
         return;
     if (vp.modenv_delay > 0) {
         vp.modenv_delay -= vp.delay_counter;

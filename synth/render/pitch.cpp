@@ -220,7 +220,7 @@ void recompute_freq(int v)
     if (opt_channel_pressure)
         for (const midi_controller* p : sources)
             t += get_midi_controller_pitch(p);
-    if (opt_modulation_envelope) {
+    if (modulation_applies(sp)) {
         if (sp->tremolo_to_pitch)
             t = (int32)(sp->tremolo_to_pitch * 8192.0 * lookup_triangular(vp.tremolo_phase >> 5) / 100.0 +
                         0.5 + t);

@@ -307,7 +307,10 @@ resample_t* resample_voice(int v, int32* countptr)
 
     const bool loops = (sp->modes & MODES_LOOPING) && sp->loop_end > sp->loop_start;
     int mode;
-    if (!loops || (!(sp->modes & MODES_ENVELOPE) && !(vp->status & (VOICE_ON | VOICE_SUSTAINED))))
+    const bool held = (vp->status & (VOICE_ON | VOICE_SUSTAINED)) != 0;
+    // A SoundFont sample that loops until release plays on to its end once released.
+    const bool until_release = sp->inst_type == INST_SF2 && (sp->modes & MODES_SUSTAIN);
+    if (!loops || (!(sp->modes & MODES_ENVELOPE) && !held) || (until_release && !held))
         mode = RESAMPLE_MODE_PLAIN;
     else if (sp->modes & MODES_PINGPONG)
         mode = RESAMPLE_MODE_BIDIR;

@@ -96,7 +96,7 @@ void recompute_voice_filter(int v)
         reso += sp->vel_to_resonance * (double)vp.velocity / 127.0 / 10.0;
     if (sp->key_to_fc)
         cents += (double)(note - sp->key_to_fc_bpo) * sp->key_to_fc;
-    if (opt_modulation_envelope) {
+    if (modulation_applies(sp)) {
         if (sp->tremolo_to_fc + (int)depth)
             cents += lookup_triangular(vp.tremolo_phase >> 5) * (sp->tremolo_to_fc + depth);
         if (sp->modenv_to_fc)

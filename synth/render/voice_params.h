@@ -9,6 +9,11 @@
 struct Sample;
 struct midi_controller;
 
+// Whether a voice of sample sp runs its modulation envelope and the tremolo's pitch and filter
+// depths: for every sample with the modulation-envelope option, and always for a SoundFont
+// sample that routes its modulation envelope or LFO to pitch or cutoff.
+bool modulation_applies(const Sample* sp);
+
 // Pitch, amplitude and filter of voice v from its sample, channel and the options.
 void recompute_freq(int v);
 void recompute_amp(int v);

@@ -48,5 +48,6 @@ void replay(const char* target, void (*input)(const uint8_t*, size_t))
 
 TEST(FuzzFindings, PatchLoader) { replay("patch", fuzz_patch_input); }
 TEST(FuzzFindings, ConfigurationReader) { replay("config", fuzz_config_input); }
+TEST(FuzzFindings, SoundFontReader) { replay("sf2", fuzz_sf2_input); }
 
 }  // namespace

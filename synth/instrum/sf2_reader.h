@@ -1,0 +1,82 @@
+// Reading SoundFont 2 files (RIFF "sfbk"): the preset, instrument and sample tables of the
+// "pdta" list, checked once when the file is opened, and where the 16-bit sample points of the
+// "smpl" chunk lie. The points themselves are not read here: the file is mapped, and only the
+// pages a voice plays are ever brought into memory.
+#ifndef CORVELLE_INSTRUM_SF2_READER_H
+#define CORVELLE_INSTRUM_SF2_READER_H
+
+#include <string>
+#include <vector>
+
+#include "sysdep.h"
+
+// Generator numbers of the format that this engine reads.
+enum SF2Generator {
+    SF2_START_OFFSET = 0, SF2_END_OFFSET = 1, SF2_STARTLOOP_OFFSET = 2, SF2_ENDLOOP_OFFSET = 3,
+    SF2_START_COARSE = 4, SF2_MODLFO_TO_PITCH = 5, SF2_VIBLFO_TO_PITCH = 6,
+    SF2_MODENV_TO_PITCH = 7, SF2_FILTER_FC = 8, SF2_FILTER_Q = 9, SF2_MODLFO_TO_FC = 10,
+    SF2_MODENV_TO_FC = 11, SF2_END_COARSE = 12, SF2_MODLFO_TO_VOLUME = 13, SF2_CHORUS_SEND = 15,
+    SF2_REVERB_SEND = 16, SF2_PAN = 17, SF2_MODLFO_DELAY = 21, SF2_MODLFO_FREQ = 22,
+    SF2_VIBLFO_DELAY = 23, SF2_VIBLFO_FREQ = 24, SF2_MODENV_DELAY = 25, SF2_MODENV_ATTACK = 26,
+    SF2_MODENV_HOLD = 27, SF2_MODENV_DECAY = 28, SF2_MODENV_SUSTAIN = 29,
+    SF2_MODENV_RELEASE = 30, SF2_KEY_TO_MODENV_HOLD = 31, SF2_KEY_TO_MODENV_DECAY = 32,
+    SF2_VOLENV_DELAY = 33, SF2_VOLENV_ATTACK = 34, SF2_VOLENV_HOLD = 35, SF2_VOLENV_DECAY = 36,
+    SF2_VOLENV_SUSTAIN = 37, SF2_VOLENV_RELEASE = 38, SF2_KEY_TO_VOLENV_HOLD = 39,
+    SF2_KEY_TO_VOLENV_DECAY = 40, SF2_INSTRUMENT = 41, SF2_KEY_RANGE = 43, SF2_VEL_RANGE = 44,
+    SF2_STARTLOOP_COARSE = 45, SF2_KEYNUM = 46, SF2_VELOCITY = 47, SF2_ATTENUATION = 48,
+    SF2_ENDLOOP_COARSE = 50, SF2_COARSE_TUNE = 51, SF2_FINE_TUNE = 52, SF2_SAMPLE_ID = 53,
+    SF2_SAMPLE_MODES = 54, SF2_SCALE_TUNING = 56, SF2_EXCLUSIVE_CLASS = 57,
+    SF2_ROOT_KEY = 58, SF2_GEN_COUNT = 61
+};
+
+// One zone: the generators it sets (a bit per generator), their amounts, its key and velocity
+// ranges, and the instrument (preset zone) or sample (instrument zone) it points at, -1 for a
+// global zone.
+struct SF2Zone {
+    uint64 set = 0;
+    int16 amount[SF2_GEN_COUNT] = {};
+    uint8 key_lo = 0, key_hi = 127, vel_lo = 0, vel_hi = 127;
+    int target = -1;
+    bool has(int g) const { return (set >> g) & 1u; }
+};
+
+// A preset or an instrument: its name, its global zone (set = 0 when there is none) and the
+// zones that point somewhere.
+struct SF2ZoneList {
+    char name[21];
+    int bank = 0, preset = 0;  // presets only
+    SF2Zone global;
+    std::vector<SF2Zone> zones;
+};
+
+struct SF2SampleHeader {
+    char name[21];
+    uint32 start, end, loop_start, loop_end, rate;
+    uint8 root_key;
+    int8 correction;
+    uint16 link, type;
+};
+
+struct SF2File {
+    std::string name;  // as the configuration names it, for messages
+    std::vector<SF2ZoneList> presets, instruments;
+    std::vector<SF2SampleHeader> samples;
+    const int16* points = nullptr;  // the "smpl" chunk, little-endian 16-bit
+    uint32 point_count = 0;
+    void* map = nullptr;  // the whole file, mapped read-only (none when read from memory)
+    size_t map_length = 0;
+    ~SF2File();
+};
+
+// Reads the tables of a SoundFont held in `size` bytes at `data` (which must stay valid while
+// the result is used). None when the file is damaged, with the reason in *error.
+SF2File* sf2_read_memory(const void* data, size_t size, const char* name, std::string* error);
+
+// Maps the file and reads its tables. None, with the reason in *error, when it cannot be
+// opened or is damaged.
+SF2File* sf2_open(const char* path, const char* name, std::string* error);
+
+// The preset of `bank` and `preset`, or none.
+const SF2ZoneList* sf2_find_preset(const SF2File* f, int bank, int preset);
+
+#endif

@@ -1,0 +1,377 @@
+// SoundFont zones to the engine's samples. The voice envelope is laid out on the six stages
+// the renderer runs: 0 attack (linear rise to full), 1 hold (a fall so slight that the level
+// stays at full, taking the hold time), 2 decay (linear in decibels down to the sustain level),
+// 3 release (linear in decibels, its time independent of the level released from); the curve
+// of SoundFont samples spans 96 dB, so a decay or release "time of a full change" (100 dB) is
+// met by scaling the rate by 100/96.
+#include "instrum/soundfont_instruments.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "frontend/controls.h"
+#include "frontend/memory.h"
+#include "frontend/tables.h"
+
+namespace {
+
+const int32 FULL = 1073741823;  // the envelope's top level
+
+// Default amounts of the generators a zone leaves unset.
+int16 default_amount(int g)
+{
+    switch (g) {
+    case SF2_FILTER_FC: return 13500;
+    case SF2_MODLFO_DELAY: case SF2_VIBLFO_DELAY: case SF2_MODENV_DELAY: case SF2_MODENV_ATTACK:
+    case SF2_MODENV_HOLD: case SF2_MODENV_DECAY: case SF2_MODENV_RELEASE: case SF2_VOLENV_DELAY:
+    case SF2_VOLENV_ATTACK: case SF2_VOLENV_HOLD: case SF2_VOLENV_DECAY: case SF2_VOLENV_RELEASE:
+        return -12000;
+    case SF2_SCALE_TUNING: return 100;
+    case SF2_KEYNUM: case SF2_VELOCITY: case SF2_ROOT_KEY: return -1;
+    default: return 0;
+    }
+}
+
+// Generators a preset zone may not change (they are ignored there).
+bool instrument_only(int g)
+{
+    switch (g) {
+    case SF2_START_OFFSET: case SF2_END_OFFSET: case SF2_STARTLOOP_OFFSET: case SF2_ENDLOOP_OFFSET:
+    case SF2_START_COARSE: case SF2_END_COARSE: case SF2_STARTLOOP_COARSE: case SF2_ENDLOOP_COARSE:
+    case SF2_KEYNUM: case SF2_VELOCITY: case SF2_SAMPLE_ID: case SF2_SAMPLE_MODES:
+    case SF2_EXCLUSIVE_CLASS: case SF2_ROOT_KEY: case SF2_INSTRUMENT: case SF2_KEY_RANGE:
+    case SF2_VEL_RANGE:
+        return true;
+    default: return false;
+    }
+}
+
+int clampi(int v, int lo, int hi)
+{
+    return v < lo ? lo : v > hi ? hi : v;
+}
+
+// The value of each generator of one instrument zone with its preset zone added.
+struct Values {
+    int v[SF2_GEN_COUNT];
+    int operator[](int g) const { return v[g]; }
+};
+
+Values combine(const SF2Zone& pg, const SF2Zone& pz, const SF2Zone& ig, const SF2Zone& iz)
+{
+    Values r;
+    for (int g = 0; g < SF2_GEN_COUNT; g++) {
+        int v = iz.has(g) ? iz.amount[g] : ig.has(g) ? ig.amount[g] : default_amount(g);
+        if (!instrument_only(g))
+            v += pz.has(g) ? pz.amount[g] : pg.has(g) ? pg.amount[g] : 0;
+        r.v[g] = v;
+    }
+    // The ranges the format allows.
+    static const struct { int g, lo, hi; } limits[] = {
+        {SF2_ATTENUATION, 0, 1440}, {SF2_PAN, -500, 500}, {SF2_FILTER_FC, 1500, 13500},
+        {SF2_FILTER_Q, 0, 960}, {SF2_VOLENV_SUSTAIN, 0, 1440}, {SF2_MODENV_SUSTAIN, 0, 1000},
+        {SF2_MODLFO_TO_VOLUME, -960, 960}, {SF2_COARSE_TUNE, -120, 120}, {SF2_FINE_TUNE, -99, 99},
+        {SF2_SCALE_TUNING, 0, 1200}, {SF2_MODLFO_FREQ, -16000, 4500}, {SF2_VIBLFO_FREQ, -16000, 4500},
+        {SF2_MODLFO_TO_PITCH, -12000, 12000}, {SF2_VIBLFO_TO_PITCH, -12000, 12000},
+        {SF2_MODENV_TO_PITCH, -12000, 12000}, {SF2_MODLFO_TO_FC, -12000, 12000},
+        {SF2_MODENV_TO_FC, -12000, 12000}, {SF2_KEY_TO_VOLENV_HOLD, -1200, 1200},
+        {SF2_KEY_TO_VOLENV_DECAY, -1200, 1200}, {SF2_KEY_TO_MODENV_HOLD, -1200, 1200},
+        {SF2_KEY_TO_MODENV_DECAY, -1200, 1200}, {SF2_VOLENV_DELAY, -12000, 5000},
+        {SF2_VOLENV_ATTACK, -12000, 8000}, {SF2_VOLENV_HOLD, -12000, 5000},
+        {SF2_VOLENV_DECAY, -12000, 8000}, {SF2_VOLENV_RELEASE, -12000, 8000},
+        {SF2_MODENV_DELAY, -12000, 5000}, {SF2_MODENV_ATTACK, -12000, 8000},
+        {SF2_MODENV_HOLD, -12000, 5000}, {SF2_MODENV_DECAY, -12000, 8000},
+        {SF2_MODENV_RELEASE, -12000, 8000}, {SF2_MODLFO_DELAY, -12000, 5000},
+        {SF2_VIBLFO_DELAY, -12000, 5000},
+    };
+    for (const auto& l : limits)
+        r.v[l.g] = clampi(r.v[l.g], l.lo, l.hi);
+    return r;
+}
+
+double seconds(int timecents)
+{
+    return std::pow(2.0, timecents / 1200.0);
+}
+
+int32 delay_samples(int timecents, int32 rate)
+{
+    return timecents <= -12000 ? 0 : (int32)(seconds(timecents) * rate);
+}
+
+int32 rate_for(double level, double periods)
+{
+    double r = periods < 1 ? level : level / periods;
+    return (int32)(r < 1 ? 1 : r > FULL ? FULL : r);
+}
+
+// The level of the modulation envelope whose curve value is `x` (0..1).
+int32 modenv_level(double x)
+{
+    for (int i = 0; i < 1024; i++)
+        if (modenv_vol_table[i] >= x)
+            return i == 1023 ? FULL : (int32)((uint32)i << 20);
+    return FULL;
+}
+
+// The six stages of an envelope: attack, hold, decay to `sustain`, release.
+void envelope(int32 rates[6], int32 offsets[6], int attack, int hold, int decay, int release,
+              int32 sustain, double full_change, double cps)
+{
+    rates[0] = rate_for(FULL, seconds(attack) * cps);
+    offsets[0] = FULL;
+    const double hold_periods = seconds(hold) * cps;
+    if (hold <= -12000 || hold_periods < 1) {
+        rates[1] = FULL;
+        offsets[1] = FULL;
+    } else {
+        rates[1] = 256;
+        offsets[1] = FULL - (int32)(hold_periods * 256 + 0.5);
+    }
+    rates[2] = rate_for(full_change, seconds(decay) * cps);
+    offsets[2] = sustain;
+    rates[3] = rate_for(full_change, seconds(release) * cps);
+    offsets[3] = offsets[4] = offsets[5] = 0;
+    rates[4] = rates[5] = FULL;
+}
+
+// Frequency (thousandths of a hertz) at which the engine matches key n of a sample tuned like
+// `sp`, as the sample choice computes it.
+double matched_freq(const Sample* sp, int n)
+{
+    if (sp->scale_factor == 1024)
+        return freq_table[n];
+    return freq_table[n] * std::pow(2.0, (double)(n - sp->scale_freq) * (sp->scale_factor - 1024) / 12288.0);
+}
+
+bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_lo, int key_hi,
+                  int vel_lo, int vel_hi, bool one_key, const SF2Settings& set, int32 rate,
+                  int32 ratio, Sample* sp)
+{
+    const SF2SampleHeader& h = f->samples[iz.target];
+    const char* file = f->name.c_str();
+    if (h.type & 0x8000) {
+        cmsg(CMSG_WARNING, VERB_VERBOSE, "%s: sample \"%s\" is in ROM, left out", file, h.name);
+        return false;
+    }
+    if (h.rate == 0 || h.rate > 1000000) {
+        cmsg(CMSG_WARNING, VERB_NORMAL, "%s: sample \"%s\" has a sample rate of %u, left out",
+             file, h.name, (unsigned)h.rate);
+        return false;
+    }
+    const int64 start = (int64)h.start + g[SF2_START_OFFSET] + 32768LL * g[SF2_START_COARSE];
+    const int64 end = (int64)h.end + g[SF2_END_OFFSET] + 32768LL * g[SF2_END_COARSE];
+    int64 ls = (int64)h.loop_start + g[SF2_STARTLOOP_OFFSET] + 32768LL * g[SF2_STARTLOOP_COARSE];
+    int64 le = (int64)h.loop_end + g[SF2_ENDLOOP_OFFSET] + 32768LL * g[SF2_ENDLOOP_COARSE];
+    if (start < 0 || end <= start || end > (int64)f->point_count ||
+        end - start > (int64)MAX_SAMPLE_FRAMES) {
+        cmsg(CMSG_WARNING, VERB_NORMAL,
+             "%s: sample \"%s\": points %lld..%lld lie outside the sample data, left out", file,
+             h.name, (long long)start, (long long)end);
+        return false;
+    }
+    const uint32 frames = (uint32)(end - start);
+    int mode = g[SF2_SAMPLE_MODES] & 3;  // 1 loop, 3 loop until release, 0 and 2 no loop
+    if (mode == 2)
+        mode = 0;
+    const bool loops = mode != 0;
+    if (loops && !(start <= ls && ls < le && le <= end)) {
+        cmsg(CMSG_WARNING, VERB_NORMAL,
+             "%s: sample \"%s\": loop %lld..%lld lies outside the sample %lld..%lld, played "
+             "without its loop",
+             file, h.name, (long long)ls, (long long)le, (long long)start, (long long)end);
+        mode = 0;
+    }
+
+    memset(sp, 0, sizeof(*sp));
+    // The points after the sample are read by the interpolation: the format puts silence
+    // there, but a sample that ends the data gets a copy with two zero points of its own.
+    if ((uint64)end + 2 <= f->point_count) {
+        sp->data = const_cast<sample_t*>(f->points + start);
+        sp->data_alloced = 0;
+    } else {
+        sp->data = (sample_t*)safe_malloc(sizeof(sample_t) * (frames + 2));
+        memcpy(sp->data, f->points + start, sizeof(sample_t) * frames);
+        sp->data[frames] = sp->data[frames + 1] = 0;
+        sp->data_alloced = 1;
+    }
+    sp->data_length = (splen_t)frames << FRACTION_BITS;
+    if (mode != 0) {
+        sp->loop_start = (splen_t)(ls - start) << FRACTION_BITS;
+        sp->loop_end = (splen_t)(le - start) << FRACTION_BITS;
+    } else {
+        sp->loop_start = 0;
+        sp->loop_end = sp->data_length;
+    }
+    sp->modes = MODES_16BIT | MODES_ENVELOPE;
+    if (mode != 0)
+        sp->modes |= MODES_LOOPING;
+    if (mode == 3)
+        sp->modes |= MODES_SUSTAIN;
+    sp->sample_rate = (int32)h.rate;
+
+    // Pitch: the root key, moved by coarse and fine tune and the sample's own correction;
+    // scale tuning through the engine's scale factor around the root key.
+    int root = g[SF2_ROOT_KEY] >= 0 && g[SF2_ROOT_KEY] <= 127 ? g[SF2_ROOT_KEY] : h.root_key;
+    if (root > 127)
+        root = 60;
+    const int cents = g[SF2_COARSE_TUNE] * 100 + g[SF2_FINE_TUNE] + h.correction;
+    sp->root_freq = (int32)(freq_table[root] * std::pow(2.0, -cents / 1200.0) + 0.5);
+    if (sp->root_freq < 1)
+        sp->root_freq = 1;
+    sp->scale_freq = (int16)root;
+    sp->scale_factor = (int16)(g[SF2_SCALE_TUNING] * 1024 / 100.0 + 0.5);
+    if (one_key) {
+        sp->low_freq = 0;
+        sp->high_freq = 0x7FFFFFFF;
+    } else {
+        // Key ranges become frequency ranges whose edges lie halfway to the next key.
+        sp->low_freq = key_lo == 0 ? 0
+                       : (int32)((matched_freq(sp, key_lo - 1) + matched_freq(sp, key_lo)) / 2);
+        sp->high_freq = key_hi == 127
+                            ? 0x7FFFFFFF
+                            : (int32)((matched_freq(sp, key_hi) + matched_freq(sp, key_hi + 1)) / 2);
+    }
+    sp->low_vel = (uint8)vel_lo;
+    sp->high_vel = (uint8)vel_hi;
+    sp->panning = (int8)clampi((int)std::floor(63.5 + g[SF2_PAN] * 127 / 1000.0 + 0.5), 0, 127);
+    sp->volume = std::pow(10.0, -g[SF2_ATTENUATION] / 200.0) * (set.amp >= 0 ? set.amp / 100.0 : 1.0);
+
+    // Envelopes, in control periods.
+    const double cps = (double)rate / ratio;
+    const int32 sustain = (int32)(FULL * (1.0 - g[SF2_VOLENV_SUSTAIN] / 960.0));
+    envelope(sp->envelope_rate, sp->envelope_offset, g[SF2_VOLENV_ATTACK], g[SF2_VOLENV_HOLD],
+             g[SF2_VOLENV_DECAY], g[SF2_VOLENV_RELEASE], sustain < 0 ? 0 : sustain,
+             FULL * 1000.0 / 960.0, cps);
+    sp->envelope_keyf[1] = (int16)g[SF2_KEY_TO_VOLENV_HOLD];
+    sp->envelope_keyf[2] = (int16)g[SF2_KEY_TO_VOLENV_DECAY];
+    sp->envelope_delay = delay_samples(g[SF2_VOLENV_DELAY], rate);
+    envelope(sp->modenv_rate, sp->modenv_offset, g[SF2_MODENV_ATTACK], g[SF2_MODENV_HOLD],
+             g[SF2_MODENV_DECAY], g[SF2_MODENV_RELEASE],
+             modenv_level(1.0 - g[SF2_MODENV_SUSTAIN] / 1000.0), FULL, cps);
+    sp->modenv_keyf[1] = (int16)g[SF2_KEY_TO_MODENV_HOLD];
+    sp->modenv_keyf[2] = (int16)g[SF2_KEY_TO_MODENV_DECAY];
+    sp->modenv_delay = delay_samples(g[SF2_MODENV_DELAY], rate);
+    sp->modenv_to_pitch = (int16)g[SF2_MODENV_TO_PITCH];
+    sp->modenv_to_fc = (int16)g[SF2_MODENV_TO_FC];
+    sp->envelope_velf_bpo = sp->modenv_velf_bpo = 64;
+
+    // The vibrato LFO drives the engine's vibrato (triangular for these samples).
+    if (g[SF2_VIBLFO_TO_PITCH] != 0) {
+        const double hz = 8.176 * std::pow(2.0, g[SF2_VIBLFO_FREQ] / 1200.0);
+        const double r = rate / (64.0 * hz);
+        sp->vibrato_control_ratio = (int32)(r < 1 ? 1 : r > 1e8 ? 1e8 : r);
+        int depth = (int)std::lround(g[SF2_VIBLFO_TO_PITCH] * 64 / 100.0);
+        if (depth == 0)
+            depth = g[SF2_VIBLFO_TO_PITCH] > 0 ? 1 : -1;
+        sp->vibrato_depth = (int16)clampi(depth, -384, 384);
+        sp->vibrato_delay = delay_samples(g[SF2_VIBLFO_DELAY], rate);
+    }
+    // The modulation LFO drives the tremolo: volume, and pitch and cutoff through the
+    // tremolo's pitch and filter depths.
+    if (g[SF2_MODLFO_TO_VOLUME] != 0 || g[SF2_MODLFO_TO_PITCH] != 0 || g[SF2_MODLFO_TO_FC] != 0) {
+        const double hz = 8.176 * std::pow(2.0, g[SF2_MODLFO_FREQ] / 1200.0);
+        const double inc = hz * 32768.0 * ratio / rate + 0.5;
+        sp->tremolo_phase_increment = (int32)(inc < 1 ? 1 : inc);
+        const double cb = std::abs(g[SF2_MODLFO_TO_VOLUME]);
+        double swing = (std::pow(10.0, cb / 200.0) - std::pow(10.0, -cb / 200.0)) / 2;
+        if (swing > 1)
+            swing = 1;
+        const int depth = (int)std::lround(swing * 1024);
+        sp->tremolo_depth = (int16)(g[SF2_MODLFO_TO_VOLUME] > 0 ? -depth : depth);
+        sp->tremolo_to_pitch = (int16)g[SF2_MODLFO_TO_PITCH];
+        sp->tremolo_to_fc = (int16)g[SF2_MODLFO_TO_FC];
+        sp->tremolo_delay = delay_samples(g[SF2_MODLFO_DELAY], rate);
+    }
+
+    // Filter: cutoff and Q, and the format's default velocity-to-cutoff modulator
+    // (-2400 cents at velocity 0, none at 127).
+    if (set.cutoff != 0) {
+        sp->cutoff_freq = (int32)(8.176 * std::pow(2.0, g[SF2_FILTER_FC] / 1200.0) + 0.5);
+        sp->resonance = (int16)(set.reso == 0 ? 0 : g[SF2_FILTER_Q]);
+        sp->vel_to_fc = -2400;
+        sp->vel_to_fc_threshold = 0;
+    } else {
+        sp->vel_to_fc_threshold = 64;
+    }
+    sp->key_to_fc_bpo = 60;
+
+    sp->inst_type = INST_SF2;
+    sp->sf_sample_index = iz.target;
+    sp->sf_sample_link = h.link;
+    const int type = h.type & 7;
+    sp->sample_type = (uint16)(type == SF_SAMPLETYPE_LEFT || type == SF_SAMPLETYPE_RIGHT
+                                   ? type : SF_SAMPLETYPE_MONO);
+    sp->sf_exclusive_class = (uint8)clampi(g[SF2_EXCLUSIVE_CLASS], 0, 127);
+    return true;
+}
+
+}  // namespace
+
+Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keynote,
+                               const SF2Settings& set, int32 rate, int32 ratio)
+{
+    const SF2ZoneList* p = sf2_find_preset(f, bank, preset);
+    if (p == nullptr)
+        return nullptr;
+    std::vector<Sample> out;
+    for (const SF2Zone& pz : p->zones) {
+        const SF2ZoneList& inst = f->instruments[pz.target];
+        const SF2Zone& pg = p->global;
+        for (const SF2Zone& iz : inst.zones) {
+            const SF2Zone& ig = inst.global;
+            const SF2Zone& pk = pz.has(SF2_KEY_RANGE) ? pz : pg;
+            const SF2Zone& ik = iz.has(SF2_KEY_RANGE) ? iz : ig;
+            const SF2Zone& pv = pz.has(SF2_VEL_RANGE) ? pz : pg;
+            const SF2Zone& iv = iz.has(SF2_VEL_RANGE) ? iz : ig;
+            const int klo = std::max(pk.key_lo, ik.key_lo), khi = std::min(pk.key_hi, ik.key_hi);
+            const int vlo = std::max(pv.vel_lo, iv.vel_lo), vhi = std::min(pv.vel_hi, iv.vel_hi);
+            if (klo > khi || vlo > vhi)
+                continue;
+            if (keynote >= 0 && (keynote < klo || keynote > khi))
+                continue;
+            const Values g = combine(pg, pz, ig, iz);
+            Sample s;
+            if (build_sample(f, iz, g, klo, khi, vlo, vhi, keynote >= 0, set, rate, ratio, &s))
+                out.push_back(s);
+        }
+    }
+    if (out.empty())
+        return nullptr;
+    // A half of a stereo pair whose other half is not in the instrument plays alone.
+    for (Sample& s : out) {
+        if (s.sample_type == SF_SAMPLETYPE_MONO)
+            continue;
+        bool partner = false;
+        for (const Sample& o : out) {
+            if (s.sample_type == SF_SAMPLETYPE_LEFT && o.sample_type == SF_SAMPLETYPE_RIGHT &&
+                o.sf_sample_index == s.sf_sample_link)
+                partner = true;
+            if (s.sample_type == SF_SAMPLETYPE_RIGHT && o.sample_type == SF_SAMPLETYPE_LEFT &&
+                o.sf_sample_link == s.sf_sample_index)
+                partner = true;
+        }
+        if (!partner)
+            s.sample_type = SF_SAMPLETYPE_MONO;
+    }
+    // An instrument of one key whose samples do not loop plays that key as its fixed note: a
+    // sample recorded at that key and the output rate is then copied, not interpolated.
+    if (keynote > 0) {
+        bool loops = false;
+        for (const Sample& s : out)
+            loops |= (s.modes & MODES_LOOPING) != 0;
+        if (!loops)
+            for (Sample& s : out)
+                s.note_to_use = (int8)keynote;
+    }
+    Instrument* ip = (Instrument*)safe_malloc(sizeof(Instrument));
+    ip->type = INST_SF2;
+    ip->samples = (int)out.size();
+    ip->sample = (Sample*)safe_malloc(sizeof(Sample) * out.size());
+    memcpy(ip->sample, out.data(), sizeof(Sample) * out.size());
+    ip->instname = safe_strdup(p->name);
+    return ip;
+}

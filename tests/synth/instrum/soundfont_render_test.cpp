@@ -1,0 +1,298 @@
+// SoundFont instruments as heard: corvelle-render plays a song on a font the test writes (sine
+// samples whose pitch, level and channel tell which zone sounded and how), and the songs of
+// the test set on the standard GM font.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "instrum/sf2_reader.h"
+#include "support/sf2_writer.h"
+#include "tools/song_analysis.h"
+
+using namespace songtest;
+
+namespace {
+
+const double TICKS = 960;  // per second: 480 per quarter at 120 beats per minute
+
+struct Note {
+    double on, off;
+    int ch, key, vel;
+};
+
+std::string song(const std::vector<std::pair<int, int>>& programs, const std::vector<Note>& notes)
+{
+    std::vector<TimedBytes> ev;
+    for (auto [ch, prog] : programs)
+        ev.push_back({0, {(uint8_t)(0xC0 | ch), (uint8_t)prog}});
+    for (const Note& n : notes) {
+        ev.push_back({(uint32_t)std::lround(n.on * TICKS), {(uint8_t)(0x90 | n.ch), (uint8_t)n.key, (uint8_t)n.vel}});
+        ev.push_back({(uint32_t)std::lround(n.off * TICKS), {(uint8_t)(0x80 | n.ch), (uint8_t)n.key, 0}});
+    }
+    return smf_format0(ev, 480, 960);
+}
+
+// Frequency from the rising zero crossings of x in [t0, t1) seconds.
+double frequency(const std::vector<float>& x, int rate, double t0, double t1)
+{
+    std::vector<double> zc;
+    for (size_t i = (size_t)(t0 * rate) + 1; i < (size_t)(t1 * rate) && i < x.size(); i++)
+        if (x[i - 1] < 0 && x[i] >= 0)
+            zc.push_back((double)(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
+    return zc.size() < 2 ? 0 : (double)(zc.size() - 1) * rate / (zc.back() - zc.front());
+}
+
+double cents(double f, double ref)
+{
+    return 1200 * std::log2(f / ref);
+}
+
+double rms_db(const std::vector<float>& x, int rate, double t0, double t1)
+{
+    double e = 0;
+    size_t a = (size_t)(t0 * rate), b = std::min(x.size(), (size_t)(t1 * rate));
+    for (size_t i = a; i < b; i++)
+        e += (double)x[i] * x[i];
+    return to_db(std::sqrt(e / std::max<size_t>(1, b - a)));
+}
+
+// Level of the signal at frequency hz in [t0, t1) (Goertzel), in dB.
+double tone_db(const std::vector<float>& x, int rate, double hz, double t0, double t1)
+{
+    const double w = 2 * M_PI * hz / rate, c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    size_t a = (size_t)(t0 * rate), b = (size_t)(t1 * rate);
+    for (size_t i = a; i < b; i++) {
+        double s = x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    double p = s1 * s1 + s2 * s2 - c * s1 * s2;
+    return to_db(2 * std::sqrt(std::max(p, 0.0)) / (double)(b - a));
+}
+
+// Seconds after t0 at which the 1 ms peak level of x first satisfies `cond` (-1: never).
+template <class F>
+double first_time(const std::vector<float>& x, int rate, double t0, double t1, F cond)
+{
+    const size_t win = (size_t)rate / 1000;
+    for (size_t i = (size_t)(t0 * rate); i + win <= (size_t)(t1 * rate); i += win) {
+        float peak = 0;
+        for (size_t k = i; k < i + win; k++)
+            peak = std::max(peak, std::abs(x[k]));
+        if (cond(peak))
+            return (double)(i - (size_t)(t0 * rate)) / rate;
+    }
+    return -1;
+}
+
+// The font: looped sines of 441 Hz (period 100 points), 882 Hz (50) and 2205 Hz (20), a
+// stereo pair of the first two, and instruments for each behaviour.
+Sf2FontDef test_font()
+{
+    Sf2FontDef f;
+    auto sine = [](const char* name, double period) {
+        Sf2SampleDef s;
+        s.name = name;
+        s.data = sf2_sine(4000, period);
+        s.loop_start = 1000;
+        s.loop_end = 3000;
+        s.root = 69;
+        return s;
+    };
+    Sf2SampleDef left = sine("left", 100), right = sine("right", 50);
+    left.type = 4, left.link = 4, right.type = 2, right.link = 3;
+    f.samples = {sine("441", 100), sine("882", 50), sine("2205", 20), left, right};
+    const Sf2Gen loop = {SF2_SAMPLE_MODES, 1};
+    auto R = sf2_range;
+    f.instruments = {
+        {"tune", {{{loop}, 0}}},
+        {"override", {{{loop, {SF2_ROOT_KEY, 81}, {SF2_COARSE_TUNE, 12}, {SF2_FINE_TUNE, -30}}, 0}}},
+        {"scale", {{{loop, {SF2_ROOT_KEY, 60}, {SF2_SCALE_TUNING, 50}}, 0}}},
+        {"split", {{{R(SF2_KEY_RANGE, 0, 59), loop}, 0},
+                   {{R(SF2_KEY_RANGE, 60, 127), R(SF2_VEL_RANGE, 0, 63), loop, {SF2_FINE_TUNE, 40}}, 0},
+                   {{R(SF2_KEY_RANGE, 60, 127), R(SF2_VEL_RANGE, 64, 127), loop, {SF2_FINE_TUNE, -40}}, 0}}},
+        // attack 0.1 s, hold 0.1 s, decay 1 s per 100 dB to 20 dB down, release 0.5 s per 100 dB
+        {"envelope", {{{loop, {SF2_VOLENV_ATTACK, -3986}, {SF2_VOLENV_HOLD, -3986},
+                        {SF2_VOLENV_DECAY, 0}, {SF2_VOLENV_SUSTAIN, 200}, {SF2_VOLENV_RELEASE, -1200}}, 2}}},
+        {"quiet", {{{loop, {SF2_ATTENUATION, 60}}, 0}}},
+        {"pans", {{{R(SF2_KEY_RANGE, 0, 63), loop, {SF2_PAN, -500}}, 0},
+                  {{R(SF2_KEY_RANGE, 64, 127), loop, {SF2_PAN, 500}}, 0}}},
+        {"stereo", {{{loop, {SF2_PAN, -500}}, 3}, {{loop, {SF2_PAN, 500}}, 4}}},
+        {"loops", {{{{SF2_VOLENV_RELEASE, 0}}, -1},
+                   {{R(SF2_KEY_RANGE, 0, 40), {SF2_ROOT_KEY, 40}}, 0},
+                   {{R(SF2_KEY_RANGE, 41, 80), {SF2_ROOT_KEY, 60}, loop}, 0},
+                   {{R(SF2_KEY_RANGE, 81, 127), {SF2_ROOT_KEY, 100}, {SF2_SAMPLE_MODES, 3}}, 0}}},
+        {"vibrato", {{{loop, {SF2_VIBLFO_TO_PITCH, 50}, {SF2_VIBLFO_FREQ, -851}}, 1}}},
+        {"kit", {{{{SF2_VOLENV_RELEASE, 0}}, -1},
+                 {{R(SF2_KEY_RANGE, 36, 36), loop, {SF2_ROOT_KEY, 36}}, 2},
+                 {{R(SF2_KEY_RANGE, 42, 42), loop, {SF2_ROOT_KEY, 42}, {SF2_EXCLUSIVE_CLASS, 1}}, 1},
+                 {{R(SF2_KEY_RANGE, 46, 46), loop, {SF2_ROOT_KEY, 46}, {SF2_EXCLUSIVE_CLASS, 1}}, 0}}},
+    };
+    for (int i = 0; i < 10; i++)
+        f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
+    f.presets[1].zones[0].gens = {{SF2_FINE_TUNE, 10}};     // added to the instrument's -30
+    f.presets[5].zones[0].gens = {{SF2_ATTENUATION, 40}};  // added to the instrument's 60
+    f.presets.push_back({"kit", 0, 128, {{{}, 10}}});
+    return f;
+}
+
+}  // namespace
+
+class SoundFontRender : public ::testing::Test {
+protected:
+    TempDir dir, scratch;
+};
+
+TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
+{
+    const std::string font = dir.write("test.sf2", build_sf2(test_font()));
+    const std::string cfg = dir.write("sf.cfg", "soundfont " + font + "\n");
+
+    std::vector<Note> notes;
+    double t = 0;  // the player starts at the first note
+    // Pitch: three tunings, keys 36..96.
+    struct Pitched { double on; int ch, key; double expect; };
+    std::vector<Pitched> pitched;
+    const double tunings[3][3] = {{69, 100, 0}, {81 - 12, 100, -20}, {60, 50, 0}};  // root, scale, cents
+    for (int v = 0; v < 3; v++)
+        for (int key = 36; key <= 96; key += 6, t += 0.3) {
+            notes.push_back({t, t + 0.25, v, key, 127});
+            const double* g = tunings[v];
+            pitched.push_back({t, v, key, 441 * std::pow(2, ((key - g[0]) * g[1] + g[2]) / 1200)});
+        }
+    // Zones by key and velocity: 59 in the low zone, 60 by velocity 63/64 in the +40/-40 ones.
+    const double split = t;
+    const int split_keys[4][2] = {{59, 100}, {60, 63}, {60, 64}, {72, 40}};
+    const double split_cents[4] = {0, 40, -40, 40};
+    for (auto& k : split_keys)
+        notes.push_back({t, t + 0.25, 3, k[0], k[1]}), t += 0.3;
+    const double env = t;
+    notes.push_back({t, t + 1.0, 4, 69, 127});
+    t += 1.8;
+    const double level = t;  // reference, 10 dB of attenuation, velocity 64
+    notes.push_back({t, t + 0.3, 0, 69, 127});
+    notes.push_back({t + 0.4, t + 0.7, 5, 69, 127});
+    notes.push_back({t + 0.8, t + 1.1, 0, 69, 64});
+    t += 1.4;
+    const double pan = t;
+    notes.push_back({t, t + 0.3, 6, 40, 127});
+    notes.push_back({t + 0.4, t + 0.7, 6, 100, 127});
+    t += 1.0;
+    const double stereo = t;
+    notes.push_back({t, t + 0.3, 7, 69, 127});
+    t += 0.6;
+    const double loops = t;  // no loop, loop, loop until release: held 0.5 s each
+    notes.push_back({t, t + 0.5, 8, 40, 127});
+    notes.push_back({t + 1.0, t + 1.5, 8, 60, 127});
+    notes.push_back({t + 3.0, t + 3.5, 8, 100, 127});
+    t += 4.0;
+    const double vib = t;
+    notes.push_back({t, t + 1.5, 10, 69, 127});
+    t += 1.8;
+    const double drums = t;  // open hi-hat, kick, then the closed hi-hat cuts the open one
+    notes.push_back({t, t + 1.0, 9, 46, 127});
+    notes.push_back({t + 0.2, t + 1.0, 9, 36, 127});
+    notes.push_back({t + 0.3, t + 0.4, 9, 42, 127});
+
+    const std::string mid = dir.write("sf.mid", song({{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5},
+                                                      {6, 6}, {7, 7}, {8, 8}, {10, 9}}, notes));
+    ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' --reverb=0 --chorus=0 -o out.wav sf.mid", scratch);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << r.err;
+    const Wave w = read_wave(dir.file("out.wav"));
+    ASSERT_GT(w.rate, 0);
+    const std::vector<float> m = w.mono();
+    const int sr = w.rate;
+
+    for (const Pitched& p : pitched)
+        EXPECT_NEAR(cents(frequency(m, sr, p.on + 0.05, p.on + 0.22), p.expect), 0, 3)
+            << "channel " << p.ch << " key " << p.key;
+    for (int i = 0; i < 4; i++) {
+        const double on = split + 0.3 * i, et = 441 * std::pow(2, (split_keys[i][0] - 69) / 12.0);
+        EXPECT_NEAR(cents(frequency(m, sr, on + 0.05, on + 0.22), et), split_cents[i], 3)
+            << "key " << split_keys[i][0] << " velocity " << split_keys[i][1];
+    }
+
+    // Envelope (2205 Hz): half way up the linear attack at 50 ms, 3 dB down 30 ms into the decay
+    // after the 100 ms hold, 12 dB further 120 ms later, sustain 20 dB down, and 30 dB below
+    // the sustain 150 ms after the release.
+    float peak = 0;
+    for (size_t i = (size_t)((env + 0.11) * sr); i < (size_t)((env + 0.19) * sr); i++)
+        peak = std::max(peak, std::abs(m[i]));
+    auto below = [&](double db) { return [=](float p) { return p < peak * std::pow(10, db / 20); }; };
+    EXPECT_NEAR(first_time(m, sr, env, env + 0.2, [&](float p) { return p >= peak / 2; }), 0.05, 0.006);
+    const double down3 = first_time(m, sr, env + 0.1, env + 1, below(-3)) + 0.1;
+    EXPECT_NEAR(down3, 0.23, 0.021);
+    EXPECT_NEAR(first_time(m, sr, env + down3, env + 1, below(-15)), 0.12, 0.013);
+    const double sustain = rms_db(m, sr, env + 0.7, env + 0.95) - rms_db(m, sr, env + 0.13, env + 0.18);
+    EXPECT_NEAR(sustain, -20, 0.5);
+    EXPECT_NEAR(first_time(m, sr, env + 1, env + 1.8, below(-50)), 0.15, 0.016);
+
+    // Attenuation (instrument 60 + preset 40 cB) and the velocity curve (40 log(64/127) dB).
+    const double ref = rms_db(m, sr, level + 0.1, level + 0.25);
+    EXPECT_NEAR(rms_db(m, sr, level + 0.5, level + 0.65) - ref, -10, 0.5);
+    EXPECT_NEAR(rms_db(m, sr, level + 0.9, level + 1.05) - ref, 40 * std::log10(64 / 127.0), 0.5);
+
+    // Hard pan, and a stereo pair: 441 Hz on the left, 882 Hz on the right.
+    EXPECT_LT(rms_db(w.right, sr, pan + 0.1, pan + 0.25), rms_db(w.left, sr, pan + 0.1, pan + 0.25) - 40);
+    EXPECT_LT(rms_db(w.left, sr, pan + 0.5, pan + 0.65), rms_db(w.right, sr, pan + 0.5, pan + 0.65) - 40);
+    EXPECT_NEAR(frequency(w.left, sr, stereo + 0.05, stereo + 0.25), 441, 1);
+    EXPECT_NEAR(frequency(w.right, sr, stereo + 0.05, stereo + 0.25), 882, 1);
+
+    // Loops: the unlooped sample ends (4000 points) while held; the looped one sounds on through
+    // its release; the one looping until release plays its last 1000 points and stops.
+    const double held = rms_db(m, sr, loops + 1.1, loops + 1.4);
+    EXPECT_LT(rms_db(m, sr, loops + 0.2, loops + 0.45), held - 60);
+    EXPECT_GT(rms_db(m, sr, loops + 1.55, loops + 1.6), held - 15);
+    EXPECT_GT(rms_db(m, sr, loops + 3.1, loops + 3.4), held - 1);
+    EXPECT_LT(rms_db(m, sr, loops + 3.6, loops + 3.7), held - 60);
+
+    // Vibrato of 50 cents: the pitch swings 50 cents each way around 882 Hz.
+    double lo = 1e9, hi = -1e9;
+    for (double s = vib + 0.2; s < vib + 1.4; s += 0.005) {
+        const double c = cents(frequency(m, sr, s, s + 0.006), 882);
+        lo = std::min(lo, c), hi = std::max(hi, c);
+    }
+    EXPECT_NEAR(hi, 50, 5);
+    EXPECT_NEAR(lo, -50, 5);
+
+    // Drum kit of bank 128: the closed hi-hat (882 Hz) cuts the open one (441 Hz) of its class,
+    // not the kick (2205 Hz).
+    const double open = tone_db(m, sr, 441, drums + 0.05, drums + 0.25);
+    EXPECT_LT(tone_db(m, sr, 441, drums + 0.4, drums + 0.6), open - 50);
+    EXPECT_GT(tone_db(m, sr, 2205, drums + 0.4, drums + 0.6), open - 10);
+}
+
+TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
+{
+    const char* gm = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+    if (access(gm, R_OK) != 0)
+        GTEST_SKIP() << gm << " is not installed (scripts/setup.sh installs fluid-soundfont-gm)";
+    const std::string cfg = dir.write("gm.cfg", std::string("soundfont ") + gm + "\n");
+    const std::string songs = CORVELLE_TEST_DATA "/songs";
+    for (const std::string& name : files_ending(songs, ".mid")) {
+        ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' -o out.wav '" + songs + "/" + name + "'", scratch);
+        EXPECT_EQ(r.status, 0) << name << r.err;
+        EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << name << r.err;
+        const Wave w = read_wave(dir.file("out.wav"));
+        ASSERT_GT(w.rate, 0) << name;
+        const std::vector<float> m = w.mono();
+
+        // Onsets (in the first 30 s) where the notes start, the level neither silent nor clipping.
+        const Smf smf = read_smf(read_whole_file(songs + "/" + name));
+        std::vector<double> starts;
+        for (const SmfEvent& e : smf.events)
+            if (is_note_on(e))
+                starts.push_back(smf_seconds(smf, e.tick));
+        std::sort(starts.begin(), starts.end());
+        const std::vector<float> head(m.begin(), m.begin() + std::min(m.size(), (size_t)w.rate * 30));
+        EXPECT_GE(matched_share(onsets(head, w.rate), starts, 0.05), 0.9) << name;
+        const double level = rms_db(m, w.rate, 0, w.seconds());
+        EXPECT_GT(level, -35) << name;
+        long clipped = 0;
+        for (size_t i = 0; i < w.left.size(); i++)
+            clipped += std::abs(w.left[i]) >= 0.999f || std::abs(w.right[i]) >= 0.999f;
+        EXPECT_LE(clipped, (long)w.left.size() / 1000) << name;
+    }
+}
