@@ -181,6 +181,12 @@ public:
         clock_bytes_ = 0;
     }
 
+    void clear_interrupt() override
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        interrupted_ = false;
+    }
+
     long pending_frames() override { return 0; }
 
     const std::string& error() const override { return error_; }

@@ -33,3 +33,19 @@ size_t NoteQueue::size() const
     std::lock_guard<std::mutex> hold(lock);
     return events.size();
 }
+
+bool NoteQueue::pop_if(const std::function<bool(const MidiEvent&)>& due, MidiEvent* ev)
+{
+    std::lock_guard<std::mutex> hold(lock);
+    if (events.empty() || !due(events.front()))
+        return false;
+    *ev = events.front();
+    events.pop_front();
+    return true;
+}
+
+void NoteQueue::clear()
+{
+    std::lock_guard<std::mutex> hold(lock);
+    events.clear();
+}

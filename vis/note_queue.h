@@ -3,6 +3,7 @@
 #define CORVELLE_VIS_NOTE_QUEUE_H
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include "readmidi/event.h"
 
@@ -14,6 +15,10 @@ public:
     // Copies the front event into *ev; false when the queue is empty.
     bool front(MidiEvent* ev) const;
     void pop();
+    // Takes the front event into *ev when due(front) says so, in one step: an event that
+    // clear() dropped meanwhile is never taken. False when nothing was taken.
+    bool pop_if(const std::function<bool(const MidiEvent&)>& due, MidiEvent* ev);
+    void clear();
     bool empty() const;
     size_t size() const;
 

@@ -41,6 +41,8 @@ static void set_default_string(char** s, const char* value)
         *s = safe_strdup(value);
 }
 
+int exit_without_output_device = 1;
+
 // The output mode with this identifying character that is usable, or none.
 static PlayMode* usable_mode(int id)
 {
@@ -63,7 +65,7 @@ static void select_output_mode(void)
     for (PlayMode** p = play_mode_list; play_mode == nullptr && *p != nullptr; p++)
         if ((*p)->detect != nullptr && (*p)->detect())
             play_mode = *p;
-    if (play_mode == nullptr) {
+    if (play_mode == nullptr && exit_without_output_device) {
         fputs("Couldn't open output device\n", stderr);
         exit(1);
     }

@@ -366,6 +366,12 @@ static int acntl(int request, void* arg)
         debug("Audio device reset.\n");
         return rc < 0 ? -1 : 0;
     }
+    case PM_REQ_PAUSE: {
+        if (hDevice == nullptr || arg == nullptr)
+            return -1;
+        MMRESULT r = *(int*)arg ? waveOutPause(hDevice) : waveOutRestart(hDevice);
+        return r == MMSYSERR_NOERROR ? 0 : -1;
+    }
     case PM_REQ_FLUSH:
         close_output();
         return open_output() < 0 ? -1 : 0;
