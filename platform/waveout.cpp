@@ -303,6 +303,13 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT device_id, const WAVEFORMATEX* format
             OutputDebugStringA(text.c_str());
         }
     }
+    long long recorded = sink->recorded_frames();
+    if (dev->trace_fd >= 0 && recorded >= 0) {
+        char line[96];
+        int n = snprintf(line, sizeof line, "capture %.0f %lld\n", wall_clock_us(), recorded);
+        if (write(dev->trace_fd, line, (size_t)n) != n)
+            OutputDebugStringA("wave device: could not write a trace line\n");
+    }
     dev->thread = std::thread(device_thread, dev);
     *phwo = dev;
     return MMSYSERR_NOERROR;

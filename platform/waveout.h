@@ -11,7 +11,9 @@
 //                    closes and reopens between songs keeps one recording)
 // With CORVELLE_TRACE set, every device appends a line
 //   device <wall-clock microseconds> <frames played since the device was opened>
-// to that file each time it finishes a buffer.
+// to that file each time it finishes a buffer, and the capture device a line
+//   capture <wall-clock microseconds> <frames already in the capture file>
+// when it opens (where in the recording this device's frame 0 lies).
 #ifndef CORVELLE_PLATFORM_WAVEOUT_H
 #define CORVELLE_PLATFORM_WAVEOUT_H
 

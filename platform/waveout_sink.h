@@ -25,6 +25,8 @@ public:
     // Frames accepted by play() that the device has not yet sounded.
     virtual long pending_frames() = 0;
     virtual const std::string& error() const = 0;
+    // Frames already in the capture file when this device opened; -1 without a capture.
+    virtual long long recorded_frames() const { return -1; }
 };
 
 // Open the ALSA PCM pcm_name or the virtual device (the values of CORVELLE_AUDIO_DEVICE after

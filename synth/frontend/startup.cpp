@@ -157,6 +157,15 @@ int corvelle_pre_load_configuration(void)
         got_a_configuration = 1;
         return 0;
     }
+    // An installed program (PREFIX/bin) finds its configuration in PREFIX/share/corvelle.
+    if (program_config_dir == nullptr && b != nullptr) {
+        char shared[1100];
+        if (snprintf(shared, sizeof shared, "%s../share/corvelle", b) < (int)sizeof shared &&
+            try_config_in(shared) == 0) {
+            got_a_configuration = 1;
+            return 0;
+        }
+    }
 
     const char* home = home_directory();
     if (home == nullptr) {

@@ -543,10 +543,12 @@ int aq_pause(int paused)
     if (play_mode == nullptr || !(play_mode->flag & PF_PCM_STREAM))
         return -1;
     int arg = paused ? 1 : 0;
+    // The device stops the moment it is asked (it goes on only once it has been restarted).
+    double asked = get_current_calender_time();
     if (play_mode->acntl(PM_REQ_PAUSE, &arg) == -1)
         return -1;
     std::lock_guard<std::mutex> g(clock_lock);
-    double now = get_current_calender_time();
+    double now = paused ? asked : get_current_calender_time();
     if (paused && !clock_held) {
         // What the device played up to now counts; the rest waits in it.
         double es = play_mode->rate * (now - play_start_time);

@@ -226,7 +226,9 @@ TEST_F(LongRun, TwentySongsInARowLeaveNoGlyphThreadOrMemoryBehind)
         paths.push_back(dir.write("s" + std::to_string(i) + ".mid", cut));
     }
 
-    v.reset(new Visualizer(visualizer, dir.path(), VisualizerLaunch{"null"}));
+    VisualizerLaunch launch;
+    launch.device = "null";
+    v.reset(new Visualizer(visualizer, dir.path(), launch));
     ASSERT_TRUE(v->wait_for_window(15)) << v->output();
     int idle_threads = v->threads();
     ASSERT_GT(idle_threads, 0);

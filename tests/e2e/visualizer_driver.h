@@ -89,12 +89,22 @@ struct FrameLine {
     double wall;
     long long position;
     long glyphs;
+    long moved = -1;  // glyphs that rose, grew or faded in the frame
+};
+// A transport command taking effect: pause, resume, stop (from: the play position) or seek
+// (from and to).
+struct MarkLine {
+    std::string what;
+    double wall;
+    long long from, to;
 };
 
 struct Trace {
     std::vector<DeviceLine> device;
     std::vector<GlyphLine> glyph;
     std::vector<FrameLine> frame;
+    std::vector<MarkLine> mark;
+    std::vector<DeviceLine> capture;  // frames already recorded when the device opened
 
     // Adds one line of the trace; other lines are ignored.
     void add_line(const std::string& line)
@@ -112,8 +122,21 @@ struct Trace {
                 glyph.push_back(g);
         } else if (kind == "frame") {
             FrameLine f;
-            if (s >> f.wall >> f.position >> f.glyphs)
+            if (s >> f.wall >> f.position >> f.glyphs) {
+                s >> f.moved;
                 frame.push_back(f);
+            }
+        } else if (kind == "pause" || kind == "resume" || kind == "stop" || kind == "seek") {
+            MarkLine m{kind, 0, 0, 0};
+            if (s >> m.wall >> m.from) {
+                m.to = m.from;
+                s >> m.to;
+                mark.push_back(m);
+            }
+        } else if (kind == "capture") {
+            DeviceLine d;
+            if (s >> d.wall >> d.frames)
+                capture.push_back(d);
         }
     }
 
@@ -228,6 +251,9 @@ struct VisualizerLaunch {
     // Runs the program without the power to read files whatever their permissions say, as a
     // user other than root runs it: a file with mode 000 is then unreadable to it.
     bool obey_file_permissions = false;
+    // Arguments of the program, and variables set in its environment.
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> env;
 };
 
 // Drops the capabilities that let root read any file, for this process and what it executes.
@@ -291,6 +317,8 @@ public:
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
             setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
+            for (const auto& e : launch.env)
+                setenv(e.first.c_str(), e.second.c_str(), 1);
             if (chdir(dir.c_str()) != 0)
                 _exit(127);
             int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -307,7 +335,11 @@ public:
             }
             if (launch.obey_file_permissions && !drop_file_override())
                 _exit(127);
-            execl(binary.c_str(), binary.c_str(), (char*)nullptr);
+            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+            for (const std::string& a : launch.args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(binary.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -410,6 +442,16 @@ public:
         system(("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
                 std::to_string(y) + " click 1")
                    .c_str());
+    }
+
+    // Presses a key (xdotool's name: space, Escape, Left, Right, Home, Return) in the main
+    // window; returns the wall-clock time just before, in microseconds.
+    double key(const std::string& name)
+    {
+        system(("xdotool windowfocus " + window + " 2>/dev/null").c_str());
+        double at = wall_us();
+        system(("xdotool key " + name).c_str());
+        return at;
     }
 
     // Drags with the left button from x0 through the given points on row y, in small steps
