@@ -161,6 +161,7 @@ GUI::~GUI()
 void GUI::show()
 {
     Fl::event_dispatch(main_window_events);
+    fl_message_title_default("Corvelle");
     view->onDrop = [](const char* text) {
         if (gui != nullptr)
             gui->dropped(text);

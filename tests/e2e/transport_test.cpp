@@ -259,4 +259,91 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
     EXPECT_EQ(glyphs, second_notes.size());
 }
 
+// No audio device (an ALSA PCM that the ALSA configuration does not define): the song given
+// as argument is not played, a message box says so and the window stays; once the ALSA
+// configuration defines the device, "Play .mid" plays, and Escape stops it.
+TEST_F(Transport, WithoutAudioDeviceAMessageBoxAndPlayWorksLater)
+{
+    DisplayLock display;
+    std::vector<SongNote> notes = long_song();
+    std::string song = dir.write("song.mid", as_string(song_image(notes, 240)));
+    std::string alsa = dir.write("asound.conf", "# no devices yet\n");
+    VisualizerLaunch launch;
+    launch.device = "alsa:corvelle_later";
+    launch.env = {{"ALSA_CONFIG_PATH", alsa}};
+    launch.args = {song};
+    v.reset(new Visualizer(visualizer, dir.path(), launch));
+    std::string shots = CORVELLE_BINARY_DIR "/screenshots";
+    mkdir(shots.c_str(), 0755);
+    // The box may come up before the window is drawn, and over it.
+    ASSERT_TRUE(v->answer_message(15, shots + "/e2e-no-device.png")) << v->output();
+    ASSERT_TRUE(v->wait_for_window(15)) << v->output();
+    EXPECT_TRUE(v->running());
+    EXPECT_FALSE(v->find_window("Midi Visualization").empty());
+
+    dir.write("asound.conf", "pcm.corvelle_later { type null }\n");
+    double enter = v->play(song);
+    ASSERT_GT(enter, 0) << "Play refused after the failed start";
+    ASSERT_GT(v->first_glyph_after(enter, 10), 0) << v->output();
+    Trace t = Trace::read(v->trace_path);
+    EXPECT_FALSE(t.device.empty());
+    v->key("Escape");
+    ASSERT_GE(wait_for_mark(*v, t, "stop", 1), 0);
+    EXPECT_TRUE(v->wait_until_idle(20, enter));
+    EXPECT_TRUE(v->running());
+}
+
+TEST(VisualiserCommandLine, HelpVersionAndWrongArguments)
+{
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"--help", 0, "Usage: corvelle-visualizer [FILE.mid]"},
+        {"--version", 0, "corvelle-visualizer "},
+        {"--volume=3", 2, "unknown option --volume=3"},
+        {"a.mid b.mid", 2, "one file at a time"},
+    };
+    for (const auto& c : cases) {
+        std::string out = shell_output(visualizer + " " + c.args + " 2>&1; echo \"status $?\"");
+        EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+        EXPECT_NE(out.find("status " + std::to_string(c.status)), std::string::npos) << c.args << ": " << out;
+    }
+}
+
+// make install into a folder: the programs, the desktop file (valid), the icon, and a
+// configuration that the installed corvelle-render finds on its own.
+TEST(Install, InstallsProgramsDesktopFileIconAndAConfigurationTheyFind)
+{
+    if (!have_program("desktop-file-validate"))
+        GTEST_SKIP() << "desktop-file-validate is missing (scripts/setup.sh installs it)";
+    if (read_whole_file(CORVELLE_SOURCE_DIR "/data/freepats/patches.cfg").empty())
+        GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
+    TempDir dir;
+    std::string prefix = dir.mkdir("prefix");
+    std::string made = shell_output("make -C " CORVELLE_SOURCE_DIR " install PREFIX='" + prefix +
+                                    "' BUILD='" CORVELLE_BINARY_DIR "' JOBS=2 >/dev/null 2>&1; echo $?");
+    ASSERT_EQ(made, "0");
+    for (const char* f : {"bin/corvelle-visualizer", "bin/corvelle-render",
+                          "share/applications/corvelle.desktop",
+                          "share/icons/hicolor/scalable/apps/corvelle.svg",
+                          "share/corvelle/corvelle.cfg", "share/corvelle/freepats/patches.cfg"})
+        EXPECT_GT(file_size(prefix + "/" + f), 0) << f;
+    std::string desktop = read_whole_file(prefix + "/share/applications/corvelle.desktop");
+    EXPECT_NE(desktop.find("Exec=corvelle-visualizer %f"), std::string::npos);
+    EXPECT_NE(desktop.find("MimeType=audio/midi;audio/x-midi;"), std::string::npos);
+    EXPECT_EQ(shell_output("desktop-file-validate '" + prefix +
+                           "/share/applications/corvelle.desktop' 2>&1; echo $?"),
+              "0");
+
+    // Run from elsewhere with an empty home: only the installed configuration can be found.
+    std::string home = dir.mkdir("home");
+    std::string song = dir.write("song.mid", as_string(song_image(long_song(), 0)));
+    std::string out = shell_output("cd '" + home + "' && HOME='" + home + "' '" + prefix +
+                                   "/bin/corvelle-render' -o out.wav '" + song + "' 2>&1; echo \"status $?\"");
+    EXPECT_NE(out.find("status 0"), std::string::npos) << out;
+    EXPECT_GT(file_size(home + "/out.wav"), 44100 * 4 * 30) << out;
+}
+
 }  // namespace

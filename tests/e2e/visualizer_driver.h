@@ -444,6 +444,26 @@ public:
                    .c_str());
     }
 
+    // Waits for a message box of the program (its title is "Corvelle"), keeps a picture of it
+    // at png (when given), and closes it with Return; false when none came.
+    bool answer_message(double seconds, const std::string& png = "")
+    {
+        for (double t = 0; t < seconds; t += 0.1) {
+            std::string box = find_window("Corvelle");
+            if (!box.empty()) {
+                usleep(300000);  // drawn
+                if (!png.empty())
+                    system(("import -window " + box + " '" + png + "'").c_str());
+                system(("xdotool windowfocus " + box + " 2>/dev/null; xdotool key Return").c_str());
+                for (int i = 0; i < 30 && !find_window("Corvelle").empty(); i++)
+                    usleep(100000);
+                return find_window("Corvelle").empty();
+            }
+            usleep(100000);
+        }
+        return false;
+    }
+
     // Presses a key (xdotool's name: space, Escape, Left, Right, Home, Return) in the main
     // window; returns the wall-clock time just before, in microseconds.
     double key(const std::string& name)
