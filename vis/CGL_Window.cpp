@@ -121,12 +121,15 @@ void view_transport_change(int change, int32 from, int32 to)
 
 void CGL_Window::nextFrame()
 {
+    // A seek that clears the queue after the position was read moves the position too: no
+    // event is taken against the old one.
+    unsigned epoch = events.epoch();
     int32 now = play_position();
     bool standing = paused;
     MidiEvent ev;
     // Notes heard before the sound stopped still appear, as they would have at this frame.
     auto due = [now](const MidiEvent& e) { return sample_time(e) <= now; };
-    while (now >= 0 && events.pop_if(due, &ev))
+    while (now >= 0 && events.pop_if(due, &ev, epoch))
         takeEvent(ev, now);
     if (let_go.exchange(false))
         for (Visual& visual : visuals)

@@ -34,10 +34,11 @@ size_t NoteQueue::size() const
     return events.size();
 }
 
-bool NoteQueue::pop_if(const std::function<bool(const MidiEvent&)>& due, MidiEvent* ev)
+bool NoteQueue::pop_if(const std::function<bool(const MidiEvent&)>& due, MidiEvent* ev,
+                       unsigned since)
 {
     std::lock_guard<std::mutex> hold(lock);
-    if (events.empty() || !due(events.front()))
+    if (cleared != since || events.empty() || !due(events.front()))
         return false;
     *ev = events.front();
     events.pop_front();
@@ -48,4 +49,11 @@ void NoteQueue::clear()
 {
     std::lock_guard<std::mutex> hold(lock);
     events.clear();
+    cleared++;
+}
+
+unsigned NoteQueue::epoch() const
+{
+    std::lock_guard<std::mutex> hold(lock);
+    return cleared;
 }

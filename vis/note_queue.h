@@ -15,16 +15,19 @@ public:
     // Copies the front event into *ev; false when the queue is empty.
     bool front(MidiEvent* ev) const;
     void pop();
-    // Takes the front event into *ev when due(front) says so, in one step: an event that
-    // clear() dropped meanwhile is never taken. False when nothing was taken.
-    bool pop_if(const std::function<bool(const MidiEvent&)>& due, MidiEvent* ev);
+    // Takes the front event into *ev when due(front) says so and the queue has not been
+    // cleared since epoch() returned `since`, in one step. False when nothing was taken.
+    bool pop_if(const std::function<bool(const MidiEvent&)>& due, MidiEvent* ev, unsigned since);
+    // Empties the queue and starts a new epoch.
     void clear();
+    unsigned epoch() const;
     bool empty() const;
     size_t size() const;
 
 private:
     mutable std::mutex lock;
     std::deque<MidiEvent> events;
+    unsigned cleared = 0;
 };
 
 #endif

@@ -131,10 +131,11 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
     ASSERT_GE(resume, 0) << v->output();
     EXPECT_EQ(t.mark[resume].from, t.mark[pause].from);
 
-    // ---- Right, Left, Home, each after 2.5 s of play; then Escape ----
-    const char* moves[] = {"Right", "Left", "Home"};
-    int seek[3];
-    for (int k = 0; k < 3; k++) {
+    // ---- Right, Left, Home, and Left again (before the start), each after 2.5 s of play;
+    // then Escape ----
+    const char* moves[] = {"Right", "Left", "Home", "Left"};
+    int seek[4];
+    for (int k = 0; k < 4; k++) {
         usleep(2500000);
         v->key(moves[k]);
         seek[k] = wait_for_mark(*v, t, "seek", k + 1);
@@ -148,12 +149,14 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
     long long end_size = file_size(v->capture_path);
     t = Trace::read(v->trace_path);
     const MarkLine &p = t.mark[pause], &r = t.mark[resume], &s = t.mark[stop];
-    const MarkLine* sk[3] = {&t.mark[seek[0]], &t.mark[seek[1]], &t.mark[seek[2]]};
+    const MarkLine* sk[4] = {&t.mark[seek[0]], &t.mark[seek[1]], &t.mark[seek[2]], &t.mark[seek[3]]};
 
-    // The seeks went 5 s forward, 5 s back, and to the start.
+    // The seeks went 5 s forward, 5 s back, to the start, and from less than 5 s to the start.
     EXPECT_EQ(sk[0]->to - sk[0]->from, 220500);
     EXPECT_EQ(sk[1]->from - sk[1]->to, 220500);
     EXPECT_EQ(sk[2]->to, 0);
+    EXPECT_LT(sk[3]->from, 220500);
+    EXPECT_EQ(sk[3]->to, 0);
 
     // While paused nothing moved, and only notes heard before the pause appeared.
     int frames_paused = 0;
@@ -185,8 +188,8 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
 
     // After each seek: no glyph of a note before the new position; the notes after it appear,
     // in step with the sound.
-    for (int k = 0; k < 3; k++) {
-        double until = k < 2 ? sk[k + 1]->wall : s.wall;
+    for (int k = 0; k < 4; k++) {
+        double until = k < 3 ? sk[k + 1]->wall : s.wall;
         std::set<long long> shown;
         for (const GlyphLine& g : t.glyph)
             if (g.wall > sk[k]->wall && g.wall < until) {
@@ -207,7 +210,8 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
                      {"resume", r.wall, sk[0]->wall, 0},
                      {"Right", sk[0]->wall, sk[1]->wall, sk[0]->to},
                      {"Left", sk[1]->wall, sk[2]->wall, sk[1]->to},
-                     {"Home", sk[2]->wall, s.wall, 0}};
+                     {"Home", sk[2]->wall, sk[3]->wall, 0},
+                     {"Left at the start", sk[3]->wall, s.wall, 0}};
     for (const Stretch& st : stretches) {
         SyncError e = stretch_sync(t, st.from, st.to, st.at);
         ASSERT_GT(e.lag_ms.size(), 4u) << st.name;
@@ -223,7 +227,7 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
     songtest::Wave reference = songtest::read_wave(rendered);
     ASSERT_EQ(captured.rate, 44100);
     ASSERT_EQ(reference.rate, 44100);
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < 4; k++) {
         long long recorded = -1;  // where the device reopened for the seek
         for (const DeviceLine& c : t.capture)
             if (c.wall < sk[k]->wall)
