@@ -185,6 +185,7 @@ static void device_thread(HWAVEOUT dev)
         if (!dev->failed) {
             DWORD from = dev->front_done;
             dev->in_play = true;
+            dev->wake.notify_all();  // a restart waits for this
             held.unlock();
             long played = dev->sink->play(hdr->lpData + from, (long)(hdr->dwBufferLength - from),
                                           dev->continues);
@@ -427,9 +428,18 @@ MMRESULT waveOutRestart(HWAVEOUT hwo)
 {
     if (!valid_handle(hwo))
         return MMSYSERR_INVALHANDLE;
-    std::lock_guard<std::mutex> g(hwo->lock);
+    if (hwo->thread.get_id() == std::this_thread::get_id())
+        return MMSYSERR_HANDLEBUSY;
+    std::unique_lock<std::mutex> held(hwo->lock);
+    if (!hwo->paused)
+        return MMSYSERR_NOERROR;
     hwo->paused = false;
     hwo->wake.notify_all();
+    // Returns once the device plays again (or has nothing to play), so that a clock started
+    // now runs with the sound.
+    hwo->wake.wait_for(held, std::chrono::seconds(1), [hwo] {
+        return hwo->in_play || hwo->queue.empty() || hwo->resetting || hwo->failed || hwo->paused;
+    });
     return MMSYSERR_NOERROR;
 }
 

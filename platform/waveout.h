@@ -139,7 +139,8 @@ MMRESULT waveOutReset(HWAVEOUT hwo);
 // Holds playback: returns once the device has stopped taking frames from its queue; what is
 // queued (the rest of the header it was playing too) stays queued. Nothing is handed back.
 MMRESULT waveOutPause(HWAVEOUT hwo);
-// Goes on playing the held queue from the frame where the pause stopped it.
+// Goes on playing the held queue from the frame where the pause stopped it; returns once the
+// device plays again.
 MMRESULT waveOutRestart(HWAVEOUT hwo);
 // Closes the device; WAVERR_STILLPLAYING while headers are queued.
 MMRESULT waveOutClose(HWAVEOUT hwo);

@@ -1,6 +1,7 @@
 #include "vis/CGL_Window.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -186,7 +187,9 @@ bool CGL_Window::openMidi(const char* path)
     }
     corvelle_start_initialize();
     if (play_mode == nullptr) {
-        fl_message("Couldn't open output device: %s", output_failure_reason().c_str());
+        std::string why = output_failure_reason();
+        fprintf(stderr, "Couldn't open output device: %s\n", why.c_str());
+        fl_message("Couldn't open output device: %s", why.c_str());
         return false;
     }
     if (corvelle_pre_load_configuration() != 0 || corvelle_post_load_configuration() != 0) {

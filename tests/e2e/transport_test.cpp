@@ -147,6 +147,10 @@ TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
     ASSERT_GE(stop, 0) << v->output();
     ASSERT_TRUE(v->wait_until_idle(20, t.mark[stop].wall)) << "the view did not empty";
     long long end_size = file_size(v->capture_path);
+    // The trace stays beside the screenshots for whoever wants to look at it.
+    system(("mkdir -p " CORVELLE_BINARY_DIR "/screenshots && cp '" + v->trace_path +
+            "' " CORVELLE_BINARY_DIR "/screenshots/e2e-transport-trace.txt")
+               .c_str());
     t = Trace::read(v->trace_path);
     const MarkLine &p = t.mark[pause], &r = t.mark[resume], &s = t.mark[stop];
     const MarkLine* sk[4] = {&t.mark[seek[0]], &t.mark[seek[1]], &t.mark[seek[2]], &t.mark[seek[3]]};
