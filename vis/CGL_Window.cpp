@@ -25,7 +25,8 @@ static CGL_Window* win = nullptr;
 int32 heard_samples(void)
 {
     int32 played = current_trace_samples();
-    return played == 0 ? -1 : played;
+    CGL_Window* view = win;
+    return played == (view != nullptr ? view->sound_from.load() : 0) ? -1 : played;
 }
 
 void enqueue_event(MidiEvent* ev)
@@ -113,6 +114,8 @@ void view_transport_change(int change, int32 from, int32 to)
         view->events.clear();
         view->let_go = true;
         view->paused = false;
+        if (change == TRANSPORT_SEEK)
+            view->sound_from = to;
         trace_transport(change == TRANSPORT_STOP ? "stop" : "seek", from, to);
         break;
     default:
@@ -231,6 +234,7 @@ void* threadmain(void* path)
     if (win) {
         win->playing = true;
         win->paused = false;
+        win->sound_from = 0;
     }
     ctl_clear_requests();
     ctl_forget_problems();

@@ -16,8 +16,9 @@
 #include "vis/glyph_canvas.h"
 #include "vis/note_queue.h"
 
-// The samples the audio device has played of the file, or -1 while it has played none yet: a
-// note at sample 0 waits until its sound has begun.
+// The samples the audio device has played of the file, or -1 while it has played none yet
+// since the start or the last seek: a note at the start (or where a seek went) waits until
+// its sound has begun.
 int32 heard_samples(void);
 
 class CGL_Window : public Fl_Gl_Window {
@@ -30,6 +31,9 @@ public:
     // stands still); a seek or stop dropped the sound, so what is held is let go.
     std::atomic<bool> paused{false};
     std::atomic<bool> let_go{false};
+    // Where the sound starts: 0, or the position a seek went to. The play position reads that
+    // until the device has played a frame of it.
+    std::atomic<int32> sound_from{0};
     NoteQueue events;
     Visual visuals[MAX_CHANNELS];
     // The play position in output samples, -1 when unknown.

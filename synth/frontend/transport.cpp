@@ -128,6 +128,7 @@ int transport_seek(int rc, int32 val)
         return RC_TUNE_END;
     }
     aq_flush(1);
+    aq_skip_fill_stage();
     // Notes of the old position end with its sound; the view forgets what it would have shown.
     kill_all_voices();
     notify(TRANSPORT_SEEK, from, to);

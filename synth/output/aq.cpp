@@ -538,6 +538,12 @@ void aq_wait_ticks(void)
     sleep_us((double)wait_samples / play_mode->rate * 1000000.0);
 }
 
+void aq_skip_fill_stage(void)
+{
+    aq_add_count = aq_start_count + 1;
+    aq_fill_buffer_flag = 0;
+}
+
 int aq_pause(int paused)
 {
     if (play_mode == nullptr || !(play_mode->flag & PF_PCM_STREAM))
