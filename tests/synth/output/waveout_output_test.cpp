@@ -87,8 +87,9 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
     EXPECT_EQ(wave_data(read_whole_file(capture_)), std::string(data.begin(), data.end()));
 }
 
-// With every buffer of the pool queued, a write sleeps in steps of the buffer delay until
-// the device returns one; closing returns only when every buffer has been played.
+// With every buffer of the pool queued, a write waits (a buffer delay at most each time) until
+// the device returns one, and goes on as soon as it does; closing returns only when every
+// buffer has been played.
 TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
 {
     w32_play_mode.extra_param[0] = 8;  // a small pool keeps the test short
@@ -108,8 +109,9 @@ TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
         debug = testing::internal::GetCapturedStderr();
     }
     double waited = wall_us() - t1;
+    size_t returned = read_device_trace(trace_).size();
     EXPECT_NE(debug.find("Waiting 371ms..."), std::string::npos) << debug;
-    EXPECT_GE(waited, 360000.0);  // one whole buffer delay at least
+    EXPECT_GE(returned, 1u) << "the write went on before the device returned a buffer";
     EXPECT_LT(waited, 1000000.0);
 
     w32_play_mode.close_output();
