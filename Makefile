@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 1500
 
-.PHONY: all setup build run test test-asan-engine test-asan test-tsan fuzz bench clean
+.PHONY: all setup build run install test test-asan-engine test-asan test-tsan fuzz bench clean
 
 all: build
 
@@ -22,6 +22,26 @@ build: setup
 
 run: build
 	./$(BUILD)/corvelle-visualizer
+
+# Installs the visualiser and corvelle-render in PREFIX/bin, the patch set and a configuration
+# naming it in PREFIX/share/corvelle (where the installed programs look, beside their own
+# folder), the desktop file and the icon. DESTDIR stages the files elsewhere (packaging).
+PREFIX  ?= /usr/local
+DESTDIR ?=
+SHARE    = $(DESTDIR)$(PREFIX)/share
+install: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS) --target corvelle-visualizer corvelle-render
+	install -d $(DESTDIR)$(PREFIX)/bin $(SHARE)/corvelle $(SHARE)/applications \
+		$(SHARE)/icons/hicolor/scalable/apps
+	install -m 755 $(BUILD)/corvelle-visualizer $(BUILD)/corvelle-render $(DESTDIR)$(PREFIX)/bin/
+	rm -rf $(SHARE)/corvelle/freepats
+	cp -r data/freepats $(SHARE)/corvelle/freepats
+	printf '# Installed by make install: the free GUS patch set beside this file.\ndir %s\nsource %s\n' \
+		'$(PREFIX)/share/corvelle/freepats' '$(PREFIX)/share/corvelle/freepats/patches.cfg' \
+		> $(SHARE)/corvelle/corvelle.cfg
+	install -m 644 data/corvelle.desktop $(SHARE)/applications/corvelle.desktop
+	install -m 644 data/corvelle.svg $(SHARE)/icons/hicolor/scalable/apps/corvelle.svg
 
 # The whole suite, then the engine's tests again under the sanitizers (a leak, an overflow or
 # undefined behaviour anywhere in the engine or corvelle-render fails the run).

@@ -5,10 +5,15 @@
 #include <FL/Fl.H>
 #include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_Group.H>
+#include <FL/fl_ask.H>
+#include "frontend/transport.h"
+#include "play/playmidi.h"
 #include "play/channels.h"
 #include "vis/view_trace.h"
 
 GUI* gui = nullptr;
+
+static int main_window_events(int event, Fl_Window* window);
 
 GUI::GUI()
 {
@@ -156,6 +161,12 @@ GUI::~GUI()
 
 void GUI::show()
 {
+    Fl::event_dispatch(main_window_events);
+    fl_message_title_default("Corvelle");
+    view->onDrop = [](const char* text) {
+        if (gui != nullptr)
+            gui->dropped(text);
+    };
     mainwindow->show();
     view->show();
 }
@@ -205,13 +216,136 @@ void GUI::showcolors()
     maxslider->value(view->getColor(true, ch, comp));
 }
 
-void GUI::cb_Play_i(Fl_Button*, void*)
+bool GUI::playFile(const char* path, bool told)
 {
-    const char* path = fl_file_chooser("Open", "*.mid", "", 0);
-    if (!view->openMidi(path))
-        return;
+    view->tellReaderFailure = told;
+    if (!view->openMidi(path)) {
+        view->tellReaderFailure = false;
+        return false;
+    }
     listinstruments();
     animate(nullptr);
+    return true;
+}
+
+void GUI::cb_Play_i(Fl_Button*, void*)
+{
+    playFile(fl_file_chooser("Open", "*.mid", "", 0));
+}
+
+static int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string dropped_path(const char* text)
+{
+    std::string all = text ? text : "";
+    size_t at = 0;
+    while (at < all.size()) {
+        size_t end = all.find('\n', at);
+        if (end == std::string::npos)
+            end = all.size();
+        std::string line = all.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.compare(0, 7, "file://") == 0) {
+            line.erase(0, 7);
+            // file://host/path: only this machine's files ("localhost" or no host).
+            if (line.compare(0, 9, "localhost") == 0)
+                line.erase(0, 9);
+            if (line.empty() || line[0] != '/')
+                continue;
+            std::string path;
+            for (size_t i = 0; i < line.size(); i++) {
+                int hi, lo;
+                if (line[i] == '%' && i + 2 < line.size() && (hi = hex_digit(line[i + 1])) >= 0 &&
+                    (lo = hex_digit(line[i + 2])) >= 0) {
+                    path += (char)(hi * 16 + lo);
+                    i += 2;
+                } else {
+                    path += line[i];
+                }
+            }
+            if (path.find('\0') == std::string::npos)
+                return path;
+        } else if (line[0] == '/') {
+            return line;  // a plain path, as some programs drop
+        }
+    }
+    return "";
+}
+
+void GUI::dropped(const char* text)
+{
+    std::string path = dropped_path(text);
+    if (path.empty()) {
+        fl_message("Only files on this computer can be played.");
+        return;
+    }
+    playFile(path.c_str(), true);
+}
+
+bool GUI::transportKey(int key)
+{
+    switch (key) {
+    case FL_Escape:
+        // Escape would close the window; here it stops the song (and does nothing idle).
+        if (view->playing)
+            ctl_request(RC_STOP, 0);
+        return true;
+    case ' ':
+        if (!view->playing)
+            return false;
+        ctl_request(RC_TOGGLE_PAUSE, 0);
+        return true;
+    case FL_Left:
+    case FL_Right:
+        if (!view->playing)
+            return false;
+        ctl_request_skip(key == FL_Left ? -5.0 : 5.0);
+        return true;
+    case FL_Home:
+        if (!view->playing)
+            return false;
+        ctl_request(RC_JUMP, 0);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Every event of the main window passes here first: the transport keys work whatever widget
+// has the focus, and a drop anywhere on the window goes to the note view, whose paste event
+// then carries the dropped text.
+static int main_window_events(int event, Fl_Window* window)
+{
+    if (gui != nullptr && window != nullptr && window->top_window() == gui->mainwindow &&
+        !Fl::modal()) {
+        switch (event) {
+        case FL_KEYBOARD:
+            if (gui->transportKey(Fl::event_key()))
+                return 1;
+            break;
+        case FL_DND_ENTER:
+        case FL_DND_DRAG:
+        case FL_DND_RELEASE:
+            Fl::belowmouse(gui->view);
+            return 1;
+        default:
+            break;
+        }
+    }
+    return Fl::handle_(event, window);
 }
 void GUI::cb_Play(Fl_Button* o, void* v)
 {
@@ -338,8 +472,12 @@ void animate(void*)
         gui->listinstruments();
     }
     view->nextFrame();
-    if (!view->playing)
+    if (!view->playing) {
         let_go_of_unheard(view);
+        std::string failure = view->takeFailureMessage();
+        if (!failure.empty())
+            fl_message("%s", failure.c_str());
+    }
     view->redraw();
     if (atoi(gui->maxlabel->label()) == 0)
         gui->updatelabels();

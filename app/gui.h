@@ -3,6 +3,7 @@
 #define CORVELLE_APP_GUI_H
 
 #include <cstddef>
+#include <string>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
@@ -39,6 +40,14 @@ public:
     void updatelabels();
     // Refills the channel choice with "n: instrument" for channels 1 to 10, keeping the selection.
     void listinstruments();
+    // Plays path as "Play .mid" does once a file is chosen; told: a file the reader refuses
+    // is named in a message box (the user picked it without the chooser). False when refused.
+    bool playFile(const char* path, bool told = false);
+    // A drop on the window: the text of a paste, a list of URIs (or paths), one per line.
+    void dropped(const char* text);
+    // A transport key (Space, Escape, Left, Right, Home) while a song plays: true when it was
+    // one of them and is used up.
+    bool transportKey(int key);
 
 private:
     void showcolors();
@@ -65,6 +74,11 @@ extern GUI* gui;
 // The frame timer: one animation step, then re-armed at the view's frame rate while a file
 // plays or glyphs remain.
 void animate(void*);
+
+// The local path of the first file of a dropped URI list ("file:///a%20b.mid" or a plain
+// path, lines ending in CR LF or LF, "#" lines skipped), percent-decoded; empty when the list
+// names no local file.
+std::string dropped_path(const char* text);
 
 // Writes the channel item "number: name" into dst, cut to fit size bytes with its terminator.
 void channel_item_text(char* dst, size_t size, int number, const char* name);

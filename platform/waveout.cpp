@@ -52,8 +52,26 @@ double wall_clock_us()
 
 }  // namespace
 
+static std::mutex failure_lock;
+static std::string failure_text;
+
+void remember_device_failure(const std::string& text)
+{
+    std::lock_guard<std::mutex> g(failure_lock);
+    failure_text = text;
+}
+
+const char* waveOutFailureText(void)
+{
+    thread_local std::string copy;
+    std::lock_guard<std::mutex> g(failure_lock);
+    copy = failure_text;
+    return copy.c_str();
+}
+
 void report_device_failure(const std::string& text)
 {
+    remember_device_failure(text);
     std::string line = text + "\n";
     // One write keeps the line whole beside the engine's messages from other threads.
     ssize_t w = write(STDERR_FILENO, line.data(), line.size());
@@ -76,6 +94,9 @@ struct WaveOutDevice {
     bool resetting = false;
     bool failed = false;
     bool continues = false;  // the front header was queued before the last one finished
+    bool paused = false;     // hold the queue (waveOutPause) until waveOutRestart
+    bool in_play = false;    // the device thread is handing a header to the sink
+    DWORD front_done = 0;    // bytes of the front header already played (before a pause)
     uint64_t bytes_played = 0;
     int trace_fd = -1;
     std::thread thread;
@@ -123,7 +144,7 @@ static void settle(HWAVEOUT dev, std::unique_lock<std::mutex>& held)
 {
     double limit = wall_clock_us() + 2e6;
     for (;;) {
-        if (dev->queue.size() > 1 || dev->resetting || dev->quit)
+        if (dev->queue.size() > 1 || dev->resetting || dev->quit || dev->paused)
             return;
         held.unlock();
         long pending = dev->sink->pending_frames();
@@ -142,13 +163,17 @@ static void device_thread(HWAVEOUT dev)
     notify_client(dev, WOM_OPEN, 0);
     std::unique_lock<std::mutex> held(dev->lock);
     for (;;) {
-        dev->wake.wait(held, [dev] { return !dev->queue.empty() || dev->quit || dev->resetting; });
+        dev->wake.wait(held, [dev] {
+            return (!dev->queue.empty() && !dev->paused) || dev->quit || dev->resetting;
+        });
         if (dev->resetting) {
             held.unlock();
             dev->sink->discard();
             held.lock();
             return_all_headers(dev, held);
             dev->continues = false;
+            dev->front_done = 0;
+            dev->paused = false;
             dev->resetting = false;
             dev->wake.notify_all();
             continue;
@@ -158,25 +183,41 @@ static void device_thread(HWAVEOUT dev)
 
         WAVEHDR* hdr = dev->queue.front();
         if (!dev->failed) {
+            DWORD from = dev->front_done;
+            dev->in_play = true;
+            dev->wake.notify_all();  // a restart waits for this
             held.unlock();
-            long played = dev->sink->play(hdr->lpData, (long)hdr->dwBufferLength, dev->continues);
+            long played = dev->sink->play(hdr->lpData + from, (long)(hdr->dwBufferLength - from),
+                                          dev->continues);
             held.lock();
+            dev->in_play = false;
+            dev->wake.notify_all();
             if (played < 0) {
                 dev->failed = true;
                 report_device_failure("wave device failed: " + dev->sink->error());
             } else {
                 dev->bytes_played += (uint64_t)played;
+                dev->front_done = from + (DWORD)played;
+            }
+            if (dev->resetting)
+                continue;  // the reset hands this header back with the rest
+            if (!dev->failed && dev->front_done < hdr->dwBufferLength) {
+                // A pause cut the header short: its rest plays after the restart, as a new
+                // start of the device's clock.
+                dev->continues = false;
+                continue;
             }
         }
         if (dev->resetting)
-            continue;  // the reset hands this header back with the rest
+            continue;
         if (!dev->failed)
             settle(dev, held);
         if (dev->resetting)
             continue;
 
         dev->queue.pop_front();
-        dev->continues = !dev->queue.empty();
+        dev->front_done = 0;
+        dev->continues = !dev->queue.empty() && !dev->paused;
         hdr->dwFlags = (hdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         if (!dev->failed) {
             held.unlock();
@@ -218,6 +259,7 @@ UINT waveOutGetNumDevs(void)
     case DEVICE_VIRTUAL:
         return 1;
     default:
+        remember_device_failure("unknown audio device \"" + d.arg + "\" in CORVELLE_AUDIO_DEVICE");
         return 0;
     }
 }
@@ -261,6 +303,13 @@ MMRESULT waveOutOpen(LPHWAVEOUT phwo, UINT device_id, const WAVEFORMATEX* format
                                strerror(errno) + "\n";
             OutputDebugStringA(text.c_str());
         }
+    }
+    long long recorded = sink->recorded_frames();
+    if (dev->trace_fd >= 0 && recorded >= 0) {
+        char line[96];
+        int n = snprintf(line, sizeof line, "capture %.0f %lld\n", wall_clock_us(), recorded);
+        if (write(dev->trace_fd, line, (size_t)n) != n)
+            OutputDebugStringA("wave device: could not write a trace line\n");
     }
     dev->thread = std::thread(device_thread, dev);
     *phwo = dev;
@@ -354,6 +403,43 @@ MMRESULT waveOutReset(HWAVEOUT hwo)
     hwo->sink->interrupt();
     hwo->wake.notify_all();
     hwo->wake.wait(held, [hwo] { return !hwo->resetting; });
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutPause(HWAVEOUT hwo)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hwo->thread.get_id() == std::this_thread::get_id())
+        return MMSYSERR_HANDLEBUSY;
+    std::unique_lock<std::mutex> held(hwo->lock);
+    if (hwo->paused)
+        return MMSYSERR_NOERROR;
+    hwo->paused = true;
+    hwo->sink->interrupt();
+    hwo->wake.notify_all();
+    hwo->wake.wait(held, [hwo] { return !hwo->in_play; });
+    // The device thread waits now; the next play starts without the interrupt.
+    hwo->sink->clear_interrupt();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutRestart(HWAVEOUT hwo)
+{
+    if (!valid_handle(hwo))
+        return MMSYSERR_INVALHANDLE;
+    if (hwo->thread.get_id() == std::this_thread::get_id())
+        return MMSYSERR_HANDLEBUSY;
+    std::unique_lock<std::mutex> held(hwo->lock);
+    if (!hwo->paused)
+        return MMSYSERR_NOERROR;
+    hwo->paused = false;
+    hwo->wake.notify_all();
+    // Returns once the device plays again (or has nothing to play), so that a clock started
+    // now runs with the sound.
+    hwo->wake.wait_for(held, std::chrono::seconds(1), [hwo] {
+        return hwo->in_play || hwo->queue.empty() || hwo->resetting || hwo->failed || hwo->paused;
+    });
     return MMSYSERR_NOERROR;
 }
 

@@ -11,7 +11,9 @@
 //                    closes and reopens between songs keeps one recording)
 // With CORVELLE_TRACE set, every device appends a line
 //   device <wall-clock microseconds> <frames played since the device was opened>
-// to that file each time it finishes a buffer.
+// to that file each time it finishes a buffer, and the capture device a line
+//   capture <wall-clock microseconds> <frames already in the capture file>
+// when it opens (where in the recording this device's frame 0 lies).
 #ifndef CORVELLE_PLATFORM_WAVEOUT_H
 #define CORVELLE_PLATFORM_WAVEOUT_H
 
@@ -131,9 +133,20 @@ MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size);
 // Queues a prepared header; it is played after those queued before it.
 MMRESULT waveOutWrite(HWAVEOUT hwo, LPWAVEHDR hdr, UINT size);
-// Stops at once and hands every queued header back (WOM_DONE) before returning.
+// Stops at once and hands every queued header back (WOM_DONE) before returning; a paused
+// device plays again what is queued after it.
 MMRESULT waveOutReset(HWAVEOUT hwo);
+// Holds playback: returns once the device has stopped taking frames from its queue; what is
+// queued (the rest of the header it was playing too) stays queued. Nothing is handed back.
+MMRESULT waveOutPause(HWAVEOUT hwo);
+// Goes on playing the held queue from the frame where the pause stopped it; returns once the
+// device plays again.
+MMRESULT waveOutRestart(HWAVEOUT hwo);
 // Closes the device; WAVERR_STILLPLAYING while headers are queued.
 MMRESULT waveOutClose(HWAVEOUT hwo);
+
+// Why the chosen device was last found missing or failed to open or play, in the system's
+// words ("" when nothing failed yet).
+const char* waveOutFailureText(void);
 
 #endif

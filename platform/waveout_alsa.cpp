@@ -98,6 +98,8 @@ public:
         interrupted_ = false;
     }
 
+    void clear_interrupt() override { interrupted_ = false; }
+
     long pending_frames() override
     {
         snd_pcm_state_t state = snd_pcm_state(pcm_);
@@ -166,8 +168,11 @@ int alsa_sink_available(const std::string& pcm_name)
 {
     quiet_alsa();
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, pcm_name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    int err = snd_pcm_open(&pcm, pcm_name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        remember_device_failure("ALSA PCM \"" + pcm_name + "\": " + snd_strerror(err));
         return 0;
+    }
     snd_pcm_close(pcm);
     return 1;
 }
@@ -178,6 +183,7 @@ WaveSink* open_alsa_sink(const std::string& pcm_name, const WAVEFORMATEX& format
     snd_pcm_t* pcm = nullptr;
     int err = snd_pcm_open(&pcm, pcm_name.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
     if (err < 0) {
+        remember_device_failure("ALSA PCM \"" + pcm_name + "\": " + snd_strerror(err));
         *result = err == -EBUSY ? MMSYSERR_ALLOCATED : MMSYSERR_NODRIVER;
         return nullptr;
     }

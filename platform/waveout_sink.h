@@ -20,9 +20,13 @@ public:
     virtual void interrupt() = 0;
     // Clears an interrupt and throws away whatever the device still holds.
     virtual void discard() = 0;
+    // Clears an interrupt and keeps what the device holds (a pause cut the last play short).
+    virtual void clear_interrupt() = 0;
     // Frames accepted by play() that the device has not yet sounded.
     virtual long pending_frames() = 0;
     virtual const std::string& error() const = 0;
+    // Frames already in the capture file when this device opened; -1 without a capture.
+    virtual long long recorded_frames() const { return -1; }
 };
 
 // Open the ALSA PCM pcm_name or the virtual device (the values of CORVELLE_AUDIO_DEVICE after
@@ -35,7 +39,9 @@ WaveSink* open_virtual_sink(const std::string& capture_path, const WAVEFORMATEX&
 // codes of the wave interface cannot carry a file's error, and without it the user would only
 // read "unspecified error". One line per call.
 void report_device_failure(const std::string& text);
-// 1 when the ALSA PCM can be opened for playback.
+// Keeps text as the answer of waveOutFailureText without printing it.
+void remember_device_failure(const std::string& text);
+// 1 when the ALSA PCM can be opened for playback (else the reason is remembered).
 int alsa_sink_available(const std::string& pcm_name);
 
 #endif

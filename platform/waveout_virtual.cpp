@@ -101,6 +101,7 @@ public:
             return false;
         }
         data_bytes_ = resume ? last_capture.data_bytes : 0;
+        opened_bytes_ = data_bytes_;
         path_ = path;
         if (!resume) {
             if (update_header() != 0 || lseek(fd_, WAVE_HEADER_BYTES, SEEK_SET) < 0) {
@@ -181,7 +182,18 @@ public:
         clock_bytes_ = 0;
     }
 
+    void clear_interrupt() override
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        interrupted_ = false;
+    }
+
     long pending_frames() override { return 0; }
+
+    long long recorded_frames() const override
+    {
+        return fd_ >= 0 ? (long long)(opened_bytes_ / format_.nBlockAlign) : -1;
+    }
 
     const std::string& error() const override { return error_; }
 
@@ -224,6 +236,7 @@ private:
     int fd_ = -1;
     std::string path_;
     uint64_t data_bytes_ = 0;
+    uint64_t opened_bytes_ = 0;  // data_bytes_ at the open
     std::string error_;
 };
 

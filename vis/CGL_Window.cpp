@@ -1,13 +1,18 @@
 #include "vis/CGL_Window.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+#include <FL/Fl.H>
 #include <FL/fl_ask.H>
 #include <FL/gl.h>
 #include <GL/glu.h>
+#include "frontend/controls.h"
 #include "frontend/startup.h"
+#include "frontend/transport.h"
+#include "platform/waveout.h"
 #include "output/output.h"
 #include "platform/thread.h"
 #include "play/channels.h"
@@ -20,7 +25,8 @@ static CGL_Window* win = nullptr;
 int32 heard_samples(void)
 {
     int32 played = current_trace_samples();
-    return played == 0 ? -1 : played;
+    CGL_Window* view = win;
+    return played == (view != nullptr ? view->sound_from.load() : 0) ? -1 : played;
 }
 
 void enqueue_event(MidiEvent* ev)
@@ -34,6 +40,8 @@ CGL_Window::CGL_Window(int x, int y, int w, int h, const char* label)
     : Fl_Gl_Window(x, y, w, h, label)
 {
     win = this;
+    // A window tells the user that there is no audio device, and stays.
+    exit_without_output_device = 0;
 }
 
 CGL_Window::~CGL_Window()
@@ -86,30 +94,71 @@ void CGL_Window::takeEvent(const MidiEvent& ev, int32 now)
     }
 }
 
+void view_transport_change(int change, int32 from, int32 to)
+{
+    CGL_Window* view = win;
+    if (view == nullptr)
+        return;
+    switch (change) {
+    case TRANSPORT_PAUSE:
+        view->paused = true;
+        trace_transport("pause", from, to);
+        break;
+    case TRANSPORT_RESUME:
+        view->paused = false;
+        trace_transport("resume", from, to);
+        break;
+    case TRANSPORT_STOP:
+    case TRANSPORT_SEEK:
+        // Queued notes were rendered for sound that is now dropped: they will never be heard.
+        view->events.clear();
+        view->let_go = true;
+        view->paused = false;
+        if (change == TRANSPORT_SEEK)
+            view->sound_from = to;
+        trace_transport(change == TRANSPORT_STOP ? "stop" : "seek", from, to);
+        break;
+    default:
+        break;
+    }
+}
+
 void CGL_Window::nextFrame()
 {
+    // A seek that clears the queue after the position was read moves the position too: no
+    // event is taken against the old one.
+    unsigned epoch = events.epoch();
     int32 now = play_position();
+    bool standing = paused;
     MidiEvent ev;
-    while (now >= 0 && events.front(&ev)) {
-        if (sample_time(ev) > now)
-            break;
+    // Notes heard before the sound stopped still appear, as they would have at this frame.
+    auto due = [now](const MidiEvent& e) { return sample_time(e) <= now; };
+    while (now >= 0 && events.pop_if(due, &ev, epoch))
         takeEvent(ev, now);
-        events.pop();
-    }
+    if (let_go.exchange(false))
+        for (Visual& visual : visuals)
+            for (auto& entry : visual.glyphs)
+                for (Glyph& g : entry.second)
+                    g.held = false;
 
     float top = (float)h();
-    long shown = 0;
+    long shown = 0, moved = 0;
     for (Visual& visual : visuals) {
         for (auto& entry : visual.glyphs) {
             std::list<Glyph>& list = entry.second;
             shown += (long)list.size();
+            if (standing)
+                continue;  // paused: nothing rises, grows or fades
             for (auto it = list.begin(); it != list.end();) {
                 Glyph& g = *it;
+                float y1 = g.corners[0][1], y2 = g.corners[2][1], alpha = g.alpha;
                 if (!g.held) {
                     g.corners[0][1] = g.corners[1][1] = std::min(top, g.corners[0][1] + speed);
                     g.alpha = std::max(0.0f, g.alpha - fade);
                 }
                 g.corners[2][1] = g.corners[3][1] = std::min(top, g.corners[2][1] + speed);
+                if (y1 != g.corners[0][1] || y2 != g.corners[2][1] || alpha != g.alpha)
+                    moved++;
                 if (g.corners[0][1] == top) {
                     it = list.erase(it);
                     shown--;
@@ -119,7 +168,7 @@ void CGL_Window::nextFrame()
             }
         }
     }
-    trace_frame(now, shown);
+    trace_frame(now, shown, moved);
 }
 
 bool CGL_Window::hasGlyphs() const
@@ -140,6 +189,12 @@ bool CGL_Window::openMidi(const char* path)
         return false;
     }
     corvelle_start_initialize();
+    if (play_mode == nullptr) {
+        std::string why = output_failure_reason();
+        fprintf(stderr, "Couldn't open output device: %s\n", why.c_str());
+        fl_message("Couldn't open output device: %s", why.c_str());
+        return false;
+    }
     if (corvelle_pre_load_configuration() != 0 || corvelle_post_load_configuration() != 0) {
         fl_message("Could not find corvelle.cfg.");
         return false;
@@ -159,19 +214,64 @@ bool CGL_Window::openMidi(const char* path)
     return true;
 }
 
+std::string output_failure_reason()
+{
+    std::string why = waveOutFailureText();
+    return why.empty() ? "no audio device could be opened" : why;
+}
+
+std::string CGL_Window::takeFailureMessage()
+{
+    std::lock_guard<std::mutex> g(failure_lock);
+    std::string text;
+    text.swap(failure_message);
+    return text;
+}
+
 void* threadmain(void* path)
 {
     char* name = static_cast<char*>(path);
-    if (win)
+    if (win) {
         win->playing = true;
+        win->paused = false;
+        win->sound_from = 0;
+    }
+    ctl_clear_requests();
+    ctl_forget_problems();
+    int failures_before = playlist_failures;
+    set_transport_hook(view_transport_change);
     set_qevent(enqueue_event);
     corvelle_init_player();
     initialize_resampler_coeffs();
-    corvelle_play_main(1, &name);
+    int rc = corvelle_play_main(1, &name);
     free(name);
-    if (win)
+    if (win) {
+        std::lock_guard<std::mutex> g(win->failure_lock);
+        if (rc == 2)  // the output did not open
+            win->failure_message = "Couldn't open output device: " + output_failure_reason();
+        else if (win->tellReaderFailure && playlist_failures > failures_before)
+            win->failure_message = ctl_last_problem();
+        win->tellReaderFailure = false;
+        win->paused = false;
         win->playing = false;
+    }
     return nullptr;
+}
+
+int CGL_Window::handle(int event)
+{
+    switch (event) {
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_RELEASE:
+        return 1;  // files may be dropped here
+    case FL_PASTE:
+        if (onDrop != nullptr)
+            onDrop(Fl::event_text());
+        return 1;
+    default:
+        return Fl_Gl_Window::handle(event);
+    }
 }
 
 // GL renderers that rasterise in software, by the names they give.

@@ -4,6 +4,8 @@
 #define CORVELLE_VIS_CGL_WINDOW_H
 
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <vector>
 #include <FL/Fl_Gl_Window.H>
 #include "sysdep.h"
@@ -14,8 +16,9 @@
 #include "vis/glyph_canvas.h"
 #include "vis/note_queue.h"
 
-// The samples the audio device has played of the file, or -1 while it has played none yet: a
-// note at sample 0 waits until its sound has begun.
+// The samples the audio device has played of the file, or -1 while it has played none yet
+// since the start or the last seek: a note at the start (or where a seek went) waits until
+// its sound has begun.
 int32 heard_samples(void);
 
 class CGL_Window : public Fl_Gl_Window {
@@ -24,6 +27,13 @@ public:
     float fade = 0.015f;    // alpha a released glyph loses per frame
     float speed = 5.0f;     // pixels an edge rises per frame
     std::atomic<bool> playing{false};  // written by the playback thread
+    // The transport's notices, from the playback thread: the song is paused (the picture
+    // stands still); a seek or stop dropped the sound, so what is held is let go.
+    std::atomic<bool> paused{false};
+    std::atomic<bool> let_go{false};
+    // Where the sound starts: 0, or the position a seek went to. The play position reads that
+    // until the device has played a frame of it.
+    std::atomic<int32> sound_from{0};
     NoteQueue events;
     Visual visuals[MAX_CHANNELS];
     // The play position in output samples, -1 when unknown.
@@ -39,11 +49,23 @@ public:
     CGL_Window(const CGL_Window&) = delete;
     CGL_Window& operator=(const CGL_Window&) = delete;
 
+    // Called with the text of a paste (a drop's URI list) that reaches the view.
+    void (*onDrop)(const char* text) = nullptr;
+
     void init();
     void draw() override;
+    int handle(int event) override;
     void nextFrame();
     bool hasGlyphs() const;
     bool openMidi(const char* path);
+    // Set by whoever opens a file for which the user has seen no chooser (the command line, a
+    // drop): a file the reader refuses is then named in a message box, not only on the
+    // standard streams.
+    bool tellReaderFailure = false;
+    // What the user is to be told about the last song once its playback thread has ended:
+    // the audio output did not open ("Couldn't open output device: ..."), or the reader's
+    // message; taken once, empty when there is nothing to tell.
+    std::string takeFailureMessage();
 
     float getColor(bool high, int ch, int component) const;
     void setColor(bool high, int ch, int component, float value);
@@ -62,7 +84,17 @@ private:
     void drawImage();
 
     void takeEvent(const MidiEvent& ev, int32 now);
+
+    std::mutex failure_lock;
+    std::string failure_message;
+    friend void* threadmain(void* path);
 };
+
+// The view's answer to the transport's notices (set as the transport hook while a song plays).
+void view_transport_change(int change, int32 from, int32 to);
+
+// The system's reason why the audio device is missing or could not be opened.
+std::string output_failure_reason();
 
 // The note hook: copies *ev into the queue of the one note view (dropped when there is none).
 void enqueue_event(MidiEvent* ev);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -49,12 +50,24 @@ void trace_glyph(int64 event_time, int ch, int key)
     write_line(line, n);
 }
 
-void trace_frame(int32 position, long glyphs)
+void trace_frame(int32 position, long glyphs, long moved)
 {
     if (trace_fd() < 0)
         return;
     char line[128];
-    int n = snprintf(line, sizeof line, "frame %.0f %d %ld\n", wall_clock_us(), (int)position, glyphs);
+    int n = snprintf(line, sizeof line, "frame %.0f %d %ld %ld\n", wall_clock_us(), (int)position,
+                     glyphs, moved);
+    write_line(line, n);
+}
+
+void trace_transport(const char* what, int32 from, int32 to)
+{
+    if (trace_fd() < 0)
+        return;
+    char line[128];
+    int n = strcmp(what, "seek") == 0
+                ? snprintf(line, sizeof line, "%s %.0f %d %d\n", what, wall_clock_us(), (int)from, (int)to)
+                : snprintf(line, sizeof line, "%s %.0f %d\n", what, wall_clock_us(), (int)from);
     write_line(line, n);
 }
 

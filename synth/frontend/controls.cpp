@@ -4,7 +4,10 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
 
+#include "frontend/transport.h"
 #include "output/output.h"
 
 // The text of a string event (lyrics, markers); defined by the event list. Declared weak so
@@ -47,10 +50,25 @@ void ctl_close(void)
     ctl->opened = 0;
 }
 
+// The window's commands (pause, stop, seek), queued by ctl_request.
 int ctl_read(int32* valp)
 {
-    (void)valp;
-    return 0;
+    return ctl_take_request(valp, 0);
+}
+
+static std::mutex problem_lock;
+static std::string last_problem;
+
+std::string ctl_last_problem(void)
+{
+    std::lock_guard<std::mutex> g(problem_lock);
+    return last_problem;
+}
+
+void ctl_forget_problems(void)
+{
+    std::lock_guard<std::mutex> g(problem_lock);
+    last_problem.clear();
 }
 
 int cmsg(int type, int verbosity_level, const char* fmt, ...)
@@ -82,6 +100,11 @@ int cmsg(int type, int verbosity_level, const char* fmt, ...)
         } else {
             len = (int)sizeof(small) - 2;
         }
+    }
+    line[len] = '\0';
+    if (type == CMSG_WARNING || type == CMSG_ERROR || type == CMSG_FATAL) {
+        std::lock_guard<std::mutex> g(problem_lock);
+        last_problem = line;
     }
     line[len] = '\n';
     line[len + 1] = '\0';

@@ -3,6 +3,7 @@
 #define CORVELLE_FRONTEND_CONTROLS_H
 
 #include <cstdio>
+#include <string>
 #include "sysdep.h"
 
 // Message kinds
@@ -71,6 +72,11 @@ int ctl_open(int using_stdin, int using_stdout);
 void ctl_close(void);
 int ctl_read(int32* valp);
 void ctl_event(ControlEvent* e);
+
+// The text of the last warning, error or fatal message (without its newline), for a window
+// that shows it to the user; ctl_forget_problems empties it.
+std::string ctl_last_problem(void);
+void ctl_forget_problems(void);
 
 // The stream the open interface writes to (standard output or standard error).
 FILE* ctl_output_stream(void);

@@ -42,6 +42,8 @@ static void set_default_string(char** s, const char* value)
         *s = safe_strdup(value);
 }
 
+int exit_without_output_device = 1;
+
 // The output mode with this identifying character that is usable, or none.
 static PlayMode* usable_mode(int id)
 {
@@ -64,7 +66,7 @@ static void select_output_mode(void)
     for (PlayMode** p = play_mode_list; play_mode == nullptr && *p != nullptr; p++)
         if ((*p)->detect != nullptr && (*p)->detect())
             play_mode = *p;
-    if (play_mode == nullptr) {
+    if (play_mode == nullptr && exit_without_output_device) {
         fputs("Couldn't open output device\n", stderr);
         exit(1);
     }
@@ -155,6 +157,15 @@ int corvelle_pre_load_configuration(void)
     if (b != nullptr && try_config_in(b) == 0) {
         got_a_configuration = 1;
         return 0;
+    }
+    // An installed program (PREFIX/bin) finds its configuration in PREFIX/share/corvelle.
+    if (program_config_dir == nullptr && b != nullptr) {
+        char shared[1100];
+        if (snprintf(shared, sizeof shared, "%s../share/corvelle", b) < (int)sizeof shared &&
+            try_config_in(shared) == 0) {
+            got_a_configuration = 1;
+            return 0;
+        }
     }
 
     const char* home = home_directory();

@@ -20,6 +20,11 @@ extern const char* last_resort_config_file;
 // Files whose playback ended with an error (not read, or not written) since start-up.
 extern int playlist_failures;
 
+// 1 (the default, for console programs): when no output mode is usable, the start-up says
+// "Couldn't open output device" and ends the process with status 1. 0 (the window): play_mode
+// stays unset, and the caller tells the user and may try again later.
+extern int exit_without_output_device;
+
 // Defaults, drum channels, the output mode and, once per process, the start-up tables.
 void corvelle_start_initialize(void);
 // Reads the first configuration found in the system directory, the program's directory or

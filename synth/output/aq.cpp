@@ -44,6 +44,7 @@ static std::mutex clock_lock;
 static int32 play_counter = 0;
 static int32 play_offset_counter = 0;
 static double play_start_time = 0;
+static bool clock_held = false;  // the output is paused: the clock stands at play_offset_counter
 
 // The player's results that end a file.
 static bool is_file_ending(int rc)
@@ -131,6 +132,7 @@ static void flush_buckets(void)
     aq_fill_buffer_flag = (aq_start_count > 0);
     std::lock_guard<std::mutex> g(clock_lock);
     play_counter = play_offset_counter = 0;
+    clock_held = false;
 }
 
 static void free_soft_queue(void)
@@ -454,7 +456,7 @@ int32 aq_samples(void)
 
     std::lock_guard<std::mutex> g(clock_lock);
     double now = get_current_calender_time();
-    if (play_counter == 0) {
+    if (play_counter == 0 || clock_held) {
         play_start_time = now;
         return play_offset_counter;
     }
@@ -534,6 +536,37 @@ void aq_wait_ticks(void)
     if (trace_wait != -1 && trace_wait < wait_samples)
         wait_samples = trace_wait;
     sleep_us((double)wait_samples / play_mode->rate * 1000000.0);
+}
+
+void aq_skip_fill_stage(void)
+{
+    aq_add_count = aq_start_count + 1;
+    aq_fill_buffer_flag = 0;
+}
+
+int aq_pause(int paused)
+{
+    if (play_mode == nullptr || !(play_mode->flag & PF_PCM_STREAM))
+        return -1;
+    int arg = paused ? 1 : 0;
+    // The device stops the moment it is asked (it goes on only once it has been restarted).
+    double asked = get_current_calender_time();
+    if (play_mode->acntl(PM_REQ_PAUSE, &arg) == -1)
+        return -1;
+    std::lock_guard<std::mutex> g(clock_lock);
+    double now = paused ? asked : get_current_calender_time();
+    if (paused && !clock_held) {
+        // What the device played up to now counts; the rest waits in it.
+        double es = play_mode->rate * (now - play_start_time);
+        int32 played = es < 0 ? 0 : es < play_counter ? (int32)es : play_counter;
+        play_offset_counter += played;
+        play_counter -= played;
+        clock_held = true;
+    } else if (!paused && clock_held) {
+        clock_held = false;
+    }
+    play_start_time = now;
+    return 0;
 }
 
 int aq_soft_flush(void)

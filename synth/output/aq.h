@@ -22,6 +22,12 @@ int aq_add(int32* samples, int32 count);
 // End of a file: discard everything, or play everything out. 0 or the player's result code
 // that interrupted it.
 int aq_flush(int discard);
+// Holds (paused 1) or goes on playing (0) what the output has queued; the play-position clock
+// stands still while it is held. 0, or -1 when the output cannot pause.
+int aq_pause(int paused);
+// After a discard: the output gets the next block at once, without first filling the queue
+// (a seek is to be heard now, not once seconds of the song are rendered).
+void aq_skip_fill_stage(void);
 // Sends every queued bucket (the last padded with silence) and tells the output it is done.
 int aq_soft_flush(void);
 

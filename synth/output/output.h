@@ -34,7 +34,8 @@ enum {
     PM_REQ_GETSAMPLES = 8,    // *(int*)arg = samples played
     PM_REQ_GETFILLABLE = 11,  // *(int*)arg = frames that can be written without blocking
     PM_REQ_GETFILLED = 12,    // *(int*)arg = frames still queued in the device
-    PM_REQ_OUTPUT_FINISH = 13 // the output is finished
+    PM_REQ_OUTPUT_FINISH = 13, // the output is finished
+    PM_REQ_PAUSE = 20         // *(int*)arg 1: hold what is queued, 0: play it on
 };
 
 struct PlayMode {

@@ -2,6 +2,9 @@
 // and queues on the device, sleeping while none is free; the device's callback puts played
 // buffers back on the free list.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +61,11 @@ static WaveBuffer* FreeBuffers = nullptr;
 // Changed only under critSect; read without it for debug lines and messages.
 static std::atomic<int> NumBuffersInUse{0};
 static int BufferDelay = 0;
+// Signalled whenever the device hands a buffer back, so that a writer waiting for one goes on
+// at once rather than after a fixed sleep.
+static std::mutex returned_lock;
+static std::condition_variable returned;
+static unsigned long returned_count = 0;
 
 static void debug(const char* format, ...)
 #if defined(__GNUC__)
@@ -126,6 +134,11 @@ static void wave_callback(HWAVEOUT, UINT msg, DWORD_PTR, DWORD_PTR param1, DWORD
         }
         debug("%2d: Buffer put.\n", NumBuffersInUse.load());
         LeaveCriticalSection(&critSect);
+        {
+            std::lock_guard<std::mutex> g(returned_lock);
+            returned_count++;
+        }
+        returned.notify_all();
         break;
     }
     default:
@@ -248,11 +261,14 @@ static int open_output(void)
     return 0;
 }
 
-static void wait_for_buffer(void)
+// Waits until the device hands a buffer back (at most BufferDelay ms); the caller looks for a
+// free one again.
+static void wait_for_buffer(unsigned long seen)
 {
     int delay = ctl != nullptr && ctl->trace_playing ? 0 : BufferDelay;
     debug("%2d: Waiting %dms...\n", NumBuffersInUse.load(), delay);
-    Sleep((unsigned long)delay);
+    std::unique_lock<std::mutex> held(returned_lock);
+    returned.wait_for(held, std::chrono::milliseconds(delay), [seen] { return returned_count != seen; });
     debug("%2d: Wait finished.\n", NumBuffersInUse.load());
 }
 
@@ -290,6 +306,11 @@ static int output_data(char* buf, int32 bytes)
     }
     while (bytes > 0) {
         debug("%2d: Getting buffer...\n", NumBuffersInUse.load());
+        unsigned long seen;
+        {
+            std::lock_guard<std::mutex> g(returned_lock);
+            seen = returned_count;
+        }
         EnterCriticalSection(&critSect);
         WaveBuffer* b = FreeBuffers;
         if (b != nullptr) {
@@ -305,7 +326,7 @@ static int output_data(char* buf, int32 bytes)
         debug("%2d: Got buffer.\n", NumBuffersInUse.load());
 
         if (b == nullptr) {
-            wait_for_buffer();
+            wait_for_buffer(seen);
             continue;
         }
         int32 n = bytes < DATA_BLOCK_SIZE ? bytes : DATA_BLOCK_SIZE;
@@ -365,6 +386,12 @@ static int acntl(int request, void* arg)
         int rc = open_output();
         debug("Audio device reset.\n");
         return rc < 0 ? -1 : 0;
+    }
+    case PM_REQ_PAUSE: {
+        if (hDevice == nullptr || arg == nullptr)
+            return -1;
+        MMRESULT r = *(int*)arg ? waveOutPause(hDevice) : waveOutRestart(hDevice);
+        return r == MMSYSERR_NOERROR ? 0 : -1;
     }
     case PM_REQ_FLUSH:
         close_output();

@@ -12,6 +12,7 @@
 #include "frontend/miditrace.h"
 #include "frontend/options.h"
 #include "frontend/startup.h"
+#include "frontend/transport.h"
 #include "instrum/instrum.h"
 #include "output/aq.h"
 #include "output/output.h"
@@ -87,9 +88,15 @@ int check_apply_control(void)
     int rc = ctl->read(&val);
     switch (rc) {
     case RC_TOGGLE_PAUSE:
-        play_pause_flag = !play_pause_flag;
-        ctl_pause_event(play_pause_flag, current_sample);
-        return RC_NONE;
+        return transport_pause();
+    case RC_FORWARD:
+    case RC_BACK:
+    case RC_JUMP:
+        return transport_seek(rc, val);
+    case RC_QUIT:
+    case RC_STOP:
+        transport_stop(rc);
+        return rc;
     case RC_TOGGLE_SNDSPEC:
         return RC_NONE;
     case RC_CHANGE_VOLUME: {

@@ -332,8 +332,8 @@ int compute_data(int32 count)
 
     while (count + buffered_count >= block) {
         int rc = check_apply_control();
-        if (is_stop_code(rc))
-            return rc;
+        if (is_stop_code(rc) || rc == RC_JUMP)
+            return rc;  // a jump has moved playback elsewhere: this render is void
         if (intr)
             return RC_QUIT;
 

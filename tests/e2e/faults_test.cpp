@@ -216,7 +216,7 @@ TEST_F(VisualiserFaults, PatchesDamagedOrGoneAfterConfigurationAreNamed)
 }
 
 // The capture device writes into a folder that is not there yet: it cannot open, nothing plays
-// and nothing is drawn. Once the folder exists, the same device opens for the next song.
+// and nothing is drawn; a message box says why. Once the folder exists, the same device opens for the next song.
 TEST_F(VisualiserFaults, AnAudioDeviceThatCannotOpenIsNamedAndTheNextSongPlays)
 {
     DisplayLock display;
@@ -234,6 +234,8 @@ TEST_F(VisualiserFaults, AnAudioDeviceThatCannotOpenIsNamedAndTheNextSongPlays)
     EXPECT_NE(o.said.find("Couldn't open Windows audio driver"), std::string::npos) << o.said;
     EXPECT_EQ(o.glyphs, 0u);
     EXPECT_EQ(o.said.find("Playing time"), std::string::npos) << o.said;
+    // The window tells the user too, in a message box, and stays.
+    EXPECT_TRUE(v->answer_message(10)) << "no message box";
 
     dir.mkdir("later");
     o = play(song);

@@ -235,7 +235,9 @@ TEST_F(LongRun, SongsInARowLeaveNoGlyphThreadDescriptorOrHeapBehind)
     // Without the C library's per-thread caches of freed blocks, which count as in use and
     // hold more or fewer blocks by the order things happened to be freed in.
     setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0", 1);
-    v.reset(new Visualizer(visualizer, dir.path(), VisualizerLaunch{"null"}));
+    VisualizerLaunch launch;
+    launch.device = "null";
+    v.reset(new Visualizer(visualizer, dir.path(), launch));
     unsetenv("GLIBC_TUNABLES");
     ASSERT_TRUE(v->wait_for_window(15)) << v->output();
     int idle_threads = v->threads();

@@ -10,6 +10,7 @@
 #include <FL/Fl.H>
 #include "app/gui.h"
 #include "frontend/startup.h"
+#include "output/output.h"
 #include "support/device_trace.h"
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
@@ -149,4 +150,91 @@ TEST_F(OpenMidi, PlaysTheChosenFileOnItsOwnThread)
     ASSERT_TRUE(g->view->openMidi(second.c_str()));
     animate(nullptr);
     ASSERT_TRUE(wait_until_stopped());
+}
+
+TEST(DroppedPath, TakesTheFirstLocalFileOfAUriList)
+{
+    const struct {
+        const char* text;
+        const char* path;
+    } cases[] = {
+        {"file:///home/a/my%20song.mid\r\n", "/home/a/my song.mid"},
+        {"file://localhost/tmp/x%2Fy%41.mid", "/tmp/x/yA.mid"},
+        {"# a comment\nfile:///one.mid\nfile:///two.mid\n", "/one.mid"},
+        {"/plain/path.mid\n", "/plain/path.mid"},
+        {"http://example.org/a.mid\r\nfile:///b.mid\r\n", "/b.mid"},
+        {"file:///bad%zzname.mid", "/bad%zzname.mid"},   // not an escape: kept as it is
+        {"file:///cut%4", "/cut%4"},
+        {"file:///nul%00.mid", ""},                      // no file name holds a NUL
+        {"file://otherhost/c.mid", ""},
+        {"smb://server/d.mid", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(dropped_path(c.text), c.path) << c.text;
+}
+
+// Drops on the shown window: the drop goes to the view whatever lies under the mouse, the
+// paste of a URI list plays the file, a drop while it plays is refused, a file the reader
+// refuses is named in a message box, and a missing audio device is named with the system's
+// reason while the window stays.
+TEST_F(OpenMidi, DropsPlayLikeAChosenFileAndFailuresAreToldInABox)
+{
+    dir.write("prog/corvelle.cfg", "bank 0\n");
+    std::string path = song("my song.mid");
+    std::string text = dir.write("notes.mid", "Shopping list: milk, eggs.\n");
+    g->show();
+    ASSERT_TRUE(wait_until_stopped());
+    auto drop = [&](const std::string& uri_list) {
+        EXPECT_EQ(Fl::handle(FL_DND_ENTER, g->mainwindow), 1);
+        EXPECT_EQ(Fl::handle(FL_DND_RELEASE, g->mainwindow), 1);
+        EXPECT_EQ(Fl::belowmouse(), g->view);
+        Fl::e_text = const_cast<char*>(uri_list.c_str());
+        Fl::e_length = (int)uri_list.size();
+        return g->view->handle(FL_PASTE);
+    };
+    std::string encoded = "file://" + dir.path() + "/my%20song.mid\r\n";
+    EXPECT_EQ(drop(encoded), 1);
+    EXPECT_TRUE(g->view->playing);
+    {
+        ModalAnswer answer;
+        answer.arm();
+        drop(encoded);
+        EXPECT_TRUE(answer.has_label("A midi is already playing."));
+    }
+    ASSERT_TRUE(wait_until_stopped());
+
+    {
+        ModalAnswer answer;
+        answer.arm();
+        drop("file://" + text + "\n");
+        ASSERT_TRUE(wait_until_stopped());
+        EXPECT_TRUE(answer.has_label(text + ": Not a MIDI file!")) << answer.count;
+        // Chosen with "Play .mid", the same file is named on the streams only.
+        answer.labels.clear();
+        ASSERT_TRUE(g->view->openMidi(text.c_str()));
+        animate(nullptr);
+        ASSERT_TRUE(wait_until_stopped());
+        EXPECT_TRUE(answer.labels.empty());
+        drop("https://example.org/song.mid\n");
+        EXPECT_TRUE(answer.has_label("Only files on this computer can be played."));
+    }
+
+    // No audio device: the window says why and stays; with the device back, Play plays.
+    PlayMode* was = play_mode;
+    play_mode = nullptr;
+    setenv("CORVELLE_AUDIO_DEVICE", "alsa:corvelle-missing", 1);
+    {
+        ModalAnswer answer;
+        answer.arm();
+        EXPECT_FALSE(g->view->openMidi(path.c_str()));
+        EXPECT_TRUE(answer.has_label(
+            "Couldn't open output device: ALSA PCM \"corvelle-missing\": No such file or directory"))
+            << (answer.labels.empty() ? "" : answer.labels[0]);
+    }
+    EXPECT_TRUE(g->mainwindow->shown());
+    setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
+    ASSERT_TRUE(g->playFile(path.c_str()));
+    ASSERT_TRUE(wait_until_stopped());
+    EXPECT_EQ(play_mode, was);
 }

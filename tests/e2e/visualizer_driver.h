@@ -84,6 +84,14 @@ struct FrameLine {
     double wall;
     long long position;
     long glyphs;
+    long moved = -1;  // glyphs that rose, grew or faded in the frame
+};
+// A transport command taking effect: pause, resume, stop (from: the play position) or seek
+// (from and to).
+struct MarkLine {
+    std::string what;
+    double wall;
+    long long from, to;
 };
 
 // Written when the frames stop after a song: the heap in use then and the open descriptors.
@@ -98,6 +106,8 @@ struct Trace {
     std::vector<GlyphLine> glyph;
     std::vector<FrameLine> frame;
     std::vector<IdleLine> idle;
+    std::vector<MarkLine> mark;
+    std::vector<DeviceLine> capture;  // frames already recorded when the device opened
 
     // Adds one line of the trace; other lines are ignored.
     void add_line(const std::string& line)
@@ -115,8 +125,21 @@ struct Trace {
                 glyph.push_back(g);
         } else if (kind == "frame") {
             FrameLine f;
-            if (s >> f.wall >> f.position >> f.glyphs)
+            if (s >> f.wall >> f.position >> f.glyphs) {
+                s >> f.moved;
                 frame.push_back(f);
+            }
+        } else if (kind == "pause" || kind == "resume" || kind == "stop" || kind == "seek") {
+            MarkLine m{kind, 0, 0, 0};
+            if (s >> m.wall >> m.from) {
+                m.to = m.from;
+                s >> m.to;
+                mark.push_back(m);
+            }
+        } else if (kind == "capture") {
+            DeviceLine d;
+            if (s >> d.wall >> d.frames)
+                capture.push_back(d);
         } else if (kind == "idle") {
             IdleLine i;
             if (s >> i.wall >> i.heap >> i.descriptors)
@@ -235,6 +258,9 @@ struct VisualizerLaunch {
     // Runs the program without the power to read files whatever their permissions say, as a
     // user other than root runs it: a file with mode 000 is then unreadable to it.
     bool obey_file_permissions = false;
+    // Arguments of the program, and variables set in its environment.
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> env;
 };
 
 // Drops the capabilities that let root read any file, for this process and what it executes.
@@ -298,6 +324,8 @@ public:
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
             setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
+            for (const auto& e : launch.env)
+                setenv(e.first.c_str(), e.second.c_str(), 1);
             if (chdir(dir.c_str()) != 0)
                 _exit(127);
             int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -314,7 +342,11 @@ public:
             }
             if (launch.obey_file_permissions && !drop_file_override())
                 _exit(127);
-            execl(binary.c_str(), binary.c_str(), (char*)nullptr);
+            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+            for (const std::string& a : launch.args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(binary.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -417,6 +449,36 @@ public:
         system(("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
                 std::to_string(y) + " click 1")
                    .c_str());
+    }
+
+    // Waits for a message box of the program (its title is "Corvelle"), keeps a picture of it
+    // at png (when given), and closes it with Return; false when none came.
+    bool answer_message(double seconds, const std::string& png = "")
+    {
+        for (double t = 0; t < seconds; t += 0.1) {
+            std::string box = find_window("Corvelle");
+            if (!box.empty()) {
+                usleep(300000);  // drawn
+                if (!png.empty())
+                    system(("import -window " + box + " '" + png + "'").c_str());
+                system(("xdotool windowfocus " + box + " 2>/dev/null; xdotool key Return").c_str());
+                for (int i = 0; i < 30 && !find_window("Corvelle").empty(); i++)
+                    usleep(100000);
+                return find_window("Corvelle").empty();
+            }
+            usleep(100000);
+        }
+        return false;
+    }
+
+    // Presses a key (xdotool's name: space, Escape, Left, Right, Home, Return) in the main
+    // window; returns the wall-clock time just before, in microseconds.
+    double key(const std::string& name)
+    {
+        system(("xdotool windowfocus " + window + " 2>/dev/null").c_str());
+        double at = wall_us();
+        system(("xdotool key " + name).c_str());
+        return at;
     }
 
     // Drags with the left button from x0 through the given points on row y, in small steps

@@ -351,3 +351,61 @@ TEST_F(WaveOutTest, AlsaFilePcmReceivesEveryByte)
     ASSERT_EQ(got.size(), want.size());
     EXPECT_TRUE(got == want);
 }
+
+// A pause holds the queue where the device stands, in the middle of a header: nothing more is
+// played or handed back until the restart, which plays on from that very byte, so the
+// recording is every byte once, in order. A reset while paused hands the rest back and the
+// device plays again what comes after.
+TEST_F(WaveOutTest, PauseHoldsTheQueueAndRestartPlaysOnFromTheSameFrame)
+{
+    std::string cap = path("pause.wav");
+    setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
+    Listener l;
+    WAVEFORMATEX f = pcm_format(2, 16, 44100);
+    HWAVEOUT h = nullptr;
+    ASSERT_EQ(waveOutOpen(&h, 0, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION),
+              (MMRESULT)MMSYSERR_NOERROR);
+    const size_t bytes = 44100 * 4 / 5;  // 200 ms each
+    Buffers b(4, bytes, 3);
+    for (auto& hd : b.hdr) {
+        waveOutPrepareHeader(h, &hd, sizeof hd);
+        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // in the second header
+    ASSERT_EQ(waveOutPause(h), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutPause(h), (MMRESULT)MMSYSERR_NOERROR);  // paused already: no change
+    size_t held = read_file(cap).size();
+    size_t done = 0;
+    {
+        std::lock_guard<std::mutex> g(l.m);
+        done = l.done.size();
+    }
+    EXPECT_EQ(done, 1u);
+    EXPECT_GT(held, 44 + bytes);
+    EXPECT_LT(held, 44 + 2 * bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(read_file(cap).size(), held);
+    EXPECT_FALSE(l.wait_done(2, 0));
+    ASSERT_EQ(waveOutRestart(h), (MMRESULT)MMSYSERR_NOERROR);
+    ASSERT_TRUE(l.wait_done(4, 3000));
+    std::vector<char> wav = read_file(cap);
+    ASSERT_EQ(wav.size(), 44 + 4 * bytes);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(memcmp(wav.data() + 44 + i * bytes, b.data[i].data(), bytes), 0) << i;
+
+    Buffers c(3, bytes, 4);
+    for (auto& hd : c.hdr) {
+        waveOutPrepareHeader(h, &hd, sizeof hd);
+        waveOutWrite(h, &hd, sizeof hd);
+    }
+    ASSERT_EQ(waveOutPause(h), (MMRESULT)MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutReset(h), (MMRESULT)MMSYSERR_NOERROR);
+    EXPECT_TRUE(l.wait_done(7, 0));
+    Buffers d(1, bytes, 5);
+    waveOutPrepareHeader(h, &d.hdr[0], sizeof(WAVEHDR));
+    waveOutWrite(h, &d.hdr[0], sizeof(WAVEHDR));
+    EXPECT_TRUE(l.wait_done(8, 2000)) << "a reset device stayed paused";
+    EXPECT_EQ(waveOutPause(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutRestart(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);
+    ASSERT_EQ(waveOutClose(h), (MMRESULT)MMSYSERR_NOERROR);
+}

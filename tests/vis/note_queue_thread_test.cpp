@@ -52,3 +52,25 @@ TEST(NoteQueueThread, PushWhileFramesPop)
             ASSERT_EQ(g.value, (i++) % 128) << "channel " << ch << " glyph " << i;
     }
 }
+
+// A frame reads the epoch, then the play position: once a seek has cleared the queue, the
+// events pushed after it are not taken against the position read before.
+TEST(NoteQueueEpoch, ClearedQueueTakesNothingForAnOlderEpoch)
+{
+    NoteQueue q;
+    auto due_by = [](int32 now) { return [now](const MidiEvent& e) { return e.time <= now; }; };
+    MidiEvent ev{};
+    ev.time = 100;
+    q.push(ev);
+    unsigned before = q.epoch();
+    q.clear();
+    EXPECT_TRUE(q.empty());
+    ev.time = 50;  // after a seek back
+    q.push(ev);
+    MidiEvent got{};
+    EXPECT_FALSE(q.pop_if(due_by(1000), &got, before));
+    EXPECT_FALSE(q.pop_if(due_by(49), &got, q.epoch()));
+    EXPECT_TRUE(q.pop_if(due_by(50), &got, q.epoch()));
+    EXPECT_EQ(got.time, 50);
+    EXPECT_TRUE(q.empty());
+}

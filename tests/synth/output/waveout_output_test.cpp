@@ -87,8 +87,9 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
     EXPECT_EQ(wave_data(read_whole_file(capture_)), std::string(data.begin(), data.end()));
 }
 
-// With every buffer of the pool queued, a write sleeps in steps of the buffer delay until
-// the device returns one; closing returns only when every buffer has been played.
+// With every buffer of the pool queued, a write waits (a buffer delay at most each time) until
+// the device returns one, and goes on as soon as it does; closing returns only when every
+// buffer has been played.
 TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
 {
     w32_play_mode.extra_param[0] = 8;  // a small pool keeps the test short
@@ -105,16 +106,15 @@ TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
     EXPECT_EQ(debug.find("Waiting"), std::string::npos) << debug;  // eight free buffers
 
     char frame[4] = {1, 2, 3, 4};
-    double t1 = wall_us();
     {
         ScopedEnv on("CORVELLE_DEBUG", "1");
         testing::internal::CaptureStderr();
         ASSERT_EQ(w32_play_mode.output_data(frame, 4), 0);
         debug = testing::internal::GetCapturedStderr();
     }
-    double waited = wall_us() - t1;
+    size_t returned = read_device_trace(trace_).size();
     EXPECT_NE(debug.find("Waiting 371ms..."), std::string::npos) << debug;
-    EXPECT_GE(waited, 360000.0);  // one whole buffer delay at least
+    EXPECT_GE(returned, 1u) << "the write went on before the device returned a buffer";
 
     w32_play_mode.close_output();
     double closed = wall_us();

@@ -1,0 +1,44 @@
+// Pause, stop and seek: commands that the window hands to the playback thread through the
+// control interface, what the player does with them where it polls the interface, and the
+// notice the window gets when each has taken effect.
+#ifndef CORVELLE_FRONTEND_TRANSPORT_H
+#define CORVELLE_FRONTEND_TRANSPORT_H
+
+#include "sysdep.h"
+
+// Commands beside the player's own result codes: go forward or back by val samples from the
+// play position (RC_JUMP, 6, goes to the sample val).
+enum { RC_FORWARD = 3, RC_BACK = 4 };
+
+// ---- the window's side (any thread) ----
+
+// Queues a command for the player: RC_TOGGLE_PAUSE, RC_STOP, RC_QUIT, RC_FORWARD, RC_BACK or
+// RC_JUMP with its value.
+void ctl_request(int rc, int32 val);
+// Forward (seconds > 0) or back by that many seconds of output.
+void ctl_request_skip(double seconds);
+// Forgets commands not yet taken (a new song starts without the last one's).
+void ctl_clear_requests(void);
+// The next command, waiting up to wait_ms for one; RC_NONE (0) when none came.
+int ctl_take_request(int32* val, int wait_ms);
+
+// What took effect, with the play position before (from) and after it (to), in samples.
+enum { TRANSPORT_PAUSE, TRANSPORT_RESUME, TRANSPORT_STOP, TRANSPORT_SEEK };
+// Called on the playback thread as each takes effect: the sound has stopped (pause, stop),
+// or is about to go on (resume), or the old position's sound is gone and the new position's
+// notes are not yet dispatched (seek).
+typedef void (*TransportHook)(int change, int32 from, int32 to);
+void set_transport_hook(TransportHook hook);
+
+// ---- the player's side (playback thread), from check_apply_control ----
+
+// Holds the output where it is and waits for the next command: resume (RC_NONE), a stop
+// code, or a seek's result.
+int transport_pause(void);
+// Seeks by the command (RC_FORWARD, RC_BACK, RC_JUMP with val): RC_JUMP when playback moved,
+// RC_TUNE_END past the end, RC_NONE when no song is playing its events.
+int transport_seek(int rc, int32 val);
+// Drops the queued sound at once for a stop code.
+void transport_stop(int rc);
+
+#endif

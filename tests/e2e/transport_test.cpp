@@ -1,0 +1,375 @@
+// The transport of the real program, end to end: started with a song as its argument, paused
+// and resumed with Space, moved with Right, Left and Home, stopped with Escape; then "Play
+// .mid" plays another song. The trace's pause/resume/seek/stop lines, its device and glyph
+// lines and the captured sound show that sound and picture stop, go on and jump together.
+// Also: no audio device, the command line, and the installation.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <tuple>
+
+#include "support/tempdir.h"
+#include "synth/play/player_fixture.h"
+#include "tests/e2e/real_visualiser.h"
+#include "tests/e2e/visualizer_driver.h"
+#include "tests/tools/song_analysis.h"
+#include "vis/view_test_util.h"
+
+namespace {
+
+const std::string visualizer = CORVELLE_BINARY_DIR "/corvelle-visualizer";
+const double rate = 44100;
+
+// 40 s of short notes, one every quarter second on channels 1 and 2, keys wandering so that
+// each stretch of the song has its own pitch classes.
+std::vector<SongNote> long_song()
+{
+    std::vector<SongNote> notes;
+    for (int i = 0; i < 160; i++)
+        notes.push_back({(uint32_t)(i * 240), 110, i % 2, 48 + (i * 5 + i / 16 * 7) % 30, 100});
+    return notes;
+}
+
+long long sample_of(const SongNote& n)
+{
+    return (long long)(n.start * rate / 960.0 + 0.5);
+}
+
+long long file_size(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
+// Waits for the n-th transport line of a kind (counting from 1); its index in t.mark, or -1.
+int wait_for_mark(Visualizer& v, Trace& t, const std::string& what, int n, double seconds = 10)
+{
+    for (double waited = 0; waited < seconds; waited += 0.02) {
+        t = Trace::read(v.trace_path);
+        int seen = 0;
+        for (size_t i = 0; i < t.mark.size(); i++)
+            if (t.mark[i].what == what && ++seen == n)
+                return (int)i;
+        usleep(20000);
+    }
+    return -1;
+}
+
+// Sync of the glyphs that appeared between two wall-clock times against the device lines of
+// the same stretch; the device counts from 0 where a seek to `to` reopened it.
+SyncError stretch_sync(const Trace& t, double from_wall, double to_wall, long long to)
+{
+    Trace part;
+    for (const DeviceLine& d : t.device)
+        if (d.wall >= from_wall && d.wall < to_wall + 1e6)
+            part.device.push_back(d);
+    for (GlyphLine g : t.glyph)
+        if (g.wall >= from_wall && g.wall < to_wall) {
+            g.time -= to;
+            part.glyph.push_back(g);
+        }
+    return sync_error(part, rate);
+}
+
+// The recorded sound from frame `at` of a WAVE file, `seconds` long, as one channel.
+std::vector<float> stretch(const songtest::Wave& w, long long at, double seconds)
+{
+    std::vector<float> m = w.mono();
+    size_t a = (size_t)std::min<long long>(at, (long long)m.size());
+    size_t b = std::min(m.size(), a + (size_t)(seconds * w.rate));
+    return std::vector<float>(m.begin() + a, m.begin() + b);
+}
+
+songtest::Chroma summed_chroma(const std::vector<float>& x)
+{
+    songtest::Chroma sum{};
+    for (const songtest::Chroma& c : songtest::pitch_class_energy(songtest::spectrogram(x, 4096, 1024), 4096, 44100))
+        for (int i = 0; i < 12; i++)
+            sum[i] += c[i];
+    return sum;
+}
+
+class Transport : public RealVisualiser {};
+
+TEST_F(Transport, ArgumentPauseSeeksAndStopKeepSoundAndPictureTogether)
+{
+    DisplayLock display;
+    std::vector<SongNote> notes = long_song();
+    std::string song = dir.write("long song.mid", as_string(song_image(notes, 240)));
+    std::vector<SongNote> second_notes(notes.begin(), notes.begin() + 12);
+    std::string second = dir.write("second.mid", as_string(song_image(second_notes, 240)));
+    // The same song rendered without a window: the reference for the sound after each seek.
+    std::string rendered = dir.file("rendered.wav");
+    ASSERT_EQ(system(("cd '" + dir.path() + "' && " CORVELLE_BINARY_DIR "/corvelle-render -o '" +
+                      rendered + "' '" + song + "' >/dev/null 2>&1")
+                         .c_str()),
+              0);
+
+    VisualizerLaunch launch;
+    launch.args = {song};
+    v.reset(new Visualizer(visualizer, dir.path(), launch));
+    ASSERT_TRUE(v->wait_for_window(15)) << v->output();
+    ASSERT_GT(v->first_glyph_after(0, 15), 0) << "the song given as argument did not play\n"
+                                              << v->output();
+    v->click(200, 200);  // the note view takes the focus; clicks do nothing there
+    Trace t;
+
+    // ---- Space: pause, two seconds, Space again ----
+    usleep(2500000);
+    v->key("space");
+    int pause = wait_for_mark(*v, t, "pause", 1);
+    ASSERT_GE(pause, 0) << v->output();
+    long long held = file_size(v->capture_path);
+    usleep(1000000);
+    EXPECT_EQ(file_size(v->capture_path), held) << "the device went on playing while paused";
+    usleep(1000000);
+    v->key("space");
+    int resume = wait_for_mark(*v, t, "resume", 1);
+    ASSERT_GE(resume, 0) << v->output();
+    EXPECT_EQ(t.mark[resume].from, t.mark[pause].from);
+
+    // ---- Right, Left, Home, and Left again (before the start), each after 2.5 s of play;
+    // then Escape ----
+    const char* moves[] = {"Right", "Left", "Home", "Left"};
+    int seek[4];
+    for (int k = 0; k < 4; k++) {
+        usleep(2500000);
+        v->key(moves[k]);
+        seek[k] = wait_for_mark(*v, t, "seek", k + 1);
+        ASSERT_GE(seek[k], 0) << moves[k] << "\n" << v->output();
+    }
+    usleep(2500000);
+    v->key("Escape");
+    int stop = wait_for_mark(*v, t, "stop", 1);
+    ASSERT_GE(stop, 0) << v->output();
+    ASSERT_TRUE(v->wait_until_idle(20, t.mark[stop].wall)) << "the view did not empty";
+    long long end_size = file_size(v->capture_path);
+    // The trace stays beside the screenshots for whoever wants to look at it.
+    system(("mkdir -p " CORVELLE_BINARY_DIR "/screenshots && cp '" + v->trace_path +
+            "' " CORVELLE_BINARY_DIR "/screenshots/e2e-transport-trace.txt")
+               .c_str());
+    t = Trace::read(v->trace_path);
+    const MarkLine &p = t.mark[pause], &r = t.mark[resume], &s = t.mark[stop];
+    const MarkLine* sk[4] = {&t.mark[seek[0]], &t.mark[seek[1]], &t.mark[seek[2]], &t.mark[seek[3]]};
+
+    // The seeks went 5 s forward, 5 s back, to the start, and from less than 5 s to the start.
+    EXPECT_EQ(sk[0]->to - sk[0]->from, 220500);
+    EXPECT_EQ(sk[1]->from - sk[1]->to, 220500);
+    EXPECT_EQ(sk[2]->to, 0);
+    EXPECT_LT(sk[3]->from, 220500);
+    EXPECT_EQ(sk[3]->to, 0);
+
+    // While paused nothing moved, and only notes heard before the pause appeared.
+    int frames_paused = 0;
+    for (const FrameLine& f : t.frame)
+        if (f.wall > p.wall && f.wall < r.wall && ++frames_paused > 1) {
+            EXPECT_EQ(f.moved, 0) << "a glyph moved while paused";
+            EXPECT_EQ(f.position, p.from);
+        }
+    EXPECT_GT(frames_paused, 30);
+    for (const GlyphLine& g : t.glyph) {
+        if (g.wall > p.wall && g.wall < r.wall) {
+            EXPECT_LE(g.time, p.from);
+        }
+    }
+
+    // Up to the first seek, every note heard became exactly one glyph, across the pause.
+    std::multiset<std::tuple<long long, int, int>> before_seek;
+    for (const GlyphLine& g : t.glyph)
+        if (g.wall < sk[0]->wall)
+            before_seek.insert({g.time, g.channel, g.key});
+    for (const SongNote& n : notes) {
+        long long at = sample_of(n);
+        size_t c = before_seek.count({at, n.ch, n.key});
+        if (at <= sk[0]->from - 4410)
+            EXPECT_EQ(c, 1u) << "note at sample " << at;
+        else
+            EXPECT_LE(c, 1u) << "note at sample " << at;
+    }
+
+    // After each seek: no glyph of a note before the new position; the notes after it appear,
+    // in step with the sound.
+    for (int k = 0; k < 4; k++) {
+        double until = k < 3 ? sk[k + 1]->wall : s.wall;
+        std::set<long long> shown;
+        for (const GlyphLine& g : t.glyph)
+            if (g.wall > sk[k]->wall && g.wall < until) {
+                EXPECT_GE(g.time, sk[k]->to) << moves[k];
+                shown.insert(g.time);
+            }
+        for (const SongNote& n : notes) {
+            if (sample_of(n) >= sk[k]->to && sample_of(n) < sk[k]->to + 1.5 * rate) {
+                EXPECT_EQ(shown.count(sample_of(n)), 1u) << moves[k] << " note " << sample_of(n);
+            }
+        }
+    }
+    struct Stretch {
+        const char* name;
+        double from, to;
+        long long at;
+    } stretches[] = {{"start", 0, p.wall, 0},
+                     {"resume", r.wall, sk[0]->wall, 0},
+                     {"Right", sk[0]->wall, sk[1]->wall, sk[0]->to},
+                     {"Left", sk[1]->wall, sk[2]->wall, sk[1]->to},
+                     {"Home", sk[2]->wall, sk[3]->wall, 0},
+                     {"Left at the start", sk[3]->wall, s.wall, 0}};
+    double start_median = 0;
+    for (const Stretch& st : stretches) {
+        SyncError e = stretch_sync(t, st.from, st.to, st.at);
+        ASSERT_GT(e.lag_ms.size(), 4u) << st.name;
+        printf("Sync after %s over %zu glyphs: median %.1f ms, 95th percentile %.1f ms, earliest %.1f ms\n",
+               st.name, e.lag_ms.size(), e.median, e.p95, e.min);
+        EXPECT_LE(e.p95, 100.0) << st.name;
+        if (st.name == std::string("start")) {
+            // The play clock is the audio queue's estimate, set going when the first block is
+            // handed to the device: on a busy machine the device thread can start some
+            // milliseconds later, and the clock stays that far ahead until the device is next
+            // opened. The song given as argument starts while the window is still being
+            // drawn, so this stretch allows for it.
+            start_median = e.median;
+            EXPECT_GE(e.min, -25.0) << st.name << ": a glyph appeared before its note was heard";
+        } else if (st.name == std::string("resume")) {
+            // Same device session as the start: the pause does not put the picture ahead of
+            // the sound (the clock stops as the device is asked to, the device a moment later,
+            // so the picture may fall a few milliseconds behind).
+            EXPECT_GE(e.median, start_median - 5.0) << "the pause put the picture ahead";
+            EXPECT_LE(e.median, start_median + 30.0) << "the pause put the picture behind";
+            EXPECT_GE(e.min, -25.0) << st.name << ": a glyph appeared before its note was heard";
+        } else {
+            EXPECT_GE(e.min, -5.0) << st.name << ": a glyph appeared before its note was heard";
+        }
+    }
+
+    // The sound from each jump on is the song from that position on: same onsets, same pitch
+    // classes (after the first 0.3 s, where the render still rings with earlier notes).
+    songtest::Wave captured = songtest::read_wave(v->capture_path);
+    songtest::Wave reference = songtest::read_wave(rendered);
+    ASSERT_EQ(captured.rate, 44100);
+    ASSERT_EQ(reference.rate, 44100);
+    for (int k = 0; k < 4; k++) {
+        long long recorded = -1;  // where the device reopened for the seek
+        for (const DeviceLine& c : t.capture)
+            if (c.wall < sk[k]->wall)
+                recorded = c.frames;
+        ASSERT_GE(recorded, 0) << moves[k];
+        std::vector<float> heard = stretch(captured, recorded, 2.0);
+        std::vector<float> expected = stretch(reference, sk[k]->to, 2.0);
+        std::vector<double> a = songtest::onsets(heard, 44100), b = songtest::onsets(expected, 44100);
+        EXPECT_GE(a.size(), 6u) << moves[k];
+        EXPECT_GE(songtest::matched_share(a, b, 0.03), 0.9) << moves[k];
+        EXPECT_GE(songtest::matched_share(b, a, 0.03), 0.9) << moves[k];
+        std::vector<float> late_heard(heard.begin() + 13230, heard.end());
+        std::vector<float> late_expected(expected.begin() + 13230, expected.end());
+        EXPECT_GE(songtest::cosine(summed_chroma(late_heard), summed_chroma(late_expected)), 0.95)
+            << moves[k];
+    }
+
+    // Escape: the device played nothing after the stop.
+    long long reopened = -1;
+    for (const DeviceLine& c : t.capture)
+        if (c.wall < s.wall)
+            reopened = c.frames;
+    EXPECT_EQ((end_size - 44) / 4, reopened) << "sound after the stop";
+
+    // ---- "Play .mid" plays another song once the view is empty ----
+    double enter = v->play(second);
+    ASSERT_GT(enter, 0) << "Play refused after Escape";
+    ASSERT_TRUE(v->wait_until_idle(30, enter)) << v->output();
+    t = Trace::read(v->trace_path);
+    size_t glyphs = 0;
+    for (const GlyphLine& g : t.glyph)
+        glyphs += g.wall > enter;
+    EXPECT_EQ(glyphs, second_notes.size());
+}
+
+// No audio device (an ALSA PCM that the ALSA configuration does not define): the song given
+// as argument is not played, a message box says so and the window stays; once the ALSA
+// configuration defines the device, "Play .mid" plays, and Escape stops it.
+TEST_F(Transport, WithoutAudioDeviceAMessageBoxAndPlayWorksLater)
+{
+    DisplayLock display;
+    std::vector<SongNote> notes = long_song();
+    std::string song = dir.write("song.mid", as_string(song_image(notes, 240)));
+    std::string alsa = dir.write("asound.conf", "# no devices yet\n");
+    VisualizerLaunch launch;
+    launch.device = "alsa:corvelle_later";
+    launch.env = {{"ALSA_CONFIG_PATH", alsa}};
+    launch.args = {song};
+    v.reset(new Visualizer(visualizer, dir.path(), launch));
+    std::string shots = CORVELLE_BINARY_DIR "/screenshots";
+    mkdir(shots.c_str(), 0755);
+    // The box may come up before the window is drawn, and over it.
+    ASSERT_TRUE(v->answer_message(15, shots + "/e2e-no-device.png")) << v->output();
+    ASSERT_TRUE(v->wait_for_window(15)) << v->output();
+    EXPECT_TRUE(v->running());
+    EXPECT_FALSE(v->find_window("Midi Visualization").empty());
+
+    dir.write("asound.conf", "pcm.corvelle_later { type null }\n");
+    double enter = v->play(song);
+    ASSERT_GT(enter, 0) << "Play refused after the failed start";
+    ASSERT_GT(v->first_glyph_after(enter, 10), 0) << v->output();
+    Trace t = Trace::read(v->trace_path);
+    EXPECT_FALSE(t.device.empty());
+    v->key("Escape");
+    ASSERT_GE(wait_for_mark(*v, t, "stop", 1), 0);
+    EXPECT_TRUE(v->wait_until_idle(20, enter));
+    EXPECT_TRUE(v->running());
+}
+
+TEST(VisualiserCommandLine, HelpVersionAndWrongArguments)
+{
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"--help", 0, "Usage: corvelle-visualizer [FILE.mid]"},
+        {"--version", 0, "corvelle-visualizer "},
+        {"--volume=3", 2, "unknown option --volume=3"},
+        {"a.mid b.mid", 2, "one file at a time"},
+    };
+    for (const auto& c : cases) {
+        std::string out = shell_output(visualizer + " " + c.args + " 2>&1; echo \"status $?\"");
+        EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
+        EXPECT_NE(out.find("status " + std::to_string(c.status)), std::string::npos) << c.args << ": " << out;
+    }
+}
+
+// make install into a folder: the programs, the desktop file (valid), the icon, and a
+// configuration that the installed corvelle-render finds on its own.
+TEST(Install, InstallsProgramsDesktopFileIconAndAConfigurationTheyFind)
+{
+    if (!have_program("desktop-file-validate"))
+        GTEST_SKIP() << "desktop-file-validate is missing (scripts/setup.sh installs it)";
+    if (read_whole_file(CORVELLE_SOURCE_DIR "/data/freepats/patches.cfg").empty())
+        GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
+    TempDir dir;
+    std::string prefix = dir.mkdir("prefix");
+    std::string made = shell_output("make -C " CORVELLE_SOURCE_DIR " install PREFIX='" + prefix +
+                                    "' BUILD='" CORVELLE_BINARY_DIR "' JOBS=2 >/dev/null 2>&1; echo $?");
+    ASSERT_EQ(made, "0");
+    for (const char* f : {"bin/corvelle-visualizer", "bin/corvelle-render",
+                          "share/applications/corvelle.desktop",
+                          "share/icons/hicolor/scalable/apps/corvelle.svg",
+                          "share/corvelle/corvelle.cfg", "share/corvelle/freepats/patches.cfg"})
+        EXPECT_GT(file_size(prefix + "/" + f), 0) << f;
+    std::string desktop = read_whole_file(prefix + "/share/applications/corvelle.desktop");
+    EXPECT_NE(desktop.find("Exec=corvelle-visualizer %f"), std::string::npos);
+    EXPECT_NE(desktop.find("MimeType=audio/midi;audio/x-midi;"), std::string::npos);
+    EXPECT_EQ(shell_output("desktop-file-validate '" + prefix +
+                           "/share/applications/corvelle.desktop' 2>&1; echo $?"),
+              "0");
+
+    // Run from elsewhere with an empty home: only the installed configuration can be found.
+    std::string home = dir.mkdir("home");
+    std::string song = dir.write("song.mid", as_string(song_image(long_song(), 0)));
+    std::string out = shell_output("cd '" + home + "' && HOME='" + home + "' '" + prefix +
+                                   "/bin/corvelle-render' -o out.wav '" + song + "' 2>&1; echo \"status $?\"");
+    EXPECT_NE(out.find("status 0"), std::string::npos) << out;
+    EXPECT_GT(file_size(home + "/out.wav"), 44100 * 4 * 30) << out;
+}
+
+}  // namespace
