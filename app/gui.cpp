@@ -472,18 +472,22 @@ void animate(void*)
         gui->listinstruments();
     }
     view->nextFrame();
+    std::string failure;
     if (!view->playing) {
         let_go_of_unheard(view);
-        std::string failure = view->takeFailureMessage();
-        if (!failure.empty())
-            fl_message("%s", failure.c_str());
+        failure = view->takeFailureMessage();
     }
     view->redraw();
     if (atoi(gui->maxlabel->label()) == 0)
         gui->updatelabels();
-    if (!view->playing && !view->hasGlyphs()) {
+    // The frames stop when the song is over and the view is empty; that is said before a
+    // message box holds the window's thread.
+    bool idle = !view->playing && !view->hasGlyphs();
+    if (idle)
         trace_idle();
+    if (!failure.empty())
+        fl_message("%s", failure.c_str());
+    if (idle)
         return;
-    }
     Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
 }

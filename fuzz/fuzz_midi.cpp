@@ -1,16 +1,4 @@
 // libFuzzer program: fuzz_midi_input (fuzz_targets.h) on every input.
-#include "fuzz/fuzz_targets.h"
+#include "fuzz/fuzz_main.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzz_engine_init();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    if (size > 0x200000)
-        return -1;  // larger inputs find nothing new and only slow the run
-    fuzz_midi_input(data, size);
-    return 0;
-}
+CORVELLE_FUZZ_PROGRAM(fuzz_midi_input, 0x200000)
