@@ -143,7 +143,10 @@ int transport_seek(int rc, int32 val)
 void transport_stop(int rc)
 {
     (void)rc;
-    int32 at = heard_position();
-    aq_flush(1);
+    // A stop can come while instruments load, before there is any output to stop.
+    const bool output = play_mode != nullptr && play_mode->acntl != nullptr;
+    int32 at = output ? heard_position() : current_sample;
+    if (output)
+        aq_flush(1);
     notify(TRANSPORT_STOP, at, at);
 }

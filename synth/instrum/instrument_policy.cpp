@@ -312,7 +312,15 @@ Instrument* play_midi_load_instrument(int dr, int b, int prog)
     if (tone->name != nullptr)
         return load_element(dr, b, prog);
 
-    // No patch of its own: the same program of bank 0 plays, and this element becomes a copy.
+    // No patch of its own: a SoundFont may have this bank's program (a variation tone, a drum
+    // kit of its own), loaded now or when the bank was filled.
+    if (b != 0) {
+        if (tone->instrument == nullptr || tone->instrument == MAGIC_LOAD_INSTRUMENT)
+            tone->instrument = load_instrument(dr, b, prog);
+        if (tone->instrument != nullptr && !IS_MAGIC_INSTRUMENT(tone->instrument))
+            return tone->instrument;
+    }
+    // Otherwise the same program of bank 0 plays, and this element becomes a copy.
     alloc_instrument_bank(dr, 0);
     Instrument* ip = load_element(dr, 0, prog);
     if (ip != nullptr && b != 0) {

@@ -14,6 +14,7 @@
 
 #include "config/files.h"
 #include "config/soundfont.h"
+#include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/memory.h"
 #include "frontend/options.h"
@@ -129,10 +130,22 @@ Instrument* preset_of(const char* file, const SoundFontRequest* req, int bank, i
 
 }  // namespace
 
+// A song that selects a tone bank or drum set the configuration leaves out plays bank 0's
+// instruments instead. Where a font has presets in such a bank (a GS variation bank, a drum
+// kit other than the standard one), the bank is made, empty: its programs then come from the
+// font, and those the font lacks still fall back to bank 0.
 void init_load_soundfont(void)
 {
-    for (const SoundFontRequest* r = soundfont_requests; r != nullptr; r = r->next)
-        font(r->file);
+    for (const SoundFontRequest* r = soundfont_requests; r != nullptr; r = r->next) {
+        const SF2File* sf = font(r->file);
+        if (sf == nullptr)
+            continue;
+        for (const SF2ZoneList& p : sf->presets) {
+            const int dr = p.bank == 128, b = dr ? p.preset : p.bank;
+            if (b > 0 && b < 128 && soundfont_preset_order(r, p.bank, p.preset, -1) >= 0)
+                alloc_instrument_bank(dr, b);
+        }
+    }
 }
 
 Instrument* load_soundfont_inst(int order, int bank, int preset, int keynote)

@@ -134,6 +134,9 @@ Sf2FontDef test_font()
     f.presets[1].zones[0].gens = {{SF2_FINE_TUNE, 10}};     // added to the instrument's -30
     f.presets[5].zones[0].gens = {{SF2_ATTENUATION, 40}};  // added to the instrument's 60
     f.presets.push_back({"kit", 0, 128, {{{}, 10}}});
+    // Kit 16 of bank 128: its kick is the 441 Hz sine (kit 0's is 2205 Hz).
+    f.instruments.push_back({"kit 16", {{{R(SF2_KEY_RANGE, 36, 36), loop, {SF2_ROOT_KEY, 36}}, 0}}});
+    f.presets.push_back({"kit 16", 16, 128, {{{}, 11}}});
     return f;
 }
 
@@ -262,6 +265,31 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
     const double open = tone_db(m, sr, 441, drums + 0.05, drums + 0.25);
     EXPECT_LT(tone_db(m, sr, 441, drums + 0.4, drums + 0.6), open - 50);
     EXPECT_GT(tone_db(m, sr, 2205, drums + 0.4, drums + 0.6), open - 10);
+}
+
+// A song selecting drum kit 16, which the configuration has no drum set for, plays the font's
+// kit 16; excluded from the font, kit 16 falls back to the standard kit.
+TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
+{
+    const std::string font = dir.write("test.sf2", build_sf2(test_font()));
+    const std::string mid = dir.write("kit.mid", song({{9, 16}}, {{0, 0.5, 9, 36, 127}}));
+    const int sr = 44100;
+    for (bool excluded : {false, true}) {
+        SCOPED_TRACE(excluded ? "kit 16 excluded" : "kit 16 of the font");
+        const std::string cfg = dir.write(
+            "kit.cfg", "soundfont " + font + "\n" + (excluded ? "font exclude 128 16\n" : ""));
+        ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' --reverb=0 --chorus=0 -o kit.wav kit.mid",
+                             scratch);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Wave w = read_wave(dir.file("kit.wav"));
+        ASSERT_GT(w.seconds(), 0.4);
+        const std::vector<float> m = w.mono();
+        const double kit16 = tone_db(m, sr, 441, 0.05, 0.35), kit0 = tone_db(m, sr, 2205, 0.05, 0.35);
+        if (excluded)
+            EXPECT_GT(kit0, kit16 + 30);
+        else
+            EXPECT_GT(kit16, kit0 + 30);
+    }
 }
 
 TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
