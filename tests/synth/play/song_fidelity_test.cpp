@@ -145,7 +145,7 @@ protected:
     }
 };
 
-// A melodic note on part 2, "use for rhythm part" two seconds later, the same key again.
+// A melodic note on the second part, "use for rhythm part" two seconds later, the same key again.
 std::vector<TimedBytes> rhythm_part_song()
 {
     return {{0, gs_reset()},
@@ -244,10 +244,10 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     struct Case {
         const char* what;
-        Bytes switch_off;              // for part 0
+        Bytes switch_off;              // for the first part
         std::vector<Bytes> messages;   // sent to parts 0 and 1 (channel byte patched)
         Measure measure;
-        bool silent;  // part 0 then plays nothing (note messages), else as without the message
+        bool silent;  // the first part then plays nothing (note messages), else as without the message
     };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
     const Case cases[] = {
@@ -303,7 +303,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
         } else {
             EXPECT_TRUE(same(part0, base)) << c.what << ": " << part0 << " vs " << base;
         }
-        // Part 1 obeys the message, as both parts do in a song without the switch.
+        // The second part obeys the message, as both parts do in a song without the switch.
         EXPECT_TRUE(same(part1, measure(obeyed, c.measure, 1))) << c.what;
         if (!c.silent) {
             EXPECT_FALSE(same(part1, base)) << c.what << ": the message changes nothing";
@@ -316,7 +316,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 TEST_F(SongFidelity, AChangedPatchLineIsHeardInTheNextSong)
 {
     configure();
-    // Part 3 asks for bank 8, which falls back to bank 0's program.
+    // The third part asks for bank 8, which falls back to bank 0's program.
     std::vector<TimedBytes> song = {{0, program(0, 0)},         {0, program(1, 1)},
                                     {0, cc(2, 0, 8)},           {0, program(2, 1)},
                                     {0, on(0, 60)},             {kSecond / 2, off(0, 60)},

@@ -107,7 +107,7 @@ TEST_F(InstrumentMarksTest, DrumPartChangeMakesNotesDrums)
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_EQ(drumset[0]->tone[42].instrument, load_mark);
     EXPECT_EQ(marked(tonebank[0]), 0);
-    // The song starts with part 0 melodic: neither the live flags nor the song's record
+    // The song starts with the first part melodic: neither the live flags nor the song's record
     // learn the drum part from the marking pass.
     EXPECT_FALSE(current_file_info->drumchannels & 1u);
     EXPECT_FALSE(drumchannels & 1u);
