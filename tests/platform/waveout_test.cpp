@@ -112,6 +112,18 @@ protected:
         cleanup_.push_back(temp_path(name));
         return cleanup_.back();
     }
+    // Opens the capture device, recording to the file `cap`, 16-bit stereo at 44.1 kHz with
+    // l's callback; none when it does not open.
+    HWAVEOUT open_capture(const std::string& cap, Listener& l)
+    {
+        setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
+        WAVEFORMATEX f = pcm_format(2, 16, 44100);
+        HWAVEOUT h = nullptr;
+        if (waveOutOpen(&h, 0, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION) !=
+            MMSYSERR_NOERROR)
+            return nullptr;
+        return h;
+    }
     std::string old_device_;
     std::vector<std::string> cleanup_;
 };
@@ -184,12 +196,9 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
 TEST_F(WaveOutTest, ResetReturnsEveryHeaderAtOnce)
 {
     std::string cap = path("reset.wav");
-    setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
     Listener l;
-    WAVEFORMATEX f = pcm_format(2, 16, 44100);
-    HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, 0, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION),
-              (MMRESULT)MMSYSERR_NOERROR);
+    HWAVEOUT h = open_capture(cap, l);
+    ASSERT_NE(h, nullptr);
     Buffers b(10, 44100 * 4 / 2, 2);  // 5 s in half seconds
     for (auto& hd : b.hdr) {
         waveOutPrepareHeader(h, &hd, sizeof hd);
@@ -359,12 +368,9 @@ TEST_F(WaveOutTest, AlsaFilePcmReceivesEveryByte)
 TEST_F(WaveOutTest, PauseHoldsTheQueueAndRestartPlaysOnFromTheSameFrame)
 {
     std::string cap = path("pause.wav");
-    setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
     Listener l;
-    WAVEFORMATEX f = pcm_format(2, 16, 44100);
-    HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, 0, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION),
-              (MMRESULT)MMSYSERR_NOERROR);
+    HWAVEOUT h = open_capture(cap, l);
+    ASSERT_NE(h, nullptr);
     const size_t bytes = 44100 * 4 / 5;  // 200 ms each
     Buffers b(4, bytes, 3);
     for (auto& hd : b.hdr) {
