@@ -338,7 +338,8 @@ int main(int argc, char** argv)
     // names the GM SoundFont for the programs the set lacks, which this leaves out.
     const std::string patch_cfg = std::string(dir_template) + "/patches.cfg";
     if (FILE* fp = fopen(patch_cfg.c_str(), "w")) {
-        fprintf(fp, "soundfont /usr/share/sounds/sf2/FluidR3_GM.sf2 remove\n");
+        fprintf(fp, "source %s/corvelle.cfg\nsoundfont /usr/share/sounds/sf2/FluidR3_GM.sf2 remove\n",
+                here.c_str());
         fclose(fp);
     }
     enum { SETTINGS = 3 };
@@ -374,7 +375,7 @@ int main(int argc, char** argv)
     ToolCost start_patch, start_gm;
     if (have_gm) {
         if (FILE* fp = fopen(gm_cfg.c_str(), "w")) {
-            fprintf(fp, "soundfont %s order=0\n", gm);
+            fprintf(fp, "source %s/corvelle.cfg\nsoundfont %s order=0\n", here.c_str(), gm);
             fclose(fp);
         }
         for (const std::string& s : songs)
