@@ -89,7 +89,9 @@ TEST_F(Visualiser, PlaysSongsAsTheyAreHeardAndRecoversFromAFileThatIsNotMidi)
     ASSERT_EQ(e.lag_ms.size(), notes.size());
     printf("Sync error over %zu glyphs: median %.1f ms, 95th percentile %.1f ms, earliest %.1f ms\n",
            e.lag_ms.size(), e.median, e.p95, e.min);
-    EXPECT_GE(e.min, -5.0) << "a glyph appeared before its note was heard";
+    // The clock may run a few milliseconds ahead of a device thread that starts late on a busy
+    // machine; a glyph drawn when rendered instead of heard is early by the queue (>180 ms).
+    EXPECT_GE(e.min, -60.0) << "a glyph appeared before its note was heard";
     // A busy machine may hold back a frame now and then; a view on the wrong clock is late or
     // early for every glyph. (The sync targets themselves are measured by bench_sync.)
     EXPECT_LE(e.median, 100.0);
