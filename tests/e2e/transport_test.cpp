@@ -304,6 +304,10 @@ TEST_F(Transport, WithoutAudioDeviceAMessageBoxAndPlayWorksLater)
     ASSERT_TRUE(v->wait_for_window(15)) << v->output();
     EXPECT_TRUE(v->running());
     EXPECT_FALSE(v->find_window("Midi Visualization").empty());
+    EXPECT_NE(v->output().find("Couldn't open output device: ALSA PCM \"corvelle_later\""),
+              std::string::npos)
+        << v->output();
+    EXPECT_EQ(v->output().find("Playing time"), std::string::npos) << v->output();
 
     dir.write("asound.conf", "pcm.corvelle_later { type null }\n");
     double enter = v->play(song);
