@@ -162,6 +162,18 @@ protected:
         voice[v].sample = nullptr;
         return v;
     }
+    static void send(int type, int ch, int a)
+    {
+        MidiEvent ev = make_event(0, type, ch, a, 0);
+        dispatch_event(&ev, false);
+    }
+    // A registered (or non-registered) parameter number and its data entry.
+    static void data_entry(int ch, bool nrpn, int msb, int lsb, int value)
+    {
+        send(nrpn ? ME_NRPN_MSB : ME_RPN_MSB, ch, msb);
+        send(nrpn ? ME_NRPN_LSB : ME_RPN_LSB, ch, lsb);
+        send(ME_DATA_ENTRY_MSB, ch, value);
+    }
 };
 
 // ---- Standard MIDI Files ----

@@ -1,7 +1,5 @@
 // Songs written here, played in-process through the whole engine with looped sine patches,
-// and measured from the output: parts that become rhythm parts mid-song, the master key
-// shift, transpose, tune and volume of the GS and XG modules, receive switches, and a patch
-// line changed between two songs.
+// and measured from the output.
 #include <cmath>
 #include <functional>
 
@@ -139,10 +137,11 @@ protected:
         recording() = Recording();
         testing::internal::CaptureStderr();
         int rc = play_midi_file(path.c_str());
-        std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(rc, RC_TUNE_END) << err;
+        messages = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(rc, RC_TUNE_END) << messages;
         return take_recording();
     }
+    std::string messages;
 };
 
 // A melodic note on the second part, "use for rhythm part" two seconds later, the same key again.
@@ -338,9 +337,20 @@ TEST_F(SongFidelity, AChangedPatchLineIsHeardInTheNextSong)
     EXPECT_EQ(tonebank[0]->tone[0].instrument, kept);
 }
 
-}  // namespace
+// A patch that could not be loaded for one song is tried again for the next: the user may
+// have put it right in between.
+TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
+{
+    ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 piano.pat\n");
+    ASSERT_EQ(r.status, 0) << r.messages;
+    const std::vector<TimedBytes> song = {{0, program(0, 0)}, {0, on(0, 60)}, {kSecond / 2, off(0, 60)}};
+    EXPECT_LT(play(song).level(0.1, 0.4), -60) << "nothing to play the note with";
+    EXPECT_NE(messages.find("Couldn't load instrument piano.pat"), std::string::npos) << messages;
 
-namespace {
+    dir.write("piano.pat", sine_patch());
+    EXPECT_NEAR(cents_off(play(song).pitch(0.05, 0.45), kMelodic60), 0, 3);
+    EXPECT_EQ(messages.find("Couldn't load instrument"), std::string::npos) << messages;
+}
 
 // With amplitude compensation on, the pre-scan finds the loudest channel volume of the song
 // (on any channel, sounding or not) and raises the whole output by (127 / loudest)^4.

@@ -134,3 +134,42 @@ TEST_F(SongEnd, AnythingThatStillNeedsPlayingKeepsTheSongGoing)
     sounding_voice(0, 60);
     EXPECT_EQ(render_from(few, 1), RC_NONE);
 }
+
+// The render loop watches how full the device queue is: when it runs low, rendering turns
+// cheaper and releasing voices are cut; when it is full, nothing changes.
+static int device_filled = 0;            // frames the device says it still holds
+static const int kQueueBytes = 1 << 20;  // 262144 frames
+
+static int tracing_acntl(int request, void* arg)
+{
+    if (request == PM_REQ_GETQSIZ || request == PM_REQ_GETFILLED) {
+        *(int*)arg = request == PM_REQ_GETQSIZ ? kQueueBytes : device_filled;
+        return 0;
+    }
+    return recording_acntl(request, arg);
+}
+
+TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
+{
+    const int saved_quality = no_4point_interpolation;
+    no_4point_interpolation = 0;
+    recording_mode().flag = PF_PCM_STREAM | PF_CAN_TRACE;
+    recording_mode().acntl = tracing_acntl;
+    aq_setup();
+    const int released = 40;
+    for (int i = 0; i < released; i++)
+        sounding_voice(i % 16, 40 + i, VOICE_OFF);
+    for (bool full : {true, false}) {
+        device_filled = full ? kQueueBytes / 4 : 0;
+        aq_fill_buffer_flag = 0;  // past the initial fill
+        ASSERT_EQ(compute_data(4096), RC_NONE);
+        EXPECT_EQ(reduce_quality_flag, full ? 0 : 1);
+        int in_use = 0;
+        for (int i = 0; i < upper_voices; i++)
+            in_use += voice[i].status != VOICE_FREE;
+        EXPECT_TRUE(full ? in_use == released : in_use < released / 2) << in_use << " voices";
+    }
+    recording_mode().acntl = recording_acntl;
+    no_4point_interpolation = saved_quality;
+    reduce_quality_flag = 0;
+}
