@@ -36,6 +36,11 @@ TEST_F(ReverbTest, CombAndAllpassLengthsAndGainsAtTheDefaults)
 
 TEST_F(ReverbTest, PreFilterOnlyWhenItsValueIsSet)
 {
+    // Pre-LPF 7 is a one-pole low-pass at 200 Hz.
+    set_effect_param_gs(GS_REVERB_PRE_LPF, 7);
+    const double a = 2.0 * 200.0 / 44100.0;
+    EXPECT_EQ(reverb_status_gs.lpf.ai, (int32)(a * 16777216.0));
+    EXPECT_EQ(reverb_status_gs.lpf.iai, (int32)((1.0 - a) * 16777216.0));
     // A tone near half the rate reaches the reverb unfiltered only with pre-LPF 0.
     auto energy = [](int pre_lpf) {
         set_effect_param_gs(GS_REVERB_PRE_LPF, pre_lpf);

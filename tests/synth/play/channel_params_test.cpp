@@ -59,28 +59,13 @@ protected:
         PlayerTest::TearDown();
     }
 
-    // Reads the song and plays every event before its end through the event loop.
-    void play_song(const std::string& image, const std::string& name)
-    {
-        int32 count = 0, samples = 0;
-        testing::internal::CaptureStderr();
-        MidiEvent* evs = read_midi_memory(image.data(), (long)image.size(), &count, &samples,
-                                          name.c_str());
-        std::string messages = testing::internal::GetCapturedStderr();
-        ASSERT_NE(evs, nullptr) << name << ": " << messages;
-        event_list = evs;
-        for (MidiEvent* ev = evs; ev->type != ME_EOT; ev++)
-            EXPECT_EQ(play_event(ev), RC_NONE) << name << " event " << (ev - evs);
-        event_list = nullptr;
-        free(evs);
-    }
     void play_file(const std::string& name)
     {
-        play_song(read_whole_file(CORVELLE_TEST_DATA "/midi/" + name), name);
+        play_song_events(read_whole_file(CORVELLE_TEST_DATA "/midi/" + name), name);
     }
 };
 
-TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuning)
+TEST_F(ChannelParams, ConformanceFilesSetModesBanksAndDrumParts)
 {
     struct Expect {
         const char* file;
@@ -115,15 +100,6 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuning)
     EXPECT_EQ(note_states[7].ch, 9);
     EXPECT_FALSE(note_states[7].drum);
 
-    // GS scale tuning of C on part #0: +63, -64, +63 cents for the three notes, then 0.
-    note_states.clear();
-    play_file("test-sysex-gs-40-1x-4x-scale-tuning.mid");
-    ASSERT_EQ(note_states.size(), 3u);
-    EXPECT_EQ(note_states[0].tuning_c, 63);
-    EXPECT_EQ(note_states[1].tuning_c, -64);
-    EXPECT_EQ(note_states[2].tuning_c, 63);
-    EXPECT_EQ(channel[0].scale_tuning[0], 0);
-
     // Universal messages play without a fault.
     for (const char* f : {"test-sysex-7e-09-02-gm-disable.mid",
                           "test-sysex-7f-04-04-master-coarse-tuning.mid",
@@ -138,7 +114,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
     Bytes tuning;
     for (int i = 0; i < 12; i++)
         tuning.push_back((uint8_t)(0x40 + i - 6));
-    play_song(song_at_zero({
+    play_song_events(song_at_zero({
                   xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on
                   xg(0x08, 0x02, 0x0F, {30, 90}),            // part #2 note limits
                   xg(0x08, 0x02, 0x6D, {20, 110}),           // part #2 velocity limits
@@ -184,7 +160,7 @@ TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
 {
     // Bytes beyond seven bits inside messages: a program of 255 is not the special program,
     // a key limit of 200 is the top key, a receive channel of 64 listens to nothing.
-    play_song(song_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}),
+    play_song_events(song_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}),
                             xg(0x08, 0x01, 0x10, {0xC8}), xg(0x08, 0x04, 0x04, {0x40})}),
               "damaged.mid");
     EXPECT_EQ(channel[1].program, 127);
