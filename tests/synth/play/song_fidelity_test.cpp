@@ -310,33 +310,6 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     }
 }
 
-// The configuration is read again before every song: a changed line is heard in the next
-// song, and an unchanged one keeps its loaded instrument.
-TEST_F(SongFidelity, AChangedPatchLineIsHeardInTheNextSong)
-{
-    configure();
-    // The third part asks for bank 8, which falls back to bank 0's program.
-    std::vector<TimedBytes> song = {{0, program(0, 0)},         {0, program(1, 1)},
-                                    {0, cc(2, 0, 8)},           {0, program(2, 1)},
-                                    {0, on(0, 60)},             {kSecond / 2, off(0, 60)},
-                                    {kSecond, on(1, 60)},       {kSecond + kSecond / 2, off(1, 60)},
-                                    {2 * kSecond, on(2, 60)},   {2 * kSecond + kSecond / 2, off(2, 60)}};
-    Take first = play(song);
-    EXPECT_NEAR(cents_off(first.pitch(1.05, 1.45), kNote67), 0, 3);
-    EXPECT_NEAR(cents_off(first.pitch(2.05, 2.45), kNote67), 0, 3);
-    Instrument* kept = tonebank[0]->tone[0].instrument;
-    ASSERT_NE(kept, nullptr);
-
-    configure("1 sine.pat note=72");
-    EXPECT_EQ(tonebank[0]->tone[0].instrument, kept) << "an unchanged line keeps its instrument";
-    EXPECT_EQ(tonebank[0]->tone[1].instrument, nullptr) << "a changed line drops it";
-    Take second = play(song);
-    EXPECT_NEAR(cents_off(second.pitch(0.05, 0.45), kMelodic60), 0, 3);
-    EXPECT_NEAR(cents_off(second.pitch(1.05, 1.45), kNote72), 0, 3);
-    EXPECT_NEAR(cents_off(second.pitch(2.05, 2.45), kNote72), 0, 3) << "the bank 8 fallback";
-    EXPECT_EQ(tonebank[0]->tone[0].instrument, kept);
-}
-
 // A patch that could not be loaded for one song is tried again for the next: the user may
 // have put it right in between.
 TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)

@@ -1,5 +1,5 @@
-// Pitch as heard: equal-tempered notes from a sine patch recorded at two rates, bend, the
-// pure and Pythagorean tunings of a chord, and what must not go wrong at extreme tunings.
+// Pitch as heard: equal-tempered notes from a sine patch recorded at two rates, bends and
+// tunings, and what must not go wrong at extreme tunings.
 #include "synth/render/voice_sound.h"
 
 class VoicePitch : public VoiceSound {};
@@ -44,21 +44,6 @@ TEST_F(VoicePitch, BendAndTuningsMoveThePitchByTheirCents)
     };
     for (const auto& c : cases)
         EXPECT_NEAR(cents(note_pitch(c.note, c.setup), plain), c.cents, 3.0) << c.what;
-}
-
-TEST_F(VoicePitch, PureAndPythagoreanTuningsMoveTheThirdAndFifthOfAChord)
-{
-    opt_pure_intonation = 1;
-    double pure_root = note_pitch(60);
-    EXPECT_NEAR(note_pitch(64) / pure_root, 5.0 / 4.0, 5.0 / 4.0 * 0.0017);
-    EXPECT_NEAR(note_pitch(67) / pure_root, 3.0 / 2.0, 3.0 / 2.0 * 0.0017);
-    opt_pure_intonation = 0;
-
-    // Pythagorean temperament on the channel: a ditone third (81/64) and a pure fifth.
-    MidiEvent pytha = make_event(0, ME_TEMPER_TYPE, 0, 1, 0);
-    double p_root = note_pitch(60, {pytha});
-    EXPECT_NEAR(note_pitch(64, {pytha}) / p_root, 81.0 / 64.0, 81.0 / 64.0 * 0.0017);
-    EXPECT_NEAR(note_pitch(67, {pytha}) / p_root, 3.0 / 2.0, 3.0 / 2.0 * 0.0017);
 }
 
 TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
