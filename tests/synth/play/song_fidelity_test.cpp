@@ -22,7 +22,7 @@ using songtest::xg_sysex;
 using songtest::xg_system_on;
 
 const double kRate = 44100;
-const double kMelodic60 = 261.6256, kNote67 = 391.9954, kNote72 = 523.2511;  // Hz
+const double kMelodic60 = 261.6256;  // Hz
 
 // Half a second of a 441 Hz sine at half scale, its last 20 cycles looped.
 std::string sine_patch()
@@ -124,11 +124,11 @@ protected:
         PlayerTest::TearDown();
     }
     // Programs 0 (note as played) and 1 (fixed note 67), bank 1 program 0 (fixed note 67),
-    // and drum 60 of set 0 (fixed note 72); `extra` adds lines.
-    void configure(const std::string& prog1 = "1 sine.pat note=67")
+    // and drum 60 of set 0 (fixed note 72).
+    void configure()
     {
-        ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n" + prog1 +
-                                        "\nbank 1\n0 sine.pat note=67\ndrumset 0\n60 sine.pat note=72\n");
+        ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
+                                        "bank 1\n0 sine.pat note=67\ndrumset 0\n60 sine.pat note=72\n");
         ASSERT_EQ(r.status, 0) << r.messages;
     }
     Take play(const std::vector<TimedBytes>& events, const std::string& name = "song.mid")
