@@ -9,6 +9,21 @@
 
 class EventLoop : public PlayerTest {};
 
+TEST_F(EventLoop, EventsAtOneTimeRenderNothingBetweenThemAndLaterOnesRenderTheGap)
+{
+    MidiEvent evs[] = {make_event(1000, ME_NOTEON, 0, 60, 100), make_event(1000, ME_NOTEON, 1, 64, 90),
+                       make_event(5096, ME_NOTEOFF, 0, 60, 0), make_event(5096, ME_EOT, 0, 0, 0)};
+    event_list = evs;
+    for (int i = 0; i < 2; i++)
+        ASSERT_EQ(play_event(&evs[i]), RC_NONE);
+    EXPECT_EQ(buffered_count, 1000);
+    EXPECT_TRUE(recording().writes.empty());
+    // The next event is 4096 samples later: one whole block goes out, 1000 frames wait.
+    ASSERT_EQ(play_event(&evs[2]), RC_NONE);
+    EXPECT_EQ(recording().writes, std::vector<int32>({4096 * 4}));
+    EXPECT_EQ(buffered_count, 1000);
+}
+
 TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
 {
     // Outside the velocity or note range: silent, but still shown.
@@ -235,6 +250,15 @@ protected:
     }
     std::string messages;
 };
+
+TEST_F(SongPlayback, SongOfOnlyEndOfTrackPlaysJustTheTail)
+{
+    MidiBytes image = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                       'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
+    EXPECT_EQ(play("empty.mid", image), RC_TUNE_END) << messages;
+    EXPECT_EQ(recording().frames(), 44100);  // one second of tail, nothing before it
+    EXPECT_TRUE(hooked().empty());
+}
 
 TEST_F(SongPlayback, EveryNoteReachesTheHookWhenTheAudioClockReachesIt)
 {
