@@ -40,13 +40,6 @@ TEST_F(ConformanceEffects, SystemMessagesLeaveTheEffectStoresOfTheirMode)
                             contains(image, {0x7E, 0x7F, 0x09});
         if (!system)
             continue;
-        int32 count = 0, samples = 0;
-        testing::internal::CaptureStderr();
-        MidiEvent* evs =
-            read_midi_memory(image.data(), (long)image.size(), &count, &samples, n.c_str());
-        std::string messages = testing::internal::GetCapturedStderr();
-        ASSERT_NE(evs, nullptr) << messages;
-
         // Effect types no power-on gives, so that a reset must put them back.
         play_system_mode = DEFAULT_SYSTEM_MODE;
         reverb_status_xg.type_msb = 0x10;
@@ -54,11 +47,7 @@ TEST_F(ConformanceEffects, SystemMessagesLeaveTheEffectStoresOfTheirMode)
         realloc_effect_xg(&chorus_status_xg, 2);
         variation_effect_xg[0].type_msb = 0x00;
 
-        event_list = evs;
-        for (MidiEvent* ev = evs; ev->type != ME_EOT; ev++)
-            ASSERT_EQ(play_event(ev), RC_NONE) << "event " << (ev - evs);
-        event_list = nullptr;
-        free(evs);
+        play_song_events(image, n);
         played++;
 
         // The reverb every mode plays through: the GS reverb at power-on, the

@@ -1,6 +1,5 @@
-// The reverbs: the comb-and-allpass reverb's lengths and gains, its pre-filter, impulse tails
-// that follow the GS reverb time, draining, the other reverb characters, and the reverb of
-// the final stage.
+// The reverbs: the comb-and-allpass reverb's set-up, its pre-filter, impulse tails that follow
+// the reverb time, draining, the other reverb characters, and the reverb of the final stage.
 #include "effect_fixture.h"
 
 #include "readmidi/sysex.h"
@@ -24,8 +23,6 @@ TEST_F(ReverbTest, CombAndAllpassLengthsAndGainsAtTheDefaults)
         EXPECT_EQ(r.allpassL[i].feedbacki, 9227468);
     }
     EXPECT_NEAR(r.combL[0].feedback, 0.9084, 5e-5);
-    EXPECT_EQ(r.combL[0].feedbacki, (int32)(r.combL[0].feedback * 16777216.0));
-    EXPECT_EQ(r.combL[0].damp2i, (int32)(0.8 * 16777216.0));
     EXPECT_EQ(r.wet1i, 12582912);
     EXPECT_EQ(r.wet2i, 4194304);
     EXPECT_NEAR(r.wet_level, 0.0126, 5e-5);
@@ -39,12 +36,11 @@ TEST_F(ReverbTest, CombAndAllpassLengthsAndGainsAtTheDefaults)
 
 TEST_F(ReverbTest, PreFilterOnlyWhenItsValueIsSet)
 {
+    // Pre-LPF 7 is a one-pole low-pass at 200 Hz.
     set_effect_param_gs(GS_REVERB_PRE_LPF, 7);
     const double a = 2.0 * 200.0 / 44100.0;
-    EXPECT_DOUBLE_EQ(reverb_status_gs.lpf.a, a);
     EXPECT_EQ(reverb_status_gs.lpf.ai, (int32)(a * 16777216.0));
     EXPECT_EQ(reverb_status_gs.lpf.iai, (int32)((1.0 - a) * 16777216.0));
-
     // A tone near half the rate reaches the reverb unfiltered only with pre-LPF 0.
     auto energy = [](int pre_lpf) {
         set_effect_param_gs(GS_REVERB_PRE_LPF, pre_lpf);

@@ -53,23 +53,20 @@ protected:
         }
         return applied;
     }
-    std::string applied_messages(const Bytes& msg)
+    // Applies the message and checks that its reports name each text.
+    void expect_reports(const Bytes& msg, std::initializer_list<const char*> texts)
     {
-        return messages_of([&] { EXPECT_GT(apply(msg), 0); });
+        std::string m = messages_of([&] { EXPECT_GT(apply(msg), 0); });
+        for (const char* t : texts)
+            EXPECT_NE(m.find(t), std::string::npos) << t << " in " << m;
     }
 };
-
-bool has(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 }  // namespace
 
 TEST_F(EffectStores, GsReverbChorusDelayAndEqualiserWrites)
 {
-    std::string m = applied_messages(gs(0x01, 0x30, {0x00}));  // reverb macro Room 1
-    EXPECT_TRUE(has(m, "Reverb Macro (0)")) << m;
+    expect_reports(gs(0x01, 0x30, {0x00}), {"Reverb Macro (0)"});  // reverb macro Room 1
     EXPECT_EQ(reverb_status_gs.character, 0);
     EXPECT_EQ(reverb_status_gs.time, 80);
     EXPECT_EQ(reverb_status_gs.pre_lpf, 3);
@@ -77,25 +74,20 @@ TEST_F(EffectStores, GsReverbChorusDelayAndEqualiserWrites)
     EXPECT_NEAR(freeverb_status.roomsize, 0.98, 1e-9);
 
     // Consecutive addresses in one message: level, time.
-    m = applied_messages(gs(0x01, 0x33, {0x50, 0x60}));
-    EXPECT_TRUE(has(m, "Reverb Level (80)") && has(m, "Reverb Time (96)")) << m;
+    expect_reports(gs(0x01, 0x33, {0x50, 0x60}), {"Reverb Level (80)", "Reverb Time (96)"});
     EXPECT_EQ(reverb_status_gs.level, 80);
     EXPECT_EQ(reverb_status_gs.time, 96);
 
-    m = applied_messages(gs(0x01, 0x38, {0x05}));  // chorus macro Flanger
-    EXPECT_TRUE(has(m, "Chorus Macro (5)")) << m;
+    expect_reports(gs(0x01, 0x38, {0x05}), {"Chorus Macro (5)"});  // chorus macro Flanger
     EXPECT_EQ(chorus_status_gs.feedback, 112);
-    m = applied_messages(gs(0x01, 0x3B, {0x20}));
-    EXPECT_TRUE(has(m, "Chorus Feedback (32)")) << m;
+    expect_reports(gs(0x01, 0x3B, {0x20}), {"Chorus Feedback (32)"});
     EXPECT_EQ(chorus_status_gs.feedback, 32);
 
-    m = applied_messages(gs(0x01, 0x50, {0x04}));  // delay macro Pan Delay 1
-    EXPECT_TRUE(has(m, "Delay Macro (4)")) << m;
+    expect_reports(gs(0x01, 0x50, {0x04}), {"Delay Macro (4)"});  // delay macro Pan Delay 1
     EXPECT_EQ(delay_status_gs.level_left, 125);
     EXPECT_GT(delay_status_gs.sample[2], delay_status_gs.sample[1]);
 
-    m = applied_messages(gs(0x02, 0x01, {0x4C}));  // EQ low gain +12 dB
-    EXPECT_TRUE(has(m, "EQ LOW GAIN (12 dB)")) << m;
+    expect_reports(gs(0x02, 0x01, {0x4C}), {"EQ LOW GAIN (12 dB)"});  // EQ low gain +12 dB
     EXPECT_DOUBLE_EQ(eq_status_gs.lsf.gain, 12.0);
 
     // Back to power-on for a new song.
@@ -108,14 +100,12 @@ TEST_F(EffectStores, GsReverbChorusDelayAndEqualiserWrites)
 
 TEST_F(EffectStores, GsInsertionTypeLoadsItsDefaults)
 {
-    std::string m = applied_messages(gs(0x03, 0x00, {0x01, 0x10}));
-    EXPECT_TRUE(has(m, "EFX TYPE (01 10)") && has(m, "GS EFX: Overdrive")) << m;
+    expect_reports(gs(0x03, 0x00, {0x01, 0x10}), {"EFX TYPE (01 10)", "GS EFX: Overdrive"});
     EXPECT_EQ(insertion_effect_gs.type, 0x0110);
     EXPECT_EQ(insertion_effect_gs.parameter[0], 48);
-    m = applied_messages(gs(0x03, 0x03, {0x7F}));  // parameter 1: drive
-    EXPECT_TRUE(has(m, "EFX Parameter 1 (127)")) << m;
+    expect_reports(gs(0x03, 0x03, {0x7F}), {"EFX Parameter 1 (127)"});  // parameter 1: drive
     EXPECT_EQ(insertion_effect_gs.parameter[0], 127);
-    m = applied_messages(gs(0x03, 0x17, {0x10, 0x20}));
+    EXPECT_EQ(apply(gs(0x03, 0x17, {0x10, 0x20})), 2);
     EXPECT_EQ(insertion_effect_gs.send_reverb, 0x10);
     EXPECT_EQ(insertion_effect_gs.send_chorus, 0x20);
     // An unknown type leaves no effect to run, and the insertion buffer passes unchanged.
@@ -128,40 +118,32 @@ TEST_F(EffectStores, GsInsertionTypeLoadsItsDefaults)
 TEST_F(EffectStores, XgEffectBlocksAndMultiEqualiser)
 {
     // Reverb type Room 1 becomes GS reverb macro 0 through the decoder.
-    std::string m = applied_messages(xg(0x02, 0x01, 0x00, {0x02, 0x00}));
-    EXPECT_TRUE(has(m, "Reverb Macro (0)")) << m;
+    expect_reports(xg(0x02, 0x01, 0x00, {0x02, 0x00}), {"Reverb Macro (0)"});
     EXPECT_EQ(reverb_status_gs.character, 0);
-    m = applied_messages(xg(0x02, 0x01, 0x0C, {0x30}));
-    EXPECT_TRUE(has(m, "Reverb Return (48)")) << m;
+    expect_reports(xg(0x02, 0x01, 0x0C, {0x30}), {"Reverb Return (48)"});
     EXPECT_EQ(reverb_status_gs.level, 48);
 
-    m = applied_messages(xg(0x02, 0x01, 0x20, {0x43, 0x01}));
-    EXPECT_TRUE(has(m, "Chorus Type MSB (43)") && has(m, "XG EFX: Flanger 2")) << m;
+    expect_reports(xg(0x02, 0x01, 0x20, {0x43, 0x01}), {"Chorus Type MSB (43)", "XG EFX: Flanger 2"});
     EXPECT_EQ(xg_effect_param(&chorus_status_xg, 1), 32);
 
     // Variation: type, then parameter 1 as MSB and LSB (a delay time in 0.1 ms).
-    m = applied_messages(xg(0x02, 0x01, 0x40, {0x06, 0x00}));
-    EXPECT_TRUE(has(m, "Variation Type MSB (06)") && has(m, "XG EFX: Delay L,R")) << m;
+    expect_reports(xg(0x02, 0x01, 0x40, {0x06, 0x00}), {"Variation Type MSB (06)", "XG EFX: Delay L,R"});
     EXPECT_EQ(xg_effect_param(&variation_effect_xg[0], 1), 2500);
-    m = applied_messages(xg(0x02, 0x01, 0x42, {0x20, 0x10}));
-    EXPECT_TRUE(has(m, "Variation Parameter 1 (4112)")) << m;
-    m = applied_messages(xg(0x02, 0x01, 0x5A, {0x01}));
-    EXPECT_TRUE(has(m, "Variation Connection (1)")) << m;
+    expect_reports(xg(0x02, 0x01, 0x42, {0x20, 0x10}), {"Variation Parameter 1 (4112)"});
+    expect_reports(xg(0x02, 0x01, 0x5A, {0x01}), {"Variation Connection (1)"});
     EXPECT_EQ(variation_effect_xg[0].connection, 1);
 
     // Insertion block 1; a block the engine does not have is not taken.
-    m = applied_messages(xg(0x03, 0x01, 0x00, {0x4A, 0x00}));
-    EXPECT_TRUE(has(m, "Insertion Effect Type MSB (1 4A)") && has(m, "XG EFX: Overdrive")) << m;
+    expect_reports(xg(0x03, 0x01, 0x00, {0x4A, 0x00}),
+                   {"Insertion Effect Type MSB (1 4A)", "XG EFX: Overdrive"});
     EXPECT_EQ(insertion_effect_xg[1].type_msb, 0x4A);
     EXPECT_EQ(apply(xg(0x03, 0x05, 0x00, {0x49})), 0);
 
     // Multi equaliser: a type with gains switches the equaliser on; flat switches it off.
     EXPECT_FALSE(multi_eq_xg_active());
-    m = applied_messages(xg(0x02, 0x40, 0x00, {0x02}));
-    EXPECT_TRUE(has(m, "EQ type (2: Pops)")) << m;
+    expect_reports(xg(0x02, 0x40, 0x00, {0x02}), {"EQ type (2: Pops)"});
     EXPECT_TRUE(multi_eq_xg_active());
-    m = applied_messages(xg(0x02, 0x40, 0x11, {0x4C}));
-    EXPECT_TRUE(has(m, "EQ gain5 (12 dB)")) << m;
+    expect_reports(xg(0x02, 0x40, 0x11, {0x4C}), {"EQ gain5 (12 dB)"});
     EXPECT_EQ(multi_eq_xg.gain[4], 0x4C);
     apply(xg(0x02, 0x40, 0x00, {0x00}));
     EXPECT_FALSE(multi_eq_xg_active());
@@ -171,14 +153,16 @@ TEST_F(EffectStores, Gm2TypesAndValuesOutOfRange)
 {
     // GM2 global parameter: reverb type 8 (plate) is GS macro 5 with time 50.
     Bytes reverb = {0x7F, 0x7F, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x08, 0xF7};
-    std::string m = applied_messages(reverb);
-    EXPECT_TRUE(has(m, "Reverb Type (8)")) << m;
+    expect_reports(reverb, {"Reverb Type (8)"});
     EXPECT_EQ(reverb_status_gs.character, 5);
     EXPECT_EQ(reverb_status_gs.time, 50);
-    m = messages_of([] { set_effect_param_gm2(SYSEX_GM2_REVERB_TYPE, 30); });
-    EXPECT_TRUE(has(m, "Reverb Type (8)")) << m;
-    m = messages_of([] { set_effect_param_gm2(SYSEX_GM2_CHORUS_TYPE, 9); });
-    EXPECT_TRUE(has(m, "Chorus Type (5)")) << m;
+    // Types beyond the last are the last.
+    std::string m = messages_of([] {
+        set_effect_param_gm2(SYSEX_GM2_REVERB_TYPE, 30);
+        set_effect_param_gm2(SYSEX_GM2_CHORUS_TYPE, 9);
+    });
+    EXPECT_NE(m.find("Reverb Type (8)"), std::string::npos) << m;
+    EXPECT_NE(m.find("Chorus Type (5)"), std::string::npos) << m;
     EXPECT_EQ(chorus_status_gs.macro, 5);
 
     // Bytes above 127 (a corrupt message) are kept in range before they index a table or

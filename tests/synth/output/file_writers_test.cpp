@@ -248,10 +248,7 @@ TEST_F(FileWriterTest, StandardOutputFileAndPipe)
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ASSERT_EQ(piped.size(), 32u + frames * 4);
     EXPECT_EQ(piped.compare(8, 4, std::string("\xFF\xFF\xFF\xFF", 4)), 0);  // size unknown
-    std::string au = dir.file("piped.au"), raw = dir.file("piped.raw");
-    FILE* f = fopen(au.c_str(), "wb");
-    fwrite(piped.data(), 1, piped.size(), f);
-    fclose(f);
+    std::string au = dir.write("piped.au", piped), raw = dir.file("piped.raw");
     ASSERT_EQ(system(("sox " + au + " -t raw -e signed-integer -b 16 -L " + raw + " 2>/dev/null").c_str()), 0);
     std::string back = read_whole_file(raw);
     ASSERT_EQ(back.size(), (size_t)frames * 4);
@@ -261,65 +258,61 @@ TEST_F(FileWriterTest, StandardOutputFileAndPipe)
     }
 }
 
+// Converts one block of the signal for mode and hands it to the mode's writer.
+static int write_block(PlayMode* mode)
+{
+    std::vector<int32> b = signal_block(0, 4096, false);
+    play_mode = mode;
+    int32 bytes = general_output_convert(b.data(), 4096);
+    return mode->output_data(reinterpret_cast<char*>(b.data()), bytes);
+}
+
 // A full disk, a file-size limit and a closed pipe are reported and fail the write; nothing
 // is cut short in silence.
 TEST_F(FileWriterTest, WriteErrorsAreReported)
 {
     TempDir dir;
     std::string err;
-    std::vector<int32> block = signal_block(0, 4096, false);
-
+    const std::string full = "/dev/full: write failed: No space left on device";
     // Headers that do not fit fail the open.
-    int rc = in_child(dir.file("e1.txt"), &err, [&] {
+    EXPECT_EQ(in_child(dir.file("e1.txt"), &err, [&] {
         wave_play_mode.name = "/dev/full";
         return wave_play_mode.open_output() == -1 && wave_play_mode.fd == -1 ? 0 : 1;
-    });
-    EXPECT_EQ(rc, 0);
-    EXPECT_NE(err.find("/dev/full: write failed: No space left on device"), std::string::npos) << err;
+    }), 0);
+    EXPECT_NE(err.find(full), std::string::npos) << err;
 
     // Raw data has no header: the first block fails, and so does every later one.
-    rc = in_child(dir.file("e2.txt"), &err, [&] {
+    EXPECT_EQ(in_child(dir.file("e2.txt"), &err, [&] {
         raw_play_mode.name = "/dev/full";
-        play_mode = &raw_play_mode;
         if (raw_play_mode.open_output() != 0)
             return 1;
-        std::vector<int32> b = block;
-        int32 bytes = general_output_convert(b.data(), 4096);
-        if (raw_play_mode.output_data((char*)b.data(), bytes) != -1)
+        if (write_block(&raw_play_mode) != -1 || write_block(&raw_play_mode) != -1)
             return 2;
-        if (raw_play_mode.output_data((char*)b.data(), bytes) != -1)
-            return 3;
         raw_play_mode.close_output();
         return 0;
-    });
-    EXPECT_EQ(rc, 0);
-    EXPECT_NE(err.find("/dev/full: write failed: No space left on device"), std::string::npos) << err;
+    }), 0);
+    EXPECT_NE(err.find(full), std::string::npos) << err;
 
     // The file-size limit is reached in the middle of a block.
     std::string limited = dir.file("limited.aiff");
-    rc = in_child(dir.file("e3.txt"), &err, [&] {
+    EXPECT_EQ(in_child(dir.file("e3.txt"), &err, [&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit r = {50000, 50000};
         setrlimit(RLIMIT_FSIZE, &r);
         aiff_play_mode.name = limited.c_str();
-        play_mode = &aiff_play_mode;
         if (aiff_play_mode.open_output() != 0)
             return 1;
-        for (int i = 0; i < 10; i++) {
-            std::vector<int32> b = block;
-            int32 bytes = general_output_convert(b.data(), 4096);
-            if (aiff_play_mode.output_data((char*)b.data(), bytes) == -1) {
+        for (int i = 0; i < 10; i++)
+            if (write_block(&aiff_play_mode) == -1) {
                 aiff_play_mode.close_output();
                 return i == 3 ? 0 : 10 + i;  // 3 x 16384 bytes fit, the fourth block does not
             }
-        }
         return 2;
-    });
-    EXPECT_EQ(rc, 0);
+    }), 0);
     EXPECT_NE(err.find("limited.aiff: write failed: File too large"), std::string::npos) << err;
 
     // A reader that went away: with SIGPIPE ignored the write fails with EPIPE.
-    rc = in_child(dir.file("e4.txt"), &err, [&] {
+    EXPECT_EQ(in_child(dir.file("e4.txt"), &err, [&] {
         signal(SIGPIPE, SIG_IGN);
         int fds[2];
         if (pipe(fds) != 0)
@@ -327,19 +320,12 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
         close(fds[0]);
         dup2(fds[1], 1);
         close(fds[1]);
-        raw_play_mode.name = "-";
-        play_mode = &raw_play_mode;
-        if (raw_play_mode.open_output() != 0)
+        raw_play_mode.name = wave_play_mode.name = "-";
+        if (raw_play_mode.open_output() != 0 || write_block(&raw_play_mode) != -1)
             return 2;
-        std::vector<int32> b = block;
-        int32 bytes = general_output_convert(b.data(), 4096);
-        if (raw_play_mode.output_data((char*)b.data(), bytes) != -1)
-            return 3;
         raw_play_mode.close_output();
-        wave_play_mode.name = "-";
         return wave_play_mode.open_output() == -1 ? 0 : 4;
-    });
-    EXPECT_EQ(rc, 0);
+    }), 0);
     EXPECT_NE(err.find("standard output: write failed: Broken pipe"), std::string::npos) << err;
 
     // No name, or a directory that does not exist.
@@ -512,21 +498,20 @@ TEST_F(LongOutput, WaveBecomesRf64PastFourGibibytes)
         EXPECT_EQ(h.substr(0, 4), rf64 ? "RF64" : "RIFF");
         EXPECT_EQ(le(h, 4, 4), rf64 ? 0xFFFFFFFFull : header - 8 + data);
         EXPECT_EQ(h.substr(8, 8), rf64 ? "WAVEds64" : "WAVEJUNK");
-        EXPECT_EQ(le(h, 16, 4), 28u);
-        EXPECT_EQ(le(h, 20, 8), rf64 ? header - 8 + data : 0);  // RIFF size
-        EXPECT_EQ(le(h, 28, 8), rf64 ? data : 0);               // data size
-        EXPECT_EQ(le(h, 36, 8), rf64 ? data / 4 : 0);           // sample frames
-        EXPECT_EQ(le(h, 44, 4), 0u);                            // no size table
+        // Offset, bytes, value in a RIFF file, value in an RF64 file.
+        const uint64 fields[][4] = {
+            {16, 4, 28, 28}, {20, 8, 0, header - 8 + data},  // ds64 size, RIFF size
+            {28, 8, 0, data}, {36, 8, 0, data / 4},          // data size, sample frames
+            {44, 4, 0, 0},                                   // no size table
+            {52, 4, 16, 16}, {56, 2, 1, 1}, {58, 2, 2, 2},   // fmt size, PCM, channels
+            {60, 4, 44100, 44100}, {64, 4, 176400, 176400},  // rate, bytes per second
+            {68, 2, 4, 4}, {70, 2, 16, 16},                  // frame, bits
+            {76, 4, data, 0xFFFFFFFFull},                    // data size
+        };
+        for (const auto& f : fields)
+            EXPECT_EQ(le(h, (size_t)f[0], (int)f[1]), f[rf64 ? 3 : 2]) << "offset " << f[0];
         EXPECT_EQ(h.substr(48, 4), "fmt ");
-        EXPECT_EQ(le(h, 52, 4), 16u);
-        EXPECT_EQ(le(h, 56, 2), 1u);       // PCM
-        EXPECT_EQ(le(h, 58, 2), 2u);       // channels
-        EXPECT_EQ(le(h, 60, 4), 44100u);   // rate
-        EXPECT_EQ(le(h, 64, 4), 176400u);  // bytes per second
-        EXPECT_EQ(le(h, 68, 2), 4u);       // frame
-        EXPECT_EQ(le(h, 70, 2), 16u);      // bits
         EXPECT_EQ(h.substr(72, 4), "data");
-        EXPECT_EQ(le(h, 76, 4), rf64 ? 0xFFFFFFFFull : data);
     }
 }
 

@@ -35,6 +35,14 @@ protected:
         w32_play_mode = saved_mode_;
         play_mode = nullptr;
     }
+    // Writes with the driver's debug messages on; returns them.
+    static std::string debug_write(const char* data, int32 n)
+    {
+        ScopedEnv on("CORVELLE_DEBUG", "1");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(w32_play_mode.output_data(const_cast<char*>(data), n), 0);
+        return testing::internal::GetCapturedStderr();
+    }
     static std::vector<char> pattern(size_t n, int seed)
     {
         std::vector<char> v(n);
@@ -63,13 +71,7 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
     ASSERT_EQ(w32_play_mode.open_output(), 0);
     EXPECT_EQ(w32_play_mode.fd, 0);
     std::vector<char> data = pattern(40000, 1);
-    std::string debug;
-    {
-        ScopedEnv on("CORVELLE_DEBUG", "1");
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(w32_play_mode.output_data(data.data(), 40000), 0);
-        debug = testing::internal::GetCapturedStderr();
-    }
+    std::string debug = debug_write(data.data(), 40000);
     size_t at = 0;
     for (int n = 0; n < 3; n++) {
         at = find_after(debug, "Buffer " + std::to_string(n) + " queued.", at);
@@ -96,22 +98,10 @@ TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
     ASSERT_EQ(w32_play_mode.open_output(), 0);
     std::vector<char> data = pattern(8 * 16384, 2);
     double t0 = wall_us();
-    std::string debug;
-    {
-        ScopedEnv on("CORVELLE_DEBUG", "1");
-        testing::internal::CaptureStderr();
-        ASSERT_EQ(w32_play_mode.output_data(data.data(), (int32)data.size()), 0);
-        debug = testing::internal::GetCapturedStderr();
-    }
+    std::string debug = debug_write(data.data(), (int32)data.size());
     EXPECT_EQ(debug.find("Waiting"), std::string::npos) << debug;  // eight free buffers
-
-    char frame[4] = {1, 2, 3, 4};
-    {
-        ScopedEnv on("CORVELLE_DEBUG", "1");
-        testing::internal::CaptureStderr();
-        ASSERT_EQ(w32_play_mode.output_data(frame, 4), 0);
-        debug = testing::internal::GetCapturedStderr();
-    }
+    const char frame[4] = {1, 2, 3, 4};
+    debug = debug_write(frame, 4);
     size_t returned = read_device_trace(trace_).size();
     EXPECT_NE(debug.find("Waiting 371ms..."), std::string::npos) << debug;
     EXPECT_GE(returned, 1u) << "the write went on before the device returned a buffer";
@@ -133,28 +123,24 @@ TEST_F(WaveDriverTest, QueueSizeRequestAndErrorTexts)
 {
     int size = 0;
     w32_play_mode.extra_param[0] = 32;
-    w32_play_mode.encoding = PE_16BIT | PE_SIGNED;
-    ASSERT_EQ(w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), 0);
-    EXPECT_EQ(size, 507904);
-    w32_play_mode.encoding = PE_MONO;
-    ASSERT_EQ(w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), 0);
-    EXPECT_EQ(size, 126976);
-    w32_play_mode.encoding = PE_24BIT | PE_SIGNED;
-    ASSERT_EQ(w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), 0);
-    EXPECT_EQ(size, 31 * 4096 * 6);
+    const int32 sizes[][2] = {
+        {PE_16BIT | PE_SIGNED, 507904}, {PE_MONO, 126976}, {PE_24BIT | PE_SIGNED, 31 * 4096 * 6}};
+    for (const auto& es : sizes) {
+        w32_play_mode.encoding = es[0];
+        ASSERT_EQ(w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), 0);
+        EXPECT_EQ(size, es[1]);
+    }
     EXPECT_EQ(w32_play_mode.acntl(PM_REQ_GETSAMPLES, &size), -1);
     EXPECT_EQ(w32_play_mode.acntl(PM_REQ_GETFRAGSIZ, &size), -1);
 
-    EXPECT_STREQ(wave_error_text(34), "header not prepared");
-    EXPECT_STREQ(wave_error_text(20), "Unknown multimedia error 20");
-    EXPECT_STREQ(wave_error_text(40), "Unknown wave error 8");
-    EXPECT_STREQ(wave_error_text(0), "no error");
-    EXPECT_STREQ(wave_error_text(13), "unsupported wave format");
-    EXPECT_STREQ(wave_error_text(14), "Unknown multimedia error 14");
-    EXPECT_STREQ(wave_error_text(31), "Unknown multimedia error 31");
-    EXPECT_STREQ(wave_error_text(32), "unsupported wave format");
-    EXPECT_STREQ(wave_error_text(35), "device is synchronous");
-    EXPECT_STREQ(wave_error_text(36), "Unknown wave error 4");
+    const std::pair<int, const char*> texts[] = {
+        {0, "no error"}, {13, "unsupported wave format"}, {14, "Unknown multimedia error 14"},
+        {20, "Unknown multimedia error 20"}, {31, "Unknown multimedia error 31"},
+        {32, "unsupported wave format"}, {34, "header not prepared"}, {35, "device is synchronous"},
+        {36, "Unknown wave error 4"}, {40, "Unknown wave error 8"},
+    };
+    for (const auto& t : texts)
+        EXPECT_STREQ(wave_error_text(t.first), t.second);
 }
 
 // Opening: a pool below 8 is raised with a warning, the encoding becomes one the device plays,

@@ -1,63 +1,29 @@
 // Channel parameters at playback: system-exclusive messages of songs reaching the channel
-// records and effect stores through the event loop, parameter numbers, and instrument names
-// from the free patch set.
-#include <sys/stat.h>
-
+// records and effect stores through the event loop, and parameter numbers.
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "config/tonebank.h"
 #include "effects/effect.h"
 #include "readmidi/sysex.h"
-#include "synth/config/config_fixture.h"
 #include "synth/play/player_fixture.h"
+#include "tools/song_analysis.h"
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
+using songtest::Bytes;
 
-// A format 0 song at 480 ticks per quarter of events at tick 0.
-Bytes song_at_zero(const std::vector<Bytes>& events)
+// A format 0 song of the events, all at tick 0.
+std::string song_at_zero(const std::vector<Bytes>& events)
 {
-    Bytes body;
-    for (const Bytes& e : events) {
-        body.push_back(0);
-        body.insert(body.end(), e.begin(), e.end());
-    }
-    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
-    Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k',
-                  0, 0, (uint8_t)(body.size() >> 8), (uint8_t)body.size()};
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
+    std::vector<songtest::TimedBytes> timed;
+    for (const Bytes& e : events)
+        timed.push_back({0, e});
+    return songtest::smf_format0(timed);
 }
-
-// A GS data set (with its checksum) or an XG parameter change, as a track event.
-Bytes sysex(Bytes head, int h, int m, int l, const Bytes& data, bool checksum)
-{
-    head.insert(head.end(), {(uint8_t)h, (uint8_t)m, (uint8_t)l});
-    head.insert(head.end(), data.begin(), data.end());
-    int sum = 0;
-    for (size_t i = 4; i < head.size(); i++)
-        sum += head[i];
-    if (checksum)
-        head.push_back((uint8_t)((128 - sum % 128) % 128));
-    head.push_back(0xF7);
-    Bytes ev = {0xF0};
-    put_vlq(ev, (uint32_t)head.size());
-    ev.insert(ev.end(), head.begin(), head.end());
-    return ev;
-}
-Bytes gs(int h, int m, int l, const Bytes& data)
-{
-    return sysex({0x41, 0x10, 0x42, 0x12}, h, m, l, data, true);
-}
-Bytes xg(int h, int m, int l, const Bytes& data)
-{
-    return sysex({0x43, 0x10, 0x4C}, h, m, l, data, false);
-}
+const auto gs = songtest::gs_sysex;
+const auto xg = songtest::xg_sysex;
 
 // What a channel was like when one of its notes started.
 struct NoteState {
@@ -93,40 +59,13 @@ protected:
         PlayerTest::TearDown();
     }
 
-    // Reads the song and plays every event before its end through the event loop.
-    void play_song(const Bytes& image, const std::string& name)
-    {
-        int32 count = 0, samples = 0;
-        testing::internal::CaptureStderr();
-        MidiEvent* evs = read_midi_memory(image.data(), (long)image.size(), &count, &samples,
-                                          name.c_str());
-        std::string messages = testing::internal::GetCapturedStderr();
-        ASSERT_NE(evs, nullptr) << name << ": " << messages;
-        event_list = evs;
-        for (MidiEvent* ev = evs; ev->type != ME_EOT; ev++)
-            EXPECT_EQ(play_event(ev), RC_NONE) << name << " event " << (ev - evs);
-        event_list = nullptr;
-        free(evs);
-    }
     void play_file(const std::string& name)
     {
-        std::ifstream in(CORVELLE_TEST_DATA "/midi/" + name, std::ios::binary);
-        play_song(Bytes(std::istreambuf_iterator<char>(in), {}), name);
-    }
-    static void send(int type, int ch, int a)
-    {
-        MidiEvent ev = make_event(0, type, ch, a, 0);
-        dispatch_event(&ev, false);
-    }
-    static void data_entry(int ch, bool nrpn, int msb, int lsb, int value)
-    {
-        send(nrpn ? ME_NRPN_MSB : ME_RPN_MSB, ch, msb);
-        send(nrpn ? ME_NRPN_LSB : ME_RPN_LSB, ch, lsb);
-        send(ME_DATA_ENTRY_MSB, ch, value);
+        play_song_events(read_whole_file(CORVELLE_TEST_DATA "/midi/" + name), name);
     }
 };
 
-TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuning)
+TEST_F(ChannelParams, ConformanceFilesSetModesBanksAndDrumParts)
 {
     struct Expect {
         const char* file;
@@ -161,15 +100,6 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksDrumPartsAndTuning)
     EXPECT_EQ(note_states[7].ch, 9);
     EXPECT_FALSE(note_states[7].drum);
 
-    // GS scale tuning of C on part #0: +63, -64, +63 cents for the three notes, then 0.
-    note_states.clear();
-    play_file("test-sysex-gs-40-1x-4x-scale-tuning.mid");
-    ASSERT_EQ(note_states.size(), 3u);
-    EXPECT_EQ(note_states[0].tuning_c, 63);
-    EXPECT_EQ(note_states[1].tuning_c, -64);
-    EXPECT_EQ(note_states[2].tuning_c, 63);
-    EXPECT_EQ(channel[0].scale_tuning[0], 0);
-
     // Universal messages play without a fault.
     for (const char* f : {"test-sysex-7e-09-02-gm-disable.mid",
                           "test-sysex-7f-04-04-master-coarse-tuning.mid",
@@ -184,7 +114,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
     Bytes tuning;
     for (int i = 0; i < 12; i++)
         tuning.push_back((uint8_t)(0x40 + i - 6));
-    play_song(song_at_zero({
+    play_song_events(song_at_zero({
                   xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on
                   xg(0x08, 0x02, 0x0F, {30, 90}),            // part #2 note limits
                   xg(0x08, 0x02, 0x6D, {20, 110}),           // part #2 velocity limits
@@ -230,7 +160,7 @@ TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
 {
     // Bytes beyond seven bits inside messages: a program of 255 is not the special program,
     // a key limit of 200 is the top key, a receive channel of 64 listens to nothing.
-    play_song(song_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}),
+    play_song_events(song_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}),
                             xg(0x08, 0x01, 0x10, {0xC8}), xg(0x08, 0x04, 0x04, {0x40})}),
               "damaged.mid");
     EXPECT_EQ(channel[1].program, 127);
@@ -276,37 +206,6 @@ TEST_F(ChannelParams, ParameterNumbersSetDepthsAndTheEqualiser)
     EXPECT_TRUE(channel[2].eq_xg.valid);
     data_entry(2, true, 0x01, 0x35, 100);
     EXPECT_EQ(channel[2].eq_xg.treble_freq, 58);
-}
-
-TEST_F(ChannelParams, InstrumentNamesOfTheFreePatchSetInEveryMode)
-{
-    const std::string dir = CORVELLE_SOURCE_DIR "/data/freepats";
-    struct stat st;
-    if (stat((dir + "/patches.cfg").c_str(), &st) != 0)
-        GTEST_SKIP() << "no patch set at " << dir;
-    reset_configuration_state();
-    ReadResult r = read_config_text("dir " + dir + "\nsource " + dir + "/patches.cfg\n");
-    ASSERT_EQ(r.status, 0) << r.messages;
-
-    // GS: the bank is the MSB; bank 8 is not in the set and bank 0 answers.
-    play_system_mode = GS_SYSTEM_MODE;
-    channel[0].bank_msb = 8;
-    midi_program_change(0, 16);
-    EXPECT_STREQ(channel_instrum_name(0), "Tone_000/016_Hammond_Organ.pat");
-    midi_program_change(0, 3);  // not in the set
-    EXPECT_STREQ(channel_instrum_name(0), "");
-    // XG: the bank is the LSB; asking for the name creates no bank.
-    play_system_mode = XG_SYSTEM_MODE;
-    channel[1].bank_lsb = 3;
-    midi_program_change(1, 0);
-    EXPECT_STREQ(channel_instrum_name(1), "Tone_000/000_Acoustic_Grand_Piano.pat");
-    EXPECT_EQ(tonebank[3], nullptr);
-    // GM2: MSB 121 turns channel 9 melodic.
-    play_system_mode = GM2_SYSTEM_MODE;
-    channel[9].bank_msb = 121;
-    midi_program_change(9, 19);
-    EXPECT_STREQ(channel_instrum_name(9), "Tone_000/019_Church_Organ.pat");
-    reset_configuration_state();
 }
 
 }  // namespace

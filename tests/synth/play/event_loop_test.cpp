@@ -11,29 +11,17 @@ class EventLoop : public PlayerTest {};
 
 TEST_F(EventLoop, EventsAtOneTimeRenderNothingBetweenThemAndLaterOnesRenderTheGap)
 {
-    MidiEvent evs[] = {make_event(1000, ME_NOTEON, 0, 60, 100),
-                       make_event(1000, ME_PROGRAM, 1, 5, 0),
-                       make_event(1000, ME_NOTEON, 1, 64, 90),
-                       make_event(5096, ME_NOTEOFF, 0, 60, 0),
-                       make_event(5096, ME_EOT, 0, 0, 0)};
+    MidiEvent evs[] = {make_event(1000, ME_NOTEON, 0, 60, 100), make_event(1000, ME_NOTEON, 1, 64, 90),
+                       make_event(5096, ME_NOTEOFF, 0, 60, 0), make_event(5096, ME_EOT, 0, 0, 0)};
     event_list = evs;
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 2; i++)
         ASSERT_EQ(play_event(&evs[i]), RC_NONE);
-    EXPECT_EQ(current_sample, 1000);
     EXPECT_EQ(buffered_count, 1000);
     EXPECT_TRUE(recording().writes.empty());
-    EXPECT_EQ(channel[1].program, 5);
-    ASSERT_EQ(hooked_at().size(), 2u);
-    EXPECT_EQ(hooked_at()[0], 1000);
-    EXPECT_EQ(hooked_at()[1], 1000);
-
     // The next event is 4096 samples later: one whole block goes out, 1000 frames wait.
-    ASSERT_EQ(play_event(&evs[3]), RC_NONE);
-    EXPECT_EQ(current_sample, 5096);
-    ASSERT_EQ(recording().writes.size(), 1u);
-    EXPECT_EQ(recording().writes[0], 4096 * 4);
+    ASSERT_EQ(play_event(&evs[2]), RC_NONE);
+    EXPECT_EQ(recording().writes, std::vector<int32>({4096 * 4}));
     EXPECT_EQ(buffered_count, 1000);
-    EXPECT_EQ(hooked_at().back(), 5096);
 }
 
 TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
@@ -141,45 +129,29 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
 
 TEST_F(EventLoop, RegisteredAndNonRegisteredParameters)
 {
-    auto send = [](int type, int ch, int a) {
-        MidiEvent ev = make_event(0, type, ch, a, 0);
-        dispatch_event(&ev, false);
-    };
     // Pitch-bend sensitivity is held to 24 semitones.
-    send(ME_RPN_MSB, 0, 0);
-    send(ME_RPN_LSB, 0, 0);
-    send(ME_DATA_ENTRY_MSB, 0, 30);
+    data_entry(0, false, 0, 0, 30);
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 24);
     send(ME_RPN_DEC, 0, 0);
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 23);
 
     // After the null parameter data entry is locked until a parameter reset.
-    send(ME_RPN_MSB, 0, 0x7F);
-    send(ME_RPN_LSB, 0, 0x7F);
-    send(ME_DATA_ENTRY_MSB, 0, 0);
-    send(ME_RPN_MSB, 0, 0);
-    send(ME_RPN_LSB, 0, 0);
-    send(ME_DATA_ENTRY_MSB, 0, 12);
+    data_entry(0, false, 0x7F, 0x7F, 0);
+    data_entry(0, false, 0, 0, 12);
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 23);
     update_rpn_map(0, RPN_ADDR_FFFF, 0);
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 2);
-    send(ME_RPN_MSB, 0, 0);
-    send(ME_RPN_LSB, 0, 0);
-    send(ME_DATA_ENTRY_MSB, 0, 12);
+    data_entry(0, false, 0, 0, 12);
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 12);
 
     // NRPN vibrato rate: 64 is the sample's own rate, 0 the slowest.
-    send(ME_NRPN_MSB, 1, 0x01);
-    send(ME_NRPN_LSB, 1, 0x08);
-    send(ME_DATA_ENTRY_MSB, 1, 64);
+    data_entry(1, true, 0x01, 0x08, 64);
     EXPECT_FLOAT_EQ(channel[1].vibrato_ratio, 1.0f);
     send(ME_DATA_ENTRY_MSB, 1, 0);
     EXPECT_FLOAT_EQ(channel[1].vibrato_ratio, (float)(1.0 / 0.016));
 
     // Drum parameters act on the note named by the select's low byte.
-    send(ME_NRPN_MSB, 9, 0x1D);
-    send(ME_NRPN_LSB, 9, 38);
-    send(ME_DATA_ENTRY_MSB, 9, 90);
+    data_entry(9, true, 0x1D, 38, 90);
     ASSERT_NE(channel[9].drums[38], nullptr);
     EXPECT_EQ(channel[9].drums[38]->reverb_level, 90);
 

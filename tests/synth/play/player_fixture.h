@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,33 @@ protected:
         voice[v].vid = opt_overlap_voice_allow ? vidq_head[ch * 128 + note]++ : 0;
         voice[v].sample = nullptr;
         return v;
+    }
+    // Reads a song and plays every event before its end through the event loop.
+    static void play_song_events(const std::string& image, const std::string& name)
+    {
+        int32 count = 0, samples = 0;
+        testing::internal::CaptureStderr();
+        MidiEvent* evs = read_midi_memory(image.data(), (long)image.size(), &count, &samples,
+                                          name.c_str());
+        std::string messages = testing::internal::GetCapturedStderr();
+        ASSERT_NE(evs, nullptr) << name << ": " << messages;
+        event_list = evs;
+        for (MidiEvent* ev = evs; ev->type != ME_EOT; ev++)
+            EXPECT_EQ(play_event(ev), RC_NONE) << name << " event " << (ev - evs);
+        event_list = nullptr;
+        free(evs);
+    }
+    static void send(int type, int ch, int a)
+    {
+        MidiEvent ev = make_event(0, type, ch, a, 0);
+        dispatch_event(&ev, false);
+    }
+    // A registered (or non-registered) parameter number and its data entry.
+    static void data_entry(int ch, bool nrpn, int msb, int lsb, int value)
+    {
+        send(nrpn ? ME_NRPN_MSB : ME_RPN_MSB, ch, msb);
+        send(nrpn ? ME_NRPN_LSB : ME_RPN_LSB, ch, lsb);
+        send(ME_DATA_ENTRY_MSB, ch, value);
     }
 };
 

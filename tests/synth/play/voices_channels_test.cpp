@@ -107,6 +107,16 @@ TEST_F(Channels, ProgramChangesFollowTheSystemModesBankRules)
     EXPECT_EQ(channel[9].bank, 2);
     EXPECT_EQ(channel[9].program, 40);
 
+    // GS takes the bank from the MSB, XG from the LSB.
+    play_system_mode = GS_SYSTEM_MODE;
+    channel[0].bank_msb = 8;
+    midi_program_change(0, 16);
+    EXPECT_EQ(channel[0].bank, 8);
+    play_system_mode = XG_SYSTEM_MODE;
+    channel[1].bank_lsb = 3;
+    midi_program_change(1, 0);
+    EXPECT_EQ(channel[1].bank, 3);
+
     // A channel whose default program is the special one keeps it.
     play_system_mode = DEFAULT_SYSTEM_MODE;
     default_program[4] = -1;

@@ -1,5 +1,5 @@
-// The render loop: whole blocks to the audio queue, flushing, failures, muted channels, mono
-// output, and the end of the song after the last voice.
+// The render loop: whole blocks to the audio queue, flushing, failures, muted channels, the
+// end of the song after the last voice, and cheaper rendering when the device runs low.
 #include <cstdlib>
 
 #include "synth/play/player_fixture.h"
@@ -8,6 +8,8 @@ class RenderLoop : public PlayerTest {};
 
 TEST_F(RenderLoop, PartialBlocksWaitAndAWholeBlockIsQueuedAtOnce)
 {
+    ASSERT_EQ(compute_data(0), RC_NONE);
+    EXPECT_TRUE(recording().writes.empty());
     ASSERT_EQ(compute_data(4095), RC_NONE);
     EXPECT_TRUE(recording().writes.empty());
     EXPECT_EQ(buffered_count, 4095);
@@ -29,18 +31,13 @@ TEST_F(RenderLoop, PartialBlocksWaitAndAWholeBlockIsQueuedAtOnce)
     const int16_t* values = reinterpret_cast<const int16_t*>(recording().data.data());
     for (size_t i = 0; i < recording().data.size() / 2; i++)
         ASSERT_LE(std::abs(values[i]), 8) << "value " << i;
-}
 
-TEST_F(RenderLoop, FlushQueuesOnlyWhatIsBuffered)
-{
+    // A flush queues only what is buffered, and nothing when nothing is.
     ASSERT_EQ(compute_data(0), RC_NONE);
-    EXPECT_TRUE(recording().writes.empty());
-    ASSERT_EQ(compute_data(100), RC_NONE);
+    ASSERT_EQ(recording().writes.size(), 5u);
+    EXPECT_EQ(recording().writes[4], 10 * 4);
     ASSERT_EQ(compute_data(0), RC_NONE);
-    ASSERT_EQ(recording().writes.size(), 1u);
-    EXPECT_EQ(recording().writes[0], 100 * 4);
-    ASSERT_EQ(compute_data(0), RC_NONE);
-    EXPECT_EQ(recording().writes.size(), 1u);
+    EXPECT_EQ(recording().writes.size(), 5u);
 }
 
 TEST_F(RenderLoop, FailedWritesAndInterruptsEndRendering)
@@ -54,17 +51,6 @@ TEST_F(RenderLoop, FailedWritesAndInterruptsEndRendering)
     intr = 1;
     EXPECT_EQ(compute_data(5000), RC_QUIT);
     intr = 0;
-}
-
-TEST_F(RenderLoop, MonoOutputKeepsOneValuePerFrame)
-{
-    play_mode->encoding = PE_16BIT | PE_SIGNED | PE_MONO;
-    aq_setup();
-    ASSERT_EQ(compute_data(100), RC_NONE);
-    EXPECT_EQ(buffer_pointer, common_buffer + 100);
-    ASSERT_EQ(compute_data(0), RC_NONE);
-    ASSERT_EQ(recording().writes.size(), 1u);
-    EXPECT_EQ(recording().writes[0], 100 * 2);
 }
 
 TEST_F(RenderLoop, MutedChannelsLoseTheirVoicesAtTheNextBlock)
@@ -133,4 +119,43 @@ TEST_F(SongEnd, AnythingThatStillNeedsPlayingKeepsTheSongGoing)
     std::vector<MidiEvent> few = song(2);
     sounding_voice(0, 60);
     EXPECT_EQ(render_from(few, 1), RC_NONE);
+}
+
+// The render loop watches how full the device queue is: when it runs low, rendering turns
+// cheaper and releasing voices are cut; when it is full, nothing changes.
+static int device_filled = 0;            // frames the device says it still holds
+static const int kQueueBytes = 1 << 20;  // 262144 frames
+
+static int tracing_acntl(int request, void* arg)
+{
+    if (request == PM_REQ_GETQSIZ || request == PM_REQ_GETFILLED) {
+        *(int*)arg = request == PM_REQ_GETQSIZ ? kQueueBytes : device_filled;
+        return 0;
+    }
+    return recording_acntl(request, arg);
+}
+
+TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
+{
+    const int saved_quality = no_4point_interpolation;
+    no_4point_interpolation = 0;
+    recording_mode().flag = PF_PCM_STREAM | PF_CAN_TRACE;
+    recording_mode().acntl = tracing_acntl;
+    aq_setup();
+    const int released = 40;
+    for (int i = 0; i < released; i++)
+        sounding_voice(i % 16, 40 + i, VOICE_OFF);
+    for (bool full : {true, false}) {
+        device_filled = full ? kQueueBytes / 4 : 0;
+        aq_fill_buffer_flag = 0;  // past the initial fill
+        ASSERT_EQ(compute_data(4096), RC_NONE);
+        EXPECT_EQ(reduce_quality_flag, full ? 0 : 1);
+        int in_use = 0;
+        for (int i = 0; i < upper_voices; i++)
+            in_use += voice[i].status != VOICE_FREE;
+        EXPECT_TRUE(full ? in_use == released : in_use < released / 2) << in_use << " voices";
+    }
+    recording_mode().acntl = recording_acntl;
+    no_4point_interpolation = saved_quality;
+    reduce_quality_flag = 0;
 }

@@ -1,10 +1,5 @@
-// The vector kernels against their scalar twins on random data. Mixing: runs of every length
-// around the vector width, gains that do and do not fit 16 bits, values past 16 bits and
-// buffer values next to the 32-bit limits, so that the vector form's fall-backs are all
-// exercised. The Gauss resampler: steps up, down and past one sample, into both ends of the
-// data where the window no longer fits. The 16-bit output conversion: every byte order and
-// sign form, on lengths around the vector width, against the value worked out per sample.
-// The copy of a sample's values, widened with their signs.
+// The vector kernels against their scalar twins on random data: runs of every length around
+// the vector width, values and gains next to the limits so that every fall-back is exercised.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +7,6 @@
 #include <random>
 #include <vector>
 
-#include "output/output.h"
 #include "render/mix_kernels.h"
 #include "render/resample.h"
 #include "render/resample_settings.h"
@@ -136,46 +130,6 @@ TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
     initialize_gauss_table(gauss_n);
 }
 
-}  // namespace
-
-namespace {
-
-TEST(OutputKernels, SixteenBitConversionGivesEachSamplesValueInPlace)
-{
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int32> any(INT32_MIN, INT32_MAX), near(-(1 << 28), 1 << 28),
-        pick(0, 3);
-    const int32 forms[4] = {PE_SIGNED, 0, PE_SIGNED | PE_BYTESWAP, PE_BYTESWAP};
-    PlayMode mode = raw_play_mode;
-    PlayMode* saved = play_mode;
-    play_mode = &mode;
-    for (int32 form : forms) {
-        mode.encoding = PE_16BIT | PE_MONO | form;
-        const uint32 flip = (form & PE_SIGNED) ? 0 : 0x8000;
-        for (int32 n = 0; n < 40; n++) {
-            std::vector<int32> buf((size_t)n + 1);
-            for (int32& v : buf)
-                v = pick(rng) == 0 ? any(rng) : near(rng);
-            const std::vector<int32> in = buf;
-            ASSERT_EQ(general_output_convert(buf.data(), n), 2 * n);
-            const uint8* out = reinterpret_cast<const uint8*>(buf.data());
-            for (int32 i = 0; i < n; i++) {
-                const int32 v = std::min(std::max(in[i] >> 13, -32768), 32767);
-                const uint32 u = ((uint32)v ^ flip) & 0xFFFF;
-                const uint32 got = (form & PE_BYTESWAP) ? out[2 * i] << 8 | out[2 * i + 1]
-                                                        : out[2 * i] | out[2 * i + 1] << 8;
-                ASSERT_EQ(got, u) << "encoding " << mode.encoding << " length " << n << " at " << i
-                                  << " from " << in[i];
-            }
-            EXPECT_EQ(buf[n], in[n]) << "written past the samples";
-        }
-    }
-    play_mode = saved;
-}
-
-}  // namespace
-
-namespace {
 
 TEST(CopyKernel, CopiesEveryValueWithItsSignAndNothingMore)
 {

@@ -1,5 +1,5 @@
-// Pitch as heard: equal-tempered notes from a sine patch recorded at two rates, bend, the
-// pure and Pythagorean tunings of a chord, and what must not go wrong at extreme tunings.
+// Pitch as heard: equal-tempered notes from a sine patch recorded at two rates, bends and
+// tunings, and what must not go wrong at extreme tunings.
 #include "synth/render/voice_sound.h"
 
 class VoicePitch : public VoiceSound {};
@@ -15,54 +15,35 @@ TEST_F(VoicePitch, NotesComeOutEqualTemperedFromPatchesRecordedAtEitherRate)
     }
 }
 
-TEST_F(VoicePitch, FullBendUpWithSensitivityTwoRaisesTwoSemitones)
+TEST_F(VoicePitch, BendAndTuningsMoveThePitchByTheirCents)
 {
-    double plain = note_pitch(60);
-    double bent = note_pitch(60, {make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)});
-    EXPECT_NEAR(cents(bent, plain), 200.0, 3.0);
-    double down = note_pitch(60, {make_event(0, ME_PITCHWHEEL, 0, 0, 0)});
-    EXPECT_NEAR(cents(down, plain), -200.0, 3.0);
-
-    // Sensitivity 12 through RPN 0: a full octave.
-    double octave = note_pitch(60, {make_event(0, ME_RPN_MSB, 0, 0, 0), make_event(0, ME_RPN_LSB, 0, 0, 0),
-                                    make_event(0, ME_DATA_ENTRY_MSB, 0, 12, 0),
-                                    make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)});
-    EXPECT_NEAR(cents(octave, plain), 1200.0 * 8191 / 8192, 3.0);
-}
-
-TEST_F(VoicePitch, PureAndPythagoreanTuningsMoveTheThirdAndFifthOfAChord)
-{
-    // Equal temperament first: a third of 400 cents, a fifth of 700.
-    double root = note_pitch(60);
-    EXPECT_NEAR(cents(note_pitch(64), root), 400.0, 3.0);
-
-    opt_pure_intonation = 1;
-    double pure_root = note_pitch(60);
-    EXPECT_NEAR(note_pitch(64) / pure_root, 5.0 / 4.0, 5.0 / 4.0 * 0.0017);
-    EXPECT_NEAR(note_pitch(67) / pure_root, 3.0 / 2.0, 3.0 / 2.0 * 0.0017);
-    opt_pure_intonation = 0;
-
-    // Pythagorean temperament on the channel: a ditone third (81/64) and a pure fifth.
-    MidiEvent pytha = make_event(0, ME_TEMPER_TYPE, 0, 1, 0);
-    double p_root = note_pitch(60, {pytha});
-    EXPECT_NEAR(note_pitch(64, {pytha}) / p_root, 81.0 / 64.0, 81.0 / 64.0 * 0.0017);
-    EXPECT_NEAR(note_pitch(67, {pytha}) / p_root, 3.0 / 2.0, 3.0 / 2.0 * 0.0017);
-}
-
-TEST_F(VoicePitch, ScaleTuningAndMasterTuningShiftThePitch)
-{
-    double plain = note_pitch(64);
-    // 50 cents up on pitch class E only.
-    double tuned = note_pitch(64, {make_event(0, ME_SCALE_TUNING, 0, 4, 50)});
-    EXPECT_NEAR(cents(tuned, plain), 50.0, 3.0);
-    EXPECT_NEAR(cents(note_pitch(60, {make_event(0, ME_SCALE_TUNING, 0, 4, 50)}), plain), -400.0, 3.0);
-
-    // Master coarse tuning +3 semitones (RPN 2) with the channel factor cached by a bend.
-    std::vector<MidiEvent> coarse = {make_event(0, ME_RPN_MSB, 0, 0, 0), make_event(0, ME_RPN_LSB, 0, 2, 0),
-                                     make_event(0, ME_DATA_ENTRY_MSB, 0, 64 + 3, 0),
-                                     make_event(0, ME_PITCHWHEEL, 0, 0x00, 0x50)};
-    double bend = 2 * (double)(0x2800 - 0x2000) / 8192 * 100;
-    EXPECT_NEAR(cents(note_pitch(64, coarse), plain), 300.0 + bend, 3.0);
+    const double plain = note_pitch(60);
+    auto rpn = [](int lsb, int value) {
+        return std::vector<MidiEvent>{make_event(0, ME_RPN_MSB, 0, 0, 0), make_event(0, ME_RPN_LSB, 0, lsb, 0),
+                                      make_event(0, ME_DATA_ENTRY_MSB, 0, value, 0)};
+    };
+    const MidiEvent bend_up = make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F);
+    const MidiEvent tune_e = make_event(0, ME_SCALE_TUNING, 0, 4, 50);
+    std::vector<MidiEvent> sensitivity12 = rpn(0, 12), coarse3 = rpn(2, 64 + 3);
+    sensitivity12.push_back(bend_up);
+    // The bend caches the channel's factor, which must include the coarse tuning.
+    coarse3.push_back(make_event(0, ME_PITCHWHEEL, 0, 0x00, 0x50));
+    const struct {
+        const char* what;
+        int note;
+        std::vector<MidiEvent> setup;
+        double cents;
+    } cases[] = {
+        {"full bend up", 60, {bend_up}, 200},
+        {"full bend down", 60, {make_event(0, ME_PITCHWHEEL, 0, 0, 0)}, -200},
+        {"sensitivity 12", 60, sensitivity12, 1200.0 * 8191 / 8192},
+        {"equal-tempered third", 64, {}, 400},
+        {"E tuned 50 cents up", 64, {tune_e}, 450},
+        {"C beside a tuned E", 60, {tune_e}, 0},
+        {"coarse +3 under a bend", 64, coarse3, 700 + 2 * (double)(0x2800 - 0x2000) / 8192 * 100},
+    };
+    for (const auto& c : cases)
+        EXPECT_NEAR(cents(note_pitch(c.note, c.setup), plain), c.cents, 3.0) << c.what;
 }
 
 TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
