@@ -70,8 +70,9 @@ run_program() {  # program timeout log
 results="$out/mutants.txt"
 say() { echo "$*" | tee -a "$results"; }
 : >"$results"
-say "# Mutation run $(date -u +%Y-%m-%dT%H:%MZ) on $(cd "$here" && git rev-parse --short HEAD)," \
-    "${list:+replaying $list}${list:-MUTANTS=$count MUTANT_SEED=$seed}"
+what="MUTANTS=$count MUTANT_SEED=$seed"
+[ -z "$list" ] || what="replaying $list"
+say "# Mutation run $(date -u +%Y-%m-%dT%H:%MZ) on $(cd "$here" && git rev-parse --short HEAD), $what"
 declare -A timeout_of skip
 for f in "${folders[@]}"; do
   p=$(program_of "$f/x.cpp")
