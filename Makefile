@@ -8,7 +8,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 XVFB        = xvfb-run -a -s "-screen 0 1280x1024x24 -noreset"
 CTEST_ARGS ?= --output-on-failure -j$(JOBS) --timeout 1500
 
-.PHONY: all setup build run install test test-asan-engine test-asan test-tsan fuzz bench clean
+.PHONY: all setup build run install test test-asan-engine test-asan test-tsan fuzz bench mutants clean
 
 all: build
 
@@ -85,5 +85,10 @@ fuzz: setup
 bench: build
 	@bash scripts/bench.sh $(BUILD)
 
+# Seeded source mutations of synth/, vis/ and platform/, one at a time, each against the test
+# program of its folder (build-mutants/; MUTANTS=N, MUTANT_SEED=S, MUTANT_LIST=earlier list).
+mutants: setup
+	@MUTANTS="$(MUTANTS)" MUTANT_SEED="$(MUTANT_SEED)" MUTANT_LIST="$(MUTANT_LIST)" bash scripts/mutants.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-mutants
