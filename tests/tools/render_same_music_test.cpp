@@ -12,7 +12,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <map>
 #include <sstream>
 
 using namespace songtest;
@@ -70,25 +69,21 @@ Features measure(const Wave& w)
 
 std::string to_text(const Features& f)
 {
-    std::ostringstream s;
+    std::string s = "frames " + std::to_string(f.frames) + "\n";
     char buf[64];
-    s << "frames " << f.frames << "\n";
-    snprintf(buf, sizeof buf, "%016" PRIx64, f.checksum);
-    s << "checksum " << buf << "\n";
-    s << "onsets " << f.onsets.size() << "\n";
+    snprintf(buf, sizeof buf, "checksum %016" PRIx64 "\nonsets %zu\n", f.checksum, f.onsets.size());
+    s += buf;
     for (double t : f.onsets) {
         snprintf(buf, sizeof buf, "%.5f\n", t);
-        s << buf;
+        s += buf;
     }
-    s << "windows " << f.windows.size() << "\n";
-    for (const Chroma& c : f.windows) {
+    s += "windows " + std::to_string(f.windows.size()) + "\n";
+    for (const Chroma& c : f.windows)
         for (int k = 0; k < 12; k++) {
-            snprintf(buf, sizeof buf, "%s%.9g", k ? " " : "", c[k]);
-            s << buf;
+            snprintf(buf, sizeof buf, "%.9g%c", c[k], k < 11 ? ' ' : '\n');
+            s += buf;
         }
-        s << "\n";
-    }
-    return s.str();
+    return s;
 }
 
 // Reads what to_text wrote; frames stays -1 when the text is damaged.
@@ -96,25 +91,24 @@ Features from_text(const std::string& text)
 {
     Features f;
     std::istringstream s(text);
-    std::string word, sum;
+    std::string w[4], sum;
     long frames = -1;
-    size_t n = 0;
-    if (!(s >> word >> frames) || word != "frames" || !(s >> word >> sum) || word != "checksum")
+    size_t onsets = 0, windows = 0;
+    if (!(s >> w[0] >> frames >> w[1] >> sum >> w[2] >> onsets) || w[0] != "frames" ||
+        w[1] != "checksum" || w[2] != "onsets")
         return f;
-    f.checksum = strtoull(sum.c_str(), nullptr, 16);
-    if (!(s >> word >> n) || word != "onsets")
-        return f;
-    f.onsets.resize(n);
+    f.onsets.resize(onsets);
     for (double& t : f.onsets)
-        if (!(s >> t))
-            return f;
-    if (!(s >> word >> n) || word != "windows")
+        s >> t;
+    if (!(s >> w[3] >> windows) || w[3] != "windows")
         return f;
-    f.windows.resize(n);
+    f.windows.resize(windows);
     for (Chroma& c : f.windows)
         for (double& v : c)
-            if (!(s >> v))
-                return f;
+            s >> v;
+    if (s.fail())
+        return f;
+    f.checksum = strtoull(sum.c_str(), nullptr, 16);
     f.frames = frames;
     return f;
 }
@@ -189,11 +183,7 @@ TEST_P(RenderSameMusic, KeepsLengthOnsetsPitchClassesAndSamples)
 
 INSTANTIATE_TEST_SUITE_P(Songs, RenderSameMusic, ::testing::ValuesIn(cases),
                          [](const ::testing::TestParamInfo<Case>& i) {
-                             std::string n = std::string(i.param.song) + "_" + i.param.setting;
-                             for (char& ch : n)
-                                 if (!isalnum((unsigned char)ch))
-                                     ch = '_';
-                             return n;
+                             return std::string(i.param.song) + "_" + i.param.setting;
                          });
 
 }  // namespace

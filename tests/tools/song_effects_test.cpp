@@ -192,16 +192,9 @@ TEST_F(SongEffects, WholeSongKeepsItsNotesAndRingsOnWithReverb)
 
     // Half a second after the last note the reverb still adds a tail well above the floor
     // of the output.
-    Smf smf = read_smf(read_whole_file(song));
-    ASSERT_TRUE(smf.ok);
-    double first = -1, last = 0;
-    for (const SmfEvent& e : smf.events) {
-        if (is_note_on(e) && first < 0)
-            first = smf_seconds(smf, e.tick);
-        if (is_note_on(e) || is_note_off(e))
-            last = smf_seconds(smf, e.tick);
-    }
-    const double last_note = last - first;  // the render starts with the first note
+    const SongEvents notes = read_song(song);
+    ASSERT_GT(notes.last_note, 0);
+    const double last_note = notes.last_note / 44100.0;
     const size_t win = (size_t)fx.rate / 100, at = (size_t)((last_note + 0.5) * 100);
     std::vector<double> wet = window_rms(difference(fx, dry), win);
     ASSERT_GT(wet.size(), at + 5);
