@@ -47,18 +47,15 @@ static std::string main_window_id()
     return run_command("xdotool search --name '^Midi Visualization$' 2>/dev/null | head -1");
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public OnDisplay {
 protected:
     GUI* g = nullptr;
-    std::unique_ptr<DisplayLock> display;
 
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        display.reset(new DisplayLock);
-        ASSERT_TRUE(connect_display());
-        reset_engine_defaults();
-        test_now() = 0;
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         g = new GUI;
         gui = g;
         g->view->play_position = test_clock;
@@ -68,14 +65,9 @@ protected:
         Fl::remove_timeout(animate);
         delete g;
         gui = nullptr;
-        reset_engine_defaults();
+        OnDisplay::TearDown();
     }
     Fl_Slider* slider(const char* label) { return (Fl_Slider*)find_labelled(g->mainwindow, label); }
-    void note(int type, int ch, int key, int velocity = 100)
-    {
-        MidiEvent ev = note_event(type, 0, ch, key, velocity);
-        enqueue_event(&ev);
-    }
 };
 
 TEST_F(MainWindow, WidgetsSitWhereTheyBelongWithTheirLabelsAndValues)

@@ -6,14 +6,7 @@
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
 
-class Drawing : public ShownView {
-protected:
-    void note(int type, int ch, int key, int velocity = 100)
-    {
-        MidiEvent ev = note_event(type, 0, ch, key, velocity);
-        enqueue_event(&ev);
-    }
-};
+using Drawing = ShownView;
 
 TEST_F(Drawing, GlyphColumnAndVelocityColourOfEachChannel)
 {
@@ -87,11 +80,10 @@ TEST_F(Drawing, ProjectionFollowsResize)
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 200.0f);
 }
 
-TEST(Legend, ShowsGradientFromLowToHighColour)
+using Legend = OnDisplay;
+
+TEST_F(Legend, ShowsGradientFromLowToHighColour)
 {
-    REQUIRE_DISPLAY();
-    DisplayLock display;
-    ASSERT_TRUE(connect_display());
     CGL_Legend legend(0, 0, 25, 89, "legend");
     legend.end();
     ASSERT_TRUE(show_and_wait(&legend));
