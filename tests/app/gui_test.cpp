@@ -5,6 +5,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
 #include <FL/Fl.H>
 #include "app/gui.h"
 #include "vis/view_test_util.h"
@@ -23,6 +26,7 @@ static Fl_Widget* find_labelled(Fl_Group* g, const char* label)
     return nullptr;
 }
 
+// What the command prints, without the line end.
 static std::string run_command(const std::string& command)
 {
     std::string out;
@@ -32,30 +36,26 @@ static std::string run_command(const std::string& command)
             out += line;
         pclose(f);
     }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
     return out;
 }
 
 // The X window id of the main window, found by its title as a person's tools would.
 static std::string main_window_id()
 {
-    std::string id = run_command("xdotool search --name '^Midi Visualization$' 2>/dev/null | head -1");
-    while (!id.empty() && (id.back() == '\n' || id.back() == ' '))
-        id.pop_back();
-    return id;
+    return run_command("xdotool search --name '^Midi Visualization$' 2>/dev/null | head -1");
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public OnDisplay {
 protected:
     GUI* g = nullptr;
-    std::unique_ptr<DisplayLock> display;
 
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        display.reset(new DisplayLock);
-        ASSERT_TRUE(connect_display());
-        reset_engine_defaults();
-        test_now() = 0;
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         g = new GUI;
         gui = g;
         g->view->play_position = test_clock;
@@ -65,14 +65,9 @@ protected:
         Fl::remove_timeout(animate);
         delete g;
         gui = nullptr;
-        reset_engine_defaults();
+        OnDisplay::TearDown();
     }
     Fl_Slider* slider(const char* label) { return (Fl_Slider*)find_labelled(g->mainwindow, label); }
-    void note(int type, int ch, int key, int velocity = 100)
-    {
-        MidiEvent ev = note_event(type, 0, ch, key, velocity);
-        enqueue_event(&ev);
-    }
 };
 
 TEST_F(MainWindow, WidgetsSitWhereTheyBelongWithTheirLabelsAndValues)
@@ -371,4 +366,55 @@ TEST_F(MainWindow, PlayRefusesWhileBusyAndCancelStartsNothing)
         EXPECT_EQ(answer.count, 1);
         EXPECT_TRUE(answer.has_label("A midi is already playing."));
     }
+}
+
+// Writes a picture of the main window playing a few dozen notes on several channels, so a
+// person can look at it: <build>/screenshots/window.png.
+TEST_F(MainWindow, ScreenshotWithGlyphsOfSeveralChannels)
+{
+    const float low[4][3] = {{0.2f, 0, 0}, {0, 0.2f, 0}, {0, 0, 0.3f}, {0.2f, 0.2f, 0}};
+    const float high[4][3] = {{1, 0.3f, 0.2f}, {0.3f, 1, 0.3f}, {0.4f, 0.5f, 1}, {1, 0.9f, 0.2f}};
+    const int channels[4] = {0, 1, 2, 9};
+    for (int i = 0; i < 4; i++)
+        for (int c = 0; c < 3; c++) {
+            g->view->setColor(false, channels[i], c, low[i][c]);
+            g->view->setColor(true, channels[i], c, high[i][c]);
+        }
+    g->channel->value(2);
+    g->channel->do_callback();  // the legend shows channel 3's colours
+    g->show();
+    ASSERT_TRUE(show_and_wait(g->mainwindow));
+
+    // 42 notes over 90 frames: three at a time, spread over the keyboard, held for 4 to 16
+    // frames each.
+    std::vector<std::pair<int, MidiEvent>> score;
+    for (int j = 0; j < 14; j++)
+        for (int k = 0; k < 3; k++) {
+            int ch = channels[(j + k) % 4], key = 20 + (j * 19 + k * 31) % 90;
+            score.push_back({5 * j, note_event(ME_NOTEON, 0, ch, key, 30 + (j * 13 + k * 29) % 98)});
+            score.push_back({5 * j + 4 + 3 * ((j + k) % 5), note_event(ME_NOTEOFF, 0, ch, key, 0)});
+        }
+    for (int frame = 0; frame < 90; frame++) {
+        for (auto& entry : score)
+            if (entry.first == frame)
+                enqueue_event(&entry.second);
+        g->view->nextFrame();
+    }
+    ASSERT_TRUE(g->view->hasGlyphs());
+    g->view->redraw();
+    g->legend->redraw();
+    for (int i = 0; i < 10; i++)
+        Fl::wait(0.02);
+
+    const std::string dir = std::string(CORVELLE_BINARY_DIR) + "/screenshots";
+    const std::string path = dir + "/window.png";
+    mkdir(dir.c_str(), 0755);
+    remove(path.c_str());
+    const std::string id = main_window_id();
+    ASSERT_FALSE(id.empty());
+    ASSERT_EQ(system(("import -window " + id + " " + path).c_str()), 0);
+    // The picture's note area shows the glyphs: over 1% of its pixels are clearly lit.
+    double lit = atof(run_command("convert " + path + " -crop 512x503+9+9 -colorspace gray"
+                                  " -threshold 8% -format '%[fx:mean]' info:").c_str());
+    EXPECT_GT(lit, 0.01);
 }

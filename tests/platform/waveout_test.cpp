@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,10 +13,9 @@
 
 #include "platform/waveout.h"
 #include "support/device_trace.h"
+#include "support/tempdir.h"
 
 namespace {
-
-typedef std::chrono::steady_clock steady;
 
 // What the device told its client, in order.
 struct Listener {
@@ -58,18 +56,7 @@ WAVEFORMATEX pcm_format(int channels, int bits, int rate)
     return f;
 }
 
-std::string temp_path(const char* name)
-{
-    return std::string(CORVELLE_BINARY_DIR) + "/waveout_test_" + std::to_string(getpid()) + "_" + name;
-}
-
-std::vector<char> read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-uint32_t le32(const std::vector<char>& b, size_t at)
+uint32_t le32(const std::string& b, size_t at)
 {
     return (uint32_t)(unsigned char)b[at] | (uint32_t)(unsigned char)b[at + 1] << 8 |
            (uint32_t)(unsigned char)b[at + 2] << 16 | (uint32_t)(unsigned char)b[at + 3] << 24;
@@ -91,6 +78,21 @@ struct Buffers {
             hdr[i].dwUser = (DWORD_PTR)i;
         }
     }
+    // Prepares and writes every header to the device.
+    void queue(HWAVEOUT h)
+    {
+        for (WAVEHDR& hd : hdr) {
+            ASSERT_EQ(waveOutPrepareHeader(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
+            ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
+        }
+    }
+    std::string bytes() const
+    {
+        std::string all;
+        for (const auto& d : data)
+            all.append(d.begin(), d.end());
+        return all;
+    }
 };
 
 class WaveOutTest : public ::testing::Test {
@@ -104,28 +106,24 @@ protected:
     {
         setenv("CORVELLE_AUDIO_DEVICE", old_device_.c_str(), 1);
         unsetenv("CORVELLE_TRACE");
-        for (auto& p : cleanup_)
-            unlink(p.c_str());
     }
-    std::string path(const char* name)
+    std::string path(const char* name) { return dir_.file(name); }
+    // Opens the device CORVELLE_AUDIO_DEVICE names (`device`, when given) with l's callback;
+    // none when it does not open.
+    HWAVEOUT open(Listener& l, const std::string& device = "", int channels = 2, int bits = 16,
+                  int rate = 44100, DWORD flags = CALLBACK_FUNCTION, UINT id = 0)
     {
-        cleanup_.push_back(temp_path(name));
-        return cleanup_.back();
-    }
-    // Opens the capture device, recording to the file `cap`, 16-bit stereo at 44.1 kHz with
-    // l's callback; none when it does not open.
-    HWAVEOUT open_capture(const std::string& cap, Listener& l)
-    {
-        setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
-        WAVEFORMATEX f = pcm_format(2, 16, 44100);
+        if (!device.empty())
+            setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
+        WAVEFORMATEX f = pcm_format(channels, bits, rate);
         HWAVEOUT h = nullptr;
-        if (waveOutOpen(&h, 0, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION) !=
+        if (waveOutOpen(&h, id, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, flags) !=
             MMSYSERR_NOERROR)
             return nullptr;
         return h;
     }
     std::string old_device_;
-    std::vector<std::string> cleanup_;
+    TempDir dir_;
 };
 
 }  // namespace
@@ -140,24 +138,17 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
     ASSERT_EQ(waveOutGetNumDevs(), 1u);
 
     Listener l;
-    WAVEFORMATEX f = pcm_format(2, 16, 44100);
-    HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l,
-                          CALLBACK_FUNCTION | WAVE_ALLOWSYNC),
-              (MMRESULT)MMSYSERR_NOERROR);
+    HWAVEOUT h = open(l, "", 2, 16, 44100, CALLBACK_FUNCTION | WAVE_ALLOWSYNC, WAVE_MAPPER);
+    ASSERT_NE(h, nullptr);
     const size_t bytes = 4410 * 4;  // 100 ms each
     Buffers b(5, bytes, 1);
     double t0 = wall_us();
-    for (auto& hd : b.hdr) {
-        ASSERT_EQ(waveOutPrepareHeader(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-    }
+    b.queue(h);
     EXPECT_EQ(waveOutUnprepareHeader(h, &b.hdr[4], sizeof(WAVEHDR)), (MMRESULT)WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutWrite(h, &b.hdr[4], sizeof(WAVEHDR)), (MMRESULT)WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(h), (MMRESULT)WAVERR_STILLPLAYING);
     ASSERT_TRUE(l.wait_done(5, 3000));
-    double elapsed_ms = (wall_us() - t0) / 1000;
-    EXPECT_GE(elapsed_ms, 480);  // 500 ms of audio, less the timer's grain
+    EXPECT_GE((wall_us() - t0) / 1000, 480);  // 500 ms of audio, less the timer's grain
     for (int i = 0; i < 5; i++) {
         EXPECT_EQ(l.done[i], &b.hdr[i]);
         EXPECT_TRUE(b.hdr[i].dwFlags & WHDR_DONE);
@@ -181,14 +172,13 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
         EXPECT_GE(t[i].us - t0, 100000.0 * (i + 1) - 20000.0) << i;
     }
 
-    std::vector<char> wav = read_file(cap);
+    std::string wav = read_whole_file(cap);
     ASSERT_EQ(wav.size(), 44 + 5 * bytes);
-    EXPECT_EQ(std::string(wav.data(), 4), "RIFF");
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
     EXPECT_EQ(le32(wav, 4), 36 + 5 * bytes);
     EXPECT_EQ(le32(wav, 24), 44100u);
     EXPECT_EQ(le32(wav, 40), 5 * bytes);
-    for (int i = 0; i < 5; i++)
-        EXPECT_EQ(memcmp(wav.data() + 44 + i * bytes, b.data[i].data(), bytes), 0) << i;
+    EXPECT_EQ(wav.substr(44), b.bytes());
 }
 
 // A reset stops at once and hands every queued header back; the recording keeps only what
@@ -197,13 +187,10 @@ TEST_F(WaveOutTest, ResetReturnsEveryHeaderAtOnce)
 {
     std::string cap = path("reset.wav");
     Listener l;
-    HWAVEOUT h = open_capture(cap, l);
+    HWAVEOUT h = open(l, "capture:" + cap);
     ASSERT_NE(h, nullptr);
     Buffers b(10, 44100 * 4 / 2, 2);  // 5 s in half seconds
-    for (auto& hd : b.hdr) {
-        waveOutPrepareHeader(h, &hd, sizeof hd);
-        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-    }
+    b.queue(h);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     double t0 = wall_us();
     ASSERT_EQ(waveOutReset(h), (MMRESULT)MMSYSERR_NOERROR);
@@ -215,13 +202,13 @@ TEST_F(WaveOutTest, ResetReturnsEveryHeaderAtOnce)
             EXPECT_EQ(l.done[i], &b.hdr[i]);
     }
     ASSERT_EQ(waveOutClose(h), (MMRESULT)MMSYSERR_NOERROR);
-    std::vector<char> wav = read_file(cap);
+    std::string wav = read_whole_file(cap);
     size_t data = wav.size() - 44;
     EXPECT_EQ(le32(wav, 40), data);
     EXPECT_EQ(data % 4, 0u);
     EXPECT_GE(data, (size_t)(0.6 * 44100 * 4));
     EXPECT_LE(data, (size_t)(0.9 * 44100 * 4));
-    EXPECT_EQ(memcmp(wav.data() + 44, b.data[0].data(), b.data[0].size()), 0);
+    EXPECT_EQ(wav.substr(44, b.data[0].size()), b.bytes().substr(0, b.data[0].size()));
 }
 
 // A driver that closes and reopens the capture device between songs keeps one recording;
@@ -231,38 +218,29 @@ TEST_F(WaveOutTest, CaptureContinuesAcrossReopenAndKeepsSplitFrames)
 {
     std::string cap = path("reopen.wav");
     setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
-    WAVEFORMATEX f = pcm_format(2, 24, 96000);
-    std::vector<char> expect;
+    std::string expect;
     for (int round = 0; round < 2; round++) {
         Listener l;
-        HWAVEOUT h = nullptr;
-        ASSERT_EQ(waveOutOpen(&h, 0, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION),
-                  (MMRESULT)MMSYSERR_NOERROR);
+        HWAVEOUT h = open(l, "", 2, 24, 96000);
+        ASSERT_NE(h, nullptr);
         Buffers b(3, 16384, 10 + round);
-        for (auto& hd : b.hdr) {
-            waveOutPrepareHeader(h, &hd, sizeof hd);
-            waveOutWrite(h, &hd, sizeof hd);
-            expect.insert(expect.end(), hd.lpData, hd.lpData + hd.dwBufferLength);
-        }
+        b.queue(h);
+        expect += b.bytes();
         ASSERT_TRUE(l.wait_done(3, 3000));
         ASSERT_EQ(waveOutClose(h), (MMRESULT)MMSYSERR_NOERROR);
     }
-    std::vector<char> wav = read_file(cap);
-    ASSERT_EQ(wav.size(), 44 + expect.size());
+    std::string wav = read_whole_file(cap);
     EXPECT_EQ(le32(wav, 40), expect.size());
-    EXPECT_EQ(memcmp(wav.data() + 44, expect.data(), expect.size()), 0);
+    EXPECT_EQ(wav.substr(44), expect);
 
-    WAVEFORMATEX mono = pcm_format(1, 8, 8000);
-    HWAVEOUT h = nullptr;
     Listener l;
-    ASSERT_EQ(waveOutOpen(&h, 0, &mono, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION),
-              (MMRESULT)MMSYSERR_NOERROR);
+    HWAVEOUT h = open(l, "", 1, 8, 8000);
+    ASSERT_NE(h, nullptr);
     Buffers b(1, 80, 3);
-    waveOutPrepareHeader(h, &b.hdr[0], sizeof(WAVEHDR));
-    waveOutWrite(h, &b.hdr[0], sizeof(WAVEHDR));
+    b.queue(h);
     ASSERT_TRUE(l.wait_done(1, 2000));
     waveOutClose(h);
-    wav = read_file(cap);
+    wav = read_whole_file(cap);
     ASSERT_EQ(wav.size(), 44u + 80u);
     EXPECT_EQ(le32(wav, 24), 8000u);
 }
@@ -302,26 +280,21 @@ TEST_F(WaveOutTest, RefusesWhatItCannotOpen)
     EXPECT_STRNE(caps.szPname, "");
 }
 
-// The ALSA device opens, plays and closes on ALSA's "null" PCM, so its code runs without
-// sound hardware; 8-bit mono and 24-bit stereo are accepted too.
-TEST_F(WaveOutTest, AlsaNullPcmPlaysAndCloses)
+// The ALSA device on ALSA's "null" PCM runs its code without sound hardware (8-bit mono and
+// 24-bit stereo too); through its "file" PCM its output is read back: 24-bit stereo in
+// 16384-byte buffers splits frames across buffers, and every byte arrives in order.
+TEST_F(WaveOutTest, AlsaDevicePlaysEveryByteAndCloses)
 {
     setenv("CORVELLE_AUDIO_DEVICE", "alsa:null", 1);
     ASSERT_EQ(waveOutGetNumDevs(), 1u);
     const int shapes[3][2] = {{2, 16}, {1, 8}, {2, 24}};
     for (auto& s : shapes) {
         Listener l;
-        WAVEFORMATEX f = pcm_format(s[0], s[1], 44100);
-        HWAVEOUT h = nullptr;
-        ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l,
-                              CALLBACK_FUNCTION | WAVE_ALLOWSYNC),
-                  (MMRESULT)MMSYSERR_NOERROR)
-            << s[1];
+        HWAVEOUT h = open(l, "", s[0], s[1], 44100, CALLBACK_FUNCTION | WAVE_ALLOWSYNC,
+                          WAVE_MAPPER);
+        ASSERT_NE(h, nullptr) << s[1];
         Buffers b(4, 16384, 5);
-        for (auto& hd : b.hdr) {
-            ASSERT_EQ(waveOutPrepareHeader(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-            ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-        }
+        b.queue(h);
         ASSERT_TRUE(l.wait_done(4, 5000)) << s[1];
         for (int i = 0; i < 4; i++)
             EXPECT_EQ(l.done[i], &b.hdr[i]);
@@ -329,36 +302,21 @@ TEST_F(WaveOutTest, AlsaNullPcmPlaysAndCloses)
         EXPECT_EQ(waveOutClose(h), (MMRESULT)MMSYSERR_NOERROR);
         EXPECT_EQ(l.messages.back(), (UINT)WOM_CLOSE);
     }
-}
 
-// Through ALSA's "file" PCM (over its null PCM) the ALSA device's output can be read back:
-// 24-bit stereo in 16384-byte buffers splits frames across buffers, and every byte arrives
-// in order.
-TEST_F(WaveOutTest, AlsaFilePcmReceivesEveryByte)
-{
     std::string raw = path("alsa.raw");
     setenv("CORVELLE_AUDIO_DEVICE", ("alsa:file:FILE=" + raw + ",FORMAT=raw").c_str(), 1);
     if (waveOutGetNumDevs() == 0)
         GTEST_SKIP() << "this ALSA has no file PCM";
     Listener l;
-    WAVEFORMATEX f = pcm_format(2, 24, 44100);
-    HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, CALLBACK_FUNCTION),
-              (MMRESULT)MMSYSERR_NOERROR);
+    HWAVEOUT h = open(l, "", 2, 24, 44100);
+    ASSERT_NE(h, nullptr);
     Buffers b(5, 16384, 7);  // 81920 bytes: 13653 frames and 2 bytes
-    for (auto& hd : b.hdr) {
-        waveOutPrepareHeader(h, &hd, sizeof hd);
-        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-    }
+    b.queue(h);
     ASSERT_TRUE(l.wait_done(5, 5000));
     ASSERT_EQ(waveOutClose(h), (MMRESULT)MMSYSERR_NOERROR);
-    std::vector<char> got = read_file(raw);
-    std::vector<char> want;
-    for (auto& d : b.data)
-        want.insert(want.end(), d.begin(), d.end());
+    std::string want = b.bytes();
     want.resize(want.size() - want.size() % 6);  // the last partial frame is never played
-    ASSERT_EQ(got.size(), want.size());
-    EXPECT_TRUE(got == want);
+    EXPECT_EQ(read_whole_file(raw), want);
 }
 
 // A pause holds the queue where the device stands, in the middle of a header: nothing more is
@@ -369,47 +327,34 @@ TEST_F(WaveOutTest, PauseHoldsTheQueueAndRestartPlaysOnFromTheSameFrame)
 {
     std::string cap = path("pause.wav");
     Listener l;
-    HWAVEOUT h = open_capture(cap, l);
+    HWAVEOUT h = open(l, "capture:" + cap);
     ASSERT_NE(h, nullptr);
     const size_t bytes = 44100 * 4 / 5;  // 200 ms each
     Buffers b(4, bytes, 3);
-    for (auto& hd : b.hdr) {
-        waveOutPrepareHeader(h, &hd, sizeof hd);
-        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), (MMRESULT)MMSYSERR_NOERROR);
-    }
+    b.queue(h);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // in the second header
     ASSERT_EQ(waveOutPause(h), (MMRESULT)MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutPause(h), (MMRESULT)MMSYSERR_NOERROR);  // paused already: no change
-    size_t held = read_file(cap).size();
-    size_t done = 0;
+    size_t held = read_whole_file(cap).size();
     {
         std::lock_guard<std::mutex> g(l.m);
-        done = l.done.size();
+        EXPECT_EQ(l.done.size(), 1u);
     }
-    EXPECT_EQ(done, 1u);
     EXPECT_GT(held, 44 + bytes);
     EXPECT_LT(held, 44 + 2 * bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(read_file(cap).size(), held);
+    EXPECT_EQ(read_whole_file(cap).size(), held);
     EXPECT_FALSE(l.wait_done(2, 0));
     ASSERT_EQ(waveOutRestart(h), (MMRESULT)MMSYSERR_NOERROR);
     ASSERT_TRUE(l.wait_done(4, 3000));
-    std::vector<char> wav = read_file(cap);
-    ASSERT_EQ(wav.size(), 44 + 4 * bytes);
-    for (int i = 0; i < 4; i++)
-        EXPECT_EQ(memcmp(wav.data() + 44 + i * bytes, b.data[i].data(), bytes), 0) << i;
+    EXPECT_EQ(read_whole_file(cap).substr(44), b.bytes());
 
-    Buffers c(3, bytes, 4);
-    for (auto& hd : c.hdr) {
-        waveOutPrepareHeader(h, &hd, sizeof hd);
-        waveOutWrite(h, &hd, sizeof hd);
-    }
+    Buffers c(3, bytes, 4), d(1, bytes, 5);
+    c.queue(h);
     ASSERT_EQ(waveOutPause(h), (MMRESULT)MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutReset(h), (MMRESULT)MMSYSERR_NOERROR);
     EXPECT_TRUE(l.wait_done(7, 0));
-    Buffers d(1, bytes, 5);
-    waveOutPrepareHeader(h, &d.hdr[0], sizeof(WAVEHDR));
-    waveOutWrite(h, &d.hdr[0], sizeof(WAVEHDR));
+    d.queue(h);
     EXPECT_TRUE(l.wait_done(8, 2000)) << "a reset device stayed paused";
     EXPECT_EQ(waveOutPause(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveOutRestart(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);

@@ -76,7 +76,7 @@ inline std::string chunk(const std::string& id, const std::string& body)
         s += '\0';
     return s;
 }
-// Bags and generators of a list of zones; `first_bag` and `first_gen` advance.
+// Bags and generators of a list of zones; `gens` counts the generators written.
 inline void zones(const std::vector<Sf2ZoneDef>& zs, uint16_t target_gen, std::string& bag,
                   std::string& gen, int& gens)
 {

@@ -1,139 +1,126 @@
-// corvelle-render as a person runs it: every song becomes a WAV file of the song's length and
-// its tail, a file that is not MIDI fails with the reader's message, the event list goes to
-// standard output, and --help explains the command.
-#include <gtest/gtest.h>
+// corvelle-render as a person runs it, and when the world fails it: every song becomes a WAV
+// file, the event list goes to standard output, and each failure (input, output, patches)
+// is named in a message with a status that says whether the whole music was written.
+#include "song_analysis.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <sys/wait.h>
-#include <vector>
+using namespace songtest;
 
-#include "config/files.h"
-#include "output/output.h"
-#include "readmidi/readmidi.h"
-#include "support/tempdir.h"
+namespace {
 
-static const std::string tool = CORVELLE_BINARY_DIR "/corvelle-render";
+const std::string busy = CORVELLE_TEST_DATA "/songs/busy_schedule.mid";
+const std::string whistles = CORVELLE_TEST_DATA "/songs/wood_whistles.mid";
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs the command line in directory cwd, keeping both output streams.
-static ToolRun run(const std::string& cwd, const std::string& args, const TempDir& scratch)
+bool has(const std::string& text, const std::string& part)
 {
-    std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
-    std::string cmd = "cd '" + cwd + "' && '" + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
-    ToolRun r;
-    int st = system(cmd.c_str());
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.out = read_whole_file(out);
-    r.err = read_whole_file(err);
-    return r;
+    return text.find(part) != std::string::npos;
 }
 
-static uint32_t le32(const std::string& s, size_t at)
-{
-    return (uint8_t)s[at] | (uint8_t)s[at + 1] << 8 | (uint8_t)s[at + 2] << 16 |
-           (uint32_t)(uint8_t)s[at + 3] << 24;
-}
+}  // namespace
 
-// Frames of a 16-bit stereo RIFF WAVE file, or -1 when it is not one.
-static long wave_frames(const std::string& path)
-{
-    std::string s = read_whole_file(path);
-    if (s.size() < 12 || s.compare(0, 4, "RIFF") != 0 || s.compare(8, 4, "WAVE") != 0)
-        return -1;
-    size_t at = 12;
-    while (at + 8 <= s.size()) {
-        uint32_t len = le32(s, at + 4);
-        if (s.compare(at, 4, "fmt ") == 0 && (le32(s, at + 8) & 0xFFFF) != 1)
-            return -1;
-        if (s.compare(at, 4, "data") == 0)
-            return at + 8 + len <= s.size() ? (long)(len / 4) : -1;
-        at += 8 + len + (len & 1);
-    }
-    return -1;
-}
-
-class RenderTool : public ::testing::Test {
-protected:
-    TempDir dir, scratch;
-    std::string config;
-    void SetUp() override
-    {
-        std::string pats = CORVELLE_SOURCE_DIR "/data/freepats";
-        if (read_whole_file(pats + "/patches.cfg").empty())
-            GTEST_SKIP() << "the patch set is not installed (scripts/setup.sh provides it)";
-        config = scratch.write("corvelle.cfg", "dir " + pats + "\nsource " + pats + "/patches.cfg\n");
-    }
-};
+using RenderTool = SongToolTest;
 
 TEST_F(RenderTool, NamedOutputAndTheEventList)
 {
-    std::string song = CORVELLE_TEST_DATA "/songs/busy_schedule.mid";
-    ToolRun r = run(dir.path(), "-c '" + config + "' -s 22050 -o out.wav '" + song + "'", scratch);
+    ToolRun r = render("-s 22050 -o out.wav '" + busy + "'");
     ASSERT_EQ(r.status, 0) << r.err;
-    long frames = wave_frames(dir.file("out.wav"));
-    EXPECT_GT(frames, 100 * 22050);
-    EXPECT_LT(frames, 150 * 22050);
+    const Wave w = read_wave(dir.file("out.wav"));
+    EXPECT_EQ(w.rate, 22050);
+    EXPECT_GT(w.left.size(), 100u * 22050);
+    EXPECT_LT(w.left.size(), 150u * 22050);
 
-    r = run(dir.path(), "-c '" + config + "' -Ol -o - '" + song + "'", scratch);
+    r = render("-Ol -o - '" + busy + "'");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("ME_NOTEON"), std::string::npos);
-    EXPECT_NE(r.out.find("ME_EOT"), std::string::npos);
-    EXPECT_NE(r.err.find("MIDI file: "), std::string::npos);  // messages stay on standard error
-    EXPECT_EQ(r.out.find("MIDI file: "), std::string::npos);
+    EXPECT_TRUE(has(r.out, "ME_NOTEON") && has(r.out, "ME_EOT"));
+    EXPECT_TRUE(has(r.err, "MIDI file: "));  // messages stay on standard error
+    EXPECT_FALSE(has(r.out, "MIDI file: "));
 }
 
-TEST_F(RenderTool, FilesThatCannotBeReadFailWithTheReadersMessage)
+TEST_F(RenderTool, InputsThatCannotBeReadFail)
 {
-    std::string text = scratch.write("notes.mid", "These are my notes, not a song.\n");
-    std::string song = CORVELLE_TEST_DATA "/songs/wood_whistles.mid";
-    ToolRun r = run(dir.path(), "-c '" + config + "' '" + text + "'", scratch);
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("Not a MIDI file!"), std::string::npos) << r.err;
+    const std::string text = scratch.write("notes.mid", "These are my notes, not a song.\n");
+    ToolRun r = render("'" + text + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "Not a MIDI file!")) << r.err;
     EXPECT_TRUE(read_whole_file(dir.file("notes.wav")).empty());  // no empty output left behind
 
-    // One bad file among good ones: the good one is written, the status still says failure.
-    r = run(dir.path(), "-c '" + config + "' '" + text + "' '" + song + "' '" +
-                            scratch.file("missing.mid") + "'",
-            scratch);
-    EXPECT_NE(r.status, 0);
-    EXPECT_GT(wave_frames(dir.file("wood_whistles.wav")), 44100);
+    dir.mkdir("folder.mid");
+    r = render("folder.mid");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "folder.mid: Is a directory")) << r.err;
+    EXPECT_TRUE(read_whole_file(dir.file("folder.wav")).empty());
 
-    // An output that cannot be written.
-    r = run(dir.path(), "-c '" + config + "' -o /nonexistent-dir/out.wav '" + song + "'", scratch);
+    // One bad file among good ones: the good one is written, the status still says failure.
+    r = render("'" + text + "' '" + whistles + "' '" + scratch.file("missing.mid") + "'");
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("/nonexistent-dir/out.wav"), std::string::npos) << r.err;
+    EXPECT_GT(read_wave(dir.file("wood_whistles.wav")).left.size(), 44100u);
+}
+
+TEST_F(RenderTool, OutputsThatCannotTakeTheSongFailWithTheReason)
+{
+    ToolRun r = render("-o /nonexistent-dir/out.wav '" + whistles + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "/nonexistent-dir/out.wav")) << r.err;
+
+    r = render("-o /dev/full '" + whistles + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "/dev/full: write failed: No space left on device")) << r.err;
+
+    // 200 kB of a song of two minutes: the write past the limit fails and the song ends there.
+    r = run_tool(dir.path(), "-c '" + config + "' -o big.wav '" + whistles + "'", scratch,
+                 "ulimit -f 200;");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "big.wav: write failed: File too large")) << r.err;
+    size_t written = read_whole_file(dir.file("big.wav")).size();  // blocks of 512 or 1024 bytes
+    EXPECT_TRUE(written >= 200u * 512 && written <= 200u * 1024) << written;
+
+    // Standard output read by a program that stops after 1000 bytes.
+    r = run_tool(dir.path(), "-c '" + config + "' -o - '" + whistles + "'", scratch, "",
+                 " | head -c 1000 >/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has(r.err, "standard output: write failed: Broken pipe")) << r.err;
+}
+
+// The configuration only names patch files; they are opened when a song needs them. One that
+// has vanished, one that is a directory and one that is not a patch each get the loader's
+// message, and the song is played with the instruments that did load.
+TEST_F(RenderTool, PatchesGoneOrUnreadableAtPlaybackAreNamed)
+{
+    const std::string gone = dir.file("gone.pat"), folder = dir.mkdir("folder.pat"),
+                      junk = dir.write("junk.pat", std::string(300, 'x'));
+    dir.write("faulty.cfg", "dir " + pats + "\nsource " + pats + "/patches.cfg\nbank 0\n46 " +
+                                gone + "\n76 " + folder + "\n79 " + junk + "\n");
+    ToolRun r = run_tool(dir.path(), "-c faulty.cfg -o out.wav '" + whistles + "'", scratch);
+    EXPECT_EQ(r.status, 2);  // written, but not the whole music
+    EXPECT_TRUE(has(r.err, "3 instruments could not be loaded")) << r.err;
+    for (const std::string& f : {gone, folder, junk})
+        EXPECT_TRUE(has(r.err, "Couldn't load instrument " + f)) << f << "\n" << r.err;
+    EXPECT_TRUE(has(r.err, "gone.pat' can't be found")) << r.err;
+    EXPECT_TRUE(has(r.err, "folder.pat: Is a directory")) << r.err;
+    EXPECT_TRUE(has(r.err, "junk.pat: not an instrument")) << r.err;
+    EXPECT_GT(read_whole_file(dir.file("out.wav")).size(), 100u * 44100 * 4);  // the whole song
 }
 
 TEST_F(RenderTool, HelpAndUsage)
 {
-    ToolRun r = run(dir.path(), "--help", scratch);
+    ToolRun r = run_tool(dir.path(), "--help", scratch);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Usage: corvelle-render [options] FILE.mid"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("-o file"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "Usage: corvelle-render [options] FILE.mid")) << r.out;
+    EXPECT_TRUE(has(r.out, "-o file"));
 
-    r = run(dir.path(), "-c '" + config + "'", scratch);
+    r = render("");
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("Usage: corvelle-render"), std::string::npos);
+    EXPECT_TRUE(has(r.err, "Usage: corvelle-render"));
 
     // A copy of the program in a directory of its own, with an empty home directory: no
     // configuration anywhere it looks (unless the system directory has one).
     if (!read_whole_file(CORVELLE_SYSCONFDIR "/CORVELLE.CFG").empty() ||
         !read_whole_file(CORVELLE_SYSCONFDIR "/corvelle.cfg").empty())
         GTEST_SKIP() << "this machine has a configuration in " CORVELLE_SYSCONFDIR;
-    std::string copy = scratch.mkdir("bin") + "/corvelle-render";
-    std::string home = scratch.mkdir("home");
-    ASSERT_EQ(system(("cp '" + tool + "' '" + copy + "'").c_str()), 0);
-    std::string err = scratch.file("copy-stderr.txt");
-    int st = system(("cd '" + dir.path() + "' && HOME='" + home + "' '" + copy + "' '" +
-                     CORVELLE_TEST_DATA "/songs/wood_whistles.mid' 2>'" + err + "'")
-                        .c_str());
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) != 0);
-    EXPECT_NE(read_whole_file(err).find("Could not find corvelle.cfg."), std::string::npos);
+    const std::string copy = scratch.mkdir("bin") + "/corvelle-render";
+    ASSERT_EQ(system(("cp '" CORVELLE_BINARY_DIR "/corvelle-render' '" + copy + "'").c_str()), 0);
+    const std::string err = scratch.file("copy-stderr.txt");
+    const int st = system(("cd '" + dir.path() + "' && HOME='" + scratch.mkdir("home") + "' '" +
+                           copy + "' '" + whistles + "' 2>'" + err + "'").c_str());
+    EXPECT_NE(st, 0);
+    EXPECT_TRUE(has(read_whole_file(err), "Could not find corvelle.cfg."));
 }

@@ -1,7 +1,6 @@
-// Shared by the song tests of corvelle-render: running the tool on the patch set, writing small
-// Standard MIDI Files with system-exclusive messages, reading Standard MIDI Files without the
-// engine's reader, reading the WAVE files the tool writes, and measuring them (level over
-// time, decay, onsets and pitch-class energy from a short-time spectrum).
+// Shared by the tests of corvelle-render: running the tool, writing small Standard MIDI Files,
+// reading songs and the WAVE files the tool writes, and measuring them (level, decay, onsets
+// and pitch-class energy from a short-time spectrum).
 #ifndef CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
 #define CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
 
@@ -14,9 +13,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
+#include "output/output.h"
+#include "readmidi/readmidi.h"
 #include "support/midi_bytes.h"
 #include "support/tempdir.h"
 
@@ -27,20 +27,24 @@ typedef std::vector<uint8_t> Bytes;
 // ---- the tool ----
 
 struct ToolRun {
-    int status = -1;
+    int status = -1;  // 128 + the signal's number when a signal ended it
     std::string out, err;
 };
 
-// Runs corvelle-render with args in directory cwd, keeping both output streams.
-inline ToolRun run_tool(const std::string& cwd, const std::string& args, const TempDir& scratch)
+// Runs `prefix corvelle-render args` in directory cwd, keeping both output streams; with
+// pipe_to, standard output goes into that shell command instead.
+inline ToolRun run_tool(const std::string& cwd, const std::string& args, const TempDir& scratch,
+                        const std::string& prefix = "", const std::string& pipe_to = "")
 {
     const std::string tool = CORVELLE_BINARY_DIR "/corvelle-render";
     std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
-    std::string cmd =
-        "cd '" + cwd + "' && '" + tool + "' " + args + " >'" + out + "' 2>'" + err + "'";
+    std::string st = scratch.file("status.txt");
+    std::string cmd = "cd '" + cwd + "' && (" + prefix + " '" + tool + "' " + args +
+                      (pipe_to.empty() ? " >'" + out + "'" : "") + " 2>'" + err +
+                      "'; echo $? >'" + st + "')" + pipe_to;
+    EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
     ToolRun r;
-    int st = system(cmd.c_str());
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.status = atoi(read_whole_file(st).c_str());
     r.out = read_whole_file(out);
     r.err = read_whole_file(err);
     return r;
@@ -142,118 +146,39 @@ inline Bytes xg_system_on()
     return xg_sysex(0x00, 0x00, 0x7E, {0x00});
 }
 
-// ---- reading Standard MIDI Files ----
+// ---- reading songs the way the player reads them ----
 
-// One event of a file: status is the channel message's status byte, 0xF0 for a
-// system-exclusive message, or 0xFF for a meta event (data[0] is then its type).
-struct SmfEvent {
-    uint32_t tick;
-    int track;
-    uint8_t status;
-    Bytes data;
+// A song's events in output samples (at the file writer's rate), from the engine's reader.
+struct SongEvents {
+    std::vector<MidiEvent> events;
+    int32 first_on = -1, last_note = -1, end = -1;
+    std::vector<int32> ons;  // note-on times
 };
-
-struct Smf {
-    bool ok = false;
-    int format = -1, division = 0, tracks = 0;
-    std::vector<SmfEvent> events;  // all tracks by tick; at one tick, earlier tracks first
-};
-
-inline Smf read_smf(const std::string& s)
+inline SongEvents read_song(const std::string& path)
 {
-    Smf f;
-    auto u16 = [&](size_t at) { return (uint8_t)s[at] << 8 | (uint8_t)s[at + 1]; };
-    auto u32 = [&](size_t at) { return (uint32_t)u16(at) << 16 | u16(at + 2); };
-    if (s.size() < 14 || s.compare(0, 4, "MThd") != 0)
-        return f;
-    f.format = u16(8);
-    f.tracks = u16(10);
-    f.division = u16(12);
-    size_t at = 8 + u32(4);
-    for (int t = 0; t < f.tracks; t++) {
-        if (at + 8 > s.size() || s.compare(at, 4, "MTrk") != 0)
-            return f;
-        size_t end = std::min(s.size(), at + 8 + u32(at + 4));
-        size_t p = at + 8;
-        at = end;
-        uint32_t tick = 0;
-        uint8_t running = 0;
-        auto vlq = [&]() {
-            uint32_t v = 0;
-            while (p < end) {
-                uint8_t c = (uint8_t)s[p++];
-                v = v << 7 | (c & 0x7F);
-                if (!(c & 0x80))
-                    break;
-            }
-            return v;
-        };
-        while (p < end) {
-            tick += vlq();
-            if (p >= end)
-                break;
-            uint8_t st = (uint8_t)s[p];
-            SmfEvent ev{tick, t, st, {}};
-            if (st == 0xFF) {
-                p++;
-                uint8_t type = p < end ? (uint8_t)s[p++] : 0;
-                uint32_t len = vlq();
-                ev.data.push_back(type);
-                for (uint32_t i = 0; i < len && p < end; i++)
-                    ev.data.push_back((uint8_t)s[p++]);
-                if (type == 0x2F)
-                    break;
-            } else if (st == 0xF0 || st == 0xF7) {
-                p++;
-                ev.status = 0xF0;
-                uint32_t len = vlq();
-                for (uint32_t i = 0; i < len && p < end; i++)
-                    ev.data.push_back((uint8_t)s[p++]);
-            } else {
-                if (st & 0x80) {
-                    running = st;
-                    p++;
-                } else {
-                    ev.status = st = running;
-                }
-                int n = ((st & 0xF0) == 0xC0 || (st & 0xF0) == 0xD0) ? 1 : 2;
-                for (int i = 0; i < n && p < end; i++)
-                    ev.data.push_back((uint8_t)s[p++]);
-            }
-            f.events.push_back(ev);
+    SongEvents s;
+    play_mode = &wave_play_mode;
+    InputFile* tf = open_midi_file(path.c_str(), 1, OF_SILENT);
+    if (tf == nullptr)
+        return s;
+    int32 count = 0, samples = 0;
+    MidiEvent* ev = read_midi_file(tf, &count, &samples, path.c_str());
+    close_file(tf);
+    if (ev == nullptr)
+        return s;
+    s.events.assign(ev, ev + count);
+    free(ev);
+    for (const MidiEvent& e : s.events) {
+        if (e.type == ME_NOTEON) {
+            if (s.first_on < 0)
+                s.first_on = e.time;
+            s.ons.push_back(e.time);
         }
+        if (e.type == ME_NOTEON || e.type == ME_NOTEOFF)
+            s.last_note = e.time;
     }
-    std::stable_sort(f.events.begin(), f.events.end(),
-                     [](const SmfEvent& x, const SmfEvent& y) { return x.tick < y.tick; });
-    f.ok = f.format <= 1 && f.division > 0 && f.division < 0x8000;
-    return f;
-}
-
-// Seconds from the start of the file to `tick`, through the file's tempo changes.
-inline double smf_seconds(const Smf& f, uint32_t tick)
-{
-    double sec = 0, per_tick = 0.5 / f.division;
-    uint32_t at = 0;
-    for (const SmfEvent& e : f.events) {
-        if (e.tick >= tick)
-            break;
-        if (e.status == 0xFF && e.data.size() == 4 && e.data[0] == 0x51) {
-            sec += (e.tick - at) * per_tick;
-            at = e.tick;
-            per_tick = ((e.data[1] << 16 | e.data[2] << 8 | e.data[3]) / 1e6) / f.division;
-        }
-    }
-    return sec + (tick - at) * per_tick;
-}
-
-inline bool is_note_on(const SmfEvent& e)
-{
-    return (e.status & 0xF0) == 0x90 && e.data.size() == 2 && e.data[1] > 0;
-}
-inline bool is_note_off(const SmfEvent& e)
-{
-    return ((e.status & 0xF0) == 0x80 || (e.status & 0xF0) == 0x90) && e.data.size() == 2 &&
-           !is_note_on(e);
+    s.end = count > 0 ? s.events.back().time : -1;
+    return s;
 }
 
 // ---- reading WAVE files ----

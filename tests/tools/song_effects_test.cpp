@@ -9,43 +9,36 @@ using namespace songtest;
 
 namespace {
 
-const int tick_rate = 960;  // ticks per second of the written songs (480 per quarter, 120 bpm)
+const uint32_t tick_rate = 960;  // ticks per second of the written songs (480 per quarter, 120 bpm)
+
+// A song of the system messages in `setup` followed by `rest`.
+std::string song(const std::vector<Bytes>& setup, const std::vector<TimedBytes>& rest)
+{
+    std::vector<TimedBytes> ev;
+    for (const Bytes& b : setup)
+        ev.push_back({0, b});
+    ev.insert(ev.end(), rest.begin(), rest.end());
+    return smf_format0(ev);
+}
 
 // A wood block struck once with full reverb send and no chorus, after a GS reset and `setup`.
 // A silent note on channel 1 at `keep` seconds keeps the song going, so that the reverb rings
 // out instead of ending with the last voice.
-std::string short_note_song(const std::vector<Bytes>& setup, int keep = 7)
+std::string short_note_song(std::vector<Bytes> setup, uint32_t keep = 7)
 {
-    std::vector<TimedBytes> ev = {{0, gs_reset()}};
-    for (const Bytes& b : setup)
-        ev.push_back({0, b});
-    const std::vector<TimedBytes> rest = {
-        {0, {0xC0, 115}},        {0, {0xB0, 0x5B, 0x7F}}, {0, {0xB0, 0x5D, 0x00}},
-        {0, {0xB0, 0x07, 0x7F}}, {0, {0xB1, 0x07, 0x00}}, {10, {0x90, 60, 127}},
-        {58, {0x80, 60, 64}},
-        {(uint32_t)(10 + keep * tick_rate), {0x91, 60, 1}},
-        {(uint32_t)(20 + keep * tick_rate), {0x81, 60, 64}},
-    };
-    ev.insert(ev.end(), rest.begin(), rest.end());
-    return smf_format0(ev);
+    setup.insert(setup.begin(), gs_reset());
+    return song(setup, {{0, {0xC0, 115}}, {0, {0xB0, 0x5B, 0x7F}}, {0, {0xB0, 0x5D, 0x00}},
+                        {0, {0xB0, 0x07, 0x7F}}, {0, {0xB1, 0x07, 0x00}}, {10, {0x90, 60, 127}},
+                        {58, {0x80, 60, 64}}, {10 + keep * tick_rate, {0x91, 60, 1}},
+                        {20 + keep * tick_rate, {0x81, 60, 64}}});
 }
 
 // Four seconds of A4 on a drawbar organ (a steady tone) with full chorus send and no reverb,
 // after the system messages in `setup`.
 std::string steady_tone_song(const std::vector<Bytes>& setup)
 {
-    std::vector<TimedBytes> ev;
-    for (const Bytes& b : setup)
-        ev.push_back({0, b});
-    const std::vector<TimedBytes> rest = {
-        {0, {0xC0, 16}},
-        {0, {0xB0, 0x5B, 0x00}},
-        {0, {0xB0, 0x5D, 0x7F}},
-        {10, {0x90, 69, 100}},
-        {(uint32_t)(10 + 4 * tick_rate), {0x80, 69, 64}},
-    };
-    ev.insert(ev.end(), rest.begin(), rest.end());
-    return smf_format0(ev);
+    return song(setup, {{0, {0xC0, 16}}, {0, {0xB0, 0x5B, 0x00}}, {0, {0xB0, 0x5D, 0x7F}},
+                        {10, {0x90, 69, 100}}, {10 + 4 * tick_rate, {0x80, 69, 64}}});
 }
 
 // The loudest over the quietest 50 ms RMS of the steady part (0.5 s to 3.5 s).
@@ -192,16 +185,9 @@ TEST_F(SongEffects, WholeSongKeepsItsNotesAndRingsOnWithReverb)
 
     // Half a second after the last note the reverb still adds a tail well above the floor
     // of the output.
-    Smf smf = read_smf(read_whole_file(song));
-    ASSERT_TRUE(smf.ok);
-    double first = -1, last = 0;
-    for (const SmfEvent& e : smf.events) {
-        if (is_note_on(e) && first < 0)
-            first = smf_seconds(smf, e.tick);
-        if (is_note_on(e) || is_note_off(e))
-            last = smf_seconds(smf, e.tick);
-    }
-    const double last_note = last - first;  // the render starts with the first note
+    const SongEvents notes = read_song(song);
+    ASSERT_GT(notes.last_note, 0);
+    const double last_note = notes.last_note / 44100.0;
     const size_t win = (size_t)fx.rate / 100, at = (size_t)((last_note + 0.5) * 100);
     std::vector<double> wet = window_rms(difference(fx, dry), win);
     ASSERT_GT(wet.size(), at + 5);

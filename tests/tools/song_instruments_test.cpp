@@ -6,7 +6,6 @@
 // the patch set lacks reported once as not heard, nothing else.
 #include "song_analysis.h"
 
-
 #include <cstdio>
 #include <map>
 #include <set>
@@ -70,25 +69,24 @@ struct Loads {
 // channel 10 plays drums; a program change takes the last bank-select MSB as the bank and, on
 // the drum channel, selects the kit; a note needs the entry of its channel's bank and program
 // (drums: kit and note).
-Loads expected_loads(const Smf& smf, const std::map<Entry, std::string>& patches)
+Loads expected_loads(const std::vector<MidiEvent>& events,
+                     const std::map<Entry, std::string>& patches)
 {
     std::set<std::pair<int, int>> banks;  // kind, bank defined by the configuration
     for (const auto& p : patches)
         banks.insert({std::get<0>(p.first), std::get<1>(p.first)});
-    int msb[16] = {}, bank[16] = {}, program[16] = {};
+    int msb[256] = {}, bank[256] = {}, program[256] = {};
     Loads out;
-    for (const SmfEvent& e : smf.events) {
-        const int ch = e.status & 0x0F, kind = e.status & 0xF0;
-        const bool drum = ch == 9;
-        if (e.status >= 0xF0)
-            continue;
-        if (kind == 0xB0 && e.data[0] == 0)
-            msb[ch] = e.data[1];
-        if (kind == 0xC0) {
-            bank[ch] = drum ? e.data[0] : msb[ch];
-            program[ch] = e.data[0];
+    for (const MidiEvent& e : events) {
+        const int ch = e.channel;
+        const bool drum = ch % 16 == 9;
+        if (e.type == ME_TONE_BANK_MSB)
+            msb[ch] = e.a;
+        if (e.type == ME_PROGRAM) {
+            bank[ch] = drum ? e.a : msb[ch];
+            program[ch] = e.a;
         }
-        if (!is_note_on(e))
+        if (e.type != ME_NOTEON)
             continue;
         int b = bank[ch];
         if (!banks.count({drum, b})) {
@@ -96,7 +94,7 @@ Loads expected_loads(const Smf& smf, const std::map<Entry, std::string>& patches
                 out.undefined_kits.insert(b);
             b = 0;
         }
-        Entry want(drum, b, drum ? e.data[0] : program[ch]);
+        Entry want(drum, b, drum ? e.a : program[ch]);
         if (!patches.count(want) && b != 0) {
             out.fallbacks.insert(want);
             std::get<1>(want) = 0;
@@ -161,11 +159,11 @@ TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
     for (const std::string& n : songs) {
         SCOPED_TRACE(n);
         const std::string path = song_dir + "/" + n;
-        Smf smf = read_smf(read_whole_file(path));
-        ASSERT_TRUE(smf.ok);
-        for (const SmfEvent& e : smf.events)
-            ASSERT_NE(e.status, 0xF0) << "the expected loads follow General MIDI songs only";
-        const Loads want = expected_loads(smf, patches);
+        const SongEvents song = read_song(path);
+        ASSERT_GT(song.ons.size(), 0u);
+        for (const MidiEvent& e : song.events)  // the expected loads follow General MIDI only
+            ASSERT_NE(e.type, ME_DRUMPART);
+        const Loads want = expected_loads(song.events, patches);
 
         // One run per song, so that nothing is loaded before it; the output rate does not
         // change what is loaded.

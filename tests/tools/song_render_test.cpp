@@ -3,46 +3,11 @@
 // resample cache leaves each note of a song where it was and at its pitch.
 #include "song_analysis.h"
 
-
-#include "output/output.h"
-#include "readmidi/readmidi.h"
-
 using namespace songtest;
 
 namespace {
 
 const std::string songs = CORVELLE_TEST_DATA "/songs";
-
-// Where a song's notes lie in sample time, read the way the player reads the file.
-struct NoteSpan {
-    int32 first_on = -1, last_note = -1, end = -1;
-    std::vector<int32> ons;  // note-on times
-};
-NoteSpan note_span(const std::string& path)
-{
-    NoteSpan n;
-    play_mode = &wave_play_mode;
-    InputFile* tf = open_midi_file(path.c_str(), 1, OF_SILENT);
-    if (tf == nullptr)
-        return n;
-    int32 count = 0, samples = 0;
-    MidiEvent* ev = read_midi_file(tf, &count, &samples, path.c_str());
-    close_file(tf);
-    if (ev == nullptr)
-        return n;
-    for (int32 i = 0; i < count; i++) {
-        if (ev[i].type == ME_NOTEON) {
-            if (n.first_on < 0)
-                n.first_on = ev[i].time;
-            n.ons.push_back(ev[i].time);
-        }
-        if (ev[i].type == ME_NOTEON || ev[i].type == ME_NOTEOFF)
-            n.last_note = ev[i].time;
-    }
-    n.end = ev[count - 1].time;
-    free(ev);
-    return n;
-}
 
 // Level in dB of full scale of both sides over the frames [from, to).
 double level_db(const Wave& w, size_t from, size_t to)
@@ -64,7 +29,7 @@ std::vector<std::string> song_names()
 
 }  // namespace
 
-class SongRender : public SongToolTest {};
+using SongRender = SongToolTest;
 
 TEST_F(SongRender, EverySongIsHeardFromItsFirstNoteToItsLastWithoutClipping)
 {
@@ -81,7 +46,7 @@ TEST_F(SongRender, EverySongIsHeardFromItsFirstNoteToItsLastWithoutClipping)
         Wave w = read_wave(dir.file(n + ".wav"));
         ASSERT_EQ(w.rate, 44100);
         const long frames = (long)w.left.size();
-        NoteSpan s = note_span(songs + "/" + n + ".mid");
+        const SongEvents s = read_song(songs + "/" + n + ".mid");
         ASSERT_GE(s.first_on, 0);
         // The notes and a second of ring-out at least; at most the song, the voices still
         // sounding at its end (a second, six half-second fades), a second of tail and a block.

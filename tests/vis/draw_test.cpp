@@ -6,16 +6,9 @@
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
 
-class Drawing : public ShownView {
-protected:
-    void note(int type, int ch, int key, int velocity = 100)
-    {
-        MidiEvent ev = note_event(type, 0, ch, key, velocity);
-        enqueue_event(&ev);
-    }
-};
+using Drawing = ShownView;
 
-TEST_F(Drawing, GlyphColumnAndVelocityColour)
+TEST_F(Drawing, GlyphColumnAndVelocityColourOfEachChannel)
 {
     Pixels empty = render(view);
     EXPECT_TRUE(rgb_near(empty, 256, 250, 0, 0, 0));
@@ -24,6 +17,16 @@ TEST_F(Drawing, GlyphColumnAndVelocityColour)
     note(ME_NOTEON, 0, 70, 127);
     note(ME_NOTEON, 1, 80, 0);
     view->setColor(false, 1, 2, 0.5f);  // low colour (0, 0, 0.5): velocity 0 shows dark blue
+    EXPECT_FLOAT_EQ(view->getColor(false, 1, 2), 0.5f);
+    EXPECT_FLOAT_EQ(view->getColor(false, 0, 2), 0.0f);
+    note(ME_NOTEON, 2, 10, 0);
+    view->setColor(false, 2, 0, 1.0f);  // only channel 3's low colour turns red
+    note(ME_NOTEON, 2, 20, 127);
+    channel[3].vel_limit_low = channel[3].vel_limit_high = 100;  // one velocity: the high colour
+    view->setColor(true, 3, 0, 0.0f);
+    view->setColor(true, 3, 2, 0.0f);  // high colour green
+    note(ME_NOTEON, 3, 50, 100);
+    note(ME_NOTEON, 3, 51, 20);
     view->nextFrame();
     Pixels p = render(view);
     // 64 / 127 of the way from black to white: 0.504, between 128 and 129 of 255.
@@ -35,34 +38,8 @@ TEST_F(Drawing, GlyphColumnAndVelocityColour)
     EXPECT_TRUE(rgb_near(p, 241, 5, 0, 0, 0));  // five pixels tall after one frame
     EXPECT_TRUE(rgb_near(p, 282, 2, 255, 255, 255));
     EXPECT_TRUE(rgb_near(p, 322, 2, 0, 0, 128));
-}
-
-TEST_F(Drawing, SetColorChangesOnlyItsChannel)
-{
-    view->setColor(false, 0, 0, 1.0f);
-    EXPECT_FLOAT_EQ(view->getColor(false, 0, 0), 1.0f);
-    EXPECT_FLOAT_EQ(view->getColor(false, 1, 0), 0.0f);
-    note(ME_NOTEON, 0, 10, 0);
-    note(ME_NOTEON, 0, 20, 127);
-    note(ME_NOTEON, 1, 30, 0);
-    note(ME_NOTEON, 1, 40, 127);
-    view->nextFrame();
-    Pixels p = render(view);
     EXPECT_TRUE(rgb_near(p, 42, 2, 255, 0, 0));
     EXPECT_TRUE(rgb_near(p, 82, 2, 255, 255, 255));
-    EXPECT_TRUE(rgb_near(p, 122, 2, 0, 0, 0));
-    EXPECT_TRUE(rgb_near(p, 162, 2, 255, 255, 255));
-}
-
-TEST_F(Drawing, EqualVelocityLimitsShowTheHighColour)
-{
-    channel[3].vel_limit_low = channel[3].vel_limit_high = 100;
-    view->setColor(true, 3, 0, 0.0f);
-    view->setColor(true, 3, 2, 0.0f);  // high colour green
-    note(ME_NOTEON, 3, 50, 100);
-    note(ME_NOTEON, 3, 51, 20);
-    view->nextFrame();
-    Pixels p = render(view);
     EXPECT_TRUE(rgb_near(p, 202, 2, 0, 255, 0));
     EXPECT_TRUE(rgb_near(p, 206, 2, 0, 255, 0));
 }
@@ -103,11 +80,10 @@ TEST_F(Drawing, ProjectionFollowsResize)
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 200.0f);
 }
 
-TEST(Legend, ShowsGradientFromLowToHighColour)
+using Legend = OnDisplay;
+
+TEST_F(Legend, ShowsGradientFromLowToHighColour)
 {
-    REQUIRE_DISPLAY();
-    DisplayLock display;
-    ASSERT_TRUE(connect_display());
     CGL_Legend legend(0, 0, 25, 89, "legend");
     legend.end();
     ASSERT_TRUE(show_and_wait(&legend));

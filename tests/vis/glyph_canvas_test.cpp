@@ -1,7 +1,6 @@
 // The SSE2 blending of runs of pixels against its one-pixel-at-a-time twin. (The canvas as a
-// whole is compared with GL's own drawing in glyph_batch_test.cpp.)
+// whole, and so the twin's rounding, is compared with GL's own drawing in glyph_batch_test.cpp.)
 #include <gtest/gtest.h>
-#include <cstring>
 #include <random>
 #include <vector>
 #include "vis/glyph_canvas.h"
@@ -31,23 +30,4 @@ TEST(GlyphCanvas, BlendingFourAtATimeEqualsOneAtATime)
                              << (int)rgba[0] << " " << (int)rgba[1] << " " << (int)rgba[2]
                              << " alpha " << (int)rgba[3];
     }
-}
-
-// The twin itself at the points that pin the rounding: opaque replaces, alpha 0 keeps, and
-// a half-way blend of 0 over 255 gives what GL's 8-bit blending gives (128 is src * 128 / 255
-// = 0 plus 255 * 127 / 255 = 127).
-TEST(GlyphCanvas, BlendEndsAndRounding)
-{
-    const uint8_t white[4] = {255, 255, 255, 255}, clear[4] = {9, 9, 9, 0},
-                  half_black[4] = {0, 0, 0, 128};
-    uint32_t p = 0x00ff8001u;
-    blend_pixels_scalar(&p, 1, clear);
-    EXPECT_EQ(p, 0x00ff8001u);
-    blend_pixels_scalar(&p, 1, white);
-    EXPECT_EQ(p, 0xffffffffu);
-    blend_pixels_scalar(&p, 1, half_black);
-    uint8_t bytes[4];
-    memcpy(bytes, &p, 4);
-    EXPECT_EQ(bytes[0], 127);
-    EXPECT_EQ(bytes[3], 127 + 64);  // alpha: 128 * 128 / 255 = 64 plus 127
 }

@@ -208,13 +208,11 @@ private:
 };
 
 
-// A note view of 512 x 503 pixels, shown on the display (held for the test), its play position
-// the test's clock, the engine's channel state at its defaults.
-class ShownView : public ::testing::Test {
+// Holds the display for the test, connects to it, and starts from the engine's channel
+// defaults and a play position of 0.
+class OnDisplay : public ::testing::Test {
 protected:
-    CGL_Window* view = nullptr;
     std::unique_ptr<DisplayLock> display;
-
     void SetUp() override
     {
         REQUIRE_DISPLAY();
@@ -222,6 +220,25 @@ protected:
         ASSERT_TRUE(connect_display());
         reset_engine_defaults();
         test_now() = 0;
+    }
+    void TearDown() override { reset_engine_defaults(); }
+    // A note event through the note hook, due at once.
+    static void note(int type, int ch, int key, int velocity = 100)
+    {
+        MidiEvent ev = note_event(type, 0, ch, key, velocity);
+        enqueue_event(&ev);
+    }
+};
+
+// A note view of 512 x 503 pixels shown on the display, its play position the test's clock.
+class ShownView : public OnDisplay {
+protected:
+    CGL_Window* view = nullptr;
+    void SetUp() override
+    {
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         view = new CGL_Window(0, 0, 512, 503, "note view");
         view->end();
         view->play_position = test_clock;
@@ -230,7 +247,7 @@ protected:
     void TearDown() override
     {
         delete view;
-        reset_engine_defaults();
+        OnDisplay::TearDown();
     }
 };
 

@@ -113,6 +113,9 @@ struct InstrumentDeleter {
 };
 typedef std::unique_ptr<Instrument, InstrumentDeleter> InstrumentPtr;
 
+// Checks what the renderer relies on in every sample of a loaded instrument.
+void expect_renderable(const Instrument* ip);
+
 inline bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;

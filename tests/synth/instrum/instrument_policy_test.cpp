@@ -223,7 +223,11 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     EXPECT_EQ(cache_entries(), 0);
 }
 
-TEST_F(PolicyTest, PatchSetLoadsExactlyTheMarkedPrograms)
+// Marked programs, and only they, are loaded before a song. Every patch the installed set
+// names loads without a message, with the drum note, amp and pan its line gives, into samples
+// that are safe to render: at the usual rate, and at half of it with the anti-aliasing filter
+// on (most of these patches are recorded above 22.05 kHz, so it runs over most of the set).
+TEST_F(PolicyTest, PatchSetLoadsEveryPatchAndExactlyTheMarkedPrograms)
 {
     const std::string dir = CORVELLE_SOURCE_DIR "/data/freepats";
     struct stat st;
@@ -252,6 +256,35 @@ TEST_F(PolicyTest, PatchSetLoadsExactlyTheMarkedPrograms)
         }
     }
     EXPECT_EQ(cache_entries(), (int)(tones.size() + drums.size()));
+
+    for (int32 rate : {44100, 22050}) {
+        mode_.rate = rate;
+        antialiasing_allowed = rate < 44100;
+        free_instruments(0);
+        size_t named = 0, loaded = 0;
+        for (int dr = 0; dr < 2; dr++)
+            for (int p = 0; p < 128; p++) {
+                const ToneBankElement& e = (dr ? drumset[0] : tonebank[0])->tone[p];
+                if (e.name == nullptr || e.name[0] == '\0')
+                    continue;
+                named++;
+                Instrument* ip = nullptr;
+                EXPECT_EQ(messages([&] { ip = load_instrument(dr, 0, p); }), "") << e.name;
+                if (ip == nullptr)
+                    continue;
+                loaded++;
+                SCOPED_TRACE(e.name);
+                expect_renderable(ip);
+                for (int i = 0; i < ip->samples; i++) {
+                    const Sample& sp = ip->sample[i];
+                    EXPECT_TRUE(!dr || sp.note_to_use == p);
+                    EXPECT_TRUE(e.amp < 0 || sp.volume == e.amp / 100.0);
+                    EXPECT_TRUE(e.pan < 0 || sp.panning == e.pan);
+                }
+            }
+        EXPECT_GT(named, 100u);
+        EXPECT_EQ(loaded, named) << "at " << rate;
+    }
 }
 
 }  // namespace

@@ -60,11 +60,12 @@ TEST_F(InstrumTest, WaveformsBecomeSigned16Bit)
         uint8_t modes;
         std::string bytes;
         std::vector<int16_t> want;
-    } cases[] = {
-        {MODES_UNSIGNED, std::string("\x80\x80\x80\x00\xff", 5), {0, 0, 0, -32768, 0x7f00}},
-        {0, std::string("\x00\x7f\x80\xff", 4), {0, 0x7f00, -32768, -256}},
-        {MODES_16BIT | MODES_UNSIGNED, std::string("\x00\x80\x00\x00\xff\xff", 6), {0, -32768, 32767}},
-        {MODES_16BIT, std::string("\x34\x12\x00\x80", 4), {0x1234, -32768}},
+    } cases[] = {  // two zero samples follow the data
+        {MODES_UNSIGNED, std::string("\x80\x80\x80\x00\xff", 5), {0, 0, 0, -32768, 0x7f00, 0, 0}},
+        {0, std::string("\x00\x7f\x80\xff", 4), {0, 0x7f00, -32768, -256, 0, 0}},
+        {MODES_16BIT | MODES_UNSIGNED, std::string("\x00\x80\x00\x00\xff\xff", 6),
+         {0, -32768, 32767, 0, 0}},
+        {MODES_16BIT, std::string("\x34\x12\x00\x80", 4), {0x1234, -32768, 0, 0}},
     };
     for (const auto& c : cases) {
         TestSample s;
@@ -75,13 +76,9 @@ TEST_F(InstrumTest, WaveformsBecomeSigned16Bit)
         InstrumentPtr ip(load_memory(build_patch(patch_of({s})), &msg));
         ASSERT_NE(ip, nullptr) << msg;
         const Sample& sp = ip->sample[0];
-        size_t n = c.want.size();
+        size_t n = c.want.size() - 2;
         ASSERT_EQ(sp.data_length, (splen_t)n << FRACTION_BITS);
-        EXPECT_EQ(std::vector<int16_t>(sp.data, sp.data + n + 2), [&] {
-            std::vector<int16_t> w = c.want;
-            w.insert(w.end(), {0, 0});  // two zero samples follow the data
-            return w;
-        }()) << "modes " << (int)c.modes;
+        EXPECT_EQ(std::vector<int16_t>(sp.data, sp.data + n + 2), c.want) << "modes " << (int)c.modes;
         EXPECT_EQ(sp.modes & (MODES_16BIT | MODES_UNSIGNED), MODES_16BIT);
     }
 }
@@ -105,7 +102,9 @@ TEST_F(InstrumTest, ReversedLoopBecomesForwardLoopOverMirroredData)
     }
 }
 
-TEST_F(InstrumTest, LoopPointsFixedPointUnloopedEndAndStrippedTail)
+// Loop points in fixed point, with their fractions; an unlooped sample's end; loops outside
+// the data brought inside; a stripped tail.
+TEST_F(InstrumTest, LoopPointsFixedPointBroughtInsideAndStrippedTail)
 {
     TestSample s = looped16(1000, 100, 900);
     s.fractions = 0x53;  // loop start + 3/16 sample, loop end + 5/16
@@ -115,7 +114,14 @@ TEST_F(InstrumTest, LoopPointsFixedPointUnloopedEndAndStrippedTail)
     eight.modes = MODES_LOOPING;
     eight.data = std::string(1000, '\x01');
     eight.loop_start = 100, eight.loop_end = 900;
-    std::string msg, name = write("fix.pat", patch_of({s, plain, eight}));
+    TestSample beyond = looped16(1000, 100, 900), backwards = beyond, empty = beyond, rev = beyond;
+    beyond.loop_end = 5000;  // bytes: sample 2500 of 1000
+    backwards.loop_start = 1900, backwards.loop_end = 400;
+    empty.loop_start = empty.loop_end = 600;
+    rev.modes |= MODES_REVERSE;
+    rev.loop_end = 0xFFFFFFF0;  // mirrored against the length this would wrap around
+    std::string msg,
+        name = write("fix.pat", patch_of({s, plain, eight, beyond, backwards, empty, rev}));
     Instrument* ip = load(name, &msg);
     ASSERT_NE(ip, nullptr) << msg;
     EXPECT_EQ(ip->sample[0].data_length, 1000u << 12);
@@ -126,6 +132,13 @@ TEST_F(InstrumTest, LoopPointsFixedPointUnloopedEndAndStrippedTail)
     EXPECT_EQ(ip->sample[1].data[49], 0);
     EXPECT_NE(ip->sample[1].data[48], 0);
     EXPECT_EQ(ip->sample[2].loop_start, (100u << 12) + 3 * 256);
+    EXPECT_TRUE(contains(msg, "sample 3: loop 200..5000 outside 2000 bytes, limited")) << msg;
+    EXPECT_TRUE(contains(msg, "sample 5: empty loop, played without it")) << msg;
+    EXPECT_EQ(ip->sample[3].loop_end, 1000u << 12);
+    EXPECT_FALSE(ip->sample[4].modes & MODES_LOOPING);
+    EXPECT_FALSE(ip->sample[5].modes & MODES_LOOPING);
+    EXPECT_EQ(ip->sample[6].loop_start, 0u);
+    EXPECT_EQ(ip->sample[6].loop_end, 900u << 12);
 
     TestBank bank;
     bank[5].strip_tail = 1;
@@ -355,24 +368,4 @@ TEST_F(InstrumTest, DamagedPatchesGiveTheirMessageAndNoInstrument)
         EXPECT_EQ(load_memory(c.bytes, &msg), nullptr) << c.messages[0];
         EXPECT_TRUE(contains(msg, c.messages[0])) << msg;
     }
-}
-
-TEST_F(InstrumTest, LoopPointsOutsideTheDataAreBroughtInside)
-{
-    TestSample beyond = looped16(1000, 100, 900), backwards = beyond, empty = beyond, rev = beyond;
-    beyond.loop_end = 5000;  // bytes: sample 2500 of 1000
-    backwards.loop_start = 1900, backwards.loop_end = 400;
-    empty.loop_start = empty.loop_end = 600;
-    rev.modes |= MODES_REVERSE;
-    rev.loop_end = 0xFFFFFFF0;  // mirrored against the length this would wrap around
-    std::string msg;
-    Instrument* ip = load(write("loops.pat", patch_of({beyond, backwards, empty, rev})), &msg);
-    ASSERT_NE(ip, nullptr) << msg;
-    EXPECT_TRUE(contains(msg, "sample 0: loop 200..5000 outside 2000 bytes, limited")) << msg;
-    EXPECT_TRUE(contains(msg, "sample 2: empty loop, played without it")) << msg;
-    EXPECT_EQ(ip->sample[0].loop_end, 1000u << 12);
-    EXPECT_FALSE(ip->sample[1].modes & MODES_LOOPING);
-    EXPECT_FALSE(ip->sample[2].modes & MODES_LOOPING);
-    EXPECT_EQ(ip->sample[3].loop_start, 0u);
-    EXPECT_EQ(ip->sample[3].loop_end, 900u << 12);
 }

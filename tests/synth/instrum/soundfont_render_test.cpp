@@ -145,6 +145,16 @@ Sf2FontDef test_font()
 class SoundFontRender : public ::testing::Test {
 protected:
     TempDir dir, scratch;
+    // Renders `mid` in dir with the configuration `cfg` (and no effects) into `out`.
+    Wave render(const std::string& cfg, const std::string& mid, const std::string& out,
+                const std::string& options = "--reverb=0 --chorus=0")
+    {
+        ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' " + options + " -o " + out + " '" +
+                                             mid + "'", scratch);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << r.err;
+        return read_wave(dir.file(out));
+    }
 };
 
 TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
@@ -200,10 +210,7 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
 
     const std::string mid = dir.write("sf.mid", song({{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5},
                                                       {6, 6}, {7, 7}, {8, 8}, {10, 9}}, notes));
-    ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' --reverb=0 --chorus=0 -o out.wav sf.mid", scratch);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << r.err;
-    const Wave w = read_wave(dir.file("out.wav"));
+    const Wave w = render(cfg, mid, "out.wav");
     ASSERT_GT(w.rate, 0);
     const std::vector<float> m = w.mono();
     const int sr = w.rate;
@@ -278,10 +285,7 @@ TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
         SCOPED_TRACE(excluded ? "kit 16 excluded" : "kit 16 of the font");
         const std::string cfg = dir.write(
             "kit.cfg", "soundfont " + font + "\n" + (excluded ? "font exclude 128 16\n" : ""));
-        ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' --reverb=0 --chorus=0 -o kit.wav kit.mid",
-                             scratch);
-        ASSERT_EQ(r.status, 0) << r.err;
-        const Wave w = read_wave(dir.file("kit.wav"));
+        const Wave w = render(cfg, mid, "kit.wav");
         ASSERT_GT(w.seconds(), 0.4);
         const std::vector<float> m = w.mono();
         const double kit16 = tone_db(m, sr, 441, 0.05, 0.35), kit0 = tone_db(m, sr, 2205, 0.05, 0.35);
@@ -300,27 +304,22 @@ TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
     const std::string cfg = dir.write("gm.cfg", std::string("soundfont ") + gm + "\n");
     const std::string songs = CORVELLE_TEST_DATA "/songs";
     for (const std::string& name : files_ending(songs, ".mid")) {
-        ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' -o out.wav '" + songs + "/" + name + "'", scratch);
-        EXPECT_EQ(r.status, 0) << name << r.err;
-        EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << name << r.err;
-        const Wave w = read_wave(dir.file("out.wav"));
-        ASSERT_GT(w.rate, 0) << name;
+        SCOPED_TRACE(name);
+        const Wave w = render(cfg, songs + "/" + name, "out.wav", "");
+        ASSERT_GT(w.rate, 0);
         const std::vector<float> m = w.mono();
 
         // Onsets (in the first 30 s) where the notes start, the level neither silent nor clipping.
-        const Smf smf = read_smf(read_whole_file(songs + "/" + name));
         std::vector<double> starts;
-        for (const SmfEvent& e : smf.events)
-            if (is_note_on(e))
-                starts.push_back(smf_seconds(smf, e.tick));
-        std::sort(starts.begin(), starts.end());
+        for (int32 on : read_song(songs + "/" + name).ons)
+            starts.push_back(on / 44100.0);
         const std::vector<float> head(m.begin(), m.begin() + std::min(m.size(), (size_t)w.rate * 30));
-        EXPECT_GE(matched_share(onsets(head, w.rate), starts, 0.05), 0.9) << name;
+        EXPECT_GE(matched_share(onsets(head, w.rate), starts, 0.05), 0.9);
         const double level = rms_db(m, w.rate, 0, w.seconds());
-        EXPECT_GT(level, -35) << name;
+        EXPECT_GT(level, -35);
         long clipped = 0;
         for (size_t i = 0; i < w.left.size(); i++)
             clipped += std::abs(w.left[i]) >= 0.999f || std::abs(w.right[i]) >= 0.999f;
-        EXPECT_LE(clipped, (long)w.left.size() / 1000) << name;
+        EXPECT_LE(clipped, (long)w.left.size() / 1000);
     }
 }
