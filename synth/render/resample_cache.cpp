@@ -25,7 +25,7 @@ static int32 cache_data_size = -1;  // allocate_cache_size when cache_data was m
 // SoundFont notes have a share of the area of their own beside the allocate_cache_size / 2
 // values of the others: their samples are long and a stereo pair takes two entries. The
 // pages of the area are only made resident as they are used.
-#define SOUNDFONT_CACHE_SHARE 8
+#define SOUNDFONT_CACHE_SHARE 16
 #define SOUNDFONT_CACHE_MOST (16 * 1048576)
 static int64 soundfont_cache_values(void)
 {
