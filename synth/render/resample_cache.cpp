@@ -201,13 +201,15 @@ static inline sample_t clip16(double x)
 // may play from the cache before it goes on in the source sample, else 0.
 #define CACHE_PAD 32
 
-// Output samples of the release of sp from the top of its envelope (at most two seconds).
+// Output samples a release of sp sounds (at most two seconds): the voice's gain has rounded
+// to nothing about three quarters of the way down the envelope's full range, whatever level
+// the release starts from.
 static int64 release_frames(const Sample* sp)
 {
     const int32 rate = sp->envelope_rate[3];
     const int32 ratio = control_ratio > 0 ? control_ratio : 1;
     const double top = 1073741823.0, most = 2.0 * play_mode->rate;
-    const double frames = rate > 0 ? top / rate * ratio : most;
+    const double frames = rate > 0 ? top / rate * ratio * 0.75 : most;
     return (int64)(frames < most ? frames : most);
 }
 

@@ -103,7 +103,7 @@ TEST(SoundFontCache, AVoicePastItsCachedStartGoesOnInTheSource)
             ref = m;
             continue;
         }
-        // Cached or not, the note fades alike (it leaves the cache after about 0.45 s), and
+        // Cached or not, the note fades alike (it leaves the cache about 0.4 s after it starts), and
         // every note of the song is cached: both halves of the stereo pair as well as the mono
         // sample.
         for (double t = 0.6; t < 2.6; t += 0.25)
