@@ -29,7 +29,8 @@ static int32 cache_data_size = -1;  // allocate_cache_size when cache_data was m
 #define SOUNDFONT_CACHE_MOST (16 * 1048576)
 static int64 soundfont_cache_values(void)
 {
-    const int64 v = (int64)(allocate_cache_size > 0 ? allocate_cache_size : 0) / 2 * SOUNDFONT_CACHE_SHARE;
+    const int64 v =
+        (int64)(allocate_cache_size > 0 ? allocate_cache_size : 0) / 2 * SOUNDFONT_CACHE_SHARE;
     return v < SOUNDFONT_CACHE_MOST ? v : SOUNDFONT_CACHE_MOST;
 }
 static int64 cache_used[2];  // values used by the other entries and by the SoundFont ones
@@ -93,7 +94,8 @@ void resamp_cache_refer_on(int v, int32 sample_start)
         return;
     // A voice of a later note-on ends the count of the earlier one; voices of one note-on
     // are all counted.
-    if (!channel_note_table[ch].cache[note].empty() && channel_note_table[ch].on[note] != sample_start)
+    if (!channel_note_table[ch].cache[note].empty() &&
+        channel_note_table[ch].on[note] != sample_start)
         resamp_cache_refer_off(ch, note, sample_start);
 
     const int b = cache_bucket(sp, note);
@@ -216,7 +218,8 @@ static int64 release_frames(const Sample* sp)
 static int64 cached_frames(const cache_hash* p, int64 frames, splen_t loop_start, int64* valid)
 {
     *valid = 0;
-    const int64 first_loop = (p->sp->modes & MODES_LOOPING) ? (int64)(loop_start >> FRACTION_BITS) : frames;
+    const int64 first_loop =
+        (p->sp->modes & MODES_LOOPING) ? (int64)(loop_start >> FRACTION_BITS) : frames;
     const int64 need = (int64)p->longest + release_frames(p->sp);
     if (p->sp->inst_type != INST_SF2 || need + CACHE_PAD >= first_loop)
         return frames;

@@ -74,7 +74,8 @@ TEST(SoundFontCache, AVoicePastItsCachedStartGoesOnInTheSource)
     ev.push_back({(uint32_t)(2.7 * s), {0xB0, 64, 0}});
     note(1, 3.0, 3.2);
     note(1, 3.5, 3.7);
-    std::stable_sort(ev.begin(), ev.end(), [](const TimedBytes& a, const TimedBytes& b) { return a.tick < b.tick; });
+    std::stable_sort(ev.begin(), ev.end(),
+                     [](const TimedBytes& a, const TimedBytes& b) { return a.tick < b.tick; });
     dir.write("long.mid", smf_format0(ev, 480, 960));
 
     const double f = 441 * std::pow(2, 3 / 12.0);
@@ -82,7 +83,8 @@ TEST(SoundFontCache, AVoicePastItsCachedStartGoesOnInTheSource)
     for (const char* cache : {"-S 0", "-S 2m"}) {
         SCOPED_TRACE(cache);
         ToolRun r = run_tool(dir.path(),
-                             "-c '" + cfg + "' -idvv " + cache + " --reverb=0 --chorus=0 -o out.wav long.mid",
+                             "-c '" + cfg + "' -idvv " + cache +
+                                 " --reverb=0 --chorus=0 -o out.wav long.mid",
                              scratch);
         ASSERT_EQ(r.status, 0) << r.err;
         const Wave w = read_wave(dir.file("out.wav"));
@@ -103,9 +105,9 @@ TEST(SoundFontCache, AVoicePastItsCachedStartGoesOnInTheSource)
             ref = m;
             continue;
         }
-        // Cached or not, the note fades alike (it leaves the cache about 0.4 s after it starts), and
-        // every note of the song is cached: both halves of the stereo pair as well as the mono
-        // sample.
+        // Cached or not, the note fades alike (it leaves the cache about 0.4 s after it
+        // starts), and every note of the song is cached: both halves of the stereo pair as
+        // well as the mono sample.
         for (double t = 0.6; t < 2.6; t += 0.25)
             EXPECT_NEAR(rms_db(m, sr, t, t + 0.25), rms_db(ref, sr, t, t + 0.25), 0.3) << t << " s";
         EXPECT_NE(r.err.find("Resample cache: Key 3/3"), std::string::npos) << r.err;
