@@ -26,7 +26,8 @@
 // voice counts do not depend on the resampler and serve both rows of a song.
 //
 // Run from anywhere with the build's programs next to this one:
-//     build/bench_render [song.mid ...]
+//     build/bench_render [--soundfont] [song.mid ...]
+// (--soundfont: only the SoundFont table and the start-up row)
 // or all benchmarks with `make bench`.
 #include <algorithm>
 #include <climits>
@@ -306,8 +307,20 @@ int main(int argc, char** argv)
 {
     const std::string here = program_dir(), tool = here + "/corvelle-render";
     std::vector<std::string> songs;
-    for (int i = 1; i < argc; i++)
-        songs.push_back(argv[i]);
+    bool soundfont_only = false;
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            printf("usage: bench_render [--soundfont] [song.mid ...]\n"
+                   "Renders the songs (default: tests/data/songs) with corvelle-render and prints\n"
+                   "the tables of the patch set alone, of the GM SoundFont and of 256 sustained\n"
+                   "voices; --soundfont prints only the SoundFont table and the start-up row.\n");
+            return 0;
+        }
+        if (strcmp(argv[i], "--soundfont") == 0)
+            soundfont_only = true;
+        else
+            songs.push_back(argv[i]);
+    }
     if (songs.empty()) {
         std::string dir = here + "/../tests/data/songs";
         if (DIR* d = opendir(dir.c_str())) {
@@ -332,7 +345,7 @@ int main(int argc, char** argv)
 
     // The synthetic song of sustained voices, next to the output.
     const std::string sustained = std::string(dir_template) + "/sustained_256.mid";
-    const bool have_sustained = write_sustained_song(sustained, 256, 20);
+    const bool have_sustained = !soundfont_only && write_sustained_song(sustained, 256, 20);
 
     // The first tables measure the patch set alone: the configuration the build writes also
     // names the GM SoundFont for the programs the set lacks, which this leaves out.
@@ -357,7 +370,7 @@ int main(int argc, char** argv)
     for (const std::string& s : songs) {
         Row r;
         r.song = s.substr(s.rfind('/') + 1);
-        for (int k = 0; k < SETTINGS; k++)
+        for (int k = 0; k < SETTINGS && !soundfont_only; k++)
             r.cost[k] = render_with_tool(tool, s, options[k], out);
         rows.push_back(r);
     }
@@ -386,7 +399,7 @@ int main(int argc, char** argv)
         }
         unlink(one_note.c_str());
     }
-    std::vector<std::string> counted = songs;
+    std::vector<std::string> counted = soundfont_only ? std::vector<std::string>() : songs;
     if (have_sustained)
         counted.push_back(sustained);
     if (!count_voices_of(counted)) {
@@ -407,7 +420,7 @@ int main(int argc, char** argv)
            "control event of the player, weighted by the samples rendered until the next one;\n"
            "RSS: peak resident memory of corvelle-render\n");
     bool ok = true;
-    for (int k = 0; k < SETTINGS; k++) {
+    for (int k = 0; k < SETTINGS && !soundfont_only; k++) {
         printf("\ncorvelle-render %s\n", titles[k]);
         printf("%-26s %8s %8s %9s %7s %5s %15s %8s\n", "song", "audio s", "CPU s", "x real",
                "voices", "peak", "ns/voice-sample", "RSS MiB");
@@ -490,6 +503,8 @@ int main(int argc, char** argv)
                start_gm.rss_mib);
     }
 
+    if (soundfont_only)
+        return ok ? 0 : 1;
     printf("\n256 sustained notes for 20 s at the defaults (a song written here, bent off the\n"
            "resample cache)\n");
     const VoiceUse* u = have_sustained && voice_use.size() > rows.size() ? &voice_use[rows.size()] : nullptr;

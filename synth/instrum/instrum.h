@@ -56,6 +56,12 @@ struct Sample {
     int32 sf_sample_index, sf_sample_link;
     uint16 sample_type;
     uint8 sf_exclusive_class;  // a note of a SoundFont sample with a class cuts the older ones
+    // A resample-cache copy that holds only the start of its source: values up to cache_valid
+    // (fixed point) stand for the source's points at cache_step (fixed point) apart; a voice
+    // that gets there goes on in the source. None for every other sample.
+    const Sample* cache_source;
+    int64 cache_step;
+    splen_t cache_valid;
 };
 
 struct Instrument {

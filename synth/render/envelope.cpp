@@ -283,6 +283,24 @@ void update_tremolo(int v)
     vp.tremolo_volume = 1.0 + 7.6293945e-06 * depth * lookup_sine(vp.tremolo_phase >> 5);
 }
 
+// Whether the voice's tremolo LFO moves its pitch or cutoff from one control period to the next.
+static bool lfo_moves_pitch_or_cutoff(const Voice& vp)
+{
+    if (vp.tremolo_phase_increment == 0)
+        return false;
+    const Sample* sp = vp.sample;
+    if (sp->tremolo_to_pitch || sp->tremolo_to_fc)
+        return true;
+    if (opt_channel_pressure) {
+        const Channel& c = channel[vp.channel];
+        const midi_controller* const sources[] = {&c.mod, &c.bend, &c.caf, &c.paf, &c.cc1, &c.cc2};
+        for (const midi_controller* p : sources)
+            if (get_midi_controller_filter_depth(p) != 0)
+                return true;
+    }
+    return false;
+}
+
 void update_modulation_envelope(int v)
 {
     Voice& vp = voice[v];
@@ -296,6 +314,13 @@ void update_modulation_envelope(int v)
     }
     if (step_level(vp.modenv_volume, vp.modenv_increment, vp.modenv_target))
         recompute_modulation_envelope(v);
+    // Pitch and cutoff follow the envelope's level and the LFO; while the level stays on one
+    // step of its curve (sustain, or a slow segment) and no LFO moves them, they stay as they
+    // are (the channel's events recompute its voices themselves).
+    const int idx = vp.modenv_volume >> 20;
+    if (modenv_vol_table[idx < 0 ? 0 : idx > 1023 ? 1023 : idx] == vp.last_modenv_volume &&
+        !lfo_moves_pitch_or_cutoff(vp))
+        return;
     apply_modulation_envelope(v);
 }
 

@@ -3,6 +3,7 @@
 #include "render/resample.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <emmintrin.h>
 
 #include "frontend/controls.h"
@@ -289,7 +290,62 @@ static void advance_portamento(int v)
     recompute_freq(v);
 }
 
+// A voice on a cached start of a sample goes on in the source sample, at the point that
+// stands for where it is.
+static void leave_cached_start(int v)
+{
+    Voice* vp = &voice[v];
+    const Sample* cached = vp->sample;
+    const int64 p = vp->sample_offset < 0 ? 0 : vp->sample_offset;
+    vp->sample_offset = (p >> FRACTION_BITS) * cached->cache_step +
+                        (((p & FRACTION_MASK) * cached->cache_step) >> FRACTION_BITS);
+    vp->sample = const_cast<Sample*>(cached->cache_source);
+    vp->cache = nullptr;
+    recompute_freq(v);
+}
+
+static resample_t* resample_piece(int v, int32* countptr);
+
 resample_t* resample_voice(int v, int32* countptr)
+{
+    Voice* vp = &voice[v];
+    const Sample* sp = vp->sample;
+    if (sp == nullptr || sp->cache_source == nullptr)
+        return resample_piece(v, countptr);
+    const int64 ofs = vp->sample_offset, valid = sp->cache_valid;
+    if (ofs >= valid) {
+        leave_cached_start(v);
+        return resample_piece(v, countptr);
+    }
+    // The values before the cached start runs out come from it, the rest from the source. A
+    // vibrato or portamento may quicken the step within the call: twice the step is more
+    // than either reaches, and the cache holds values past the valid ones for the rest.
+    int64 step = vp->sample_step < 0 ? -(int64)vp->sample_step : vp->sample_step;
+    if (vp->vibrato_control_ratio || vp->porta_control_ratio)
+        step *= 2;
+    if (*countptr > RESAMPLE_BUFFER_SIZE)
+        *countptr = RESAMPLE_BUFFER_SIZE;
+    const int64 first = (valid - ofs + step - 1) / step;
+    if (first >= *countptr)
+        return resample_piece(v, countptr);
+    static resample_t head[RESAMPLE_BUFFER_SIZE];
+    int32 n1 = (int32)first;
+    resample_piece(v, &n1);
+    memcpy(head, resample_buffer, sizeof(resample_t) * n1);
+    if (vp->status == VOICE_FREE || vp->timeout == 1) {
+        *countptr = n1;
+        return resample_buffer;
+    }
+    leave_cached_start(v);
+    int32 n2 = *countptr - n1;
+    resample_piece(v, &n2);
+    memmove(resample_buffer + n1, resample_buffer, sizeof(resample_t) * n2);
+    memcpy(resample_buffer, head, sizeof(resample_t) * n1);
+    *countptr = n1 + n2;
+    return resample_buffer;
+}
+
+static resample_t* resample_piece(int v, int32* countptr)
 {
     Voice* vp = &voice[v];
     Sample* sp = vp->sample;

@@ -22,14 +22,28 @@ cache_hash* cache_hash_table[CACHE_HASH_SIZE];
 
 static int32 cache_data_size = -1;  // allocate_cache_size when cache_data was made
 
+// SoundFont notes have a share of the area of their own beside the allocate_cache_size / 2
+// values of the others: their samples are long and a stereo pair takes two entries. The
+// pages of the area are only made resident as they are used.
+#define SOUNDFONT_CACHE_SHARE 16
+#define SOUNDFONT_CACHE_MOST (16 * 1048576)
+static int64 soundfont_cache_values(void)
+{
+    const int64 v =
+        (int64)(allocate_cache_size > 0 ? allocate_cache_size : 0) / 2 * SOUNDFONT_CACHE_SHARE;
+    return v < SOUNDFONT_CACHE_MOST ? v : SOUNDFONT_CACHE_MOST;
+}
+static int64 cache_used[2];  // values used by the other entries and by the SoundFont ones
+
 // The entries and the resampled sample records, emptied at every reset.
 static std::deque<cache_hash> entry_pool;
 static std::deque<Sample> sample_pool;
 
-// The pending note-on of every channel and note being counted.
+// The pending note-on of every channel and note being counted: its time and the entries of
+// all the voices it started (a stereo pair or layered zones start several at once).
 static struct {
     int32 on[128];
-    cache_hash* cache[128];
+    std::vector<cache_hash*> cache[128];
 } channel_note_table[MAX_CHANNELS];
 
 static inline int cache_bucket(const Sample* sp, int note)
@@ -47,15 +61,23 @@ void resamp_cache_reset(void)
 {
     if (cache_data == nullptr || cache_data_size != allocate_cache_size) {
         free(cache_data);
-        // Room for allocate_cache_size / 2 values and the zeros a resampler may read after them.
-        const size_t bytes = (size_t)(allocate_cache_size > 0 ? allocate_cache_size : 0) + 4;
-        cache_data = (sample_t*)safe_large_malloc(bytes);
-        memset(cache_data, 0, bytes);
+        // Room for allocate_cache_size / 2 values, the SoundFont share and the zeros a
+        // resampler may read after them.
+        const size_t bytes = (size_t)(allocate_cache_size > 0 ? allocate_cache_size : 0) +
+                             sizeof(sample_t) * (size_t)soundfont_cache_values() + 4;
+        cache_data = (sample_t*)calloc(bytes, 1);
+        if (cache_data == nullptr)
+            cache_data = (sample_t*)memset(safe_large_malloc(bytes), 0, bytes);
         cache_data_size = allocate_cache_size;
     }
     cache_data_len = 0;
+    cache_used[0] = cache_used[1] = 0;
     memset(cache_hash_table, 0, sizeof cache_hash_table);
-    memset(channel_note_table, 0, sizeof channel_note_table);
+    for (auto& t : channel_note_table) {
+        memset(t.on, 0, sizeof t.on);
+        for (auto& entries : t.cache)
+            entries.clear();
+    }
     entry_pool.clear();
     sample_pool.clear();
 }
@@ -70,7 +92,10 @@ void resamp_cache_refer_on(int v, int32 sample_start)
     if (vp->vibrato_control_ratio || channel[ch].portamento || (sp->modes & MODES_PINGPONG) ||
         vp->frequency != vp->orig_frequency || !sample_needs_resampling(sp))
         return;
-    if (channel_note_table[ch].cache[note] != nullptr)
+    // A voice of a later note-on ends the count of the earlier one; voices of one note-on
+    // are all counted.
+    if (!channel_note_table[ch].cache[note].empty() &&
+        channel_note_table[ch].on[note] != sample_start)
         resamp_cache_refer_off(ch, note, sample_start);
 
     const int b = cache_bucket(sp, note);
@@ -78,11 +103,11 @@ void resamp_cache_refer_on(int v, int32 sample_start)
     while (p != nullptr && (p->sp != sp || p->note != note))
         p = p->next;
     if (p == nullptr) {
-        entry_pool.push_back(cache_hash{note, sp, 0, 0.0, nullptr, cache_hash_table[b]});
+        entry_pool.push_back(cache_hash{note, sp, 0, 0, 0, 0.0, nullptr, cache_hash_table[b]});
         p = &entry_pool.back();
         cache_hash_table[b] = p;
     }
-    channel_note_table[ch].cache[note] = p;
+    channel_note_table[ch].cache[note].push_back(p);
     channel_note_table[ch].on[note] = sample_start;
 }
 
@@ -90,28 +115,30 @@ void resamp_cache_refer_off(int ch, int note, int32 sample_end)
 {
     if (ch < 0 || ch >= MAX_CHANNELS || note < 0 || note >= 128)
         return;
-    cache_hash* p = channel_note_table[ch].cache[note];
-    if (p == nullptr)
-        return;
-    Sample* sp = p->sp;
-    channel_note_table[ch].cache[note] = nullptr;
-    if (!sample_needs_resampling(sp))
-        return;
-    int64 len = (int64)sample_end - channel_note_table[ch].on[note];
-    if (len < 0)
-        return;
-    if (!(sp->modes & MODES_LOOPING)) {
-        // A note held past the end of its sample sounds only as long as the sample.
-        const double f = (double)get_note_freq(sp, note) * sp->sample_rate;
-        if (f > 0) {
-            const double slen = (double)(sp->data_length >> FRACTION_BITS) *
-                                ((double)play_mode->rate * sp->root_freq) / f;
-            if ((double)len > slen)
-                len = (int64)slen;
+    std::vector<cache_hash*>& entries = channel_note_table[ch].cache[note];
+    const int64 held = (int64)sample_end - channel_note_table[ch].on[note];
+    for (cache_hash* p : entries) {
+        Sample* sp = p->sp;
+        if (!sample_needs_resampling(sp) || held < 0)
+            continue;
+        int64 len = held;
+        if (!(sp->modes & MODES_LOOPING)) {
+            // A note held past the end of its sample sounds only as long as the sample.
+            const double f = (double)get_note_freq(sp, note) * sp->sample_rate;
+            if (f > 0) {
+                const double slen = (double)(sp->data_length >> FRACTION_BITS) *
+                                    ((double)play_mode->rate * sp->root_freq) / f;
+                if ((double)len > slen)
+                    len = (int64)slen;
+            }
         }
+        const int64 cnt = (int64)p->cnt + len;
+        p->cnt = cnt > INT32_MAX ? INT32_MAX : (int32)cnt;
+        p->notes++;
+        if (len > p->longest)
+            p->longest = (int32)(len > INT32_MAX ? INT32_MAX : len);
     }
-    const int64 cnt = (int64)p->cnt + len;
-    p->cnt = cnt > INT32_MAX ? INT32_MAX : (int32)cnt;
+    entries.clear();
 }
 
 void resamp_cache_refer_alloff(int ch, int32 sample_end)
@@ -169,6 +196,37 @@ static inline sample_t clip16(double x)
     return (sample_t)(x > 32767 ? 32767 : x < -32768 ? -32768 : x);
 }
 
+// How much of a pair's sample is resampled into the cache: the whole sample (with a short loop
+// repeated), or, when the song's longest note of the pair and its release end before the
+// loop (or the end of a sample that does not loop), only that start and a few values more
+// for the interpolation around its last point. *valid is then the number of values a voice
+// may play from the cache before it goes on in the source sample, else 0.
+#define CACHE_PAD 32
+
+// Output samples a release of sp sounds (at most two seconds): the voice's gain has rounded
+// to nothing about three quarters of the way down the envelope's full range, whatever level
+// the release starts from.
+static int64 release_frames(const Sample* sp)
+{
+    const int32 rate = sp->envelope_rate[3];
+    const int32 ratio = control_ratio > 0 ? control_ratio : 1;
+    const double top = 1073741823.0, most = 2.0 * play_mode->rate;
+    const double frames = rate > 0 ? top / rate * ratio * 0.75 : most;
+    return (int64)(frames < most ? frames : most);
+}
+
+static int64 cached_frames(const cache_hash* p, int64 frames, splen_t loop_start, int64* valid)
+{
+    *valid = 0;
+    const int64 first_loop =
+        (p->sp->modes & MODES_LOOPING) ? (int64)(loop_start >> FRACTION_BITS) : frames;
+    const int64 need = (int64)p->longest + release_frames(p->sp);
+    if (p->sp->inst_type != INST_SF2 || need + CACHE_PAD >= first_loop)
+        return frames;
+    *valid = need;
+    return need + CACHE_PAD;
+}
+
 // Resamples the pair into the cache area; false when it does not fit or cannot be cached.
 static bool cache_resample(cache_hash* p)
 {
@@ -176,23 +234,45 @@ static bool cache_resample(cache_hash* p)
     const int note = cached_note(p);
     splen_t s, e, length;
     const double a = sample_resamp_info(sp, note, &s, &e, &length);
-    const int64 frames = length >> FRACTION_BITS;
-    if (frames == 0 || (int64)cache_data_len + 1 + frames > allocate_cache_size / 2)
+    int64 valid;
+    const int64 frames = cached_frames(p, length >> FRACTION_BITS, s, &valid);
+    const int share = sp->inst_type == INST_SF2 ? 1 : 0;
+    const int64 room = share ? soundfont_cache_values() : allocate_cache_size / 2;
+    if (frames == 0 || cache_used[share] + 1 + frames > room)
         return false;
 
     sample_pool.push_back(*sp);
     Sample* ns = &sample_pool.back();
     sample_t* dest = cache_data + cache_data_len;
-    const bool looping = (sp->modes & MODES_LOOPING) != 0;
-    const resample_rec_t rec = looping ? resample_rec_t{sp->loop_start, sp->loop_end, sp->data_length}
-                                       : resample_rec_t{0, sp->data_length, sp->data_length};
+    const bool looping = valid == 0 && (sp->modes & MODES_LOOPING) != 0;
+    const resample_rec_t rec = (sp->modes & MODES_LOOPING)
+                                   ? resample_rec_t{sp->loop_start, sp->loop_end, sp->data_length}
+                                   : resample_rec_t{0, sp->data_length, sp->data_length};
     const int64 incr = (int64)(a * 4096.0 + 0.5);
     const int64 loop_len = (int64)sp->loop_end - sp->loop_start;
     int64 ofs = 0;
-    for (int64 i = 0; i <= frames; i++) {
+    for (int64 i = 0; i <= frames;) {
         // Past the end of an unlooped sample there is only silence.
-        dest[i] = ofs < (int64)sp->data_length ? clip16(do_resamplation(sp->data, (splen_t)ofs, &rec)) : 0;
-        ofs += incr;
+        if (ofs >= (int64)sp->data_length) {
+            dest[i++] = 0;
+            ofs += incr;
+            continue;
+        }
+        // A run of values up to the next turn of the loop (or the end of the data), in
+        // pieces of the resample buffer's size.
+        const int64 stop = looping ? (int64)sp->loop_end : (int64)sp->data_length;
+        int64 n = (stop - ofs + incr - 1) / incr;
+        n = std::min<int64>(std::min<int64>(n, frames + 1 - i), RESAMPLE_BUFFER_SIZE);
+        if (cur_resample == resample_gauss) {
+            resample_gauss_run(sp->data, ofs, (int32)incr, (int32)n, resample_buffer, &rec);
+        } else {
+            for (int64 k = 0; k < n; k++)
+                resample_buffer[k] = do_resamplation(sp->data, (splen_t)(ofs + k * incr), &rec);
+        }
+        for (int64 k = 0; k < n; k++)
+            dest[i + k] = clip16(resample_buffer[k]);
+        i += n;
+        ofs += n * incr;
         if (looping)
             while (ofs >= (int64)sp->loop_end)
                 ofs -= loop_len;
@@ -209,13 +289,26 @@ static bool cache_resample(cache_hash* p)
     }
     ns->data = dest;
     ns->data_alloced = 0;
-    ns->loop_start = s;
-    ns->loop_end = e;
-    ns->data_length = length;
+    if (valid > 0) {
+        // Only the start, played as a sample without a loop; the voice leaves for the source
+        // before its end.
+        ns->modes &= ~MODES_LOOPING;
+        ns->data_length = (splen_t)(frames << FRACTION_BITS);
+        ns->loop_start = 0;
+        ns->loop_end = ns->data_length;
+        ns->cache_source = sp;
+        ns->cache_step = incr;
+        ns->cache_valid = (splen_t)(valid << FRACTION_BITS);
+    } else {
+        ns->loop_start = s;
+        ns->loop_end = e;
+        ns->data_length = length;
+    }
     ns->root_freq = get_note_freq(ns, note);
     ns->sample_rate = play_mode->rate;
     p->resampled = ns;
     cache_data_len += (int32)(frames + 1);
+    cache_used[share] += frames + 1;
     return true;
 }
 
@@ -234,6 +327,7 @@ static void scaled(double n, double* value, char* unit)
 void resamp_cache_create(void)
 {
     double total = 0, kept_total = 0;
+    bool soundfont_kept = false;
     std::vector<cache_hash*> kept;
     for (int b = 0; b < CACHE_HASH_SIZE; b++) {
         cache_hash** link = &cache_hash_table[b];
@@ -245,8 +339,21 @@ void resamp_cache_create(void)
                 *link = p->next;
                 continue;
             }
-            p->r = (double)length / p->cnt;
+            int64 valid;
+            const int64 frames = cached_frames(p, length >> FRACTION_BITS, s, &valid);
+            p->r = (double)frames / p->cnt;
+            if (p->sp->inst_type == INST_SF2) {
+                // A SoundFont pair counts its releases too, and is cached only when its notes
+                // play more values than resampling them into the cache takes.
+                const double played = (double)p->cnt + (double)p->notes * release_frames(p->sp);
+                if (played <= (double)frames) {
+                    *link = p->next;
+                    continue;
+                }
+                p->r = (double)frames / played;
+            }
             kept_total += p->cnt;
+            soundfont_kept = soundfont_kept || p->sp->inst_type == INST_SF2;
             kept.push_back(p);
             link = &p->next;
         }
@@ -255,7 +362,7 @@ void resamp_cache_create(void)
         cmsg(CMSG_INFO, VERB_VERBOSE, "No pre-resampling cache hit");
         return;
     }
-    if (kept_total > allocate_cache_size / 2)
+    if (kept_total > allocate_cache_size / 2 || soundfont_kept)
         std::stable_sort(kept.begin(), kept.end(),
                          [](const cache_hash* x, const cache_hash* y) { return x->r < y->r; });
 

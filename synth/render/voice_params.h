@@ -82,7 +82,7 @@ void resamp_cache_create(void);
 struct cache_hash {
     int note;
     Sample* sp;
-    int32 cnt;
+    int32 cnt, longest, notes;  // all the pre-scan's notes together, the longest one, how many
     double r;
     Sample* resampled;
     cache_hash* next;
