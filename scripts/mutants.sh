@@ -36,6 +36,11 @@ mkdir -p "$src"
     cp -p "$here/$f" "$src/$f"
   fi
 done
+# Files the working tree no longer tracks leave the copy too (a test file deleted since the last
+# run would otherwise still be built).
+(cd "$here" && git ls-files) | sort >"$out/tracked.txt"
+(cd "$src" && find . -path ./data/freepats -prune -o -type f -print | sed 's|^\./||') | sort |
+  comm -23 - "$out/tracked.txt" | while IFS= read -r f; do rm -f "$src/$f"; done
 ln -sfn "$here/data/freepats" "$src/data/freepats"
 
 # --- The build: the project's optimisation (-O2, assertions off as in its own builds) without
