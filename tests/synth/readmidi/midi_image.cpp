@@ -71,6 +71,30 @@ Bytes sysex(uint32_t delta, const Bytes& data)
     return cat({vlq(delta), {0xF0}, vlq((uint32_t)data.size()), data});
 }
 
+Bytes msg(uint32_t delta, std::initializer_list<int> bytes)
+{
+    Bytes out = vlq(delta);
+    for (int b : bytes)
+        out.push_back((uint8_t)b);
+    return out;
+}
+
+Bytes note_on(uint32_t delta, int ch, int key, int vel)
+{
+    return msg(delta, {0x90 | ch, key, vel});
+}
+
+Bytes text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes riff(const Bytes& song)
+{
+    return cat({{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a', 0, 0, 0, 0},
+                song});
+}
+
 std::vector<MidiEvent> ReadResult::of_type(int type) const
 {
     std::vector<MidiEvent> out;
