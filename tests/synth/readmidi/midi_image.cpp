@@ -95,6 +95,14 @@ Bytes riff(const Bytes& song)
                 song});
 }
 
+::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch, int a, int b)
+{
+    if (e.type == type && (ch < 0 || e.channel == ch) && (a < 0 || e.a == a) && (b < 0 || e.b == b))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "event " << (int)e.type << " ch " << (int)e.channel
+                                         << " a " << (int)e.a << " b " << (int)e.b;
+}
+
 std::vector<MidiEvent> ReadResult::of_type(int type) const
 {
     std::vector<MidiEvent> out;

@@ -34,6 +34,10 @@ Bytes text(const std::string& s);
 // The song inside an RMID RIFF container.
 Bytes riff(const Bytes& song);
 
+// Whether the event has the type and the other fields given (-1: any value).
+::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1,
+                                    int b = -1);
+
 // What one read gave: the events (none when the load failed), length and messages.
 struct ReadResult {
     bool ok = false;

@@ -52,9 +52,7 @@ TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)
     EXPECT_EQ(on[2].channel, 3);
     auto off = r.of_type(ME_NOTEOFF);
     ASSERT_EQ(off.size(), 1u);
-    EXPECT_EQ(off[0].channel, 3);
-    EXPECT_EQ(off[0].a, 60);
-    EXPECT_EQ(off[0].b, 0);
+    EXPECT_TRUE(is_event(off[0], ME_NOTEOFF, 3, 60, 0));
 }
 
 TEST_F(SmfReaderTest, LongHeaderAndUnknownChunksArePassedOver)
@@ -107,18 +105,14 @@ TEST_F(SmfReaderTest, SignaturesAndSequenceNumbers)
     EXPECT_EQ(current_file_info->time_sig_b, 8);
     auto ts = r.of_type(ME_TIMESIG);
     ASSERT_EQ(ts.size(), 2u);
-    EXPECT_EQ(ts[0].channel, 0);
-    EXPECT_EQ(ts[0].a, 6);
-    EXPECT_EQ(ts[0].b, 8);
-    EXPECT_EQ(ts[1].channel, 1);
-    EXPECT_EQ(ts[1].a, 24);
+    EXPECT_TRUE(is_event(ts[0], ME_TIMESIG, 0, 6, 8));
+    EXPECT_TRUE(is_event(ts[1], ME_TIMESIG, 1, 24));
     EXPECT_TRUE(r.has_message("Time signature: 6/8 24 clock 8 q.n."));
     EXPECT_TRUE(r.has_message("Key signature: 3 flat(s) minor"));
     EXPECT_TRUE(r.has_message("Invalid key signature"));
     auto ks = r.of_type(ME_KEYSIG);
     ASSERT_EQ(ks.size(), 1u);
-    EXPECT_EQ((int8_t)ks[0].a, -3);
-    EXPECT_EQ(ks[0].b, 1);
+    EXPECT_TRUE(is_event(ks[0], ME_KEYSIG, -1, (uint8_t)-3, 1));
     // Sequence numbers of other lengths than 2 are passed over.
     EXPECT_TRUE(r.has_message("(Sequence Number len=0)"));
     EXPECT_TRUE(r.has_message("(Sequence Number len=3)"));
