@@ -434,7 +434,7 @@ TEST_F(Options, LongOptionsReachTheirVariables)
     EXPECT_EQ(words({"-p0", "-C", "999", "-a"}).result, 2);
 }
 
-TEST_F(Options, UnknownOptionsEndTheProgram)
+TEST_F(Options, OptionsThatEndTheProgram)
 {
     EXPECT_EXIT(raw_words({"--nothing-like-this"}), ::testing::ExitedWithCode(1),
                 "Could not understand option : try --help");
@@ -445,10 +445,7 @@ TEST_F(Options, UnknownOptionsEndTheProgram)
     EXPECT_EXIT(raw_words({"--version=1"}), ::testing::ExitedWithCode(1), "Could not understand option");
     EXPECT_EXIT(set_engine_opt_long(300, nullptr), ::testing::KilledBySignal(SIGABRT),
                 "\\[BUG\\] Inconceivable case branch 300");
-}
-
-TEST_F(Options, HelpAndVersionEndTheProgramWithStatusZero)
-{
+    // Help and version end it with status 0.
     EXPECT_EXIT(raw_words({"--help"}), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(set_engine_opt_short('v', ""), ::testing::ExitedWithCode(0), "");
 }
