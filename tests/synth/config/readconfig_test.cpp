@@ -354,16 +354,14 @@ TEST_F(ReadConfig, OptLines)
     got_a_configuration = 0;
 }
 
-TEST_F(ReadConfig, UnknownLongOptionEndsTheProgram)
+// An unknown long option (or one without its value) ends the program; help and version end it
+// with status 0.
+TEST_F(ReadConfig, OptionsThatEndTheProgram)
 {
     EXPECT_EXIT(read_config_file("opt --no-such-option\n", 1), ::testing::ExitedWithCode(1),
                 "Could not understand option : try --help");
     EXPECT_EXIT(read_config_file("opt --polyphony\n", 1), ::testing::ExitedWithCode(1),
                 "Could not understand option : try --help");
-}
-
-TEST_F(ReadConfig, HelpAndVersionEndTheProgram)
-{
     EXPECT_EXIT(read_config_file("opt h\n", 1), ::testing::ExitedWithCode(0), "");
     EXPECT_EXIT(read_config_file("opt v\n", 1), ::testing::ExitedWithCode(0), "");
 }

@@ -112,8 +112,11 @@ TEST_F(Streams, ExistingEntryMovesToTheHead)
     EXPECT_EQ(path_list_text(), DEFAULT_PATH ";");
 }
 
-TEST_F(Streams, NotFoundIsSilentAtNormalNoiseAndReportedWhenVerbose)
+// Not found is silent at normal noise and reported when verbose; a directory is not a file; a
+// name longer than the system allows under a long search path is an error, not "not found".
+TEST_F(Streams, OpenFailures)
 {
+    TempDir t;
     testing::internal::CaptureStderr();
     EXPECT_EQ(open_file("surely-not-here.cfg", 0, OF_NORMAL), nullptr);
     EXPECT_EQ(open_file("", 0, OF_SILENT), nullptr);
@@ -122,31 +125,16 @@ TEST_F(Streams, NotFoundIsSilentAtNormalNoiseAndReportedWhenVerbose)
     testing::internal::CaptureStderr();
     EXPECT_EQ(open_file("/surely/not/here.cfg", 0, OF_VERBOSE), nullptr);
     EXPECT_EQ(open_file(nullptr, 0, OF_NORMAL), nullptr);
+    EXPECT_EQ(open_file(t.path().c_str(), 0, OF_NORMAL), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "/surely/not/here.cfg: No such file or directory\n"
-              "Attempted to open nameless file.\n");
-}
+              "Attempted to open nameless file.\n" + t.path() + ": Is a directory\n");
 
-TEST_F(Streams, DirectoryIsNotAFile)
-{
-    TempDir t;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_file(t.path().c_str(), 0, OF_NORMAL), nullptr);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, t.path() + ": Is a directory\n");
-}
-
-TEST_F(Streams, VeryLongNamesUnderTheSearchPathDoNotOverrun)
-{
     std::string dir = "/" + std::string(900, 'd');
     add_to_pathlist(dir.c_str());
-    std::string name(2000, 'n');
     testing::internal::CaptureStderr();
-    InputFile* tf = open_file(name.c_str(), 0, OF_NORMAL);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(tf, nullptr);
-    // The name is longer than the system allows: that is an error, not "not found".
-    EXPECT_NE(err.find("File name too long"), std::string::npos);
+    EXPECT_EQ(open_file(std::string(2000, 'n').c_str(), 0, OF_NORMAL), nullptr);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("File name too long"), std::string::npos);
     EXPECT_LT(strlen(current_filename), sizeof(current_filename));
 }
 

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -248,60 +250,56 @@ TEST_F(ToneBanks, TheTwoHundredFiftySeventhMappedBankFindsNoSlot)
     EXPECT_EQ(r.messages, "(configuration): line 1: No free tone bank available to map\n");
 }
 
-std::vector<std::string>& w6_clear()
+// Adds the words of text to an alternate-assignment list.
+AlternateAssign* add_alt(AlternateAssign* list, const std::string& text)
 {
-    static std::vector<std::string> w = {"clear"};
-    return w;
+    std::istringstream in(text);
+    std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
+    std::vector<char*> ptrs;
+    for (std::string& w : words)
+        ptrs.push_back(&w[0]);
+    return add_altassign_string(list, ptrs.data(), (int)ptrs.size());
+}
+
+// The notes of an assignment, '1' for each note in it.
+std::string notes_of(AlternateAssign* a)
+{
+    std::string s;
+    for (int n = 0; n < 128; n++)
+        s += (a->bits[n / 32] >> (n % 32)) & 1 ? '1' : '0';
+    return s;
+}
+
+std::string note_range(int from, int to)
+{
+    std::string s(128, '0');
+    for (int n = from; n <= to; n++)
+        s[n] = '1';
+    return s;
 }
 
 TEST_F(ToneBanks, AlternateAssignments)
 {
-    auto words = [](std::vector<std::string>& v) {
-        static std::vector<char*> ptrs;
-        ptrs.clear();
-        for (auto& s : v)
-            ptrs.push_back(s.data());
-        return ptrs.data();
-    };
-    auto notes_of = [](AlternateAssign* a) {
-        std::string s;
-        for (int n = 0; n < 128; n++)
-            s += (a->bits[n / 32] >> (n % 32)) & 1 ? '1' : '0';
-        return s;
-    };
-    auto range = [](int from, int to) {
-        std::string s(128, '0');
-        for (int n = from; n <= to; n++)
-            s[n] = '1';
-        return s;
-    };
-    std::vector<std::string> w1 = {"1", "2"};
-    AlternateAssign* list = add_altassign_string(nullptr, words(w1), 2);
-    std::vector<std::string> w2 = {"clear", "35-40"};
-    list = add_altassign_string(list, words(w2), 2);
+    AlternateAssign* list = add_alt(add_alt(nullptr, "1 2"), "clear 35-40");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->next, nullptr);
-    EXPECT_EQ(notes_of(list), range(35, 40));
-    std::vector<std::string> w3 = {"50-"};
-    list = add_altassign_string(list, words(w3), 1);
-    EXPECT_EQ(notes_of(list), range(50, 127));
-    std::vector<std::string> w4 = {"-40"};
-    list = add_altassign_string(list, words(w4), 1);
-    EXPECT_EQ(notes_of(list), range(0, 40));
+    EXPECT_EQ(notes_of(list), note_range(35, 40));
+    list = add_alt(list, "50-");
+    EXPECT_EQ(notes_of(list), note_range(50, 127));
+    list = add_alt(list, "-40");
+    EXPECT_EQ(notes_of(list), note_range(0, 40));
     // Reversed ranges are turned round; numbers are held to 0..127.
-    std::vector<std::string> w5 = {"40-35", "999"};
-    list = add_altassign_string(list, words(w5), 2);
-    std::string want = range(35, 40);
+    list = add_alt(list, "40-35 999");
+    std::string want = note_range(35, 40);
     want[127] = '1';
     EXPECT_EQ(notes_of(list), want);
-    std::vector<std::string> w7 = {"-99999999999"};
-    AlternateAssign* all = add_altassign_string(nullptr, words(w7), 1);
-    EXPECT_EQ(notes_of(all), range(0, 127));
-    add_altassign_string(all, words(w6_clear()), 1);
+    AlternateAssign* all = add_alt(nullptr, "-99999999999");
+    EXPECT_EQ(notes_of(all), note_range(0, 127));
+    add_alt(all, "clear");
     EXPECT_EQ(find_altassign(list, 36), list);
     EXPECT_EQ(find_altassign(list, 1), list->next);  // 0..40 set
     EXPECT_EQ(find_altassign(list, 200), nullptr);
-    EXPECT_EQ(add_altassign_string(list, words(w6_clear()), 1), nullptr);
+    EXPECT_EQ(add_alt(list, "clear"), nullptr);
     EXPECT_EQ(add_altassign_string(nullptr, nullptr, 0), nullptr);
 }
 

@@ -56,6 +56,12 @@ TEST_F(Messages, VerbosityFiltersInfoWarningAndTextButNotErrors)
     cmsg(CMSG_WARNING, VERB_NORMAL, "counted warning");
     cmsg(CMSG_INFO, VERB_NORMAL, "info is not counted");
     EXPECT_EQ(dumb_error_count, 3);
+
+    // Long messages are not cut.
+    std::string word(5000, 'x');
+    testing::internal::CaptureStderr();
+    cmsg(CMSG_ERROR, VERB_NORMAL, "%s: end", word.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), word + ": end\n");
 }
 
 TEST_F(Messages, StandardErrorBeforeOpenStandardOutputAfter)
@@ -73,15 +79,6 @@ TEST_F(Messages, StandardErrorBeforeOpenStandardOutputAfter)
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "after open\n");
     EXPECT_EQ(err, "before open\nafter close\n");
-}
-
-TEST_F(Messages, LongMessagesAreNotCut)
-{
-    std::string word(5000, 'x');
-    testing::internal::CaptureStderr();
-    cmsg(CMSG_ERROR, VERB_NORMAL, "%s: end", word.c_str());
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, word + ": end\n");
 }
 
 TEST_F(Messages, DumbEventsPrintOnlyWhatTheInterfaceShows)
@@ -109,13 +106,6 @@ TEST_F(Messages, DumbEventsPrintOnlyWhatTheInterfaceShows)
     play_mode = saved;
 }
 
-TEST_F(Messages, PlayPositionIsUnknownWithoutAnAudioQueue)
-{
-    EXPECT_EQ(current_trace_samples(), -1);
-    trace_offset(1000);
-    EXPECT_EQ(current_trace_samples(), -1);
-}
-
 int trace_calls = 0;
 int trace_last_arg = 0;
 void count_call(int v)
@@ -134,6 +124,11 @@ using Trace = InterfaceState;
 
 TEST_F(Trace, CallsRunAtOnceOnlyWhileTheInterfaceIsOpen)
 {
+    // Without an audio queue the play position is unknown.
+    EXPECT_EQ(current_trace_samples(), -1);
+    trace_offset(1000);
+    EXPECT_EQ(current_trace_samples(), -1);
+
     push_midi_trace1(count_call, 7);
     EXPECT_EQ(trace_calls, 0);  // closed interface: dropped
     ctl->open(0, 0);
@@ -198,16 +193,12 @@ TEST(SafeMalloc, NeverReturnsNothing)
     free(big);
 }
 
-TEST(SafeMallocDeathTest, StrangeSizeEndsTheProgramWithStatus10)
+TEST(SafeMallocDeathTest, StrangeSizeOrFailedAllocationEndsTheProgramWithStatus10)
 {
     EXPECT_EXIT(safe_malloc((8u << 20) + 1), ::testing::ExitedWithCode(10),
                 "Strange, I feel like allocating 8388609 bytes. This must be a bug.");
     EXPECT_EXIT(safe_realloc(nullptr, 9u << 20), ::testing::ExitedWithCode(10),
                 "Strange, I feel like allocating");
-}
-
-TEST(SafeMallocDeathTest, FailedAllocationEndsTheProgramWithStatus10)
-{
     // More than any address space can give.
     EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10),
                 "Sorry. Couldn't malloc");

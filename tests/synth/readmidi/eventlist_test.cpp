@@ -81,14 +81,11 @@ TEST_F(EventListTest, ControllerTranslation)
 {
     MidiEvent ev;
     ASSERT_EQ(convert_midi_control_change(5, 7, 100, &ev), 1);
-    EXPECT_EQ(ev.type, ME_MAINVOLUME);
-    EXPECT_EQ(ev.channel, 5);
-    EXPECT_EQ(ev.a, 100);
+    EXPECT_TRUE(is_event(ev, ME_MAINVOLUME, 5, 100));
     ASSERT_EQ(convert_midi_control_change(0, 64, 200, &ev), 1);
-    EXPECT_EQ(ev.type, ME_SUSTAIN);
-    EXPECT_EQ(ev.a, 127);
+    EXPECT_TRUE(is_event(ev, ME_SUSTAIN, 0, 127));
     ASSERT_EQ(convert_midi_control_change(0, 101, 0, &ev), 1);
-    EXPECT_EQ(ev.type, ME_RPN_MSB);
+    EXPECT_TRUE(is_event(ev, ME_RPN_MSB));
     int translated = 0;
     for (int c = 0; c < 256; c++)
         translated += convert_midi_control_change(0, c, 0, &ev);
@@ -113,8 +110,7 @@ TEST_F(EventListTest, StringTable)
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s[0], ME_LYRIC);
     EXPECT_STREQ(s + 1, "hello");
-    EXPECT_EQ(ev.type, ME_LYRIC);
-    EXPECT_EQ(ev.a | (ev.b << 8), 1);  // index 0 is the empty text
+    EXPECT_TRUE(is_event(ev, ME_LYRIC, -1, 1, 0));  // index 0 is the empty text
     make_string_event_table();
     EXPECT_EQ(string_event_table_size, 2);
     EXPECT_STREQ(event2string(0), "");
@@ -185,12 +181,13 @@ TEST_F(EventListTest, TimeSignatureTableStartsWithFourFour)
     readmidi_add_event(&same);
     readmidi_add_event(&last);
     TimeSigRecord rec[8];
+    auto sig = [&rec](int i) {
+        return std::to_string(rec[i].time) + ": " + std::to_string(rec[i].numerator) + "/" +
+               std::to_string(rec[i].denominator);
+    };
     ASSERT_EQ(dump_current_timesig(rec, 8), 2);
-    EXPECT_EQ(rec[0].time, 0);
-    EXPECT_EQ(rec[0].numerator, 4);
-    EXPECT_EQ(rec[0].denominator, 4);
-    EXPECT_EQ(rec[1].time, 480);
-    EXPECT_EQ(rec[1].numerator, 3);
+    EXPECT_EQ(sig(0), "0: 4/4");
+    EXPECT_EQ(sig(1), "480: 3/4");
     EXPECT_EQ(dump_current_timesig(rec, 1), 1);
     EXPECT_EQ(dump_current_timesig(rec, 0), 0);
 
@@ -199,10 +196,8 @@ TEST_F(EventListTest, TimeSignatureTableStartsWithFourFour)
     MidiEvent six = make(480, ME_TIMESIG, 0, 6, 8);
     readmidi_add_event(&six);
     ASSERT_EQ(dump_current_timesig(rec, 8), 3);
-    EXPECT_EQ(rec[1].numerator, 6);
-    EXPECT_EQ(rec[1].denominator, 8);
-    EXPECT_EQ(rec[2].time, 960);
-    EXPECT_EQ(rec[2].numerator, 3);
+    EXPECT_EQ(sig(1), "480: 6/8");
+    EXPECT_EQ(sig(2), "960: 3/4");
 }
 
 TEST_F(EventListTest, BeatEventsCountMeasuresAndRestartAtANewSignature)
@@ -232,13 +227,15 @@ TEST_F(EventListTest, BeatEventsCountMeasuresAndRestartAtANewSignature)
     EXPECT_EQ(only(tiny, ME_NOTE_STEP).size(), 40u);
 }
 
-TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCounted)
+TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
 {
-    // Tempo 1 second per quarter at tick 0; first note after 10 quarters of nothing.
+    // Tempo 1 second per quarter at tick 0; first note after 10 quarters of nothing; half a
+    // second per quarter from the middle of the note on.
     int32_t samples = 0;
     std::vector<MidiEvent> out =
         build({make(0, ME_TEMPO, 0x40, 0x0F, 0x42), make(480, ME_PROGRAM, 0, 5),
-               make(960, ME_NOTEON, 0, 60, 100), make(1056, ME_NOTEOFF, 0, 60)},
+               make(960, ME_NOTEON, 0, 60, 100), make(1008, ME_TEMPO, 0x20, 0x07, 0xA1),
+               make(1056, ME_NOTEOFF, 0, 60)},
               &samples);
     auto on = only(out, ME_NOTEON);
     auto off = only(out, ME_NOTEOFF);
@@ -246,7 +243,7 @@ TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCounted)
     ASSERT_EQ(off.size(), 1u);
     EXPECT_EQ(on[0].time, 0);
     EXPECT_EQ(only(out, ME_PROGRAM)[0].time, 0);
-    EXPECT_NEAR(off[0].time, 44100, 1);
+    EXPECT_NEAR(off[0].time, 22050 + 11025, 1);
     EXPECT_EQ(samples, off[0].time);
     EXPECT_EQ(out.back().type, ME_EOT);
     // Of the beats at 0, 96, ..., 960 only the one that comes with the first note is kept.
@@ -291,11 +288,10 @@ TEST_F(EventListTest, ChannelsOfLaterPortsFillFreeChannels)
                make(0, ME_NOTEON, 200, 64, 100), make(10, ME_NOTEOFF, 0, 60)});
     auto on = only(out, ME_NOTEON);
     ASSERT_EQ(on.size(), 5u);
-    EXPECT_EQ(on[0].channel, 0);
-    EXPECT_EQ(on[1].channel, 16);  // channel 0 is taken: keeps its number
-    EXPECT_EQ(on[2].channel, 1);
-    EXPECT_EQ(on[3].channel, 8);
-    EXPECT_EQ(on[4].channel, 24);  // 200: 8 is taken now, 24 is free
+    // 16 keeps its number (0 is taken); 200 finds 8 taken by 40 and takes 24.
+    const int want[] = {0, 16, 1, 8, 24};
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(on[i].channel, want[i]) << i;
 }
 
 }  // namespace

@@ -71,6 +71,38 @@ Bytes sysex(uint32_t delta, const Bytes& data)
     return cat({vlq(delta), {0xF0}, vlq((uint32_t)data.size()), data});
 }
 
+Bytes msg(uint32_t delta, std::initializer_list<int> bytes)
+{
+    Bytes out = vlq(delta);
+    for (int b : bytes)
+        out.push_back((uint8_t)b);
+    return out;
+}
+
+Bytes note_on(uint32_t delta, int ch, int key, int vel)
+{
+    return msg(delta, {0x90 | ch, key, vel});
+}
+
+Bytes text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes riff(const Bytes& song)
+{
+    return cat({{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a', 0, 0, 0, 0},
+                song});
+}
+
+::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch, int a, int b)
+{
+    if (e.type == type && (ch < 0 || e.channel == ch) && (a < 0 || e.a == a) && (b < 0 || e.b == b))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "event " << (int)e.type << " ch " << (int)e.channel
+                                         << " a " << (int)e.a << " b " << (int)e.b;
+}
+
 std::vector<MidiEvent> ReadResult::of_type(int type) const
 {
     std::vector<MidiEvent> out;

@@ -27,6 +27,16 @@ Bytes smf(int format, int division, const std::vector<Bytes>& track_bodies);
 Bytes meta(uint32_t delta, int type, const Bytes& data);
 Bytes end_of_track(uint32_t delta = 0);
 Bytes sysex(uint32_t delta, const Bytes& data_after_f0);
+// Delta time and the bytes given (a channel message, or data bytes under running status).
+Bytes msg(uint32_t delta, std::initializer_list<int> bytes);
+Bytes note_on(uint32_t delta, int ch, int key, int vel);
+Bytes text(const std::string& s);
+// The song inside an RMID RIFF container.
+Bytes riff(const Bytes& song);
+
+// Whether the event has the type and the other fields given (-1: any value).
+::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1,
+                                    int b = -1);
 
 // What one read gave: the events (none when the load failed), length and messages.
 struct ReadResult {

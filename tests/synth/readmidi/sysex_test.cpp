@@ -50,8 +50,7 @@ TEST_F(SysexTest, GsResetNeedsItsChecksum)
     MidiEvent ev;
     Bytes reset = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
     ASSERT_TRUE(single(reset, &ev));
-    EXPECT_EQ(ev.type, ME_RESET);
-    EXPECT_EQ(ev.a, 3);
+    EXPECT_TRUE(is_event(ev, ME_RESET, -1, 3));
     EXPECT_EQ(current_file_info->mid, 0x41);
     EXPECT_TRUE(multi(reset).empty());
 
@@ -65,7 +64,7 @@ TEST_F(SysexTest, GsResetNeedsItsChecksum)
 
     // The broadcast device number is accepted as well.
     ASSERT_TRUE(single(gs(0x40, 0x00, 0x7F, {0x00}, 0x7F), &ev));
-    EXPECT_EQ(ev.type, ME_RESET);
+    EXPECT_TRUE(is_event(ev, ME_RESET));
 }
 
 TEST_F(SysexTest, GsDrumPartChange)
@@ -73,10 +72,7 @@ TEST_F(SysexTest, GsDrumPartChange)
     MidiEvent ev;
     Bytes msg = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
     ASSERT_TRUE(single(msg, &ev));
-    EXPECT_EQ(ev.type, ME_DRUMPART);
-    EXPECT_EQ(ev.channel, 0);  // block 1 is part #0
-    EXPECT_EQ(ev.a, 2);
-    EXPECT_EQ(ev.b, 255);
+    EXPECT_TRUE(is_event(ev, ME_DRUMPART, 0, 2, 255));  // block 1 is part #0
     EXPECT_TRUE(multi(msg).empty());
     EXPECT_EQ(rhythm_part[1], 0);  // drum map 2 now plays on part #0
     EXPECT_EQ(rhythm_part[0], 9);
@@ -86,9 +82,7 @@ TEST_F(SysexTest, GsDrumPartChange)
     EXPECT_EQ(block_to_part(9, 0), 8);
     EXPECT_EQ(block_to_part(10, 0), 10);
     ASSERT_TRUE(single(gs(0x50, 0x12, 0x16, {0x48}), &ev));
-    EXPECT_EQ(ev.type, ME_KEYSHIFT);
-    EXPECT_EQ(ev.channel, 17);
-    EXPECT_EQ(ev.a, 0x48);
+    EXPECT_TRUE(is_event(ev, ME_KEYSHIFT, 17, 0x48));
 }
 
 TEST_F(SysexTest, UniversalSystemModes)
@@ -104,8 +98,7 @@ TEST_F(SysexTest, UniversalSystemModes)
         testing::internal::CaptureStderr();
         ASSERT_TRUE(single({0x7E, 0x7F, 0x09, m.sub, 0xF7}, &ev)) << m.message;
         std::string msg = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(ev.type, ME_RESET);
-        EXPECT_EQ(ev.a, m.mode);
+        EXPECT_TRUE(is_event(ev, ME_RESET, -1, m.mode));
         EXPECT_NE(msg.find(m.message), std::string::npos) << msg;
     }
 
@@ -114,19 +107,17 @@ TEST_F(SysexTest, UniversalSystemModes)
     EXPECT_FALSE(single(dest, &ev));
     std::vector<MidiEvent> v = multi(dest);
     ASSERT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[0].type, ME_SYSEX_LSB);
-    EXPECT_EQ(v[0].channel, 2);
-    EXPECT_EQ(v[0].a, 0x50);
-    EXPECT_EQ(v[0].b, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH);
+    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 2, 0x50, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH));
     EXPECT_EQ(v[1].b, SYSEX_CAF_BASE + CTRL_DEPTH_AMPLITUDE);
 
     ASSERT_TRUE(single({0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, &ev));
-    EXPECT_EQ(ev.type, ME_RESET);
-    EXPECT_EQ(ev.a, 4);
+    EXPECT_TRUE(is_event(ev, ME_RESET, -1, 4));
     EXPECT_TRUE(multi({0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}).empty());
 }
 
-TEST_F(SysexTest, MasterVolume)
+// Master volume (GS and universal), and the universal volume sent to one channel, which
+// stays a channel volume.
+TEST_F(SysexTest, Volumes)
 {
     const struct {
         Bytes msg;
@@ -135,27 +126,18 @@ TEST_F(SysexTest, MasterVolume)
                  {gs(0x40, 0x00, 0x04, {64}), 33025},
                  {{0x7F, 0x7F, 0x04, 0x01, 0x7F, 0x7F, 0xF7}, 65535},
                  {{0x7F, 0x7F, 0x04, 0x01, 0x00, 0x00, 0xF7}, 3}};
+    MidiEvent ev;
     for (const auto& c : cases) {
-        MidiEvent ev;
         ASSERT_TRUE(single(c.msg, &ev)) << c.want;
         EXPECT_EQ(ev.type, ME_MASTER_VOLUME);
         EXPECT_EQ(ev.a + 256 * ev.b, c.want) << "case " << &c - cases;
     }
-}
-
-TEST_F(SysexTest, UniversalVolumeToOneChannelStaysAChannelVolume)
-{
-    MidiEvent ev;
     struct {
         int ll, mm, want;
-    } cases[] = {{0x00, 0x20, 64}, {0x7F, 0x3F, 127}, {0x00, 0x40, 127}, {0x7F, 0x7F, 127}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mm * 128 + c.ll);
+    } channel[] = {{0x00, 0x20, 64}, {0x7F, 0x3F, 127}, {0x00, 0x40, 127}, {0x7F, 0x7F, 127}};
+    for (const auto& c : channel) {
         ASSERT_TRUE(single({0x7F, 0x03, 0x04, 0x01, (uint8_t)c.ll, (uint8_t)c.mm, 0xF7}, &ev));
-        EXPECT_EQ(ev.type, ME_MAINVOLUME);
-        EXPECT_EQ(ev.channel, 3);
-        EXPECT_EQ(ev.a, c.want);
-        EXPECT_EQ(ev.b, 255);
+        EXPECT_TRUE(is_event(ev, ME_MAINVOLUME, 3, c.want, 255)) << c.mm * 128 + c.ll;
     }
 }
 
@@ -163,41 +145,29 @@ TEST_F(SysexTest, XgPartParameters)
 {
     std::vector<MidiEvent> v = multi({0x43, 0x10, 0x4C, 0x08, 0x03, 0x01, 0x7F, 0xF7});
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].type, ME_TONE_BANK_MSB);
-    EXPECT_EQ(v[0].channel, 3);
-    EXPECT_EQ(v[0].a, 127);
-    EXPECT_EQ(v[0].b, 255);
+    EXPECT_TRUE(is_event(v[0], ME_TONE_BANK_MSB, 3, 127, 255));
 
     // Consecutive addresses: bank MSB, bank LSB, program; then a part mode of drum setup 2.
     v = multi({0x43, 0x10, 0x4C, 0x08, 0x05, 0x01, 0x00, 0x40, 0x10, 0xF7});
     ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(v[1].type, ME_TONE_BANK_LSB);
-    EXPECT_EQ(v[1].a, 0x40);
-    EXPECT_EQ(v[2].type, ME_PROGRAM);
-    EXPECT_EQ(v[2].a, 0x10);
+    EXPECT_TRUE(is_event(v[1], ME_TONE_BANK_LSB, -1, 0x40));
+    EXPECT_TRUE(is_event(v[2], ME_PROGRAM, -1, 0x10));
     v = multi({0x43, 0x10, 0x4C, 0x08, 0x05, 0x07, 0x02, 0xF7});
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].type, ME_DRUMPART);
+    EXPECT_TRUE(is_event(v[0], ME_DRUMPART));
     EXPECT_EQ(drum_setup_xg[1], 5);
 
     // Drum setup 2, note 36, level: an NRPN sequence on the part that uses the setup.
     v = multi({0x43, 0x10, 0x4C, 0x31, 0x24, 0x02, 0x50, 0xF7});
     ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(v[0].type, ME_NRPN_MSB);
-    EXPECT_EQ(v[0].a, 0x1A);
-    EXPECT_EQ(v[1].type, ME_NRPN_LSB);
-    EXPECT_EQ(v[1].a, 36);
-    EXPECT_EQ(v[2].type, ME_DATA_ENTRY_MSB);
-    EXPECT_EQ(v[2].a, 0x50);
-    EXPECT_EQ(v[2].channel, 5);
+    EXPECT_TRUE(is_event(v[0], ME_NRPN_MSB, -1, 0x1A));
+    EXPECT_TRUE(is_event(v[1], ME_NRPN_LSB, -1, 36));
+    EXPECT_TRUE(is_event(v[2], ME_DATA_ENTRY_MSB, 5, 0x50));
 
     // Reverb type MSB then LSB: a GS reverb macro.
     v = multi({0x43, 0x10, 0x4C, 0x02, 0x01, 0x00, 0x02, 0x01, 0xF7});
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].type, ME_SYSEX_GS_LSB);
-    EXPECT_EQ(v[0].channel, 1);
-    EXPECT_EQ(v[0].a, 1);  // Room 2
-    EXPECT_EQ(v[0].b, GS_REVERB_MACRO);
+    EXPECT_TRUE(is_event(v[0], ME_SYSEX_GS_LSB, 1, 1, GS_REVERB_MACRO));  // Room 2
     EXPECT_EQ(set_xg_reverb_type(0x01, 0), 3);
     EXPECT_EQ(set_xg_reverb_type(0x03, 1), 4);
     EXPECT_EQ(set_xg_reverb_type(0x02, 2), 2);
@@ -211,29 +181,19 @@ TEST_F(SysexTest, GsPartParameters)
     // Tone number (bank then program) on part #2 (block 3).
     std::vector<MidiEvent> v = multi(gs(0x40, 0x13, 0x00, {0x08, 0x19}));
     ASSERT_EQ(v.size(), 2u);
-    EXPECT_EQ(v[0].type, ME_TONE_BANK_MSB);
-    EXPECT_EQ(v[0].channel, 2);
-    EXPECT_EQ(v[0].a, 8);
-    EXPECT_EQ(v[1].type, ME_PROGRAM);
-    EXPECT_EQ(v[1].a, 0x19);
+    EXPECT_TRUE(is_event(v[0], ME_TONE_BANK_MSB, 2, 8));
+    EXPECT_TRUE(is_event(v[1], ME_PROGRAM, -1, 0x19));
 
     v = multi(gs(0x40, 0x10, 0x1C, {0x00}));
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].type, ME_RANDOM_PAN);
-    EXPECT_EQ(v[0].channel, 9);
-
+    EXPECT_TRUE(is_event(v[0], ME_RANDOM_PAN, 9));
     v = multi(gs(0x40, 0x11, 0x02, {0x10}));
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].type, ME_SYSEX_GS_LSB);
-    EXPECT_EQ(v[0].a, 0x80);  // receives on no channel
-    EXPECT_EQ(v[0].b, GS_RECEIVE_CHANNEL);
-
+    EXPECT_TRUE(is_event(v[0], ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL));  // no channel
     // Modulation LFO1 pitch depth of part #0 (40 21 04).
     v = multi(gs(0x40, 0x21, 0x04, {0x30}));
     ASSERT_EQ(v.size(), 1u);
-    EXPECT_EQ(v[0].type, ME_SYSEX_LSB);
-    EXPECT_EQ(v[0].b, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH);
-
+    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, -1, -1, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH));
 }
 
 TEST_F(SysexTest, ScaleTuning)
@@ -243,12 +203,8 @@ TEST_F(SysexTest, ScaleTuning)
     std::vector<MidiEvent> v = multi(gs(0x40, 0x11, 0x40, data));
     std::string msg = testing::internal::GetCapturedStderr();
     ASSERT_EQ(v.size(), 12u);
-    for (int k = 0; k < 12; k++) {
-        EXPECT_EQ(v[k].type, ME_SCALE_TUNING);
-        EXPECT_EQ(v[k].channel, 0);
-        EXPECT_EQ(v[k].a, k);
-        EXPECT_EQ((int8)v[k].b, data[k] - 64);  // cents
-    }
+    for (int k = 0; k < 12; k++)  // b: cents, signed
+        EXPECT_TRUE(is_event(v[k], ME_SCALE_TUNING, 0, k, (uint8_t)(data[k] - 64))) << k;
     EXPECT_NE(msg.find("Scale Tuning C# (CH:0 1 cent)"), std::string::npos);
     EXPECT_NE(msg.find("Scale Tuning B (CH:0 63 cent)"), std::string::npos);
 
@@ -280,14 +236,9 @@ TEST_F(SysexTest, BulkTuningDump)
     msg.push_back(0xF7);
     std::vector<MidiEvent> v = multi(msg);
     ASSERT_EQ(v.size(), 257u);
-    EXPECT_EQ(v[0].type, ME_BULK_TUNING_DUMP);
-    EXPECT_EQ(v[0].a, 5);
-    EXPECT_EQ(v[1 + 2 * 7].channel, 1);
-    EXPECT_EQ(v[1 + 2 * 7].a, 7);
-    EXPECT_EQ(v[1 + 2 * 7].b, 7);
-    EXPECT_EQ(v[2 + 2 * 7].channel, 2);
-    EXPECT_EQ(v[2 + 2 * 7].a, 3);
-    EXPECT_EQ(v[2 + 2 * 7].b, 120);
+    EXPECT_TRUE(is_event(v[0], ME_BULK_TUNING_DUMP, -1, 5));
+    EXPECT_TRUE(is_event(v[1 + 2 * 7], ME_BULK_TUNING_DUMP, 1, 7, 7));
+    EXPECT_TRUE(is_event(v[2 + 2 * 7], ME_BULK_TUNING_DUMP, 2, 3, 120));
 
     msg.resize(300);
     EXPECT_TRUE(multi(msg).empty());
@@ -295,8 +246,8 @@ TEST_F(SysexTest, BulkTuningDump)
     // Single-note changes: two events per note.
     v = multi({0x7F, 0x00, 0x08, 0x02, 0x01, 0x02, 60, 61, 0, 0, 62, 63, 0x10, 0x20, 0xF7});
     ASSERT_EQ(v.size(), 5u);
-    EXPECT_EQ(v[0].type, ME_SINGLE_NOTE_TUNING);
-    EXPECT_EQ(v[3].a, 62);
+    EXPECT_TRUE(is_event(v[0], ME_SINGLE_NOTE_TUNING));
+    EXPECT_TRUE(is_event(v[3], ME_SINGLE_NOTE_TUNING, -1, 62));
     EXPECT_EQ(v[4].b, 0x20);
 }
 
@@ -313,7 +264,7 @@ TEST_F(SysexTest, DisplayTextAndBitmap)
     MidiEvent ev;
     Bytes text = {0x41, 0x10, 0x45, 0x12, 0x10, 0x00, 0x00, 'H', 'i', '!', 0x00, 0xF7};
     ASSERT_TRUE(single(text, &ev));
-    EXPECT_EQ(ev.type, ME_INSERT_TEXT);
+    EXPECT_TRUE(is_event(ev, ME_INSERT_TEXT));
     char* stored = string_event_strtab.tail->string;
     EXPECT_EQ(stored[0], ME_INSERT_TEXT);
     EXPECT_STREQ(stored + 1, "Hi!");
@@ -324,8 +275,7 @@ TEST_F(SysexTest, DisplayTextAndBitmap)
     bitmap.push_back(0x00);
     bitmap.push_back(0xF7);
     ASSERT_TRUE(single(bitmap, &ev));
-    EXPECT_EQ(ev.type, ME_GSLCD);
-    EXPECT_EQ(ev.a | (ev.b << 8), 2);
+    EXPECT_TRUE(is_event(ev, ME_GSLCD, -1, 2, 0));  // string number 2
     stored = string_event_strtab.tail->string;
     EXPECT_EQ(strlen(stored + 1), 128u);
     EXPECT_EQ(std::string(stored + 1, 2), "1F");

@@ -1,54 +1,48 @@
 // Start-up: where the configuration is searched and when it counts as found, the defaults set
 // for every file, choosing the output, preparing the player and the main play routine.
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "config/files.h"
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
 
-// Three configuration places in temporary directories; each configuration file sets the
-// polyphony, so the polyphony tells which file was read.
+// Three configuration places and the last-resort file in a temporary directory; each file
+// sets the polyphony, so the polyphony tells which file was read.
 class ConfigSearch : public ::testing::Test {
 protected:
-    TempDir dir;
-    std::string a, b, home, last;
-    std::string saved_home;
-    bool had_home = false;
+    std::unique_ptr<TempDir> dir;
+    std::string a, b, last, messages;
+    const char* home = getenv("HOME");
+    std::string saved_home = home ? home : "";
 
-    void SetUp() override
-    {
-        a = dir.mkdir("sys");
-        b = dir.mkdir("prog");
-        home = dir.mkdir("home");
-        last = dir.file("last-resort.cfg");
-        system_config_dir = a.c_str();
-        program_config_dir = b.c_str();
-        last_resort_config_file = last.c_str();
-        const char* h = getenv("HOME");
-        had_home = h != nullptr;
-        if (had_home)
-            saved_home = h;
-        setenv("HOME", home.c_str(), 1);
-        got_a_configuration = 0;
-        try_config_again = 0;
-        delete_string_table(&opt_config_string);
-        max_voices = voices = 256;
-    }
+    void SetUp() override { fresh(); }
     void TearDown() override
     {
         system_config_dir = program_config_dir = nullptr;
         last_resort_config_file = "/usr/local/share/corvelle/corvelle.cfg";
-        if (had_home)
+        if (home)
             setenv("HOME", saved_home.c_str(), 1);
         else
             unsetenv("HOME");
-        got_a_configuration = 0;
-        try_config_again = 0;
+        fresh();
+    }
+    void fresh()
+    {
+        dir.reset(new TempDir);
+        a = dir->mkdir("sys");
+        b = dir->mkdir("prog");
+        last = dir->file("last-resort.cfg");
+        system_config_dir = a.c_str();
+        program_config_dir = b.c_str();
+        last_resort_config_file = last.c_str();
+        setenv("HOME", dir->mkdir("home").c_str(), 1);
+        got_a_configuration = try_config_again = 0;
         delete_string_table(&opt_config_string);
         max_voices = voices = 256;
     }
-    static std::string polyphony(int n) { return "opt -p " + std::to_string(n) + "\n"; }
     int search()
     {
         testing::internal::CaptureStderr();
@@ -57,70 +51,43 @@ protected:
         messages = testing::internal::GetCapturedStderr();
         return rc;
     }
-    std::string messages;
 };
 
-TEST_F(ConfigSearch, TheSystemDirectoryComesBeforeTheProgramDirectory)
+// The status counts the option texts that failed, and 1 more when no configuration was found.
+TEST_F(ConfigSearch, PlacesAreSearchedInOrderAndOptionTextsCount)
 {
-    dir.write("sys/CORVELLE.CFG", polyphony(17));
-    dir.write("prog/CORVELLE.CFG", polyphony(23));
-    EXPECT_EQ(search(), 0);
-    EXPECT_EQ(max_voices, 17);
-    EXPECT_EQ(got_a_configuration, 1);
-}
-
-TEST_F(ConfigSearch, TheProgramDirectoryIsNextAndTakesTheLowerCaseName)
-{
-    dir.write("prog/corvelle.cfg", polyphony(23));
-    EXPECT_EQ(search(), 0);
-    EXPECT_EQ(max_voices, 23);
-
-    // A broken file in the system directory does not stop the search either.
-    max_voices = 256;
-    got_a_configuration = 0;
-    dir.write("sys/corvelle.cfg", "bank\n");
-    EXPECT_EQ(search(), 0);
-    EXPECT_EQ(max_voices, 23);
-}
-
-TEST_F(ConfigSearch, AHomeFileAloneIsNotEnough)
-{
-    dir.write("home/.corvelle.cfg", polyphony(19));
-    EXPECT_NE(search(), 0);
-    EXPECT_EQ(max_voices, 19);  // read all the same
-    EXPECT_EQ(got_a_configuration, 0);
-
-    // Nothing anywhere, and no home directory either.
-    unsetenv("HOME");
-    max_voices = 256;
-    EXPECT_NE(search(), 0);
-    EXPECT_EQ(max_voices, 256);
-}
-
-TEST_F(ConfigSearch, TheLastResortFileOnlyWhenAnOptionAsksToTryAgain)
-{
-    dir.write("last-resort.cfg", polyphony(29));
-    EXPECT_NE(search(), 0);
-    EXPECT_EQ(max_voices, 256);
-    try_config_again = 1;
-    EXPECT_EQ(search(), 0);
-    EXPECT_EQ(max_voices, 29);
-}
-
-TEST_F(ConfigSearch, OptionTextsCountAsAConfigurationAndTheirFailuresAreCounted)
-{
-    put_string_table(&opt_config_string, "opt -p 31", -1);
-    EXPECT_EQ(search(), 0);
-    EXPECT_EQ(max_voices, 31);
-
-    got_a_configuration = 0;
-    put_string_table(&opt_config_string, "bank", -1);
-    EXPECT_EQ(search(), 1);  // one text failed, the other was read
-    got_a_configuration = 0;
-    delete_string_table(&opt_config_string);
-    put_string_table(&opt_config_string, "bank", -1);
-    put_string_table(&opt_config_string, "drumset", -1);
-    EXPECT_EQ(search(), 3);  // two failed and nothing was read
+    const struct {
+        std::vector<std::pair<std::string, int>> files;  // polyphony 0: a broken file
+        std::vector<const char*> texts;                   // from -x options
+        bool try_again, home;
+        int status, voices;
+    } cases[] = {
+        {{{"sys/CORVELLE.CFG", 17}, {"prog/CORVELLE.CFG", 23}}, {}, false, true, 0, 17},
+        // The program directory takes the lower-case name; a broken file before it does not
+        // stop the search.
+        {{{"prog/corvelle.cfg", 23}, {"sys/corvelle.cfg", 0}}, {}, false, true, 0, 23},
+        {{{"home/.corvelle.cfg", 19}}, {}, false, true, 1, 19},  // read, but not enough
+        {{}, {}, false, false, 1, 256},                           // nothing, not even a home
+        // The last-resort file only when an option asks to try again.
+        {{{"last-resort.cfg", 29}}, {}, false, true, 1, 256},
+        {{{"last-resort.cfg", 29}}, {}, true, true, 0, 29},
+        {{}, {"opt -p 31"}, false, true, 0, 31},
+        {{}, {"opt -p 31", "bank"}, false, true, 1, 31},
+        {{}, {"bank", "drumset"}, false, true, 3, 256},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        fresh();
+        for (const auto& f : c.files)
+            dir->write(f.first, f.second ? "opt -p " + std::to_string(f.second) + "\n" : "bank\n");
+        for (const char* t : c.texts)
+            put_string_table(&opt_config_string, t, -1);
+        try_config_again = c.try_again;
+        if (!c.home)
+            unsetenv("HOME");
+        EXPECT_EQ(search(), c.status) << messages;
+        EXPECT_EQ(max_voices, c.voices);
+    }
 }
 
 class StartUp : public PlayerTest {};
