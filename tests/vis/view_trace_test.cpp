@@ -12,10 +12,12 @@
 #include "support/device_trace.h"
 #include "vis/view_trace.h"
 
-static const std::string trace_file = [] {
-    std::string path = "/tmp/corvelle-view-trace-" + std::to_string(getpid()) + ".txt";
-    setenv("CORVELLE_TRACE", path.c_str(), 1);
-    return path;
+static char trace_file[64];
+[[maybe_unused]] static const bool trace_named = [] {
+    snprintf(trace_file, sizeof trace_file, "/tmp/corvelle-view-trace-%d.txt", (int)getpid());
+    setenv("CORVELLE_TRACE", trace_file, 1);
+    atexit([] { unlink(trace_file); });  // whichever tests ran
+    return true;
 }();
 
 TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
@@ -28,7 +30,6 @@ TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
-    unlink(trace_file.c_str());
     ASSERT_GE(lines.size(), 2u);
     double seek_us = 0, glyph_us = 0;
     int from = 0, to = 0, ch = 0, key = 0;
