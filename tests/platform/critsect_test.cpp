@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 #include "platform/critsect.h"
+#include "platform/process.h"
 #include "platform/thread.h"
 
 // Two threads incrementing one counter under the lock never lose an update, and the lock
@@ -42,4 +44,14 @@ TEST(ThreadStart, RunsBodyOnDetachedThread)
     for (int i = 0; i < 2000 && !flag; i++)
         Sleep(1);
     EXPECT_EQ(flag.load(), 1);
+    EXPECT_NE(id, (Fl_Thread)0);  // the handle names the thread
+}
+
+// The program's own path (the configuration may lie beside it); none if it does not fit.
+TEST(ProcessPaths, ModuleFileNameIsThisProgram)
+{
+    char buf[4096];
+    ASSERT_GT(GetModuleFileNameA(nullptr, buf, sizeof buf), 0u);
+    EXPECT_STREQ(strrchr(buf, '/'), "/test_platform");
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, 4), 0u);
 }

@@ -274,6 +274,21 @@ TEST_F(WaveOutTest, RefusesWhatItCannotOpen)
     EXPECT_EQ(waveOutOpen(&h, 0, &f, 0, 0, 0x00050000), (MMRESULT)MMSYSERR_INVALFLAG);
     EXPECT_EQ(waveOutOpen(nullptr, 0, &f, 0, 0, WAVE_FORMAT_QUERY), (MMRESULT)MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(nullptr), (MMRESULT)MMSYSERR_INVALHANDLE);
+    // A trace file that cannot be opened is told only with CORVELLE_DEBUG set; the device
+    // opens all the same and gives its id.
+    setenv("CORVELLE_TRACE", "/nonexistent-dir/t.txt", 1);
+    for (const char* debug : {"", "1"}) {
+        setenv("CORVELLE_DEBUG", debug, 1);
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), (MMRESULT)MMSYSERR_NOERROR);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("cannot open trace file") != std::string::npos, *debug != '\0') << err;
+        UINT id = 77;
+        EXPECT_EQ(waveOutGetID(h, &id), (MMRESULT)MMSYSERR_NOERROR);
+        EXPECT_EQ(id, 0u);
+        EXPECT_EQ(waveOutClose(h), (MMRESULT)MMSYSERR_NOERROR);
+    }
+    unsetenv("CORVELLE_DEBUG");
 
     WAVEOUTCAPSA caps;
     ASSERT_EQ(waveOutGetDevCapsA(0, &caps, sizeof caps), (MMRESULT)MMSYSERR_NOERROR);

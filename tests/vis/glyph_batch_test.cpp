@@ -159,7 +159,7 @@ TEST(GlyphBatch, DropsWhatLaterOpaqueQuadsCover)
     batch.add(0, 4, 20, 40, faint);   // under the last one only in 25..35: cut in two
     batch.add(4, 8, 0, 50, faint);    // another column: kept whole
     batch.add(0, 4, 0, 20, gone);     // transparent: not taken
-    batch.add(-9, -4, 0, 20, solid);  // outside the view: not taken
+    batch.add(-9, 0, 0, 20, solid);   // ends at the view's left edge: not taken
     batch.add(0, 4, 25, 35, solid);   // last: kept whole
     batch.add(4, 4, 5, 15, faint);    // no width: not taken
     EXPECT_EQ(batch.quads(), 5);

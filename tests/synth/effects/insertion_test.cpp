@@ -138,13 +138,13 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
     EXPECT_GT(gain_at(30.0, do_multi_eq_xg), 3.0);
     EXPECT_NEAR(gain_at(5000.0, do_multi_eq_xg), 1.0, 0.05);
 
-    // XG part equaliser of channel 3: treble -12 dB at its 10 kHz shelf.
-    part_eq_xg saved = channel[3].eq_xg;
-    channel[3].eq_xg = {0x40, 52, 0x0C, 0x36, 1};
-    auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 3); };
+    // XG part equaliser of the first channel: treble -12 dB at its 10 kHz shelf.
+    part_eq_xg saved = channel[0].eq_xg;
+    channel[0].eq_xg = {0x40, 52, 0x0C, 0x36, 1};
+    auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
     EXPECT_LT(gain_at(15000.0, part), 0.4);
     EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
-    channel[3].eq_xg = saved;
+    channel[0].eq_xg = saved;
 }
 
 TEST_F(InsertionTest, DriveAddsHarmonicsAndLoFiCutsBits)

@@ -94,6 +94,8 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     EXPECT_EQ(play_midi_load_instrument(0, 8, 5), five);
     EXPECT_STREQ(tonebank[8]->tone[5].name, "one.pat");
     EXPECT_EQ(tonebank[8]->tone[5].instrument, five);
+    for (int b : {-1, (int)TONEBANK_SLOTS})  // no such bank: nothing, and nothing touched
+        EXPECT_EQ(play_midi_load_instrument(0, b, 5), nullptr) << b;
 
     // The failures are not tried again, and are silent, until the marks are cleared.
     ctl->verbosity = 1;
@@ -130,7 +132,7 @@ TEST_F(PolicyTest, StopCodeEndsLoadingAndLeavesTheMarks)
 
 TEST_F(PolicyTest, ListsApplyToEverySampleOrSampleBySample)
 {
-    configure("bank 0\n0 three.pat\n1 three.pat tune=1\n2 three.pat tune=1,2\n"
+    configure("bank 0\n0 three.pat\n1 three.pat tune=1\n2 three.pat tune=1,2 trempitch=0,-20\n"
               "3 three.pat fc=30000,-1,22050 q=961,960\n"
               "4 three.pat tune=400,-400 rate=400 offset=1000\n");
     Instrument* plain = load_instrument(0, 0, 0);
@@ -149,6 +151,7 @@ TEST_F(PolicyTest, ListsApplyToEverySampleOrSampleBySample)
     EXPECT_EQ(two->sample[0].root_freq, down(p.root_freq, 1));
     EXPECT_EQ(two->sample[1].root_freq, down(p.root_freq, 2));
     EXPECT_EQ(two->sample[2].root_freq, p.root_freq);
+    EXPECT_EQ(two->sample[1].tremolo_to_pitch, -20);
 
     // Cutoffs above half the output rate or negative, and resonances above 960, are off.
     Instrument* filt = load_instrument(0, 0, 3);

@@ -119,6 +119,10 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     const std::string msg = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(contains(msg, path + ": can't use this SoundFont: sample \"sine\"")) << msg;
     EXPECT_EQ(msg.find(path), msg.rfind(path)) << "reported once: " << msg;
+    // Mended (another file of the same size put in its place), it is read again.
+    ASSERT_EQ(rename(dir_.write("mended.sf2", good).c_str(), path.c_str()), 0);
+    InstrumentPtr mended(load_soundfont_inst(0, 0, 0, -1));
+    EXPECT_NE(mended, nullptr);
 }
 
 TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndPlaysUnlooped)

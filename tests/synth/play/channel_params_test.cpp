@@ -128,6 +128,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
                   gs(0x41, 0x07, 38, {0x00}),                // drum note 38 ignores note-off
                   gs(0x41, 0x01, 40, {45}),                  // drum note 40 plays 45
                   gs(0x40, 0x01, 0x33, {50}),                // reverb level
+                  gs(0x40, 0x21, 0x01, {0x50}),              // part #0 modulation cutoff
                   {0x92, 60, 100},
               }),
               "parameters.mid");
@@ -144,6 +145,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
     for (int i = 0; i < 12; i++)
         EXPECT_EQ(channel[0].scale_tuning[i], i - 6) << "pitch class " << i;
     EXPECT_DOUBLE_EQ(channel[0].pitch_offset_fine, 2.0);
+    EXPECT_EQ(channel[0].mod.cutoff, 2400);  // cents
     // The note on channel 2 reached only part #3: part #2 listens to no channel.
     ASSERT_EQ(note_states.size(), 1u);
     EXPECT_EQ(note_states[0].ch, 3);

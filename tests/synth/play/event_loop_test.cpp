@@ -300,8 +300,17 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 
     EXPECT_EQ(play("missing-dir/none.mid", MidiBytes{}), RC_ERROR);
 
-    EXPECT_EQ(play("ok.mid", song_image({{0, 480, 0, 60, 100}})), RC_TUNE_END) << messages;
+    // Four seconds of one note: the time display hears of each new second (or voice count)
+    // once, not after every block.
+    static int times;
+    times = 0;
+    void (*saved_event)(ControlEvent*) = ctl->event;
+    ctl->event = [](ControlEvent* ce) { times += ce->type == CTLE_CURRENT_TIME; };
+    EXPECT_EQ(play("ok.mid", song_image({{0, 3840, 0, 60, 100}})), RC_TUNE_END) << messages;
+    ctl->event = saved_event;
     EXPECT_EQ(hooked().size(), 2u);
+    EXPECT_GE(times, 4);
+    EXPECT_LE(times, 12);
 }
 
 TEST_F(SongPlayback, AnOutputTakingEventsGetsTheArrayAndTheSongStopsAtItsEnd)

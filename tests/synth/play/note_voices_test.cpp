@@ -178,6 +178,16 @@ TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
     ev(ME_NOTEON, 4, 60, 120);
     EXPECT_EQ(in_use(4).size(), 1u);
     EXPECT_EQ(vidq_head[4 * 128 + 60], 1);
+
+    // A drum set's groups reach its channel at a reset.
+    group.bits[36 / 32] = 1u << (36 % 32) | 1u << (38 % 32);
+    AlternateAssign* saved_alt = drumset[0]->alt;
+    drumset[0]->alt = &group;
+    reset_midi(0);
+    drumset[0]->alt = saved_alt;
+    ev(ME_NOTEON, 9, 36, 100);
+    ev(ME_NOTEON, 9, 38, 100);
+    EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
 }
 
 TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
@@ -384,5 +394,7 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     EXPECT_EQ(started(0, 61), -1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;
+    testing::internal::CaptureStderr();
     EXPECT_GE(started(0, 59), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // a playable note warns of nothing
 }

@@ -31,6 +31,10 @@ TEST_F(VoiceLevel, LouderVelocityVolumeAndExpressionGiveHigherLevels)
     }
     EXPECT_GT(last_vel, -12.0);  // a loud note is loud
     EXPECT_LT(last_vel, 0.0);
+    // At the default drum power a drum channel plays as loud as a melodic one.
+    drumchannels |= 1u;
+    EXPECT_NEAR(level(69, 127), last_vel, 0.02);
+    drumchannels &= ~1u;
 }
 
 TEST_F(VoiceLevel, VelocityFollowsTheVolumeCurveOfTheSystemMode)
@@ -101,4 +105,9 @@ TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
     tone.s.resonance = 150;  // 15 dB less the filter's 3 dB
     EXPECT_GT(level(83, 60), flat + 6.0);
     opt_lpf_def = saved;
+    // A drum channel takes neither the channel's cutoff nor its resonance.
+    channel[9].param_cutoff_freq = channel[9].param_resonance = 40;
+    recompute_channel_filter(9, 60);
+    EXPECT_EQ(channel[9].cutoff_freq_coef, 1.0f);
+    EXPECT_EQ(channel[9].resonance_dB, 0.0f);
 }

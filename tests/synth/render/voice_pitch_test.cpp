@@ -112,6 +112,12 @@ TEST_F(VoicePitch, PressureAndModulationEnvelopeMoveThePitchOnlyWhenEnabled)
     opt_modulation_envelope = 1;
     EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
     opt_modulation_envelope = 0;
+    tone.s.modenv_to_pitch = 0;
+
+    // The modulation wheel's vibrato (5 Hz) on a patch without one swings up first.
+    play_note(60, 100, {make_event(0, ME_MODULATION_WHEEL, 0, 127, 0)});
+    EXPECT_GT(pitch(0, 2205), plain + 3.0);
+    EXPECT_LT(pitch(4410, 6615), plain - 3.0);
 }
 
 TEST_F(VoicePitch, SingleNoteTuningRetunesSoundingNotesInRealTime)
