@@ -296,6 +296,12 @@ TEST_F(Streams, GzipDecodingOverAStreamThatCannotSeek)
     got.resize(3000);
     EXPECT_EQ(got, plain);
     url_close(url);
+    // Damage where decoding starts (a reserved block type) is an error, not an empty file.
+    packed[10] = (char)0xFF;
+    url = url_inflate_open(url_mem_open(packed.data(), (long)packed.size(), 0));
+    ASSERT_NE(url, nullptr);
+    EXPECT_EQ(url_read(url, got.data(), 100), -1);
+    url_close(url);
 }
 
 TEST_F(Streams, FileStreamsMappedAndUnmapped)

@@ -192,6 +192,8 @@ TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
     }
     ASSERT_EQ(string_to_quantity("0ms", &q, QUANTITY_UNIT_TYPE_TREMOLO_RATE), nullptr);
     EXPECT_EQ(quantity_to_int(&q, 0), 0);
+    ASSERT_EQ(string_to_quantity("0ms", &q, QUANTITY_UNIT_TYPE_VIBRATO_SWEEP), nullptr);
+    EXPECT_EQ(quantity_to_int(&q, 300), 0);
     // Huge values are held at the int32 limits.
     ASSERT_EQ(string_to_quantity("1", &q, QUANTITY_UNIT_TYPE_VIBRATO_SWEEP), nullptr);
     EXPECT_EQ(quantity_to_int(&q, 2000000000), 0x7fffffff);
@@ -324,13 +326,14 @@ TEST_F(ToneBanks, SevenBitRanges)
 
 TEST_F(ToneBanks, CopiesAreDeepAndFreeingKeepsScalars)
 {
-    ASSERT_EQ(patch("tremolo=1:2:3 rate=1,2 tune=1 pan=left").status, 0);
+    ASSERT_EQ(patch("tremolo=1:2:3 rate=1,2 modvelf=3,4 tune=1 pan=left").status, 0);
     ToneBankElement copy = {};
     copy_tone_bank_element(&copy, &program0());
     ASSERT_NE(copy.trem, nullptr);
     EXPECT_NE(copy.trem, program0().trem);
     EXPECT_NE(copy.trem[0], program0().trem[0]);
     EXPECT_NE(copy.envrate[1], program0().envrate[1]);
+    EXPECT_NE(copy.modenvvelf, program0().modenvvelf);
     EXPECT_STREQ(copy.name, "piano.pat");
     free_tone_bank_element(&copy);
     EXPECT_EQ(copy.name, nullptr);

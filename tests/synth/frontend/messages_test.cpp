@@ -1,6 +1,7 @@
 // Messages through the dumb interface, the MIDI trace and the allocation helpers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -202,6 +203,13 @@ TEST(SafeMallocDeathTest, StrangeSizeOrFailedAllocationEndsTheProgramWithStatus1
     // More than any address space can give.
     EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10),
                 "Sorry. Couldn't malloc");
+    // An output is told to discard what it holds (request 2) before the exit.
+    PlayMode mode = {};
+    mode.acntl = [](int request, void*) { return fprintf(stderr, "acntl %d\n", request); };
+    PlayMode* saved = play_mode;
+    play_mode = &mode;
+    EXPECT_EXIT(safe_malloc(9u << 20), ::testing::ExitedWithCode(10), "acntl 2");
+    play_mode = saved;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
+#include "frontend/startup.h"
 #include "frontend/tables.h"
 #include "output/output.h"
 #include "play/playmidi.h"
@@ -432,6 +433,19 @@ TEST_F(Options, LongOptionsReachTheirVariables)
     EXPECT_EQ(words({"--temper-mute=9"}).messages, "Temperament program number must be between 0 and 7\n");
     // Several options in one list add their error weights.
     EXPECT_EQ(words({"-p0", "-C", "999", "-a"}).result, 2);
+}
+
+// Only the first start clears what the options gave: the next file's start keeps it.
+TEST_F(Options, ConfigStringsOutliveTheNextFilesStart)
+{
+    PlayMode mode = {}, *saved = play_mode;
+    play_mode = &mode;
+    corvelle_start_initialize();
+    EXPECT_EQ(words({"--config-string=bank 0"}).result, 0);
+    corvelle_start_initialize();
+    EXPECT_EQ(opt_config_string.nstring, 1);
+    delete_string_table(&opt_config_string);
+    play_mode = saved;
 }
 
 TEST_F(Options, OptionsThatEndTheProgram)

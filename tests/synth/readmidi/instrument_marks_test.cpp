@@ -72,6 +72,9 @@ TEST_F(InstrumentMarksTest, NotesMarkTheirProgramsAndDrums)
     size_t first = r.messages.find("Tone bank 77 is undefined");
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(r.messages.find("Tone bank 77 is undefined", first + 1), std::string::npos);
+    // The next song starts from the default bank, not from this one's bank select.
+    r = read_image(smf(0, 96, {cat({note_on(0, 3, 60, 100), end_of_track(96)})}));
+    EXPECT_EQ(r.messages.find("Tone bank 77"), std::string::npos) << r.messages;
 }
 
 TEST_F(InstrumentMarksTest, DrumPartChangeMakesNotesDrums)

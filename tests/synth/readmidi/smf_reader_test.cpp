@@ -37,10 +37,12 @@ TEST_F(SmfReaderTest, FormatOneTracksStartTogetherFormatTwoTracksFollow)
     EXPECT_EQ(two.samples, 6 * QUARTER);
 }
 
-// A note-on of velocity 0 (here under running status) is a note-off.
+// A note-on of velocity 0 (here under running status) is a note-off; the data of a
+// sequencer-specific or unknown meta event is passed over.
 TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)
 {
     Bytes body = cat({note_on(0, 3, 60, 100), meta(0, 0x01, text("between")),
+                      meta(0, 0x7F, {0x00, 0x00, 0x41}), meta(0, 0x60, {0x00, 0x00, 0x41}),
                       msg(0, {62, 100}), sysex(0, {0x7E, 0x7F, 0x06, 0x01, 0xF7}),
                       msg(0, {64, 100}), msg(96, {60, 0}), end_of_track()});
     ReadResult r = read_image(smf(0, 96, {body}));

@@ -109,6 +109,11 @@ TEST_F(SysexTest, UniversalSystemModes)
     ASSERT_EQ(v.size(), 2u);
     EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 2, 0x50, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH));
     EXPECT_EQ(v[1].b, SYSEX_CAF_BASE + CTRL_DEPTH_AMPLITUDE);
+    // GM2 global parameter control, chorus slot: type and depth in one message.
+    v = multi({0x7F, 0x7F, 0x04, 0x05, 1, 1, 1, 1, 0x02, 0x00, 0x03, 0x02, 0x40, 0xF7});
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 0, 3, SYSEX_GM2_CHORUS_TYPE));
+    EXPECT_TRUE(is_event(v[1], ME_SYSEX_GS_LSB, 0, 0x40, GS_CHORUS_DEPTH));
 
     ASSERT_TRUE(single({0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, &ev));
     EXPECT_TRUE(is_event(ev, ME_RESET, -1, 4));
@@ -187,6 +192,10 @@ TEST_F(SysexTest, GsPartParameters)
     v = multi(gs(0x40, 0x10, 0x1C, {0x00}));
     ASSERT_EQ(v.size(), 1u);
     EXPECT_TRUE(is_event(v[0], ME_RANDOM_PAN, 9));
+    v = multi(gs(0x40, 0x10, 0x1D, {0x24, 0x60}));  // key range low, then high
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 9, 0x24, SYSEX_NOTE_LIMIT_LOW));
+    EXPECT_TRUE(is_event(v[1], ME_SYSEX_LSB, 9, 0x60, SYSEX_NOTE_LIMIT_HIGH));
     v = multi(gs(0x40, 0x11, 0x02, {0x10}));
     ASSERT_EQ(v.size(), 1u);
     EXPECT_TRUE(is_event(v[0], ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL));  // no channel
@@ -288,6 +297,7 @@ TEST_F(SysexTest, ChorusTextStartsWhenItsStateIsFilled)
     Bytes tail(20, 'x');
     EXPECT_FALSE(single(gs(0x40, 0x01, 0x10, tail), &ev));
     EXPECT_FALSE(chorus_text_started());
+    EXPECT_FALSE(single(gs(0x40, 0x01, 0x37, {0, 0, 0}), &ev));  // next to the slots: no effect
     for (int a = 0x38; a <= 0x3F; a++) {
         EXPECT_FALSE(chorus_text_started());
         EXPECT_FALSE(single(gs(0x40, 0x01, (uint8_t)a, {1, 2, 3}), &ev));
