@@ -254,6 +254,26 @@ inline double to_db(double v)
     return 20.0 * std::log10(std::max(v, 1e-12));
 }
 
+// RMS level in dB of x over [t0, t1) seconds.
+inline double rms_db(const std::vector<float>& x, int rate, double t0, double t1)
+{
+    double e = 0;
+    const size_t a = (size_t)(t0 * rate), b = std::min(x.size(), (size_t)(t1 * rate));
+    for (size_t i = a; i < b; i++)
+        e += (double)x[i] * x[i];
+    return to_db(std::sqrt(e / (double)std::max<size_t>(1, b - a)));
+}
+
+// Frequency from the rising zero crossings of x in [t0, t1) seconds.
+inline double frequency(const std::vector<float>& x, int rate, double t0, double t1)
+{
+    std::vector<double> zc;
+    for (size_t i = (size_t)(t0 * rate) + 1; i < (size_t)(t1 * rate) && i < x.size(); i++)
+        if (x[i - 1] < 0 && x[i] >= 0)
+            zc.push_back((double)(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
+    return zc.size() < 2 ? 0 : (double)(zc.size() - 1) * rate / (zc.back() - zc.front());
+}
+
 // Seconds from the loudest 10 ms window until the level stays more than `db` below it, in
 // samples [from, to) of x; -1 when it never falls that far.
 inline double decay_seconds(const std::vector<float>& x, int rate, double db, size_t from = 0,

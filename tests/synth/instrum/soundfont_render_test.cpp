@@ -32,28 +32,9 @@ std::string song(const std::vector<std::pair<int, int>>& programs, const std::ve
     return smf_format0(ev, 480, 960);
 }
 
-// Frequency from the rising zero crossings of x in [t0, t1) seconds.
-double frequency(const std::vector<float>& x, int rate, double t0, double t1)
-{
-    std::vector<double> zc;
-    for (size_t i = (size_t)(t0 * rate) + 1; i < (size_t)(t1 * rate) && i < x.size(); i++)
-        if (x[i - 1] < 0 && x[i] >= 0)
-            zc.push_back((double)(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
-    return zc.size() < 2 ? 0 : (double)(zc.size() - 1) * rate / (zc.back() - zc.front());
-}
-
 double cents(double f, double ref)
 {
     return 1200 * std::log2(f / ref);
-}
-
-double rms_db(const std::vector<float>& x, int rate, double t0, double t1)
-{
-    double e = 0;
-    size_t a = (size_t)(t0 * rate), b = std::min(x.size(), (size_t)(t1 * rate));
-    for (size_t i = a; i < b; i++)
-        e += (double)x[i] * x[i];
-    return to_db(std::sqrt(e / std::max<size_t>(1, b - a)));
 }
 
 // Level of the signal at frequency hz in [t0, t1) (Goertzel), in dB.

@@ -34,24 +34,6 @@ std::string long_sine_font()
     return build_sf2(f);
 }
 
-double rms_db(const std::vector<float>& x, int rate, double t0, double t1)
-{
-    double e = 0;
-    const size_t a = (size_t)(t0 * rate), b = std::min(x.size(), (size_t)(t1 * rate));
-    for (size_t i = a; i < b; i++)
-        e += (double)x[i] * x[i];
-    return to_db(std::sqrt(e / std::max<size_t>(1, b - a)));
-}
-
-double frequency(const std::vector<float>& x, int rate, double t0, double t1)
-{
-    std::vector<double> zc;
-    for (size_t i = (size_t)(t0 * rate) + 1; i < (size_t)(t1 * rate) && i < x.size(); i++)
-        if (x[i - 1] < 0 && x[i] >= 0)
-            zc.push_back((double)(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
-    return zc.size() < 2 ? 0 : (double)(zc.size() - 1) * rate / (zc.back() - zc.front());
-}
-
 }  // namespace
 
 TEST(SoundFontCache, AVoicePastItsCachedStartGoesOnInTheSource)
