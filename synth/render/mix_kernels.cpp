@@ -92,6 +92,36 @@ static inline bool must_redo(__m128i bad, __m128i over)
     return _mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(bad, over))) != 0;
 }
 
+// Four samples of a run's end, lanes 0..3 of gv holding their gains (g for the first). With
+// stride 2 it touches only the seven values from the first sample's to the last one's: the
+// first three samples go through the vector unit, the last one through the scalar form.
+static inline void mix_four(int32* o, int stride, const int32* s, __m128i gv, int32 g, int32 inc)
+{
+    const __m128i a = _mm_loadu_si128((const __m128i*)s), zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi32(0x8000), near = _mm_set1_epi32(0x40000000);
+    const __m128i bad = _mm_add_epi32(_mm_srli_epi32(_mm_add_epi32(a, bias), 16),
+                                      _mm_set1_epi32(INT32_MAX));
+    const __m128i v = _mm_packs_epi32(a, a);
+    const __m128i p = _mm_unpacklo_epi16(_mm_mullo_epi16(v, gv), _mm_mulhi_epi16(v, gv));
+    const __m128i d0 = _mm_loadu_si128((const __m128i*)o);
+    if (stride == 1) {
+        if (must_redo(bad, _mm_add_epi32(d0, near))) {
+            mix_gain_run1_scalar(o, 1, s, 4, g, inc);
+            return;
+        }
+        _mm_storeu_si128((__m128i*)o, _mm_add_epi32(d0, p));
+        return;
+    }
+    const __m128i d1 = _mm_loadl_epi64((const __m128i*)(o + 4));
+    if (must_redo(bad, _mm_or_si128(_mm_add_epi32(d0, near), _mm_add_epi32(d1, near)))) {
+        mix_gain_run1_scalar(o, 2, s, 4, g, inc);
+        return;
+    }
+    _mm_storeu_si128((__m128i*)o, _mm_add_epi32(d0, _mm_unpacklo_epi32(p, zero)));
+    _mm_storel_epi64((__m128i*)(o + 4), _mm_add_epi32(d1, _mm_unpackhi_epi32(p, zero)));
+    mix_gain_run1_scalar(o + 6, 2, s + 3, 1, g + 3 * inc, inc);
+}
+
 void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc)
 {
     if ((stride != 1 && stride != 2) || n < 9 || !gains_fit16(g, inc, n)) {
@@ -137,6 +167,10 @@ void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int
             _mm_storeu_si128((__m128i*)(o + 8), t2);
             _mm_storeu_si128((__m128i*)(o + 12), t3);
         }
+    }
+    if (n - i >= 4) {
+        mix_four(out + (int64)i * stride, stride, s + i, gv, g + i * inc, inc);
+        i += 4;
     }
     mix_gain_run1_scalar(out + (int64)i * stride, stride, s + i, n - i, g + i * inc, inc);
 }
