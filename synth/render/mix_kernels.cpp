@@ -1,9 +1,9 @@
 // The mixing loops: gain times value added into the buffer, in a scalar form that states the
 // arithmetic (64-bit product, sum held at the 32-bit limits) and an SSE2 form for eight
-// samples at a time. The vector form multiplies 16-bit values by 16-bit gains, which is exact
-// whenever both fit; a group of eight whose values do not fit, or whose buffer values come
-// within 2^30 of the 32-bit limits, is done by the scalar form instead, so both forms give
-// the same buffer.
+// samples at a time (four at the end of a one-gain run). The vector form multiplies 16-bit
+// values by 16-bit gains, which is exact whenever both fit; a group whose values do not fit,
+// or whose buffer values come within 2^30 of the 32-bit limits, is done by the scalar form
+// instead, so both forms give the same buffer.
 #include "render/mix_kernels.h"
 
 #if defined(__SSE2__)
