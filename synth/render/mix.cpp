@@ -145,7 +145,8 @@ static bool mix_line1(const int32* sp, int32* out, int stride, int32 count, int3
     GainLine line;
     if (!line.plan(gain, offset, inc, count))
         return false;
-    mix_gain_run1(out, stride, sp, line.lin, line.g0, line.inc);
+    if (line.lin > 0)
+        mix_gain_run1(out, stride, sp, line.lin, line.g0, line.inc);
     mix_gain_run1(out + (int64)line.lin * stride, stride, sp + line.lin, count - line.lin,
                   line.last, 0);
     old = line.end_g;
@@ -268,7 +269,8 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
     case PAN_CENTER: {
         GainLine line;
         if (line.plan(vp.left_mix, vp.left_mix_offset, vp.left_mix_inc, count)) {
-            mix_gain_run2(lp, sp, line.lin, line.g0, line.inc, line.g0, line.inc);
+            if (line.lin > 0)
+                mix_gain_run2(lp, sp, line.lin, line.g0, line.inc, line.g0, line.inc);
             mix_gain_run2(lp + 2 * (int64)line.lin, sp + line.lin, count - line.lin, line.last, 0,
                           line.last, 0);
             vp.old_left_mix = vp.old_right_mix = line.end_g;

@@ -1,8 +1,9 @@
 // The mixing loops: gain times value added into the buffer, in a scalar form that states the
 // arithmetic (64-bit product, sum held at the 32-bit limits) and an SSE2 form for eight
-// samples at a time. The vector form multiplies 16-bit values by 16-bit gains, which is exact
-// whenever both fit; a group of eight whose values do not fit, or whose sums would pass the
-// 32-bit limits, is done by the scalar form instead, so both forms give the same buffer.
+// samples at a time (four at the end of a one-gain run). The vector form multiplies 16-bit
+// values by 16-bit gains, which is exact whenever both fit; a group whose values do not fit,
+// or whose buffer values come within 2^30 of the 32-bit limits, is done by the scalar form
+// instead, so both forms give the same buffer.
 #include "render/mix_kernels.h"
 
 #if defined(__SSE2__)
@@ -46,21 +47,24 @@ static inline bool gains_fit16(int32 g, int32 inc, int32 n)
     return g >= -32768 && g <= 32767 && last >= -32768 && last <= 32767;
 }
 
+// The gains g, g + inc, .. g + 7 inc as 16 bits (one multiply instead of eight).
 static inline __m128i gain_lanes16(int32 g, int32 inc)
 {
-    return _mm_setr_epi16((short)g, (short)(g + inc), (short)(g + 2 * inc), (short)(g + 3 * inc),
-                          (short)(g + 4 * inc), (short)(g + 5 * inc), (short)(g + 6 * inc),
-                          (short)(g + 7 * inc));
+    const __m128i k = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    return _mm_add_epi16(_mm_set1_epi16((short)g), _mm_mullo_epi16(_mm_set1_epi16((short)inc), k));
 }
 
-// Eight values as 16 bits, and a mask that is non-zero when one of them does not fit.
+// Eight values as 16 bits, and a mask with the sign bit set in a lane where one of them does
+// not fit (a value fits when adding 2^15 leaves its upper 16 bits clear; 2^31 - 1 added to
+// those bits carries into the sign bit exactly when one of them is set).
 static inline __m128i values16(const int32* s, __m128i& bad)
 {
     const __m128i a = _mm_loadu_si128((const __m128i*)s);
     const __m128i b = _mm_loadu_si128((const __m128i*)(s + 4));
     const __m128i bias = _mm_set1_epi32(0x8000);
-    bad = _mm_or_si128(_mm_srli_epi32(_mm_add_epi32(a, bias), 16),
-                       _mm_srli_epi32(_mm_add_epi32(b, bias), 16));
+    const __m128i high =
+        _mm_srli_epi32(_mm_or_si128(_mm_add_epi32(a, bias), _mm_add_epi32(b, bias)), 16);
+    bad = _mm_add_epi32(high, _mm_set1_epi32(INT32_MAX));
     return _mm_packs_epi32(a, b);
 }
 
@@ -72,20 +76,50 @@ static inline void products(__m128i v, __m128i g, __m128i& lo, __m128i& hi)
     hi = _mm_unpackhi_epi16(pl, ph);
 }
 
-// d + p, with the sign bit of `over` set in a lane whose sum passed the 32-bit limits.
+// d + p, with the sign bit of `over` set in a lane whose buffer value d lies outside
+// [-2^30, 2^30). A product of two 16-bit values lies within [-2^30 + 2^15, 2^30], so a sum
+// with d inside that range cannot pass the 32-bit limits; the few lanes outside it are redone
+// by the scalar form, which holds the sum at the limits.
 static inline __m128i add_watch(__m128i d, __m128i p, __m128i& over)
 {
-    const __m128i t = _mm_add_epi32(d, p);
-    over = _mm_or_si128(over, _mm_and_si128(_mm_xor_si128(d, t), _mm_xor_si128(p, t)));
-    return t;
+    over = _mm_or_si128(over, _mm_add_epi32(d, _mm_set1_epi32(0x40000000)));
+    return _mm_add_epi32(d, p);
 }
 
-// Whether any lane of bad is non-zero or any lane of over has its sign bit set.
+// Whether any lane of bad or over has its sign bit set.
 static inline bool must_redo(__m128i bad, __m128i over)
 {
-    const __m128i zero = _mm_setzero_si128();
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(bad, zero)) != 0xffff ||
-           _mm_movemask_epi8(_mm_cmplt_epi32(over, zero)) != 0;
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(bad, over))) != 0;
+}
+
+// Four samples of a run's end, lanes 0..3 of gv holding their gains (g for the first). With
+// stride 2 it touches only the seven values from the first sample's to the last one's: the
+// first three samples go through the vector unit, the last one through the scalar form.
+static inline void mix_four(int32* o, int stride, const int32* s, __m128i gv, int32 g, int32 inc)
+{
+    const __m128i a = _mm_loadu_si128((const __m128i*)s), zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi32(0x8000), near = _mm_set1_epi32(0x40000000);
+    const __m128i bad = _mm_add_epi32(_mm_srli_epi32(_mm_add_epi32(a, bias), 16),
+                                      _mm_set1_epi32(INT32_MAX));
+    const __m128i v = _mm_packs_epi32(a, a);
+    const __m128i p = _mm_unpacklo_epi16(_mm_mullo_epi16(v, gv), _mm_mulhi_epi16(v, gv));
+    const __m128i d0 = _mm_loadu_si128((const __m128i*)o);
+    if (stride == 1) {
+        if (must_redo(bad, _mm_add_epi32(d0, near))) {
+            mix_gain_run1_scalar(o, 1, s, 4, g, inc);
+            return;
+        }
+        _mm_storeu_si128((__m128i*)o, _mm_add_epi32(d0, p));
+        return;
+    }
+    const __m128i d1 = _mm_loadl_epi64((const __m128i*)(o + 4));
+    if (must_redo(bad, _mm_or_si128(_mm_add_epi32(d0, near), _mm_add_epi32(d1, near)))) {
+        mix_gain_run1_scalar(o, 2, s, 4, g, inc);
+        return;
+    }
+    _mm_storeu_si128((__m128i*)o, _mm_add_epi32(d0, _mm_unpacklo_epi32(p, zero)));
+    _mm_storel_epi64((__m128i*)(o + 4), _mm_add_epi32(d1, _mm_unpackhi_epi32(p, zero)));
+    mix_gain_run1_scalar(o + 6, 2, s + 3, 1, g + 3 * inc, inc);
 }
 
 void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int32 inc)
@@ -133,6 +167,10 @@ void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int
             _mm_storeu_si128((__m128i*)(o + 8), t2);
             _mm_storeu_si128((__m128i*)(o + 12), t3);
         }
+    }
+    if (n - i >= 4) {
+        mix_four(out + (int64)i * stride, stride, s + i, gv, g + i * inc, inc);
+        i += 4;
     }
     mix_gain_run1_scalar(out + (int64)i * stride, stride, s + i, n - i, g + i * inc, inc);
 }
