@@ -130,6 +130,7 @@ TEST_F(Trace, CallsRunAtOnceOnlyWhileTheInterfaceIsOpen)
     trace_offset(1000);
     EXPECT_EQ(current_trace_samples(), -1);
 
+    trace_calls = 0;
     push_midi_trace1(count_call, 7);
     EXPECT_EQ(trace_calls, 0);  // closed interface: dropped
     ctl->open(0, 0);
