@@ -10,33 +10,24 @@ namespace {
 
 const uint32_t tick_rate = 960;  // ticks per second of the written songs (480 per quarter, 120 bpm)
 
-// A song of the system messages in `setup` at its start, followed by `rest`.
-std::string song(const std::vector<Bytes>& setup, const std::vector<TimedBytes>& rest)
+// A wood block struck once with full reverb send and no chorus, after the system messages in
+// `song`. A silent note on channel 1 after seven seconds keeps the song going, so that the
+// reverb rings out instead of ending with the last voice.
+std::string short_note_song(std::vector<TimedBytes> song)
 {
-    std::vector<TimedBytes> ev;
-    for (const Bytes& b : setup)
-        ev.push_back({0, b});
-    ev.insert(ev.end(), rest.begin(), rest.end());
-    return smf_format0(ev);
-}
-
-// A wood block struck once with full reverb send and no chorus, after a GS reset and `setup`.
-// A silent note on channel 1 after seven seconds keeps the song going, so that the reverb rings
-// out instead of ending with the last voice.
-std::string short_note_song(std::vector<Bytes> setup)
-{
-    setup.insert(setup.begin(), gs_reset());
-    return song(setup, {{0, {0xC0, 115}}, {0, {0xB0, 0x5B, 0x7F}}, {0, {0xB0, 0x5D, 0x00}},
-                        {0, {0xB0, 0x07, 0x7F}}, {0, {0xB1, 0x07, 0x00}}, {10, {0x90, 60, 127}},
-                        {58, {0x80, 60, 64}}, {10 + 7 * tick_rate, {0x91, 60, 1}},
-                        {20 + 7 * tick_rate, {0x81, 60, 64}}});
+    song.insert(song.end(), {{0, {0xC0, 115}}, {0, {0xB0, 0x5B, 0x7F}}, {0, {0xB0, 0x5D, 0x00}},
+                             {0, {0xB0, 0x07, 0x7F}}, {0, {0xB1, 0x07, 0x00}}, {10, {0x90, 60, 127}},
+                             {58, {0x80, 60, 64}}, {10 + 7 * tick_rate, {0x91, 60, 1}},
+                             {20 + 7 * tick_rate, {0x81, 60, 64}}});
+    return smf_format0(song);
 }
 
 // Four seconds of A4 on a drawbar organ (a steady tone) with full chorus send and no reverb.
-std::string steady_tone_song(const std::vector<Bytes>& setup)
+std::string steady_tone_song(std::vector<TimedBytes> song)
 {
-    return song(setup, {{0, {0xC0, 16}}, {0, {0xB0, 0x5B, 0x00}}, {0, {0xB0, 0x5D, 0x7F}},
-                        {10, {0x90, 69, 100}}, {10 + 4 * tick_rate, {0x80, 69, 64}}});
+    song.insert(song.end(), {{0, {0xC0, 16}}, {0, {0xB0, 0x5B, 0x00}}, {0, {0xB0, 0x5D, 0x7F}},
+                             {10, {0x90, 69, 100}}, {10 + 4 * tick_rate, {0x80, 69, 64}}});
+    return smf_format0(song);
 }
 
 // The loudest over the quietest 50 ms RMS of the steady part (0.5 s to 3.5 s).
@@ -48,6 +39,21 @@ double beating(const Wave& w)
     const std::vector<float> steady(m.begin() + w.rate / 2, m.begin() + 7 * w.rate / 2);
     const std::vector<double> r = window_rms(steady, (size_t)w.rate / 20);
     return *std::max_element(r.begin(), r.end()) / std::max(*std::min_element(r.begin(), r.end()), 1e-9);
+}
+
+// Seconds from the loudest 10 ms window of x until the level stays more than 30 dB below it;
+// -1 when it never falls that far.
+double decay_seconds(const std::vector<float>& x, int rate)
+{
+    const std::vector<double> rms = window_rms(x, (size_t)rate / 100);
+    if (rms.empty())
+        return -1;
+    const size_t peak = std::max_element(rms.begin(), rms.end()) - rms.begin();
+    size_t last = peak;
+    for (size_t k = peak; k < rms.size(); k++)
+        if (to_db(rms[k]) > to_db(rms[peak]) - 30)
+            last = k;
+    return last + 1 < rms.size() ? (double)(last + 1 - peak) / 100 : -1;
 }
 
 // The loudest of the 10 ms windows [from, to) of x, in dB.
@@ -71,12 +77,14 @@ TEST_F(SongEffects, ReverbTailsAndChorusBeatsOnlyWithTheEffects)
     auto name = [](int macro, int time) { return "m" + std::to_string(macro) + "t" + std::to_string(time); };
     for (int m = 0; m <= 4; m++)
         for (int t : times)
-            dir.write(name(m, t) + ".mid", short_note_song({gs_sysex(0x40, 0x01, 0x30, {(uint8_t)m}),
-                                                            gs_sysex(0x40, 0x01, 0x34, {(uint8_t)t})}));
-    dir.write("plain.mid", short_note_song({}));
-    dir.write("gs.mid", steady_tone_song({gs_reset()}));
-    dir.write("xg.mid", steady_tone_song({xg_system_on()}));  // XG Chorus 1 at power-on
-    dir.write("xg_none.mid", steady_tone_song({xg_system_on(), xg_sysex(0x02, 0x01, 0x20, {0x00, 0x00})}));
+            dir.write(name(m, t) + ".mid", short_note_song({{0, gs_reset()},
+                                                            {0, gs_sysex(0x40, 0x01, 0x30, {(uint8_t)m})},
+                                                            {0, gs_sysex(0x40, 0x01, 0x34, {(uint8_t)t})}}));
+    dir.write("plain.mid", short_note_song({{0, gs_reset()}}));
+    dir.write("gs.mid", steady_tone_song({{0, gs_reset()}}));
+    dir.write("xg.mid", steady_tone_song({{0, xg_system_on()}}));  // XG Chorus 1 at power-on
+    dir.write("xg_none.mid",
+              steady_tone_song({{0, xg_system_on()}, {0, xg_sysex(0x02, 0x01, 0x20, {0x00, 0x00})}}));
     const std::string dry_dir = dir.mkdir("dry");
     ToolRun r = render("*.mid");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -86,17 +94,17 @@ TEST_F(SongEffects, ReverbTailsAndChorusBeatsOnlyWithTheEffects)
         return std::make_pair(read_wave(dir.file(n + ".wav")), read_wave(dry_dir + "/" + n + ".wav"));
     };
 
-    // Seconds for the reverb's answer (the render with it less the one without) to fall 30 dB,
-    // before the silent note.
+    // Seconds for the reverb's answer (the render with it less the one without) to fall 30 dB.
     double d[5][3];
     for (int m = 0; m <= 4; m++) {
         for (int k = 0; k < 3; k++) {
             const auto w = wet_and_dry(name(m, times[k]));
             std::vector<float> answer = w.first.mono(), without = w.second.mono();
             EXPECT_EQ(answer.size(), without.size()) << name(m, times[k]);
-            for (size_t i = 0; i < std::min(answer.size(), without.size()); i++)
+            answer.resize(std::min(without.size(), (size_t)w.first.rate * 7));  // before the silent note
+            for (size_t i = 0; i < answer.size(); i++)
                 answer[i] -= without[i];
-            d[m][k] = decay_seconds(answer, w.first.rate, 30.0, 0, (size_t)w.first.rate * 7);
+            d[m][k] = decay_seconds(answer, w.first.rate);
             EXPECT_GT(d[m][k], 0.1) << name(m, times[k]);
         }
         EXPECT_GT(d[m][1], 1.15 * d[m][0]) << "macro " << m;
