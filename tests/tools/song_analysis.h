@@ -1,6 +1,5 @@
-// Shared by the tests of corvelle-render: running the tool, writing small Standard MIDI Files,
-// reading songs and the WAVE files the tool writes, and measuring them (level, decay, onsets
-// and pitch-class energy from a short-time spectrum).
+// Running corvelle-render, writing small Standard MIDI Files, reading songs and the WAVE files
+// the tool writes, and measuring them (level, pitch, decay, onsets, pitch-class energy).
 #ifndef CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
 #define CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
 
@@ -12,6 +11,7 @@
 #include <complex>
 #include <cstdint>
 #include <cstdlib>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -24,8 +24,6 @@ namespace songtest {
 
 typedef std::vector<uint8_t> Bytes;
 
-// ---- the tool ----
-
 struct ToolRun {
     int status = -1;  // 128 + the signal's number when a signal ended it
     std::string out, err;
@@ -37,17 +35,13 @@ inline ToolRun run_tool(const std::string& cwd, const std::string& args, const T
                         const std::string& prefix = "", const std::string& pipe_to = "")
 {
     const std::string tool = CORVELLE_BINARY_DIR "/corvelle-render";
-    std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt");
-    std::string st = scratch.file("status.txt");
+    const std::string out = scratch.file("stdout.txt"), err = scratch.file("stderr.txt"),
+                      st = scratch.file("status.txt");
     std::string cmd = "cd '" + cwd + "' && (" + prefix + " '" + tool + "' " + args +
                       (pipe_to.empty() ? " >'" + out + "'" : "") + " 2>'" + err +
                       "'; echo $? >'" + st + "')" + pipe_to;
     EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
-    ToolRun r;
-    r.status = atoi(read_whole_file(st).c_str());
-    r.out = read_whole_file(out);
-    r.err = read_whole_file(err);
-    return r;
+    return {atoi(read_whole_file(st).c_str()), read_whole_file(out), read_whole_file(err)};
 }
 
 // A configuration naming the patch set, and a directory for the tool's output files.
@@ -70,8 +64,6 @@ protected:
     }
 };
 
-// ---- writing Standard MIDI Files ----
-
 // One event of a track: a channel message (status and data bytes), a meta event (FF, type,
 // data: the length is written) or a system-exclusive message (F0 ... F7: the length is
 // written).
@@ -93,25 +85,16 @@ inline std::string smf_format0(std::vector<TimedBytes> evs, int division = 480, 
         put_vlq(body, e.tick - now);
         now = e.tick;
         const Bytes& b = e.bytes;
-        if (b[0] == 0xF0) {
-            body.push_back(0xF0);
-            put_vlq(body, (uint32_t)b.size() - 1);
-            body.insert(body.end(), b.begin() + 1, b.end());
-        } else if (b[0] == 0xFF) {
-            body.push_back(0xFF);
-            body.push_back(b[1]);
-            put_vlq(body, (uint32_t)b.size() - 2);
-            body.insert(body.end(), b.begin() + 2, b.end());
-        } else {
-            body.insert(body.end(), b.begin(), b.end());
-        }
+        const size_t head = b[0] == 0xFF ? 2 : b[0] == 0xF0 ? 1 : b.size();  // then the length
+        body.insert(body.end(), b.begin(), b.begin() + head);
+        if (b[0] >= 0xF0)
+            put_vlq(body, (uint32_t)(b.size() - head));
+        body.insert(body.end(), b.begin() + head, b.end());
     }
     put_vlq(body, tail);
     body.insert(body.end(), {0xFF, 0x2F, 0x00});
-    std::string file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1};
-    file += (char)(division >> 8);
-    file += (char)(division & 0xFF);
-    file += "MTrk";
+    std::string file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, (char)(division >> 8),
+                        (char)(division & 0xFF), 'M', 'T', 'r', 'k'};
     uint32_t len = (uint32_t)body.size();
     for (int s = 24; s >= 0; s -= 8)
         file += (char)(len >> s);
@@ -122,9 +105,8 @@ inline std::string smf_format0(std::vector<TimedBytes> evs, int division = 480, 
 // A GS data set to address a b c with its checksum, as a system-exclusive event.
 inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)
 {
-    Bytes m = {0xF0};
-    Bytes body = gs_data_set(a, b, c, data);
-    m.insert(m.end(), body.begin(), body.end());
+    Bytes m = gs_data_set(a, b, c, data);
+    m.insert(m.begin(), 0xF0);
     return m;
 }
 
@@ -146,8 +128,6 @@ inline Bytes xg_system_on()
     return xg_sysex(0x00, 0x00, 0x7E, {0x00});
 }
 
-// ---- reading songs the way the player reads them ----
-
 // A song's events in output samples (at the file writer's rate), from the engine's reader.
 struct SongEvents {
     std::vector<MidiEvent> events;
@@ -159,11 +139,10 @@ inline SongEvents read_song(const std::string& path)
     SongEvents s;
     play_mode = &wave_play_mode;
     InputFile* tf = open_midi_file(path.c_str(), 1, OF_SILENT);
-    if (tf == nullptr)
-        return s;
     int32 count = 0, samples = 0;
-    MidiEvent* ev = read_midi_file(tf, &count, &samples, path.c_str());
-    close_file(tf);
+    MidiEvent* ev = tf != nullptr ? read_midi_file(tf, &count, &samples, path.c_str()) : nullptr;
+    if (tf != nullptr)
+        close_file(tf);
     if (ev == nullptr)
         return s;
     s.events.assign(ev, ev + count);
@@ -180,8 +159,6 @@ inline SongEvents read_song(const std::string& path)
     s.end = count > 0 ? s.events.back().time : -1;
     return s;
 }
-
-// ---- reading WAVE files ----
 
 struct Wave {
     int rate = 0;
@@ -234,8 +211,6 @@ inline Wave read_wave(const std::string& path)
     return w;
 }
 
-// ---- measuring ----
-
 // RMS of consecutive windows of `win` samples.
 inline std::vector<double> window_rms(const std::vector<float>& x, size_t win)
 {
@@ -272,28 +247,6 @@ inline double frequency(const std::vector<float>& x, int rate, double t0, double
         if (x[i - 1] < 0 && x[i] >= 0)
             zc.push_back((double)(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
     return zc.size() < 2 ? 0 : (double)(zc.size() - 1) * rate / (zc.back() - zc.front());
-}
-
-// Seconds from the loudest 10 ms window until the level stays more than `db` below it, in
-// samples [from, to) of x; -1 when it never falls that far.
-inline double decay_seconds(const std::vector<float>& x, int rate, double db, size_t from = 0,
-                            size_t to = SIZE_MAX)
-{
-    to = std::min(to, x.size());
-    std::vector<float> part(x.begin() + std::min(from, to), x.begin() + to);
-    const size_t win = (size_t)rate / 100;
-    std::vector<double> rms = window_rms(part, win);
-    if (rms.empty())
-        return -1;
-    size_t peak = std::max_element(rms.begin(), rms.end()) - rms.begin();
-    const double limit = rms[peak] * std::pow(10.0, -db / 20.0);
-    size_t last = peak;
-    for (size_t k = peak; k < rms.size(); k++)
-        if (rms[k] > limit)
-            last = k;
-    if (last + 1 >= rms.size())
-        return -1;
-    return (double)(last + 1 - peak) * win / rate;
 }
 
 // In-place radix-2 transform; the size is a power of two.
@@ -346,47 +299,31 @@ inline Spectrogram spectrogram(const std::vector<float>& x, size_t n, size_t hop
 }
 
 // Onset times in seconds: peaks of the rectified rise of log magnitudes from frame to frame
-// that stand above their neighbourhood, at least 50 ms apart.
-inline std::vector<double> onset_times(const Spectrogram& sg, size_t hop, int rate)
+// (2048-point frames 512 apart) that stand above their neighbourhood, at least 50 ms apart.
+inline std::vector<double> onsets(const std::vector<float>& x, int rate)
 {
-    std::vector<double> flux(sg.size(), 0.0);
-    for (size_t t = 1; t < sg.size(); t++)
-        for (size_t k = 1; k < sg[t].size(); k++) {
-            double d = std::log1p(1000.0 * sg[t][k]) - std::log1p(1000.0 * sg[t - 1][k]);
-            if (d > 0)
-                flux[t] += d;
-        }
+    const size_t hop = 512;
+    const Spectrogram sg = spectrogram(x, 2048, hop);
+    std::vector<double> flux(sg.size(), 0.0), times;
     double mean = 0;
-    for (double v : flux)
-        mean += v;
-    mean /= std::max<size_t>(flux.size(), 1);
-    std::vector<double> times;
-    const long reach = 8;
-    const double gap = 0.05;
+    for (size_t t = 1; t < sg.size(); t++) {
+        for (size_t k = 1; k < sg[t].size(); k++)
+            flux[t] += std::max(0.0, std::log1p(1000.0 * sg[t][k]) - std::log1p(1000.0 * sg[t - 1][k]));
+        mean += flux[t] / (double)sg.size();
+    }
     for (size_t t = 1; t + 1 < flux.size(); t++) {
         if (flux[t] < flux[t - 1] || flux[t] <= flux[t + 1])
             continue;
         double local = 0;
-        long count = 0;
-        for (long k = (long)t - reach; k <= (long)t + reach; k++)
-            if (k >= 0 && k < (long)flux.size()) {
-                local += flux[k];
-                count++;
-            }
-        if (flux[t] < 1.5 * local / count + 0.5 * mean)
-            continue;
-        double sec = (double)t * hop / rate;
-        if (!times.empty() && sec - times.back() < gap)
-            continue;
-        times.push_back(sec);
+        const size_t from = t >= 8 ? t - 8 : 0, to = std::min(flux.size(), t + 9);
+        for (size_t k = from; k < to; k++)
+            local += flux[k];
+        const double sec = (double)t * hop / rate;
+        if (flux[t] >= 1.5 * local / (double)(to - from) + 0.5 * mean &&
+            (times.empty() || sec - times.back() >= 0.05))
+            times.push_back(sec);
     }
     return times;
-}
-
-// Onsets of a signal through 2048-point frames 512 apart.
-inline std::vector<double> onsets(const std::vector<float>& x, int rate)
-{
-    return onset_times(spectrogram(x, 2048, 512), 512, rate);
 }
 
 // The share of `times` that have a time of `other` within `tolerance` seconds.
@@ -431,18 +368,7 @@ inline std::vector<Chroma> pitch_class_energy(const Spectrogram& sg, size_t n, i
 
 inline double chroma_total(const Chroma& c)
 {
-    double s = 0;
-    for (double v : c)
-        s += v;
-    return s;
-}
-
-inline double loudest_chroma(const std::vector<Chroma>& frames)
-{
-    double loudest = 0;
-    for (const Chroma& c : frames)
-        loudest = std::max(loudest, chroma_total(c));
-    return loudest;
+    return std::accumulate(c.begin(), c.end(), 0.0);
 }
 
 inline double cosine(const Chroma& a, const Chroma& b)
