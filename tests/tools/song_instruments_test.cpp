@@ -1,9 +1,7 @@
-// corvelle-render loads exactly the instruments each song of the test data uses. The test
-// follows every song's own events (bank selects, program changes and notes, the drum channel's
-// kit and notes) to the tone-bank and drum-set entries its notes need, with the fallback of an
-// undefined kit or bank to set 0 and of a missing program to bank 0, and compares them with
-// the loads the tool reports: each needed patch loaded once under its own name, each entry
-// the patch set lacks reported once as not heard, nothing else.
+// corvelle-render loads exactly the instruments each song of the test data uses: every song's
+// own events lead to the tone-bank and drum-set entries its notes need (an undefined kit or bank
+// falls back to set 0, a missing program to bank 0); the tool reports each needed patch loaded
+// once under its own name, each entry the patch set lacks once as not heard, and nothing else.
 #include "song_analysis.h"
 
 #include <cstdio>
@@ -18,21 +16,6 @@ namespace {
 
 // A tone-bank (drum 0) or drum-set (drum 1) entry: kind, bank or kit, program or note.
 typedef std::tuple<int, int, int> Entry;
-
-std::string describe(const Entry& e)
-{
-    return (std::get<0>(e) ? "drum set " : "tone bank ") + std::to_string(std::get<1>(e)) +
-           " program " + std::to_string(std::get<2>(e));
-}
-
-template <class T>
-std::string describe(const std::set<T>& s)
-{
-    std::string out;
-    for (const T& e : s)
-        out += describe(e) + "; ";
-    return out;
-}
 
 // The patch names of the patch set's configuration, by entry (bank and drumset sections).
 std::map<Entry, std::string> read_patch_names(const std::string& text)
@@ -69,8 +52,7 @@ struct Loads {
 // channel 10 plays drums; a program change takes the last bank-select MSB as the bank and, on
 // the drum channel, selects the kit; a note needs the entry of its channel's bank and program
 // (drums: kit and note).
-Loads expected_loads(const std::vector<MidiEvent>& events,
-                     const std::map<Entry, std::string>& patches)
+Loads expected_loads(const std::vector<MidiEvent>& events, const std::map<Entry, std::string>& patches)
 {
     std::set<std::pair<int, int>> banks;  // kind, bank defined by the configuration
     for (const auto& p : patches)
@@ -119,21 +101,19 @@ Loads reported_loads(const std::string& messages)
         int bank = 0, prog = 0, n = -1;
         char name[512], kind[16], note[4];
         if ((sscanf(l, "Tonebank %d %d: %511s%n", &bank, &prog, name, &n) == 3 && n == size) ||
-            (sscanf(l, "Drumset %d %d(%3[A-G#]): %511s%n", &bank, &prog, note, name, &n) == 4 &&
-             n == size)) {
+            (sscanf(l, "Drumset %d %d(%3[A-G#]): %511s%n", &bank, &prog, note, name, &n) == 4 && n == size)) {
             Entry e(line[0] == 'D', bank, prog);
             out.loaded[e] = name;
             out.times_reported[e]++;
-        } else if (sscanf(l, "No instrument mapped to %15[a-z ]%d, program %d%n", kind, &bank,
-                          &prog, &n) == 3) {
-            std::string rest = line.substr((size_t)n);
-            bool unheard = rest == " - this instrument will not be heard";
-            if (!unheard && !rest.empty())
-                continue;
-            Entry e(std::string(kind) == "drum set ", bank, prog);
-            (unheard ? out.unheard : out.fallbacks).insert(e);
-            if (unheard)
+        } else if (sscanf(l, "No instrument mapped to %15[a-z ]%d, program %d%n", kind, &bank, &prog,
+                          &n) == 3) {
+            const Entry e(std::string(kind) == "drum set ", bank, prog);
+            if (line.substr((size_t)n) == " - this instrument will not be heard") {
+                out.unheard.insert(e);
                 out.times_reported[e]++;
+            } else if ((size_t)n == line.size()) {
+                out.fallbacks.insert(e);
+            }
         } else if (sscanf(l, "Drum set %d is undefined%n", &bank, &n) == 1 && n == size) {
             out.undefined_kits.insert(bank);
         }
@@ -147,14 +127,12 @@ using SongInstruments = SongToolTest;
 
 TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
 {
-    const std::map<Entry, std::string> patches =
-        read_patch_names(read_whole_file(pats + "/patches.cfg"));
+    const std::map<Entry, std::string> patches = read_patch_names(read_whole_file(pats + "/patches.cfg"));
     ASSERT_GT(patches.size(), 100u);
 
     const std::string song_dir = CORVELLE_TEST_DATA "/songs";
-    std::vector<std::string> songs = files_ending(song_dir, ".mid");
+    const std::vector<std::string> songs = files_ending(song_dir, ".mid");
     ASSERT_EQ(songs.size(), 11u);
-
     size_t fallbacks = 0, unheard = 0;
     for (const std::string& n : songs) {
         SCOPED_TRACE(n);
@@ -173,12 +151,12 @@ TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
         EXPECT_EQ(r.err.find("can't be found"), std::string::npos) << r.err;
         const Loads got = reported_loads(r.err);
 
+        // Entries are (drum set?, bank or kit, program or note).
         EXPECT_EQ(got.loaded, want.loaded) << "(reported, then needed)";
         for (const auto& t : got.times_reported)
-            EXPECT_EQ(t.second, 1) << describe(t.first) << " reported more than once";
-        EXPECT_EQ(got.unheard, want.unheard) << "reported: " << describe(got.unheard)
-                                             << "\nexpected: " << describe(want.unheard);
-        EXPECT_EQ(got.fallbacks, want.fallbacks) << "reported: " << describe(got.fallbacks);
+            EXPECT_EQ(t.second, 1) << ::testing::PrintToString(t.first) << " reported more than once";
+        EXPECT_EQ(got.unheard, want.unheard);
+        EXPECT_EQ(got.fallbacks, want.fallbacks);
         EXPECT_EQ(got.undefined_kits, want.undefined_kits);
         fallbacks += want.undefined_kits.size() + want.fallbacks.size();
         unheard += want.unheard.size();
