@@ -12,6 +12,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <iomanip>
 #include <map>
 #include <sstream>
 
@@ -51,27 +52,20 @@ std::string reference_text(const Wave& w)
 {
     const std::vector<float> m = w.mono();
     const std::vector<double> on = onsets(m, w.rate);
-    std::ostringstream s;
-    s << "frames " << w.left.size() << "\nchecksum " << pcm_checksum(w) << "\nonsets " << on.size() << "\n";
-    char buf[32];
-    for (double t : on) {
-        snprintf(buf, sizeof buf, "%.5f\n", t);
-        s << buf;
-    }
-    std::vector<Chroma> windows;
     const std::vector<Chroma> frames = pitch_class_energy(spectrogram(m, 4096, 2048), 4096, w.rate);
-    for (size_t i = 0; i < frames.size(); i++) {
-        if (i % 43 == 0)
-            windows.push_back(Chroma{});
+    std::vector<Chroma> windows((frames.size() + 42) / 43, Chroma{});
+    for (size_t i = 0; i < frames.size(); i++)
         for (int k = 0; k < 12; k++)
-            windows.back()[k] += frames[i][k];
-    }
-    s << "windows " << windows.size() << "\n";
+            windows[i / 43][k] += frames[i][k];
+    std::ostringstream s;
+    s << "frames " << w.left.size() << "\nchecksum " << pcm_checksum(w) << "\nonsets " << on.size() << "\n"
+      << std::fixed << std::setprecision(5);
+    for (double t : on)
+        s << t << "\n";
+    s << "windows " << windows.size() << "\n" << std::defaultfloat << std::setprecision(9);
     for (const Chroma& c : windows)
-        for (int k = 0; k < 12; k++) {
-            snprintf(buf, sizeof buf, "%.9g%c", c[k], k < 11 ? ' ' : '\n');
-            s << buf;
-        }
+        for (int k = 0; k < 12; k++)
+            s << c[k] << (k < 11 ? ' ' : '\n');
     return s.str();
 }
 
