@@ -3,37 +3,33 @@
 // glBegin/glEnd quad per glyph in painting order. Many glyphs in crowded columns, fading over
 // each other and over opaque ones, are drawn each way and read back pixel for pixel.
 #include <gtest/gtest.h>
-#include <memory>
+#include <algorithm>
+#include <map>
 #include "vis/CGL_Window.h"
 #include "vis/glyph_batch.h"
 #include "vis/plain_drawing.h"
 #include "vis/view_test_util.h"
 
-// The plain drawing, the reference.
-static Pixels render_plain(CGL_Window* view)
+// Each way of painting draws the picture the plain way draws, pixel for pixel.
+static void expect_painters_match_plain(CGL_Window* view, int round)
 {
     view->make_current();
     draw_glyph_by_glyph(*view);
-    return read_back(view->w(), view->h());
-}
-
-static const CGL_Window::Painter painters[] = {CGL_Window::PAINT_QUADS,
-                                               CGL_Window::PAINT_IMAGE};
-
-static ::testing::AssertionResult same_picture(const Pixels& got, const Pixels& want)
-{
-    size_t differ = 0, first = 0;
-    for (size_t i = 0; i < want.rgb.size(); i++)
-        if (got.rgb[i] != want.rgb[i] && differ++ == 0)
-            first = i / 3;
-    if (differ == 0 && got.rgb.size() == want.rgb.size())
-        return ::testing::AssertionSuccess();
-    int x = (int)(first % (size_t)want.w), y = (int)(first / (size_t)want.w);
-    return ::testing::AssertionFailure()
-           << differ << " components differ; first at (" << x << ", " << y << "): ("
-           << (int)got.at(x, y)[0] << ", " << (int)got.at(x, y)[1] << ", "
-           << (int)got.at(x, y)[2] << ") instead of (" << (int)want.at(x, y)[0] << ", "
-           << (int)want.at(x, y)[1] << ", " << (int)want.at(x, y)[2] << ")";
+    const Pixels want = read_back(view->w(), view->h());
+    for (auto painter : {CGL_Window::PAINT_QUADS, CGL_Window::PAINT_IMAGE}) {
+        view->painter = painter;
+        const Pixels got = render(view);
+        ASSERT_EQ(got.rgb.size(), want.rgb.size());
+        size_t i = std::mismatch(got.rgb.begin(), got.rgb.end(), want.rgb.begin()).first -
+                   got.rgb.begin();
+        if (i == got.rgb.size())
+            continue;
+        int x = (int)(i / 3 % (size_t)want.w), y = (int)(i / 3 / (size_t)want.w);
+        FAIL() << "round " << round << ", painter " << painter << ": pixel (" << x << ", " << y
+               << ") is (" << (int)got.at(x, y)[0] << ", " << (int)got.at(x, y)[1] << ", "
+               << (int)got.at(x, y)[2] << ") instead of (" << (int)want.at(x, y)[0] << ", "
+               << (int)want.at(x, y)[1] << ", " << (int)want.at(x, y)[2] << ")";
+    }
 }
 
 class BatchedDrawing : public ShownView {
@@ -49,24 +45,17 @@ protected:
     // opaque among fading ones; some notes are let go at once.
     void play(int frames, int notes_per_frame)
     {
-        std::vector<std::pair<int, MidiEvent>> held;
+        std::multimap<int, MidiEvent> offs;  // by the frame they are due in
         for (int f = 0; f < frames; f++) {
             for (int n = 0; n < notes_per_frame; n++) {
                 MidiEvent on = note_event(ME_NOTEON, 0, (int)next(5), 40 + (int)next(24),
                                           (int)next(128));
                 view->events.push(on);
-                held.push_back({f + (int)next(30), on});
+                on.type = ME_NOTEOFF;
+                offs.emplace(f + (int)next(30), on);
             }
-            for (size_t i = 0; i < held.size();) {
-                if (held[i].first <= f) {
-                    MidiEvent off = held[i].second;
-                    off.type = ME_NOTEOFF;
-                    view->events.push(off);
-                    held.erase(held.begin() + (long)i);
-                } else {
-                    i++;
-                }
-            }
+            for (; !offs.empty() && offs.begin()->first <= f; offs.erase(offs.begin()))
+                view->events.push(offs.begin()->second);
             view->nextFrame();
         }
     }
@@ -86,22 +75,15 @@ TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
         view->setColor(true, ch, (ch + 1) % 3, 1.0f - 0.2f * (float)ch);
         view->setColor(true, ch, (ch + 2) % 3, 0.5f);
     }
-    struct Motion {
-        float speed, fade;
-    };
     // Whole pixels, then half pixels (edges through pixel centres), and no fading.
-    for (Motion m : {Motion{5.0f, 0.04f}, Motion{3.5f, 0.07f}, Motion{2.25f, 0.0f}}) {
-        SCOPED_TRACE(m.speed);
-        view->speed = m.speed;
-        view->fade = m.fade;
+    const std::pair<float, float> motions[] = {{5.0f, 0.04f}, {3.5f, 0.07f}, {2.25f, 0.0f}};
+    for (auto m : motions) {
+        SCOPED_TRACE(m.first);
+        view->speed = m.first;
+        view->fade = m.second;
         for (int round = 0; round < 6; round++) {
             play(15, 6);
-            Pixels want = render_plain(view);
-            for (auto painter : painters) {
-                view->painter = painter;
-                ASSERT_TRUE(same_picture(render(view), want))
-                    << "round " << round << ", painter " << painter;
-            }
+            ASSERT_NO_FATAL_FAILURE(expect_painters_match_plain(view, round));
         }
     }
 }
@@ -139,11 +121,7 @@ TEST_F(BatchedDrawing, OddGlyphsEdgesBetweenPixelCentresAndColoursOutOfRange)
                 column.emplace_back((int)next(128), x2, x1, y2, y1);
             column.back().alpha = alphas[next(10)];
         }
-        Pixels want = render_plain(view);
-        for (auto painter : painters) {
-            view->painter = painter;
-            ASSERT_TRUE(same_picture(render(view), want)) << "round " << round << ", " << painter;
-        }
+        ASSERT_NO_FATAL_FAILURE(expect_painters_match_plain(view, round));
     }
 }
 
