@@ -1,6 +1,9 @@
 // The frame step through the public interface: events enter through the note hook, the play
-// position comes from the test, and the glyphs are read from the view's model.
+// position comes from the test, and the glyphs are read from the view's model. Then the note
+// queue between the playback thread (pushing through the hook) and the toolkit thread.
 #include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
 #include <vector>
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
@@ -78,7 +81,7 @@ TEST_F(NoteModel, NoteOnBecomesGlyphAtItsKeyColumnAndTransposes)
     EXPECT_FALSE(glyphs(9, 36).front().held);
 }
 
-TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeaves)
+TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
 {
     push(ME_NOTEON, 0, 0, 60);
     frames(10);
@@ -109,23 +112,21 @@ TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeaves)
     frames(200);
     EXPECT_TRUE(glyphs(0, 62).empty());
     EXPECT_EQ(glyphs(0, 61).size(), 1u);
-}
 
-TEST_F(NoteModel, NoteOffReleasesTheOldestHeldGlyphOfItsKey)
-{
-    push(ME_NOTEOFF, 0, 0, 60);  // nothing held yet: nothing happens
-    push(ME_NOTEON, 0, 0, 60, 10);
+    // A note-off releases the oldest held glyph of its key.
+    push(ME_NOTEOFF, 0, 0, 63);  // nothing held yet: nothing happens
+    push(ME_NOTEON, 0, 0, 63, 10);
     frames(2);
-    push(ME_NOTEON, 0, 0, 60, 20);
-    push(ME_NOTEOFF, 0, 0, 60);
+    push(ME_NOTEON, 0, 0, 63, 20);
+    push(ME_NOTEOFF, 0, 0, 63);
     frames(1);
-    std::list<Glyph>& list = glyphs(0, 60);
+    std::list<Glyph>& list = glyphs(0, 63);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_FALSE(list.front().held);
     EXPECT_EQ(list.front().value, 10);
     EXPECT_TRUE(list.back().held);
-    push(ME_NOTEOFF, 0, 0, 60);
-    push(ME_NOTEOFF, 0, 0, 60);  // the third finds no held glyph
+    push(ME_NOTEOFF, 0, 0, 63);
+    push(ME_NOTEOFF, 0, 0, 63);  // the third finds no held glyph
     frames(1);
     EXPECT_FALSE(list.back().held);
     EXPECT_EQ(list.size(), 2u);
@@ -163,22 +164,19 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     test_now() = 60;
     frames(1);
     EXPECT_EQ(glyphs(1, 60).size(), 1u);
-}
 
-TEST_F(NoteModel, LateEventStartsTallerByWholeSecondsOfLag)
-{
-    push(ME_NOTEON, 0, 0, 60);
-    test_now() = 100000;  // no output yet: no lag
+    // A late event starts taller by the whole seconds it is late; with no output, no lag.
+    midi_time_ratio = 1.0;
+    push(ME_NOTEON, 1000, 2, 60);
+    test_now() = 1000 + 2 * 44100 + 44099;
     frames(1);
-    EXPECT_EQ(box(0, 60)[5], 5.0f);
-
     PlayMode mode{};
     mode.rate = 44100;
     play_mode = &mode;
-    push(ME_NOTEON, 1000, 0, 61);
-    test_now() = 1000 + 2 * 44100 + 44099;
+    push(ME_NOTEON, 1000, 2, 61);
     frames(1);
-    EXPECT_EQ(box(0, 61)[5], 7.0f);
+    EXPECT_EQ(box(2, 60)[5], 10.0f);
+    EXPECT_EQ(box(2, 61)[5], 7.0f);
     play_mode = nullptr;
 }
 
@@ -200,4 +198,63 @@ TEST_F(NoteModel, UnusableLimitsChannelsAndEventTypesMakeNoGlyph)
             EXPECT_TRUE(entry.second.empty()) << "channel " << ch << " key " << entry.first;
     EXPECT_TRUE(view.visuals[7].glyphs.empty());
     EXPECT_EQ(glyphs(6, 60).size(), 1u);
+}
+
+static std::atomic<int32> shared_now{0};
+static int32 shared_clock() { return shared_now.load(); }
+
+// Every event pushed on one thread arrives once, in order, on the other.
+TEST(NoteQueueThread, PushWhileFramesPop)
+{
+    reset_engine_defaults();
+    CGL_Window view(0, 0, 512, 503);
+    view.end();
+    view.play_position = shared_clock;
+    const int per_channel = 256, channels = 16, total = per_channel * channels;
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (int i = 0; i < total; i++) {
+            MidiEvent ev = note_event(ME_NOTEON, i, i % channels, 60, (i / channels) % 128);
+            enqueue_event(&ev);
+            shared_now = i - 20;  // the device lags behind what was rendered
+            if (i % 64 == 0)
+                std::this_thread::yield();
+        }
+        shared_now = total;
+        done = true;
+    });
+    while (!done || !view.events.empty()) {
+        view.nextFrame();
+        std::this_thread::yield();
+    }
+    producer.join();
+    view.nextFrame();
+    for (int ch = 0; ch < channels; ch++) {
+        const std::list<Glyph>& list = view.visuals[ch].glyphs[60];
+        ASSERT_EQ(list.size(), (size_t)per_channel) << "channel " << ch;
+        int i = 0;
+        for (const Glyph& g : list)
+            ASSERT_EQ(g.value, (i++) % 128) << "channel " << ch << " glyph " << i;
+    }
+}
+
+// A frame reads the epoch, then the play position: once a seek has cleared the queue, the
+// events pushed after it are not taken against the position read before.
+TEST(NoteQueueEpoch, ClearedQueueTakesNothingForAnOlderEpoch)
+{
+    NoteQueue q;
+    auto due_by = [](int32 now) { return [now](const MidiEvent& e) { return e.time <= now; }; };
+    MidiEvent ev{}, got{};
+    ev.time = 100;
+    q.push(ev);
+    unsigned before = q.epoch();
+    q.clear();
+    EXPECT_TRUE(q.empty());
+    ev.time = 50;  // after a seek back
+    q.push(ev);
+    EXPECT_FALSE(q.pop_if(due_by(1000), &got, before));
+    EXPECT_FALSE(q.pop_if(due_by(49), &got, q.epoch()));
+    EXPECT_TRUE(q.pop_if(due_by(50), &got, q.epoch()));
+    EXPECT_EQ(got.time, 50);
+    EXPECT_TRUE(q.empty());
 }

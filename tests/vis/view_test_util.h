@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 #include <FL/Fl.H>
-#include <FL/Fl_Gl_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/gl.h>
 #include "output/output.h"
@@ -83,13 +82,7 @@ inline int32 test_clock() { return test_now(); }
 
 inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
 {
-    MidiEvent ev;
-    ev.time = time;
-    ev.type = (uint8)type;
-    ev.channel = (uint8)ch;
-    ev.a = (uint8)note;
-    ev.b = (uint8)velocity;
-    return ev;
+    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)note, (uint8)velocity};
 }
 
 // Shows the window and runs the event loop until the X server has exposed it.
@@ -143,8 +136,7 @@ inline ::testing::AssertionResult rgb_near(const Pixels& p, int x, int y, int r,
 }
 
 // While armed, answers every modal window (message box or file chooser) as soon as it shows:
-// records its title and the labels inside it, then presses its "Cancel" button if it has one
-// and otherwise closes it.
+// records its title and labels, then presses its "Cancel" button if it has one, else closes it.
 struct ModalAnswer {
     int count = 0;
     std::string title;  // of the last one
@@ -192,8 +184,7 @@ private:
     }
 };
 
-// Holds the display for the test, connects to it, and starts from the engine's channel
-// defaults and a play position of 0.
+// Holds and connects the display; starts from the engine's defaults and a play position of 0.
 class OnDisplay : public ::testing::Test {
 protected:
     std::unique_ptr<DisplayLock> display;
