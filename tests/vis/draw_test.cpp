@@ -38,38 +38,32 @@ TEST_F(Drawing, GlyphColumnAndVelocityColourOfEachChannel)
         EXPECT_TRUE(rgb_near(p, e[0], e[1], e[2], e[3], e[4]));
 }
 
-TEST_F(Drawing, FadingGlyphBlendsOverWhatLiesUnder)
+TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
 {
     view->fade = 0.5f;
     note(ME_NOTEON, 0, 60, 127);
+    note(ME_NOTEON, 0, 70, 127);  // held throughout
     view->nextFrame();
     note(ME_NOTEOFF, 0, 60);
     view->nextFrame();  // alpha 0.5, bottom edge at 5
     EXPECT_TRUE(rgb_near(render(view), 241, 7, 128, 128, 128, 2));
     view->nextFrame();  // alpha 0: still there, but leaves the background
-    ASSERT_TRUE(view->hasGlyphs());
+    ASSERT_EQ(view->visuals[0].glyphs[60].size(), 1u);
     EXPECT_TRUE(rgb_near(render(view), 241, 12, 0, 0, 0));
-}
 
-TEST_F(Drawing, ProjectionFollowsResize)
-{
-    note(ME_NOTEON, 0, 60, 127);
-    view->nextFrame();
-    render(view);
     view->size(300, 200);
     for (int i = 0; i < 10; i++)
         Fl::wait(0.01);
     Pixels p = render(view);
     ASSERT_EQ(p.w, 300);
-    // Still one unit per pixel: the glyph keeps x 240..244 instead of shrinking with the window.
-    EXPECT_TRUE(rgb_near(p, 241, 2, 255, 255, 255));
-    EXPECT_TRUE(rgb_near(p, 141, 2, 0, 0, 0));
+    // Still one unit per pixel: the glyph keeps x 280..284 instead of shrinking with the window.
+    EXPECT_TRUE(rgb_near(p, 281, 2, 255, 255, 255));
+    EXPECT_TRUE(rgb_near(p, 164, 2, 0, 0, 0));
     view->nextFrame();
-    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 10.0f);
-    // The new height caps the growth.
+    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 20.0f);
     for (int i = 0; i < 50; i++)
         view->nextFrame();
-    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 200.0f);
+    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 200.0f);  // the new height
 }
 
 using Legend = OnDisplay;
