@@ -14,10 +14,12 @@ TEST(CriticalSectionThreads, GuardsCounterAcrossThreads)
     InitializeCriticalSection(&cs);
     long counter = 0;
     auto work = [&] {
-        for (int i = 0; i < 100000; i++) {
+        for (int i = 0; i < 20000; i++) {
             EnterCriticalSection(&cs);
             EnterCriticalSection(&cs);
-            counter++;
+            long seen = counter;
+            std::this_thread::yield();  // the other thread would step in here without the lock
+            counter = seen + 1;
             LeaveCriticalSection(&cs);
             LeaveCriticalSection(&cs);
         }
@@ -25,7 +27,7 @@ TEST(CriticalSectionThreads, GuardsCounterAcrossThreads)
     std::thread a(work), b(work);
     a.join();
     b.join();
-    EXPECT_EQ(counter, 200000);
+    EXPECT_EQ(counter, 40000);
     DeleteCriticalSection(&cs);
 }
 

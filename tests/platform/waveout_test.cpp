@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -130,7 +131,8 @@ protected:
 // The virtual device plays in order at the real rate, hands each header back on its own
 // thread, records every byte it played, and traces the frames played after each buffer.
 // Closed and opened again in the same format (a driver between songs) it goes on with the same
-// recording; in another format it starts a new one. Buffers that split frames arrive intact.
+// recording; in another format, or when the file changed meanwhile, it starts a new one.
+// Buffers that split frames arrive intact.
 TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
 {
     std::string cap = dir.file("cap.wav"), trace = dir.file("trace.txt");
@@ -181,6 +183,9 @@ TEST_F(WaveOutTest, VirtualDeviceThreadPlaysInRealTimeAndCaptures)
     wav = read_whole_file(cap);
     EXPECT_EQ(le32(wav, 24), 96000u);
     EXPECT_EQ(wav.substr(44), more);
+    std::ofstream(cap) << "not a recording";  // changed since: not continued
+    more = play_through(2, 24, 96000, 1, 600, 12);
+    EXPECT_EQ(read_whole_file(cap).substr(44), more);
 }
 
 // Device choice and refusals: an unknown device name or an unwritable capture path gives no
