@@ -1,7 +1,6 @@
 // What the note view and the legend put on screen, read back from the GL framebuffer of real
 // windows under the X server.
 #include <gtest/gtest.h>
-#include <memory>
 #include "vis/CGL_Legend.h"
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
@@ -10,8 +9,7 @@ using Drawing = ShownView;
 
 TEST_F(Drawing, GlyphColumnAndVelocityColourOfEachChannel)
 {
-    Pixels empty = render(view);
-    EXPECT_TRUE(rgb_near(empty, 256, 250, 0, 0, 0));
+    EXPECT_TRUE(rgb_near(render(view), 256, 250, 0, 0, 0));
 
     note(ME_NOTEON, 0, 60, 64);
     note(ME_NOTEON, 0, 70, 127);
@@ -29,55 +27,43 @@ TEST_F(Drawing, GlyphColumnAndVelocityColourOfEachChannel)
     note(ME_NOTEON, 3, 51, 20);
     view->nextFrame();
     Pixels p = render(view);
-    // 64 / 127 of the way from black to white: 0.504, between 128 and 129 of 255.
+    // 64 / 127 of the way from black to white is 128 of 255; x 240..244, 5 tall after a frame.
     for (int x = 240; x < 244; x++)
         for (int y = 0; y < 5; y++)
-            EXPECT_TRUE(rgb_near(p, x, y, 128, 128, 128, 1)) << x << "," << y;
-    EXPECT_TRUE(rgb_near(p, 239, 2, 0, 0, 0));
-    EXPECT_TRUE(rgb_near(p, 244, 2, 0, 0, 0));
-    EXPECT_TRUE(rgb_near(p, 241, 5, 0, 0, 0));  // five pixels tall after one frame
-    EXPECT_TRUE(rgb_near(p, 282, 2, 255, 255, 255));
-    EXPECT_TRUE(rgb_near(p, 322, 2, 0, 0, 128));
-    EXPECT_TRUE(rgb_near(p, 42, 2, 255, 0, 0));
-    EXPECT_TRUE(rgb_near(p, 82, 2, 255, 255, 255));
-    EXPECT_TRUE(rgb_near(p, 202, 2, 0, 255, 0));
-    EXPECT_TRUE(rgb_near(p, 206, 2, 0, 255, 0));
+            EXPECT_TRUE(rgb_near(p, x, y, 128, 128, 128));
+    const int expect[][5] = {{239, 2, 0, 0, 0},     {244, 2, 0, 0, 0},   {241, 5, 0, 0, 0},
+                             {282, 2, 255, 255, 255}, {322, 2, 0, 0, 128}, {42, 2, 255, 0, 0},
+                             {82, 2, 255, 255, 255},  {202, 2, 0, 255, 0}, {206, 2, 0, 255, 0}};
+    for (auto& e : expect)
+        EXPECT_TRUE(rgb_near(p, e[0], e[1], e[2], e[3], e[4]));
 }
 
-TEST_F(Drawing, FadingGlyphBlendsOverWhatLiesUnder)
+TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
 {
     view->fade = 0.5f;
     note(ME_NOTEON, 0, 60, 127);
+    note(ME_NOTEON, 0, 70, 127);  // held throughout
     view->nextFrame();
     note(ME_NOTEOFF, 0, 60);
     view->nextFrame();  // alpha 0.5, bottom edge at 5
-    Pixels half = render(view);
-    EXPECT_TRUE(rgb_near(half, 241, 7, 128, 128, 128, 2));
+    EXPECT_TRUE(rgb_near(render(view), 241, 7, 128, 128, 128, 2));
     view->nextFrame();  // alpha 0: still there, but leaves the background
-    ASSERT_TRUE(view->hasGlyphs());
-    Pixels gone = render(view);
-    EXPECT_TRUE(rgb_near(gone, 241, 12, 0, 0, 0));
-}
+    ASSERT_EQ(view->visuals[0].glyphs[60].size(), 1u);
+    EXPECT_TRUE(rgb_near(render(view), 241, 12, 0, 0, 0));
 
-TEST_F(Drawing, ProjectionFollowsResize)
-{
-    note(ME_NOTEON, 0, 60, 127);
-    view->nextFrame();
-    render(view);
     view->size(300, 200);
     for (int i = 0; i < 10; i++)
         Fl::wait(0.01);
     Pixels p = render(view);
     ASSERT_EQ(p.w, 300);
-    // Still one unit per pixel: the glyph keeps x 240..244 instead of shrinking with the window.
-    EXPECT_TRUE(rgb_near(p, 241, 2, 255, 255, 255));
-    EXPECT_TRUE(rgb_near(p, 141, 2, 0, 0, 0));
+    // Still one unit per pixel: the glyph keeps x 280..284 instead of shrinking with the window.
+    EXPECT_TRUE(rgb_near(p, 281, 2, 255, 255, 255));
+    EXPECT_TRUE(rgb_near(p, 164, 2, 0, 0, 0));
     view->nextFrame();
-    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 10.0f);
-    // The new height caps the growth.
+    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 20.0f);
     for (int i = 0; i < 50; i++)
         view->nextFrame();
-    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[60].front().corners[2][1], 200.0f);
+    EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 200.0f);  // the new height
 }
 
 using Legend = OnDisplay;
@@ -88,15 +74,13 @@ TEST_F(Legend, ShowsGradientFromLowToHighColour)
     legend.end();
     ASSERT_TRUE(show_and_wait(&legend));
     Pixels p = render(&legend);
-    EXPECT_TRUE(rgb_near(p, 12, 0, 0, 0, 0, 3));
-    EXPECT_TRUE(rgb_near(p, 12, 88, 255, 255, 255, 3));
-    EXPECT_TRUE(rgb_near(p, 12, 44, 128, 128, 128, 3));
     for (int y = 1; y < 89; y++)
         EXPECT_GE(p.at(12, y)[0], p.at(12, y - 1)[0]) << "row " << y;
-
     legend.maxcolor[1] = legend.maxcolor[2] = 0.0f;  // black to red
-    p = render(&legend);
-    EXPECT_TRUE(rgb_near(p, 3, 88, 255, 0, 0, 3));
-    EXPECT_TRUE(rgb_near(p, 20, 44, 128, 0, 0, 3));
-    EXPECT_TRUE(rgb_near(p, 20, 0, 0, 0, 0, 3));
+    Pixels red = render(&legend);
+    for (int y : {0, 44, 88}) {
+        int v = (255 * y + 44) / 88;
+        EXPECT_TRUE(rgb_near(p, 12, y, v, v, v, 3));
+        EXPECT_TRUE(rgb_near(red, y == 88 ? 3 : 20, y, v, 0, 0, 3));
+    }
 }

@@ -3,37 +3,32 @@
 // glBegin/glEnd quad per glyph in painting order. Many glyphs in crowded columns, fading over
 // each other and over opaque ones, are drawn each way and read back pixel for pixel.
 #include <gtest/gtest.h>
-#include <memory>
+#include <algorithm>
+#include <map>
+#include <random>
+#include <vector>
 #include "vis/CGL_Window.h"
 #include "vis/glyph_batch.h"
+#include "vis/glyph_canvas.h"
 #include "vis/plain_drawing.h"
 #include "vis/view_test_util.h"
 
-// The plain drawing, the reference.
-static Pixels render_plain(CGL_Window* view)
+// Each way of painting draws the picture the plain way draws, pixel for pixel.
+static void expect_painters_match_plain(CGL_Window* view, int round)
 {
     view->make_current();
     draw_glyph_by_glyph(*view);
-    return read_back(view->w(), view->h());
-}
-
-static const CGL_Window::Painter painters[] = {CGL_Window::PAINT_QUADS,
-                                               CGL_Window::PAINT_IMAGE};
-
-static ::testing::AssertionResult same_picture(const Pixels& got, const Pixels& want)
-{
-    size_t differ = 0, first = 0;
-    for (size_t i = 0; i < want.rgb.size(); i++)
-        if (got.rgb[i] != want.rgb[i] && differ++ == 0)
-            first = i / 3;
-    if (differ == 0 && got.rgb.size() == want.rgb.size())
-        return ::testing::AssertionSuccess();
-    int x = (int)(first % (size_t)want.w), y = (int)(first / (size_t)want.w);
-    return ::testing::AssertionFailure()
-           << differ << " components differ; first at (" << x << ", " << y << "): ("
-           << (int)got.at(x, y)[0] << ", " << (int)got.at(x, y)[1] << ", "
-           << (int)got.at(x, y)[2] << ") instead of (" << (int)want.at(x, y)[0] << ", "
-           << (int)want.at(x, y)[1] << ", " << (int)want.at(x, y)[2] << ")";
+    const Pixels want = read_back(view->w(), view->h());
+    for (auto painter : {CGL_Window::PAINT_QUADS, CGL_Window::PAINT_IMAGE}) {
+        view->painter = painter;
+        const Pixels got = render(view);
+        ASSERT_EQ(got.rgb.size(), want.rgb.size());
+        size_t i = std::mismatch(got.rgb.begin(), got.rgb.end(), want.rgb.begin()).first -
+                   got.rgb.begin();
+        ASSERT_EQ(i, got.rgb.size()) << "round " << round << ", painter " << painter
+                                     << ": first difference at pixel (" << i / 3 % want.w << ", "
+                                     << i / 3 / want.w << ")";
+    }
 }
 
 class BatchedDrawing : public ShownView {
@@ -49,24 +44,17 @@ protected:
     // opaque among fading ones; some notes are let go at once.
     void play(int frames, int notes_per_frame)
     {
-        std::vector<std::pair<int, MidiEvent>> held;
+        std::multimap<int, MidiEvent> offs;  // by the frame they are due in
         for (int f = 0; f < frames; f++) {
             for (int n = 0; n < notes_per_frame; n++) {
                 MidiEvent on = note_event(ME_NOTEON, 0, (int)next(5), 40 + (int)next(24),
                                           (int)next(128));
                 view->events.push(on);
-                held.push_back({f + (int)next(30), on});
+                on.type = ME_NOTEOFF;
+                offs.emplace(f + (int)next(30), on);
             }
-            for (size_t i = 0; i < held.size();) {
-                if (held[i].first <= f) {
-                    MidiEvent off = held[i].second;
-                    off.type = ME_NOTEOFF;
-                    view->events.push(off);
-                    held.erase(held.begin() + (long)i);
-                } else {
-                    i++;
-                }
-            }
+            for (; !offs.empty() && offs.begin()->first <= f; offs.erase(offs.begin()))
+                view->events.push(offs.begin()->second);
             view->nextFrame();
         }
     }
@@ -86,22 +74,15 @@ TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
         view->setColor(true, ch, (ch + 1) % 3, 1.0f - 0.2f * (float)ch);
         view->setColor(true, ch, (ch + 2) % 3, 0.5f);
     }
-    struct Motion {
-        float speed, fade;
-    };
     // Whole pixels, then half pixels (edges through pixel centres), and no fading.
-    for (Motion m : {Motion{5.0f, 0.04f}, Motion{3.5f, 0.07f}, Motion{2.25f, 0.0f}}) {
-        SCOPED_TRACE(m.speed);
-        view->speed = m.speed;
-        view->fade = m.fade;
+    const std::pair<float, float> motions[] = {{5.0f, 0.04f}, {3.5f, 0.07f}, {2.25f, 0.0f}};
+    for (auto m : motions) {
+        SCOPED_TRACE(m.first);
+        view->speed = m.first;
+        view->fade = m.second;
         for (int round = 0; round < 6; round++) {
             play(15, 6);
-            Pixels want = render_plain(view);
-            for (auto painter : painters) {
-                view->painter = painter;
-                ASSERT_TRUE(same_picture(render(view), want))
-                    << "round " << round << ", painter " << painter;
-            }
+            ASSERT_NO_FATAL_FAILURE(expect_painters_match_plain(view, round));
         }
     }
 }
@@ -139,11 +120,7 @@ TEST_F(BatchedDrawing, OddGlyphsEdgesBetweenPixelCentresAndColoursOutOfRange)
                 column.emplace_back((int)next(128), x2, x1, y2, y1);
             column.back().alpha = alphas[next(10)];
         }
-        Pixels want = render_plain(view);
-        for (auto painter : painters) {
-            view->painter = painter;
-            ASSERT_TRUE(same_picture(render(view), want)) << "round " << round << ", " << painter;
-        }
+        ASSERT_NO_FATAL_FAILURE(expect_painters_match_plain(view, round));
     }
 }
 
@@ -175,4 +152,33 @@ TEST(GlyphBatch, DropsWhatLaterOpaqueQuadsCover)
     EXPECT_EQ(sent, want);
     ASSERT_EQ(rgba.size(), sent.size() * 16);
     EXPECT_EQ(rgba[16 * 1 + 3], 0.5f);  // a piece keeps its quad's colour
+}
+
+// The SSE2 blending of runs of pixels against its one-pixel-at-a-time twin (the image painter,
+// and so the twin's rounding, is compared with GL above).
+TEST(GlyphCanvas, BlendingFourAtATimeEqualsOneAtATime)
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> byte(0, 255);
+    // Alpha at and next to the ends, where the kernel replaces or leaves pixels alone.
+    const int edge_alphas[] = {0, 1, 2, 127, 128, 253, 254, 255};
+    const int guard = 3;  // untouched pixels on each side of a run
+    for (int trial = 0; trial < 4000; trial++) {
+        int count = trial % 41;  // every tail length, after runs of 0..10 groups of four
+        int offset = trial / 41 % 4;  // and runs starting at any pixel, not only aligned ones
+        uint8_t rgba[4];
+        for (uint8_t& c : rgba)
+            c = (uint8_t)byte(random);
+        if (trial % 3 == 0)
+            rgba[3] = (uint8_t)edge_alphas[trial / 3 % 8];
+        std::vector<uint32_t> got((size_t)(offset + count + 2 * guard));
+        for (uint32_t& p : got)
+            p = (uint32_t)random();
+        std::vector<uint32_t> want = got;
+        blend_pixels(got.data() + offset + guard, count, rgba);
+        blend_pixels_scalar(want.data() + offset + guard, count, rgba);
+        ASSERT_EQ(got, want) << "count " << count << ", offset " << offset << ", colour "
+                             << (int)rgba[0] << " " << (int)rgba[1] << " " << (int)rgba[2]
+                             << " alpha " << (int)rgba[3];
+    }
 }

@@ -1,9 +1,14 @@
 // The frame step through the public interface: events enter through the note hook, the play
-// position comes from the test, and the glyphs are read from the view's model.
+// position comes from the test, and the glyphs are read from the view's model. Then the note
+// queue between the playback thread (pushing through the hook) and the toolkit thread.
 #include <gtest/gtest.h>
-#include <climits>
+#include <atomic>
+#include <thread>
+#include <vector>
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
+
+using Box = std::vector<float>;
 
 class NoteModel : public ::testing::Test {
 protected:
@@ -24,6 +29,12 @@ protected:
         enqueue_event(&ev);
     }
     std::list<Glyph>& glyphs(int ch, int key) { return view.visuals[ch].glyphs[key]; }
+    // The four corners of the key's first glyph: (x1, bottom) (x2, bottom) (x2, top) (x1, top).
+    Box box(int ch, int key)
+    {
+        const float* c = &glyphs(ch, key).front().corners[0][0];
+        return Box(c, c + 8);
+    }
     void frames(int n)
     {
         for (int i = 0; i < n; i++)
@@ -31,86 +42,63 @@ protected:
     }
 };
 
-TEST_F(NoteModel, NoteOnBecomesGlyphAtItsKeyColumn)
+TEST_F(NoteModel, NoteOnBecomesGlyphAtItsKeyColumnAndTransposes)
 {
     push(ME_NOTEON, 0, 0, 60, 64);
     frames(1);
     ASSERT_EQ(glyphs(0, 60).size(), 1u);
-    const Glyph& g = glyphs(0, 60).front();
-    EXPECT_TRUE(g.held);
-    EXPECT_EQ(g.value, 64);
-    EXPECT_FLOAT_EQ(g.alpha, 1.0f);
-    EXPECT_FLOAT_EQ(g.corners[0][0], 240.0f);
-    EXPECT_FLOAT_EQ(g.corners[1][0], 244.0f);
-    EXPECT_FLOAT_EQ(g.corners[0][1], 0.0f);
-    EXPECT_FLOAT_EQ(g.corners[2][1], 5.0f);  // grown by one frame's speed
-    EXPECT_FLOAT_EQ(g.corners[3][0], 240.0f);
+    EXPECT_TRUE(glyphs(0, 60).front().held);
+    EXPECT_EQ(glyphs(0, 60).front().value, 64);
+    EXPECT_FLOAT_EQ(glyphs(0, 60).front().alpha, 1.0f);
+    EXPECT_EQ(box(0, 60), (Box{240, 0, 244, 0, 244, 5, 240, 5}));  // grown by one frame's speed
 
-    // The key counts from the low note limit and the key width follows the span of the limits.
+    // The key counts from the low note limit, the key width is the view's width over the span
+    // of the limits (512 / 107 = 4), and a velocity below the low limit still shows.
     channel[1].note_limit_low = 20;
     channel[1].vel_limit_low = 30;
     push(ME_NOTEON, 0, 1, 60, 10);
     frames(1);
-    ASSERT_EQ(glyphs(1, 40).size(), 1u);
-    EXPECT_FLOAT_EQ(glyphs(1, 40).front().corners[0][0], 40.0f * (512 / 107));
-    EXPECT_EQ(glyphs(1, 40).front().value, -20);  // a velocity below the limit still shows
-}
-
-TEST_F(NoteModel, TranspositionWrapsAndSkipsDrumChannels)
-{
+    EXPECT_EQ(box(1, 40)[0], 160.0f);
+    EXPECT_EQ(glyphs(1, 40).front().value, -20);
+    // Transposition wraps within the 128 notes; drum channels are not transposed.
     note_key_offset = 3;
-    push(ME_NOTEON, 0, 0, 126);
-    channel[2].key_shift = -2;
-    push(ME_NOTEON, 0, 2, 1);  // 1 + 3 - 2 = 2
-    channel[3].key_shift = -5;
-    push(ME_NOTEON, 0, 3, 1);  // 1 + 3 - 5 = -1 wraps to 127
-    push(ME_NOTEON, 0, 9, 36);  // channel 10 plays drums
+    push(ME_NOTEON, 0, 2, 126);
+    channel[3].key_shift = -2;
+    push(ME_NOTEON, 0, 3, 1);
+    channel[4].key_shift = -5;
+    push(ME_NOTEON, 0, 4, 1);
+    push(ME_NOTEON, 0, 9, 36);
     frames(1);
-    EXPECT_EQ(glyphs(0, 1).size(), 1u);
-    EXPECT_EQ(glyphs(2, 2).size(), 1u);
-    EXPECT_EQ(glyphs(3, 127).size(), 1u);
-    EXPECT_EQ(glyphs(9, 36).size(), 1u);
+    for (auto chk : {std::pair<int, int>{2, 1}, {3, 2}, {4, 127}, {9, 36}})
+        EXPECT_EQ(glyphs(chk.first, chk.second).size(), 1u) << chk.first << " " << chk.second;
     EXPECT_TRUE(glyphs(9, 39).empty());
 
     // The note-off takes the same way to its key.
-    push(ME_NOTEOFF, 0, 0, 126);
+    push(ME_NOTEOFF, 0, 2, 126);
     push(ME_NOTEOFF, 0, 9, 36);
     frames(1);
-    EXPECT_FALSE(glyphs(0, 1).front().held);
+    EXPECT_FALSE(glyphs(2, 1).front().held);
     EXPECT_FALSE(glyphs(9, 36).front().held);
 }
 
-TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeaves)
+TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
 {
     push(ME_NOTEON, 0, 0, 60);
     frames(10);
-    Glyph* g = &glyphs(0, 60).front();
-    EXPECT_FLOAT_EQ(g->corners[0][1], 0.0f);
-    EXPECT_FLOAT_EQ(g->corners[2][1], 50.0f);
-    EXPECT_FLOAT_EQ(g->alpha, 1.0f);
-
+    EXPECT_EQ(box(0, 60), (Box{240, 0, 244, 0, 244, 50, 240, 50}));
+    EXPECT_FLOAT_EQ(glyphs(0, 60).front().alpha, 1.0f);
     push(ME_NOTEOFF, 0, 0, 60);
     frames(1);
-    EXPECT_FALSE(g->held);
-    EXPECT_FLOAT_EQ(g->corners[0][1], 5.0f);
-    EXPECT_FLOAT_EQ(g->corners[1][1], 5.0f);
-    EXPECT_FLOAT_EQ(g->corners[2][1], 55.0f);
-    EXPECT_NEAR(g->alpha, 0.985f, 1e-6);
+    EXPECT_FALSE(glyphs(0, 60).front().held);
+    EXPECT_EQ(box(0, 60), (Box{240, 5, 244, 5, 244, 55, 240, 55}));
+    EXPECT_NEAR(glyphs(0, 60).front().alpha, 0.985f, 1e-6);
     frames(90);  // the top edge is capped at the view's height, the bottom goes on rising
-    EXPECT_FLOAT_EQ(g->corners[2][1], 503.0f);
-    EXPECT_FLOAT_EQ(g->corners[0][1], 455.0f);
-    EXPECT_FLOAT_EQ(g->alpha, 0.0f);
-    EXPECT_EQ(g->corners[0][0], 240.0f);
-}
-
-TEST_F(NoteModel, ReleasedGlyphLeavesInTheFrameItsBottomReachesTheTop)
-{
-    push(ME_NOTEON, 0, 0, 60);
-    push(ME_NOTEOFF, 0, 0, 60);
-    frames(100);
+    EXPECT_EQ(box(0, 60), (Box{240, 455, 244, 455, 244, 503, 240, 503}));
+    EXPECT_FLOAT_EQ(glyphs(0, 60).front().alpha, 0.0f);
+    frames(9);
     ASSERT_TRUE(view.hasGlyphs());
-    EXPECT_FLOAT_EQ(glyphs(0, 60).front().corners[0][1], 500.0f);
-    frames(1);
+    EXPECT_EQ(box(0, 60)[1], 500.0f);
+    frames(1);  // it leaves in the frame its bottom reaches the top
     EXPECT_FALSE(view.hasGlyphs());  // the key's empty list stays but does not count
     EXPECT_EQ(view.visuals[0].glyphs.count(60), 1u);
 
@@ -124,23 +112,21 @@ TEST_F(NoteModel, ReleasedGlyphLeavesInTheFrameItsBottomReachesTheTop)
     frames(200);
     EXPECT_TRUE(glyphs(0, 62).empty());
     EXPECT_EQ(glyphs(0, 61).size(), 1u);
-}
 
-TEST_F(NoteModel, NoteOffReleasesTheOldestHeldGlyphOfItsKey)
-{
-    push(ME_NOTEOFF, 0, 0, 60);  // nothing held yet: nothing happens
-    push(ME_NOTEON, 0, 0, 60, 10);
+    // A note-off releases the oldest held glyph of its key.
+    push(ME_NOTEOFF, 0, 0, 63);  // nothing held yet: nothing happens
+    push(ME_NOTEON, 0, 0, 63, 10);
     frames(2);
-    push(ME_NOTEON, 0, 0, 60, 20);
-    push(ME_NOTEOFF, 0, 0, 60);
+    push(ME_NOTEON, 0, 0, 63, 20);
+    push(ME_NOTEOFF, 0, 0, 63);
     frames(1);
-    std::list<Glyph>& list = glyphs(0, 60);
+    std::list<Glyph>& list = glyphs(0, 63);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_FALSE(list.front().held);
     EXPECT_EQ(list.front().value, 10);
     EXPECT_TRUE(list.back().held);
-    push(ME_NOTEOFF, 0, 0, 60);
-    push(ME_NOTEOFF, 0, 0, 60);  // the third finds no held glyph
+    push(ME_NOTEOFF, 0, 0, 63);
+    push(ME_NOTEOFF, 0, 0, 63);  // the third finds no held glyph
     frames(1);
     EXPECT_FALSE(list.back().held);
     EXPECT_EQ(list.size(), 2u);
@@ -166,7 +152,7 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     frames(1);
     EXPECT_EQ(view.events.size(), 1u);
     EXPECT_TRUE(glyphs(0, 60).front().held);
-    EXPECT_FLOAT_EQ(glyphs(0, 60).front().corners[2][1], 10.0f);
+    EXPECT_EQ(box(0, 60)[5], 10.0f);
 
     // Event times are scaled by the tempo ratio and rounded to the nearest sample.
     view.events.pop();
@@ -178,26 +164,23 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     test_now() = 60;
     frames(1);
     EXPECT_EQ(glyphs(1, 60).size(), 1u);
-}
 
-TEST_F(NoteModel, LateEventStartsTallerByWholeSecondsOfLag)
-{
-    push(ME_NOTEON, 0, 0, 60);
-    test_now() = 100000;  // no output yet: no lag
+    // A late event starts taller by the whole seconds it is late; with no output, no lag.
+    midi_time_ratio = 1.0;
+    push(ME_NOTEON, 1000, 2, 60);
+    test_now() = 1000 + 2 * 44100 + 44099;
     frames(1);
-    EXPECT_FLOAT_EQ(glyphs(0, 60).front().corners[2][1], 5.0f);
-
     PlayMode mode{};
     mode.rate = 44100;
     play_mode = &mode;
-    push(ME_NOTEON, 1000, 0, 61);
-    test_now() = 1000 + 2 * 44100 + 44099;
+    push(ME_NOTEON, 1000, 2, 61);
     frames(1);
-    EXPECT_FLOAT_EQ(glyphs(0, 61).front().corners[2][1], 7.0f);
+    EXPECT_EQ(box(2, 60)[5], 10.0f);
+    EXPECT_EQ(box(2, 61)[5], 7.0f);
     play_mode = nullptr;
 }
 
-TEST_F(NoteModel, UnusableLimitsAndChannelsMakeNoGlyph)
+TEST_F(NoteModel, UnusableLimitsChannelsAndEventTypesMakeNoGlyph)
 {
     channel[4].note_limit_low = channel[4].note_limit_high = 60;
     channel[5].note_limit_low = 80;
@@ -206,17 +189,72 @@ TEST_F(NoteModel, UnusableLimitsAndChannelsMakeNoGlyph)
     push(ME_NOTEON, 0, 5, 60);
     push(ME_NOTEOFF, 0, 4, 60);
     push(ME_NOTEON, 0, 40, 60);  // no such channel
+    push(ME_PROGRAM, 0, 7, 60);
     push(ME_NOTEON, 0, 6, 60);   // still taken: the queue moved on past the others
     frames(1);
     EXPECT_TRUE(view.events.empty());
     for (int ch : {4, 5})
         for (auto& entry : view.visuals[ch].glyphs)
             EXPECT_TRUE(entry.second.empty()) << "channel " << ch << " key " << entry.first;
-    EXPECT_EQ(glyphs(6, 60).size(), 1u);
-
-    // Other event types are dropped.
-    push(ME_PROGRAM, 0, 7, 60);
-    frames(1);
     EXPECT_TRUE(view.visuals[7].glyphs.empty());
-    EXPECT_TRUE(view.events.empty());
+    EXPECT_EQ(glyphs(6, 60).size(), 1u);
+}
+
+static std::atomic<int32> shared_now{0};
+static int32 shared_clock() { return shared_now.load(); }
+
+// Every event pushed on one thread arrives once, in order, on the other.
+TEST(NoteQueueThread, PushWhileFramesPop)
+{
+    reset_engine_defaults();
+    CGL_Window view(0, 0, 512, 503);
+    view.end();
+    view.play_position = shared_clock;
+    const int per_channel = 256, channels = 16, total = per_channel * channels;
+    std::atomic<bool> done{false};
+    std::thread producer([&] {
+        for (int i = 0; i < total; i++) {
+            MidiEvent ev = note_event(ME_NOTEON, i, i % channels, 60, (i / channels) % 128);
+            enqueue_event(&ev);
+            shared_now = i - 20;  // the device lags behind what was rendered
+            if (i % 64 == 0)
+                std::this_thread::yield();
+        }
+        shared_now = total;
+        done = true;
+    });
+    while (!done || !view.events.empty()) {
+        view.nextFrame();
+        std::this_thread::yield();
+    }
+    producer.join();
+    view.nextFrame();
+    for (int ch = 0; ch < channels; ch++) {
+        const std::list<Glyph>& list = view.visuals[ch].glyphs[60];
+        ASSERT_EQ(list.size(), (size_t)per_channel) << "channel " << ch;
+        int i = 0;
+        for (const Glyph& g : list)
+            ASSERT_EQ(g.value, (i++) % 128) << "channel " << ch << " glyph " << i;
+    }
+}
+
+// A frame reads the epoch, then the play position: once a seek has cleared the queue, the
+// events pushed after it are not taken against the position read before.
+TEST(NoteQueueEpoch, ClearedQueueTakesNothingForAnOlderEpoch)
+{
+    NoteQueue q;
+    auto due_by = [](int32 now) { return [now](const MidiEvent& e) { return e.time <= now; }; };
+    MidiEvent ev{}, got{};
+    ev.time = 100;
+    q.push(ev);
+    unsigned before = q.epoch();
+    q.clear();
+    EXPECT_TRUE(q.empty());
+    ev.time = 50;  // after a seek back
+    q.push(ev);
+    EXPECT_FALSE(q.pop_if(due_by(1000), &got, before));
+    EXPECT_FALSE(q.pop_if(due_by(49), &got, q.epoch()));
+    EXPECT_TRUE(q.pop_if(due_by(50), &got, q.epoch()));
+    EXPECT_EQ(got.time, 50);
+    EXPECT_TRUE(q.empty());
 }

@@ -1,5 +1,5 @@
 // Shared by the note view and window tests: engine defaults, a settable play position,
-// waiting for a window to be mapped, reading back what GL drew, and answering modal windows.
+// shown windows, reading back what GL drew, and answering modal windows.
 #ifndef CORVELLE_TESTS_VIEW_TEST_UTIL_H
 #define CORVELLE_TESTS_VIEW_TEST_UTIL_H
 
@@ -7,13 +7,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
 #include <FL/Fl.H>
-#include <FL/Fl_Gl_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/gl.h>
 #include "output/output.h"
@@ -31,9 +31,8 @@ bool connect_display();
             GTEST_SKIP() << "needs an X display (the suite runs under xvfb-run)"; \
     } while (0)
 
-// Held by every test that shows windows, so that test processes run side by side (ctest -j)
-// never show theirs at the same time on the one virtual display: clicks, screenshots and
-// window searches by title then only see this test's windows.
+// Held by every test that shows windows: processes run side by side (ctest -j) take turns on
+// the one virtual display, so clicks, screenshots and searches by title see only their windows.
 class DisplayLock {
 public:
     DisplayLock()
@@ -79,20 +78,11 @@ inline int32& test_now()
     static int32 now = 0;
     return now;
 }
-inline int32 test_clock()
-{
-    return test_now();
-}
+inline int32 test_clock() { return test_now(); }
 
 inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
 {
-    MidiEvent ev;
-    ev.time = time;
-    ev.type = (uint8)type;
-    ev.channel = (uint8)ch;
-    ev.a = (uint8)note;
-    ev.b = (uint8)velocity;
-    return ev;
+    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)note, (uint8)velocity};
 }
 
 // Shows the window and runs the event loop until the X server has exposed it.
@@ -109,12 +99,6 @@ struct Pixels {
     int w = 0, h = 0;
     std::vector<unsigned char> rgb;
     const unsigned char* at(int x, int y) const { return &rgb[3 * ((size_t)y * w + x)]; }
-    bool is(int x, int y, int r, int g, int b, int tolerance = 1) const
-    {
-        const unsigned char* p = at(x, y);
-        return std::abs(p[0] - r) <= tolerance && std::abs(p[1] - g) <= tolerance &&
-               std::abs(p[2] - b) <= tolerance;
-    }
 };
 
 // Reads back the buffer the current GL context drew into (w x h pixels).
@@ -124,10 +108,7 @@ inline Pixels read_back(int w, int h)
     GLint drawn;
     glGetIntegerv(GL_DRAW_BUFFER, &drawn);
     glReadBuffer((GLenum)drawn);
-    Pixels p;
-    p.w = w;
-    p.h = h;
-    p.rgb.resize((size_t)p.w * p.h * 3);
+    Pixels p{w, h, std::vector<unsigned char>((size_t)w * h * 3)};
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, p.w, p.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
     return p;
@@ -145,17 +126,17 @@ Pixels render(GlWindow* win)
 inline ::testing::AssertionResult rgb_near(const Pixels& p, int x, int y, int r, int g, int b,
                                            int tolerance = 1)
 {
-    if (p.is(x, y, r, g, b, tolerance))
-        return ::testing::AssertionSuccess();
     const unsigned char* c = p.at(x, y);
+    if (std::abs(c[0] - r) <= tolerance && std::abs(c[1] - g) <= tolerance &&
+        std::abs(c[2] - b) <= tolerance)
+        return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is (" << (int)c[0]
                                          << ", " << (int)c[1] << ", " << (int)c[2]
                                          << "), expected (" << r << ", " << g << ", " << b << ")";
 }
 
 // While armed, answers every modal window (message box or file chooser) as soon as it shows:
-// records its title and the labels inside it, then presses its "Cancel" button if it has one
-// and otherwise closes it.
+// records its title and labels, then presses its "Cancel" button if it has one, else closes it.
 struct ModalAnswer {
     int count = 0;
     std::string title;  // of the last one
@@ -166,10 +147,7 @@ struct ModalAnswer {
 
     bool has_label(const std::string& text) const
     {
-        for (const std::string& l : labels)
-            if (l == text)
-                return true;
-        return false;
+        return std::find(labels.begin(), labels.end(), text) != labels.end();
     }
 
 private:
@@ -199,17 +177,14 @@ private:
         self->count++;
         self->title = m->label() ? m->label() : "";
         self->labels.clear();
-        Fl_Widget* cancel = collect(m, self->labels);
-        if (cancel)
+        if (Fl_Widget* cancel = collect(m, self->labels))
             cancel->do_callback();
         else
             m->hide();
     }
 };
 
-
-// Holds the display for the test, connects to it, and starts from the engine's channel
-// defaults and a play position of 0.
+// Holds and connects the display; starts from the engine's defaults and a play position of 0.
 class OnDisplay : public ::testing::Test {
 protected:
     std::unique_ptr<DisplayLock> display;

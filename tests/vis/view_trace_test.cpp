@@ -1,14 +1,12 @@
 // The view's timing lines go to the file CORVELLE_TRACE names. The view opens it at its first
 // line, so the file is named before any test runs.
 #include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 #include <unistd.h>
-
 #include "support/device_trace.h"
 #include "vis/view_trace.h"
 
@@ -31,11 +29,12 @@ TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     ASSERT_GE(lines.size(), 2u);
+    const std::string &seek = lines[lines.size() - 2], &glyph = lines.back();
     double seek_us = 0, glyph_us = 0;
     int from = 0, to = 0, ch = 0, key = 0;
     long long time = 0;
-    ASSERT_EQ(sscanf(lines[lines.size() - 2].c_str(), "seek %lf %d %d", &seek_us, &from, &to), 3);
-    ASSERT_EQ(sscanf(lines.back().c_str(), "glyph %lf %lld %d %d", &glyph_us, &time, &ch, &key), 4);
+    ASSERT_EQ(sscanf(seek.c_str(), "seek %lf %d %d", &seek_us, &from, &to), 3) << seek;
+    ASSERT_EQ(sscanf(glyph.c_str(), "glyph %lf %lld %d %d", &glyph_us, &time, &ch, &key), 4);
     EXPECT_EQ((std::vector<long long>{from, to, time, ch, key}),
               (std::vector<long long>{10, 20, 5, 3, 60}));
     EXPECT_GE(seek_us, before - 1);
