@@ -1,5 +1,5 @@
-// The real visualiser when the world fails it, driven through "Play .mid" and the file chooser,
-// all in one run: a song it may not read, patch files damaged or gone after the configuration
+// The real visualiser when the world fails it, started with a song as its argument and then
+// driven through "Play .mid" and the file chooser, all in one run: a song it may not read, patch files damaged or gone after the configuration
 // named them, and an audio device that fails in the middle of a song. Each time the reason is
 // written on the program's standard error, the playback ends, nothing that was not heard is
 // drawn, and the next good song plays and draws all its notes. (A device that cannot open: the
@@ -69,11 +69,11 @@ size_t occurrences(const std::string& text, const std::string& what)
 
 class VisualiserFaults : public RealVisualiser {};
 
-// The configuration names copies of three patches. A first song loads one of them; then one of
-// the others is overwritten with junk and the last removed, and a song that needs all three is
-// played: the two that fail are named, the one that loaded still sounds, and the first song
-// plays again as before. A program that failed is not tried again while the program runs, so
-// each damage is seen once.
+// The configuration names copies of three patches. A first song, given as argument, loads one
+// of them; then one of the others is overwritten with junk and the last removed, and a song
+// that needs all three is played: the two that fail are named, the one that loaded still
+// sounds, and the first song plays again as before. A program that failed is not tried again
+// while the program runs, so each damage is seen once.
 // The capture may not grow past a size limit: the write past it fails in the middle of a long
 // song. The program is not killed by the file-size signal; the device names the file and the
 // reason, the song stops there, and its later notes are not drawn. The capture starts again
@@ -109,7 +109,17 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
     VisualizerLaunch launch;
     launch.file_size_limit = limit;
     launch.obey_file_permissions = unreadable_to_launched_program(locked);
+    launch.args = {first};
     ASSERT_NO_FATAL_FAILURE(start(launch, bin + "/corvelle-visualizer"));
+
+    // The song given as argument plays as the program starts.
+    double first_glyph = v->first_glyph_after(0, 15);
+    ASSERT_GT(first_glyph, 0) << "the song given as argument did not play\n" << v->output();
+    ASSERT_TRUE(v->wait_until_idle(*trace, 40, first_glyph)) << v->output();
+    EXPECT_EQ(trace->lines.glyph.size(), first_notes.size());
+    EXPECT_EQ(v->output().find("Couldn't load"), std::string::npos) << v->output();
+    double first_level = level(v->capture_path, 44);
+    EXPECT_GT(first_level, 100) << "the first song is silent";
 
     Played o;
     if (launch.obey_file_permissions) {
@@ -121,16 +131,9 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
         printf("a file of mode 000 cannot be made unreadable to the program here\n");
     }
 
-    long long at = std::max(44LL, file_size(v->capture_path));
-    o = play(first);
-    EXPECT_EQ(o.glyphs.size(), first_notes.size());
-    EXPECT_EQ(o.said.find("Couldn't load"), std::string::npos) << o.said;
-    double first_level = level(v->capture_path, at);
-    EXPECT_GT(first_level, 100) << "the first song is silent";
-
     dir.write("pats/0.pat", std::string(2000, 'x'));
     std::filesystem::remove(copies[7]);
-    at = file_size(v->capture_path);
+    long long at = file_size(v->capture_path);
     o = play(all);
     for (int p : {0, 7})
         EXPECT_NE(o.said.find("Couldn't load instrument " + copies[p] + " (tone bank 0, program " +

@@ -46,6 +46,18 @@ inline bool have_program(const std::string& name)
     return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// Calls done every `step` seconds until it holds, for up to `seconds`; whether it held.
+template <class F>
+bool wait_until(double seconds, double step, F done)
+{
+    for (double t = 0; t < seconds; t += step) {
+        if (done())
+            return true;
+        usleep((useconds_t)(step * 1e6));
+    }
+    return false;
+}
+
 // xdotool and import report their own trouble; what follows sees the outcome.
 inline void shell(const std::string& command)
 {
@@ -352,18 +364,12 @@ public:
     // Return; false when none came.
     bool answer_message(double seconds)
     {
-        for (double t = 0; t < seconds; t += 0.1) {
-            std::string box = find_window("Corvelle");
-            if (!box.empty()) {
-                usleep(300000);  // drawn
-                shell("xdotool windowfocus " + box + " 2>/dev/null; xdotool key Return");
-                for (int i = 0; i < 30 && !find_window("Corvelle").empty(); i++)
-                    usleep(100000);
-                return find_window("Corvelle").empty();
-            }
-            usleep(100000);
-        }
-        return false;
+        std::string box;
+        if (!wait_until(seconds, 0.1, [&] { return !(box = find_window("Corvelle")).empty(); }))
+            return false;
+        usleep(300000);  // drawn
+        shell("xdotool windowfocus " + box + " 2>/dev/null; xdotool key Return");
+        return wait_until(3, 0.1, [&] { return find_window("Corvelle").empty(); });
     }
 
     // Presses a key (xdotool's name: space, Escape, Left, Right, Home, Return) in the main
@@ -412,12 +418,7 @@ public:
     double play(const std::string& path)
     {
         click(90, 615);
-        std::string chooser;
-        for (int i = 0; i < 50 && chooser.empty(); i++) {
-            usleep(100000);
-            chooser = find_window("Open");
-        }
-        if (chooser.empty())
+        if (!wait_until(5, 0.1, [&] { return !find_window("Open").empty(); }))
             return -1;
         usleep(500000);
         // Empty the name field and type the path at a hand's pace. The chooser completes names
@@ -437,14 +438,15 @@ public:
     double first_glyph_after(double since, double seconds)
     {
         TraceFollower trace(trace_path);
-        for (double t = 0; t < seconds; t += 0.02) {
+        double at = -1;
+        wait_until(seconds, 0.02, [&] {
             trace.update();
             for (const GlyphLine& g : trace.lines.glyph)
-                if (g.wall >= since)
-                    return g.wall;
-            usleep(20000);
-        }
-        return -1;
+                if (at < 0 && g.wall >= since)
+                    at = g.wall;
+            return at >= 0;
+        });
+        return at;
     }
 
     // Waits until the frames have stopped after the time since (playback over, the last glyph
@@ -452,14 +454,10 @@ public:
     // is not mistaken for one that has stopped.
     bool wait_until_idle(TraceFollower& trace, double seconds, double since)
     {
-        for (double t = 0; t < seconds; t += 0.1) {
+        return wait_until(seconds, 0.1, [&] {
             trace.update();
-            const std::vector<IdleLine>& i = trace.lines.idle;
-            if (!i.empty() && i.back().wall >= since)
-                return true;
-            usleep(100000);
-        }
-        return false;
+            return !trace.lines.idle.empty() && trace.lines.idle.back().wall >= since;
+        });
     }
     bool wait_until_idle(double seconds, double since)
     {
