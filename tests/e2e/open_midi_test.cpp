@@ -1,7 +1,8 @@
 // Opening a file from the main window in this process: a configuration is required, the
 // playback thread starts with "playing" already set and a path of its own, the channel choice
-// names the instruments, Play is refused while a file plays, files dropped on the window play
-// like chosen ones, and failures are told in a message box.
+// follows the song's programs, files dropped on the window play like chosen ones (and are
+// refused while a file plays), and failures are told in a message box. (The channel items'
+// text and Play refused while busy: tests/app.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -100,14 +101,6 @@ TEST_F(OpenMidi, NeedsAConfigurationPlaysChosenAndDroppedFilesAndTellsFailuresIn
     EXPECT_TRUE(g->view->playing);  // before the thread could set it
     memset(chooser_text, 'x', sizeof chooser_text - 1);
     chooser_text[sizeof chooser_text - 1] = '\0';
-    g->listinstruments();
-    ASSERT_EQ(g->channel->size(), 11);
-    for (int i = 0; i < 10; i++) {
-        std::string item = g->channel->text(i);
-        EXPECT_EQ(item.rfind(std::to_string(i + 1) + ": ", 0), 0u) << item;
-    }
-    EXPECT_FALSE(g->view->openMidi(path.c_str()));
-    EXPECT_TRUE(answer.has_label("A midi is already playing."));
 
     // The song's notes come through the queue and become glyphs as the device plays them.
     animate(nullptr);
