@@ -2,7 +2,7 @@
 // corvelle-visualizer with the virtual capture device and a trace file, clicks "Play .mid",
 // types a path into the file chooser and presses Enter; then reads the trace back and measures
 // how far each glyph is from the moment the device played its note.
-// Used by the end-to-end test and by the synchronisation benchmark.
+// Used by the end-to-end tests and by the synchronisation and transport benchmarks.
 #ifndef CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
 #define CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
 
@@ -11,8 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -20,12 +20,12 @@
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "tests/support/device_trace.h"
+#include "tests/support/tempdir.h"
 
 inline std::string shell_output(const std::string& command)
 {
@@ -46,60 +46,38 @@ inline bool have_program(const std::string& name)
     return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-#ifdef CORVELLE_SOURCE_DIR  // test programs know where the source and build folders are
-// Why the real program cannot be driven here (xdotool, ImageMagick or the patch set is not
-// installed), or nothing when all is there.
-inline std::string missing_for_visualiser()
+// Calls done every `step` seconds until it holds, for up to `seconds`; whether it held.
+template <class F>
+bool wait_until(double seconds, double step, F done)
 {
-    for (const char* program : {"xdotool", "import", "convert"})
-        if (!have_program(program))
-            return std::string(program) + " is not installed (scripts/setup.sh installs it)";
-    if (access(CORVELLE_SOURCE_DIR "/data/freepats/patches.cfg", R_OK) != 0)
-        return "the patch set is not installed (scripts/setup.sh provides it)";
-    return "";
+    for (double t = 0; t < seconds; t += step) {
+        if (done())
+            return true;
+        usleep((useconds_t)(step * 1e6));
+    }
+    return false;
 }
 
-// The configuration `make build` writes beside the program, written now if it is not there.
-inline bool build_configuration_ready()
+// xdotool and import report their own trouble; what follows sees the outcome.
+inline void shell(const std::string& command)
 {
-    if (access(CORVELLE_BINARY_DIR "/corvelle.cfg", R_OK) == 0)
-        return true;
-    return system("bash '" CORVELLE_SOURCE_DIR "/scripts/write-config.sh' '" CORVELLE_BINARY_DIR
-                  "' >/dev/null") == 0;
+    system(command.c_str());
 }
-#endif
 
 // ---- the trace ----
 
-struct DeviceLine {
-    double wall;
-    long long frames;
-};
-struct GlyphLine {
-    double wall;
-    long long time;
-    int channel, key;
-};
+struct DeviceLine { double wall; long long frames; };
+struct GlyphLine { double wall; long long time; int channel, key; };
 struct FrameLine {
     double wall;
     long long position;
     long glyphs;
     long moved = -1;  // glyphs that rose, grew or faded in the frame
 };
-// A transport command taking effect: pause, resume, stop (from: the play position) or seek
-// (from and to).
-struct MarkLine {
-    std::string what;
-    double wall;
-    long long from, to;
-};
-
+// A transport command taking effect: pause, resume, stop (from: the play position) or seek.
+struct MarkLine { std::string what; double wall; long long from, to; };
 // Written when the frames stop after a song: the heap in use then and the open descriptors.
-struct IdleLine {
-    double wall;
-    long long heap;
-    int descriptors;
-};
+struct IdleLine { double wall; long long heap; int descriptors; };
 
 struct Trace {
     std::vector<DeviceLine> device;
@@ -109,58 +87,40 @@ struct Trace {
     std::vector<MarkLine> mark;
     std::vector<DeviceLine> capture;  // frames already recorded when the device opened
 
-    // Adds one line of the trace; other lines are ignored.
     void add_line(const std::string& line)
     {
         std::istringstream s(line);
         std::string kind;
         s >> kind;
-        if (kind == "device") {
-            DeviceLine d;
-            if (s >> d.wall >> d.frames)
-                device.push_back(d);
-        } else if (kind == "glyph") {
-            GlyphLine g;
-            if (s >> g.wall >> g.time >> g.channel >> g.key)
-                glyph.push_back(g);
-        } else if (kind == "frame") {
-            FrameLine f;
-            if (s >> f.wall >> f.position >> f.glyphs) {
-                s >> f.moved;
-                frame.push_back(f);
-            }
-        } else if (kind == "pause" || kind == "resume" || kind == "stop" || kind == "seek") {
-            MarkLine m{kind, 0, 0, 0};
-            if (s >> m.wall >> m.from) {
-                m.to = m.from;
-                s >> m.to;
-                mark.push_back(m);
-            }
-        } else if (kind == "capture") {
-            DeviceLine d;
-            if (s >> d.wall >> d.frames)
-                capture.push_back(d);
-        } else if (kind == "idle") {
-            IdleLine i;
-            if (s >> i.wall >> i.heap >> i.descriptors)
-                idle.push_back(i);
+        DeviceLine d;
+        GlyphLine g;
+        FrameLine f;
+        IdleLine i;
+        MarkLine m{kind, 0, 0, 0};
+        if (kind == "device" && s >> d.wall >> d.frames)
+            device.push_back(d);
+        else if (kind == "capture" && s >> d.wall >> d.frames)
+            capture.push_back(d);
+        else if (kind == "glyph" && s >> g.wall >> g.time >> g.channel >> g.key)
+            glyph.push_back(g);
+        else if (kind == "idle" && s >> i.wall >> i.heap >> i.descriptors)
+            idle.push_back(i);
+        if (kind == "frame" && s >> f.wall >> f.position >> f.glyphs) {
+            s >> f.moved;
+            frame.push_back(f);
+        }
+        if ((kind == "pause" || kind == "resume" || kind == "stop" || kind == "seek") &&
+            s >> m.wall >> m.from) {
+            m.to = m.from;
+            s >> m.to;
+            mark.push_back(m);
         }
     }
-
-    static Trace read(const std::string& path)
-    {
-        Trace t;
-        std::ifstream in(path);
-        std::string line;
-        while (std::getline(in, line))
-            t.add_line(line);
-        return t;
-    }
+    static Trace read(const std::string& path);
 };
 
-// Reads a trace that is still being written, each line once: update() adds the whole lines
-// written since the last call. For runs long enough that reading the file again and again
-// would cost more than the program it watches.
+// Reads a trace that is still being written, each whole line once: update() adds the lines
+// written since the last call, so long runs do not read the file again and again.
 class TraceFollower {
 public:
     Trace lines;
@@ -169,8 +129,6 @@ public:
     void update()
     {
         std::ifstream in(path_, std::ios::binary);
-        if (!in)
-            return;
         in.seekg(offset_);
         std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         size_t end = chunk.rfind('\n');
@@ -188,13 +146,19 @@ private:
     std::streamoff offset_ = 0;
 };
 
+inline Trace Trace::read(const std::string& path)
+{
+    TraceFollower f(path);
+    f.update();
+    return f.lines;
+}
+
 // How long after the device played each glyph's note the glyph appeared, in milliseconds
-// (negative: before). The device counts frames from each time it is opened, so the trace's
-// device lines fall into sessions; each glyph is measured against the session that puts its
-// sample closest to the glyph's time. Within a session the device plays continuously, and a
-// line is written when the device thread gets round to it, never before: so the moment
-// sample t was played is taken from the line that puts it earliest, among the lines of the
-// following second (or from the last line before it when none follows).
+// (negative: before). The device counts frames from each time it is opened, so its lines fall
+// into sessions; each glyph is measured against the session that puts its sample closest to
+// the glyph's time. A device line is written when the device thread gets round to it, never
+// before: the moment sample t was played is taken from the line of the following second that
+// puts it earliest (or from the last line before it when none follows).
 struct SyncError {
     std::vector<double> lag_ms;  // in the order of the glyphs
     double median = 0, p95 = 0, min = 0, max = 0;
@@ -248,29 +212,22 @@ inline SyncError sync_error(const Trace& t, double rate, double since_wall = 0)
 
 // ---- the program ----
 
-// How the program is started, beyond the defaults (the capture device into the run's
-// directory).
 struct VisualizerLaunch {
     // CORVELLE_AUDIO_DEVICE; empty: "capture:" and the capture path in the run's directory.
     std::string device;
-    // The largest file the program may write, in bytes (RLIMIT_FSIZE); 0: no limit.
-    long long file_size_limit = 0;
-    // Runs the program without the power to read files whatever their permissions say, as a
-    // user other than root runs it: a file with mode 000 is then unreadable to it.
+    long long file_size_limit = 0;  // RLIMIT_FSIZE in bytes; 0: no limit
+    // Without the power to read files whatever their permissions say, as a user other than
+    // root runs it: a file with mode 000 is then unreadable to it.
     bool obey_file_permissions = false;
-    // Arguments of the program, and variables set in its environment.
     std::vector<std::string> args;
     std::vector<std::pair<std::string, std::string>> env;
 };
 
 // Drops the capabilities that let root read any file, for this process and what it executes.
-// False when that is not possible here (a user other than root has them not to begin with).
 inline bool drop_file_override()
 {
-    if (geteuid() != 0)
-        return true;
-    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
-           prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
+    return geteuid() != 0 || (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
+                              prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0);
 }
 
 // Whether a program started with obey_file_permissions would be refused reading path.
@@ -282,10 +239,8 @@ inline bool unreadable_to_launched_program(const std::string& path)
             _exit(90);
         // The bounding set only takes effect at the next program: run one that reads.
         int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
+        dup2(null, 1);
+        dup2(null, 2);
         execl("/bin/cat", "cat", path.c_str(), (char*)nullptr);
         _exit(91);
     }
@@ -298,14 +253,8 @@ class Visualizer {
 public:
     pid_t pid = -1;
     int exit_status = -1;  // from waitpid, once the program has ended
-    std::string window;  // X window id of the main window
+    std::string window;    // X window id of the main window
     std::string trace_path, capture_path, output_path;
-    std::string chooser_shot;  // where play() keeps a picture of the filled-in chooser, if set
-
-private:
-    std::string earlier;
-
-public:
 
     // Starts the program in directory dir with its trace and capture there.
     Visualizer(const std::string& binary, const std::string& dir,
@@ -319,36 +268,28 @@ public:
         output_path = dir + "/visualizer-output.txt";
         std::string device = launch.device.empty() ? "capture:" + capture_path : launch.device;
         pid = fork();
-        if (pid == 0) {
-            // The program goes when the test does, however the test ends.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
-            setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
-            for (const auto& e : launch.env)
-                setenv(e.first.c_str(), e.second.c_str(), 1);
-            if (chdir(dir.c_str()) != 0)
-                _exit(127);
-            int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0) {
-                dup2(fd, 1);
-                dup2(fd, 2);
-                close(fd);
-            }
-            if (launch.file_size_limit > 0) {
-                struct rlimit r;
-                r.rlim_cur = r.rlim_max = (rlim_t)launch.file_size_limit;
-                if (setrlimit(RLIMIT_FSIZE, &r) != 0)
-                    _exit(127);
-            }
-            if (launch.obey_file_permissions && !drop_file_override())
-                _exit(127);
-            std::vector<char*> argv{const_cast<char*>(binary.c_str())};
-            for (const std::string& a : launch.args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(binary.c_str(), argv.data());
+        if (pid != 0)
+            return;
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // the program goes when the test does
+        setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
+        setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
+        for (const auto& e : launch.env)
+            setenv(e.first.c_str(), e.second.c_str(), 1);
+        int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        struct rlimit r;
+        r.rlim_cur = r.rlim_max = (rlim_t)launch.file_size_limit;
+        if (chdir(dir.c_str()) != 0 || fd < 0 ||
+            (launch.file_size_limit > 0 && setrlimit(RLIMIT_FSIZE, &r) != 0) ||
+            (launch.obey_file_permissions && !drop_file_override()))
             _exit(127);
-        }
+        std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+        for (const std::string& a : launch.args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
     }
     ~Visualizer() { stop(); }
     Visualizer(const Visualizer&) = delete;
@@ -356,12 +297,9 @@ public:
 
     bool running()
     {
-        if (pid <= 0)
-            return false;
-        if (waitpid(pid, &exit_status, WNOHANG) == 0)
-            return true;
-        pid = -1;
-        return false;
+        if (pid > 0 && waitpid(pid, &exit_status, WNOHANG) != 0)
+            pid = -1;
+        return pid > 0;
     }
     // Ends the program: asked first, killed when it has not gone within five seconds.
     void stop()
@@ -369,68 +307,40 @@ public:
         if (pid <= 0)
             return;
         kill(pid, SIGTERM);
-        for (int i = 0; i < 50; i++) {
-            if (waitpid(pid, &exit_status, WNOHANG) == pid) {
-                pid = -1;
-                return;
-            }
+        for (int i = 0; i < 50 && running(); i++)
             usleep(100000);
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &exit_status, 0);
+            pid = -1;
         }
-        kill(pid, SIGKILL);
-        waitpid(pid, &exit_status, 0);
-        pid = -1;
     }
 
-    // Resident memory of the program in kB (VmRSS), -1 when it cannot be read.
-    long resident_kb() const
-    {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(in, line))
-            if (line.compare(0, 6, "VmRSS:") == 0)
-                return atol(line.c_str() + 6);
-        return -1;
-    }
     // Threads of the program, -1 when they cannot be counted.
     int threads() const
     {
-        DIR* d = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
-        if (d == nullptr)
-            return -1;
-        int n = 0;
-        while (struct dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                n++;
-        closedir(d);
-        return n;
+        std::error_code ec;
+        std::filesystem::directory_iterator d("/proc/" + std::to_string(pid) + "/task", ec);
+        return ec ? -1 : (int)std::distance(d, std::filesystem::directory_iterator());
     }
 
-    // Waits for the main window to show; false when it does not within the time.
+    // Waits for the main window to show and its control panel to be drawn (a slow build maps
+    // the window well before it paints it); false when that does not happen in time.
     bool wait_for_window(double seconds)
     {
-        for (double t = 0; t < seconds; t += 0.1) {
+        double t = 0;
+        for (; t < seconds && window.empty(); t += 0.1) {
             std::istringstream ids(shell_output(
                 "xdotool search --onlyvisible --name '^Midi Visualization$' 2>/dev/null"));
-            std::string id;
-            while (ids >> id) {
-                if (earlier.find(" " + id + " ") == std::string::npos) {
+            for (std::string id; ids >> id && window.empty();)
+                if (earlier.find(" " + id + " ") == std::string::npos)
                     window = id;
-                    return wait_until_drawn(seconds - t);
-                }
-            }
             if (!running())
                 return false;
             usleep(100000);
         }
-        return false;
-    }
-
-    // Waits until the control panel has been drawn (a slow build maps the window well before
-    // it paints it).
-    bool wait_until_drawn(double seconds)
-    {
         std::string png = trace_path + ".panel.png";
-        for (double t = 0; t < seconds; t += 0.2) {
+        for (; t < seconds && !window.empty(); t += 0.2) {
             if (screenshot(png) && region_mean(png, 0, 520, 530, 118, "(r+g+b)/3") > 0.3)
                 return true;
             usleep(200000);
@@ -446,38 +356,29 @@ public:
 
     void click(int x, int y)
     {
-        system(("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
-                std::to_string(y) + " click 1")
-                   .c_str());
+        shell("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
+            std::to_string(y) + " click 1");
     }
 
-    // Waits for a message box of the program (its title is "Corvelle"), keeps a picture of it
-    // at png (when given), and closes it with Return; false when none came.
-    bool answer_message(double seconds, const std::string& png = "")
+    // Waits for a message box of the program (its title is "Corvelle") and closes it with
+    // Return; false when none came.
+    bool answer_message(double seconds)
     {
-        for (double t = 0; t < seconds; t += 0.1) {
-            std::string box = find_window("Corvelle");
-            if (!box.empty()) {
-                usleep(300000);  // drawn
-                if (!png.empty())
-                    system(("import -window " + box + " '" + png + "'").c_str());
-                system(("xdotool windowfocus " + box + " 2>/dev/null; xdotool key Return").c_str());
-                for (int i = 0; i < 30 && !find_window("Corvelle").empty(); i++)
-                    usleep(100000);
-                return find_window("Corvelle").empty();
-            }
-            usleep(100000);
-        }
-        return false;
+        std::string box;
+        if (!wait_until(seconds, 0.1, [&] { return !(box = find_window("Corvelle")).empty(); }))
+            return false;
+        usleep(300000);  // drawn
+        shell("xdotool windowfocus " + box + " 2>/dev/null; xdotool key Return");
+        return wait_until(3, 0.1, [&] { return find_window("Corvelle").empty(); });
     }
 
     // Presses a key (xdotool's name: space, Escape, Left, Right, Home, Return) in the main
     // window; returns the wall-clock time just before, in microseconds.
     double key(const std::string& name)
     {
-        system(("xdotool windowfocus " + window + " 2>/dev/null").c_str());
+        shell("xdotool windowfocus " + window + " 2>/dev/null");
         double at = wall_us();
-        system(("xdotool key " + name).c_str());
+        shell("xdotool key " + name);
         return at;
     }
 
@@ -485,17 +386,14 @@ public:
     // as a hand does (the toolkit sees every step).
     void drag(int y, int x0, const std::vector<int>& xs)
     {
-        system(("xdotool mousemove --window " + window + " " + std::to_string(x0) + " " +
-                std::to_string(y) + " mousedown 1")
-                   .c_str());
+        std::string row = " " + std::to_string(y);
+        shell("xdotool mousemove --window " + window + " " + std::to_string(x0) + row + " mousedown 1");
         for (int x : xs) {
             usleep(50000);
-            system(("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
-                    std::to_string(y))
-                       .c_str());
+            shell("xdotool mousemove --window " + window + " " + std::to_string(x) + row);
         }
         usleep(50000);
-        system("xdotool mouseup 1");
+        shell("xdotool mouseup 1");
     }
 
     // In the colour editor, makes the selected channel's loudest colour pure red: its green
@@ -505,17 +403,14 @@ public:
         for (int component = 0; component < 2; component++) {
             click(330, 575);  // the "RGB" choice opens its menu
             usleep(400000);
-            system("xdotool key Down Return");
+            shell("xdotool key Down Return");
             usleep(300000);
             drag(618, 398, {380, 340, 300, 260, 228, 215});
         }
     }
 
     // Drags the FPS slider to its right end: 120 frames per second.
-    void fastest_frames()
-    {
-        drag(532, 110, {120, 135, 150, 165, 175});
-    }
+    void fastest_frames() { drag(532, 110, {120, 135, 150, 165, 175}); }
 
     // Clicks "Play .mid", types the (absolute) path into the file chooser and presses Enter.
     // Returns the wall-clock time of the Enter key in microseconds, or -1 when no chooser came
@@ -523,56 +418,46 @@ public:
     double play(const std::string& path)
     {
         click(90, 615);
-        std::string chooser;
-        for (int i = 0; i < 50 && chooser.empty(); i++) {
-            usleep(100000);
-            chooser = find_window("Open");
-        }
-        if (chooser.empty())
+        if (!wait_until(5, 0.1, [&] { return !find_window("Open").empty(); }))
             return -1;
         usleep(500000);
         // Empty the name field and type the path at a hand's pace. The chooser completes names
         // as they are typed, and a "/" typed first into a field that shows a directory takes
         // the chooser to the top and empties the field: a second "/" starts the path again.
-        system("xdotool key End shift+Home BackSpace");
-        system(("xdotool type --delay 40 '/" + path + "'").c_str());
-        // Drop what the chooser offers to complete the last name with.
-        system("xdotool key Delete");
+        // Delete drops what the chooser offers to complete the last name with.
+        shell("xdotool key End shift+Home BackSpace");
+        shell("xdotool type --delay 40 '/" + path + "'");
+        shell("xdotool key Delete");
         usleep(100000);
-        if (!chooser_shot.empty())
-            system(("import -window " + chooser + " '" + chooser_shot + "'").c_str());
         double enter = wall_us();
-        system("xdotool key Return");
+        shell("xdotool key Return");
         return enter;
     }
 
     // The first glyph traced after a time, waiting up to the given seconds; -1 when none.
     double first_glyph_after(double since, double seconds)
     {
-        for (double t = 0; t < seconds; t += 0.02) {
-            Trace tr = Trace::read(trace_path);
-            for (const GlyphLine& g : tr.glyph)
-                if (g.wall >= since)
-                    return g.wall;
-            usleep(20000);
-        }
-        return -1;
+        TraceFollower trace(trace_path);
+        double at = -1;
+        wait_until(seconds, 0.02, [&] {
+            trace.update();
+            for (const GlyphLine& g : trace.lines.glyph)
+                if (at < 0 && g.wall >= since)
+                    at = g.wall;
+            return at >= 0;
+        });
+        return at;
     }
 
-    // Waits until frames have stopped (the timer ends when playback is over and the last glyph
-    // has left, and says so with an idle line): true when that happened after the time since.
-    // The program says when it is idle, so a machine too busy to draw for a while is not
-    // mistaken for one that has stopped.
+    // Waits until the frames have stopped after the time since (playback over, the last glyph
+    // gone): the program says so with an idle line, so a machine too busy to draw for a while
+    // is not mistaken for one that has stopped.
     bool wait_until_idle(TraceFollower& trace, double seconds, double since)
     {
-        for (double t = 0; t < seconds; t += 0.1) {
+        return wait_until(seconds, 0.1, [&] {
             trace.update();
-            const std::vector<IdleLine>& i = trace.lines.idle;
-            if (!i.empty() && i.back().wall >= since)
-                return true;
-            usleep(100000);
-        }
-        return false;
+            return !trace.lines.idle.empty() && trace.lines.idle.back().wall >= since;
+        });
     }
     bool wait_until_idle(double seconds, double since)
     {
@@ -580,7 +465,6 @@ public:
         return wait_until_idle(trace, seconds, since);
     }
 
-    // Takes a screenshot of the main window; false when it fails.
     bool screenshot(const std::string& png)
     {
         return system(("import -window " + window + " '" + png + "'").c_str()) == 0;
@@ -598,13 +482,10 @@ public:
     }
 
     // What the program printed on its standard streams.
-    std::string output() const
-    {
-        std::ifstream in(output_path);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string output() const { return read_whole_file(output_path); }
+
+private:
+    std::string earlier;
 };
 
 #endif
