@@ -48,6 +48,15 @@ inline ReadResult read_config_named(const std::string& name)
     return {status, testing::internal::GetCapturedStderr()};
 }
 
+// The search path as "first;second;...;".
+inline std::string path_list_text()
+{
+    std::string s;
+    for (PathList* p = pathlist; p != nullptr; p = p->next)
+        s += std::string(p->path) + ";";
+    return s;
+}
+
 struct ConfigTest : ::testing::Test {
     void SetUp() override { reset_configuration_state(); }
     void TearDown() override { reset_configuration_state(); }
