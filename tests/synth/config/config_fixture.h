@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "config/files.h"
 #include "config/readconfig.h"
@@ -55,6 +56,13 @@ inline std::string path_list_text()
     for (PathList* p = pathlist; p != nullptr; p = p->next)
         s += std::string(p->path) + ";";
     return s;
+}
+
+// Where a map sends program prog of set: {what instrument_map returns, set, prog}.
+inline std::vector<int> mapped(int map, int set, int prog)
+{
+    int found = instrument_map(map, &set, &prog);
+    return {found, set, prog};
 }
 
 struct ConfigTest : ::testing::Test {

@@ -35,27 +35,23 @@ TEST_F(ReadConfig, KeywordErrorMessages)
         {"copybank 999", "1: extension copybank" + R},
         {"copymap sc55", "1" + S},             {"copymap nomap sc55", "1: Invalid map name: nomap"},
         {"copymap sc55 nomap", "1: Invalid map name: nomap"},
-        {"copymap sc55 xgdrum", "1: Map type should be matched"},
-        {"HTTPproxy", "1: No proxy name given"}, {"mailaddr", "1: No mail address given"},
+        {"copymap sc55 xgdrum", "1: Map type should be matched"}, {"HTTPproxy", "1: No proxy name given"},
+        {"mailaddr", "1: No mail address given"},
         {"opt", "1: Syntax error"},            {"opt p 1 2", "1: Syntax error"},
-        {"opt y", "1: Invalid command line option"},
-        {"undef", "1: No undef number given"}, {"undef 128", "1: extension undef" + R},
-        {"undef 5", "1" + M},
+        {"opt y", "1: Invalid command line option"}, {"undef", "1: No undef number given"},
+        {"undef 128", "1: extension undef" + R}, {"undef 5", "1" + M},
         {"altassign 1-3", "1: Must specify tone bank or drum set before altassign"},
         {"drumset 0\naltassign", "2: No alternate assignment"},
         {"bank 0\nlegato 1", "2" + S},         {"bank 0\nlegato 128 1", "2: extension legato" + R},
         {"bank 0\nlevel 0-5 128", "2: extension level" + R}, {"bank 0\nlevel 0-5", "2" + S},
         {"bank 0\nreverbsend 1 -1", "2: extension reverbsend" + R},
         {"bank 0\nplaynote 1 200", "2: extension playnotemust be between 0 and 127"},
-        {"soundfont", "1: No soundfont file given"},
-        {"soundfont a.sf2 loud", "1: bad patch option loud"},
+        {"soundfont", "1: No soundfont file given"}, {"soundfont a.sf2 loud", "1: bad patch option loud"},
         {"soundfont a.sf2 order=x", "1: order must be a digit"},
         {"font", "1: no font command"},        {"font exclude", "1: No bank/preset/key is given"},
-        {"font order 1", "1: No order/bank is given"},
-        {"font exclude 0 1", "1: No soundfont is given"},
+        {"font order 1", "1: No order/bank is given"}, {"font exclude 0 1", "1: No soundfont is given"},
         {"progbase", "1" + S},                 {"map sc55 0 0 0", "1" + S},
-        {"map nomap 0 0 0 0", "1: Invalid map name: nomap"},
-        {"map sc55 0 0 0 128", "1: Invalid parameter"},
+        {"map nomap 0 0 0 0", "1: Invalid map name: nomap"}, {"map sc55 0 0 0 128", "1: Invalid parameter"},
         {"map sc55drum 128 0 0 0", "1: Invalid parameter"},
         {"dir", "1: No directory given"},      {"source", "1: No file name given"},
         {"default", "1: Must specify exactly one patch name"},
@@ -63,9 +59,8 @@ TEST_F(ReadConfig, KeywordErrorMessages)
         {"bank 128", "1: Tone bank" + R},      {"drumset 128", "1: Drum set" + R},
         {"bank xgdrum 0", "1: Invalid bank map name: xgdrum"},
         {"bank nomap 0", "1: Invalid bank map name: nomap"},
-        {"bank 0 1", "1" + S},                 {"0 piano", "1" + M},
-        {"bank 0\n128 piano", "2: Program" + R}, {"drumset 0\n128 kick", "2: Drum number" + R},
-        {"bank 0\n0 piano loud", "2: bad patch option loud"},
+        {"bank 0 1", "1" + S},                 {"0 piano", "1" + M}, {"bank 0\n128 piano", "2: Program" + R},
+        {"drumset 0\n128 kick", "2: Drum number" + R}, {"bank 0\n0 piano loud", "2: bad patch option loud"},
         {"bank 0\n0 piano amp=801", "2: amplification must be between 0 and 800"},
         {"bank 0\n0 piano amp=+5", "2: amplification must be between 0 and 800"},
         {"bank 0\n0 piano note=128", "2: note" + R},
@@ -81,8 +76,7 @@ TEST_F(ReadConfig, KeywordErrorMessages)
         // Quotes group words only where a word starts with one.
         {"bank 0\n4 x comm=\"a b\"", "2: bad patch option b\""},
         {"bank 0\n0 \"grand piano.pat\"amp=50", Q + "\") and the next parameter"},
-        {"bank 0\n0 'x'y", Q + "') and the next parameter"},
-        {"nonsense word", "1" + S},
+        {"bank 0\n0 'x'y", Q + "') and the next parameter"}, {"nonsense word", "1" + S},
     };
     for (const auto& c : cases) {
         reset_configuration_state();
@@ -177,13 +171,6 @@ TEST_F(ReadConfig, ProgbaseShiftsProgramsAndDrumSets)
               P + "3: Program must be between 1 and 128\n");
     EXPECT_EQ(read_config_text("progbase 1\ndrumset 0\n").messages,
               P + "2: Drum set must be between 1 and 128\n");
-}
-
-// The program a map sends (set, prog) to: {found, set, prog}.
-std::vector<int> mapped(int map, int set, int prog)
-{
-    int found = instrument_map(map, &set, &prog);
-    return {found, set, prog};
 }
 
 TEST_F(ReadConfig, BankLinesPatchLinesAndMaps)

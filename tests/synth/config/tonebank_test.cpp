@@ -117,21 +117,17 @@ TEST_F(ToneBanks, ModulationQuantities)
     ASSERT_EQ(r.status, 0) << r.messages;
     const ToneBankElement& e = program0();
     ASSERT_EQ(e.tremnum, 2);
-    const Quantity* t = e.trem[0];
-    EXPECT_EQ(t[0].type, QUANTITY_UNIT_TYPE_TREMOLO_SWEEP);
-    EXPECT_EQ(t[0].unit, QUANTITY_UNIT_NAME_GUS);
-    EXPECT_EQ(t[0].value.i, 10);
-    EXPECT_EQ(t[1].type, QUANTITY_UNIT_TYPE_TREMOLO_RATE);
-    EXPECT_EQ(t[1].unit, QUANTITY_UNIT_NAME_HZ);
+    ASSERT_EQ(e.vibnum, 2);
+    const Quantity *t = e.trem[0], *v = e.vib[0];
+    EXPECT_EQ((std::vector<int>{t[0].type, t[0].unit, t[0].value.i, t[1].type, t[1].unit}),
+              (std::vector<int>{QUANTITY_UNIT_TYPE_TREMOLO_SWEEP, QUANTITY_UNIT_NAME_GUS, 10,
+                                QUANTITY_UNIT_TYPE_TREMOLO_RATE, QUANTITY_UNIT_NAME_HZ}));
+    EXPECT_EQ((std::vector<int>{t[2].type, t[2].value.i}), (std::vector<int>{QUANTITY_UNIT_TYPE_INT, 20}));
     EXPECT_DOUBLE_EQ(t[1].value.f, 5.0);
-    EXPECT_EQ(t[2].type, QUANTITY_UNIT_TYPE_INT);
-    EXPECT_EQ(t[2].value.i, 20);
     EXPECT_EQ(e.trem[1][2].type, QUANTITY_UNIT_TYPE_UNDEFINED);  // depth not given
     EXPECT_EQ(e.trem[1][1].unit, QUANTITY_UNIT_NAME_GUS);
-    ASSERT_EQ(e.vibnum, 2);
-    EXPECT_EQ(e.vib[0][1].type, QUANTITY_UNIT_TYPE_VIBRATO_RATE);
-    EXPECT_EQ(e.vib[0][1].unit, QUANTITY_UNIT_NAME_MSEC);
-    EXPECT_EQ(e.vib[0][1].value.i, 300);
+    EXPECT_EQ((std::vector<int>{v[1].type, v[1].unit, v[1].value.i}),
+              (std::vector<int>{QUANTITY_UNIT_TYPE_VIBRATO_RATE, QUANTITY_UNIT_NAME_MSEC, 300}));
     EXPECT_EQ(e.vib[1][0].type, QUANTITY_UNIT_TYPE_UNDEFINED);
     EXPECT_EQ(e.vib[1][1].value.i, 2);
 }
@@ -185,18 +181,11 @@ TEST_F(ToneBanks, InstrumentMapsFallBackToBankZero)
     int slot = alloc_instrument_map_bank(0, SC_55_TONE_MAP, 0);
     ASSERT_GE(slot, 128);
     set_instrument_map(SC_55_TONE_MAP, 0, 5, slot, 5);
-    int set = 8, prog = 5;
-    EXPECT_EQ(instrument_map(SC_55_TONE_MAP, &set, &prog), 2);
-    EXPECT_EQ(set, slot);
-    set = 8;
-    prog = 6;
-    EXPECT_EQ(instrument_map(SC_55_TONE_MAP, &set, &prog), 2);
-    EXPECT_EQ(set, 8);  // not mapped anywhere: unchanged
-    set = 0;
-    EXPECT_EQ(instrument_map(SC_55_TONE_MAP, &set, &prog), 0);
-    EXPECT_EQ(instrument_map(INST_NO_MAP, &set, &prog), 0);
-    set = 500;  // out of range: no map
-    EXPECT_EQ(instrument_map(SC_55_TONE_MAP, &set, &prog), 0);
+    EXPECT_EQ(mapped(SC_55_TONE_MAP, 8, 5), (std::vector<int>{2, slot, 5}));
+    EXPECT_EQ(mapped(SC_55_TONE_MAP, 8, 6), (std::vector<int>{2, 8, 6}));  // not mapped anywhere
+    EXPECT_EQ(mapped(SC_55_TONE_MAP, 0, 6)[0], 0);
+    EXPECT_EQ(mapped(INST_NO_MAP, 0, 6)[0], 0);
+    EXPECT_EQ(mapped(SC_55_TONE_MAP, 500, 6)[0], 0);  // out of range: no map
     EXPECT_EQ(mapname2id("sc88pro", nullptr), SC_88PRO_TONE_MAP);
     int drum = 0;
     EXPECT_EQ(mapname2id("xgsfx126", &drum), XG_SFX126_MAP);
@@ -266,7 +255,7 @@ TEST_F(ToneBanks, AlternateAssignmentsAndRanges)
         bool ok;
         int start, end;
     } cases[] = {{"5", true, 5, 5},   {"10-20", true, 10, 20},   {"100-", true, 100, 127},
-                 {"-", true, 0, 127}, {"300-2", true, 127, 127}, {"x", false, -1, -1}, {"", false, -1, -1}};
+                 {"-", true, 0, 127}, {"300-2", true, 127, 127}, {"x", false, 0, 0}, {"", false, 0, 0}};
     for (const auto& c : cases) {
         int s = -1, e = -1;
         EXPECT_EQ(string_to_7bit_range(c.text, &s, &e), c.ok) << c.text;

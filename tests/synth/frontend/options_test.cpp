@@ -99,34 +99,15 @@ TEST_F(Options, OutputModeWithModifiers)
     play_mode = saved_mode;
 }
 
-TEST_F(Options, DrumAndQuietChannels)
-{
-    uint32 saved = default_drumchannels;
-    default_drumchannels = (1u << 9) | (1u << 25);
-    EXPECT_EQ(short_opt('D', "-10").result, 0);
-    EXPECT_EQ(default_drumchannels, 1u << 25);
-    EXPECT_EQ(short_opt('D', "16").result, 0);
-    EXPECT_EQ(default_drumchannels, (1u << 25) | (1u << 15));
-    EXPECT_EQ(short_opt('D', "0").result, 0);
-    EXPECT_EQ(default_drumchannels, 0xffffffffu);
-    default_drumchannels = saved;
-
-    quietchannels = temper_type_mute = 0;
-    EXPECT_EQ(short_opt('Q', "1,3,32").result, 0);
-    EXPECT_EQ((uint32)quietchannels, 1u | 4u | 0x80000000u);
-    EXPECT_EQ(short_opt('Q', "-3").result, 0);
-    EXPECT_EQ((uint32)quietchannels, 1u | 0x80000000u);
-    EXPECT_EQ(short_opt('Q', "0,3t").result, 0);
-    EXPECT_EQ(temper_type_mute, 1 | 8);
-    quietchannels = temper_type_mute = 0;
-}
-
 // Letters and long options reach their variables, including those that set several or convert.
-// Each row starts at verbosity 1; otherwise rows run in order (the toggles and the drum channels
-// build on the rows before).
+// Each row starts at verbosity 1; otherwise rows run in order (the toggles, the channel sets and
+// the temperament mutes build on the rows before).
 TEST_F(Options, OptionsReachTheirVariables)
 {
     voices = max_voices = 256;
+    const uint32 drums = default_drumchannels;
+    default_drumchannels = (1u << 9) | (1u << 25);
+    quietchannels = temper_type_mute = 0;
     const int reduce = auto_reduce_polyphony, fd = fast_decay, ap = adjust_panning_immediately;
     const int rt = opt_realtime_playing, amp = amplification, drum = opt_drum_power;
     setenv("HOME", "/home/someone", 1);
@@ -134,6 +115,12 @@ TEST_F(Options, OptionsReachTheirVariables)
         std::vector<std::string> words;
         std::function<bool()> check;
     } cases[] = {
+        {{"-D-10"}, [] { return default_drumchannels == 1u << 25; }},
+        {{"-D16"}, [] { return default_drumchannels == ((1u << 25) | (1u << 15)); }},
+        {{"-D0"}, [] { return default_drumchannels == 0xffffffffu; }},
+        {{"-Q1,3,32"}, [] { return (uint32)quietchannels == (1u | 4u | 0x80000000u); }},
+        {{"-Q-3"}, [] { return (uint32)quietchannels == (1u | 0x80000000u); }},
+        {{"-Q0,3t"}, [] { return temper_type_mute == (1 | 8); }},
         {{"-p16644"}, [] { return max_voices == 16644; }},
         {{"-p64a"}, [=] { return voices == 64 && auto_reduce_polyphony == !reduce; }},
         {{"-pa"}, [=] { return auto_reduce_polyphony == reduce; }},
@@ -202,7 +189,7 @@ TEST_F(Options, OptionsReachTheirVariables)
         {{"--polyphony=99"}, [] { return voices == 99 && max_voices == 99; }},
         {{"--no-polyphony-reduction"}, [] { return auto_reduce_polyphony == 0; }},
         {{"--mute=5"}, [] { return (quietchannels & (1 << 4)) != 0; }},
-        {{"--temper-mute=2,7"}, [] { return temper_type_mute == ((1 << 2) | (1 << 7)); }},
+        {{"--temper-mute=2,7"}, [] { return temper_type_mute == (1 | 4 | 8 | 128); }},
         {{"--audio-buffer=2.5/80%"},
          [] { return strcmp(opt_aq_max_buff, "2.5") == 0 && strcmp(opt_aq_fill_buff, "80%") == 0; }},
         {{"--cache-size=4k"}, [] { return allocate_cache_size == 4096; }},
@@ -245,6 +232,7 @@ TEST_F(Options, OptionsReachTheirVariables)
     default_instrument_name = nullptr;
     quietchannels = temper_type_mute = 0;
     opt_output_rate = 0;
+    default_drumchannels = drums;
 }
 
 // The messages of refused values; a letter of 0 means the text is a long option.
@@ -255,58 +243,47 @@ TEST_F(Options, RefusedValuesAndTheirMessages)
         const char* arg;
         const char* messages;
     } cases[] = {
-        {'p', "0", "Polyphony must be between 1 and 16644\n"},
-        {'p', "16645", "Polyphony must be between 1 and 16644\n"},
-        {'s', "3000", "Resampling frequency must be between 4000 and 65000\n"},
-        {'D', "33", "Drum channel must be between (-)1 and (-)32, or 0\n"},
-        {'Q', "40", "Quiet channel must be between (-)1 and (-)32, or 0\n"},
-        {'Q', "8t", "Temperament program number must be between 0 and 7\n"},
-        {'O', "rz", "Unknown format modifier `z'\n"},
-        {'O', "q", "Playmode `q' is not compiled in.\n"},
-        {'4', "", "-4 option is obsoleted.  Please use -N\n"},
-        {'I', "x", "-I option is obsoleted.  Please use -Ei\n"},
-        {'g', "x", "-g option is not supported\n"},
+        {'p', "0", "Polyphony must be between 1 and 16644"},
+        {'p', "16645", "Polyphony must be between 1 and 16644"},
+        {'s', "3000", "Resampling frequency must be between 4000 and 65000"},
+        {'D', "33", "Drum channel must be between (-)1 and (-)32, or 0"},
+        {'Q', "40", "Quiet channel must be between (-)1 and (-)32, or 0"},
+        {'Q', "8t", "Temperament program number must be between 0 and 7"},
+        {'O', "rz", "Unknown format modifier `z'"}, {'O', "q", "Playmode `q' is not compiled in."},
+        {'4', "", "-4 option is obsoleted.  Please use -N"},
+        {'I', "x", "-I option is obsoleted.  Please use -Ei"}, {'g', "x", "-g option is not supported"},
         {'d', "", ""},  // a warning at level 2: not shown at verbosity 1
-        {'w', "R", "-wR option is not supported\n"},
-        {'w', "x", "-w: Illegal mode `x'\n"},
-        {'W', "x", "WRD Tracer `x' is not compiled in.\n"},
-        {'i', "z", "Interface `z' is not compiled in.\n"},
-        {'i', "dk", "Unknown interface option `k'\n"},
-        {'A', "801", "Amplification must be between 0 and 800\n"},
-        {'A', "100,900", "Drum power must be between 0 and 800\n"},
-        {'B', "1001", "Buffer Fragments (num) must be between 0 and 1000\n"},
-        {'B', ",13", "Buffer Fragments (bit) must be between 1 and 12\n"},
-        {'C', "256", "Control ratio must be between 0 and 255\n"},
-        {'H', "8", "Force keysig (number of sHarp(+)/flat(-)) must be between -7 and 7\n"},
-        {'K', "-25", "Key adjust must be between -24 and 24\n"},
-        {'R', "5001", "Modify Release must be between 0 and 5000\n"},
-        {'T', "9", "Tempo adjust must be between 10 and 400\n"},
-        {'V', "-1", "Volume curve power must be >= 0\n"},
-        {'Z', "pure8", "Initial keysig (number of #(+)/b(-)[m(minor)]) must be between -7 and 7\n"},
-        {'y', "", ""},
-        {'b', "x", ""},
-        {0, "--drum-power=900", "Drum power must be between 0 and 800\n"},
-        {0, "--default-mid=zz", "Manufacture ID: Illegal value\n"},
-        {0, "--delay=q", "Invalid delay parameter.\n"},
-        {0, "--delay=l,-5", "Invalid delay parameter.\n"},
-        {0, "--chorus=x", "Invalid chorus parameter.\n"},
-        {0, "--chorus=1,200", "Chorus level must be between 0 and 127\n"},
-        {0, "--voice-lpf=z", "Invalid voice LPF type z\n"},
-        {0, "--resample=q", "Invalid resample type q\n"},
-        {0, "--noise-shaping=5", "Noise shaping type must be between 0 and 4\n"},
-        {0, "--default-bank=128", "Bank number must be between 0 and 127\n"},
-        {0, "--default-program=128", "Program number must be between 0 and 127\n"},
-        {0, "--force-program=1/33", "Program channel must be between 1 and 32\n"},
-        {0, "--interface-path=x", ""},
-        {0, "--spectrogram=x", "-g option is not supported\n"},
-        {0, "--rcpcv-dll=x", "-w: Illegal mode `x'\n"},
-        {0, "--temper-mute=9", "Temperament program number must be between 0 and 7\n"},
+        {'w', "R", "-wR option is not supported"}, {'w', "x", "-w: Illegal mode `x'"},
+        {'W', "x", "WRD Tracer `x' is not compiled in."}, {'i', "z", "Interface `z' is not compiled in."},
+        {'i', "dk", "Unknown interface option `k'"}, {'A', "801", "Amplification must be between 0 and 800"},
+        {'A', "100,900", "Drum power must be between 0 and 800"},
+        {'B', "1001", "Buffer Fragments (num) must be between 0 and 1000"},
+        {'B', ",13", "Buffer Fragments (bit) must be between 1 and 12"},
+        {'C', "256", "Control ratio must be between 0 and 255"},
+        {'H', "8", "Force keysig (number of sHarp(+)/flat(-)) must be between -7 and 7"},
+        {'K', "-25", "Key adjust must be between -24 and 24"},
+        {'R', "5001", "Modify Release must be between 0 and 5000"},
+        {'T', "9", "Tempo adjust must be between 10 and 400"}, {'V', "-1", "Volume curve power must be >= 0"},
+        {'Z', "pure8", "Initial keysig (number of #(+)/b(-)[m(minor)]) must be between -7 and 7"},
+        {'y', "", ""}, {'b', "x", ""}, {0, "--drum-power=900", "Drum power must be between 0 and 800"},
+        {0, "--default-mid=zz", "Manufacture ID: Illegal value"},
+        {0, "--delay=q", "Invalid delay parameter."}, {0, "--delay=l,-5", "Invalid delay parameter."},
+        {0, "--chorus=x", "Invalid chorus parameter."},
+        {0, "--chorus=1,200", "Chorus level must be between 0 and 127"},
+        {0, "--voice-lpf=z", "Invalid voice LPF type z"}, {0, "--resample=q", "Invalid resample type q"},
+        {0, "--noise-shaping=5", "Noise shaping type must be between 0 and 4"},
+        {0, "--default-bank=128", "Bank number must be between 0 and 127"},
+        {0, "--default-program=128", "Program number must be between 0 and 127"},
+        {0, "--force-program=1/33", "Program channel must be between 1 and 32"},
+        {0, "--interface-path=x", ""}, {0, "--spectrogram=x", "-g option is not supported"},
+        {0, "--rcpcv-dll=x", "-w: Illegal mode `x'"},
+        {0, "--temper-mute=9", "Temperament program number must be between 0 and 7"},
     };
     PlayMode* saved_mode = play_mode;
     for (const auto& c : cases) {
         OptRun r = c.letter ? short_opt(c.letter, c.arg) : words({c.arg});
         EXPECT_EQ(r.result, 1) << (char)c.letter << c.arg;
-        EXPECT_EQ(r.messages, c.messages) << (char)c.letter << c.arg;
+        EXPECT_EQ(r.messages, *c.messages ? c.messages + std::string("\n") : "") << (char)c.letter << c.arg;
     }
     play_mode = saved_mode;
     quietchannels = temper_type_mute = 0;
