@@ -42,7 +42,7 @@ using Messages = InterfaceState;
 
 // Errors pass every verbosity and are counted with shown warnings; the interface writes to
 // standard error until it is opened and to standard output while it is open.
-TEST_F(Messages, VerbosityCountsAndStreams)
+TEST_F(Messages, VerbosityCountsStreamsAndEvents)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -67,19 +67,17 @@ TEST_F(Messages, VerbosityCountsAndStreams)
               "info at 1\nerror at level 4\nfatal at level 4\ncounted warning\ninfo is not counted\n" + word +
                   ": end\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "after open\n");
-}
 
-TEST_F(Messages, DumbEventsPrintOnlyWhatTheInterfaceShows)
-{
-    PlayMode mode = {};
+    // Control events print only what the interface shows: the total and the time only when
+    // tracing.
+    PlayMode mode = {}, *saved = play_mode;
     mode.rate = 44100;
-    PlayMode* saved = play_mode;
     play_mode = &mode;
     ctl->open(0, 0);
     ControlEvent total = {CTLE_PLAY_START, 3969000, 0, 0, 0}, time = {CTLE_CURRENT_TIME, 75, 3, 0, 0};
     ControlEvent loading = {CTLE_NOW_LOADING, (long)"song.mid", 0, 0, 0};
     testing::internal::CaptureStdout();
-    ctl->event(&total);  // the total and the time are shown only when tracing
+    ctl->event(&total);
     ctl->trace_playing = 1;
     ctl->event(&total);
     ctl->trace_playing = 0;

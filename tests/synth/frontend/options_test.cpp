@@ -313,26 +313,31 @@ TEST_F(Options, FrequencyTableFromAFile)
     EXPECT_EQ(freq_table[69], 440000);
 }
 
+// What -N sets depends on the resampler in use.
 TEST_F(Options, InterpolationFollowsTheResampler)
 {
-    int saved_n = gauss_n;
-    set_current_resampler(RESAMPLE_GAUSS);
-    EXPECT_EQ(short_opt('N', "30").result, 0);
-    EXPECT_EQ(gauss_n, 30);
-    OptRun r = short_opt('N', "35");
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages, "Invalid -N value\n");
-    EXPECT_EQ(short_opt('N', "0").result, 0);
-    EXPECT_EQ(get_current_resampler(), RESAMPLE_LINEAR);
-    set_current_resampler(RESAMPLE_CSPLINE);
-    EXPECT_EQ(short_opt('N', "no").result, 0);
-    EXPECT_EQ(no_4point_interpolation, 0);
-    EXPECT_EQ(short_opt('N', "").result, 0);
-    EXPECT_EQ(no_4point_interpolation, 1);
-    set_current_resampler(RESAMPLE_NEWTON);
-    EXPECT_EQ(short_opt('N', "12").result, 1);
-    EXPECT_EQ(short_opt('N', "57").result, 0);
-    EXPECT_EQ(newt_max, 57);
+    const int saved_n = gauss_n;
+    const struct {
+        int resampler;
+        const char* arg;
+        int result;
+        std::function<bool()> check;
+    } cases[] = {
+        {RESAMPLE_GAUSS, "30", 0, [] { return gauss_n == 30; }},
+        {RESAMPLE_GAUSS, "35", 1, [] { return gauss_n == 30; }},
+        {RESAMPLE_GAUSS, "0", 0, [] { return get_current_resampler() == RESAMPLE_LINEAR; }},
+        {RESAMPLE_CSPLINE, "no", 0, [] { return no_4point_interpolation == 0; }},
+        {RESAMPLE_CSPLINE, "", 0, [] { return no_4point_interpolation == 1; }},
+        {RESAMPLE_NEWTON, "57", 0, [] { return newt_max == 57; }},
+        {RESAMPLE_NEWTON, "12", 1, [] { return newt_max == 57; }},
+    };
+    for (const auto& c : cases) {
+        set_current_resampler(c.resampler);
+        OptRun r = short_opt('N', c.arg);
+        EXPECT_EQ(r.result, c.result) << c.arg;
+        EXPECT_EQ(r.messages, c.result ? "Invalid -N value\n" : "") << c.arg;
+        EXPECT_TRUE(c.check()) << c.arg;
+    }
     set_current_resampler(RESAMPLE_GAUSS);
     gauss_n = saved_n;
     no_4point_interpolation = 0;
