@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "config/files.h"
 #include "config/readconfig.h"
@@ -46,6 +47,22 @@ inline ReadResult read_config_named(const std::string& name)
     testing::internal::CaptureStderr();
     int status = read_config_file(name.c_str(), 0);
     return {status, testing::internal::GetCapturedStderr()};
+}
+
+// The search path as "first;second;...;".
+inline std::string path_list_text()
+{
+    std::string s;
+    for (PathList* p = pathlist; p != nullptr; p = p->next)
+        s += std::string(p->path) + ";";
+    return s;
+}
+
+// Where a map sends program prog of set: {what instrument_map returns, set, prog}.
+inline std::vector<int> mapped(int map, int set, int prog)
+{
+    int found = instrument_map(map, &set, &prog);
+    return {found, set, prog};
 }
 
 struct ConfigTest : ::testing::Test {

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
 
 #include "config_fixture.h"
 #include "support/tempdir.h"
@@ -17,19 +16,17 @@ using FreePats = ConfigTest;
 
 TEST_F(FreePats, CorvelleCfgSourcingPatchesCfgFillsBankAndDrumSetZero)
 {
-    // The other tests on real patches skip without them; this one fails, so that a set-up
-    // that lost the patch set cannot pass unnoticed.
+    // Fails (where other tests skip) so that a set-up that lost the patch set is noticed.
     ASSERT_TRUE(std::filesystem::exists(patch_dir + "/patches.cfg"))
         << "the patch set is not installed: run scripts/setup.sh (make test does)";
     TempDir t;
     std::string cfg = t.write("corvelle.cfg", "dir " + patch_dir + "\nsource " + patch_dir +
                                                   "/patches.cfg\n");
     ReadResult r = read_config_named(cfg);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.messages;
     EXPECT_EQ(r.messages, "");
 
-    // Each "number name" line of the file names the patch of its set's element, and every
-    // patch is found through the search path the configuration set up.
+    // Each "number name" line names its element's patch, found through the search path.
     std::ifstream in(patch_dir + "/patches.cfg");
     std::string line, first, second;
     ToneBank* bank = nullptr;

@@ -4,23 +4,30 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <zlib.h>
 
-#include "config/files.h"
 #include "config/url.h"
-#include "frontend/controls.h"
+#include "config_fixture.h"
 #include "support/tempdir.h"
 
 namespace {
 
-std::string read_all(InputFile* tf)
+using Streams = ConfigTest;
+
+// Everything open_file gives for the name, read in odd-sized pieces.
+std::string slurp(const std::string& name, int decompress = 0)
 {
+    InputFile* tf = open_file(name.c_str(), decompress, OF_NORMAL);
+    if (tf == nullptr) {
+        ADD_FAILURE() << name << " did not open";
+        return "";
+    }
     std::string s;
     char buf[37];
     long n;
     while ((n = tf_read(buf, 1, sizeof(buf), tf)) > 0)
         s.append(buf, (size_t)n);
+    close_file(tf);
     return s;
 }
 
@@ -39,28 +46,6 @@ std::string gzip_bytes(const std::string& plain)
     return out;
 }
 
-struct Streams : ::testing::Test {
-    void SetUp() override
-    {
-        clean_up_pathlist();
-        ctl->verbosity = 1;
-        ctl->opened = 0;
-    }
-    void TearDown() override
-    {
-        clean_up_pathlist();
-        ctl->verbosity = 1;
-    }
-};
-
-std::string path_list_text()
-{
-    std::string s;
-    for (PathList* p = pathlist; p != nullptr; p = p->next)
-        s += std::string(p->path) + ";";
-    return s;
-}
-
 TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
 {
     TempDir t;
@@ -71,39 +56,24 @@ TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
     add_to_pathlist(a.c_str());
     add_to_pathlist(b.c_str());
     EXPECT_EQ(path_list_text(), b + ";" + a + ";" DEFAULT_PATH ";");
-
-    InputFile* tf = open_file("both.cfg", 0, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_EQ(read_all(tf), "B's copy");
+    EXPECT_EQ(slurp("both.cfg"), "B's copy");
     EXPECT_EQ(std::string(current_filename), b + "/both.cfg");
-    close_file(tf);
-    tf = open_file("only_a.cfg", 0, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_EQ(read_all(tf), "from A");
-    close_file(tf);
+    EXPECT_EQ(slurp("only_a.cfg"), "from A");
 
     // The order of the attempts: as given, then B, then A, then the default directory.
     ctl->verbosity = 3;
     testing::internal::CaptureStderr();
-    tf = open_file("missing.cfg", 0, OF_VERBOSE);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(tf, nullptr);
-    EXPECT_EQ(err, "Trying to open missing.cfg\n"
-                   "Trying to open " + b + "/missing.cfg\n"
-                   "Trying to open " + a + "/missing.cfg\n"
-                   "Trying to open " DEFAULT_PATH "/missing.cfg\n"
-                   "missing.cfg: No such file or directory\n");
+    EXPECT_EQ(open_file("missing.cfg", 0, OF_VERBOSE), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Trying to open missing.cfg\nTrying to open " + b + "/missing.cfg\nTrying to open " + a +
+                  "/missing.cfg\nTrying to open " DEFAULT_PATH "/missing.cfg\n"
+                  "missing.cfg: No such file or directory\n");
     EXPECT_STREQ(current_filename, "");
-}
 
-TEST_F(Streams, ExistingEntryMovesToTheHead)
-{
-    add_to_pathlist("/a");
-    add_to_pathlist("/b");
-    add_to_pathlist("/a/");
-    EXPECT_EQ(path_list_text(), "/a;/b;" DEFAULT_PATH ";");
-    add_to_pathlist("C:\\Sound\\");
-    add_to_pathlist("c:/sound");
+    // An entry already there moves to the head; drive letters and separators compare alike.
+    clean_up_pathlist();
+    for (const char* dir : {"/a", "/b", "/a/", "C:\\Sound\\", "c:/sound"})
+        add_to_pathlist(dir);
     EXPECT_EQ(path_list_text(), "C:\\Sound\\;/a;/b;" DEFAULT_PATH ";");
     EXPECT_EQ(pathcmp("C:\\Sound\\", "c:/sound"), 0);
     EXPECT_NE(pathcmp("/a/b", "/a/c"), 0);
@@ -136,6 +106,10 @@ TEST_F(Streams, OpenFailures)
     EXPECT_EQ(open_file(std::string(2000, 'n').c_str(), 0, OF_NORMAL), nullptr);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("File name too long"), std::string::npos);
     EXPECT_LT(strlen(current_filename), sizeof(current_filename));
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open_with_mem(nullptr, 5, OF_VERBOSE), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open.\n");
 }
 
 TEST_F(Streams, ReadLimit)
@@ -155,13 +129,13 @@ TEST_F(Streams, ReadLimit)
     EXPECT_EQ(url_fgetc(url), -1);
     EXPECT_EQ(url_gets(url, buf, 50), nullptr);
 
-    // Lifting the limit restarts the count; skip and tell go on from where reading stopped.
+    // Lifting the limit restarts the count; skip and tell go on from where reading stopped; a
+    // skip is bounded by the limit as well.
     url_set_readlimit(url, -1);
     EXPECT_EQ(url_fgetc(url), 10);
     url_skip(url, 5);
     EXPECT_EQ(url_tell(url), 16);
     EXPECT_EQ(url_fgetc(url), 16);
-    // A skip is bounded by the limit as well.
     url_set_readlimit(url, 4);
     url_skip(url, 50);
     EXPECT_EQ(url_tell(url), 21);
@@ -174,10 +148,8 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     char text[] = "first line\nsecond\r\n\nlast";
     URL url = url_mem_open(text, (long)strlen(text), 0);
     char buf[64];
-    ASSERT_NE(url_gets(url, buf, sizeof(buf)), nullptr);
-    EXPECT_STREQ(buf, "first line\n");
-    ASSERT_NE(url_gets(url, buf, 4), nullptr);
-    EXPECT_STREQ(buf, "sec");
+    EXPECT_STREQ(url_gets(url, buf, sizeof(buf)), "first line\n");
+    EXPECT_STREQ(url_gets(url, buf, 4), "sec");
     EXPECT_EQ(url_tell(url), 14);
     // Seeks return the position before, clamped to the buffer.
     EXPECT_EQ(url_seek(url, -100, SEEK_CUR), 14);
@@ -187,15 +159,12 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     EXPECT_EQ(url_fgetc(url), -1);
     EXPECT_EQ(url_gets(url, buf, sizeof(buf)), nullptr);
 
+    // Lines without their ends; the empty lines between are skipped.
     url_rewind(url);
-    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 10);
-    EXPECT_STREQ(buf, "first line");
-    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 6);
-    EXPECT_STREQ(buf, "second");
-    // The empty lines between are skipped.
-    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 4);
-    EXPECT_STREQ(buf, "last");
-    EXPECT_EQ(url_readline(url, buf, sizeof(buf)), 0);
+    for (const char* line : {"first line", "second", "last", ""}) {
+        EXPECT_EQ(url_readline(url, buf, sizeof(buf)), (long)strlen(line));
+        EXPECT_STREQ(buf, line);
+    }
     url_close(url);
 
     // A stream that owns its buffer frees it (the sanitizer would report a leak otherwise).
@@ -204,13 +173,20 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     url = url_mem_open(owned, 3, 1);
     EXPECT_EQ(url_fgetc(url), 'a');
     url_close(url);
+
+    char cfg[] = "dir /x\nbank 0\n";
+    InputFile* tf = open_with_mem(cfg, (int32)strlen(cfg), OF_VERBOSE);
+    ASSERT_NE(tf, nullptr);
+    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "dir /x\n");
+    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "bank 0\n");
+    EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
+    close_file(tf);
 }
 
 TEST_F(Streams, BackwardSeekOnAStreamThatCannotSeekFails)
 {
     char text[] = "0123456789abcdefghij";
-    URL inner = url_mem_open(text, 20, 0);
-    URL url = url_buff_open(inner, (const unsigned char*)"", 0);
+    URL url = url_buff_open(url_mem_open(text, 20, 0), (const unsigned char*)"", 0);
     ASSERT_NE(url, nullptr);
     EXPECT_EQ(url->url_seek, nullptr);
     EXPECT_EQ(url_fgetc(url), '0');
@@ -239,61 +215,30 @@ TEST_F(Streams, GzipDataIsDecodedAndPlainDataUnderTheSameNameIsReadAsIs)
     std::string packed = gzip_bytes(plain);
     ASSERT_LT(packed.size(), plain.size());
     std::string gz = t.write("song.MID.GZ", packed);
-
-    InputFile* tf = open_file(gz.c_str(), 1, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_EQ(read_all(tf), plain);
-    close_file(tf);
-
-    // Without decompression the bytes are as stored.
-    tf = open_file(gz.c_str(), 0, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_EQ(read_all(tf), packed);
-    close_file(tf);
-
+    EXPECT_EQ(slurp(gz, 1), plain);
+    EXPECT_EQ(slurp(gz, 0), packed);  // not asked to decompress
     // Plain text under a ".gz" name, and data shorter than a gzip header.
-    t.write("plain.gz", "just text\n");
-    t.write("tiny.gz", "\x1f");
-    tf = open_file(t.file("plain.gz").c_str(), 1, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_EQ(read_all(tf), "just text\n");
-    close_file(tf);
-    tf = open_file(t.file("tiny.gz").c_str(), 1, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_EQ(read_all(tf), "\x1f");
-    close_file(tf);
+    EXPECT_EQ(slurp(t.write("plain.gz", "just text\n"), 1), "just text\n");
+    EXPECT_EQ(slurp(t.write("tiny.gz", "\x1f"), 1), "\x1f");
 
     // Truncated and corrupt gzip data end the stream; nothing hangs or overruns.
-    t.write("cut.gz", packed.substr(0, packed.size() / 2));
-    tf = open_file(t.file("cut.gz").c_str(), 1, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    std::string part = read_all(tf);
+    std::string part = slurp(t.write("cut.gz", packed.substr(0, packed.size() / 2)), 1);
     EXPECT_LT(part.size(), plain.size());
     EXPECT_EQ(part, plain.substr(0, part.size()));
-    close_file(tf);
     std::string broken = packed;
     for (size_t i = 20; i < broken.size(); i += 7)
         broken[i] = (char)~broken[i];
-    t.write("broken.gz", broken);
-    tf = open_file(t.file("broken.gz").c_str(), 1, OF_NORMAL);
-    ASSERT_NE(tf, nullptr);
-    EXPECT_NE(read_all(tf), plain);
-    close_file(tf);
-}
+    EXPECT_NE(slurp(t.write("broken.gz", broken), 1), plain);
 
-TEST_F(Streams, GzipDecodingOverAStreamThatCannotSeek)
-{
-    std::string plain(3000, 'q');
-    std::string packed = gzip_bytes(plain);
+    // Over a stream that cannot seek, with the header bytes given back in front.
     URL inner = url_mem_open(packed.data(), (long)packed.size(), 0);
     unsigned char head[3];
     ASSERT_EQ(url_read(inner, head, 3), 3);
-    URL replay = url_buff_open(inner, head, 3);
-    URL url = url_inflate_open(replay);
+    URL url = url_inflate_open(url_buff_open(inner, head, 3));
     ASSERT_NE(url, nullptr);
-    std::string got(4000, '\0');
-    EXPECT_EQ(url_nread(url, got.data(), 4000), 3000);
-    got.resize(3000);
+    std::string got(plain.size() + 1000, '\0');
+    EXPECT_EQ(url_nread(url, got.data(), (long)got.size()), (long)plain.size());
+    got.resize(plain.size());
     EXPECT_EQ(got, plain);
     url_close(url);
     // Damage where decoding starts (a reserved block type) is an error, not an empty file.
@@ -307,9 +252,7 @@ TEST_F(Streams, GzipDecodingOverAStreamThatCannotSeek)
 TEST_F(Streams, FileStreamsMappedAndUnmapped)
 {
     TempDir t;
-    std::string data = "abc\ndef\nghi";
-    std::string name = t.write("f.txt", data);
-    t.write("empty.txt", "");
+    std::string name = t.write("f.txt", "abc\ndef\nghi");
     InputFile* tf = open_file(("file:" + name).c_str(), 0, OF_NORMAL);
     ASSERT_NE(tf, nullptr);
     char buf[16];
@@ -326,7 +269,7 @@ TEST_F(Streams, FileStreamsMappedAndUnmapped)
     close_file(tf);
 
     // An empty file cannot be mapped and is read through stdio.
-    tf = open_file(t.file("empty.txt").c_str(), 0, OF_NORMAL);
+    tf = open_file(t.write("empty.txt", "").c_str(), 0, OF_NORMAL);
     ASSERT_NE(tf, nullptr);
     EXPECT_EQ(tf_getc(tf), -1);
     EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
@@ -337,21 +280,6 @@ TEST_F(Streams, FileStreamsMappedAndUnmapped)
     EXPECT_EQ(url_check_type("http://host/x"), -1);
     EXPECT_EQ(url_open("http://host/x"), nullptr);
     EXPECT_EQ(url_errno, URLERR_NOURL);
-}
-
-TEST_F(Streams, OpenWithMemory)
-{
-    char text[] = "dir /x\nbank 0\n";
-    InputFile* tf = open_with_mem(text, (int32)strlen(text), OF_VERBOSE);
-    ASSERT_NE(tf, nullptr);
-    char buf[1024];
-    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "dir /x\n");
-    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "bank 0\n");
-    EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
-    close_file(tf);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_with_mem(nullptr, 5, OF_VERBOSE), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open.\n");
 }
 
 }  // namespace

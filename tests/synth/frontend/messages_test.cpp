@@ -40,8 +40,11 @@ struct InterfaceState : ::testing::Test {
 
 using Messages = InterfaceState;
 
-TEST_F(Messages, VerbosityFiltersInfoWarningAndTextButNotErrors)
+// Errors pass every verbosity and are counted with shown warnings; the interface writes to
+// standard error until it is opened and to standard output while it is open.
+TEST_F(Messages, VerbosityCountsStreamsAndEvents)
 {
+    testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     cmsg(CMSG_INFO, VERB_NOISY, "info above verbosity");
     cmsg(CMSG_TEXT, VERB_NOISY, "text above verbosity");
@@ -49,61 +52,38 @@ TEST_F(Messages, VerbosityFiltersInfoWarningAndTextButNotErrors)
     cmsg(CMSG_INFO, VERB_VERBOSE, "info at %d", 1);
     cmsg(CMSG_ERROR, VERB_DEBUG_SILLY, "error at level %d", 4);
     cmsg(CMSG_FATAL, VERB_DEBUG_SILLY, "fatal at level 4");
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "info at 1\nerror at level 4\nfatal at level 4\n");
-    // The dropped warning is not counted; the error and the fatal message are.
     EXPECT_EQ(dumb_error_count, 2);
-
     cmsg(CMSG_WARNING, VERB_NORMAL, "counted warning");
     cmsg(CMSG_INFO, VERB_NORMAL, "info is not counted");
     EXPECT_EQ(dumb_error_count, 3);
-
-    // Long messages are not cut.
-    std::string word(5000, 'x');
-    testing::internal::CaptureStderr();
-    cmsg(CMSG_ERROR, VERB_NORMAL, "%s: end", word.c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), word + ": end\n");
-}
-
-TEST_F(Messages, StandardErrorBeforeOpenStandardOutputAfter)
-{
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    cmsg(CMSG_INFO, VERB_NORMAL, "before open");
     ASSERT_EQ(ctl->open(0, 0), 0);
     EXPECT_EQ(ctl->opened, 1);
     cmsg(CMSG_INFO, VERB_NORMAL, "after open");
     ctl->close();
     EXPECT_EQ(ctl->opened, 0);
-    cmsg(CMSG_INFO, VERB_NORMAL, "after close");
-    std::string err = testing::internal::GetCapturedStderr();
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "after open\n");
-    EXPECT_EQ(err, "before open\nafter close\n");
-}
+    std::string word(5000, 'x');  // long messages are not cut
+    cmsg(CMSG_ERROR, VERB_NORMAL, "%s: end", word.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "info at 1\nerror at level 4\nfatal at level 4\ncounted warning\ninfo is not counted\n" + word +
+                  ": end\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "after open\n");
 
-TEST_F(Messages, DumbEventsPrintOnlyWhatTheInterfaceShows)
-{
-    PlayMode mode = {};
+    // Control events print only what the interface shows: the total and the time only when
+    // tracing.
+    PlayMode mode = {}, *saved = play_mode;
     mode.rate = 44100;
-    PlayMode* saved = play_mode;
     play_mode = &mode;
     ctl->open(0, 0);
-
-    ControlEvent total = {CTLE_PLAY_START, 3969000, 0, 0, 0};
+    ControlEvent total = {CTLE_PLAY_START, 3969000, 0, 0, 0}, time = {CTLE_CURRENT_TIME, 75, 3, 0, 0};
+    ControlEvent loading = {CTLE_NOW_LOADING, (long)"song.mid", 0, 0, 0};
     testing::internal::CaptureStdout();
-    ctl->event(&total);  // not tracing: silent
+    ctl->event(&total);
     ctl->trace_playing = 1;
     ctl->event(&total);
     ctl->trace_playing = 0;
-    const char* name = "song.mid";
-    ControlEvent loading = {CTLE_NOW_LOADING, (long)name, 0, 0, 0};
     ctl->event(&loading);
-    ControlEvent time = {CTLE_CURRENT_TIME, 75, 3, 0, 0};
-    ctl->event(&time);  // time is shown only when tracing
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "Total playing time:   1 min 30 s\nPlaying song.mid\n");
-
+    ctl->event(&time);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Total playing time:   1 min 30 s\nPlaying song.mid\n");
     play_mode = saved;
 }
 
@@ -123,76 +103,63 @@ void count_refresh(ControlEvent* e)
 
 using Trace = InterfaceState;
 
-TEST_F(Trace, CallsRunAtOnceOnlyWhileTheInterfaceIsOpen)
+// Untimed calls run at once, and only while the interface is open; timed calls queue while
+// tracing and run when the play position is unknown (there is no audio queue here).
+TEST_F(Trace, CallsRunWhenDueAndOnlyWhileTheInterfaceIsOpen)
 {
-    // Without an audio queue the play position is unknown.
     EXPECT_EQ(current_trace_samples(), -1);
     trace_offset(1000);
     EXPECT_EQ(current_trace_samples(), -1);
-
-    trace_calls = 0;
+    trace_calls = refreshes = 0;
     push_midi_trace1(count_call, 7);
-    EXPECT_EQ(trace_calls, 0);  // closed interface: dropped
+    EXPECT_EQ(trace_calls, 0);
     ctl->open(0, 0);
     push_midi_trace1(count_call, 8);
     EXPECT_EQ(trace_calls, 1);
     EXPECT_EQ(trace_last_arg, 8);
     EXPECT_EQ(trace_loop(), 0);
     EXPECT_EQ(trace_wait_samples(), -1);
-}
 
-TEST_F(Trace, TimedCallsQueueWhenTracingAndRunWhenThePositionIsUnknown)
-{
-    ctl->open(0, 0);
     ctl->trace_playing = 1;
     void (*saved_event)(ControlEvent*) = ctl->event;
     ctl->event = count_refresh;
-    trace_calls = 0;
-    refreshes = 0;
-
     push_midi_time_vp(500, count_call, 1);
     push_midi_time_vp(900, count_call, 2);
-    EXPECT_EQ(trace_calls, 0);
-    // The play position is unknown: 0 samples to wait, and the loop runs everything.
+    EXPECT_EQ(trace_calls, 1);
     EXPECT_EQ(trace_wait_samples(), 0);
     EXPECT_EQ(trace_loop(), 0);
-    EXPECT_EQ(trace_calls, 2);
+    EXPECT_EQ(trace_calls, 3);
     EXPECT_EQ(trace_last_arg, 2);
 
-    ControlEvent ce = {CTLE_PAUSE, 1, 2, 0, 0};
     push_midi_time_vp(100, count_call, 3);
     MidiTraceNode node = {};
     node.start = 50;
     node.argc = 4;
-    node.a.ce = ce;
+    node.a.ce = {CTLE_PAUSE, 1, 2, 0, 0};
     node.f.fce = count_refresh;
     ASSERT_NE(midi_trace_setfunc(&node), nullptr);
     trace_flush();
-    EXPECT_EQ(trace_calls, 3);
+    EXPECT_EQ(trace_calls, 4);
     EXPECT_GE(refreshes, 1);
     EXPECT_EQ(midi_trace.head, nullptr);
     EXPECT_EQ(midi_trace.free_list, nullptr);
-
     ctl->event = saved_event;
 }
 
-// ---- allocation helpers ----
-
 TEST(SafeMalloc, NeverReturnsNothing)
 {
-    void* p = safe_malloc(0);
-    ASSERT_NE(p, nullptr);
-    p = safe_realloc(p, 1000);
+    void* p = safe_realloc(safe_malloc(0), 1000);
     ASSERT_NE(p, nullptr);
     memset(p, 1, 1000);
     free(p);
     char* s = safe_strdup("abc");
     EXPECT_STREQ(s, "abc");
     free(s);
-    // The large allocator has no size guard.
-    void* big = safe_large_malloc(9u << 20);
-    ASSERT_NE(big, nullptr);
-    free(big);
+    // 8 MiB is the most the guarded allocators give; the large allocator has no guard.
+    for (void* big : {safe_malloc(8u << 20), safe_large_malloc(9u << 20)}) {
+        EXPECT_NE(big, nullptr);
+        free(big);
+    }
 }
 
 TEST(SafeMallocDeathTest, StrangeSizeOrFailedAllocationEndsTheProgramWithStatus10)
