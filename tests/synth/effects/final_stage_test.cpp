@@ -9,26 +9,23 @@
 
 using FinalStage = EffectTest;
 
-TEST_F(FinalStage, ErrorFeedbackKeepsEachChannelsErrorAndLimitsTheInput)
+TEST_F(FinalStage, NoiseShapingForEachEncoding)
 {
-    // 8-bit output, type 1: each sample's cut-off bits go to the next sample of its channel.
+    // 8-bit, type 1: each sample's cut-off bits go to the next sample of its own channel.
     mode_.encoding = PE_SIGNED;
     noise_sharp_type = 1;
     init_effect();
     int32 b[4] = {0x1FFFFF, 1, 0x1FFFFF, 1};
     do_noise_shaping(b, 4);
-    EXPECT_EQ(b[0], 0);
-    EXPECT_EQ(b[1], 0);
-    EXPECT_EQ(b[2], 0x200000);  // 0x1FFFFF + 0x1FFFFF carried
-    EXPECT_EQ(b[3], 0);         // 1 + 1, not the left channel's error
+    EXPECT_EQ(std::vector<int32>(b, b + 4), std::vector<int32>({0, 0, 0x200000, 0}));
 
     // 16-bit, type 1: 2^30 is first limited to 268435455.
     mode_.encoding = PE_16BIT | PE_SIGNED;
     init_effect();
     int32 big[2] = {1 << 30, -(1 << 30)};
     do_noise_shaping(big, 2);
-    EXPECT_EQ(big[0], 268435455 & ~8191);
-    EXPECT_EQ(big[1], -268435455 & ~8191);
+    EXPECT_EQ(std::vector<int32>(big, big + 2),
+              std::vector<int32>({268435455 & ~8191, -268435455 & ~8191}));
 
     // The soft clippers: 1.5u - 0.5u^3 and 2u - u^2 at half scale; full scale stays there.
     for (int type : {2, 3}) {
@@ -40,55 +37,51 @@ TEST_F(FinalStage, ErrorFeedbackKeepsEachChannelsErrorAndLimitsTheInput)
         EXPECT_NEAR(s[2], -268435456, 4) << type;
     }
 
-    // 24-bit and u-law output are not shaped.
-    for (int32 enc : {(int32)(PE_24BIT | PE_SIGNED), (int32)PE_ULAW}) {
+    for (int32 enc : {(int32)(PE_24BIT | PE_SIGNED), (int32)PE_ULAW}) {  // not shaped
         mode_.encoding = enc;
         int32 s[2] = {12345, -54321};
         do_noise_shaping(s, 2);
-        EXPECT_EQ(s[0], 12345);
-        EXPECT_EQ(s[1], -54321);
+        EXPECT_EQ(std::vector<int32>(s, s + 2), std::vector<int32>({12345, -54321}));
     }
 }
 
-// Runs blocks of frames through the left/right delay with impulses of 1 << 20 at the given
-// frames on both sides; returns the output frames.
+// Frames through the left/right delay in blocks of 4096, impulses of 2^20 on both sides at
+// the frames given.
 static std::vector<int32> lr_run(int32 frames, const std::vector<int32>& at)
 {
-    std::vector<int32> all;
-    std::vector<int32> b(2 * 4096);
+    std::vector<int32> all(2 * (size_t)frames), b(2 * 4096);
     for (int32 done = 0; done < frames; done += 4096) {
-        int32 n = std::min<int32>(4096, frames - done);
+        const int32 n = std::min<int32>(4096, frames - done);
         std::fill(b.begin(), b.end(), 0);
         for (int32 t : at)
             if (t >= done && t < done + n)
                 b[2 * (t - done)] = b[2 * (t - done) + 1] = 1 << 20;
         effect_left_right_delay(b.data(), n);
-        all.insert(all.end(), b.begin(), b.begin() + 2 * n);
+        std::copy(b.begin(), b.begin() + 2 * n, all.begin() + 2 * done);
     }
     return all;
 }
 
 TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
 {
+    // 25 ms: 1102.5 frames, rounded to the even 1102; a block's tail comes out in the next.
+    const int32 d = 1102, on = 1 << 20;
     effect_lr_mode = 0;
     init_effect();
-    // 25 ms at 44100 Hz: 1102.5 frames, rounded to the even 1102; the tail of a block comes
-    // out at the start of the next.
     auto out = lr_run(8192, {10, 4000});
-    EXPECT_EQ(out[2 * (10 + 1102)], 1 << 20);
-    EXPECT_EQ(out[2 * 10 + 1], 1 << 20);
     EXPECT_EQ(out[2 * 10], 0);
-    EXPECT_EQ(out[2 * (4000 + 1102)], 1 << 20);
-    EXPECT_EQ(out[2 * (10 + 1103)], 0);
+    EXPECT_EQ(out[2 * 10 + 1], on);
+    EXPECT_EQ(out[2 * (10 + d)], on);
+    EXPECT_EQ(out[2 * (10 + d + 1)], 0);
+    EXPECT_EQ(out[2 * (4000 + d)], on);
 
     effect_lr_mode = 1;
     init_effect();
     out = lr_run(4096, {10});
-    EXPECT_EQ(out[2 * 10], 1 << 20);
-    EXPECT_EQ(out[2 * (10 + 1102) + 1], 1 << 20);
+    EXPECT_EQ(out[2 * 10], on);
+    EXPECT_EQ(out[2 * (10 + d) + 1], on);
 
-    // Mono output is left alone.
-    mode_.encoding |= PE_MONO;
+    mode_.encoding |= PE_MONO;  // mono output is left alone
     effect_lr_mode = 0;
     std::vector<int32> mono(4096);
     for (size_t i = 0; i < mono.size(); i++)
@@ -98,33 +91,27 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
         ASSERT_EQ(mono[i], (int32)i);
     mode_.encoding &= ~PE_MONO;
 
-    // A delay longer than the line holds is cut to it.
-    effect_lr_delay_msec = 1 << 30;
+    effect_lr_delay_msec = 1 << 30;  // longer than the line holds: cut to it
     init_effect();
-    out = lr_run(8192, {0});
-    EXPECT_EQ(out[2 * 4096], 1 << 20);
-}
+    EXPECT_EQ(lr_run(8192, {0})[2 * 4096], on);
 
-TEST_F(FinalStage, AlternatingDelayCrossFadesBetweenTheSides)
-{
+    // Alternating: 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades
+    // to delayed; then 10 s of a delayed right.
     effect_lr_mode = 2;
     init_effect();
-    const int32 s = 44100, d = 1102;
-    // 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades to delayed;
-    // then 10 s of a delayed right.
-    const int32 t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
-    auto out = lr_run(t2 + 2 * d, {t0, t1, t2});
+    const int32 s = 44100, t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
+    out = lr_run(t2 + 2 * d, {t0, t1, t2});
     EXPECT_EQ(out[2 * t0], 0);
-    EXPECT_EQ(out[2 * (t0 + d)], 1 << 20);
-    EXPECT_EQ(out[2 * t0 + 1], 1 << 20);
+    EXPECT_EQ(out[2 * (t0 + d)], on);
+    EXPECT_EQ(out[2 * t0 + 1], on);
     // Half-way through the fade the dry copy sounds at half level, the delayed one at the
     // level the fade has reached when it comes out.
-    EXPECT_NEAR(out[2 * t1], 1 << 19, 1 << 9);
-    EXPECT_NEAR(out[2 * (t1 + d)], (1 << 20) * (0.5 - (double)d / s), 1 << 9);
-    EXPECT_EQ(out[2 * t1 + 1], 1 << 20);
-    EXPECT_EQ(out[2 * t2], 1 << 20);
+    EXPECT_NEAR(out[2 * t1], on / 2, 1 << 9);
+    EXPECT_NEAR(out[2 * (t1 + d)], on * (0.5 - (double)d / s), 1 << 9);
+    EXPECT_EQ(out[2 * t1 + 1], on);
+    EXPECT_EQ(out[2 * t2], on);
     EXPECT_EQ(out[2 * t2 + 1], 0);
-    EXPECT_EQ(out[2 * (t2 + d) + 1], 1 << 20);
+    EXPECT_EQ(out[2 * (t2 + d) + 1], on);
 }
 
 TEST_F(FinalStage, ReverbSwitchLevelsAndKinds)
@@ -133,16 +120,16 @@ TEST_F(FinalStage, ReverbSwitchLevelsAndKinds)
         const char* arg;
         int value, global, standard, level;
     } cases[] = {
-        {"n", 1, 0, 1, 40},           {"g", 2, 1, 1, 40},           {"f", 3, 0, 0, 40},
-        {"G", 4, 1, 0, 40},           {"n,50", -50, 0, 1, 50},      {"g,50", -178, 1, 1, 50},
-        {"f,50", -306, 0, 0, 50},     {"G,127", -511, 1, 0, 127},
-    };
+        {"n", 1, 0, 1, 40},        {"g", 2, 1, 1, 40},        {"f", 3, 0, 0, 40},
+        {"G", 4, 1, 0, 40},        {"n,50", -50, 0, 1, 50},   {"g,50", -178, 1, 1, 50},
+        {"f,50", -306, 0, 0, 50},  {"G,127", -511, 1, 0, 127}};
     for (const Case& c : cases) {
-        ASSERT_EQ(parse_opt_reverb(c.arg), 0) << c.arg;
-        EXPECT_EQ(opt_reverb_control, c.value) << c.arg;
-        EXPECT_EQ(reverb_is_global(c.value), c.global) << c.arg;
-        EXPECT_EQ(reverb_is_standard(c.value), c.standard) << c.arg;
-        EXPECT_EQ(reverb_global_level(c.value), c.level) << c.arg;
+        SCOPED_TRACE(c.arg);
+        ASSERT_EQ(parse_opt_reverb(c.arg), 0);
+        EXPECT_EQ(opt_reverb_control, c.value);
+        EXPECT_EQ(reverb_is_global(c.value), c.global);
+        EXPECT_EQ(reverb_is_standard(c.value), c.standard);
+        EXPECT_EQ(reverb_global_level(c.value), c.level);
     }
     std::string msg = messages_of([] { EXPECT_EQ(parse_opt_reverb("f,0"), 1); });
     EXPECT_NE(msg.find("Reverb level must be between 1 and 127"), std::string::npos) << msg;
