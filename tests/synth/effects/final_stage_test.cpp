@@ -98,6 +98,7 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
     // Alternating: 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades
     // to delayed; then 10 s of a delayed right.
     effect_lr_mode = 2;
+    effect_lr_delay_msec = 25;
     init_effect();
     const int32 s = 44100, t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
     out = lr_run(t2 + 2 * d, {t0, t1, t2});

@@ -6,10 +6,6 @@
 
 using InsertionTest = EffectTest;
 
-static const Stage xg_insertion = [](int32* b, int32 n) {
-    do_insertion_effect_xg(b, n, &insertion_effect_xg[0]);
-};
-
 TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
 {
     struct Type {
@@ -33,7 +29,7 @@ TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
         });
         EXPECT_NE(m.find(t.xg ? "XG EFX: " : "GS EFX: "), std::string::npos);
         auto out = run_stage(44100, [](int32 i) { return sine(220.0, i, 1 << 28); },
-                             t.xg ? xg_insertion : Stage(do_insertion_effect_gs));
+                             t.xg ? xg_insertion : do_insertion_effect_gs);
         EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](int32 v) { return v != 0; }));
         EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](int32 v) { return std::abs(v) < (1 << 30); }));
     }
