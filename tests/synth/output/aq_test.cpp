@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -328,19 +328,14 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
 
 // The clock, read from a second thread as the view does, stays within a bucket of what the
 // capture device's trace says it played; the recording holds exactly the added samples.
-TEST(AudioQueueClockThread, AgreesWithTheDevice)
+TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
 {
     TempDir dir;
-    FinalStageOff final_stage_off;
     std::string capture = dir.file("clock.wav"), trace = dir.file("trace.txt");
     ScopedEnv device("CORVELLE_AUDIO_DEVICE", "capture:" + capture), trace_env("CORVELLE_TRACE", trace);
     PlayMode saved = w32_play_mode;
     play_mode = &w32_play_mode;
     InitializeCriticalSection(&critSect);
-    char max_buff[] = "5.0", fill_buff[] = "100%";
-    char *saved_max = opt_aq_max_buff, *saved_fill = opt_aq_fill_buff;
-    opt_aq_max_buff = max_buff;
-    opt_aq_fill_buff = fill_buff;
     ASSERT_EQ(w32_play_mode.open_output(), 0);
     aq_setup();
     corvelle_init_aq_buff();
@@ -354,18 +349,14 @@ TEST(AudioQueueClockThread, AgreesWithTheDevice)
             readings.push_back({timed([&] { s = aq_samples(); }), s});
     });
     const int32 total = 3 * 44100;
-    for (int32 at = 0; at < total; at += 4096) {
-        std::vector<int32> b = block(at, std::min(4096, total - at));
-        ASSERT_EQ(aq_add(b.data(), std::min(4096, total - at)), 0);
-    }
+    for (int32 at = 0; at < total; at += 4096)
+        ASSERT_EQ(add_frames(std::min(4096, total - at)), 0);
     ASSERT_EQ(aq_flush(0), 0);
     stop = true;
     view.join();
     w32_play_mode.close_output();
     w32_play_mode = saved;
-    play_mode = nullptr;
-    opt_aq_max_buff = saved_max;
-    opt_aq_fill_buff = saved_fill;
+    play_mode = &mode_;
 
     std::vector<DeviceTraceLine> lines = read_device_trace(trace);
     ASSERT_GE(lines.size(), 32u);
@@ -390,7 +381,7 @@ TEST(AudioQueueClockThread, AgreesWithTheDevice)
         const double lo = device_frames(r.first.from), hi = device_frames(r.first.to);
         diffs.push_back(r.second < lo ? lo - r.second : r.second > hi ? r.second - hi : 0);
     }
-    ASSERT_GT(diffs.size(), 500u);
+    ASSERT_GT(diffs.size(), 50u);  // about 1500 on an idle machine, far fewer on a loaded one
     std::sort(diffs.begin(), diffs.end());
     EXPECT_LE(diffs[diffs.size() / 2], 1024.0) << diffs.size() << " readings";
     EXPECT_LE(diffs[diffs.size() * 95 / 100], 4096.0) << "worst " << diffs.back();

@@ -379,44 +379,33 @@ uint64 number(size_t at, int bytes, bool big_endian = false)
     return v;
 }
 
-class LongOutput : public FileWriterTest {
-protected:
-    AudioFileIo saved_io_ = audio_file_io;
-    void SetUp() override
-    {
-        FileWriterTest::SetUp();
-        audio_file_io.write = count_bytes;
-        audio_file_io.where = [](int) -> off_t { return 0; };
-        audio_file_io.seek = [](int, off_t at) -> off_t { return (off_t)(counted.at = (uint64)at); };
+// Opens mode (16-bit stereo, 44100 Hz) on a stream that only counts, writes up to `total` data
+// bytes in blocks of 1 MiB and closes it; returns how many were taken before a write failed.
+uint64 feed(PlayMode* mode, uint64 total, std::string* err)
+{
+    static std::vector<char> block(1 << 20);
+    const AudioFileIo saved = audio_file_io;
+    audio_file_io.write = count_bytes;
+    audio_file_io.where = [](int) -> off_t { return 0; };
+    audio_file_io.seek = [](int, off_t at) -> off_t { return (off_t)(counted.at = (uint64)at); };
+    counted = CountingStream();
+    mode->name = "-";
+    mode->encoding = PE_16BIT | PE_SIGNED;
+    mode->rate = 44100;
+    play_mode = mode;
+    EXPECT_EQ(mode->open_output(), 0);
+    uint64 taken = 0;
+    testing::internal::CaptureStderr();
+    for (int32 n; taken < total; taken += (uint64)n) {
+        n = (int32)std::min<uint64>(block.size(), total - taken);
+        if (mode->output_data(block.data(), n) != 0)
+            break;
     }
-    void TearDown() override
-    {
-        audio_file_io = saved_io_;
-        FileWriterTest::TearDown();
-    }
-    // Opens mode (16-bit stereo, 44100 Hz) and writes up to `total` data bytes in blocks of
-    // 1 MiB; closes it and returns how many were taken before a write failed.
-    uint64 feed(PlayMode* mode, uint64 total, std::string* err)
-    {
-        static std::vector<char> block(1 << 20);
-        counted = CountingStream();
-        mode->name = "-";
-        mode->encoding = PE_16BIT | PE_SIGNED;
-        mode->rate = 44100;
-        play_mode = mode;
-        EXPECT_EQ(mode->open_output(), 0);
-        uint64 taken = 0;
-        testing::internal::CaptureStderr();
-        for (int32 n; taken < total; taken += (uint64)n) {
-            n = (int32)std::min<uint64>(block.size(), total - taken);
-            if (mode->output_data(block.data(), n) != 0)
-                break;
-        }
-        *err = testing::internal::GetCapturedStderr();
-        mode->close_output();
-        return taken;
-    }
-};
+    *err = testing::internal::GetCapturedStderr();
+    mode->close_output();
+    audio_file_io = saved;
+    return taken;
+}
 
 }  // namespace
 
@@ -424,7 +413,7 @@ protected:
 // and the 32-bit fields say so with all ones. The largest data that fit stay a RIFF file.
 // Sun audio and AIFF sizes are 32-bit: the writer refuses the block that would pass them,
 // says why, and the header written on closing describes what was written.
-TEST_F(LongOutput, SizesPastFourGibibytes)
+TEST_F(FileWriterTest, SizesPastFourGibibytes)
 {
     const uint64 header = 80;  // RIFF, reserved ds64 (JUNK), fmt, data headers
     std::string err;
