@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,31 +20,27 @@ class EffectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        memset(&mode_, 0, sizeof(mode_));
+        for (int i = 0; i < 5; i++)
+            saved_[i] = *settings_[i];
+        opt_reverb_control = 3;
+        opt_chorus_control = 1;
+        effect_lr_mode = -1;
+        effect_lr_delay_msec = 25;
+        mode_ = PlayMode{};
         mode_.rate = 44100;
         mode_.encoding = PE_16BIT | PE_SIGNED;
         play_mode = &mode_;
         ctl = &dumb_control_mode;
         ctl->verbosity = 1;
-        saved_ = {opt_reverb_control, opt_chorus_control, effect_lr_mode, effect_lr_delay_msec,
-                  noise_sharp_type};
-        opt_reverb_control = 3;
-        opt_chorus_control = 1;
-        effect_lr_mode = -1;
-        effect_lr_delay_msec = 25;
         init_effect_status();
         init_effect();
     }
     void TearDown() override
     {
-        opt_reverb_control = saved_[0];
-        opt_chorus_control = saved_[1];
-        effect_lr_mode = saved_[2];
-        effect_lr_delay_msec = saved_[3];
-        noise_sharp_type = saved_[4];
+        for (int i = 0; i < 5; i++)
+            *settings_[i] = saved_[i];
         init_effect_status();
         play_mode = nullptr;
-        ctl->verbosity = 1;
     }
 
     // The messages an action prints at the most detailed verbosity.
@@ -58,8 +53,10 @@ protected:
         return testing::internal::GetCapturedStderr();
     }
 
+    int* const settings_[5] = {&opt_reverb_control, &opt_chorus_control, &effect_lr_mode,
+                               &effect_lr_delay_msec, &noise_sharp_type};
+    int saved_[5];
     PlayMode mode_;
-    std::vector<int> saved_;
 };
 
 // A stage that works on a stereo block in place.
