@@ -188,7 +188,7 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
 }
 
 // A file shorter than the fill stage still plays, padded with the encoding's silence.
-TEST_F(AudioQueueTest, ShortFilePlaysOutPadded)
+TEST_F(AudioQueueTest, FlushPadsAndDiscardDrops)
 {
     start("5.0", "100%");
     ASSERT_EQ(add_frames(1000), 0);
@@ -209,6 +209,29 @@ TEST_F(AudioQueueTest, ShortFilePlaysOutPadded)
     ASSERT_EQ(aq_add(b.data(), 100), 0);
     ASSERT_EQ(aq_flush(0), 0);
     EXPECT_EQ(fake.data, std::string(4096, '\x80'));
+
+    // Discarding drops the soft queue; a file-ending control during the final flush is returned.
+    mode_.encoding = PE_16BIT | PE_SIGNED;
+    start("5.0", "20.0");
+    for (int i = 0; i < 5; i++)
+        add_frames(4096);
+    EXPECT_EQ(aq_soft_filled(), 5 * 4096);
+    EXPECT_EQ(aq_flush(1), 0);
+    EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
+    EXPECT_EQ(aq_soft_filled(), 0);
+    EXPECT_TRUE(fake.write_sizes.empty());
+    EXPECT_EQ(aq_samples(), 0);
+
+    for (int i = 0; i < 3; i++)
+        add_frames(4096);
+    int (*saved_read)(int32*) = ctl->read;
+    ctl->read = [](int32*) { return 1; };  // "quit"
+    const int rc = aq_flush(0);
+    ctl->read = saved_read;
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(fake.write_sizes.size(), 1u);  // one bucket went before the control was seen
+    EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
+    EXPECT_EQ(aq_soft_filled(), 0);
 }
 
 // No play position: every block as it comes and a clock of -1; no PCM: nothing at all.
@@ -276,31 +299,6 @@ TEST_F(AudioQueueTest, ClockFollowsWhatTheDeviceWasGiven)
     usleep(60000);
     EXPECT_EQ(aq_samples(), stopped);
     fake.fail = false;
-}
-
-// Discarding drops the soft queue; a file-ending control during the final flush is returned.
-TEST_F(AudioQueueTest, DiscardAndInterruptedFlush)
-{
-    start("5.0", "20.0");
-    for (int i = 0; i < 5; i++)
-        add_frames(4096);
-    EXPECT_EQ(aq_soft_filled(), 5 * 4096);
-    EXPECT_EQ(aq_flush(1), 0);
-    EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
-    EXPECT_EQ(aq_soft_filled(), 0);
-    EXPECT_TRUE(fake.write_sizes.empty());
-    EXPECT_EQ(aq_samples(), 0);
-
-    for (int i = 0; i < 3; i++)
-        add_frames(4096);
-    int (*saved_read)(int32*) = ctl->read;
-    ctl->read = [](int32*) { return 1; };  // "quit"
-    const int rc = aq_flush(0);
-    ctl->read = saved_read;
-    EXPECT_EQ(rc, 1);
-    EXPECT_EQ(fake.write_sizes.size(), 1u);  // one bucket went before the control was seen
-    EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
-    EXPECT_EQ(aq_soft_filled(), 0);
 }
 
 // A queue size the output cannot tell is measured; one under two buckets gets blocks directly.
