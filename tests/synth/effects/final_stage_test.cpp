@@ -112,16 +112,17 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
     EXPECT_EQ(out[2 * (t2 + d) + 1], on);
 }
 
-TEST_F(FinalStage, ReverbSwitchLevelsAndKinds)
+// The reverb switch as written and read, and which reverb runs in the final stage.
+TEST_F(FinalStage, ReverbSwitch)
 {
-    struct Case {
+    const struct {
         const char* arg;
         int value, global, standard, level;
     } cases[] = {
         {"n", 1, 0, 1, 40},        {"g", 2, 1, 1, 40},        {"f", 3, 0, 0, 40},
         {"G", 4, 1, 0, 40},        {"n,50", -50, 0, 1, 50},   {"g,50", -178, 1, 1, 50},
         {"f,50", -306, 0, 0, 50},  {"G,127", -511, 1, 0, 127}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.arg);
         ASSERT_EQ(parse_opt_reverb(c.arg), 0);
         EXPECT_EQ(opt_reverb_control, c.value);
@@ -131,6 +132,33 @@ TEST_F(FinalStage, ReverbSwitchLevelsAndKinds)
     }
     std::string msg = messages_of([] { EXPECT_EQ(parse_opt_reverb("f,0"), 1); });
     EXPECT_NE(msg.find("Reverb level must be between 1 and 127"), std::string::npos) << msg;
+
+    // The tail after an impulse through do_effect (24-bit: no noise shaping).
+    auto tail = [&](int control, bool mono) {
+        mode_.encoding = (mono ? PE_MONO : 0) | PE_24BIT | PE_SIGNED;
+        opt_reverb_control = control;
+        init_effect();
+        std::vector<int32> b(mono ? 1024 : 2048, 0);
+        b[0] = b[mono ? 0 : 1] = 1 << 27;
+        do_effect(b.data(), 1024);
+        EXPECT_NEAR(b[0], 1 << 27, 1 << 20) << control;  // the dry impulse passes
+        double e = 0;
+        for (int k = 0; k < 4; k++) {
+            std::fill(b.begin(), b.end(), 0);
+            do_effect(b.data(), 1024);
+            for (int32 v : b)
+                e += (double)v * v;
+        }
+        return e;
+    };
+    EXPECT_EQ(tail(0, true), 0.0);
+    const double mono = tail(3, true);  // the mono reverb
+    EXPECT_GT(mono, 0.0);
+    EXPECT_EQ(tail(4, true), mono);  // a global kind on mono output is that same reverb
+    EXPECT_EQ(tail(3, false), 0.0);  // per channel: not in the final stage
+    EXPECT_GT(tail(4, false), 0.0);
+    EXPECT_GT(tail(-(128 + 60), false), 0.0);  // standard, global, level 60
+    EXPECT_EQ(tail(-60, false), 0.0);          // standard per channel
 }
 
 // The ninth-order dithered shaper gives the same in blocks of any size (odd ones, one sample,

@@ -1,5 +1,5 @@
 // The send effects: the reverbs (set-up, pre-filter, tails that follow the reverb time,
-// draining, the other characters, the final-stage reverb), the choruses and the variation delay.
+// draining, the other characters), the choruses and the variation delay.
 #include "effect_fixture.h"
 
 #include "readmidi/sysex.h"
@@ -114,36 +114,6 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
     set_effect_param_gs(GS_REVERB_MACRO, 4);
     init_reverb();
     expect_drains(20);
-}
-
-TEST_F(SendEffects, FinalStageReverbFollowsTheSwitch)
-{
-    // The tail after an impulse through do_effect (24-bit: no noise shaping).
-    auto tail = [&](int control, bool mono) {
-        mode_.encoding = (mono ? PE_MONO : 0) | PE_24BIT | PE_SIGNED;
-        opt_reverb_control = control;
-        init_effect();
-        std::vector<int32> b(mono ? 1024 : 2048, 0);
-        b[0] = b[mono ? 0 : 1] = 1 << 27;
-        do_effect(b.data(), 1024);
-        EXPECT_NEAR(b[0], 1 << 27, 1 << 20) << control;  // the dry impulse passes
-        double e = 0;
-        for (int k = 0; k < 4; k++) {
-            std::fill(b.begin(), b.end(), 0);
-            do_effect(b.data(), 1024);
-            for (int32 v : b)
-                e += (double)v * v;
-        }
-        return e;
-    };
-    EXPECT_EQ(tail(0, true), 0.0);
-    const double mono = tail(3, true);  // the mono reverb
-    EXPECT_GT(mono, 0.0);
-    EXPECT_EQ(tail(4, true), mono);  // a global kind on mono output is that same reverb
-    EXPECT_EQ(tail(3, false), 0.0);  // per channel: not in the final stage
-    EXPECT_GT(tail(4, false), 0.0);
-    EXPECT_GT(tail(-(128 + 60), false), 0.0);  // standard, global, level 60
-    EXPECT_EQ(tail(-60, false), 0.0);          // standard per channel
 }
 
 // The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of
