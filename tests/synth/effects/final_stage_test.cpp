@@ -3,42 +3,34 @@
 #include "effect_fixture.h"
 
 #include <algorithm>
+#include <numeric>
 
 using FinalStage = EffectTest;
 
 TEST_F(FinalStage, NoiseShapingForEachEncoding)
 {
-    // 8-bit, type 1: each sample's cut-off bits go to the next sample of its own channel.
-    mode_.encoding = PE_SIGNED;
-    noise_sharp_type = 1;
-    init_effect();
-    int32 b[4] = {0x1FFFFF, 1, 0x1FFFFF, 1};
-    do_noise_shaping(b, 4);
-    EXPECT_EQ(std::vector<int32>(b, b + 4), std::vector<int32>({0, 0, 0x200000, 0}));
-
-    // 16-bit, type 1: 2^30 is first limited to 268435455.
-    mode_.encoding = PE_16BIT | PE_SIGNED;
-    init_effect();
-    int32 big[2] = {1 << 30, -(1 << 30)};
-    do_noise_shaping(big, 2);
-    EXPECT_EQ(std::vector<int32>(big, big + 2),
-              std::vector<int32>({268435455 & ~8191, -268435455 & ~8191}));
-
-    // The soft clippers: 1.5u - 0.5u^3 and 2u - u^2 at half scale; full scale stays there.
-    for (int type : {2, 3}) {
-        noise_sharp_type = type;
-        int32 s[3] = {1 << 27, 1 << 30, -(1 << 30)};
-        do_noise_shaping(s, 3);
-        EXPECT_EQ(s[0], type == 2 ? 184549376 : 201326592);
-        EXPECT_NEAR(s[1], 268435456, 4) << type;
-        EXPECT_NEAR(s[2], -268435456, 4) << type;
-    }
-
-    for (int32 enc : {(int32)(PE_24BIT | PE_SIGNED), (int32)PE_ULAW}) {  // not shaped
-        mode_.encoding = enc;
-        int32 s[2] = {12345, -54321};
-        do_noise_shaping(s, 2);
-        EXPECT_EQ(std::vector<int32>(s, s + 2), std::vector<int32>({12345, -54321}));
+    const int32 s16 = PE_16BIT | PE_SIGNED;
+    const struct {
+        int32 encoding;
+        int type;
+        std::vector<int32> in, out;
+    } cases[] = {
+        // Each sample's cut-off bits go to the next sample of its own channel.
+        {PE_SIGNED, 1, {0x1FFFFF, 1, 0x1FFFFF, 1}, {0, 0, 0x200000, 0}},
+        {s16, 1, {1 << 30, -(1 << 30)}, {268435455 & ~8191, -268435455 & ~8191}},  // limited first
+        // The soft clippers, 1.5u - 0.5u^3 and 2u - u^2, at half and full scale.
+        {s16, 2, {1 << 27, 1 << 30, -(1 << 30)}, {184549376, 268435456, -268435455}},
+        {s16, 3, {1 << 27, 1 << 30, -(1 << 30)}, {201326592, 268435456, -268435456}},
+        {PE_24BIT | PE_SIGNED, 3, {12345, -54321}, {12345, -54321}},  // not shaped
+        {PE_ULAW, 3, {12345, -54321}, {12345, -54321}},
+    };
+    for (const auto& c : cases) {
+        mode_.encoding = c.encoding;
+        noise_sharp_type = c.type;
+        init_effect();
+        std::vector<int32> v = c.in;
+        do_noise_shaping(v.data(), (int32)v.size());
+        EXPECT_EQ(v, c.out) << c.encoding << " type " << c.type;
     }
 }
 
@@ -79,15 +71,14 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
     EXPECT_EQ(out[2 * (10 + d) + 1], on);
 
     mode_.encoding |= PE_MONO;  // mono output is left alone
-    effect_lr_mode = 0;
-    std::vector<int32> mono(4096);
-    for (size_t i = 0; i < mono.size(); i++)
-        mono[i] = (int32)i;
+    std::vector<int32> mono(4096), same(4096);
+    std::iota(mono.begin(), mono.end(), 0);
+    same = mono;
     effect_left_right_delay(mono.data(), 4096);
-    for (size_t i = 0; i < mono.size(); i++)
-        ASSERT_EQ(mono[i], (int32)i);
+    EXPECT_TRUE(mono == same);
     mode_.encoding &= ~PE_MONO;
 
+    effect_lr_mode = 0;
     effect_lr_delay_msec = 1 << 30;  // longer than the line holds: cut to it
     init_effect();
     EXPECT_EQ(lr_run(8192, {0})[2 * 4096], on);
