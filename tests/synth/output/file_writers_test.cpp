@@ -152,7 +152,8 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
                                              std::to_string(c.channels) + "\n" + c.sox_encoding + "\n" +
                                              std::to_string(c.bits) + "\n" + std::to_string(frames) + "\n");
         std::string raw = dir.file("back.raw");
-        ASSERT_EQ(system(("sox " + file + " -t raw -e signed-integer -b 32 -L " + raw + " 2>/dev/null").c_str()), 0);
+        const std::string sox = "sox " + file + " -t raw -e signed-integer -b 32 -L " + raw + " 2>/dev/null";
+        ASSERT_EQ(system(sox.c_str()), 0);
         std::string back = read_whole_file(raw);
         ASSERT_EQ(back.size(), (size_t)frames * c.channels * 4);
         const bool law = c.sox_encoding[1] == '-';  // u-law, A-law

@@ -60,7 +60,8 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
     const std::string data = pattern(40000, 1), debug = debug_write(data);
     size_t at = 0;
     for (int n = 0; n < 3; n++)
-        ASSERT_NE(at = debug.find("Buffer " + std::to_string(n) + " queued.", at), std::string::npos) << debug;
+        ASSERT_NE(at = debug.find("Buffer " + std::to_string(n) + " queued.", at), std::string::npos)
+            << debug;
     EXPECT_EQ(debug.find("Buffer 3 queued."), std::string::npos);
     w32_play_mode.close_output();
     EXPECT_EQ(w32_play_mode.fd, -1);
@@ -103,7 +104,8 @@ TEST_F(WaveDriverTest, FullPoolWaitsAndCloseWaitsForPlayback)
 TEST_F(WaveDriverTest, SettingsAndFailures)
 {
     int size = 0;
-    const int32 sizes[][2] = {{PE_16BIT | PE_SIGNED, 507904}, {PE_MONO, 126976}, {PE_24BIT | PE_SIGNED, 761856}};
+    const int32 sizes[][2] = {
+        {PE_16BIT | PE_SIGNED, 507904}, {PE_MONO, 126976}, {PE_24BIT | PE_SIGNED, 761856}};
     for (const auto& es : sizes) {
         w32_play_mode.encoding = es[0];
         ASSERT_EQ(w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), 0);
