@@ -1,12 +1,12 @@
-// A 44100 Hz output for the effects, their stores at power-on between tests, and helpers that
-// feed signals through the effects and measure what comes out.
+// A 44100 Hz output with the effect stores at power-on, and helpers that run signals through
+// the effects and measure what comes out.
 #ifndef CORVELLE_TESTS_EFFECT_FIXTURE_H
 #define CORVELLE_TESTS_EFFECT_FIXTURE_H
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,102 +20,125 @@ class EffectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        memset(&mode_, 0, sizeof(mode_));
+        for (int i = 0; i < 5; i++)
+            saved_[i] = *settings_[i];
+        opt_reverb_control = 3;
+        opt_chorus_control = 1;
+        effect_lr_mode = -1;
+        effect_lr_delay_msec = 25;
+        mode_ = PlayMode{};
         mode_.rate = 44100;
         mode_.encoding = PE_16BIT | PE_SIGNED;
         play_mode = &mode_;
         ctl = &dumb_control_mode;
         ctl->verbosity = 1;
-        saved_ = {opt_reverb_control, opt_chorus_control, effect_lr_mode, effect_lr_delay_msec,
-                  noise_sharp_type};
-        opt_reverb_control = 3;
-        opt_chorus_control = 1;
-        effect_lr_mode = -1;
-        effect_lr_delay_msec = 25;
         init_effect_status();
         init_effect();
     }
     void TearDown() override
     {
-        opt_reverb_control = saved_[0];
-        opt_chorus_control = saved_[1];
-        effect_lr_mode = saved_[2];
-        effect_lr_delay_msec = saved_[3];
-        noise_sharp_type = saved_[4];
+        for (int i = 0; i < 5; i++)
+            *settings_[i] = saved_[i];
         init_effect_status();
         play_mode = nullptr;
-        ctl->verbosity = 1;
     }
 
     // The messages an action prints at the most detailed verbosity.
     static std::string messages_of(const std::function<void()>& action)
     {
-        int v = ctl->verbosity;
         ctl->verbosity = 4;
         testing::internal::CaptureStderr();
         action();
-        std::string out = testing::internal::GetCapturedStderr();
-        ctl->verbosity = v;
-        return out;
+        ctl->verbosity = 1;
+        return testing::internal::GetCapturedStderr();
     }
 
+    int* const settings_[5] = {&opt_reverb_control, &opt_chorus_control, &effect_lr_mode,
+                               &effect_lr_delay_msec, &noise_sharp_type};
+    int saved_[5];
     PlayMode mode_;
-    std::vector<int> saved_;
 };
 
-// Blocks of stereo values: effect(block, send) fills the send buffer from send and runs the
-// effect into block. Returns the left channel of the output, frames long.
-inline std::vector<int32> run_blocks(int32 frames, const std::function<int32(int32)>& input,
-                                     int32* send_buffer, void (*effect)(int32*, int32),
-                                     int32 send_level = 127)
+// A stage that works on a stereo block in place.
+using Stage = std::function<void(int32*, int32)>;
+
+// A send effect as a stage: the block goes to the send at level; the block is then the
+// effect's return alone, or the dry block plus the return.
+inline Stage sent(void (*set)(int32*, int32, int32), void (*effect)(int32*, int32),
+                  int32 level = 127, bool dry = false)
 {
-    std::vector<int32> left;
-    const int32 block = 1024;
-    std::vector<int32> in(2 * block), out(2 * block);
-    for (int32 done = 0; done < frames; done += block) {
-        for (int32 i = 0; i < block; i++)
-            in[2 * i] = in[2 * i + 1] = input(done + i);
-        std::fill(out.begin(), out.end(), 0);
-        if (send_buffer == reverb_effect_buffer)
-            set_ch_reverb(in.data(), 2 * block, send_level);
-        else if (send_buffer == chorus_effect_buffer)
-            set_ch_chorus(in.data(), 2 * block, send_level);
-        else
-            set_ch_delay(in.data(), 2 * block, send_level);
-        effect(out.data(), 2 * block);
-        for (int32 i = 0; i < block && done + i < frames; i++)
-            left.push_back(out[2 * i]);
-    }
-    return left;
+    return [=](int32* b, int32 n) {
+        set(b, n, level);
+        if (!dry)
+            std::fill(b, b + n, 0);
+        effect(b, n);
+    };
 }
 
-// An impulse of 2^27 at frame 0.
+// frames of input(i) on both sides through the stage in blocks of 1024; interleaved output.
+inline std::vector<int32> run_stage(int32 frames, const std::function<int32(int32)>& input,
+                                    const Stage& stage)
+{
+    std::vector<int32> out(2 * (size_t)frames);
+    std::vector<int32> b(2048);
+    for (int32 done = 0; done < frames; done += 1024) {
+        for (int32 i = 0; i < 1024; i++)
+            b[2 * i] = b[2 * i + 1] = input(done + i);
+        stage(b.data(), 2048);
+        std::copy(b.begin(), b.begin() + 2 * std::min(1024, frames - done), out.begin() + 2 * done);
+    }
+    return out;
+}
+
+inline void xg_insertion(int32* b, int32 n)
+{
+    do_insertion_effect_xg(b, n, &insertion_effect_xg[0]);
+}
+
 inline int32 impulse(int32 i)
 {
     return i == 0 ? (1 << 27) : 0;
 }
 
-// Seconds until the signal's 10 ms RMS stays below its peak RMS by db, or -1.
-inline double decay_time(const std::vector<int32>& s, double db, int32 rate = 44100)
+inline int32 sine(double freq, int32 i, double amp = 1 << 26)
 {
-    const size_t win = (size_t)rate / 100;
+    return (int32)(amp * std::sin(2 * M_PI * freq * i / 44100.0));
+}
+
+// RMS of one side (0 left, 1 right) over windows of win frames from frame `from` on.
+inline std::vector<double> window_rms(const std::vector<int32>& s, int side, size_t win,
+                                      size_t from = 0)
+{
     std::vector<double> rms;
-    for (size_t i = 0; i + win <= s.size(); i += win) {
+    for (size_t i = from; 2 * (i + win) <= s.size(); i += win) {
         double e = 0;
         for (size_t k = i; k < i + win; k++)
-            e += (double)s[k] * s[k];
+            e += (double)s[2 * k + side] * s[2 * k + side];
         rms.push_back(std::sqrt(e / win));
     }
-    double peak = 0;
-    for (double r : rms)
-        peak = std::max(peak, r);
+    return rms;
+}
+
+// Seconds until the left side's 10 ms RMS stays below its peak by db, or -1.
+inline double decay_time(const std::vector<int32>& s, double db)
+{
+    std::vector<double> rms = window_rms(s, 0, 441);
+    const double peak = rms.empty() ? 0 : *std::max_element(rms.begin(), rms.end());
     if (peak == 0)
         return -1;
-    const double limit = peak * std::pow(10.0, -db / 20.0);
     for (size_t k = rms.size(); k-- > 0;)
-        if (rms[k] > limit)
-            return k + 1 < rms.size() ? (double)(k + 1) * win / rate : -1;
+        if (rms[k] > peak * std::pow(10.0, -db / 20.0))
+            return k + 1 < rms.size() ? (k + 1) / 100.0 : -1;
     return 0;
+}
+
+// The first frame whose value on side is not zero, or -1.
+inline int32 first_sound(const std::vector<int32>& s, int side)
+{
+    for (size_t i = side; i < s.size(); i += 2)
+        if (s[i] != 0)
+            return (int32)(i / 2);
+    return -1;
 }
 
 #endif

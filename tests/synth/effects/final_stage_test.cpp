@@ -3,202 +3,180 @@
 #include "effect_fixture.h"
 
 #include <algorithm>
-#include <random>
-
-#include "frontend/mt19937.h"  // the shaper's dither generator
+#include <numeric>
 
 using FinalStage = EffectTest;
 
-TEST_F(FinalStage, ErrorFeedbackKeepsEachChannelsErrorAndLimitsTheInput)
+TEST_F(FinalStage, NoiseShapingForEachEncoding)
 {
-    // 8-bit output, type 1: each sample's cut-off bits go to the next sample of its channel.
-    mode_.encoding = PE_SIGNED;
-    noise_sharp_type = 1;
-    init_effect();
-    int32 b[4] = {0x1FFFFF, 1, 0x1FFFFF, 1};
-    do_noise_shaping(b, 4);
-    EXPECT_EQ(b[0], 0);
-    EXPECT_EQ(b[1], 0);
-    EXPECT_EQ(b[2], 0x200000);  // 0x1FFFFF + 0x1FFFFF carried
-    EXPECT_EQ(b[3], 0);         // 1 + 1, not the left channel's error
-
-    // 16-bit, type 1: 2^30 is first limited to 268435455.
-    mode_.encoding = PE_16BIT | PE_SIGNED;
-    init_effect();
-    int32 big[2] = {1 << 30, -(1 << 30)};
-    do_noise_shaping(big, 2);
-    EXPECT_EQ(big[0], 268435455 & ~8191);
-    EXPECT_EQ(big[1], -268435455 & ~8191);
-
-    // The soft clippers: 1.5u - 0.5u^3 and 2u - u^2 at half scale; full scale stays there.
-    for (int type : {2, 3}) {
-        noise_sharp_type = type;
-        int32 s[3] = {1 << 27, 1 << 30, -(1 << 30)};
-        do_noise_shaping(s, 3);
-        EXPECT_EQ(s[0], type == 2 ? 184549376 : 201326592);
-        EXPECT_NEAR(s[1], 268435456, 4) << type;
-        EXPECT_NEAR(s[2], -268435456, 4) << type;
-    }
-
-    // 24-bit and u-law output are not shaped.
-    for (int32 enc : {(int32)(PE_24BIT | PE_SIGNED), (int32)PE_ULAW}) {
-        mode_.encoding = enc;
-        int32 s[2] = {12345, -54321};
-        do_noise_shaping(s, 2);
-        EXPECT_EQ(s[0], 12345);
-        EXPECT_EQ(s[1], -54321);
+    const int32 s16 = PE_16BIT | PE_SIGNED;
+    const struct {
+        int32 encoding;
+        int type;
+        std::vector<int32> in, out;
+    } cases[] = {
+        // Each sample's cut-off bits go to the next sample of its own channel.
+        {PE_SIGNED, 1, {0x1FFFFF, 1, 0x1FFFFF, 1}, {0, 0, 0x200000, 0}},
+        {s16, 1, {1 << 30, -(1 << 30)}, {268435455 & ~8191, -268435455 & ~8191}},  // limited first
+        // The soft clippers, 1.5u - 0.5u^3 and 2u - u^2, at half and full scale.
+        {s16, 2, {1 << 27, 1 << 30, -(1 << 30)}, {184549376, 268435456, -268435455}},
+        {s16, 3, {1 << 27, 1 << 30, -(1 << 30)}, {201326592, 268435456, -268435456}},
+        {PE_24BIT | PE_SIGNED, 3, {12345, -54321}, {12345, -54321}},  // not shaped
+        {PE_ULAW, 3, {12345, -54321}, {12345, -54321}},
+    };
+    for (const auto& c : cases) {
+        mode_.encoding = c.encoding;
+        noise_sharp_type = c.type;
+        init_effect();
+        std::vector<int32> v = c.in;
+        do_noise_shaping(v.data(), (int32)v.size());
+        EXPECT_EQ(v, c.out) << c.encoding << " type " << c.type;
     }
 }
 
-// Runs blocks of frames through the left/right delay with impulses of 1 << 20 at the given
-// frames on both sides; returns the output frames.
+// Frames through the left/right delay in blocks of 4096, impulses of 2^20 on both sides at
+// the frames given.
 static std::vector<int32> lr_run(int32 frames, const std::vector<int32>& at)
 {
-    std::vector<int32> all;
-    std::vector<int32> b(2 * 4096);
+    std::vector<int32> all(2 * (size_t)frames), b(2 * 4096);
     for (int32 done = 0; done < frames; done += 4096) {
-        int32 n = std::min<int32>(4096, frames - done);
+        const int32 n = std::min<int32>(4096, frames - done);
         std::fill(b.begin(), b.end(), 0);
         for (int32 t : at)
             if (t >= done && t < done + n)
                 b[2 * (t - done)] = b[2 * (t - done) + 1] = 1 << 20;
         effect_left_right_delay(b.data(), n);
-        all.insert(all.end(), b.begin(), b.begin() + 2 * n);
+        std::copy(b.begin(), b.begin() + 2 * n, all.begin() + 2 * done);
     }
     return all;
 }
 
 TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
 {
+    // 25 ms: 1102.5 frames, rounded to the even 1102; a block's tail comes out in the next.
+    const int32 d = 1102, on = 1 << 20;
     effect_lr_mode = 0;
     init_effect();
-    // 25 ms at 44100 Hz: 1102.5 frames, rounded to the even 1102; the tail of a block comes
-    // out at the start of the next.
     auto out = lr_run(8192, {10, 4000});
-    EXPECT_EQ(out[2 * (10 + 1102)], 1 << 20);
-    EXPECT_EQ(out[2 * 10 + 1], 1 << 20);
     EXPECT_EQ(out[2 * 10], 0);
-    EXPECT_EQ(out[2 * (4000 + 1102)], 1 << 20);
-    EXPECT_EQ(out[2 * (10 + 1103)], 0);
+    EXPECT_EQ(out[2 * 10 + 1], on);
+    EXPECT_EQ(out[2 * (10 + d)], on);
+    EXPECT_EQ(out[2 * (10 + d + 1)], 0);
+    EXPECT_EQ(out[2 * (4000 + d)], on);
 
     effect_lr_mode = 1;
     init_effect();
     out = lr_run(4096, {10});
-    EXPECT_EQ(out[2 * 10], 1 << 20);
-    EXPECT_EQ(out[2 * (10 + 1102) + 1], 1 << 20);
+    EXPECT_EQ(out[2 * 10], on);
+    EXPECT_EQ(out[2 * (10 + d) + 1], on);
 
-    // Mono output is left alone.
-    mode_.encoding |= PE_MONO;
-    effect_lr_mode = 0;
-    std::vector<int32> mono(4096);
-    for (size_t i = 0; i < mono.size(); i++)
-        mono[i] = (int32)i;
+    mode_.encoding |= PE_MONO;  // mono output is left alone
+    std::vector<int32> mono(4096), same(4096);
+    std::iota(mono.begin(), mono.end(), 0);
+    same = mono;
     effect_left_right_delay(mono.data(), 4096);
-    for (size_t i = 0; i < mono.size(); i++)
-        ASSERT_EQ(mono[i], (int32)i);
+    EXPECT_TRUE(mono == same);
     mode_.encoding &= ~PE_MONO;
 
-    // A delay longer than the line holds is cut to it.
-    effect_lr_delay_msec = 1 << 30;
+    effect_lr_mode = 0;
+    effect_lr_delay_msec = 1 << 30;  // longer than the line holds: cut to it
     init_effect();
-    out = lr_run(8192, {0});
-    EXPECT_EQ(out[2 * 4096], 1 << 20);
-}
+    EXPECT_EQ(lr_run(8192, {0})[2 * 4096], on);
 
-TEST_F(FinalStage, AlternatingDelayCrossFadesBetweenTheSides)
-{
+    // Alternating: 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades
+    // to delayed; then 10 s of a delayed right.
     effect_lr_mode = 2;
+    effect_lr_delay_msec = 25;
     init_effect();
-    const int32 s = 44100, d = 1102;
-    // 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades to delayed;
-    // then 10 s of a delayed right.
-    const int32 t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
-    auto out = lr_run(t2 + 2 * d, {t0, t1, t2});
+    const int32 s = 44100, t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
+    out = lr_run(t2 + 2 * d, {t0, t1, t2});
     EXPECT_EQ(out[2 * t0], 0);
-    EXPECT_EQ(out[2 * (t0 + d)], 1 << 20);
-    EXPECT_EQ(out[2 * t0 + 1], 1 << 20);
+    EXPECT_EQ(out[2 * (t0 + d)], on);
+    EXPECT_EQ(out[2 * t0 + 1], on);
     // Half-way through the fade the dry copy sounds at half level, the delayed one at the
     // level the fade has reached when it comes out.
-    EXPECT_NEAR(out[2 * t1], 1 << 19, 1 << 9);
-    EXPECT_NEAR(out[2 * (t1 + d)], (1 << 20) * (0.5 - (double)d / s), 1 << 9);
-    EXPECT_EQ(out[2 * t1 + 1], 1 << 20);
-    EXPECT_EQ(out[2 * t2], 1 << 20);
+    EXPECT_NEAR(out[2 * t1], on / 2, 1 << 9);
+    EXPECT_NEAR(out[2 * (t1 + d)], on * (0.5 - (double)d / s), 1 << 9);
+    EXPECT_EQ(out[2 * t1 + 1], on);
+    EXPECT_EQ(out[2 * t2], on);
     EXPECT_EQ(out[2 * t2 + 1], 0);
-    EXPECT_EQ(out[2 * (t2 + d) + 1], 1 << 20);
+    EXPECT_EQ(out[2 * (t2 + d) + 1], on);
 }
 
-TEST_F(FinalStage, ReverbSwitchLevelsAndKinds)
+// The reverb switch as written and read, and which reverb runs in the final stage.
+TEST_F(FinalStage, ReverbSwitch)
 {
-    struct Case {
+    const struct {
         const char* arg;
         int value, global, standard, level;
     } cases[] = {
-        {"n", 1, 0, 1, 40},           {"g", 2, 1, 1, 40},           {"f", 3, 0, 0, 40},
-        {"G", 4, 1, 0, 40},           {"n,50", -50, 0, 1, 50},      {"g,50", -178, 1, 1, 50},
-        {"f,50", -306, 0, 0, 50},     {"G,127", -511, 1, 0, 127},
-    };
-    for (const Case& c : cases) {
-        ASSERT_EQ(parse_opt_reverb(c.arg), 0) << c.arg;
-        EXPECT_EQ(opt_reverb_control, c.value) << c.arg;
-        EXPECT_EQ(reverb_is_global(c.value), c.global) << c.arg;
-        EXPECT_EQ(reverb_is_standard(c.value), c.standard) << c.arg;
-        EXPECT_EQ(reverb_global_level(c.value), c.level) << c.arg;
+        {"n", 1, 0, 1, 40},        {"g", 2, 1, 1, 40},        {"f", 3, 0, 0, 40},
+        {"G", 4, 1, 0, 40},        {"n,50", -50, 0, 1, 50},   {"g,50", -178, 1, 1, 50},
+        {"f,50", -306, 0, 0, 50},  {"G,127", -511, 1, 0, 127}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arg);
+        ASSERT_EQ(parse_opt_reverb(c.arg), 0);
+        EXPECT_EQ(opt_reverb_control, c.value);
+        EXPECT_EQ(reverb_is_global(c.value), c.global);
+        EXPECT_EQ(reverb_is_standard(c.value), c.standard);
+        EXPECT_EQ(reverb_global_level(c.value), c.level);
     }
     std::string msg = messages_of([] { EXPECT_EQ(parse_opt_reverb("f,0"), 1); });
     EXPECT_NE(msg.find("Reverb level must be between 1 and 127"), std::string::npos) << msg;
+
+    // The tail after an impulse through do_effect (24-bit: no noise shaping).
+    auto tail = [&](int control, bool mono) {
+        mode_.encoding = (mono ? PE_MONO : 0) | PE_24BIT | PE_SIGNED;
+        opt_reverb_control = control;
+        init_effect();
+        std::vector<int32> b(mono ? 1024 : 2048, 0);
+        b[0] = b[mono ? 0 : 1] = 1 << 27;
+        do_effect(b.data(), 1024);
+        EXPECT_NEAR(b[0], 1 << 27, 1 << 20) << control;  // the dry impulse passes
+        double e = 0;
+        for (int k = 0; k < 4; k++) {
+            std::fill(b.begin(), b.end(), 0);
+            do_effect(b.data(), 1024);
+            for (int32 v : b)
+                e += (double)v * v;
+        }
+        return e;
+    };
+    EXPECT_EQ(tail(0, true), 0.0);
+    const double mono = tail(3, true);  // the mono reverb
+    EXPECT_GT(mono, 0.0);
+    EXPECT_EQ(tail(4, true), mono);  // a global kind on mono output is that same reverb
+    EXPECT_EQ(tail(3, false), 0.0);  // per channel: not in the final stage
+    EXPECT_GT(tail(4, false), 0.0);
+    EXPECT_GT(tail(-(128 + 60), false), 0.0);  // standard, global, level 60
+    EXPECT_EQ(tail(-60, false), 0.0);          // standard per channel
 }
 
-// Against the ninth-order shaper worked sample by sample (random numbers drawn left, right,
-// ...; weights as floats with 24 fraction bits), in blocks of any size: the only check that
-// pins each weight and each side's error history across blocks.
-TEST_F(FinalStage, DitheredShaperInBlocksMatchesTheSampleBySampleShaper)
+// The ninth-order dithered shaper gives the same in blocks of any size (odd ones, one sample,
+// more than its chunk) as in one, keeping each side's error history; a weighted sum of its
+// output, known from a sample-by-sample model of it, pins each weight and the dither.
+TEST_F(FinalStage, DitheredShaperInBlocksOfAnySize)
 {
     noise_sharp_type = 4;
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int32> level(-(1 << 29), 1 << 29);
     std::vector<int32> input(2 * 8001);
-    for (int32& v : input)
-        v = level(rng) / (1 + (int32)(rng() % 64));
-    static const float coef[9] = {2.412f, -3.370f, 3.937f, -4.174f, 3.353f,
-                                  -2.205f, 1.281f, -0.569f, 0.0847f};
-    int64 w[9];
-    for (int k = 0; k < 9; k++)
-        w[k] = lrint((double)coef[k] * 16777216.0);
-
+    for (size_t i = 0; i < input.size(); i++)
+        input[i] = (int32)((uint32)i * 2654435761u) >> (2 + i % 7);
     for (const bool mono : {false, true}) {
         SCOPED_TRACE(mono ? "mono" : "stereo");
         mode_.encoding = PE_16BIT | PE_SIGNED | (mono ? PE_MONO : 0);
-        // Block sizes in samples: odd ones, one sample, and more than the shaper's chunk.
-        const int32 blocks[] = {2, 6, 8192, 4100, 10, 2, 3690};
+        std::vector<int32> whole = input, blocks = input;
         init_effect();
-        std::vector<int32> got = input;
+        do_noise_shaping(whole.data(), (int32)whole.size());
+        init_effect();
         size_t at = 0;
-        for (int32 n : blocks) {
-            do_noise_shaping(got.data() + at, n);
+        for (int32 n : {2, 6, 8192, 4100, 10, 2, 3690}) {
+            do_noise_shaping(blocks.data() + at, n);
             at += (size_t)n;
         }
-        ASSERT_EQ(at, input.size());
-
-        init_effect();
-        int32 err[2][9] = {};
-        uint32 r1[2] = {0, 0}, r2[2] = {0, 0};
-        std::vector<int32> want = input;
-        for (size_t i = 0; i < want.size(); i++) {
-            const int side = mono ? 0 : (int)(i & 1);
-            r2[side] = r1[side];
-            r1[side] = genrand_int32();
-            const int32 x = std::max(-268435455, std::min(268435455, want[i]));
-            int64 acc = 0;
-            for (int k = 0; k < 9; k++)
-                acc += (w[k] * err[side][k]) >> 24;
-            const int32 y = (int32)(x - acc);
-            const int32 out = (y & ~8191) + (int32)((r1[side] - r2[side]) >> 30);
-            for (int k = 8; k > 0; k--)
-                err[side][k] = err[side][k - 1];
-            err[side][0] = out - y;
-            want[i] = out;
-        }
-        for (size_t i = 0; i < want.size(); i++)
-            ASSERT_EQ(got[i], want[i]) << "value " << i;
+        EXPECT_TRUE(blocks == whole);
+        int64 sum = 0;
+        for (size_t i = 0; i < whole.size(); i++)
+            sum += (int64)whole[i] * (int64)(i % 97 + 1);
+        EXPECT_EQ(sum, mono ? 39236053748 : 39230876933);
     }
 }

@@ -10,51 +10,40 @@ namespace {
 
 using Bytes = std::vector<uint8>;
 
-// A GS data set to 40 b c with its checksum.
-Bytes gs(uint8 b, uint8 c, const Bytes& data)
-{
-    return gs_data_set(0x40, b, c, data);
-}
+Bytes gs(uint8 b, uint8 c, const Bytes& data) { return gs_data_set(0x40, b, c, data); }
 
-// An XG parameter change to h m l.
-Bytes xg(uint8 h, uint8 m, uint8 l, const Bytes& data)
+Bytes xg(uint8 h, uint8 m, uint8 l, Bytes data)
 {
-    Bytes msg = {0x43, 0x10, 0x4C, h, m, l};
-    for (uint8 d : data)
-        msg.push_back(d);
-    msg.push_back(0xF7);
-    return msg;
+    data.insert(data.begin(), {0x43, 0x10, 0x4C, h, m, l});
+    data.push_back(0xF7);
+    return data;
 }
 
 class EffectStores : public EffectTest {
 protected:
-    // Decodes a message and applies its effect parameters as playback does (an MSB event
-    // waits in the pending slot for the LSB event of its family); returns how many events
-    // were effect parameters.
-    int apply(const Bytes& msg)
+    // Decodes a message and applies its effect parameters as playback does (an XG MSB event
+    // waits for the LSB event of its family); returns how many were effect parameters.
+    static int apply(const Bytes& msg)
     {
         MidiEvent ev[MAX_SYSEX_EVENTS];
         int n = parse_sysex_event_multi(msg.data(), (int32)msg.size(), ev);
         int applied = 0, slot_id = -1, slot_val = 0;
         for (int i = 0; i < n; i++) {
-            switch (ev[i].type) {
-            case ME_SYSEX_GS_LSB: applied += set_effect_param_gs(ev[i].b, ev[i].a); break;
-            case ME_SYSEX_LSB: applied += set_effect_param_gm2(ev[i].b, ev[i].a); break;
-            case ME_SYSEX_XG_MSB:
-                slot_id = ev[i].b;
-                slot_val = ev[i].a;
-                break;
-            case ME_SYSEX_XG_LSB:
+            if (ev[i].type == ME_SYSEX_GS_LSB)
+                applied += set_effect_param_gs(ev[i].b, ev[i].a);
+            else if (ev[i].type == ME_SYSEX_LSB)
+                applied += set_effect_param_gm2(ev[i].b, ev[i].a);
+            else if (ev[i].type == ME_SYSEX_XG_MSB)
+                slot_id = ev[i].b, slot_val = ev[i].a;
+            else if (ev[i].type == ME_SYSEX_XG_LSB) {
                 applied += set_effect_param_xg(slot_id, slot_val, ev[i].b, ev[i].a);
                 slot_id = -1;
-                break;
-            default: break;
             }
         }
         return applied;
     }
     // Applies the message and checks that its reports name each text.
-    void expect_reports(const Bytes& msg, std::initializer_list<const char*> texts)
+    static void expect_reports(const Bytes& msg, std::initializer_list<const char*> texts)
     {
         std::string m = messages_of([&] { EXPECT_GT(apply(msg), 0); });
         for (const char* t : texts)
@@ -64,99 +53,55 @@ protected:
 
 }  // namespace
 
-TEST_F(EffectStores, GsReverbChorusDelayAndEqualiserWrites)
+TEST_F(EffectStores, GsMessages)
 {
-    expect_reports(gs(0x01, 0x30, {0x00}), {"Reverb Macro (0)"});  // reverb macro Room 1
+    expect_reports(gs(0x01, 0x30, {0x00}), {"Reverb Macro (0)"});  // Room 1
     EXPECT_EQ(reverb_status_gs.character, 0);
-    EXPECT_EQ(reverb_status_gs.time, 80);
     EXPECT_EQ(reverb_status_gs.pre_lpf, 3);
-    // The running reverb follows: the character's room factor.
-    EXPECT_NEAR(freeverb_status.roomsize, 0.98, 1e-9);
-
-    // Consecutive addresses in one message: level, time.
+    EXPECT_NEAR(freeverb_status.roomsize, 0.98, 1e-9);  // the running reverb follows
+    // Consecutive addresses in one message.
     expect_reports(gs(0x01, 0x33, {0x50, 0x60}), {"Reverb Level (80)", "Reverb Time (96)"});
     EXPECT_EQ(reverb_status_gs.level, 80);
     EXPECT_EQ(reverb_status_gs.time, 96);
-
-    expect_reports(gs(0x01, 0x38, {0x05}), {"Chorus Macro (5)"});  // chorus macro Flanger
+    expect_reports(gs(0x01, 0x38, {0x05}), {"Chorus Macro (5)"});  // Flanger
     EXPECT_EQ(chorus_status_gs.feedback, 112);
     expect_reports(gs(0x01, 0x3B, {0x20}), {"Chorus Feedback (32)"});
     EXPECT_EQ(chorus_status_gs.feedback, 32);
-
-    expect_reports(gs(0x01, 0x50, {0x04}), {"Delay Macro (4)"});  // delay macro Pan Delay 1
+    expect_reports(gs(0x01, 0x50, {0x04}), {"Delay Macro (4)"});  // Pan Delay 1
     EXPECT_EQ(delay_status_gs.level_left, 125);
     EXPECT_GT(delay_status_gs.sample[2], delay_status_gs.sample[1]);
-
-    expect_reports(gs(0x02, 0x01, {0x4C}), {"EQ LOW GAIN (12 dB)"});  // EQ low gain +12 dB
+    expect_reports(gs(0x02, 0x01, {0x4C}), {"EQ LOW GAIN (12 dB)"});
     EXPECT_DOUBLE_EQ(eq_status_gs.lsf.gain, 12.0);
 
-    // Back to power-on for a new song.
-    init_effect_status();
+    // An insertion type loads its defaults.
+    expect_reports(gs(0x03, 0x00, {0x01, 0x10}), {"EFX TYPE (01 10)", "GS EFX: Overdrive"});
+    EXPECT_EQ(insertion_effect_gs.type, 0x0110);
+    EXPECT_EQ(insertion_effect_gs.parameter[0], 48);
+    expect_reports(gs(0x03, 0x03, {0x7F}), {"EFX Parameter 1 (127)"});
+    EXPECT_EQ(insertion_effect_gs.parameter[0], 127);
+    EXPECT_EQ(apply(gs(0x03, 0x17, {0x10, 0x20})), 2);
+    EXPECT_EQ(insertion_effect_gs.send_reverb, 0x10);
+    EXPECT_EQ(insertion_effect_gs.send_chorus, 0x20);
+    // An unknown type leaves no effect to run: the insertion buffer passes unchanged.
+    apply(gs(0x03, 0x00, {0x7E, 0x7E}));
+    int32 b[4] = {1, 2, 3, 4};
+    do_insertion_effect_gs(b, 4);
+    EXPECT_EQ(b[3], 4);
+
+    init_effect_status();  // back to power-on for a new song
     EXPECT_EQ(reverb_status_gs.character, 4);
     EXPECT_EQ(reverb_status_gs.time, 64);
     EXPECT_EQ(chorus_status_gs.feedback, 8);
     EXPECT_NEAR(freeverb_status.roomsize, 0.938, 1e-9);
 }
 
-TEST_F(EffectStores, GsInsertionTypeLoadsItsDefaults)
+TEST_F(EffectStores, XgAndGm2Messages)
 {
-    expect_reports(gs(0x03, 0x00, {0x01, 0x10}), {"EFX TYPE (01 10)", "GS EFX: Overdrive"});
-    EXPECT_EQ(insertion_effect_gs.type, 0x0110);
-    EXPECT_EQ(insertion_effect_gs.parameter[0], 48);
-    expect_reports(gs(0x03, 0x03, {0x7F}), {"EFX Parameter 1 (127)"});  // parameter 1: drive
-    EXPECT_EQ(insertion_effect_gs.parameter[0], 127);
-    EXPECT_EQ(apply(gs(0x03, 0x17, {0x10, 0x20})), 2);
-    EXPECT_EQ(insertion_effect_gs.send_reverb, 0x10);
-    EXPECT_EQ(insertion_effect_gs.send_chorus, 0x20);
-    // An unknown type leaves no effect to run, and the insertion buffer passes unchanged.
-    apply(gs(0x03, 0x00, {0x7E, 0x7E}));
-    int32 b[4] = {1, 2, 3, 4};
-    do_insertion_effect_gs(b, 4);
-    EXPECT_EQ(b[3], 4);
-}
-
-TEST_F(EffectStores, XgEffectBlocksAndMultiEqualiser)
-{
-    // Reverb type Room 1 becomes GS reverb macro 0 through the decoder.
-    expect_reports(xg(0x02, 0x01, 0x00, {0x02, 0x00}), {"Reverb Macro (0)"});
-    EXPECT_EQ(reverb_status_gs.character, 0);
-    expect_reports(xg(0x02, 0x01, 0x0C, {0x30}), {"Reverb Return (48)"});
-    EXPECT_EQ(reverb_status_gs.level, 48);
-
-    expect_reports(xg(0x02, 0x01, 0x20, {0x43, 0x01}), {"Chorus Type MSB (43)", "XG EFX: Flanger 2"});
-    EXPECT_EQ(xg_effect_param(&chorus_status_xg, 1), 32);
-
-    // Variation: type, then parameter 1 as MSB and LSB (a delay time in 0.1 ms).
-    expect_reports(xg(0x02, 0x01, 0x40, {0x06, 0x00}), {"Variation Type MSB (06)", "XG EFX: Delay L,R"});
-    EXPECT_EQ(xg_effect_param(&variation_effect_xg[0], 1), 2500);
-    expect_reports(xg(0x02, 0x01, 0x42, {0x20, 0x10}), {"Variation Parameter 1 (4112)"});
-    expect_reports(xg(0x02, 0x01, 0x5A, {0x01}), {"Variation Connection (1)"});
-    EXPECT_EQ(variation_effect_xg[0].connection, 1);
-
-    // Insertion block 1; a block the engine does not have is not taken.
-    expect_reports(xg(0x03, 0x01, 0x00, {0x4A, 0x00}),
-                   {"Insertion Effect Type MSB (1 4A)", "XG EFX: Overdrive"});
-    EXPECT_EQ(insertion_effect_xg[1].type_msb, 0x4A);
-    EXPECT_EQ(apply(xg(0x03, 0x05, 0x00, {0x49})), 0);
-
-    // Multi equaliser: a type with gains switches the equaliser on; flat switches it off.
-    EXPECT_FALSE(multi_eq_xg_active());
-    expect_reports(xg(0x02, 0x40, 0x00, {0x02}), {"EQ type (2: Pops)"});
-    EXPECT_TRUE(multi_eq_xg_active());
-    expect_reports(xg(0x02, 0x40, 0x11, {0x4C}), {"EQ gain5 (12 dB)"});
-    EXPECT_EQ(multi_eq_xg.gain[4], 0x4C);
-    apply(xg(0x02, 0x40, 0x00, {0x00}));
-    EXPECT_FALSE(multi_eq_xg_active());
-}
-
-TEST_F(EffectStores, Gm2TypesAndValuesOutOfRange)
-{
-    // GM2 global parameter: reverb type 8 (plate) is GS macro 5 with time 50.
-    Bytes reverb = {0x7F, 0x7F, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x08, 0xF7};
-    expect_reports(reverb, {"Reverb Type (8)"});
+    // GM2 reverb type 8 (plate) is GS macro 5 with time 50; types beyond the last are the last.
+    expect_reports({0x7F, 0x7F, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x08, 0xF7},
+                   {"Reverb Type (8)"});
     EXPECT_EQ(reverb_status_gs.character, 5);
     EXPECT_EQ(reverb_status_gs.time, 50);
-    // Types beyond the last are the last.
     std::string m = messages_of([] {
         set_effect_param_gm2(SYSEX_GM2_REVERB_TYPE, 30);
         set_effect_param_gm2(SYSEX_GM2_CHORUS_TYPE, 9);
@@ -165,8 +110,35 @@ TEST_F(EffectStores, Gm2TypesAndValuesOutOfRange)
     EXPECT_NE(m.find("Chorus Type (5)"), std::string::npos) << m;
     EXPECT_EQ(chorus_status_gs.macro, 5);
 
-    // Bytes above 127 (a corrupt message) are kept in range before they index a table or
-    // size a delay line.
+    // XG reverb type Room 1 becomes GS reverb macro 0.
+    expect_reports(xg(0x02, 0x01, 0x00, {0x02, 0x00}), {"Reverb Macro (0)"});
+    EXPECT_EQ(reverb_status_gs.character, 0);
+    expect_reports(xg(0x02, 0x01, 0x0C, {0x30}), {"Reverb Return (48)"});
+    EXPECT_EQ(reverb_status_gs.level, 48);
+    expect_reports(xg(0x02, 0x01, 0x20, {0x43, 0x01}), {"Chorus Type MSB (43)", "XG EFX: Flanger 2"});
+    EXPECT_EQ(xg_effect_param(&chorus_status_xg, 1), 32);
+    // Variation: type, then parameter 1 as MSB and LSB (a delay time in 0.1 ms).
+    expect_reports(xg(0x02, 0x01, 0x40, {0x06, 0x00}), {"Variation Type MSB (06)", "XG EFX: Delay L,R"});
+    EXPECT_EQ(xg_effect_param(&variation_effect_xg[0], 1), 2500);
+    expect_reports(xg(0x02, 0x01, 0x42, {0x20, 0x10}), {"Variation Parameter 1 (4112)"});
+    expect_reports(xg(0x02, 0x01, 0x5A, {0x01}), {"Variation Connection (1)"});
+    EXPECT_EQ(variation_effect_xg[0].connection, 1);
+    // Insertion block 1; a block the engine does not have is not taken.
+    expect_reports(xg(0x03, 0x01, 0x00, {0x4A, 0x00}),
+                   {"Insertion Effect Type MSB (1 4A)", "XG EFX: Overdrive"});
+    EXPECT_EQ(insertion_effect_xg[1].type_msb, 0x4A);
+    EXPECT_EQ(apply(xg(0x03, 0x05, 0x00, {0x49})), 0);
+    // Multi equaliser: a type with gains switches it on; flat switches it off.
+    EXPECT_FALSE(multi_eq_xg_active());
+    expect_reports(xg(0x02, 0x40, 0x00, {0x02}), {"EQ type (2: Pops)"});
+    EXPECT_TRUE(multi_eq_xg_active());
+    expect_reports(xg(0x02, 0x40, 0x11, {0x4C}), {"EQ gain5 (12 dB)"});
+    EXPECT_EQ(multi_eq_xg.gain[4], 0x4C);
+    apply(xg(0x02, 0x40, 0x00, {0x00}));
+    EXPECT_FALSE(multi_eq_xg_active());
+
+    // Bytes above 127 (a corrupt message) are kept in range before they index a table or size
+    // a delay line.
     set_effect_param_gs(GS_REVERB_TIME, 200);
     EXPECT_EQ(reverb_status_gs.time, 127);
     set_effect_param_gs(GS_REVERB_MACRO, 0xF0);
@@ -174,12 +146,9 @@ TEST_F(EffectStores, Gm2TypesAndValuesOutOfRange)
     set_effect_param_gs(GS_CHORUS_DELAY, 0xFF);
     set_effect_param_gs(GS_DELAY_TIME_CENTER, 0xFF);
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x30, 0xFF);
-    std::vector<int32> b(2048, 1 << 20);
-    set_ch_reverb(b.data(), 2048, 127);
-    do_ch_reverb(b.data(), 2048);
-    set_ch_chorus(b.data(), 2048, 127);
-    do_ch_chorus(b.data(), 2048);
-    set_ch_delay(b.data(), 2048, 127);
-    do_ch_delay(b.data(), 2048);
-    do_insertion_effect_xg(b.data(), 2048, &insertion_effect_xg[0]);
+    std::vector<int32> buf(2048, 1 << 20);
+    for (const Stage& s : {sent(set_ch_reverb, do_ch_reverb, 127, true),
+                           sent(set_ch_chorus, do_ch_chorus, 127, true),
+                           sent(set_ch_delay, do_ch_delay, 127, true), Stage(xg_insertion)})
+        s(buf.data(), 2048);
 }

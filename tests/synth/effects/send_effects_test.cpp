@@ -1,0 +1,176 @@
+// The send effects: the reverbs (set-up, pre-filter, tails that follow the reverb time,
+// draining, the other characters), the choruses and the variation delay.
+#include "effect_fixture.h"
+
+#include "readmidi/sysex.h"
+
+using SendEffects = EffectTest;
+
+TEST_F(SendEffects, CombAndAllpassReverbAtTheDefaults)
+{
+    const freeverb_record& r = freeverb_status;
+    const int32 sizes[4][8] = {{1543, 1637, 1777, 1871, 1973, 2063, 2153, 2237},
+                               {1571, 1669, 1801, 1901, 1993, 2087, 2179, 2267},
+                               {311, 479, 613, 769},
+                               {347, 503, 641, 809}};
+    for (int i = 0; i < 8; i++) {
+        EXPECT_EQ(r.combL[i].size, sizes[0][i]) << i;
+        EXPECT_EQ(r.combR[i].size, sizes[1][i]) << i;
+        if (i < 4) {
+            EXPECT_EQ(r.allpassL[i].size, sizes[2][i]) << i;
+            EXPECT_EQ(r.allpassR[i].size, sizes[3][i]) << i;
+            EXPECT_EQ(r.allpassL[i].feedbacki, 9227468);
+        }
+    }
+    EXPECT_NEAR(r.roomsize, 0.938, 1e-9);
+    EXPECT_NEAR(r.combL[0].feedback, 0.9084, 5e-5);
+    EXPECT_EQ(r.wet1i, 12582912);
+    EXPECT_EQ(r.wet2i, 4194304);
+    EXPECT_NEAR(r.wet_level, 0.0126, 5e-5);
+    EXPECT_DOUBLE_EQ(REV_INP_LEV, r.wet_level);  // the sends of the next block are scaled so
+    EXPECT_EQ(r.pdelay.size, 1);
+    set_effect_param_gs(GS_REVERB_PREDELAY_TIME, 100);
+    EXPECT_EQ(freeverb_status.pdelay.size, 4410);
+
+    // Pre-LPF 7 is a one-pole low-pass at 200 Hz; a tone near half the rate passes only with 0.
+    set_effect_param_gs(GS_REVERB_PRE_LPF, 7);
+    EXPECT_EQ(reverb_status_gs.lpf.ai, 152174);
+    EXPECT_EQ(reverb_status_gs.lpf.iai, 16625041);
+    double energy[2] = {0, 0};
+    for (int pre_lpf : {7, 0}) {
+        set_effect_param_gs(GS_REVERB_PRE_LPF, pre_lpf);
+        for (int32 v : run_stage(44100, [](int32 i) { return (i & 1) ? 1 << 26 : -(1 << 26); },
+                                 sent(set_ch_reverb, do_ch_reverb)))
+            energy[pre_lpf == 0] += (double)v * v;
+    }
+    EXPECT_GT(energy[1], 100.0 * energy[0]);
+}
+
+// Seconds for the reverb's answer to an impulse to fall 30 dB.
+static double reverb_decay()
+{
+    init_reverb();
+    return decay_time(run_stage(8 * 44100, impulse, sent(set_ch_reverb, do_ch_reverb)), 30.0);
+}
+
+TEST_F(SendEffects, ImpulseTailLastsLongerWithTheReverbTime)
+{
+    for (int macro = 0; macro <= 4; macro++) {
+        SCOPED_TRACE(macro);
+        set_effect_param_gs(GS_REVERB_MACRO, macro);
+        const int time = reverb_status_gs.time;
+        const double base = reverb_decay();
+        set_effect_param_gs(GS_REVERB_TIME, time + 24);
+        EXPECT_GT(base, 0.15);
+        EXPECT_GT(reverb_decay(), base * 1.2);
+    }
+    opt_reverb_control = 1;  // the standard reverb
+    set_effect_param_gs(GS_REVERB_MACRO, 4);
+    const double base = reverb_decay();
+    set_effect_param_gs(GS_REVERB_TIME, 110);
+    EXPECT_GT(base, 0.05);
+    EXPECT_GT(reverb_decay(), base);
+}
+
+// After an impulse, blocks with a silent send first carry the tail, then come back exactly as
+// they were.
+static void expect_drains(int32 seconds)
+{
+    std::vector<int32> in(2048, 0), out(2048);
+    bool tail = false;
+    for (int32 n = 0; n <= seconds * 44100 / 1024; n++) {
+        in[0] = in[1] = n == 0 ? 1 << 27 : 0;
+        std::fill(out.begin(), out.end(), 7);
+        set_ch_reverb(in.data(), 2048, 127);
+        do_ch_reverb(out.data(), 2048);
+        for (int32 v : out)
+            tail |= n > 0 && v != 7;
+    }
+    EXPECT_TRUE(tail);
+    std::fill(out.begin(), out.end(), 7);
+    do_ch_reverb(out.data(), 2048);
+    EXPECT_EQ(std::count(out.begin(), out.end(), 7), 2048);
+}
+
+TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
+{
+    expect_drains(40);
+    for (int macro = 5; macro <= 7; macro++) {
+        SCOPED_TRACE(macro);
+        set_effect_param_gs(GS_REVERB_MACRO, macro);
+        auto out = run_stage(3 * 44100, impulse, sent(set_ch_reverb, do_ch_reverb));
+        const double t = decay_time(out, 30.0);
+        EXPECT_GT(t, 0.05);
+        EXPECT_LT(t, 2.9);
+        if (macro == 5) {  // the plate's two sides ring equally loud
+            EXPECT_NEAR(window_rms(out, 0, 88200)[0] / window_rms(out, 1, 88200)[0], 1.0, 0.025);
+        } else if (macro == 7) {  // the panning delay answers on the left, then on the right
+            EXPECT_GT(first_sound(out, 0), 0);
+            EXPECT_GT(first_sound(out, 1), first_sound(out, 0));
+        }
+        expect_drains(60);
+    }
+    opt_reverb_control = 1;  // the standard reverb
+    set_effect_param_gs(GS_REVERB_MACRO, 4);
+    init_reverb();
+    expect_drains(20);
+}
+
+// The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of
+// a 440 Hz tone plus its chorus return as the render loop mixes them.
+static double beating(void (*chorus)(int32*, int32), int32 level, int seconds)
+{
+    auto rms = window_rms(run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
+                                    sent(set_ch_chorus, chorus, level, true)),
+                          0, 2205, 22050);
+    return *std::max_element(rms.begin(), rms.end()) /
+           std::max(1.0, *std::min_element(rms.begin(), rms.end()));
+}
+
+TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
+{
+    EXPECT_GT(beating(do_ch_chorus, 127, 4), 3.0);  // GS Chorus 3: rate 3, depth 19
+    EXPECT_LT(beating(do_ch_chorus, 0, 2), 1.01);
+    EXPECT_GT(beating(do_ch_chorus_xg, 127, 6), 3.0);  // XG Chorus 1
+    EXPECT_LT(beating(do_ch_chorus_xg, 0, 2), 1.01);
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x20, 0x00);  // no effect as the XG chorus type
+    EXPECT_LT(beating(do_ch_chorus_xg, 127, 2), 1.01);
+
+    set_effect_param_gs(GS_CHORUS_SEND_TO_REVERB, 127);
+    std::fill(reverb_effect_buffer, reverb_effect_buffer + 2048, 0);
+    run_stage(4096, [](int32) { return 1 << 24; }, sent(set_ch_chorus, do_ch_chorus));
+    EXPECT_NE(reverb_effect_buffer[2047], 0);
+
+    // The flanger macro (short delay, much feedback) rings longer than the chorus macro.
+    auto ring = [](int macro) {
+        set_effect_param_gs(GS_CHORUS_MACRO, macro);
+        return decay_time(run_stage(44100, impulse, sent(set_ch_chorus, do_ch_chorus)), 40.0);
+    };
+    EXPECT_GT(ring(5), 2 * ring(0));
+}
+
+TEST_F(SendEffects, VariationDelayTapsStayInsideTheirLines)
+{
+    auto echo = [](int32 frames) {
+        return run_stage(frames, [](int32 i) { return i == 0 ? 1 << 26 : 0; },
+                         sent(set_ch_delay, do_variation_effect1_xg));
+    };
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x5A, 1);     // system connection
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x40, 0x05);  // Delay L,C,R: 333.3 / 166.7 ms
+    auto out = echo(44100);
+    EXPECT_EQ(first_sound(out, 0), 14699);
+    EXPECT_EQ(first_sound(out, 1), 7351);
+
+    // A delay time beyond the 715 ms the line holds comes out at its end (the centre tap
+    // silenced so that the left tap is heard first).
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x4D, 0);
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x42, 0x7F);
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x43, 0x7F);
+    EXPECT_EQ(xg_effect_param(&variation_effect_xg[0], 1), 16383);
+    const int32 left = first_sound(echo(2 * 44100), 0);
+    EXPECT_GE(left, 31531);
+    EXPECT_LE(left, 31533);
+
+    set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x5A, 0);  // insertion connection: nothing returns
+    EXPECT_EQ(first_sound(echo(44100), 0), -1);
+}
