@@ -33,7 +33,7 @@ mkdir -p "$src"
   [ -f "$here/$f" ] || continue
   if ! cmp -s "$here/$f" "$src/$f"; then
     mkdir -p "$src/$(dirname "$f")"
-    cp -p "$here/$f" "$src/$f"
+    cp "$here/$f" "$src/$f"  # a fresh time stamp: make rebuilds what includes it
   fi
 done
 # Files the working tree no longer tracks leave the copy too (a test file deleted since the last
