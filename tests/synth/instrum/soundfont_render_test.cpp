@@ -25,8 +25,9 @@ std::string song(const std::vector<std::pair<int, int>>& programs, const std::ve
     for (auto [ch, prog] : programs)
         extra.push_back({0, {(uint8_t)(0xC0 | ch), (uint8_t)prog}});
     for (const Note& n : notes) {
-        extra.push_back({(uint32_t)std::lround(n.on * 960), {(uint8_t)(0x90 | n.ch), (uint8_t)n.key, (uint8_t)n.vel}});
-        extra.push_back({(uint32_t)std::lround(n.off * 960), {(uint8_t)(0x80 | n.ch), (uint8_t)n.key, 0}});
+        const uint8_t ch = (uint8_t)n.ch, key = (uint8_t)n.key;
+        extra.push_back({(uint32_t)std::lround(n.on * 960), {(uint8_t)(0x90 | ch), key, (uint8_t)n.vel}});
+        extra.push_back({(uint32_t)std::lround(n.off * 960), {(uint8_t)(0x80 | ch), key, 0}});
     }
     return smf_format0(extra, 480, 960);
 }

@@ -79,7 +79,8 @@ TEST_F(RenderLoop, TrailingEventsAfterTheLastVoiceAreSkipped)
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         EXPECT_EQ(compute_data(150000), c.rc);
-        const std::string msg = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+        std::string msg = testing::internal::GetCapturedStdout();
+        msg += testing::internal::GetCapturedStderr();
         if (c.rc == RC_TUNE_END) {  // one block, then one second of tail
             EXPECT_NE(msg.find("Last 5 MIDI events are ignored"), std::string::npos) << msg;
             EXPECT_EQ(recording().frames(), 4096 + 44100);

@@ -103,7 +103,8 @@ TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
             std::vector<sample_t> data((size_t)frames + 2, 0);
             for (int32 i = 0; i < frames; i++)
                 data[(size_t)i] = (sample_t)(trial % 4 == 0 ? (i % 2 ? 32767 : -32768) : value(rng));
-            const resample_rec_t rec = {0, (splen_t)frames << FRACTION_BITS, (splen_t)frames << FRACTION_BITS};
+            const splen_t end = (splen_t)frames << FRACTION_BITS;
+            const resample_rec_t rec = {0, end, end};
             const int32 incr = (int32)(rng() % 9000) + 1;
             const bool down = trial % 3 == 0;
             const int64 span = (int64)(frames - 1) << FRACTION_BITS;

@@ -42,8 +42,8 @@ TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
         play_system_mode = m.mode;
         // Under full volume, so that no gain reaches its limit.
         std::vector<MidiEvent> vol = {make_event(0, ME_MAINVOLUME, 0, 90, 0)};
-        EXPECT_NEAR(level(69, 50, vol) - level(69, 127, vol), 20 * std::log10(m.curve[50] / m.curve[127]), 0.2)
-            << "mode " << m.mode;
+        EXPECT_NEAR(level(69, 50, vol) - level(69, 127, vol), 20 * std::log10(m.curve[50] / m.curve[127]),
+                    0.2) << "mode " << m.mode;
     }
     play_system_mode = DEFAULT_SYSTEM_MODE;
 }
@@ -55,7 +55,8 @@ TEST_F(VoiceLevel, PanPlacesTheVoice)
         const double near = level(69, 127, setup, pan == 127), far = level(69, 127, setup, pan != 127);
         EXPECT_TRUE(near > -12.0 && far < -90.0) << pan << ": " << near << " " << far;
     }
-    std::vector<MidiEvent> centre = {make_event(0, ME_PAN, 0, 64, 0)}, left = {make_event(0, ME_PAN, 0, 32, 0)};
+    const std::vector<MidiEvent> centre = {make_event(0, ME_PAN, 0, 64, 0)};
+    const std::vector<MidiEvent> left = {make_event(0, ME_PAN, 0, 32, 0)};
     EXPECT_NEAR(level(69, 127, centre, 0), level(69, 127, centre, 1), 0.05);
     EXPECT_GT(level(69, 127, left, 0), level(69, 127, left, 1) + 3.0);
     // Mono output ignores pan; one value per frame, as loud wherever the voice is panned.
