@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,8 +21,8 @@
 
 struct TestSample {
     uint8_t fractions = 0, panning = 7, modes = MODES_16BIT;
-    std::string data;                   // waveform bytes as stored
-    uint32_t data_length = 0xFFFFFFFF;  // all ones: the size of data
+    std::string data;                       // waveform bytes as stored
+    uint32_t data_length = 0xFFFFFFFF;      // all ones: the size of data
     uint32_t loop_start = 0, loop_end = 0;  // bytes
     uint16_t sample_rate = 44100;
     int32_t root_freq = 261626;
@@ -75,20 +77,20 @@ inline std::string build_patch(const TestPatch& p)
     return out;
 }
 
-// n 16-bit samples of a ramp that tells every position apart.
-inline std::string ramp16(size_t n)
+inline TestPatch patch_of(std::vector<TestSample> samples)
 {
-    std::string s(n * 2, '\0');
-    for (size_t i = 0; i < n; i++)
-        put_le(s, 2 * i, (uint16_t)((int)(i * 37 % 20000) - 10000), 2);
-    return s;
+    TestPatch p;
+    p.samples = std::move(samples);
+    return p;
 }
 
-// A looping 16-bit sample of n ramp values with the loop [ls, le) in samples.
+// A looping 16-bit sample of n ramp values that tell every position apart, loop [ls, le).
 inline TestSample looped16(size_t n, uint32_t ls, uint32_t le)
 {
     TestSample s;
-    s.data = ramp16(n);
+    s.data.assign(n * 2, '\0');
+    for (size_t i = 0; i < n; i++)
+        put_le(s.data, 2 * i, (uint16_t)((int)(i * 37 % 20000) - 10000), 2);
     s.loop_start = ls * 2;
     s.loop_end = le * 2;
     s.modes = MODES_16BIT | MODES_LOOPING | MODES_SUSTAIN | MODES_ENVELOPE;
@@ -113,52 +115,75 @@ struct InstrumentDeleter {
 };
 typedef std::unique_ptr<Instrument, InstrumentDeleter> InstrumentPtr;
 
-// Checks what the renderer relies on in every sample of a loaded instrument.
-void expect_renderable(const Instrument* ip);
-
 inline bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// What f prints on standard error.
+inline std::string messages(const std::function<void()>& f)
+{
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
+// What the renderer relies on in every sample of a loaded instrument.
+inline void expect_renderable(const Instrument* ip)
+{
+    ASSERT_GT(ip->samples, 0);
+    for (int i = 0; i < ip->samples; i++) {
+        const Sample& sp = ip->sample[i];
+        ASSERT_NE(sp.data, nullptr);
+        EXPECT_GT(sp.data_length, 0u);
+        EXPECT_TRUE(sp.sample_rate > 0 && sp.root_freq > 0);
+        EXPECT_LE(sp.loop_end, sp.data_length);
+        EXPECT_TRUE((sp.modes & MODES_LOOPING) ? sp.loop_start < sp.loop_end
+                                               : sp.loop_start <= sp.loop_end);
+        EXPECT_TRUE(sp.panning >= 0 && std::isfinite(sp.volume));
+        EXPECT_EQ(sp.modes & (MODES_REVERSE | MODES_UNSIGNED), 0);
+        size_t n = sp.data_length >> FRACTION_BITS;  // the zero samples after the data
+        EXPECT_TRUE(sp.data[n] == 0 && sp.data[n + 1] == 0);
+    }
 }
 
 class InstrumTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        reset_options();
         memset(&mode_, 0, sizeof(mode_));
         mode_.rate = 44100;
         play_mode = &mode_;
         control_ratio = 44;
-        fast_decay = antialiasing_allowed = 0;
-        modify_release = 0;
-        ctl->verbosity = 1;
     }
     void TearDown() override
     {
         clear_instrument_cache(nullptr);
         play_mode = nullptr;
         control_ratio = 0;
-        fast_decay = antialiasing_allowed = 0;
-        modify_release = 0;
+        reset_options();
+    }
+    static void reset_options()
+    {
+        fast_decay = antialiasing_allowed = modify_release = 0;
         ctl->verbosity = 1;
     }
-
-    // Loads through the file loader (through memory when name is empty); *msg gets the
-    // messages printed.
+    // Loads through the file loader; *msg gets the messages printed.
     Instrument* load(const std::string& name, std::string* msg, ToneBank* bank = nullptr,
                      int dr = 0, int prog = 0, const char* info = nullptr)
     {
-        testing::internal::CaptureStderr();
-        Instrument* ip = load_gus_instrument(name.c_str(), bank, dr, prog, info);
-        *msg = testing::internal::GetCapturedStderr();
+        Instrument* ip = nullptr;
+        *msg = messages([&] { ip = load_gus_instrument(name.c_str(), bank, dr, prog, info); });
         return ip;
     }
     Instrument* load_memory(const std::string& bytes, std::string* msg)
     {
-        testing::internal::CaptureStderr();
-        Instrument* ip = load_gus_instrument_from_memory("mem.pat", bytes.data(),
-                                                         (long)bytes.size(), nullptr, 0, 0);
-        *msg = testing::internal::GetCapturedStderr();
+        Instrument* ip = nullptr;
+        *msg = messages([&] {
+            ip = load_gus_instrument_from_memory("mem.pat", bytes.data(), (long)bytes.size(),
+                                                 nullptr, 0, 0);
+        });
         return ip;
     }
     std::string write(const std::string& name, const TestPatch& p)

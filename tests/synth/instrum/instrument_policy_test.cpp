@@ -2,9 +2,7 @@
 // once, the element's per-sample lists, the default instrument and freeing.
 #include "instrum_test_support.h"
 
-#include <cmath>
 #include <cstdio>
-#include <functional>
 #include <set>
 #include <sys/stat.h>
 
@@ -34,14 +32,9 @@ protected:
     {
         InstrumTest::SetUp();
         reset_configuration_state();
-        TestPatch three;
-        for (int i = 0; i < 3; i++)
-            three.samples.push_back(looped16(100, 10, 90));
-        write("three.pat", three);
-        TestPatch one;
-        one.samples.push_back(looped16(50, 5, 45));
-        write("one.pat", one);
-        write("def.pat", one);
+        write("three.pat", patch_of({looped16(100, 10, 90), looped16(100, 10, 90), looped16(100, 10, 90)}));
+        write("one.pat", patch_of({looped16(50, 5, 45)}));
+        write("def.pat", patch_of({looped16(50, 5, 45)}));
     }
     void TearDown() override
     {
@@ -57,17 +50,22 @@ protected:
         ReadResult r = read_config_text("dir " + dir_.path() + "\n" + text);
         ASSERT_EQ(r.status, 0) << r.messages;
     }
-    static std::string messages(const std::function<void()>& f)
-    {
-        testing::internal::CaptureStderr();
-        f();
-        return testing::internal::GetCapturedStderr();
-    }
 };
 
 TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
 {
     configure("bank 0\n5 one.pat\n9 missing.pat\nbank 8\n6 one.pat\ndrumset 0\n36 one.pat\n");
+    // A stop code from the interface ends loading at once and leaves the marks.
+    tonebank[0]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
+    int (*saved)(int32*) = ctl->read;
+    ctl->read = read_quit;
+    int rc = RC_NONE;
+    EXPECT_EQ(load_missing_instruments(&rc), 0);
+    ctl->read = saved;
+    EXPECT_EQ(rc, RC_QUIT);
+    EXPECT_EQ(tonebank[0]->tone[5].instrument, MAGIC_LOAD_INSTRUMENT);
+    EXPECT_EQ(cache_entries(), 0);
+
     tonebank[8]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
     tonebank[0]->tone[7].instrument = MAGIC_LOAD_INSTRUMENT;
     tonebank[0]->tone[9].instrument = MAGIC_LOAD_INSTRUMENT;
@@ -116,77 +114,50 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 0, program 4 - this")) << msg;
 }
 
-TEST_F(PolicyTest, StopCodeEndsLoadingAndLeavesTheMarks)
+// Lists apply to every sample or sample by sample, and a program with lists does not hand
+// its changed samples to another program of the same patch through the cache.
+TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
 {
-    configure("bank 0\n5 one.pat\n");
-    tonebank[0]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
-    int (*saved)(int32*) = ctl->read;
-    ctl->read = read_quit;
-    int rc = RC_NONE;
-    EXPECT_EQ(load_missing_instruments(&rc), 0);
-    ctl->read = saved;
-    EXPECT_EQ(rc, RC_QUIT);
-    EXPECT_EQ(tonebank[0]->tone[5].instrument, MAGIC_LOAD_INSTRUMENT);
-    EXPECT_EQ(cache_entries(), 0);
-}
-
-TEST_F(PolicyTest, ListsApplyToEverySampleOrSampleBySample)
-{
-    configure("bank 0\n0 three.pat\n1 three.pat tune=1\n2 three.pat tune=1,2 trempitch=0,-20\n"
-              "3 three.pat fc=30000,-1,22050 q=961,960\n"
-              "4 three.pat tune=400,-400 rate=400 offset=1000\n");
-    Instrument* plain = load_instrument(0, 0, 0);
-    ASSERT_NE(plain, nullptr);
+    configure("bank 0\n0 three.pat tune=12\n1 three.pat\n2 three.pat tune=1\n"
+              "3 three.pat tune=1,2 trempitch=0,-20\n4 three.pat fc=30000,-1,22050 q=961,960\n"
+              "5 three.pat tune=400,-400 rate=400 offset=1000\n6 three.pat\n");
+    for (int prog : {0, 1})
+        tonebank[0]->tone[prog].instrument = MAGIC_LOAD_INSTRUMENT;
+    EXPECT_EQ(load_missing_instruments(nullptr), 0);
+    Instrument* tuned = tonebank[0]->tone[0].instrument;
+    Instrument* plain = tonebank[0]->tone[1].instrument;
+    ASSERT_NE(tuned, plain);
+    EXPECT_EQ(tuned->sample[0].root_freq, 261626 / 2);
+    EXPECT_EQ(plain->sample[0].root_freq, 261626);
+    EXPECT_EQ(play_midi_load_instrument(0, 0, 6), plain);  // no lists: shares the plain one
     ASSERT_EQ(plain->samples, 3);
+
     const Sample& p = plain->sample[0];
     auto down = [](int32 f, double t) { return (int32)std::lround(f / std::pow(2.0, t / 12)); };
-
-    Instrument* all = load_instrument(0, 0, 1);
-    ASSERT_NE(all, nullptr);
+    Instrument* all = load_instrument(0, 0, 2);
+    Instrument* two = load_instrument(0, 0, 3);
+    Instrument* filt = load_instrument(0, 0, 4);
+    Instrument* wild = load_instrument(0, 0, 5);
+    ASSERT_TRUE(all != nullptr && two != nullptr && filt != nullptr && wild != nullptr);
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(all->sample[i].root_freq, down(p.root_freq, 1)) << i;
     EXPECT_EQ(all->sample[2].low_freq, down(p.low_freq, 1));
-    Instrument* two = load_instrument(0, 0, 2);
-    ASSERT_NE(two, nullptr);
     EXPECT_EQ(two->sample[0].root_freq, down(p.root_freq, 1));
     EXPECT_EQ(two->sample[1].root_freq, down(p.root_freq, 2));
     EXPECT_EQ(two->sample[2].root_freq, p.root_freq);
     EXPECT_EQ(two->sample[1].tremolo_to_pitch, -20);
-
     // Cutoffs above half the output rate or negative, and resonances above 960, are off.
-    Instrument* filt = load_instrument(0, 0, 3);
-    ASSERT_NE(filt, nullptr);
     EXPECT_EQ(filt->sample[0].cutoff_freq, 0);
     EXPECT_EQ(filt->sample[1].cutoff_freq, 0);
     EXPECT_EQ(filt->sample[2].cutoff_freq, 22050);
     EXPECT_EQ(filt->sample[0].resonance, 0);
     EXPECT_EQ(filt->sample[1].resonance, 960);
-
     // Values far out of range stay in range: no frequency of 0, no overflow.
-    Instrument* wild = load_instrument(0, 0, 4);
-    ASSERT_NE(wild, nullptr);
     EXPECT_EQ(wild->sample[0].root_freq, 1);
     EXPECT_EQ(wild->sample[1].root_freq, INT32_MAX);
     EXPECT_EQ(wild->sample[0].envelope_rate[0], 2097151 * 512);
     EXPECT_EQ(wild->sample[2].envelope_offset[0], 255 << 22);
     EXPECT_EQ(wild->sample[2].envelope_offset[1], p.envelope_offset[1]);
-}
-
-// A program with lists must not hand its changed samples to another program of the same
-// patch through the cache, whichever is loaded first.
-TEST_F(PolicyTest, ListsDoNotReachAnotherProgramOfTheSamePatch)
-{
-    configure("bank 0\n1 three.pat tune=12\n2 three.pat\n3 three.pat\n");
-    for (int prog : {1, 2})
-        tonebank[0]->tone[prog].instrument = MAGIC_LOAD_INSTRUMENT;
-    EXPECT_EQ(load_missing_instruments(nullptr), 0);
-    Instrument* tuned = tonebank[0]->tone[1].instrument;
-    Instrument* plain = tonebank[0]->tone[2].instrument;
-    ASSERT_NE(tuned, plain);
-    EXPECT_EQ(tuned->sample[0].root_freq, 261626 / 2);
-    EXPECT_EQ(plain->sample[0].root_freq, 261626);
-    // A third program of the same patch without lists shares the plain one.
-    EXPECT_EQ(play_midi_load_instrument(0, 0, 3), plain);
 }
 
 TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
@@ -202,7 +173,6 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     EXPECT_EQ(prog->sample[0].root_freq, 261626);  // still the program's, not freed
     for (int p : default_program)
         EXPECT_EQ(p, -1);
-
     std::string msg = messages([] { EXPECT_EQ(set_default_instrument("nothere.pat"), -1); });
     EXPECT_TRUE(contains(msg, "nothere.pat")) << msg;
     EXPECT_EQ(default_instrument, def);
@@ -212,14 +182,12 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     EXPECT_EQ(default_instrument, def);
     EXPECT_EQ(def->samples, 1);
     EXPECT_EQ(cache_entries(), 1);
-
-    // Reloading takes the name loaded last (not the one that failed).
+    // Reloading takes the name loaded last (not the one that failed) ...
     free_instruments(1);
     ASSERT_NE(default_instrument, nullptr);
     EXPECT_EQ(default_instrument->samples, 1);
     EXPECT_EQ(cache_entries(), 1);
-
-    // When the reload fails there is no default instrument rather than a freed one.
+    // ... and when it fails there is no default instrument rather than a freed one.
     ASSERT_EQ(remove(dir_.file("def.pat").c_str()), 0);
     messages([] { free_instruments(1); });
     EXPECT_EQ(default_instrument, nullptr);
@@ -227,9 +195,9 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
 }
 
 // Marked programs, and only they, are loaded before a song. Every patch the installed set
-// names loads without a message, with the drum note, amp and pan its line gives, into samples
-// that are safe to render: at the usual rate, and at half of it with the anti-aliasing filter
-// on (most of these patches are recorded above 22.05 kHz, so it runs over most of the set).
+// names loads without a message, with the drum note, amp and pan of its line, into samples
+// that are safe to render: at the usual rate, and at half of it with the anti-aliasing
+// filter on (most of these patches are recorded above 22.05 kHz).
 TEST_F(PolicyTest, PatchSetLoadsEveryPatchAndExactlyTheMarkedPrograms)
 {
     const std::string dir = CORVELLE_SOURCE_DIR "/data/freepats";
@@ -237,28 +205,21 @@ TEST_F(PolicyTest, PatchSetLoadsEveryPatchAndExactlyTheMarkedPrograms)
     if (stat((dir + "/patches.cfg").c_str(), &st) != 0)
         GTEST_SKIP() << "no patch set at " << dir;
     configure("dir " + dir + "\nsource " + dir + "/patches.cfg\n");
-    const std::set<int> tones = {0, 24, 40, 73}, drums = {35, 38, 42};
-    for (int p : tones)
-        tonebank[0]->tone[p].instrument = MAGIC_LOAD_INSTRUMENT;
-    for (int p : drums)
-        drumset[0]->tone[p].instrument = MAGIC_LOAD_INSTRUMENT;
-
+    const std::set<int> marked[2] = {{0, 24, 40, 73}, {35, 38, 42}};
+    for (int dr = 0; dr < 2; dr++)
+        for (int p : marked[dr])
+            (dr ? drumset : tonebank)[0]->tone[p].instrument = MAGIC_LOAD_INSTRUMENT;
     int rc = -5;
-    std::string msg = messages([&] { EXPECT_EQ(load_missing_instruments(&rc), 0); });
-    EXPECT_EQ(msg, "");
+    EXPECT_EQ(messages([&] { EXPECT_EQ(load_missing_instruments(&rc), 0); }), "");
     EXPECT_EQ(rc, RC_NONE);
-    for (int dr = 0; dr < 2; dr++) {
-        for (int b = 0; b < TONEBANK_SLOTS; b++) {
-            ToneBank* bank = dr ? drumset[b] : tonebank[b];
-            for (int p = 0; bank != nullptr && p < 128; p++) {
-                bool marked = b == 0 && (dr ? drums : tones).count(p) > 0;
-                Instrument* ip = bank->tone[p].instrument;
-                EXPECT_EQ(marked, ip != nullptr && !IS_MAGIC_INSTRUMENT(ip))
+    for (int dr = 0; dr < 2; dr++)
+        for (int b = 0; b < TONEBANK_SLOTS; b++)
+            for (int p = 0; (dr ? drumset : tonebank)[b] != nullptr && p < 128; p++) {
+                Instrument* ip = (dr ? drumset : tonebank)[b]->tone[p].instrument;
+                EXPECT_EQ(b == 0 && marked[dr].count(p) > 0, ip != nullptr && !IS_MAGIC_INSTRUMENT(ip))
                     << (dr ? "drum " : "tone ") << b << " " << p;
             }
-        }
-    }
-    EXPECT_EQ(cache_entries(), (int)(tones.size() + drums.size()));
+    EXPECT_EQ(cache_entries(), 7);
 
     for (int32 rate : {44100, 22050}) {
         mode_.rate = rate;
@@ -267,7 +228,7 @@ TEST_F(PolicyTest, PatchSetLoadsEveryPatchAndExactlyTheMarkedPrograms)
         size_t named = 0, loaded = 0;
         for (int dr = 0; dr < 2; dr++)
             for (int p = 0; p < 128; p++) {
-                const ToneBankElement& e = (dr ? drumset[0] : tonebank[0])->tone[p];
+                const ToneBankElement& e = (dr ? drumset : tonebank)[0]->tone[p];
                 if (e.name == nullptr || e.name[0] == '\0')
                     continue;
                 named++;

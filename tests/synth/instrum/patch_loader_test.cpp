@@ -3,112 +3,68 @@
 
 #include <cstdio>
 
-namespace {
-
-TestPatch patch_of(std::vector<TestSample> samples)
+// A prefixed file, an older version and a load from memory give the bare file's samples;
+// every stored waveform format becomes signed 16-bit with two zeros after the data.
+TEST_F(InstrumTest, PatchVariantsLoadAlikeAndWaveformsBecomeSigned16Bit)
 {
-    TestPatch p;
-    p.samples = std::move(samples);
-    return p;
-}
-
-void expect_same(const Instrument* a, const Instrument* b)
-{
-    ASSERT_EQ(a->samples, b->samples);
-    for (int i = 0; i < a->samples; i++) {
-        const Sample &x = a->sample[i], &y = b->sample[i];
-        EXPECT_EQ(x.loop_start, y.loop_start);
-        EXPECT_EQ(x.loop_end, y.loop_end);
-        EXPECT_EQ(x.modes, y.modes);
-        ASSERT_EQ(x.data_length, y.data_length);
-        EXPECT_EQ(0, memcmp(x.data, y.data, ((x.data_length >> FRACTION_BITS) + 2) * 2));
-    }
-}
-
-}  // namespace
-
-TEST_F(InstrumTest, PrefixedOlderAndInMemoryPatchesLoadLikeTheBareOne)
-{
-    TestSample plain;  // 8-bit signed, not looped
-    plain.modes = 0;
-    plain.data = std::string(300, '\x10');
-    TestPatch p = patch_of({looped16(500, 10, 400), plain});
-    std::string msg, all;
-    Instrument* bare = load(write("bare.pat", p), &msg);
-    ASSERT_NE(bare, nullptr) << msg;
-    EXPECT_EQ(bare->type, INST_GUS);
-    p.prefix = true;
-    Instrument* prefixed = load(write("prefixed.pat", p), &msg);
-    all += msg;
-    p.magic = "GF1PATCH100";
-    InstrumentPtr older(load_memory(build_patch(p), &msg));
-    all += msg;
-    ASSERT_NE(prefixed, nullptr);
-    ASSERT_NE(older, nullptr);
-    EXPECT_EQ(all, "");
-    expect_same(bare, prefixed);
-    expect_same(bare, older.get());
-
-    p.magic = "GF1PATCH200";
-    EXPECT_EQ(load(write("newer.pat", p), &msg), nullptr);
-    EXPECT_TRUE(contains(msg, "newer.pat: not an instrument")) << msg;
-}
-
-TEST_F(InstrumTest, WaveformsBecomeSigned16Bit)
-{
-    struct {
+    const struct {
         uint8_t modes;
         std::string bytes;
         std::vector<int16_t> want;
-    } cases[] = {  // two zero samples follow the data
+    } waves[] = {
         {MODES_UNSIGNED, std::string("\x80\x80\x80\x00\xff", 5), {0, 0, 0, -32768, 0x7f00, 0, 0}},
         {0, std::string("\x00\x7f\x80\xff", 4), {0, 0x7f00, -32768, -256, 0, 0}},
         {MODES_16BIT | MODES_UNSIGNED, std::string("\x00\x80\x00\x00\xff\xff", 6),
          {0, -32768, 32767, 0, 0}},
         {MODES_16BIT, std::string("\x34\x12\x00\x80", 4), {0x1234, -32768, 0, 0}},
     };
-    for (const auto& c : cases) {
-        TestSample s;
-        s.modes = c.modes | MODES_LOOPING;  // a looping sample keeps its last value
-        s.data = c.bytes;
-        s.loop_end = (uint32_t)c.bytes.size();
-        std::string msg;
-        InstrumentPtr ip(load_memory(build_patch(patch_of({s})), &msg));
-        ASSERT_NE(ip, nullptr) << msg;
-        const Sample& sp = ip->sample[0];
-        size_t n = c.want.size() - 2;
-        ASSERT_EQ(sp.data_length, (splen_t)n << FRACTION_BITS);
-        EXPECT_EQ(std::vector<int16_t>(sp.data, sp.data + n + 2), c.want) << "modes " << (int)c.modes;
+    TestPatch p = patch_of({looped16(500, 10, 400)});
+    for (const auto& w : waves) {
+        p.samples.emplace_back();
+        p.samples.back().modes = w.modes | MODES_LOOPING;  // a looping sample keeps its last value
+        p.samples.back().data = w.bytes;
+        p.samples.back().loop_end = (uint32_t)w.bytes.size();
+    }
+    std::string msg, all;
+    Instrument* bare = load(write("bare.pat", p), &msg);
+    ASSERT_NE(bare, nullptr) << msg;
+    EXPECT_EQ(bare->type, INST_GUS);
+    for (int i = 1; i <= 4; i++) {
+        const Sample& sp = bare->sample[i];
+        const std::vector<int16_t>& want = waves[i - 1].want;
+        ASSERT_EQ(sp.data_length, (splen_t)(want.size() - 2) << FRACTION_BITS);
+        EXPECT_EQ(std::vector<int16_t>(sp.data, sp.data + want.size()), want) << i;
         EXPECT_EQ(sp.modes & (MODES_16BIT | MODES_UNSIGNED), MODES_16BIT);
     }
-}
-
-TEST_F(InstrumTest, ReversedLoopBecomesForwardLoopOverMirroredData)
-{
-    for (uint32_t end : {900u, 700u}) {
-        TestSample s = looped16(1000, 100, end);
-        s.modes |= MODES_REVERSE;
-        std::string msg, name = write("rev.pat", patch_of({s}));
-        Instrument* ip = load(name, &msg);
-        ASSERT_NE(ip, nullptr) << msg;
-        EXPECT_TRUE(contains(msg, "Reverse loop in " + name)) << msg;
-        const Sample& sp = ip->sample[0];
-        EXPECT_EQ(sp.modes & (MODES_REVERSE | MODES_LOOPING), MODES_LOOPING);
-        EXPECT_EQ(sp.loop_start, (1000 - end) << FRACTION_BITS);
-        EXPECT_EQ(sp.loop_end, 900u << FRACTION_BITS);
-        for (int i = 0; i < 1000; i++)  // the ramp's value at 999 - i
-            ASSERT_EQ(sp.data[i], (int16_t)((999 - i) * 37 % 20000 - 10000)) << i;
-        clear_instrument_cache(nullptr);
+    p.prefix = true;
+    Instrument* prefixed = load(write("prefixed.pat", p), &msg);
+    all += msg;
+    p.magic = "GF1PATCH100";
+    InstrumentPtr older(load_memory(build_patch(p), &msg));
+    all += msg;
+    EXPECT_EQ(all, "");
+    for (const Instrument* ip : {(const Instrument*)prefixed, (const Instrument*)older.get()}) {
+        ASSERT_NE(ip, nullptr);
+        ASSERT_EQ(ip->samples, bare->samples);
+        for (int i = 0; i < ip->samples; i++) {
+            const Sample &x = ip->sample[i], &y = bare->sample[i];
+            EXPECT_TRUE(x.loop_start == y.loop_start && x.loop_end == y.loop_end) << i;
+            EXPECT_EQ(x.modes, y.modes);
+            ASSERT_EQ(x.data_length, y.data_length);
+            EXPECT_EQ(0, memcmp(x.data, y.data, ((x.data_length >> FRACTION_BITS) + 2) * 2));
+        }
     }
+    p.magic = "GF1PATCH200";
+    EXPECT_EQ(load(write("newer.pat", p), &msg), nullptr);
+    EXPECT_TRUE(contains(msg, "newer.pat: not an instrument")) << msg;
 }
 
-// Loop points in fixed point, with their fractions; an unlooped sample's end; loops outside
-// the data brought inside; a stripped tail.
-TEST_F(InstrumTest, LoopPointsFixedPointBroughtInsideAndStrippedTail)
+// Loop points in fixed point with their fractions, an unlooped sample's end, loops outside
+// the data brought inside, reversed loops made forward over mirrored data, a stripped tail.
+TEST_F(InstrumTest, LoopPointsAreFixedPointInsideTheDataAndForward)
 {
-    TestSample s = looped16(1000, 100, 900);
+    TestSample s = looped16(1000, 100, 900), plain = looped16(50, 10, 20);
     s.fractions = 0x53;  // loop start + 3/16 sample, loop end + 5/16
-    TestSample plain = looped16(50, 10, 20);
     plain.modes = MODES_16BIT;
     TestSample eight = s;  // 8-bit loop points count 8-bit bytes: the same positions
     eight.modes = MODES_LOOPING;
@@ -119,9 +75,11 @@ TEST_F(InstrumTest, LoopPointsFixedPointBroughtInsideAndStrippedTail)
     backwards.loop_start = 1900, backwards.loop_end = 400;
     empty.loop_start = empty.loop_end = 600;
     rev.modes |= MODES_REVERSE;
-    rev.loop_end = 0xFFFFFFF0;  // mirrored against the length this would wrap around
-    std::string msg,
-        name = write("fix.pat", patch_of({s, plain, eight, beyond, backwards, empty, rev}));
+    TestSample wrap = rev, rev700 = looped16(1000, 100, 700);
+    wrap.loop_end = 0xFFFFFFF0;  // mirrored against the length this would wrap around
+    rev700.modes |= MODES_REVERSE;
+    std::string msg, name = write("fix.pat", patch_of({s, plain, eight, beyond, backwards, empty,
+                                                        wrap, rev, rev700}));
     Instrument* ip = load(name, &msg);
     ASSERT_NE(ip, nullptr) << msg;
     EXPECT_EQ(ip->sample[0].data_length, 1000u << 12);
@@ -134,12 +92,20 @@ TEST_F(InstrumTest, LoopPointsFixedPointBroughtInsideAndStrippedTail)
     EXPECT_EQ(ip->sample[2].loop_start, (100u << 12) + 3 * 256);
     EXPECT_TRUE(contains(msg, "sample 3: loop 200..5000 outside 2000 bytes, limited")) << msg;
     EXPECT_TRUE(contains(msg, "sample 5: empty loop, played without it")) << msg;
+    EXPECT_TRUE(contains(msg, "Reverse loop in " + name)) << msg;
     EXPECT_EQ(ip->sample[3].loop_end, 1000u << 12);
     EXPECT_FALSE(ip->sample[4].modes & MODES_LOOPING);
     EXPECT_FALSE(ip->sample[5].modes & MODES_LOOPING);
     EXPECT_EQ(ip->sample[6].loop_start, 0u);
     EXPECT_EQ(ip->sample[6].loop_end, 900u << 12);
-
+    for (int k : {7, 8}) {
+        const Sample& sp = ip->sample[k];
+        EXPECT_EQ(sp.modes & (MODES_REVERSE | MODES_LOOPING), MODES_LOOPING);
+        EXPECT_EQ(sp.loop_start, (k == 7 ? 100u : 300u) << FRACTION_BITS);
+        EXPECT_EQ(sp.loop_end, 900u << FRACTION_BITS);
+        for (int i = 0; i < 1000; i++)  // the ramp's value at 999 - i
+            ASSERT_EQ(sp.data[i], (int16_t)((999 - i) * 37 % 20000 - 10000)) << k << " " << i;
+    }
     TestBank bank;
     bank[5].strip_tail = 1;
     ip = load(name, &msg, bank.get(), 0, 5);
@@ -147,44 +113,27 @@ TEST_F(InstrumTest, LoopPointsFixedPointBroughtInsideAndStrippedTail)
     EXPECT_EQ(ip->sample[0].data_length, (900u << 12) + 5 * 256);
 }
 
-TEST_F(InstrumTest, DrumPatchWithoutNotePlaysAtItsNoteWithoutLoopOrEnvelope)
+// Loop, sustain and envelope bits from the file, the element's strip settings and the data;
+// a drum without a note of its own plays at its key, without loop or envelope.
+TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
 {
-    std::string msg, name = write("snare.pat", patch_of({looped16(400, 50, 350)}));
-    TestBank drums, tones;
-    Instrument* ip = load(name, &msg, drums.get(), 1, 38);
-    ASSERT_NE(ip, nullptr) << msg;
-    EXPECT_EQ(ip->sample[0].note_to_use, 38);
-    EXPECT_EQ(ip->sample[0].modes & (MODES_LOOPING | MODES_SUSTAIN | MODES_ENVELOPE), 0);
-    EXPECT_EQ(ip->sample[0].loop_start, 399u << 12);
-
-    drums[40].note = 60;  // the element's own settings win over the drum defaults
-    drums[40].strip_loop = drums[40].strip_envelope = 0;
-    ip = load(name, &msg, drums.get(), 1, 40);
-    ASSERT_NE(ip, nullptr) << msg;
-    EXPECT_EQ(ip->sample[0].note_to_use, 60);
-    EXPECT_EQ(ip->sample[0].modes & (MODES_LOOPING | MODES_ENVELOPE), MODES_LOOPING | MODES_ENVELOPE);
-
-    ip = load(name, &msg, tones.get(), 0, 38);  // a tone bank sets no note
-    ASSERT_NE(ip, nullptr) << msg;
-    EXPECT_EQ(ip->sample[0].note_to_use, 0);
-    EXPECT_TRUE(ip->sample[0].modes & MODES_ENVELOPE);
-}
-
-TEST_F(InstrumTest, EnvelopeBitFollowsStripSettingsAndData)
-{
-    const uint8_t loop = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE;
-    struct {
+    const uint8_t loop = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE, L = MODES_LOOPING,
+                  S = MODES_SUSTAIN, E = MODES_ENVELOPE;
+    const struct {
         uint8_t modes;
-        int strip_loop, strip_env;
-        bool weird;
+        int dr, note, strip_loop, strip_env;
+        bool weird;  // envelope rates "??????"
         uint8_t want;
+        int want_note;
     } cases[] = {
-        {loop, -1, -1, false, MODES_LOOPING | MODES_SUSTAIN | MODES_ENVELOPE},
-        {MODES_16BIT | MODES_SUSTAIN | MODES_ENVELOPE, -1, -1, false, 0},  // no loop
-        {MODES_16BIT | MODES_SUSTAIN | MODES_ENVELOPE, -1, 0, false, MODES_SUSTAIN | MODES_ENVELOPE},
-        {loop, -1, -1, true, MODES_LOOPING | MODES_SUSTAIN},  // rates "??????"
-        {MODES_16BIT | MODES_PINGPONG | MODES_ENVELOPE, -1, -1, false, MODES_PINGPONG},  // no sustain
-        {loop | MODES_PINGPONG, 1, 0, false, MODES_ENVELOPE},
+        {loop, 0, -1, -1, -1, false, L | S | E, 0},
+        {MODES_16BIT | S | E, 0, -1, -1, -1, false, 0, 0},  // no loop
+        {MODES_16BIT | S | E, 0, -1, -1, 0, false, S | E, 0},
+        {loop, 0, -1, -1, -1, true, L | S, 0},
+        {MODES_16BIT | MODES_PINGPONG | E, 0, -1, -1, -1, false, MODES_PINGPONG, 0},  // no sustain
+        {loop | MODES_PINGPONG, 0, -1, 1, 0, false, E, 0},
+        {loop, 1, -1, -1, -1, false, 0, 38},
+        {loop, 1, 60, 0, 0, false, L | S | E, 60},  // the element's settings win for drums
     };
     int k = 0;
     for (const auto& c : cases) {
@@ -193,13 +142,17 @@ TEST_F(InstrumTest, EnvelopeBitFollowsStripSettingsAndData)
         if (c.weird)
             memset(s.env_rate, '?', 6);
         TestBank bank;
-        bank[k].strip_loop = (int8)c.strip_loop;
-        bank[k].strip_envelope = (int8)c.strip_env;
-        std::string msg;
-        std::string name = write("m" + std::to_string(k) + ".pat", patch_of({s}));
-        Instrument* ip = load(name, &msg, bank.get(), 0, k);
+        bank[38].note = (int8)c.note;
+        bank[38].strip_loop = (int8)c.strip_loop;
+        bank[38].strip_envelope = (int8)c.strip_env;
+        std::string msg, name = write("m" + std::to_string(k) + ".pat", patch_of({s}));
+        Instrument* ip = load(name, &msg, bank.get(), c.dr, 38);
         ASSERT_NE(ip, nullptr) << msg;
         EXPECT_EQ(ip->sample[0].modes & ~MODES_16BIT, c.want) << "case " << k;
+        EXPECT_EQ(ip->sample[0].note_to_use, c.want_note) << "case " << k;
+        if (c.dr && c.note < 0) {
+            EXPECT_EQ(ip->sample[0].loop_start, 199u << 12);
+        }
         k++;
     }
 }
@@ -225,16 +178,13 @@ TEST_F(InstrumTest, PanningModulationEnvelopeAndVolumeInRendererUnits)
     for (int i = 0; i < 5; i++)
         EXPECT_EQ(ip->sample[i].panning, want_pan[i]) << i;
     const Sample& sp = ip->sample[1];
-    // R 44100, C 44: 44*38*65536/(10*44100), 20*44*32768/(44100*38); 44100*38/(20*64) and
-    // round(1309*38*65536/(10*44100))
     EXPECT_EQ(sp.tremolo_sweep_increment, 248);
     EXPECT_EQ(sp.tremolo_phase_increment, 17);
     EXPECT_EQ(sp.vibrato_control_ratio, 1309);
     EXPECT_EQ(sp.vibrato_sweep_increment, 7392);
     EXPECT_EQ(sp.vibrato_depth, 30);
     EXPECT_EQ(ip->sample[2].tremolo_phase_increment, 0);
-    // (63 << 9) * 44 * 512, (63 << 6) * 44 * 512, 1 * 44 * 512
-    EXPECT_EQ(sp.envelope_rate[0], 726663168);
+    EXPECT_EQ(sp.envelope_rate[0], 726663168);  // (63 << 9) * 44 * 512
     EXPECT_EQ(sp.envelope_rate[1], 90832896);
     EXPECT_EQ(sp.envelope_rate[2], 22528);
     EXPECT_EQ(sp.envelope_offset[0], 250 << 22);
@@ -262,8 +212,8 @@ TEST_F(InstrumTest, PanningModulationEnvelopeAndVolumeInRendererUnits)
     EXPECT_EQ(ip->sample[0].panning, 100);
     clear_instrument_cache(nullptr);
 
-    // The shortest release at the lowest rate and highest control ratio would overflow;
-    // it is held at the fastest rate. Silence gets a finite volume.
+    // The shortest release at the lowest rate and highest control ratio would overflow: it
+    // is held at the fastest rate. Silence gets a finite volume.
     mode_.rate = 4000;
     control_ratio = 255;
     modify_release = 1;
@@ -275,27 +225,24 @@ TEST_F(InstrumTest, PanningModulationEnvelopeAndVolumeInRendererUnits)
     EXPECT_DOUBLE_EQ(ip->sample[0].volume, 1.0);
 }
 
-TEST_F(InstrumTest, NameWithoutExtensionIsFoundWithPat)
+// Names without ".pat" are found with it; programs sharing a patch with the same settings
+// share one load from the cache, other settings load it again.
+TEST_F(InstrumTest, NamesAndTheCacheOfSharedPatches)
 {
-    std::string msg, full = write("piano.pat", patch_of({looped16(100, 0, 100)}));
-    EXPECT_NE(load(full.substr(0, full.size() - 4), &msg), nullptr) << msg;
-
-    std::string missing = dir_.file("organ");
-    EXPECT_EQ(load(missing, &msg), nullptr);
-    EXPECT_EQ(msg, "Instrument `" + missing + "' can't be found.\n");
+    std::string m1, m2, name = write("shared.pat", patch_of({looped16(100, 0, 100)}));
+    EXPECT_NE(load(name.substr(0, name.size() - 4), &m1), nullptr) << m1;
+    clear_instrument_cache(nullptr);
+    const std::string missing = dir_.file("organ");
+    EXPECT_EQ(load(missing, &m1), nullptr);
+    EXPECT_EQ(m1, "Instrument `" + missing + "' can't be found.\n");
     write("drum.pat.pat", patch_of({looped16(100, 0, 100)}));  // ".pat" is not added twice
-    EXPECT_EQ(load(dir_.file("drum.pat"), &msg), nullptr);
-    EXPECT_EQ(load("", &msg), nullptr);
-    EXPECT_TRUE(contains(msg, "Attempted to open nameless file.")) << msg;
-    EXPECT_TRUE(contains(msg, "Instrument `' can't be found.")) << msg;
-}
+    EXPECT_EQ(load(dir_.file("drum.pat"), &m1), nullptr);
+    EXPECT_EQ(load("", &m1), nullptr);
+    EXPECT_TRUE(contains(m1, "Attempted to open nameless file.")) << m1;
+    EXPECT_TRUE(contains(m1, "Instrument `' can't be found.")) << m1;
 
-TEST_F(InstrumTest, ProgramsSharingAPatchLoadItOnce)
-{
-    std::string name = write("shared.pat", patch_of({looped16(100, 0, 100)}));
     TestBank bank;
     ctl->verbosity = 3;
-    std::string m1, m2;
     Instrument* a = load(std::string(name), &m1, bank.get(), 0, 0, "Tonebank 0 0");
     Instrument* b = load(name, &m2, bank.get(), 0, 1, "Tonebank 0 1");
     ASSERT_NE(a, nullptr) << m1;
@@ -303,13 +250,11 @@ TEST_F(InstrumTest, ProgramsSharingAPatchLoadItOnce)
     EXPECT_TRUE(contains(m1, "Tonebank 0 0: " + name)) << m1;
     EXPECT_TRUE(contains(m2, " * Cached")) << m2;
     EXPECT_FALSE(contains(m2, "Tonebank 0 1")) << m2;
-
     // The first load got the name in a buffer freed right after it (as a new configuration
     // frees the element's name); with the file gone the cache still answers.
     ASSERT_EQ(remove(name.c_str()), 0);
     EXPECT_EQ(load(std::string(name), &m2, bank.get(), 0, 2), a);
 
-    // Other settings, or per-sample lists, load the file again.
     write("shared.pat", patch_of({looped16(100, 0, 100)}));
     bank[3].amp = 50;
     Instrument* c = load(name, &m2, bank.get(), 0, 3);

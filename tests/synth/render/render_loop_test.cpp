@@ -6,22 +6,18 @@
 
 class RenderLoop : public PlayerTest {};
 
-TEST_F(RenderLoop, PartialBlocksWaitAndAWholeBlockIsQueuedAtOnce)
+TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoices)
 {
     ASSERT_EQ(compute_data(0), RC_NONE);
-    EXPECT_TRUE(recording().writes.empty());
     ASSERT_EQ(compute_data(4095), RC_NONE);
     EXPECT_TRUE(recording().writes.empty());
     EXPECT_EQ(buffered_count, 4095);
     EXPECT_EQ(buffer_pointer, common_buffer + 2 * 4095);
-    EXPECT_EQ(current_sample, 4095);
-
     ASSERT_EQ(compute_data(1), RC_NONE);
     ASSERT_EQ(recording().writes.size(), 1u);
     EXPECT_EQ(recording().writes[0], 4096 * 4);
     EXPECT_EQ(buffered_count, 0);
     EXPECT_EQ(buffer_pointer, common_buffer);
-
     // A long span goes out block by block, the rest waits.
     ASSERT_EQ(compute_data(3 * 4096 + 10), RC_NONE);
     EXPECT_EQ(recording().writes.size(), 4u);
@@ -31,94 +27,68 @@ TEST_F(RenderLoop, PartialBlocksWaitAndAWholeBlockIsQueuedAtOnce)
     const int16_t* values = reinterpret_cast<const int16_t*>(recording().data.data());
     for (size_t i = 0; i < recording().data.size() / 2; i++)
         ASSERT_LE(std::abs(values[i]), 8) << "value " << i;
-
     // A flush queues only what is buffered, and nothing when nothing is.
     ASSERT_EQ(compute_data(0), RC_NONE);
     ASSERT_EQ(recording().writes.size(), 5u);
     EXPECT_EQ(recording().writes[4], 10 * 4);
     ASSERT_EQ(compute_data(0), RC_NONE);
     EXPECT_EQ(recording().writes.size(), 5u);
-}
 
-TEST_F(RenderLoop, FailedWritesAndInterruptsEndRendering)
-{
     recording().fail = true;
     EXPECT_EQ(compute_data(5000), RC_ERROR);
     ASSERT_EQ(compute_data(10), RC_NONE);
     EXPECT_EQ(compute_data(0), RC_ERROR);
     recording().fail = false;
-
     intr = 1;
     EXPECT_EQ(compute_data(5000), RC_QUIT);
     intr = 0;
-}
 
-TEST_F(RenderLoop, MutedChannelsLoseTheirVoicesAtTheNextBlock)
-{
-    int muted = sounding_voice(3, 60);
-    int heard = sounding_voice(4, 62);
+    int muted = sounding_voice(3, 60), heard = sounding_voice(4, 62);
     channel_mute = 1u << 3;
     ASSERT_EQ(compute_data(10), RC_NONE);
+    channel_mute = 0;
     EXPECT_EQ(voice[muted].status, VOICE_FREE);
     EXPECT_EQ(voice[heard].status, VOICE_ON);
-    EXPECT_EQ(channel[4].lasttime, 10);  // the channel had a voice in this span
-    channel_mute = 0;
+    EXPECT_EQ(channel[4].lasttime, current_sample);  // the channel had a voice in this span
 }
 
-class SongEnd : public PlayerTest {
-protected:
-    // A note, n program changes after it and the end of track far later.
-    std::vector<MidiEvent> song(int n, int trailing_type = ME_PROGRAM)
-    {
-        std::vector<MidiEvent> evs;
-        evs.push_back(make_event(0, ME_NOTEON, 0, 60, 100));
-        for (int i = 0; i < n; i++)
-            evs.push_back(make_event(1000 + i, trailing_type, 0, i % 128, 0));
+// After the last voice, up to 32 events that change nothing audible are skipped with a
+// message and the song ends one second later; a note-off, more events or a sounding voice
+// keep it going.
+TEST_F(RenderLoop, TrailingEventsAfterTheLastVoiceAreSkipped)
+{
+    const struct {
+        int trailing, note_off_at;
+        bool voice;
+        int rc;
+    } cases[] = {{5, -1, false, RC_TUNE_END}, {3, 2, false, RC_NONE}, {40, -1, false, RC_NONE},
+                 {2, -1, true, RC_NONE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.trailing << " events");
+        std::vector<MidiEvent> evs = {make_event(0, ME_NOTEON, 0, 60, 100)};
+        for (int i = 0; i < c.trailing; i++)
+            evs.push_back(make_event(1000 + i, i + 1 == c.note_off_at ? ME_NOTEOFF : ME_PROGRAM, 0, i, 0));
         evs.push_back(make_event(200000, ME_EOT, 0, 0, 0));
-        return evs;
-    }
-    int render_from(std::vector<MidiEvent>& evs, int index)
-    {
+        if (c.voice)
+            sounding_voice(0, 60);
+        recording() = Recording();
+        current_sample = 0;
         event_list = evs.data();
-        current_event = &evs[index];
+        current_event = &evs[1];
         check_eot_flag = 1;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        int rc = compute_data(150000);
-        messages = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
-        return rc;
+        EXPECT_EQ(compute_data(150000), c.rc);
+        std::string msg = testing::internal::GetCapturedStdout();
+        msg += testing::internal::GetCapturedStderr();
+        if (c.rc == RC_TUNE_END) {  // one block, then one second of tail
+            EXPECT_NE(msg.find("Last 5 MIDI events are ignored"), std::string::npos) << msg;
+            EXPECT_EQ(recording().frames(), 4096 + 44100);
+            EXPECT_EQ(check_eot_flag, 0);
+        } else {
+            EXPECT_EQ(current_sample, 150000);
+        }
     }
-    std::string messages;
-};
-
-TEST_F(SongEnd, TrailingEventsAfterTheLastVoiceAreSkipped)
-{
-    std::vector<MidiEvent> evs = song(5);
-    EXPECT_EQ(render_from(evs, 1), RC_TUNE_END);
-    EXPECT_NE(messages.find("Last 5 MIDI events are ignored"), std::string::npos) << messages;
-    // One block, then the end: one second of tail.
-    EXPECT_EQ(recording().frames(), 4096 + 44100);
-    EXPECT_EQ(check_eot_flag, 0);
-}
-
-TEST_F(SongEnd, AnythingThatStillNeedsPlayingKeepsTheSongGoing)
-{
-    // A note-off among the trailing events: its note must still reach the view.
-    std::vector<MidiEvent> with_off = song(3);
-    with_off[2].type = ME_NOTEOFF;
-    EXPECT_EQ(render_from(with_off, 1), RC_NONE);
-    EXPECT_EQ(current_sample, 150000);
-
-    // More than 32 events before the end.
-    current_sample = 0;
-    std::vector<MidiEvent> many = song(40);
-    EXPECT_EQ(render_from(many, 1), RC_NONE);
-
-    // A voice still sounding.
-    current_sample = 0;
-    std::vector<MidiEvent> few = song(2);
-    sounding_voice(0, 60);
-    EXPECT_EQ(render_from(few, 1), RC_NONE);
 }
 
 // The render loop watches how full the device queue is: when it runs low, rendering turns

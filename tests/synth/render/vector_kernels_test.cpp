@@ -13,67 +13,58 @@
 
 namespace {
 
-struct Data {
-    std::vector<int32> out, s;
-};
-
-// n values and an output of n * width buffer values; `wild` puts some of each near the limits.
-Data random_data(std::mt19937& rng, int32 n, int width, bool wild)
+// n + 1 values, some near the limits when `wild`.
+std::vector<int32> random_values(std::mt19937& rng, size_t n, bool wild)
 {
-    Data d;
-    std::uniform_int_distribution<int32> value(-32768, 32767), any(INT32_MIN, INT32_MAX),
-        mixed(-(1 << 28), 1 << 28), pick(0, 15);
-    d.s.resize((size_t)n + 1);
-    for (int32& v : d.s)
+    std::uniform_int_distribution<int32> value(-32768, 32767), any(INT32_MIN, INT32_MAX), pick(0, 15);
+    std::vector<int32> s(n + 1);
+    for (int32& v : s)
         v = wild && pick(rng) == 0 ? any(rng) / 4096 : value(rng);
-    d.out.resize((size_t)n * width + 1);
-    for (int32& v : d.out)
-        v = wild && pick(rng) == 0 ? (pick(rng) & 1 ? INT32_MAX - pick(rng) : INT32_MIN + pick(rng))
-                                   : mixed(rng);
-    return d;
+    return s;
 }
 
-int32 random_gain(std::mt19937& rng, bool wide)
+// A mixing buffer of n + 1 values, some at the limits when `wild`.
+std::vector<int32> random_sums(std::mt19937& rng, size_t n, bool wild)
 {
-    std::uniform_int_distribution<int32> small(-8191, 8191), large(-200000, 200000);
-    return wide ? large(rng) : small(rng);
+    std::uniform_int_distribution<int32> mixed(-(1 << 28), 1 << 28), pick(0, 15);
+    std::vector<int32> out(n + 1);
+    for (int32& v : out)
+        v = wild && pick(rng) == 0 ? (pick(rng) & 1 ? INT32_MAX - pick(rng) : INT32_MIN + pick(rng))
+                                   : mixed(rng);
+    return out;
 }
 
 TEST(MixKernels, VectorFormsGiveTheScalarTwinsValues)
 {
     std::mt19937 rng(20240611);
-    std::uniform_int_distribution<int32> inc(-40, 40);
+    std::uniform_int_distribution<int32> inc(-40, 40), small(-8191, 8191), large(-200000, 200000);
     for (int trial = 0; trial < 3000; trial++) {
         const int32 n = trial % 70;
         const bool wild = trial % 3 == 0, wide = trial % 7 == 0;
-        const int32 gl = random_gain(rng, wide), gr = random_gain(rng, wide);
+        const int32 gl = wide ? large(rng) : small(rng), gr = wide ? large(rng) : small(rng);
         const int32 il = trial % 2 ? inc(rng) : 0, ir = trial % 5 ? inc(rng) : 0;
         SCOPED_TRACE(testing::Message() << "trial " << trial << " n " << n << " gains " << gl
                                         << "+" << il << " " << gr << "+" << ir);
-
         for (int stride = 1; stride <= 2; stride++) {
             // Exactly the run's values in a buffer of their own, so that a read or write past
             // them is caught under AddressSanitizer (the right side of pairs starts at 1).
-            Data a = random_data(rng, n, stride, wild), b = a;
+            const std::vector<int32> s = random_values(rng, (size_t)n, wild);
+            const std::vector<int32> sums = random_sums(rng, (size_t)n * stride, wild);
             const size_t used = n > 0 ? (size_t)(n - 1) * stride + 1 : 0;
             for (size_t side = 0; side < (size_t)stride; side++) {
-                std::vector<int32> ao(a.out.begin() + side, a.out.begin() + side + used);
-                std::vector<int32> bo(b.out.begin() + side, b.out.begin() + side + used);
-                mix_gain_run1(ao.data(), stride, a.s.data(), n, gl, il);
-                mix_gain_run1_scalar(bo.data(), stride, b.s.data(), n, gl, il);
-                ASSERT_EQ(ao, bo) << "one gain, stride " << stride << " side " << side;
+                std::vector<int32> a(sums.begin() + side, sums.begin() + side + used), b = a;
+                mix_gain_run1(a.data(), stride, s.data(), n, gl, il);
+                mix_gain_run1_scalar(b.data(), stride, s.data(), n, gl, il);
+                ASSERT_EQ(a, b) << "one gain, stride " << stride << " side " << side;
             }
         }
-        Data a = random_data(rng, n, 2, wild), b = a;
-        mix_gain_run2(a.out.data(), a.s.data(), n, gl, il, gr, ir);
-        mix_gain_run2_scalar(b.out.data(), b.s.data(), n, gl, il, gr, ir);
-        ASSERT_EQ(a.out, b.out) << "two gains";
-        // The centred case: one gain on both sides.
-        a = random_data(rng, n, 2, wild);
-        b = a;
-        mix_gain_run2(a.out.data(), a.s.data(), n, gl, il, gl, il);
-        mix_gain_run2_scalar(b.out.data(), b.s.data(), n, gl, il, gl, il);
-        ASSERT_EQ(a.out, b.out) << "one gain on both sides";
+        for (bool centred : {false, true}) {  // centred: one gain on both sides
+            const std::vector<int32> s = random_values(rng, (size_t)n, wild);
+            std::vector<int32> a = random_sums(rng, (size_t)n * 2, wild), b = a;
+            mix_gain_run2(a.data(), s.data(), n, gl, il, centred ? gl : gr, centred ? il : ir);
+            mix_gain_run2_scalar(b.data(), s.data(), n, gl, il, centred ? gl : gr, centred ? il : ir);
+            ASSERT_EQ(a, b) << (centred ? "one gain on both sides" : "two gains");
+        }
     }
 }
 
@@ -93,8 +84,7 @@ TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
     for (int i = 1; i < 32; i += 2)
         EXPECT_EQ(out[i], 0) << "value " << i << " of the other side";
 
-    std::vector<int32> pair(16, 5);
-    std::vector<int32> v(8, -32768);
+    std::vector<int32> pair(16, 5), v(8, -32768);
     mix_gain_run2(pair.data(), v.data(), 8, 8191, 0, 0, 1);
     EXPECT_EQ(pair[0], 5 - 8191 * 32768);
     EXPECT_EQ(pair[1], 5);
@@ -104,17 +94,17 @@ TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
 TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
 {
     std::mt19937 rng(99);
+    std::uniform_int_distribution<int> value(-32768, 32767);
     const int saved_n = gauss_n;
     for (int order : {25, 24}) {  // 24 takes the general loop of the scalar form
         gauss_n = order;
         for (int trial = 0; trial < 200; trial++) {
             const int32 frames = 40 + (int32)(rng() % 400);
             std::vector<sample_t> data((size_t)frames + 2, 0);
-            std::uniform_int_distribution<int> value(-32768, 32767);
             for (int32 i = 0; i < frames; i++)
                 data[(size_t)i] = (sample_t)(trial % 4 == 0 ? (i % 2 ? 32767 : -32768) : value(rng));
-            const resample_rec_t rec = {0, (splen_t)frames << FRACTION_BITS,
-                                        (splen_t)frames << FRACTION_BITS};
+            const splen_t end = (splen_t)frames << FRACTION_BITS;
+            const resample_rec_t rec = {0, end, end};
             const int32 incr = (int32)(rng() % 9000) + 1;
             const bool down = trial % 3 == 0;
             const int64 span = (int64)(frames - 1) << FRACTION_BITS;
@@ -130,7 +120,6 @@ TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
     initialize_gauss_table(gauss_n);
 }
 
-
 TEST(CopyKernel, CopiesEveryValueWithItsSignAndNothingMore)
 {
     std::mt19937 rng(11);
@@ -141,8 +130,8 @@ TEST(CopyKernel, CopiesEveryValueWithItsSignAndNothingMore)
             v = (sample_t)(n % 5 == 0 ? (value(rng) & 1 ? -32768 : 32767) : value(rng));
         std::vector<resample_t> out((size_t)n + 1, 12345);
         copy_samples(out.data(), data.data(), n);
-        for (int64 k = 0; k < n; k++)
-            ASSERT_EQ(out[k], (resample_t)data[k]) << "length " << n << " at " << k;
+        EXPECT_EQ(std::vector<resample_t>(out.begin(), out.begin() + n),
+                  std::vector<resample_t>(data.begin(), data.end())) << "length " << n;
         EXPECT_EQ(out[n], 12345) << "written past a copy of " << n;
     }
 }

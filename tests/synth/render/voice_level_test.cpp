@@ -15,74 +15,63 @@ protected:
     }
 };
 
-TEST_F(VoiceLevel, LouderVelocityVolumeAndExpressionGiveHigherLevels)
+TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
 {
-    double last_vel = -200, last_vol = -200, last_expr = -200;
+    double last[3] = {-200, -200, -200};
     for (int x : {10, 40, 70, 100, 127}) {
-        double by_vel = level(69, x);
-        double by_vol = level(69, 100, {make_event(0, ME_MAINVOLUME, 0, x, 0)});
-        double by_expr = level(69, 100, {make_event(0, ME_EXPRESSION, 0, x, 0)});
-        EXPECT_GT(by_vel, last_vel + 1.0) << x;
-        EXPECT_GT(by_vol, last_vol + 1.0) << x;
-        EXPECT_GT(by_expr, last_expr + 1.0) << x;
-        last_vel = by_vel;
-        last_vol = by_vol;
-        last_expr = by_expr;
+        const double by[3] = {level(69, x), level(69, 100, {make_event(0, ME_MAINVOLUME, 0, x, 0)}),
+                              level(69, 100, {make_event(0, ME_EXPRESSION, 0, x, 0)})};
+        for (int k = 0; k < 3; k++) {
+            EXPECT_GT(by[k], last[k] + 1.0) << "velocity, volume, expression " << k << " at " << x;
+            last[k] = by[k];
+        }
     }
-    EXPECT_GT(last_vel, -12.0);  // a loud note is loud
-    EXPECT_LT(last_vel, 0.0);
+    EXPECT_TRUE(last[0] > -12.0 && last[0] < 0.0) << last[0];  // a loud note is loud
     // At the default drum power a drum channel plays as loud as a melodic one.
     drumchannels |= 1u;
-    EXPECT_NEAR(level(69, 127), last_vel, 0.02);
+    EXPECT_NEAR(level(69, 127), last[0], 0.02);
     drumchannels &= ~1u;
-}
 
-TEST_F(VoiceLevel, VelocityFollowsTheVolumeCurveOfTheSystemMode)
-{
-    struct Mode {
+    const struct {
         int mode;
         const double* curve;
     } modes[] = {{DEFAULT_SYSTEM_MODE, perceived_vol_table},
                  {GS_SYSTEM_MODE, sc_vel_table},
                  {GM2_SYSTEM_MODE, gm2_vol_table}};
-    for (const Mode& m : modes) {
+    for (const auto& m : modes) {
         play_system_mode = m.mode;
         // Under full volume, so that no gain reaches its limit.
         std::vector<MidiEvent> vol = {make_event(0, ME_MAINVOLUME, 0, 90, 0)};
-        double diff = level(69, 50, vol) - level(69, 127, vol);
-        EXPECT_NEAR(diff, 20 * std::log10(m.curve[50] / m.curve[127]), 0.2) << "mode " << m.mode;
+        EXPECT_NEAR(level(69, 50, vol) - level(69, 127, vol), 20 * std::log10(m.curve[50] / m.curve[127]),
+                    0.2) << "mode " << m.mode;
     }
     play_system_mode = DEFAULT_SYSTEM_MODE;
 }
 
 TEST_F(VoiceLevel, PanPlacesTheVoice)
 {
-    for (int pan : {0, 1, 127}) {
+    for (int pan : {0, 1, 127}) {  // hard: the other side is silent
         std::vector<MidiEvent> setup = {make_event(0, ME_PAN, 0, pan, 0)};
-        double l = level(69, 127, setup, 0), r = level(69, 127, setup, 1);
-        if (pan == 127)
-            std::swap(l, r);
-        EXPECT_GT(l, -12.0) << pan;
-        EXPECT_LT(r, -90.0) << pan;  // the other side is silent
+        const double near = level(69, 127, setup, pan == 127), far = level(69, 127, setup, pan != 127);
+        EXPECT_TRUE(near > -12.0 && far < -90.0) << pan << ": " << near << " " << far;
     }
-    std::vector<MidiEvent> centre = {make_event(0, ME_PAN, 0, 64, 0)};
+    const std::vector<MidiEvent> centre = {make_event(0, ME_PAN, 0, 64, 0)};
+    const std::vector<MidiEvent> left = {make_event(0, ME_PAN, 0, 32, 0)};
     EXPECT_NEAR(level(69, 127, centre, 0), level(69, 127, centre, 1), 0.05);
-    std::vector<MidiEvent> left = {make_event(0, ME_PAN, 0, 32, 0)};
     EXPECT_GT(level(69, 127, left, 0), level(69, 127, left, 1) + 3.0);
-
     // Mono output ignores pan; one value per frame, as loud wherever the voice is panned.
     play_mode->encoding |= PE_MONO;
     aq_setup();
-    auto mono = [&](int pan) {
-        play_note(69, 127, {make_event(0, ME_PAN, 0, pan, 0)}, 0, 10000, 10000);
+    std::vector<int32> mono[2];
+    for (int i = 0; i < 2; i++) {
+        play_note(69, 127, {make_event(0, ME_PAN, 0, i * 127, 0)}, 0, 10000, 10000);
         const int16_t* p = reinterpret_cast<const int16_t*>(recording().data.data());
-        return std::vector<int32>(p, p + recording().data.size() / 2);
-    };
-    std::vector<int32> mono_left = mono(0), mono_right = mono(127);
-    ASSERT_EQ(mono_left.size(), 10000u);
-    EXPECT_GT(level_db(mono_left, 2000, 10000), -12.0);
-    EXPECT_NEAR(level_db(mono_left, 2000, 10000), level_db(mono_right, 2000, 10000), 0.05);
-    EXPECT_NEAR(zero_crossing_freq(mono_left, 2000, 10000, 44100), 440.0, 0.5);
+        mono[i].assign(p, p + recording().data.size() / 2);
+    }
+    ASSERT_EQ(mono[0].size(), 10000u);
+    EXPECT_GT(level_db(mono[0], 2000, 10000), -12.0);
+    EXPECT_NEAR(level_db(mono[0], 2000, 10000), level_db(mono[1], 2000, 10000), 0.05);
+    EXPECT_NEAR(zero_crossing_freq(mono[0], 2000, 10000), 440.0, 0.5);
 }
 
 TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)

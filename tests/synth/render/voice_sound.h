@@ -1,6 +1,6 @@
-// Shared by the voice rendering tests: a sine patch the test writes itself, installed as a
-// special patch on channel 0 and played through the player onto the recording output, and
-// measurements of what was recorded (pitch, level, onset, largest step).
+// Shared by the render tests: test waveforms as samples, voices that play them through the
+// resampler, a sine patch played through the player onto the recording output (channel 0,
+// special patch 1), and measurements of the sound (pitch, level, distortion, steps, onset).
 #ifndef CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 #define CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 
@@ -9,14 +9,116 @@
 #include <cstdlib>
 #include <vector>
 
-#include "synth/render/resample_sound.h"
 #include "effects/effect.h"
+#include "instrum/instrum.h"
+#include "render/resample.h"
+#include "render/resample_settings.h"
 #include "render/voice_params.h"
+#include "synth/play/player_fixture.h"
 
-// Envelope levels of the tone: full scale of an envelope offset, and an attack too fast
-// for one control period.
+// Envelope levels: full scale of an envelope offset, and an attack faster than one period.
 #define FULL_LEVEL 1069547520
 #define INSTANT_RATE 2000000000
+
+// A sample owning its data (with the two zeros after the end).
+struct TestSample {
+    std::vector<sample_t> data;
+    Sample s{};
+};
+
+// `frames` values from value(i), looping over [loop_from, loop_to) with `modes`.
+template <class F>
+void make_sample(TestSample& t, int rate, int32 root_freq, int frames, int loop_from, int loop_to,
+                 int modes, F value)
+{
+    t.data.assign((size_t)frames + 2, 0);
+    for (int i = 0; i < frames; i++)
+        t.data[(size_t)i] = (sample_t)value(i);
+    t.s = Sample{};
+    t.s.data = t.data.data();
+    t.s.data_length = (splen_t)frames << FRACTION_BITS;
+    t.s.loop_start = (splen_t)loop_from << FRACTION_BITS;
+    t.s.loop_end = (splen_t)loop_to << FRACTION_BITS;
+    t.s.modes = (uint8)modes;
+    t.s.sample_rate = rate;
+    t.s.root_freq = root_freq;
+    t.s.scale_factor = 1024;
+    t.s.volume = 1.0;
+}
+
+// A sine of `period` points, looping (with envelope) over [loop_from, loop_to) when those
+// differ; the data goes on past the loop as a recording would.
+inline void make_sine(TestSample& t, int rate, double period, int frames, int loop_from,
+                      int loop_to, double amplitude = 20000.0)
+{
+    make_sample(t, rate, (int32)std::lround(rate / period * 1000.0), frames, loop_from, loop_to,
+                MODES_16BIT | (loop_to > loop_from ? MODES_LOOPING | MODES_ENVELOPE : 0),
+                [&](int i) { return std::lround(amplitude * std::sin(2 * M_PI * i / period)); });
+}
+
+// Frequency from the first and last rising zero crossings (interpolated), in Hz.
+inline double zero_crossing_freq(const std::vector<int32>& x, int from, int to, double rate = 44100)
+{
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (int i = from + 1; i < to; i++) {
+        if (x[(size_t)i - 1] < 0 && x[(size_t)i] >= 0) {
+            last = i - 1 + (double)-x[(size_t)i - 1] / (x[(size_t)i] - x[(size_t)i - 1]);
+            if (crossings++ == 0)
+                first = last;
+        }
+    }
+    return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
+}
+
+class ResampleTest : public PlayerTest {
+protected:
+    void SetUp() override
+    {
+        PlayerTest::SetUp();
+        set_current_resampler(RESAMPLE_GAUSS);
+        gauss_n = 25;
+        initialize_resampler_coeffs();
+        reduce_quality_flag = 0;
+    }
+    void TearDown() override
+    {
+        set_current_resampler(RESAMPLE_GAUSS);
+        PlayerTest::TearDown();
+    }
+    // A sounding voice on channel 0 playing sp from its start with the given step.
+    int play(Sample* sp, int32 step, int note = 60)
+    {
+        int v = sounding_voice(0, note);
+        Voice& vp = voice[v];
+        vp.sample = sp;
+        vp.sample_offset = 0;
+        vp.sample_step = step;
+        vp.orig_frequency = freq_table[note];
+        vp.frequency = vp.orig_frequency + 1;  // not the recorded pitch: no plain copy
+        vp.vibrato_control_ratio = vp.orig_vibrato_control_ratio = vp.vibrato_control_counter = 0;
+        vp.vibrato_delay = vp.vibrato_sweep = vp.vibrato_phase = 0;
+        for (int32& s : vp.vibrato_step_table)
+            s = 0;
+        vp.porta_control_ratio = vp.porta_control_counter = 0;
+        vp.cache = nullptr;
+        vp.timeout = -1;
+        return v;
+    }
+    // Up to n values of voice v, in blocks as the mixer asks for them; stops when it ends.
+    std::vector<int32> render(int v, int n, int block = 1000)
+    {
+        std::vector<int32> out;
+        while ((int)out.size() < n && voice[v].timeout != 1) {
+            int32 c = std::min(block, n - (int)out.size());
+            const int32* p = resample_voice(v, &c);
+            out.insert(out.end(), p, p + c);
+            if (c == 0)
+                break;
+        }
+        return out;
+    }
+};
 
 class VoiceSound : public ResampleTest {
 protected:
@@ -46,18 +148,16 @@ protected:
         special_patch[1] = nullptr;
         ResampleTest::TearDown();
     }
-
-    // A looped sine of `period` points recorded at `rate` (root 441 Hz at 100 points and
-    // 44100 Hz), envelope: attack and release in control periods (about ms), level `sustain`
-    // of full reached by a decay at the rate of `decay` periods from full to 0.
+    // A looped sine (or cosine) of `period` points recorded at `rate` (441 Hz at 100 points
+    // and 44100 Hz); envelope: attack and release in control periods (about ms), level
+    // `sustain` of full reached by a decay at the rate of `decay` periods from full to 0.
     void use_tone(int rate, double period, double attack = 0, double release = 30,
                   double sustain = 1.0, double decay = 1, bool cosine = false)
     {
         int frames = (int)(period * 40);
-        make_sine(tone, rate, period, frames + (int)period, 0, frames, 20000.0);
-        if (cosine)  // starts at its peak
-            for (int i = 0; i < frames + (int)period; i++)
-                tone.data[(size_t)i] = (sample_t)std::lround(20000.0 * std::cos(2 * M_PI * i / period));
+        make_sine(tone, rate, period, frames + (int)period, 0, frames);
+        for (int i = 0; cosine && i < frames + (int)period; i++)
+            tone.data[(size_t)i] = (sample_t)std::lround(20000.0 * std::cos(2 * M_PI * i / period));
         Sample& s = tone.s;
         s.low_freq = 0;
         s.high_freq = 0x7FFFFFFF;
@@ -70,11 +170,9 @@ protected:
         s.key_to_fc_bpo = 60;
         s.sf_sample_link = -1;
         s.sample_type = SF_SAMPLETYPE_MONO;
-        const int32 sus = (int32)(FULL_LEVEL * sustain);
-        const int32 offsets[6] = {FULL_LEVEL, FULL_LEVEL, sus, 0, 0, 0};
+        const int32 offsets[6] = {FULL_LEVEL, FULL_LEVEL, (int32)(FULL_LEVEL * sustain), 0, 0, 0};
         const int32 rates[6] = {attack > 0 ? (int32)(FULL_LEVEL / attack) : INSTANT_RATE, 1,
-                                (int32)(FULL_LEVEL / decay),
-                                (int32)(FULL_LEVEL / release), 1, 1};
+                                (int32)(FULL_LEVEL / decay), (int32)(FULL_LEVEL / release), 1, 1};
         for (int i = 0; i < 6; i++) {
             s.envelope_offset[i] = offsets[i];
             s.envelope_rate[i] = rates[i];
@@ -85,7 +183,6 @@ protected:
         special_patch[1] = &patch;
         prepare_channel();
     }
-
     // Channel 0 at its defaults, playing the tone at full volume.
     void prepare_channel()
     {
@@ -98,11 +195,11 @@ protected:
         channel[0].special_sample = 1;
         channel[0].volume = 127;
     }
-
-    // Plays the events (times in samples) and renders until `end`; the recording then holds
-    // the sound from time 0.
+    // Plays the events (times in samples) from an empty recording and renders until `end`.
     void play(std::vector<MidiEvent> evs, int32 end)
     {
+        recording() = Recording();
+        current_sample = 0;
         std::stable_sort(evs.begin(), evs.end(),
                          [](const MidiEvent& a, const MidiEvent& b) { return a.time < b.time; });
         evs.push_back(make_event(end, ME_EOT, 0, 0, 0));
@@ -115,7 +212,6 @@ protected:
         ASSERT_EQ(compute_data(0), RC_NONE);
         event_list = current_event = nullptr;
     }
-
     // One side of the recording (0 left, 1 right).
     std::vector<int32> side(int which) const
     {
@@ -125,20 +221,13 @@ protected:
             out[i] = p[2 * i + which];
         return out;
     }
-
     // Frequency of the left side over [from, to), in Hz.
-    double pitch(int from, int to) const
-    {
-        return zero_crossing_freq(side(0), from, to, 44100.0);
-    }
-
+    double pitch(int from, int to) const { return zero_crossing_freq(side(0), from, to); }
     // A note alone on channel 0 from `on` to `off` after `setup` events at time 0,
     // recorded until `end`.
     void play_note(int note, int velocity, std::vector<MidiEvent> setup = {}, int32 on = 0,
                    int32 off = 20000, int32 end = 24000)
     {
-        recording() = Recording();
-        current_sample = 0;
         reset_voices();
         prepare_channel();
         setup.push_back(make_event(on, ME_NOTEON, 0, note, velocity));
@@ -146,7 +235,6 @@ protected:
             setup.push_back(make_event(off, ME_NOTEOFF, 0, note, 0));
         play(setup, end);
     }
-
     // The pitch of such a note in Hz.
     double note_pitch(int note, std::vector<MidiEvent> setup = {})
     {
@@ -154,6 +242,43 @@ protected:
         return pitch(4000, 20000);
     }
 };
+
+inline double cents(double f, double ref)
+{
+    return 1200.0 * std::log2(f / ref);
+}
+
+// How far x lies from a sine of `cycles_per_sample`: the residual after the least-squares
+// fit of a sine, a cosine and an offset, in dB below the signal.
+inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
+{
+    double m[3][4] = {};
+    for (size_t i = 0; i < x.size(); i++) {
+        double b[3] = {std::sin(2 * M_PI * cycles_per_sample * i),
+                       std::cos(2 * M_PI * cycles_per_sample * i), 1.0};
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++)
+                m[r][c] += b[r] * b[c];
+            m[r][3] += b[r] * x[i];
+        }
+    }
+    for (int p = 0; p < 3; p++)  // Gauss-Jordan on the normal equations
+        for (int r = 0; r < 3; r++)
+            if (r != p) {
+                double k = m[r][p] / m[p][p];
+                for (int c = 0; c < 4; c++)
+                    m[r][c] -= k * m[p][c];
+            }
+    double sig = 0, err = 0;
+    for (size_t i = 0; i < x.size(); i++) {
+        double fit = m[0][3] / m[0][0] * std::sin(2 * M_PI * cycles_per_sample * i) +
+                     m[1][3] / m[1][1] * std::cos(2 * M_PI * cycles_per_sample * i) +
+                     m[2][3] / m[2][2];
+        sig += fit * fit;
+        err += (x[i] - fit) * (x[i] - fit);
+    }
+    return 10 * std::log10(err / sig);
+}
 
 // RMS level of x over [from, to) in dB relative to 16-bit full scale (-200 for silence).
 inline double level_db(const std::vector<int32>& x, int from, int to)
