@@ -3,6 +3,9 @@
 #
 #   MUTANTS=N MUTANT_SEED=S bash scripts/mutants.sh      N mutants (default 80), seed S (default 1)
 #   MUTANT_LIST=old/mutants.txt bash scripts/mutants.sh  the mutations an earlier run listed
+#   MUTANT_PER_TEST=1 ...   the whole program runs for each mutant, and build-mutants/killers.txt
+#                           names the tests that failed for each killed one (slower; shows which
+#                           tests are the only ones to catch something, and which catch nothing)
 #
 # The tracked sources are copied to build-mutants/src and built there at -O2 (build-mutants/build);
 # the working tree is never touched. One mutation at a time goes into that copy (scripts/mutants.py
@@ -64,8 +67,10 @@ bash "$src/scripts/write-config.sh" "$build"
 
 # Runs a test program (the view's under a virtual display), stopping at the first failure.
 # Its status: 0 passed, 124 timed out, otherwise failed or crashed.
+per_test="${MUTANT_PER_TEST:-}"
 run_program() {  # program timeout log
-  local cmd=(timeout -k 10 "$2" "$build/$1" --gtest_fail_fast=1 --gtest_brief=1)
+  local cmd=(timeout -k 10 "$2" "$build/$1")
+  [ -n "$per_test" ] || cmd+=(--gtest_fail_fast=1 --gtest_brief=1)
   [ "$1" != test_vis ] || cmd=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "${cmd[@]}")
   (cd "$build" && "${cmd[@]}") >"$3" 2>&1
 }
@@ -75,6 +80,7 @@ run_program() {  # program timeout log
 results="$out/mutants.txt"
 say() { echo "$*" | tee -a "$results"; }
 : >"$results"
+[ -z "$per_test" ] || : >"$out/killers.txt"
 what="MUTANTS=$count MUTANT_SEED=$seed"
 [ -z "$list" ] || what="replaying $list"
 say "# Mutation run $(date -u +%Y-%m-%dT%H:%MZ) on $(cd "$here" && git rev-parse --short HEAD), $what"
@@ -140,6 +146,13 @@ while IFS= read -r mut; do
     status=KILLED
     [ "$rc" -ne 124 ] && [ "$rc" -ne 137 ] || status=TIMEOUT  # a hang is a caught fault
     cp "$out/mutant-test.log" "$out/last-killed.log"
+    if [ -n "$per_test" ]; then
+      # The failed tests; after a crash or a hang, the test that was running.
+      killers=$(awk '/^\[  FAILED  \] [A-Za-z_]/ { t = $4; sub(/,$/, "", t); print t }' \
+                "$out/mutant-test.log" | sort -u | tr '\n' ' ')
+      [ -n "$killers" ] || killers="$(grep '^\[ RUN      \]' "$out/mutant-test.log" | tail -1 | cut -c14-) (crash)"
+      printf '%s\t%s\n' "$file:$(sed -n 's/.*"line": \([0-9]*\).*/\1/p' <<<"$mut")" "$killers" >>"$out/killers.txt"
+    fi
   fi
   restore
   [ "$status" = NOCOMPILE ] || counted=$((counted + 1))
