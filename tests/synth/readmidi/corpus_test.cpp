@@ -3,7 +3,6 @@
 // (bit flips, truncations, huge lengths) never crash, hang or grow memory without bound.
 #include "midi_image.h"
 
-#include <algorithm>
 #include <map>
 #include <random>
 #include <sys/resource.h>
@@ -82,54 +81,28 @@ TEST_F(CorpusTest, EveryConformanceFile)
     EXPECT_EQ(notes, 12801u);
 }
 
-std::vector<size_t> find_all(const Bytes& b, const char* tag)
-{
-    std::vector<size_t> at;
-    for (size_t i = 0; i + 4 <= b.size(); i++)
-        if (std::equal(tag, tag + 4, b.begin() + (long)i))
-            at.push_back(i);
-    return at;
-}
-
+// A copy of the file with a few bits flipped, cut short, or with a chunk, meta or
+// system-exclusive length made huge.
 Bytes mutate(Bytes b, std::mt19937& rng)
 {
-    auto pick = [&](size_t n) { return (size_t)(rng() % n); };
-    auto overwrite = [&b](size_t p, const uint8_t* with) {
-        for (size_t i = 0; i < 4 && p + i < b.size(); i++)
-            b[p + i] = with[i];
-    };
     if (b.empty())
         return b;
-    switch (rng() % 4) {
-    case 0:  // flip a few bits
+    const int kind = (int)(rng() % 3);
+    if (kind == 0) {
         for (int i = 0, flips = 1 + (int)(rng() % 8); i < flips; i++)
-            b[pick(b.size())] ^= (uint8_t)(1u << (rng() % 8));
-        break;
-    case 1:  // cut the file short
-        b.resize(pick(b.size()));
-        break;
-    case 2: {  // a chunk length of a huge value
-        std::vector<size_t> at = find_all(b, "MTrk"), hd = find_all(b, "MThd");
-        at.insert(at.end(), hd.begin(), hd.end());
-        if (!at.empty()) {
-            size_t p = at[pick(at.size())] + 4;
-            uint32_t v = (rng() % 2) ? 0xFFFFFFFFu : (uint32_t)rng();
-            const uint8_t be[4] = {(uint8_t)(v >> 24), (uint8_t)(v >> 16), (uint8_t)(v >> 8), (uint8_t)v};
-            overwrite(p, be);
-        }
-        break;
-    }
-    default: {  // a meta or system-exclusive length of a huge value
-        std::vector<size_t> at;
-        for (size_t i = 0; i + 2 < b.size(); i++)
-            if (b[i] == 0xFF || b[i] == 0xF0)
-                at.push_back(i);
-        if (!at.empty()) {
-            size_t q = at[pick(at.size())];
-            const uint8_t huge[4] = {0xFF, 0xFF, 0xFF, 0x7F};
-            overwrite(q + (b[q] == 0xFF ? 2 : 1), huge);
-        }
-    }
+            b[rng() % b.size()] ^= (uint8_t)(1u << (rng() % 8));
+    } else if (kind == 1) {
+        b.resize(rng() % b.size());
+    } else {
+        std::vector<size_t> at;  // where a length starts
+        for (size_t i = 0; i + 4 <= b.size(); i++)
+            if (b[i] == 'M' && b[i + 1] == 'T' && (b[i + 2] == 'r' || b[i + 2] == 'h'))
+                at.push_back(i + 4);
+            else if (b[i] == 0xFF || b[i] == 0xF0)
+                at.push_back(i + (b[i] == 0xFF ? 2 : 1));
+        const uint32_t v = (rng() % 2) ? 0xFFFFFF7Fu : (uint32_t)rng();
+        for (size_t i = 0, p = at.empty() ? b.size() : at[rng() % at.size()]; i < 4 && p + i < b.size(); i++)
+            b[p + i] = (uint8_t)(v >> (24 - 8 * i));
     }
     return b;
 }

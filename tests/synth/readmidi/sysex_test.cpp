@@ -31,6 +31,14 @@ protected:
         MidiEvent buf[MAX_SYSEX_EVENTS];
         return std::vector<MidiEvent>(buf, buf + parse_sysex_event_multi(msg.data(), (int32)msg.size(), buf));
     }
+    // The events of the many-event decoder: type, channel, a, b each (-1: any value).
+    static void expect_multi(const Bytes& msg, const std::vector<std::vector<int>>& want)
+    {
+        std::vector<MidiEvent> v = multi(msg);
+        ASSERT_EQ(v.size(), want.size());
+        for (size_t i = 0; i < v.size(); i++)
+            EXPECT_TRUE(is_event(v[i], want[i][0], want[i][1], want[i][2], want[i][3])) << "event " << i;
+    }
 };
 
 Bytes gs(uint8_t a, uint8_t b, uint8_t c, const Bytes& data, int device = 0x10)
@@ -106,69 +114,53 @@ TEST_F(SysexTest, Volumes)
     }
 }
 
-TEST_F(SysexTest, XgPartParameters)
+TEST_F(SysexTest, PartParameters)
 {
-    std::vector<MidiEvent> v = multi({0x43, 0x10, 0x4C, 0x08, 0x03, 0x01, 0x7F, 0xF7});
-    ASSERT_EQ(v.size(), 1u);
-    EXPECT_TRUE(is_event(v[0], ME_TONE_BANK_MSB, 3, 127, 255));
-    // Consecutive addresses: bank MSB, bank LSB, program; then a part mode of drum setup 2.
-    v = multi({0x43, 0x10, 0x4C, 0x08, 0x05, 0x01, 0x00, 0x40, 0x10, 0xF7});
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_TRUE(is_event(v[1], ME_TONE_BANK_LSB, -1, 0x40));
-    EXPECT_TRUE(is_event(v[2], ME_PROGRAM, -1, 0x10));
-    v = multi({0x43, 0x10, 0x4C, 0x08, 0x05, 0x07, 0x02, 0xF7});
-    ASSERT_EQ(v.size(), 1u);
-    EXPECT_TRUE(is_event(v[0], ME_DRUMPART));
+    const struct {
+        const char* what;
+        Bytes msg;
+        std::vector<std::vector<int>> events;
+    } cases[] = {
+        {"XG bank MSB", {0x43, 0x10, 0x4C, 0x08, 0x03, 0x01, 0x7F, 0xF7}, {{ME_TONE_BANK_MSB, 3, 127, 255}}},
+        {"XG bank MSB, LSB, program",
+         {0x43, 0x10, 0x4C, 0x08, 0x05, 0x01, 0x00, 0x40, 0x10, 0xF7},
+         {{ME_TONE_BANK_MSB, 5, 0, -1}, {ME_TONE_BANK_LSB, -1, 0x40, -1}, {ME_PROGRAM, -1, 0x10, -1}}},
+        {"XG part mode: drum setup 2", {0x43, 0x10, 0x4C, 0x08, 0x05, 0x07, 0x02, 0xF7}, {{ME_DRUMPART, -1, -1, -1}}},
+        {"XG drum setup 2, note 36, level: an NRPN sequence on the part that uses the setup",
+         {0x43, 0x10, 0x4C, 0x31, 0x24, 0x02, 0x50, 0xF7},
+         {{ME_NRPN_MSB, -1, 0x1A, -1}, {ME_NRPN_LSB, -1, 36, -1}, {ME_DATA_ENTRY_MSB, 5, 0x50, -1}}},
+        {"XG reverb type MSB, LSB: GS macro Room 2",
+         {0x43, 0x10, 0x4C, 0x02, 0x01, 0x00, 0x02, 0x01, 0xF7},
+         {{ME_SYSEX_GS_LSB, 1, 1, GS_REVERB_MACRO}}},
+        {"GS tone number", gs(0x40, 0x13, 0x00, {0x08, 0x19}), {{ME_TONE_BANK_MSB, 2, 8, -1}, {ME_PROGRAM, -1, 0x19, -1}}},
+        {"GS random pan", gs(0x40, 0x10, 0x1C, {0x00}), {{ME_RANDOM_PAN, 9, -1, -1}}},
+        {"GS key range low, high",
+         gs(0x40, 0x10, 0x1D, {0x24, 0x60}),
+         {{ME_SYSEX_LSB, 9, 0x24, SYSEX_NOTE_LIMIT_LOW}, {ME_SYSEX_LSB, 9, 0x60, SYSEX_NOTE_LIMIT_HIGH}}},
+        {"GS receive channel: none", gs(0x40, 0x11, 0x02, {0x10}), {{ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL}}},
+        {"GS LFO1 pitch depth", gs(0x40, 0x21, 0x04, {0x30}),
+         {{ME_SYSEX_LSB, -1, -1, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expect_multi(c.msg, c.events);
+    }
     EXPECT_EQ(drum_setup_xg[1], 5);
-    // Drum setup 2, note 36, level: an NRPN sequence on the part that uses the setup.
-    v = multi({0x43, 0x10, 0x4C, 0x31, 0x24, 0x02, 0x50, 0xF7});
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_TRUE(is_event(v[0], ME_NRPN_MSB, -1, 0x1A));
-    EXPECT_TRUE(is_event(v[1], ME_NRPN_LSB, -1, 36));
-    EXPECT_TRUE(is_event(v[2], ME_DATA_ENTRY_MSB, 5, 0x50));
-    // Reverb type MSB then LSB: a GS reverb macro (Room 2).
-    v = multi({0x43, 0x10, 0x4C, 0x02, 0x01, 0x00, 0x02, 0x01, 0xF7});
-    ASSERT_EQ(v.size(), 1u);
-    EXPECT_TRUE(is_event(v[0], ME_SYSEX_GS_LSB, 1, 1, GS_REVERB_MACRO));
     const int types[][3] = {{0x01, 0, 3}, {0x03, 1, 4}, {0x02, 2, 2}, {0x10, 0, 4}, {0x05, 0, -1}, {0x14, 0, -1}};
     for (const auto& t : types)
         EXPECT_EQ(set_xg_reverb_type(t[0], t[1]), t[2]) << t[0] << " " << t[1];
-}
 
-TEST_F(SysexTest, GsPartParameters)
-{
     const Bytes drum_part = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
     ASSERT_TRUE(single(drum_part));
     EXPECT_TRUE(is_event(ev, ME_DRUMPART, 0, 2, 255));  // block 1 is part #0
     EXPECT_TRUE(multi(drum_part).empty());
-    EXPECT_EQ(rhythm_part[1], 0);                       // drum map 2 now plays on part #0
+    EXPECT_EQ(rhythm_part[1], 0);  // drum map 2 now plays on part #0
     EXPECT_EQ(rhythm_part[0], 9);
     // Block 0 is part #9, blocks 1 to 9 parts #0 to #8, 10 to 15 themselves; 50 is port B.
-    EXPECT_EQ(block_to_part(0, 0), 9);
-    EXPECT_EQ(block_to_part(9, 0), 8);
-    EXPECT_EQ(block_to_part(10, 0), 10);
+    EXPECT_EQ((std::vector<int>{block_to_part(0, 0), block_to_part(9, 0), block_to_part(10, 0)}),
+              (std::vector<int>{9, 8, 10}));
     ASSERT_TRUE(single(gs(0x50, 0x12, 0x16, {0x48})));
     EXPECT_TRUE(is_event(ev, ME_KEYSHIFT, 17, 0x48));
-
-    const struct {
-        Bytes msg;
-        std::vector<std::vector<int>> events;  // type, channel, a, b (-1: any)
-    } cases[] = {
-        {gs(0x40, 0x13, 0x00, {0x08, 0x19}), {{ME_TONE_BANK_MSB, 2, 8, -1}, {ME_PROGRAM, -1, 0x19, -1}}},
-        {gs(0x40, 0x10, 0x1C, {0x00}), {{ME_RANDOM_PAN, 9, -1, -1}}},
-        {gs(0x40, 0x10, 0x1D, {0x24, 0x60}),  // key range low, then high
-         {{ME_SYSEX_LSB, 9, 0x24, SYSEX_NOTE_LIMIT_LOW}, {ME_SYSEX_LSB, 9, 0x60, SYSEX_NOTE_LIMIT_HIGH}}},
-        {gs(0x40, 0x11, 0x02, {0x10}), {{ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL}}},  // no channel
-        {gs(0x40, 0x21, 0x04, {0x30}), {{ME_SYSEX_LSB, -1, -1, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH}}},
-    };
-    for (const auto& c : cases) {
-        std::vector<MidiEvent> v = multi(c.msg);
-        ASSERT_EQ(v.size(), c.events.size()) << "case " << &c - cases;
-        for (size_t i = 0; i < v.size(); i++) {
-            const std::vector<int>& e = c.events[i];
-            EXPECT_TRUE(is_event(v[i], e[0], e[1], e[2], e[3])) << "case " << &c - cases;
-        }
-    }
 }
 
 TEST_F(SysexTest, ScaleAndBulkTunings)
