@@ -144,7 +144,6 @@ TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
     EXPECT_EQ(channel[1].program, 127);
     EXPECT_EQ(channel[1].note_limit_high, 127);
     EXPECT_EQ(channel[4].channel_layer, 0u);
-
     // Parts beyond the 32 channels and drum parameters without their note are ignored; an
     // MSB waits for the LSB of its own family.
     process_sysex_event(ME_SYSEX_LSB, 40, 10, SYSEX_NOTE_LIMIT_LOW);

@@ -36,7 +36,6 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
     EXPECT_EQ(hooked()[0].a, 60);
     EXPECT_EQ(hooked()[0].b, 10);
     EXPECT_EQ(hooked()[1].channel, 3);
-
     // Channel 2 also plays what arrives on channel 0: the hook hears the note once per
     // receiving channel, and the event keeps its own channel.
     hooked().clear();
@@ -53,7 +52,6 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
     channel[16].channel_layer |= 1u;
     play(on);
     EXPECT_EQ(hooked().size(), 1u);
-
     // A drum note-off without drum settings releases its voice and reaches the hook. Drum
     // settings that do not receive note-off let a non-looping drum ring on; settings that
     // receive it (as created) release it. The hook hears every note-off.
@@ -88,14 +86,12 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
     dispatch(0, ME_KEYSHIFT, 4, 66);
     EXPECT_EQ(voice[v].status, VOICE_DIE);
     EXPECT_EQ(channel[4].key_shift, 2);
-
     // Tempo only changes the tempo shown: the song's timing is already in samples.
     MidiEvent tempo = make_event(100, ME_TEMPO, 0x20, 0x07, 0xA1), later = make_event(300, ME_PROGRAM, 0, 1, 0);
     ASSERT_EQ(play_event(&tempo), RC_NONE);
     EXPECT_EQ(current_play_tempo, 500000);
     ASSERT_EQ(play_event(&later), RC_NONE);
     EXPECT_EQ(current_sample, 300);
-
     // Sustain holds released notes until the pedal is lifted.
     int held = sounding_voice(5, 64);
     dispatch(300, ME_SUSTAIN, 5, 127);
@@ -104,7 +100,6 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
     EXPECT_EQ(voice[held].status, VOICE_SUSTAINED);
     dispatch(300, ME_SUSTAIN, 5, 0);
     EXPECT_EQ(voice[held].status, VOICE_OFF);
-
     // A scale-tuning event for a pitch class outside the octave changes nothing.
     int8 before[12];
     memcpy(before, channel[6].scale_tuning, sizeof before);
@@ -129,7 +124,6 @@ TEST_F(EventLoop, RegisteredAndNonRegisteredParameters)
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 2);
     data_entry(0, false, 0, 0, 12);
     EXPECT_EQ(channel[0].rpnmap[RPN_ADDR_0000], 12);
-
     // NRPN vibrato rate: 64 is the sample's own rate, 0 the slowest.
     data_entry(1, true, 0x01, 0x08, 64);
     EXPECT_FLOAT_EQ(channel[1].vibrato_ratio, 1.0f);
@@ -153,7 +147,6 @@ TEST_F(EventLoop, KeySignatureTransposesToTheForcedKey)
         EXPECT_EQ(transpose_for_keysig(c[0], c[1], 0), c[2]) << c[0] << " to " << c[1];
     int odd = transpose_for_keysig(100, 3, 0);  // a key signature no song can have
     EXPECT_TRUE(odd >= -5 && odd <= 6) << odd;
-
     int8 saved_force = opt_force_keysig, saved_init = opt_init_keysig;
     opt_force_keysig = 2;
     opt_init_keysig = 8;
@@ -198,7 +191,6 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
     skip_to(10000);
     EXPECT_EQ(current_event, &evs[4]);
     EXPECT_EQ(current_sample, 500);
-
     // Rates outside the range, or that the output cannot take, fail.
     testing::internal::CaptureStderr();
     EXPECT_EQ(playmidi_change_rate(44100, 0), 1);
@@ -250,7 +242,6 @@ TEST_F(SongPlayback, EveryNoteReachesTheHookWhenTheAudioClockReachesIt)
     EXPECT_NEAR(last_note, 4780.0 / 960.0 * 44100.0, 1.0);
     EXPECT_GE(recording().frames(), last_note + 44100);
     EXPECT_LE(recording().frames(), sample_count + 44100 + 4096);
-
     // A song of only its end of track plays just the tail.
     recording() = Recording();
     hooked().clear();
@@ -268,7 +259,6 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
     EXPECT_EQ(current_file_info->file_type, IS_ERROR_FILE);
     EXPECT_TRUE(recording().writes.empty());
     EXPECT_EQ(play("missing-dir/none.mid", MidiBytes{}), RC_ERROR);
-
     // Four seconds of one note: the time display hears of each new second (or voice count)
     // once, not after every block.
     static int times;

@@ -19,7 +19,6 @@ protected:
                               &opt_pure_intonation, &opt_pan_delay, &temper_adj, &current_freq_table, &ctl->verbosity};
     int saved_settings[8] = {};
     int8 saved_keysig = 0;
-
     // A looped 16-bit sample with an instant attack to full level, held until release.
     static void make_sample(Sample& s, int32 low, int32 high, int note_to_use)
     {
@@ -78,7 +77,6 @@ protected:
         voices = max_voices;
         PlayerTest::TearDown();
     }
-
     static void ev(int type, int ch, int a, int b = 100)
     {
         MidiEvent e = make_event(0, type, ch, a, b);
@@ -110,7 +108,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ASSERT_EQ(in_use(0, 60).size(), 2u);
     EXPECT_EQ(status_of(0, 60, 100), VOICE_DIE);
     EXPECT_EQ(status_of(0, 60, 90), VOICE_ON);
-
     // Overlapping notes of one key end in the order they started.
     opt_overlap_voice_allow = 1;
     ev(ME_NOTEON, 1, 60, 100);
@@ -128,7 +125,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ctl->verbosity = 1;
     EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
     EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
-
     // Limited multi: two voices of a key at most.
     channel[2].assign_mode = 1;
     for (int velocity : {100, 90, 80})
@@ -138,7 +134,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ASSERT_EQ(in_use(2, 60).size(), 3u);
     EXPECT_EQ(voice[in_use(2, 60)[1]].newest_of_note, 0);
     EXPECT_EQ(voice[in_use(2, 60)[2]].newest_of_note, 1);
-
     // Keys of one alternate-assign group end each other; other keys do not.
     AlternateAssign group = {};
     group.bits[60 / 32] |= 1u << (60 % 32);
@@ -149,7 +144,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     channel[3].altassign = nullptr;
     EXPECT_EQ(voice[in_use(3, 60)[0]].status, VOICE_DIE);
     EXPECT_EQ(voice[in_use(3, 62)[0]].status, VOICE_ON);
-
     // Notes outside the channel's ranges start nothing and use no note number.
     channel[4].note_limit_low = 48;
     channel[4].note_limit_high = 72;
@@ -162,7 +156,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ev(ME_NOTEON, 4, 60, 120);
     EXPECT_EQ(in_use(4).size(), 1u);
     EXPECT_EQ(vidq_head[4 * 128 + 60], 1);
-
     // A drum set's groups reach its channel at a reset.
     group.bits[36 / 32] = 1u << (36 % 32) | 1u << (38 % 32);
     AlternateAssign* saved_alt = drumset[0]->alt;
@@ -190,7 +183,6 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     EXPECT_EQ(voice[released].status, VOICE_ON);
     EXPECT_EQ(voice[quiet_held].status, VOICE_ON);
     EXPECT_EQ(cut_notes, cut + 1);
-
     // A released drum note with a fixed note outlasts a louder held melodic note ...
     reset_voices();
     voices = 2;
@@ -215,7 +207,6 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     EXPECT_EQ(voice[drum36].note, 64);
     EXPECT_EQ(in_use(9, 38).size(), 1u);
     EXPECT_EQ(lost_notes, lost + 2);
-
     // Sostenuto holds only the notes sounding when it is pressed.
     reset_voices();
     voices = 8;
@@ -274,7 +265,6 @@ TEST_F(NoteVoices, MovedVoicesKeepTheirPartnerAndOwnTheirPanDelay)
     EXPECT_NE(voice[0].pan_delay_buf, voice[1].pan_delay_buf);
     EXPECT_NE(voice[0].pan_delay_buf, voice[2].pan_delay_buf);
     EXPECT_NE(voice[1].pan_delay_buf, voice[2].pan_delay_buf);
-
     reset_voices();
     opt_pan_delay = 0;
     opt_surround_chorus = 1;
@@ -350,7 +340,6 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     int drum = started(9, 36);
     ASSERT_GE(drum, 0);
     EXPECT_EQ(voice[drum].orig_frequency, freq_table[36]);
-
     // A tuning program moves the note's pitch, and the sample is chosen for that pitch.
     ev(ME_TEMPER_TYPE, 0, 0, 0);
     channel[0].rpnmap[RPN_ADDR_0003] = 5;

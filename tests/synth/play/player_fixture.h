@@ -133,7 +133,6 @@ protected:
         event_list = current_event = nullptr;
         play_mode = nullptr;
     }
-
     // Puts a sounding voice on channel ch playing note (already transposed).
     int sounding_voice(int ch, int note, int status = VOICE_ON)
     {
@@ -217,7 +216,6 @@ inline MidiBytes song_image(const std::vector<SongNote>& notes, uint32_t tail = 
     }
     put_vlq(body, tail);
     body.insert(body.end(), {0xFF, 0x2F, 0x00});
-
     MidiBytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
     for (int shift = 24; shift >= 0; shift -= 8)
         file.push_back((uint8_t)(body.size() >> shift));
@@ -225,9 +223,6 @@ inline MidiBytes song_image(const std::vector<SongNote>& notes, uint32_t tail = 
     return file;
 }
 
-inline std::string as_string(const MidiBytes& b)
-{
-    return std::string(b.begin(), b.end());
-}
+inline std::string as_string(const MidiBytes& b) { return std::string(b.begin(), b.end()); }
 
 #endif

@@ -48,10 +48,7 @@ struct Take {
     double right_level(double from, double to) const { return songtest::rms_db(right, kRate, from, to); }
 };
 
-double cents_off(double f, double want)
-{
-    return f > 0 ? 1200.0 * std::log2(f / want) : 1e9;
-}
+double cents_off(double f, double want) { return f > 0 ? 1200.0 * std::log2(f / want) : 1e9; }
 
 Bytes on(int ch, int key) { return {(uint8_t)(0x90 | ch), (uint8_t)key, 100}; }
 Bytes off(int ch, int key) { return {(uint8_t)(0x80 | ch), (uint8_t)key, 0}; }

@@ -25,7 +25,6 @@ TEST_F(VoicePool, NotesOffSoundsOffAndKillingEverything)
     reset_voices();
     EXPECT_EQ(upper_voices, 0);
     EXPECT_EQ(count_active_voices(), 0);
-
     // An overlapping note-off without a note-on of its key changes nothing.
     int saved = opt_overlap_voice_allow;
     opt_overlap_voice_allow = 1;
@@ -85,7 +84,6 @@ TEST_F(Channels, ProgramChangesFollowTheSystemModesBankRules)
     midi_program_change(9, 25);
     EXPECT_FALSE(ISDRUMCHANNEL(9));
     drumchannel_mask = 0;
-
     // GM2: MSB 121 turns a drum channel melodic; the bank comes from the LSB.
     play_system_mode = GM2_SYSTEM_MODE;
     drumchannels |= 1u << 9;
@@ -95,7 +93,6 @@ TEST_F(Channels, ProgramChangesFollowTheSystemModesBankRules)
     EXPECT_FALSE(ISDRUMCHANNEL(9));
     EXPECT_EQ((std::vector<int>{channel[9].mapID, channel[9].bank, channel[9].program}),
               (std::vector<int>{GM2_TONE_MAP, 2, 40}));
-
     // GS takes the bank from the MSB, XG from the LSB.
     play_system_mode = GS_SYSTEM_MODE;
     channel[0].bank_msb = 8;
@@ -105,7 +102,6 @@ TEST_F(Channels, ProgramChangesFollowTheSystemModesBankRules)
     channel[1].bank_lsb = 3;
     midi_program_change(1, 0);
     EXPECT_EQ(channel[1].bank, 3);
-
     // A channel whose default program is the special one keeps it.
     play_system_mode = DEFAULT_SYSTEM_MODE;
     default_program[4] = -1;

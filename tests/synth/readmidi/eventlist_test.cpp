@@ -54,7 +54,6 @@ TEST_F(EventListTest, InsertionOrderAndTheEventLimit)
     EXPECT_EQ(order, (std::vector<int>{5, 1, 3, 4, 2}));
     EXPECT_EQ(list_contents()[0].time, 0);
     EXPECT_EQ(event_count, 6);
-
     // Events beyond the limit are dropped with one report.
     readmidi_read_init();
     testing::internal::CaptureStderr();
@@ -91,7 +90,6 @@ TEST_F(EventListTest, ControllerTranslationAndTheStringTable)
     EXPECT_EQ(event_count, 1);
     EXPECT_NE(msg.find("(Control ch=1 3: 5)"), std::string::npos);
     EXPECT_NE(msg.find("(Control ch=1 122: 5)"), std::string::npos);
-
     readmidi_read_init();
     char* s = readmidi_make_string_event(ME_LYRIC, "hello", &ev, 1);
     ASSERT_NE(s, nullptr);
@@ -124,7 +122,6 @@ TEST_F(EventListTest, SampleIncrementAndTimeSignatures)
     compute_sample_increment(0xFFFFFF, 1);
     EXPECT_EQ(sample_increment, 0x7FFF);
     EXPECT_EQ(sample_correction, 0xFFFF);
-
     readmidi_read_init();
     for (MidiEvent e : {make(480, ME_TIMESIG, 0, 3, 4), make(960, ME_TIMESIG, 0, 3, 4), make(1000, ME_NOTEOFF, 0, 60)})
         readmidi_add_event(&e);
@@ -203,7 +200,6 @@ TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
     EXPECT_EQ(only(out, ME_NOTEON).size(), 1u);
     // Texts and empty events are dropped, and the interface does not trace playing.
     EXPECT_EQ(only(out, ME_TEXT).size() + only(out, ME_NONE).size() + only(out, ME_GSLCD).size(), 0u);
-
     // Channels of later ports fill free channels: 16 keeps its number (0 is taken); 200 finds
     // 8 taken by 40 and takes 24.
     std::vector<int> channels;
@@ -213,7 +209,6 @@ TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
                                    ME_NOTEON))
         channels.push_back(e.channel);
     EXPECT_EQ(channels, (std::vector<int>{0, 16, 1, 8, 24}));
-
     testing::internal::CaptureStderr();
     out = build({make(0, ME_TEMPO, 0xFF, 0xFF, 0xFF), make(0, ME_NOTEON, 0, 60, 100),
                  make(0x7FFFFFF, ME_NOTEOFF, 0, 60)});

@@ -82,7 +82,6 @@ TEST_F(InstrumentMarksTest, DrumPartsOfGsAndXg)
     EXPECT_EQ(play_system_mode, GS_SYSTEM_MODE);
     EXPECT_TRUE(r.has_message("MIDI reset at 0 sec"));
     clear_marks();
-
     // XG: bank MSB 127 is a drum kit; the SFX voice (bank MSB 64, LSB 0, program 9) is melodic.
     Bytes xg_on = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
     r = read_image(smf(0, 96, {cat({sysex(0, xg_on), msg(0, {0xB3, 0, 127}), msg(0, {0xC3, 0}), msg(0, {0x93, 40, 100}),

@@ -50,7 +50,6 @@ TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)
     EXPECT_TRUE(is_event(on[2], ME_NOTEON, 3, 64));
     ASSERT_EQ(off.size(), 1u);
     EXPECT_TRUE(is_event(off[0], ME_NOTEOFF, 3, 60, 0));
-
     Bytes junk = {'J', 'u', 'n', 'k', 0, 0, 0, 3, 1, 2, 3};
     r = read_image(cat({header_chunk(0, 1, 96, 10), junk, track_chunk(cat({note_on(0, 0, 60, 100), end_of_track(96)}))}));
     ASSERT_TRUE(r.ok) << r.messages;
@@ -68,7 +67,6 @@ TEST_F(SmfReaderTest, DivisionsAndTempi)
     EXPECT_EQ(current_file_info->divisions, 1000);
     ASSERT_EQ(r.of_type(ME_NOTEOFF).size(), 1u);
     EXPECT_NEAR(r.of_type(ME_NOTEOFF)[0].time, 44100, 1);
-
     for (int division : {0, 0xE700}) {  // division zero and zero ticks a frame
         r = read_image(smf(0, division, {cat({note_on(0, 0, 60, 100), end_of_track(10)})}));
         EXPECT_FALSE(r.ok) << division;
@@ -76,7 +74,6 @@ TEST_F(SmfReaderTest, DivisionsAndTempi)
         snprintf(text, sizeof(text), "Invalid time division 0x%04X", division);
         EXPECT_TRUE(r.has_message(text)) << r.messages;
     }
-
     // Tempo events of other lengths keep the stream in step.
     body = cat({meta(0, 0x51, {0x0F, 0x42, 0x40, 0x99}), meta(0, 0x51, {0x07}), meta(0, 0x51, {0, 0, 0}),
                 note_on(0, 0, 60, 100), note_on(96, 0, 60, 0), end_of_track()});
@@ -111,7 +108,6 @@ TEST_F(SmfReaderTest, SignaturesAndSequenceNumbers)
                           "(Sequence Number 00 07)"})
         EXPECT_TRUE(r.has_message(m)) << m;
     EXPECT_EQ(r.of_type(ME_NOTEON).size(), 1u);
-
     // Numerator 0, a denominator exponent of 8 (256 does not fit a byte) and of 200, and a
     // wrong length: none becomes an event and the song still reads.
     body = cat({meta(0, 0x58, {0, 2, 24, 8}), meta(0, 0x58, {3, 8, 24, 8}), meta(0, 0x58, {3, 200, 24, 8}),
@@ -144,7 +140,6 @@ TEST_F(SmfReaderTest, TrackResultsAndAFailedTrack)
     for (const char* m : {"Illigal Variable-length quantity format.", "Too shorten midi file.", "Corrupt MIDI file.",
                           "Can't read track header."})
         EXPECT_NE(msg.find(m), std::string::npos) << m;
-
     // What was read before the failure is kept; the second track is not read.
     Bytes t0 = cat({note_on(0, 0, 60, 100), note_on(96, 0, 60, 0), {0x81, 0x80, 0x80, 0x80, 0x00}});
     Bytes t1 = cat({note_on(0, 1, 64, 100), end_of_track(96)});
@@ -178,7 +173,6 @@ TEST_F(SmfReaderTest, ContainersPrefixesAndTheFormatProbe)
         EXPECT_EQ(r.of_type(ME_NOTEON).size(), c.message == nullptr ? 1u : 0u) << c.name;
         EXPECT_TRUE(c.message == nullptr || r.has_message(c.message)) << c.name << ": " << r.messages;
     }
-
     TempDir dir;
     const std::pair<std::string, int> probes[] = {
         {dir.write("one.mid", as_string(song(1))), 1},        {dir.write("two.mid", as_string(song(2))), 2},
@@ -210,7 +204,6 @@ TEST_F(SmfReaderTest, SongFromAStreamThatCannotSeekIsKeptCompressed)
     EXPECT_EQ(p->readflag, 1);
     EXPECT_EQ(p->samples, 22050);
     EXPECT_STREQ(p->first_text, "");
-
     // A record name starting with ~ is under the home directory.
     if (const char* home = getenv("HOME")) {
         MidiFileInfo* h = get_midi_file_info("~/song.mid", 1);
@@ -239,7 +232,6 @@ TEST_F(SmfReaderTest, TextsOfTheConductorTrackKaraokeAndPorts)
     ASSERT_EQ(lyrics.size(), 1u);
     EXPECT_STREQ(string_of(lyrics[0]) + 1, "la");
     EXPECT_TRUE(r.of_type(ME_TEXT).empty());
-
     Bytes k1 = cat({meta(0, 0x01, text("@KMIDI KARAOKE FILE")), end_of_track()});
     Bytes k2 = cat({meta(0, 0x01, text("@TTitle")), meta(0, 0x01, text("@TSinger")), meta(10, 0x01, text("Hel")),
                     end_of_track()});
@@ -249,7 +241,6 @@ TEST_F(SmfReaderTest, TextsOfTheConductorTrackKaraokeAndPorts)
     lyrics = r.of_type(ME_KARAOKE_LYRIC);
     ASSERT_EQ(lyrics.size(), 3u);
     EXPECT_STREQ(string_of(lyrics[2]) + 1, "Hel");
-
     // The port meta moves channel 9 to channel 25, which moves down to 9 as the song leaves it free.
     r = read_image(smf(0, 96, {cat({note_on(0, 1, 60, 100), meta(0, 0x21, {1}), note_on(0, 9, 62, 100), end_of_track(96)})}));
     ASSERT_TRUE(r.ok);

@@ -64,7 +64,6 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     ASSERT_TRUE(single(kXgOn));
     EXPECT_TRUE(is_event(ev, ME_RESET, -1, 4));
     EXPECT_TRUE(multi(kXgOn).empty());
-
     const struct {
         uint8_t sub;
         int mode;
@@ -149,7 +148,6 @@ TEST_F(SysexTest, PartParameters)
     const int types[][3] = {{0x01, 0, 3}, {0x03, 1, 4}, {0x02, 2, 2}, {0x10, 0, 4}, {0x05, 0, -1}, {0x14, 0, -1}};
     for (const auto& t : types)
         EXPECT_EQ(set_xg_reverb_type(t[0], t[1]), t[2]) << t[0] << " " << t[1];
-
     const Bytes drum_part = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
     ASSERT_TRUE(single(drum_part));
     EXPECT_TRUE(is_event(ev, ME_DRUMPART, 0, 2, 255));  // block 1 is part #0
@@ -183,7 +181,6 @@ TEST_F(SysexTest, ScaleAndBulkTunings)
     EXPECT_EQ(v[23].b, 63);
     uni.resize(12);
     EXPECT_TRUE(multi(uni).empty());
-
     Bytes dump = {0x7E, 0x00, 0x08, 0x01, 0x05};
     for (int i = 0; i < 16; i++)
         dump.push_back('a' + i);
@@ -224,7 +221,6 @@ TEST_F(SysexTest, DisplayTextBitmapAndChorusText)
     EXPECT_EQ(strlen(stored + 1), 128u);
     EXPECT_EQ(std::string(stored + 1, 2), "1F");
     EXPECT_EQ(std::string(stored + 127, 2), "0A");
-
     // The chorus text starts once all eight of its slots are filled, and stops at a new track.
     EXPECT_FALSE(single(gs(0x40, 0x01, 0x10, Bytes(20, 'x'))));
     EXPECT_FALSE(chorus_text_started());
