@@ -29,7 +29,8 @@ protected:
         set_qevent([](MidiEvent* ev) {
             const Channel& c = channel[ev->channel];
             if (ev->type == ME_NOTEON)
-                note_states.push_back({ev->channel, ISDRUMCHANNEL(ev->channel) != 0, c.bank, c.program, c.mapID});
+                note_states.push_back({ev->channel, ISDRUMCHANNEL(ev->channel) != 0, c.bank, c.program,
+                                       c.mapID});
         });
     }
     void TearDown() override
@@ -117,7 +118,8 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
     EXPECT_EQ(eq_status_gs.low_gain, 0x40);
     EXPECT_EQ(reverb_status_gs.level, 50);
     const Channel &c0 = channel[0], &c2 = channel[2];
-    EXPECT_EQ((std::vector<int>{c2.volume, c2.note_limit_low, c2.note_limit_high, c2.vel_limit_low, c2.vel_limit_high}),
+    EXPECT_EQ((std::vector<int>{c2.volume, c2.note_limit_low, c2.note_limit_high, c2.vel_limit_low,
+                                c2.vel_limit_high}),
               (std::vector<int>{100, 30, 90, 20, 110}));
     EXPECT_EQ(c2.rx & (RX_PROGRAM_CHANGE | RX_CH_PRESSURE), (uint32)RX_CH_PRESSURE);
     EXPECT_EQ(c0.rx & (RX_PITCH_BEND | RX_PROGRAM_CHANGE), (uint32)RX_PROGRAM_CHANGE);

@@ -198,7 +198,8 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
     EXPECT_EQ(playmidi_change_rate(65001, 0), -1);
     EXPECT_EQ(playmidi_change_rate(22050, 0), -1);
     std::string err = testing::internal::GetCapturedStderr();
-    for (const char* m : {"Out of sample rate: 3999", "Out of sample rate: 65001", "Can't change sample rate to 22050"})
+    for (const char* m : {"Out of sample rate: 3999", "Out of sample rate: 65001",
+                          "Can't change sample rate to 22050"})
         EXPECT_NE(err.find(m), std::string::npos) << err;
     EXPECT_EQ(play_mode->rate, 44100);
 }
@@ -245,7 +246,8 @@ TEST_F(SongPlayback, EveryNoteReachesTheHookWhenTheAudioClockReachesIt)
     // A song of only its end of track plays just the tail.
     recording() = Recording();
     hooked().clear();
-    MidiBytes empty = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
+    MidiBytes empty = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 4, 0,
+                       0xFF, 0x2F, 0};
     EXPECT_EQ(play("empty.mid", empty), RC_TUNE_END) << messages;
     EXPECT_EQ(recording().frames(), 44100);
     EXPECT_TRUE(hooked().empty());
@@ -274,7 +276,8 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 TEST_F(SongPlayback, AnOutputTakingEventsGetsTheArrayAndTheSongStopsAtItsEnd)
 {
     recording_mode().flag = PF_MIDI_EVENT;
-    EXPECT_EQ(play("list.mid", song_image({{0, 480, 0, 60, 100}, {480, 480, 1, 62, 90}})), RC_TUNE_END) << messages;
+    EXPECT_EQ(play("list.mid", song_image({{0, 480, 0, 60, 100}, {480, 480, 1, 62, 90}})),
+              RC_TUNE_END) << messages;
     // Every element went out as its 8 bytes, the end of track last, and nothing was played.
     ASSERT_EQ(recording().data.size() % sizeof(MidiEvent), 0u);
     size_t n = recording().data.size() / sizeof(MidiEvent);

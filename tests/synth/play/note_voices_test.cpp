@@ -16,7 +16,8 @@ protected:
     Instrument** slots[3] = {};
     Instrument* saved_slots[3] = {};
     int* const settings[8] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
-                              &opt_pure_intonation, &opt_pan_delay, &temper_adj, &current_freq_table, &ctl->verbosity};
+                              &opt_pure_intonation, &opt_pan_delay, &temper_adj, &current_freq_table,
+                              &ctl->verbosity};
     int saved_settings[8] = {};
     int8 saved_keysig = 0;
     // A looped 16-bit sample with an instant attack to full level, held until release.

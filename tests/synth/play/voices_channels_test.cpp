@@ -58,8 +58,9 @@ TEST_F(Channels, ResetGivesTheDefaultsOfTheSystemMode)
     c.note_limit_high = 20;
     c.panning = 30;
     reset_midi(0);
-    EXPECT_EQ((std::vector<int>{c.volume, c.expression, c.pitchbend, c.panning, c.note_limit_low, c.note_limit_high,
-                                c.vel_limit_high, (int)c.channel_layer, c.rpnmap[RPN_ADDR_0000], get_reverb_level(3)}),
+    EXPECT_EQ((std::vector<int>{c.volume, c.expression, c.pitchbend, c.panning, c.note_limit_low,
+                                c.note_limit_high, c.vel_limit_high, (int)c.channel_layer,
+                                c.rpnmap[RPN_ADDR_0000], get_reverb_level(3)}),
               (std::vector<int>{90, 127, 8192, -1, 0, 127, 127, 1 << 3, 2, DEFAULT_REVERB_SEND_LEVEL}));
     play_system_mode = XG_SYSTEM_MODE;
     reset_controllers(3);
@@ -117,8 +118,8 @@ TEST_F(Channels, InstrumentNamesComeFromTheToneBanks)
     ToneBank melodic, drums;
     memset(&melodic, 0, sizeof melodic);
     memset(&drums, 0, sizeof drums);
-    char piano[] = "Tone_000/000_Acoustic_Grand_Piano.pat", organ[] = "organ.pat", organ_comment[] = "Drawbar Organ";
-    char kit[] = "Standard Kit";
+    char piano[] = "Tone_000/000_Acoustic_Grand_Piano.pat", organ[] = "organ.pat";
+    char organ_comment[] = "Drawbar Organ", kit[] = "Standard Kit";
     melodic.tone[0].name = piano;
     melodic.tone[16].name = organ;
     melodic.tone[16].comment = organ_comment;

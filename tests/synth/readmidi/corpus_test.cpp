@@ -51,7 +51,8 @@ const std::map<std::string, std::vector<std::string>> expected_reports = {
         return ::testing::AssertionFailure() << r.events.size() << " events";
     for (size_t i = 0; i < r.events.size(); i++) {
         const MidiEvent& e = r.events[i];
-        if ((i > 0 && r.events[i - 1].time > e.time) || (IS_CHANNEL_EVENT_TYPE(e.type) && e.channel >= MAX_CHANNELS))
+        if ((i > 0 && r.events[i - 1].time > e.time) ||
+            (IS_CHANNEL_EVENT_TYPE(e.type) && e.channel >= MAX_CHANNELS))
             return ::testing::AssertionFailure() << "event " << i << " out of order or channel";
     }
     return ::testing::AssertionSuccess();

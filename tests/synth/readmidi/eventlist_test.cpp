@@ -27,7 +27,8 @@ std::vector<MidiEvent> list_contents()
 }
 
 // Builds an array from events added by hand (ticks at 96 per quarter unless said).
-std::vector<MidiEvent> build(const std::vector<MidiEvent>& in, int32_t* samples = nullptr, int32_t divisions = 96)
+std::vector<MidiEvent> build(const std::vector<MidiEvent>& in, int32_t* samples = nullptr,
+                             int32_t divisions = 96)
 {
     readmidi_read_init();
     for (const MidiEvent& e : in)
@@ -123,7 +124,8 @@ TEST_F(EventListTest, SampleIncrementAndTimeSignatures)
     EXPECT_EQ(sample_increment, 0x7FFF);
     EXPECT_EQ(sample_correction, 0xFFFF);
     readmidi_read_init();
-    for (MidiEvent e : {make(480, ME_TIMESIG, 0, 3, 4), make(960, ME_TIMESIG, 0, 3, 4), make(1000, ME_NOTEOFF, 0, 60)})
+    for (MidiEvent e : {make(480, ME_TIMESIG, 0, 3, 4), make(960, ME_TIMESIG, 0, 3, 4),
+                        make(1000, ME_NOTEOFF, 0, 60)})
         readmidi_add_event(&e);
     TimeSigRecord rec[8];
     auto sigs = [&rec](int n) {
@@ -151,7 +153,8 @@ TEST_F(EventListTest, BeatEventsCountMeasuresAndRestartAtANewSignature)
     std::vector<MidiEvent> steps = only(build({make(0, ME_TIMESIG, 0, 3, 4), make(0, ME_NOTEON, 0, 60, 100),
                                                make(336, ME_TIMESIG, 0, 2, 4), make(600, ME_NOTEOFF, 0, 60)}),
                                         ME_NOTE_STEP);
-    const int want[][3] = {{0, 1, 1}, {96, 1, 2}, {192, 1, 3}, {288, 2, 1}, {336, 3, 1}, {432, 3, 2}, {528, 4, 1}};
+    const int want[][3] = {{0, 1, 1}, {96, 1, 2}, {192, 1, 3}, {288, 2, 1}, {336, 3, 1}, {432, 3, 2},
+                           {528, 4, 1}};
     ASSERT_EQ(steps.size(), 7u);
     for (int i = 0; i < 7; i++) {
         EXPECT_EQ(steps[i].time, (int32_t)(want[i][0] * 229.6875)) << i;
@@ -161,7 +164,8 @@ TEST_F(EventListTest, BeatEventsCountMeasuresAndRestartAtANewSignature)
     // With one tick per quarter an eighth-note beat is shorter than a tick; the walk still
     // advances one tick a beat.
     std::vector<MidiEvent> tiny =
-        build({make(0, ME_TIMESIG, 0, 4, 8), make(0, ME_NOTEON, 0, 1, 1), make(40, ME_NOTEOFF, 0, 1)}, nullptr, 1);
+        build({make(0, ME_TIMESIG, 0, 4, 8), make(0, ME_NOTEON, 0, 1, 1), make(40, ME_NOTEOFF, 0, 1)},
+              nullptr, 1);
     EXPECT_EQ(only(tiny, ME_NOTE_STEP).size(), 40u);
 }
 
@@ -171,8 +175,9 @@ TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
     // second per quarter from the middle of the note on.
     int32_t samples = 0;
     std::vector<MidiEvent> out =
-        build({make(0, ME_TEMPO, 0x40, 0x0F, 0x42), make(480, ME_PROGRAM, 0, 5), make(960, ME_NOTEON, 0, 60, 100),
-               make(1008, ME_TEMPO, 0x20, 0x07, 0xA1), make(1056, ME_NOTEOFF, 0, 60)},
+        build({make(0, ME_TEMPO, 0x40, 0x0F, 0x42), make(480, ME_PROGRAM, 0, 5),
+               make(960, ME_NOTEON, 0, 60, 100), make(1008, ME_TEMPO, 0x20, 0x07, 0xA1),
+               make(1056, ME_NOTEOFF, 0, 60)},
               &samples);
     auto on = only(out, ME_NOTEON), off = only(out, ME_NOTEOFF), steps = only(out, ME_NOTE_STEP);
     ASSERT_EQ(on.size(), 1u);
@@ -194,7 +199,8 @@ TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
 {
     quietchannels = 1 << 3;
     std::vector<MidiEvent> out = build({make(0, ME_NOTEON, 0, 60, 100), make(0, ME_NOTEON, 3, 60, 100),
-                                        make(0, ME_TEXT, 0, 0, 0), make(0, ME_NONE, 0, 0), make(0, ME_GSLCD, 0, 1),
+                                        make(0, ME_TEXT, 0, 0, 0), make(0, ME_NONE, 0, 0),
+                                        make(0, ME_GSLCD, 0, 1),
                                         make(10, ME_NOTEOFF, 0, 60)});
     quietchannels = 0;
     EXPECT_EQ(only(out, ME_NOTEON).size(), 1u);
@@ -220,7 +226,8 @@ TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
 
 TEST(EventPrint, OneLinePerEventAndWriteErrors)
 {
-    MidiEvent ev[] = {{0, ME_NOTEON, 0, 60, 100},  {22050, ME_NOTEOFF, 9, 36, 0}, {22050, ME_TEMPO, 0x20, 0x07, 0xA1},
+    MidiEvent ev[] = {{0, ME_NOTEON, 0, 60, 100},  {22050, ME_NOTEOFF, 9, 36, 0},
+                      {22050, ME_TEMPO, 0x20, 0x07, 0xA1},
                       {30000, 200, 1, 2, 3}, {30000, ME_LAST, 0, 0, 0},   {44100, ME_EOT, 0, 0, 0}};
     for (int n : {6, 0}) {
         FILE* fp = tmpfile();

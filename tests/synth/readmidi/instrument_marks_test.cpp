@@ -71,7 +71,8 @@ TEST_F(InstrumentMarksTest, DrumPartsOfGsAndXg)
     Bytes gs_reset = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
     Bytes drum_part = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
     ReadResult r = read_image(smf(0, 96, {cat({sysex(0, gs_reset), sysex(0, drum_part), msg(0, {0xC0, 0}),
-                                               msg(0, {0x90, 42, 100}), msg(96, {0x80, 42, 0}), end_of_track()})}));
+                                               msg(0, {0x90, 42, 100}), msg(96, {0x80, 42, 0}),
+                                               end_of_track()})}));
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_EQ(marked(drumset[0]), std::vector<int>{42});
     EXPECT_TRUE(marked(tonebank[0]).empty());
@@ -84,9 +85,10 @@ TEST_F(InstrumentMarksTest, DrumPartsOfGsAndXg)
     clear_marks();
     // XG: bank MSB 127 is a drum kit; the SFX voice (bank MSB 64, LSB 0, program 9) is melodic.
     Bytes xg_on = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
-    r = read_image(smf(0, 96, {cat({sysex(0, xg_on), msg(0, {0xB3, 0, 127}), msg(0, {0xC3, 0}), msg(0, {0x93, 40, 100}),
-                                    msg(0, {0xB4, 0, 64}), msg(0, {0xC4, 9}), msg(0, {0x94, 50, 100}),
-                                    msg(96, {0x83, 40, 0}), end_of_track()})}));
+    r = read_image(smf(0, 96,
+                       {cat({sysex(0, xg_on), msg(0, {0xB3, 0, 127}), msg(0, {0xC3, 0}),
+                             msg(0, {0x93, 40, 100}), msg(0, {0xB4, 0, 64}), msg(0, {0xC4, 9}),
+                             msg(0, {0x94, 50, 100}), msg(96, {0x83, 40, 0}), end_of_track()})}));
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_EQ(play_system_mode, XG_SYSTEM_MODE);
     EXPECT_TRUE(r.has_message("(XG ch=3 Drum kit)"));

@@ -40,7 +40,8 @@ TEST_F(SmfReaderTest, FormatOneTracksStartTogetherFormatTwoTracksFollow)
 TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)
 {
     Bytes body = cat({note_on(0, 3, 60, 100), meta(0, 0x01, text("between")), meta(0, 0x7F, {0x00, 0x00, 0x41}),
-                      meta(0, 0x60, {0x00, 0x00, 0x41}), msg(0, {62, 100}), sysex(0, {0x7E, 0x7F, 0x06, 0x01, 0xF7}),
+                      meta(0, 0x60, {0x00, 0x00, 0x41}), msg(0, {62, 100}),
+                      sysex(0, {0x7E, 0x7F, 0x06, 0x01, 0xF7}),
                       msg(0, {64, 100}), msg(96, {60, 0}), end_of_track()});
     ReadResult r = read_image(smf(0, 96, {body}));
     ASSERT_TRUE(r.ok) << r.messages;
@@ -51,7 +52,8 @@ TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)
     ASSERT_EQ(off.size(), 1u);
     EXPECT_TRUE(is_event(off[0], ME_NOTEOFF, 3, 60, 0));
     Bytes junk = {'J', 'u', 'n', 'k', 0, 0, 0, 3, 1, 2, 3};
-    r = read_image(cat({header_chunk(0, 1, 96, 10), junk, track_chunk(cat({note_on(0, 0, 60, 100), end_of_track(96)}))}));
+    r = read_image(cat({header_chunk(0, 1, 96, 10), junk,
+                        track_chunk(cat({note_on(0, 0, 60, 100), end_of_track(96)}))}));
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_TRUE(r.has_message("MIDI file header size 10 bytes"));
     EXPECT_EQ(r.of_type(ME_NOTEON).size(), 1u);
@@ -61,7 +63,8 @@ TEST_F(SmfReaderTest, DivisionsAndTempi)
 {
     // SMPTE: high byte -25 (frames a second), 40 ticks a frame: 1000 ticks a second, whatever
     // the tempo says (the step is 16.16 fixed point).
-    Bytes body = cat({meta(0, 0x51, {0x0F, 0x42, 0x40}), note_on(0, 0, 60, 100), note_on(1000, 0, 60, 0), end_of_track()});
+    Bytes body = cat({meta(0, 0x51, {0x0F, 0x42, 0x40}), note_on(0, 0, 60, 100), note_on(1000, 0, 60, 0),
+                      end_of_track()});
     ReadResult r = read_image(smf(0, 0xE728, {body}));
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_EQ(current_file_info->divisions, 1000);
@@ -137,8 +140,8 @@ TEST_F(SmfReaderTest, TrackResultsAndAFailedTrack)
     EXPECT_EQ(read_one_track({0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0}), -2);
     EXPECT_EQ(read_one_track({'M', 'T'}), -1);
     std::string msg = testing::internal::GetCapturedStderr();
-    for (const char* m : {"Illigal Variable-length quantity format.", "Too shorten midi file.", "Corrupt MIDI file.",
-                          "Can't read track header."})
+    for (const char* m : {"Illigal Variable-length quantity format.", "Too shorten midi file.",
+                          "Corrupt MIDI file.", "Can't read track header."})
         EXPECT_NE(msg.find(m), std::string::npos) << m;
     // What was read before the failure is kept; the second track is not read.
     Bytes t0 = cat({note_on(0, 0, 60, 100), note_on(96, 0, 60, 0), {0x81, 0x80, 0x80, 0x80, 0x00}});
@@ -214,15 +217,17 @@ TEST_F(SmfReaderTest, SongFromAStreamThatCannotSeekIsKeptCompressed)
 
 TEST_F(SmfReaderTest, TextsOfTheConductorTrackKaraokeAndPorts)
 {
-    Bytes t0 = cat({meta(0, 0x03, text("  My\tSong  ")), meta(0, 0x03, text("Second")), meta(0, 0x01, text("hello")),
-                    meta(0, 0x06, text("Verse")), meta(0, 0x06, text("")), meta(0, 0x05, text("la")),
+    Bytes t0 = cat({meta(0, 0x03, text("  My\tSong  ")), meta(0, 0x03, text("Second")),
+                    meta(0, 0x01, text("hello")), meta(0, 0x06, text("Verse")), meta(0, 0x06, text("")),
+                    meta(0, 0x05, text("la")),
                     note_on(0, 0, 60, 100), end_of_track(96)});
     Bytes t1 = cat({meta(0, 0x03, text("Piano")), meta(0, 0x06, text("not here")), end_of_track()});
     ReadResult r = read_image(smf(1, 96, {t0, t1}));
     ASSERT_TRUE(r.ok);
     EXPECT_STREQ(current_file_info->seq_name, "My Song");
     EXPECT_STREQ(current_file_info->first_text, "hello");
-    for (const char* m : {"Sequence:   My\tSong  ", "Track name: Second", "Track name: Piano", "Marker: not here"})
+    for (const char* m : {"Sequence:   My\tSong  ", "Track name: Second", "Track name: Piano",
+                          "Marker: not here"})
         EXPECT_TRUE(r.has_message(m)) << m;
     auto markers = r.of_type(ME_MARKER), lyrics = r.of_type(ME_LYRIC);
     ASSERT_EQ(markers.size(), 1u);  // the empty marker is dropped
@@ -233,8 +238,8 @@ TEST_F(SmfReaderTest, TextsOfTheConductorTrackKaraokeAndPorts)
     EXPECT_STREQ(string_of(lyrics[0]) + 1, "la");
     EXPECT_TRUE(r.of_type(ME_TEXT).empty());
     Bytes k1 = cat({meta(0, 0x01, text("@KMIDI KARAOKE FILE")), end_of_track()});
-    Bytes k2 = cat({meta(0, 0x01, text("@TTitle")), meta(0, 0x01, text("@TSinger")), meta(10, 0x01, text("Hel")),
-                    end_of_track()});
+    Bytes k2 = cat({meta(0, 0x01, text("@TTitle")), meta(0, 0x01, text("@TSinger")),
+                    meta(10, 0x01, text("Hel")), end_of_track()});
     r = read_image(smf(1, 96, {cat({note_on(0, 0, 60, 100), end_of_track(96)}), k1, k2}));
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_STREQ(current_file_info->karaoke_title, "Title Singer");
@@ -242,7 +247,9 @@ TEST_F(SmfReaderTest, TextsOfTheConductorTrackKaraokeAndPorts)
     ASSERT_EQ(lyrics.size(), 3u);
     EXPECT_STREQ(string_of(lyrics[2]) + 1, "Hel");
     // The port meta moves channel 9 to channel 25, which moves down to 9 as the song leaves it free.
-    r = read_image(smf(0, 96, {cat({note_on(0, 1, 60, 100), meta(0, 0x21, {1}), note_on(0, 9, 62, 100), end_of_track(96)})}));
+    r = read_image(smf(0, 96,
+                       {cat({note_on(0, 1, 60, 100), meta(0, 0x21, {1}), note_on(0, 9, 62, 100),
+                             end_of_track(96)})}));
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.of_type(ME_NOTEON).size(), 2u);
     EXPECT_EQ(r.of_type(ME_NOTEON)[0].channel, 1);

@@ -124,19 +124,22 @@ TEST_F(SysexTest, PartParameters)
         {"XG bank MSB, LSB, program",
          {0x43, 0x10, 0x4C, 0x08, 0x05, 0x01, 0x00, 0x40, 0x10, 0xF7},
          {{ME_TONE_BANK_MSB, 5, 0, -1}, {ME_TONE_BANK_LSB, -1, 0x40, -1}, {ME_PROGRAM, -1, 0x10, -1}}},
-        {"XG part mode: drum setup 2", {0x43, 0x10, 0x4C, 0x08, 0x05, 0x07, 0x02, 0xF7}, {{ME_DRUMPART, -1, -1, -1}}},
+        {"XG part mode: drum setup 2", {0x43, 0x10, 0x4C, 0x08, 0x05, 0x07, 0x02, 0xF7},
+         {{ME_DRUMPART, -1, -1, -1}}},
         {"XG drum setup 2, note 36, level: an NRPN sequence on the part that uses the setup",
          {0x43, 0x10, 0x4C, 0x31, 0x24, 0x02, 0x50, 0xF7},
          {{ME_NRPN_MSB, -1, 0x1A, -1}, {ME_NRPN_LSB, -1, 36, -1}, {ME_DATA_ENTRY_MSB, 5, 0x50, -1}}},
         {"XG reverb type MSB, LSB: GS macro Room 2",
          {0x43, 0x10, 0x4C, 0x02, 0x01, 0x00, 0x02, 0x01, 0xF7},
          {{ME_SYSEX_GS_LSB, 1, 1, GS_REVERB_MACRO}}},
-        {"GS tone number", gs(0x40, 0x13, 0x00, {0x08, 0x19}), {{ME_TONE_BANK_MSB, 2, 8, -1}, {ME_PROGRAM, -1, 0x19, -1}}},
+        {"GS tone number", gs(0x40, 0x13, 0x00, {0x08, 0x19}),
+         {{ME_TONE_BANK_MSB, 2, 8, -1}, {ME_PROGRAM, -1, 0x19, -1}}},
         {"GS random pan", gs(0x40, 0x10, 0x1C, {0x00}), {{ME_RANDOM_PAN, 9, -1, -1}}},
         {"GS key range low, high",
          gs(0x40, 0x10, 0x1D, {0x24, 0x60}),
          {{ME_SYSEX_LSB, 9, 0x24, SYSEX_NOTE_LIMIT_LOW}, {ME_SYSEX_LSB, 9, 0x60, SYSEX_NOTE_LIMIT_HIGH}}},
-        {"GS receive channel: none", gs(0x40, 0x11, 0x02, {0x10}), {{ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL}}},
+        {"GS receive channel: none", gs(0x40, 0x11, 0x02, {0x10}),
+         {{ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL}}},
         {"GS LFO1 pitch depth", gs(0x40, 0x21, 0x04, {0x30}),
          {{ME_SYSEX_LSB, -1, -1, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH}}},
     };
@@ -145,7 +148,8 @@ TEST_F(SysexTest, PartParameters)
         expect_multi(c.msg, c.events);
     }
     EXPECT_EQ(drum_setup_xg[1], 5);
-    const int types[][3] = {{0x01, 0, 3}, {0x03, 1, 4}, {0x02, 2, 2}, {0x10, 0, 4}, {0x05, 0, -1}, {0x14, 0, -1}};
+    const int types[][3] = {{0x01, 0, 3}, {0x03, 1, 4}, {0x02, 2, 2}, {0x10, 0, 4}, {0x05, 0, -1},
+                            {0x14, 0, -1}};
     for (const auto& t : types)
         EXPECT_EQ(set_xg_reverb_type(t[0], t[1]), t[2]) << t[0] << " " << t[1];
     const Bytes drum_part = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
