@@ -12,12 +12,7 @@
 
 namespace {
 
-using songtest::Bytes;
-using songtest::gs_reset;
-using songtest::gs_sysex;
-using songtest::TimedBytes;
-using songtest::xg_sysex;
-using songtest::xg_system_on;
+using namespace songtest;
 
 const int kRate = 44100;
 const double kMelodic60 = 261.6256;  // Hz
@@ -43,9 +38,9 @@ std::string sine_patch()
 // The output, channel by channel, at full scale 1; pitch and level over [from, to) seconds.
 struct Take {
     std::vector<float> left, right;
-    double pitch(double from, double to) const { return songtest::frequency(left, kRate, from, to); }
-    double level(double from, double to) const { return songtest::rms_db(left, kRate, from, to); }
-    double right_level(double from, double to) const { return songtest::rms_db(right, kRate, from, to); }
+    double pitch(double from, double to) const { return frequency(left, kRate, from, to); }
+    double level(double from, double to) const { return rms_db(left, kRate, from, to); }
+    double right_level(double from, double to) const { return rms_db(right, kRate, from, to); }
 };
 
 double cents_off(double f, double want) { return f > 0 ? 1200.0 * std::log2(f / want) : 1e9; }
@@ -100,7 +95,7 @@ protected:
     }
     Take play(const std::vector<TimedBytes>& events, const std::string& name = "song.mid")
     {
-        std::string path = dir.write(name, songtest::smf_format0(events, 480));
+        std::string path = dir.write(name, smf_format0(events, 480));
         recording() = Recording();
         testing::internal::CaptureStderr();
         int rc = play_midi_file(path.c_str());
