@@ -1,9 +1,5 @@
 // Channel parameters at playback: system-exclusive messages of songs reaching the channel
 // records and effect stores through the event loop, and parameter numbers.
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #include "config/tonebank.h"
 #include "effects/effect.h"
 #include "readmidi/sysex.h"
@@ -12,16 +8,6 @@
 
 namespace {
 
-using songtest::Bytes;
-
-// A format 0 song of the events, all at tick 0.
-std::string song_at_zero(const std::vector<Bytes>& events)
-{
-    std::vector<songtest::TimedBytes> timed;
-    for (const Bytes& e : events)
-        timed.push_back({0, e});
-    return songtest::smf_format0(timed);
-}
 const auto gs = songtest::gs_sysex;
 const auto xg = songtest::xg_sysex;
 
@@ -30,17 +16,8 @@ struct NoteState {
     int ch;
     bool drum;
     int bank, program, map;
-    int8 tuning_c;
 };
 std::vector<NoteState> note_states;
-
-void remember_channel(MidiEvent* ev)
-{
-    const Channel& c = channel[ev->channel];
-    if (ev->type == ME_NOTEON)
-        note_states.push_back({ev->channel, ISDRUMCHANNEL(ev->channel) != 0, c.bank, c.program,
-                               c.mapID, c.scale_tuning[0]});
-}
 
 class ChannelParams : public PlayerTest {
 protected:
@@ -49,7 +26,12 @@ protected:
         PlayerTest::SetUp();
         free_drum_settings();
         note_states.clear();
-        set_qevent(remember_channel);
+        set_qevent([](MidiEvent* ev) {
+            const Channel& c = channel[ev->channel];
+            if (ev->type == ME_NOTEON)
+                note_states.push_back({ev->channel, ISDRUMCHANNEL(ev->channel) != 0, c.bank, c.program,
+                                       c.mapID});
+        });
     }
     void TearDown() override
     {
@@ -58,40 +40,43 @@ protected:
         free_drum_settings();
         PlayerTest::TearDown();
     }
-
     void play_file(const std::string& name)
     {
         play_song_events(read_whole_file(CORVELLE_TEST_DATA "/midi/" + name), name);
+    }
+    // A format 0 song of the events, all at tick 0.
+    static void play_at_zero(const std::vector<songtest::Bytes>& events, const std::string& name)
+    {
+        std::vector<songtest::TimedBytes> timed;
+        for (const songtest::Bytes& e : events)
+            timed.push_back({0, e});
+        play_song_events(songtest::smf_format0(timed), name);
     }
 };
 
 TEST_F(ChannelParams, ConformanceFilesSetModesBanksAndDrumParts)
 {
-    struct Expect {
+    const struct {
         const char* file;
         int mode;
         bool drum;
         int bank, program, map;
-    };
-    const Expect songs[] = {
+    } songs[] = {
         {"test-gm2-doggy-78-00-38-4c.mid", GM2_SYSTEM_MODE, true, 0x38, 0x38, GM2_DRUM_MAP},
         {"test-gm2-doggy-79-01-7b.mid", GM2_SYSTEM_MODE, false, 1, 0x7B, GM2_TONE_MAP},
         {"test-gs-doggy-01-00-7b.mid", GS_SYSTEM_MODE, false, 1, 0x7B, INST_NO_MAP},
         {"test-xg-doggy-40-00-30.mid", XG_SYSTEM_MODE, false, 0, 0x30, XG_SFX64_MAP},
         {"test-xg-doggy-7e-00-00-54.mid", XG_SYSTEM_MODE, true, 0, 0, XG_SFX126_MAP},
     };
-    for (const Expect& e : songs) {
+    for (const auto& e : songs) {
         note_states.clear();
         play_file(e.file);
         ASSERT_FALSE(note_states.empty()) << e.file;
         const NoteState& s = note_states[0];
-        EXPECT_EQ(play_system_mode, e.mode) << e.file;
-        EXPECT_EQ(s.drum, e.drum) << e.file;
-        EXPECT_EQ(s.bank, e.bank) << e.file;
-        EXPECT_EQ(s.program, e.program) << e.file;
-        EXPECT_EQ(s.map, e.map) << e.file;
+        EXPECT_EQ((std::vector<int>{play_system_mode, s.drum, s.bank, s.program, s.map}),
+                  (std::vector<int>{e.mode, e.drum, e.bank, e.program, e.map}))
+            << e.file;
     }
-
     // GS rhythm part: part #0 plays drums, later part #9 is made melodic.
     note_states.clear();
     play_file("test-sysex-gs-40-1x-15-drum-part-change.mid");
@@ -99,10 +84,8 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksAndDrumParts)
     EXPECT_TRUE(note_states[0].drum);
     EXPECT_EQ(note_states[7].ch, 9);
     EXPECT_FALSE(note_states[7].drum);
-
     // Universal messages play without a fault.
-    for (const char* f : {"test-sysex-7e-09-02-gm-disable.mid",
-                          "test-sysex-7f-04-04-master-coarse-tuning.mid",
+    for (const char* f : {"test-sysex-7e-09-02-gm-disable.mid", "test-sysex-7f-04-04-master-coarse-tuning.mid",
                           "test-sysex-7x-08-0x-scale-tuning.mid", "test-running-status-sysex.mid"})
         play_file(f);
 }
@@ -111,11 +94,10 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
 {
     chorus_status_xg.type_msb = 0x42;  // switching into XG puts the XG effects back
     eq_status_gs.low_gain = 0x50;      // reading a song puts every store back to power-on
-    Bytes tuning;
+    songtest::Bytes tuning;
     for (int i = 0; i < 12; i++)
         tuning.push_back((uint8_t)(0x40 + i - 6));
-    play_song_events(song_at_zero({
-                  xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on
+    play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on
                   xg(0x08, 0x02, 0x0F, {30, 90}),            // part #2 note limits
                   xg(0x08, 0x02, 0x6D, {20, 110}),           // part #2 velocity limits
                   xg(0x08, 0x02, 0x30, {0x01, 0x01, 0x00}),  // no program change
@@ -129,46 +111,41 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
                   gs(0x41, 0x01, 40, {45}),                  // drum note 40 plays 45
                   gs(0x40, 0x01, 0x33, {50}),                // reverb level
                   gs(0x40, 0x21, 0x01, {0x50}),              // part #0 modulation cutoff
-                  {0x92, 60, 100},
-              }),
-              "parameters.mid");
+                  {0x92, 60, 100}},
+                 "parameters.mid");
     EXPECT_EQ(play_system_mode, XG_SYSTEM_MODE);
     EXPECT_EQ(chorus_status_xg.type_msb, 0x41);
     EXPECT_EQ(eq_status_gs.low_gain, 0x40);
-    EXPECT_EQ(channel[2].volume, 100);
-    EXPECT_EQ(channel[2].note_limit_low, 30);
-    EXPECT_EQ(channel[2].note_limit_high, 90);
-    EXPECT_EQ(channel[2].vel_limit_low, 20);
-    EXPECT_EQ(channel[2].vel_limit_high, 110);
-    EXPECT_EQ(channel[2].rx & (RX_PROGRAM_CHANGE | RX_CH_PRESSURE), (uint32)RX_CH_PRESSURE);
-    EXPECT_EQ(channel[0].rx & (RX_PITCH_BEND | RX_PROGRAM_CHANGE), (uint32)RX_PROGRAM_CHANGE);
-    for (int i = 0; i < 12; i++)
-        EXPECT_EQ(channel[0].scale_tuning[i], i - 6) << "pitch class " << i;
-    EXPECT_DOUBLE_EQ(channel[0].pitch_offset_fine, 2.0);
-    EXPECT_EQ(channel[0].mod.cutoff, 2400);  // cents
+    EXPECT_EQ(reverb_status_gs.level, 50);
+    const Channel &c0 = channel[0], &c2 = channel[2];
+    EXPECT_EQ((std::vector<int>{c2.volume, c2.note_limit_low, c2.note_limit_high, c2.vel_limit_low,
+                                c2.vel_limit_high}),
+              (std::vector<int>{100, 30, 90, 20, 110}));
+    EXPECT_EQ(c2.rx & (RX_PROGRAM_CHANGE | RX_CH_PRESSURE), (uint32)RX_CH_PRESSURE);
+    EXPECT_EQ(c0.rx & (RX_PITCH_BEND | RX_PROGRAM_CHANGE), (uint32)RX_PROGRAM_CHANGE);
+    EXPECT_EQ(std::vector<int>(c0.scale_tuning, c0.scale_tuning + 12),
+              (std::vector<int>{-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5}));
+    EXPECT_DOUBLE_EQ(c0.pitch_offset_fine, 2.0);
+    EXPECT_EQ(c0.mod.cutoff, 2400);  // cents
     // The note on channel 2 reached only part #3: part #2 listens to no channel.
     ASSERT_EQ(note_states.size(), 1u);
     EXPECT_EQ(note_states[0].ch, 3);
-    ASSERT_NE(channel[9].drums[42], nullptr);
+    ASSERT_TRUE(channel[9].drums[42] && channel[9].drums[38] && channel[9].drums[40]);
     EXPECT_EQ(channel[9].drums[42]->drum_envelope_rate[2], 0x50);
-    ASSERT_NE(channel[9].drums[38], nullptr);
     EXPECT_EQ(get_rx_drum(channel[9].drums[38], RX_NOTE_OFF | RX_NOTE_ON), RX_NOTE_ON);
-    ASSERT_NE(channel[9].drums[40], nullptr);
     EXPECT_EQ(channel[9].drums[40]->play_note, 45);
-    EXPECT_EQ(reverb_status_gs.level, 50);
 }
 
 TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
 {
     // Bytes beyond seven bits inside messages: a program of 255 is not the special program,
     // a key limit of 200 is the top key, a receive channel of 64 listens to nothing.
-    play_song_events(song_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}),
-                            xg(0x08, 0x01, 0x10, {0xC8}), xg(0x08, 0x04, 0x04, {0x40})}),
-              "damaged.mid");
+    play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}), xg(0x08, 0x01, 0x10, {0xC8}),
+                  xg(0x08, 0x04, 0x04, {0x40})},
+                 "damaged.mid");
     EXPECT_EQ(channel[1].program, 127);
     EXPECT_EQ(channel[1].note_limit_high, 127);
     EXPECT_EQ(channel[4].channel_layer, 0u);
-
     // Parts beyond the 32 channels and drum parameters without their note are ignored; an
     // MSB waits for the LSB of its own family.
     process_sysex_event(ME_SYSEX_LSB, 40, 10, SYSEX_NOTE_LIMIT_LOW);
@@ -180,7 +157,6 @@ TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
     process_sysex_event(ME_SYSEX_GS_LSB, 9, 51, GS_DRUM_PLAY_NOTE);
     ASSERT_NE(channel[9].drums[50], nullptr);
     EXPECT_EQ(channel[9].drums[50]->play_note, 51);
-
     // A data entry of 200 is held to 127.
     data_entry(9, true, 0x18, 36, 200);
     ASSERT_NE(channel[9].drums[36], nullptr);
@@ -198,7 +174,6 @@ TEST_F(ChannelParams, ParameterNumbersSetDepthsAndTheEqualiser)
     channel[1].vibrato_delay = 99;
     data_entry(1, true, 0x01, 0x0A, 0);
     EXPECT_EQ(channel[1].vibrato_delay, 0);
-
     // The part equaliser follows only with equaliser control on; frequencies are held.
     data_entry(2, true, 0x01, 0x30, 0x50);
     EXPECT_EQ(channel[2].eq_xg.bass, 0x40);

@@ -1,10 +1,7 @@
 // Notes driven through play_event into the voice pool with small instruments made here:
 // same-key and assign rules, limits, stealing, pedals, shrinking the pool, surround-chorus
 // pairs and the frequency a note gets from the channel's temperament.
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "config/tonebank.h"
 #include "instrum/instrum.h"
@@ -19,11 +16,11 @@ protected:
     Instrument** slots[3] = {};
     Instrument* saved_slots[3] = {};
     int* const settings[8] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
-                              &opt_pure_intonation, &opt_pan_delay, &temper_adj,
-                              &current_freq_table, &ctl->verbosity};
+                              &opt_pure_intonation, &opt_pan_delay, &temper_adj, &current_freq_table,
+                              &ctl->verbosity};
     int saved_settings[8] = {};
     int8 saved_keysig = 0;
-
+    // A looped 16-bit sample with an instant attack to full level, held until release.
     static void make_sample(Sample& s, int32 low, int32 high, int note_to_use)
     {
         memset(&s, 0, sizeof(s));
@@ -37,7 +34,7 @@ protected:
         s.volume = 1.0;
         s.note_to_use = (int8)note_to_use;
         s.modes = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE;
-        for (int i = 0; i < 3; i++) {  // instant attack to full level, held until release
+        for (int i = 0; i < 3; i++) {
             s.envelope_rate[i] = 0x7FFFFFFF;
             s.envelope_offset[i] = 0x3FFFFFFF;
             s.envelope_rate[i + 3] = 1 << 20;
@@ -45,7 +42,6 @@ protected:
         s.data_length = s.loop_end = 1000 << FRACTION_BITS;
         s.sample_type = SF_SAMPLETYPE_MONO;
     }
-
     void SetUp() override
     {
         PlayerTest::SetUp();
@@ -82,8 +78,7 @@ protected:
         voices = max_voices;
         PlayerTest::TearDown();
     }
-
-    static void ev(int type, int ch, int a, int b)
+    static void ev(int type, int ch, int a, int b = 100)
     {
         MidiEvent e = make_event(0, type, ch, a, b);
         ASSERT_EQ(play_event(&e), RC_NONE);
@@ -93,35 +88,27 @@ protected:
     {
         std::vector<int> r;
         for (int i = 0; i < upper_voices; i++)
-            if (voice[i].status != VOICE_FREE && voice[i].channel == ch &&
-                (note < 0 || voice[i].note == note))
+            if (voice[i].status != VOICE_FREE && voice[i].channel == ch && (note < 0 || voice[i].note == note))
                 r.push_back(i);
         return r;
     }
-    // The voice of the key started with this velocity (-1: none) and its status (0: none).
-    static int with_velocity(int ch, int note, int velocity)
+    // The status of the key's voice started with this velocity (0: none).
+    static int status_of(int ch, int note, int velocity)
     {
         for (int i : in_use(ch, note))
             if (voice[i].velocity == velocity)
-                return i;
-        return -1;
-    }
-    static int status_of(int ch, int note, int velocity)
-    {
-        int v = with_velocity(ch, note, velocity);
-        return v < 0 ? 0 : voice[v].status;
+                return voice[i].status;
+        return 0;
     }
 };
 
-TEST_F(NoteVoices, SameKeyNotesWithAndWithoutOverlap)
+TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
 {
     ev(ME_NOTEON, 0, 60, 100);
     ev(ME_NOTEON, 0, 60, 90);
-    std::vector<int> v = in_use(0, 60);
-    ASSERT_EQ(v.size(), 2u);
+    ASSERT_EQ(in_use(0, 60).size(), 2u);
     EXPECT_EQ(status_of(0, 60, 100), VOICE_DIE);
     EXPECT_EQ(status_of(0, 60, 90), VOICE_ON);
-
     // Overlapping notes of one key end in the order they started.
     opt_overlap_voice_allow = 1;
     ev(ME_NOTEON, 1, 60, 100);
@@ -136,35 +123,28 @@ TEST_F(NoteVoices, SameKeyNotesWithAndWithoutOverlap)
     testing::internal::CaptureStderr();
     ev(ME_NOTEOFF, 1, 60, 0);
     std::string err = testing::internal::GetCapturedStderr();
+    ctl->verbosity = 1;
     EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
     EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
-}
-
-TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
-{
-    opt_overlap_voice_allow = 1;
-    channel[2].assign_mode = 1;  // limited multi: two voices of a key at most
-    ev(ME_NOTEON, 2, 60, 100);
-    ev(ME_NOTEON, 2, 60, 90);
-    ev(ME_NOTEON, 2, 60, 80);
-    EXPECT_EQ(status_of(2, 60, 100), VOICE_DIE);
-    EXPECT_EQ(status_of(2, 60, 90), VOICE_ON);
-    ASSERT_GE(with_velocity(2, 60, 80), 0);
-    EXPECT_EQ(voice[with_velocity(2, 60, 90)].newest_of_note, 0);
-    EXPECT_EQ(voice[with_velocity(2, 60, 80)].newest_of_note, 1);
-
+    // Limited multi: two voices of a key at most.
+    channel[2].assign_mode = 1;
+    for (int velocity : {100, 90, 80})
+        ev(ME_NOTEON, 2, 60, velocity);
+    EXPECT_EQ((std::vector<int>{status_of(2, 60, 100), status_of(2, 60, 90), status_of(2, 60, 80)}),
+              (std::vector<int>{VOICE_DIE, VOICE_ON, VOICE_ON}));
+    ASSERT_EQ(in_use(2, 60).size(), 3u);
+    EXPECT_EQ(voice[in_use(2, 60)[1]].newest_of_note, 0);
+    EXPECT_EQ(voice[in_use(2, 60)[2]].newest_of_note, 1);
     // Keys of one alternate-assign group end each other; other keys do not.
     AlternateAssign group = {};
     group.bits[60 / 32] |= 1u << (60 % 32);
     group.bits[62 / 32] |= 1u << (62 % 32);
     channel[3].altassign = &group;
-    ev(ME_NOTEON, 3, 60, 100);
-    ev(ME_NOTEON, 3, 62, 100);
-    ev(ME_NOTEON, 3, 64, 100);
+    for (int key : {60, 62, 64})
+        ev(ME_NOTEON, 3, key);
     channel[3].altassign = nullptr;
     EXPECT_EQ(voice[in_use(3, 60)[0]].status, VOICE_DIE);
     EXPECT_EQ(voice[in_use(3, 62)[0]].status, VOICE_ON);
-
     // Notes outside the channel's ranges start nothing and use no note number.
     channel[4].note_limit_low = 48;
     channel[4].note_limit_high = 72;
@@ -173,20 +153,18 @@ TEST_F(NoteVoices, AssignModesAlternateGroupsAndLimits)
     ev(ME_NOTEON, 4, 40, 100);
     ev(ME_NOTEON, 4, 60, 121);
     EXPECT_TRUE(in_use(4).empty());
-    EXPECT_EQ(vidq_head[4 * 128 + 40], 0);
-    EXPECT_EQ(vidq_head[4 * 128 + 60], 0);
+    EXPECT_EQ(vidq_head[4 * 128 + 40] + vidq_head[4 * 128 + 60], 0);
     ev(ME_NOTEON, 4, 60, 120);
     EXPECT_EQ(in_use(4).size(), 1u);
     EXPECT_EQ(vidq_head[4 * 128 + 60], 1);
-
     // A drum set's groups reach its channel at a reset.
     group.bits[36 / 32] = 1u << (36 % 32) | 1u << (38 % 32);
     AlternateAssign* saved_alt = drumset[0]->alt;
     drumset[0]->alt = &group;
     reset_midi(0);
     drumset[0]->alt = saved_alt;
-    ev(ME_NOTEON, 9, 36, 100);
-    ev(ME_NOTEON, 9, 38, 100);
+    ev(ME_NOTEON, 9, 36);
+    ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
 }
 
@@ -194,56 +172,54 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
 {
     voices = 3;
     for (int note : {60, 62, 64})
-        ev(ME_NOTEON, 0, note, 100);
+        ev(ME_NOTEON, 0, note);
     const int quiet_held = in_use(0, 60)[0], released = in_use(0, 62)[0];
     ev(ME_NOTEOFF, 0, 62, 0);
     voice[quiet_held].left_mix = 100;
     voice[released].left_mix = 900;
     voice[in_use(0, 64)[0]].left_mix = 500;
     int32 cut = cut_notes;
-    ev(ME_NOTEON, 0, 65, 100);
+    ev(ME_NOTEON, 0, 65);
     EXPECT_EQ(voice[released].note, 65);
     EXPECT_EQ(voice[released].status, VOICE_ON);
     EXPECT_EQ(voice[quiet_held].status, VOICE_ON);
     EXPECT_EQ(cut_notes, cut + 1);
-
     // A released drum note with a fixed note outlasts a louder held melodic note ...
     reset_voices();
     voices = 2;
-    ev(ME_NOTEON, 9, 36, 100);
-    ev(ME_NOTEON, 0, 60, 100);
+    ev(ME_NOTEON, 9, 36);
+    ev(ME_NOTEON, 0, 60);
     const int drum36 = in_use(9, 36)[0], melodic = in_use(0, 60)[0];
     ev(ME_NOTEOFF, 9, 36, 0);
     ASSERT_EQ(voice[drum36].status, VOICE_OFF);
     voice[drum36].left_mix = 10;
     voice[melodic].left_mix = 900;
     int32 lost = lost_notes;
-    ev(ME_NOTEON, 0, 62, 100);
+    ev(ME_NOTEON, 0, 62);
     EXPECT_EQ(voice[melodic].note, 62);
     EXPECT_EQ(voice[drum36].status, VOICE_OFF);
     EXPECT_EQ(lost_notes, lost + 1);
     // ... and goes only when every voice is such a drum note.
     free_voice(melodic);
-    ev(ME_NOTEON, 9, 38, 100);
+    ev(ME_NOTEON, 9, 38);
     ev(ME_NOTEOFF, 9, 38, 0);
     voice[in_use(9, 38)[0]].left_mix = 50;
-    ev(ME_NOTEON, 0, 64, 100);
+    ev(ME_NOTEON, 0, 64);
     EXPECT_EQ(voice[drum36].note, 64);
     EXPECT_EQ(in_use(9, 38).size(), 1u);
     EXPECT_EQ(lost_notes, lost + 2);
-}
-
-TEST_F(NoteVoices, SostenutoHoldsOnlyTheNotesSoundingWhenPressed)
-{
-    ev(ME_NOTEON, 0, 60, 100);
-    ev(ME_SOSTENUTO, 0, 127, 0);
-    ev(ME_NOTEON, 0, 64, 100);
+    // Sostenuto holds only the notes sounding when it is pressed.
+    reset_voices();
+    voices = 8;
+    ev(ME_NOTEON, 0, 60);
+    ev(ME_SOSTENUTO, 0, 127);
+    ev(ME_NOTEON, 0, 64);
     const int held = in_use(0, 60)[0], later = in_use(0, 64)[0];
     ev(ME_NOTEOFF, 0, 60, 0);
     ev(ME_NOTEOFF, 0, 64, 0);
     EXPECT_EQ(voice[held].status, VOICE_SUSTAINED);
     EXPECT_EQ(voice[later].status, VOICE_OFF);
-    ev(ME_SOSTENUTO, 0, 0, 0);
+    ev(ME_SOSTENUTO, 0, 0);
     EXPECT_EQ(voice[held].status, VOICE_OFF);
 }
 
@@ -251,15 +227,13 @@ TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
 {
     voices = 4;
     for (int note : {60, 62, 64, 65})
-        ev(ME_NOTEON, 0, note, 100);
-    // Every note held: the conservative way cuts none and gives up.
-    voice_decrement_conservative(2);
+        ev(ME_NOTEON, 0, note);
+    voice_decrement_conservative(2);  // every note held: it cuts none and gives up
     EXPECT_EQ(voices, 4);
     ev(ME_NOTEOFF, 0, 62, 0);
     ev(ME_NOTEOFF, 0, 64, 0);
     voice[in_use(0, 62)[0]].left_mix = 300;
     voice[in_use(0, 64)[0]].left_mix = 200;
-
     int32 cut = cut_notes, lost = lost_notes;
     voice_decrement(1);  // the quieter released note (64) makes room for the top voice
     EXPECT_EQ(voices, 3);
@@ -271,7 +245,6 @@ TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
     EXPECT_EQ(lost_notes, lost + 1);
     EXPECT_EQ(in_use(0), std::vector<int>{0});
     EXPECT_LE(upper_voices, 1);
-
     restore_voices(1);
     voice_increment(3);
     restore_voices(0);
@@ -284,22 +257,21 @@ TEST_F(NoteVoices, MovedVoicesKeepTheirPartnerAndOwnTheirPanDelay)
     ev(ME_PAN, 0, 20, 0);
     voices = 3;
     for (int note : {60, 62, 64})
-        ev(ME_NOTEON, 0, note, 100);
+        ev(ME_NOTEON, 0, note);
     ASSERT_NE(voice[2].pan_delay_buf, nullptr);
     free_voice(0);
     voice_decrement(1);  // 64 moves from record 2 to record 0
     voice_increment(1);
-    ev(ME_NOTEON, 0, 67, 100);  // record 2 again
-    for (int i = 0; i < 3; i++)
-        for (int j = i + 1; j < 3; j++)
-            EXPECT_NE(voice[i].pan_delay_buf, voice[j].pan_delay_buf) << i << " " << j;
-
+    ev(ME_NOTEON, 0, 67);  // record 2 again
+    EXPECT_NE(voice[0].pan_delay_buf, voice[1].pan_delay_buf);
+    EXPECT_NE(voice[0].pan_delay_buf, voice[2].pan_delay_buf);
+    EXPECT_NE(voice[1].pan_delay_buf, voice[2].pan_delay_buf);
     reset_voices();
     opt_pan_delay = 0;
     opt_surround_chorus = 1;
     voices = 4;
-    ev(ME_NOTEON, 0, 50, 100);  // pair in records 0 and 1
-    ev(ME_NOTEON, 0, 60, 100);  // pair in records 2 and 3
+    ev(ME_NOTEON, 0, 50);  // pair in records 0 and 1
+    ev(ME_NOTEON, 0, 60);  // pair in records 2 and 3
     free_voice(0);
     free_voice(1);
     voice_decrement(1);  // record 3 moves to record 0
@@ -310,25 +282,18 @@ TEST_F(NoteVoices, MovedVoicesKeepTheirPartnerAndOwnTheirPanDelay)
 TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
 {
     opt_surround_chorus = 1;
-    ev(ME_NOTEON, 0, 60, 100);
+    ev(ME_NOTEON, 0, 60);
     std::vector<int> pair = in_use(0, 60);
     ASSERT_EQ(pair.size(), 2u);
     Voice &a = voice[pair[0]], &b = voice[pair[1]];
-    EXPECT_EQ(a.velocity, 70);
-    EXPECT_EQ(b.velocity, 70);
-    EXPECT_EQ(a.chorus_link, pair[1]);
-    EXPECT_EQ(b.chorus_link, pair[0]);
-    EXPECT_EQ(a.panning, 1);  // centre spread to both sides
-    EXPECT_EQ(b.panning, 127);
-    EXPECT_EQ(abs(a.delay - b.delay), (int32)(44100 * 0.003));
-
+    // Half the velocity each, linked, the centre spread to both sides, 3 ms apart.
+    EXPECT_EQ((std::vector<int>{a.velocity, b.velocity, a.chorus_link, b.chorus_link, a.panning, b.panning}),
+              (std::vector<int>{70, 70, pair[1], pair[0], 1, 127}));
+    EXPECT_EQ(abs(a.delay - b.delay), 132);
     // Stealing the upper half gives the other the whole velocity, back in the middle even
     // when the channel has no pan of its own.
     EXPECT_EQ(reduce_voice(), pair[1]);
-    EXPECT_EQ(a.velocity, 140);
-    EXPECT_EQ(a.panning, 64);
-    EXPECT_EQ(a.chorus_link, pair[0]);
-
+    EXPECT_EQ((std::vector<int>{a.velocity, a.panning, a.chorus_link}), (std::vector<int>{140, 64, pair[0]}));
     ev(ME_PAN, 1, 40, 0);
     ev(ME_NOTEON, 1, 62, 99);
     std::vector<int> second = in_use(1, 62);
@@ -342,14 +307,14 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
 {
     opt_temper_control = 1;
     auto started = [](int ch, int note) {
-        ev(ME_NOTEON, ch, note, 100);
+        ev(ME_NOTEON, ch, note);
         for (int v : in_use(ch, note))
             if (voice[v].status == VOICE_ON)
                 return v;
         return -1;
     };
     // Each case marks the one table entry its key signature and type must read.
-    struct Case {
+    const struct {
         int type, keysig_event;
         int32* (*entry)(int r);
     } cases[] = {
@@ -359,7 +324,7 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
         {0x41, 26, [](int r) { return &freq_table_user[1][r + 36][60]; }},  // major, adjusted
     };
     int32 mark = 300000;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ev(ME_TEMPER_KEYSIG, 0, c.keysig_event, 0);
         ev(ME_TEMPER_TYPE, 0, c.type, 0);
         *c.entry(current_freq_table) = ++mark;
@@ -371,13 +336,11 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     init_freq_table_meantone();
     init_freq_table_pureint();
     init_freq_table_user();
-
     // Drum notes keep equal temperament.
     ev(ME_TEMPER_TYPE, 9, 2, 0);
     int drum = started(9, 36);
     ASSERT_GE(drum, 0);
     EXPECT_EQ(voice[drum].orig_frequency, freq_table[36]);
-
     // A tuning program moves the note's pitch, and the sample is chosen for that pitch.
     ev(ME_TEMPER_TYPE, 0, 0, 0);
     channel[0].rpnmap[RPN_ADDR_0003] = 5;
@@ -386,9 +349,8 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     ASSERT_GE(tuned, 0);
     EXPECT_EQ(voice[tuned].orig_frequency, freq_table[64]);
     EXPECT_EQ(voice[tuned].sample, &low_high[1]);
-
     // A tuning that leaves a note without a frequency: reported, nothing plays, and the
-    // neighbouring note is not disturbed.
+    // neighbouring note is neither disturbed nor warned of.
     freq_table_tuning[5][61] = 0;
     testing::internal::CaptureStderr();
     EXPECT_EQ(started(0, 61), -1);
@@ -396,5 +358,5 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;
     testing::internal::CaptureStderr();
     EXPECT_GE(started(0, 59), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // a playable note warns of nothing
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

@@ -27,8 +27,7 @@
 #include "render/render.h"
 #include "support/midi_bytes.h"
 
-// ---- an output that records every write ----
-
+// An output that records every write.
 struct Recording {
     std::vector<int32> writes;  // bytes of each output_data call
     std::vector<char> data;
@@ -44,13 +43,8 @@ inline Recording& recording()
     return r;
 }
 
-inline int recording_open(void)
-{
-    return 0;
-}
-inline void recording_close(void)
-{
-}
+inline int recording_open(void) { return 0; }
+inline void recording_close(void) {}
 inline int recording_output(char* buf, int32 bytes)
 {
     if (recording().fail)
@@ -77,8 +71,6 @@ inline PlayMode& recording_mode()
     return pm;
 }
 
-// ---- what the note hook was given ----
-
 inline std::vector<MidiEvent>& hooked()
 {
     static std::vector<MidiEvent> events;
@@ -98,13 +90,7 @@ inline void remember_note(MidiEvent* ev)
 
 inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
 {
-    MidiEvent ev;
-    ev.time = time;
-    ev.type = (uint8)type;
-    ev.channel = (uint8)ch;
-    ev.a = (uint8)a;
-    ev.b = (uint8)b;
-    return ev;
+    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)a, (uint8)b};
 }
 
 // The player on the recording output at 44100 Hz, stereo 16-bit, no soft queue.
@@ -112,11 +98,8 @@ class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static bool tables = false;
-        if (!tables) {
-            init_start_tables();
-            tables = true;
-        }
+        static const bool tables_ready = (init_start_tables(), true);
+        (void)tables_ready;
         recording() = Recording();
         hooked().clear();
         hooked_at().clear();
@@ -150,7 +133,6 @@ protected:
         event_list = current_event = nullptr;
         play_mode = nullptr;
     }
-
     // Puts a sounding voice on channel ch playing note (already transposed).
     int sounding_voice(int ch, int note, int status = VOICE_ON)
     {
@@ -192,8 +174,6 @@ protected:
     }
 };
 
-// ---- Standard MIDI Files ----
-
 typedef std::vector<uint8_t> MidiBytes;
 
 // One note of a song: start and length in ticks, MIDI channel 0..15, key, velocity.
@@ -209,7 +189,7 @@ inline MidiBytes song_image(const std::vector<SongNote>& notes, uint32_t tail = 
 {
     struct Ev {
         uint32_t t;
-        int order;
+        int order;  // at one tick: tempo, programs, note-offs, note-ons
         MidiBytes bytes;
     };
     std::vector<Ev> evs;
@@ -236,20 +216,13 @@ inline MidiBytes song_image(const std::vector<SongNote>& notes, uint32_t tail = 
     }
     put_vlq(body, tail);
     body.insert(body.end(), {0xFF, 0x2F, 0x00});
-
     MidiBytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
-    uint32_t len = (uint32_t)body.size();
-    file.push_back((uint8_t)(len >> 24));
-    file.push_back((uint8_t)(len >> 16));
-    file.push_back((uint8_t)(len >> 8));
-    file.push_back((uint8_t)len);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        file.push_back((uint8_t)(body.size() >> shift));
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
 
-inline std::string as_string(const MidiBytes& b)
-{
-    return std::string(b.begin(), b.end());
-}
+inline std::string as_string(const MidiBytes& b) { return std::string(b.begin(), b.end()); }
 
 #endif

@@ -1,13 +1,11 @@
 // The event list: insertion order, limits, controller translation, the string table, time
-// signatures, beat events and the conversion to sample time.
+// signatures, beat events, the conversion to sample time and the list printed as text.
 #include "midi_image.h"
 
-#include <cstdlib>
-#include <vector>
+#include <cstdio>
 
 #include "frontend/options.h"
-#include "readmidi/eventlist.h"
-#include "readmidi/readmidi.h"
+#include "readmidi/event_print.h"
 
 namespace {
 
@@ -20,17 +18,6 @@ protected:
     }
 };
 
-MidiEvent make(int32_t time, int type, int ch, int a, int b = 0)
-{
-    MidiEvent e;
-    e.time = time;
-    e.type = (uint8_t)type;
-    e.channel = (uint8_t)ch;
-    e.a = (uint8_t)a;
-    e.b = (uint8_t)b;
-    return e;
-}
-
 std::vector<MidiEvent> list_contents()
 {
     std::vector<MidiEvent> v;
@@ -39,35 +26,41 @@ std::vector<MidiEvent> list_contents()
     return v;
 }
 
-TEST_F(EventListTest, EqualTimesKeepInsertionOrderInBothSearchDirections)
+// Builds an array from events added by hand (ticks at 96 per quarter unless said).
+std::vector<MidiEvent> build(const std::vector<MidiEvent>& in, int32_t* samples = nullptr,
+                             int32_t divisions = 96)
 {
     readmidi_read_init();
-    MidiEvent a = make(10, ME_NOTEON, 0, 1), b = make(20, ME_NOTEON, 0, 2),
-              c = make(10, ME_NOTEON, 0, 3), d = make(10, ME_NOTEON, 0, 4),
-              e = make(-5, ME_NOTEON, 0, 5);
-    readmidi_add_event(&a);
-    readmidi_add_event(&b);
-    readmidi_add_event(&c);  // found by walking back from b
-    readmidi_add_event(&d);  // found by walking forward from c
-    readmidi_add_event(&e);  // a negative time becomes 0
-    std::vector<MidiEvent> v = list_contents();
-    ASSERT_EQ(v.size(), 5u);
-    int order[] = {5, 1, 3, 4, 2};
-    for (int i = 0; i < 5; i++)
-        EXPECT_EQ(v[i].a, order[i]) << i;
-    EXPECT_EQ(v[0].time, 0);
-    EXPECT_EQ(event_count, 6);
+    for (const MidiEvent& e : in)
+        readmidi_add_event(&e);
+    int32 n = 0, s = 0;
+    MidiEvent* arr = build_event_array(divisions, &n, &s);
+    std::vector<MidiEvent> out(arr, arr + (arr != nullptr ? n : 0));
+    free(arr);
+    if (samples != nullptr)
+        *samples = s;
+    return out;
 }
 
-TEST_F(EventListTest, EventsBeyondTheLimitAreDroppedWithOneReport)
+TEST_F(EventListTest, InsertionOrderAndTheEventLimit)
 {
+    readmidi_read_init();
+    // c is found by walking back from b, d by walking forward from c; a negative time is 0.
+    for (MidiEvent e : {make(10, ME_NOTEON, 0, 1), make(20, ME_NOTEON, 0, 2), make(10, ME_NOTEON, 0, 3),
+                        make(10, ME_NOTEON, 0, 4), make(-5, ME_NOTEON, 0, 5)})
+        readmidi_add_event(&e);
+    std::vector<int> order;
+    for (const MidiEvent& e : list_contents())
+        order.push_back(e.a);
+    EXPECT_EQ(order, (std::vector<int>{5, 1, 3, 4, 2}));
+    EXPECT_EQ(list_contents()[0].time, 0);
+    EXPECT_EQ(event_count, 6);
+    // Events beyond the limit are dropped with one report.
     readmidi_read_init();
     testing::internal::CaptureStderr();
     MidiEvent ev = make(0, ME_NOTEON, 0, 60, 100);
-    for (int32_t i = 0; i < MAX_MIDI_EVENT + 10; i++) {
-        ev.time = i;
+    for (ev.time = 0; ev.time < MAX_MIDI_EVENT + 10; ev.time++)
         readmidi_add_event(&ev);
-    }
     std::string msg = testing::internal::GetCapturedStderr();
     EXPECT_EQ(event_count, MAX_MIDI_EVENT);
     EXPECT_EQ(readmidi_error_flag, 1);
@@ -77,7 +70,7 @@ TEST_F(EventListTest, EventsBeyondTheLimitAreDroppedWithOneReport)
     EXPECT_EQ((int32_t)list_contents().size(), MAX_MIDI_EVENT - 1);
 }
 
-TEST_F(EventListTest, ControllerTranslation)
+TEST_F(EventListTest, ControllerTranslationAndTheStringTable)
 {
     MidiEvent ev;
     ASSERT_EQ(convert_midi_control_change(5, 7, 100, &ev), 1);
@@ -90,22 +83,15 @@ TEST_F(EventListTest, ControllerTranslation)
     for (int c = 0; c < 256; c++)
         translated += convert_midi_control_change(0, c, 0, &ev);
     EXPECT_EQ(translated, 40);
-
     readmidi_read_init();
     testing::internal::CaptureStderr();
-    readmidi_add_ctl_event(0, 1, 3, 5);
-    readmidi_add_ctl_event(0, 1, 9, 5);
-    readmidi_add_ctl_event(0, 1, 122, 5);
+    for (int c : {3, 9, 122})
+        readmidi_add_ctl_event(0, 1, c, 5);
     std::string msg = testing::internal::GetCapturedStderr();
     EXPECT_EQ(event_count, 1);
     EXPECT_NE(msg.find("(Control ch=1 3: 5)"), std::string::npos);
     EXPECT_NE(msg.find("(Control ch=1 122: 5)"), std::string::npos);
-}
-
-TEST_F(EventListTest, StringTable)
-{
     readmidi_read_init();
-    MidiEvent ev;
     char* s = readmidi_make_string_event(ME_LYRIC, "hello", &ev, 1);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s[0], ME_LYRIC);
@@ -117,7 +103,6 @@ TEST_F(EventListTest, StringTable)
     EXPECT_STREQ(event2string(1) + 1, "hello");
     EXPECT_EQ(event2string(2), nullptr);
     EXPECT_EQ(event2string(-1), nullptr);
-
     // A full table stores nothing more and gives index 0.
     readmidi_read_init();
     for (int i = 1; i < MAX_STRING_EVENT; i++)
@@ -129,107 +114,64 @@ TEST_F(EventListTest, StringTable)
     free_string_event_table();
 }
 
-TEST_F(EventListTest, SampleIncrementIsTempoTimesRateInSixteenSixteen)
+TEST_F(EventListTest, SampleIncrementAndTimeSignatures)
 {
-    compute_sample_increment(500000, 96);
-    long double exact = 500000.0L * 44100 * 0.065536L / 96;
-    EXPECT_EQ(sample_increment, (int32_t)exact >> 16);
-    EXPECT_EQ(sample_correction, (int32_t)exact & 0xFFFF);
-    EXPECT_EQ(sample_increment, 229);  // 229.6875 samples per tick
-
+    compute_sample_increment(500000, 96);  // 229.6875 samples per tick in 16.16
+    EXPECT_EQ(sample_increment, 229);
+    EXPECT_EQ(sample_correction, 0xB000);
     // A tick longer than the step can hold is limited instead of wrapping around.
     compute_sample_increment(0xFFFFFF, 1);
     EXPECT_EQ(sample_increment, 0x7FFF);
     EXPECT_EQ(sample_correction, 0xFFFF);
-}
-
-// Builds an array from events added by hand (ticks at 96 per quarter).
-std::vector<MidiEvent> build(const std::vector<MidiEvent>& in, int32_t* samples = nullptr,
-                             int32_t divisions = 96)
-{
     readmidi_read_init();
-    for (const MidiEvent& e : in)
+    for (MidiEvent e : {make(480, ME_TIMESIG, 0, 3, 4), make(960, ME_TIMESIG, 0, 3, 4),
+                        make(1000, ME_NOTEOFF, 0, 60)})
         readmidi_add_event(&e);
-    int32 n = 0, s = 0;
-    MidiEvent* arr = build_event_array(divisions, &n, &s);
-    std::vector<MidiEvent> out;
-    if (arr != nullptr) {
-        out.assign(arr, arr + n);
-        free(arr);
-    }
-    if (samples != nullptr)
-        *samples = s;
-    return out;
-}
-
-std::vector<MidiEvent> only(const std::vector<MidiEvent>& v, int type)
-{
-    std::vector<MidiEvent> out;
-    for (const MidiEvent& e : v)
-        if (e.type == type)
-            out.push_back(e);
-    return out;
-}
-
-TEST_F(EventListTest, TimeSignatureTableStartsWithFourFour)
-{
-    readmidi_read_init();
-    MidiEvent ts = make(480, ME_TIMESIG, 0, 3, 4);
-    MidiEvent same = make(960, ME_TIMESIG, 0, 3, 4);
-    MidiEvent last = make(1000, ME_NOTEOFF, 0, 60);
-    readmidi_add_event(&ts);
-    readmidi_add_event(&same);
-    readmidi_add_event(&last);
     TimeSigRecord rec[8];
-    auto sig = [&rec](int i) {
-        return std::to_string(rec[i].time) + ": " + std::to_string(rec[i].numerator) + "/" +
-               std::to_string(rec[i].denominator);
+    auto sigs = [&rec](int n) {
+        std::string s;
+        for (int i = 0; i < n; i++)
+            s += std::to_string(rec[i].time) + ": " + std::to_string(rec[i].numerator) + "/" +
+                 std::to_string(rec[i].denominator) + " ";
+        return s;
     };
     ASSERT_EQ(dump_current_timesig(rec, 8), 2);
-    EXPECT_EQ(sig(0), "0: 4/4");
-    EXPECT_EQ(sig(1), "480: 3/4");
+    EXPECT_EQ(sigs(2), "0: 4/4 480: 3/4 ");
     EXPECT_EQ(dump_current_timesig(rec, 1), 1);
     EXPECT_EQ(dump_current_timesig(rec, 0), 0);
-
     // A later signature at the same tick replaces the earlier one; the 3/4 at 960 then
     // differs from the signature before it.
     MidiEvent six = make(480, ME_TIMESIG, 0, 6, 8);
     readmidi_add_event(&six);
     ASSERT_EQ(dump_current_timesig(rec, 8), 3);
-    EXPECT_EQ(sig(1), "480: 6/8");
-    EXPECT_EQ(sig(2), "960: 3/4");
+    EXPECT_EQ(sigs(3), "0: 4/4 480: 6/8 960: 3/4 ");
 }
 
 TEST_F(EventListTest, BeatEventsCountMeasuresAndRestartAtANewSignature)
 {
     // 3/4 from the start, 2/4 from tick 336 (in the middle of the second measure).
-    std::vector<MidiEvent> out =
-        build({make(0, ME_TIMESIG, 0, 3, 4), make(0, ME_NOTEON, 0, 60, 100),
-               make(336, ME_TIMESIG, 0, 2, 4), make(600, ME_NOTEOFF, 0, 60)});
-    std::vector<MidiEvent> steps = only(out, ME_NOTE_STEP);
-    struct Beat {
-        int tick, measure, beat;
-    } want[] = {{0, 1, 1}, {96, 1, 2}, {192, 1, 3}, {288, 2, 1}, {336, 3, 1},
-                {432, 3, 2}, {528, 4, 1}};
+    std::vector<MidiEvent> steps = only(build({make(0, ME_TIMESIG, 0, 3, 4), make(0, ME_NOTEON, 0, 60, 100),
+                                               make(336, ME_TIMESIG, 0, 2, 4), make(600, ME_NOTEOFF, 0, 60)}),
+                                        ME_NOTE_STEP);
+    const int want[][3] = {{0, 1, 1}, {96, 1, 2}, {192, 1, 3}, {288, 2, 1}, {336, 3, 1}, {432, 3, 2},
+                           {528, 4, 1}};
     ASSERT_EQ(steps.size(), 7u);
     for (int i = 0; i < 7; i++) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(steps[i].time, (int32_t)(want[i].tick * 229.6875));
-        EXPECT_EQ(steps[i].a | ((steps[i].b & 0x0F) << 8), want[i].measure);
-        EXPECT_EQ(steps[i].b >> 4, want[i].beat);
+        EXPECT_EQ(steps[i].time, (int32_t)(want[i][0] * 229.6875)) << i;
+        EXPECT_EQ(steps[i].a | ((steps[i].b & 0x0F) << 8), want[i][1]) << i;
+        EXPECT_EQ(steps[i].b >> 4, want[i][2]) << i;
     }
-
     // With one tick per quarter an eighth-note beat is shorter than a tick; the walk still
     // advances one tick a beat.
-    std::vector<MidiEvent> tiny = build({make(0, ME_TIMESIG, 0, 4, 8), make(0, ME_NOTEON, 0, 1, 1),
-                                         make(40, ME_NOTEOFF, 0, 1)},
-                                        nullptr, 1);
+    std::vector<MidiEvent> tiny =
+        build({make(0, ME_TIMESIG, 0, 4, 8), make(0, ME_NOTEON, 0, 1, 1), make(40, ME_NOTEOFF, 0, 1)},
+              nullptr, 1);
     EXPECT_EQ(only(tiny, ME_NOTE_STEP).size(), 40u);
 }
 
 TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
 {
-    // Tempo 1 second per quarter at tick 0; first note after 10 quarters of nothing; half a
+    // One second per quarter from tick 0; the first note after 10 quarters of nothing; half a
     // second per quarter from the middle of the note on.
     int32_t samples = 0;
     std::vector<MidiEvent> out =
@@ -237,8 +179,7 @@ TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
                make(960, ME_NOTEON, 0, 60, 100), make(1008, ME_TEMPO, 0x20, 0x07, 0xA1),
                make(1056, ME_NOTEOFF, 0, 60)},
               &samples);
-    auto on = only(out, ME_NOTEON);
-    auto off = only(out, ME_NOTEOFF);
+    auto on = only(out, ME_NOTEON), off = only(out, ME_NOTEOFF), steps = only(out, ME_NOTE_STEP);
     ASSERT_EQ(on.size(), 1u);
     ASSERT_EQ(off.size(), 1u);
     EXPECT_EQ(on[0].time, 0);
@@ -246,52 +187,63 @@ TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
     EXPECT_NEAR(off[0].time, 22050 + 11025, 1);
     EXPECT_EQ(samples, off[0].time);
     EXPECT_EQ(out.back().type, ME_EOT);
-    // Of the beats at 0, 96, ..., 960 only the one that comes with the first note is kept.
-    auto steps = only(out, ME_NOTE_STEP);
+    // Of the beats at 0, 96, ..., 960 only the one that comes with the first note is kept: the
+    // eleventh beat of 4/4, measure 3 beat 3.
     ASSERT_EQ(steps.size(), 1u);
+    EXPECT_TRUE(is_event(steps[0], ME_NOTE_STEP, -1, 3));
     EXPECT_EQ(steps[0].time, 0);
-    EXPECT_EQ(steps[0].a, 3);  // the eleventh beat of 4/4: measure 3, beat 3
     EXPECT_EQ(steps[0].b >> 4, 3);
 }
 
-TEST_F(EventListTest, DroppedEvents)
+TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
 {
     quietchannels = 1 << 3;
-    std::vector<MidiEvent> out =
-        build({make(0, ME_NOTEON, 0, 60, 100), make(0, ME_NOTEON, 3, 60, 100),
-               make(0, ME_TEXT, 0, 0, 0), make(0, ME_NONE, 0, 0), make(0, ME_GSLCD, 0, 1),
-               make(10, ME_NOTEOFF, 0, 60)});
+    std::vector<MidiEvent> out = build({make(0, ME_NOTEON, 0, 60, 100), make(0, ME_NOTEON, 3, 60, 100),
+                                        make(0, ME_TEXT, 0, 0, 0), make(0, ME_NONE, 0, 0),
+                                        make(0, ME_GSLCD, 0, 1),
+                                        make(10, ME_NOTEOFF, 0, 60)});
     quietchannels = 0;
     EXPECT_EQ(only(out, ME_NOTEON).size(), 1u);
-    EXPECT_TRUE(only(out, ME_TEXT).empty());
-    EXPECT_TRUE(only(out, ME_NONE).empty());
-    EXPECT_TRUE(only(out, ME_GSLCD).empty());  // the interface does not trace playing
-}
-
-TEST_F(EventListTest, SampleCounterOverflowFailsTheLoad)
-{
+    // Texts and empty events are dropped, and the interface does not trace playing.
+    EXPECT_EQ(only(out, ME_TEXT).size() + only(out, ME_NONE).size() + only(out, ME_GSLCD).size(), 0u);
+    // Channels of later ports fill free channels: 16 keeps its number (0 is taken); 200 finds
+    // 8 taken by 40 and takes 24.
+    std::vector<int> channels;
+    for (const MidiEvent& e : only(build({make(0, ME_NOTEON, 0, 60, 100), make(0, ME_NOTEON, 16, 61, 100),
+                                          make(0, ME_NOTEON, 17, 62, 100), make(0, ME_NOTEON, 40, 63, 100),
+                                          make(0, ME_NOTEON, 200, 64, 100), make(10, ME_NOTEOFF, 0, 60)}),
+                                   ME_NOTEON))
+        channels.push_back(e.channel);
+    EXPECT_EQ(channels, (std::vector<int>{0, 16, 1, 8, 24}));
     testing::internal::CaptureStderr();
-    std::vector<MidiEvent> out =
-        build({make(0, ME_TEMPO, 0xFF, 0xFF, 0xFF), make(0, ME_NOTEON, 0, 60, 100),
-               make(0x7FFFFFF, ME_NOTEOFF, 0, 60)});
+    out = build({make(0, ME_TEMPO, 0xFF, 0xFF, 0xFF), make(0, ME_NOTEON, 0, 60, 100),
+                 make(0x7FFFFFF, ME_NOTEOFF, 0, 60)});
     std::string msg = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(out.empty());
     EXPECT_NE(msg.find("Overflow the sample counter"), std::string::npos);
     EXPECT_EQ(evlist, nullptr);
 }
 
-TEST_F(EventListTest, ChannelsOfLaterPortsFillFreeChannels)
+TEST(EventPrint, OneLinePerEventAndWriteErrors)
 {
-    std::vector<MidiEvent> out =
-        build({make(0, ME_NOTEON, 0, 60, 100), make(0, ME_NOTEON, 16, 61, 100),
-               make(0, ME_NOTEON, 17, 62, 100), make(0, ME_NOTEON, 40, 63, 100),
-               make(0, ME_NOTEON, 200, 64, 100), make(10, ME_NOTEOFF, 0, 60)});
-    auto on = only(out, ME_NOTEON);
-    ASSERT_EQ(on.size(), 5u);
-    // 16 keeps its number (0 is taken); 200 finds 8 taken by 40 and takes 24.
-    const int want[] = {0, 16, 1, 8, 24};
-    for (int i = 0; i < 5; i++)
-        EXPECT_EQ(on[i].channel, want[i]) << i;
+    MidiEvent ev[] = {{0, ME_NOTEON, 0, 60, 100},  {22050, ME_NOTEOFF, 9, 36, 0},
+                      {22050, ME_TEMPO, 0x20, 0x07, 0xA1},
+                      {30000, 200, 1, 2, 3}, {30000, ME_LAST, 0, 0, 0},   {44100, ME_EOT, 0, 0, 0}};
+    for (int n : {6, 0}) {
+        FILE* fp = tmpfile();
+        ASSERT_NE(fp, nullptr);
+        EXPECT_EQ(write_event_list(fp, ev, n), 0);
+        std::string s(1000, '\0');
+        rewind(fp);
+        s.resize(fread(&s[0], 1, s.size(), fp));
+        fclose(fp);
+        EXPECT_EQ(s, n == 0 ? "" : "0 ME_NOTEON 0 60 100\n22050 ME_NOTEOFF 9 36 0\n22050 ME_TEMPO 32 7 161\n"
+                                   "30000 Unknown 1 2 3\n30000 ME_LAST 0 0 0\n44100 ME_EOT 0 0 0\n");
+    }
+    if (FILE* full = fopen("/dev/full", "w")) {
+        EXPECT_EQ(write_event_list(full, ev, 1), -1);
+        fclose(full);
+    }
 }
 
 }  // namespace

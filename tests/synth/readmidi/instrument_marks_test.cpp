@@ -4,9 +4,7 @@
 #include "config/tonebank.h"
 #include "frontend/options.h"
 #include "instrum/instrum.h"
-#include "play/playmidi.h"
 #include "play/sysmode.h"
-#include "readmidi/readmidi.h"
 
 namespace {
 
@@ -18,33 +16,29 @@ protected:
     {
         ReaderTest::SetUp();
         clear_marks();
-        for (int i = 0; i < MAX_CHANNELS; i++)
-            saved_default_program_[i] = default_program[i];
-        for (int i = 0; i < MAX_CHANNELS; i++)
-            default_program[i] = 0;
+        std::copy(default_program, default_program + MAX_CHANNELS, saved_default_program_);
+        std::fill(default_program, default_program + MAX_CHANNELS, 0);
     }
     void TearDown() override
     {
         clear_marks();
-        for (int i = 0; i < MAX_CHANNELS; i++)
-            default_program[i] = saved_default_program_[i];
+        std::copy(saved_default_program_, saved_default_program_ + MAX_CHANNELS, default_program);
         play_system_mode = DEFAULT_SYSTEM_MODE;
         ReaderTest::TearDown();
     }
     static void clear_marks()
     {
-        for (int i = 0; i < 128; i++) {
-            if (tonebank[0]->tone[i].instrument == load_mark)
-                tonebank[0]->tone[i].instrument = nullptr;
-            if (drumset[0]->tone[i].instrument == load_mark)
-                drumset[0]->tone[i].instrument = nullptr;
-        }
+        for (ToneBank* b : {tonebank[0], drumset[0]})
+            for (ToneBankElement& t : b->tone)
+                t.instrument = t.instrument == load_mark ? nullptr : t.instrument;
     }
-    static int marked(ToneBank* b)
+    // The marked programs of the bank.
+    static std::vector<int> marked(ToneBank* b)
     {
-        int n = 0;
+        std::vector<int> n;
         for (int i = 0; i < 128; i++)
-            n += (b->tone[i].instrument == load_mark);
+            if (b->tone[i].instrument == load_mark)
+                n.push_back(i);
         return n;
     }
     int saved_default_program_[MAX_CHANNELS];
@@ -56,19 +50,14 @@ TEST_F(InstrumentMarksTest, NotesMarkTheirProgramsAndDrums)
 {
     ASSERT_EQ(tonebank[77], nullptr);
     default_program[2] = -1;
-    Bytes body = cat({msg(0, {0xC0, 5}), note_on(0, 0, 60, 100), msg(0, {0xC1, 7}),
-                      note_on(0, 9, 36, 100), note_on(0, 9, 38, 100), msg(0, {0xC2, 10}),
-                      note_on(0, 2, 60, 100), msg(0, {0xB3, 0, 77}), msg(0, {0xC3, 3}),
-                      note_on(0, 3, 60, 100), note_on(0, 3, 62, 100), msg(96, {0x80, 60, 0}),
+    Bytes body = cat({msg(0, {0xC0, 5}), note_on(0, 0, 60, 100), msg(0, {0xC1, 7}), note_on(0, 9, 36, 100),
+                      note_on(0, 9, 38, 100), msg(0, {0xC2, 10}), note_on(0, 2, 60, 100), msg(0, {0xB3, 0, 77}),
+                      msg(0, {0xC3, 3}), note_on(0, 3, 60, 100), note_on(0, 3, 62, 100), msg(96, {0x80, 60, 0}),
                       end_of_track()});
     ReadResult r = read_image(smf(0, 96, {body}));
     ASSERT_TRUE(r.ok) << r.messages;
-    EXPECT_EQ(tonebank[0]->tone[5].instrument, load_mark);
-    EXPECT_EQ(tonebank[0]->tone[3].instrument, load_mark);
-    EXPECT_EQ(marked(tonebank[0]), 2);
-    EXPECT_EQ(drumset[0]->tone[36].instrument, load_mark);
-    EXPECT_EQ(drumset[0]->tone[38].instrument, load_mark);
-    EXPECT_EQ(marked(drumset[0]), 2);
+    EXPECT_EQ(marked(tonebank[0]), (std::vector<int>{3, 5}));
+    EXPECT_EQ(marked(drumset[0]), (std::vector<int>{36, 38}));
     size_t first = r.messages.find("Tone bank 77 is undefined");
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(r.messages.find("Tone bank 77 is undefined", first + 1), std::string::npos);
@@ -77,39 +66,36 @@ TEST_F(InstrumentMarksTest, NotesMarkTheirProgramsAndDrums)
     EXPECT_EQ(r.messages.find("Tone bank 77"), std::string::npos) << r.messages;
 }
 
-TEST_F(InstrumentMarksTest, DrumPartChangeMakesNotesDrums)
+TEST_F(InstrumentMarksTest, DrumPartsOfGsAndXg)
 {
     Bytes gs_reset = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
     Bytes drum_part = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
-    Bytes body = cat({sysex(0, gs_reset), sysex(0, drum_part), msg(0, {0xC0, 0}),
-                      msg(0, {0x90, 42, 100}), msg(96, {0x80, 42, 0}), end_of_track()});
-    ReadResult r = read_image(smf(0, 96, {body}));
+    ReadResult r = read_image(smf(0, 96, {cat({sysex(0, gs_reset), sysex(0, drum_part), msg(0, {0xC0, 0}),
+                                               msg(0, {0x90, 42, 100}), msg(96, {0x80, 42, 0}),
+                                               end_of_track()})}));
     ASSERT_TRUE(r.ok) << r.messages;
-    EXPECT_EQ(drumset[0]->tone[42].instrument, load_mark);
-    EXPECT_EQ(marked(tonebank[0]), 0);
+    EXPECT_EQ(marked(drumset[0]), std::vector<int>{42});
+    EXPECT_TRUE(marked(tonebank[0]).empty());
     // The song starts with the first part melodic: neither the live flags nor the song's record
     // learn the drum part from the marking pass.
     EXPECT_FALSE(current_file_info->drumchannels & 1u);
     EXPECT_FALSE(drumchannels & 1u);
     EXPECT_EQ(play_system_mode, GS_SYSTEM_MODE);
     EXPECT_TRUE(r.has_message("MIDI reset at 0 sec"));
-}
-
-TEST_F(InstrumentMarksTest, XgDrumKitBankMakesADrumPart)
-{
+    clear_marks();
+    // XG: bank MSB 127 is a drum kit; the SFX voice (bank MSB 64, LSB 0, program 9) is melodic.
     Bytes xg_on = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
-    Bytes body = cat({sysex(0, xg_on), msg(0, {0xB3, 0, 127}), msg(0, {0xC3, 0}),
-                      msg(0, {0x93, 40, 100}), msg(0, {0xB4, 0, 64}), msg(0, {0xC4, 9}),
-                      msg(0, {0x94, 50, 100}), msg(96, {0x83, 40, 0}), end_of_track()});
-    ReadResult r = read_image(smf(0, 96, {body}));
+    r = read_image(smf(0, 96,
+                       {cat({sysex(0, xg_on), msg(0, {0xB3, 0, 127}), msg(0, {0xC3, 0}),
+                             msg(0, {0x93, 40, 100}), msg(0, {0xB4, 0, 64}), msg(0, {0xC4, 9}),
+                             msg(0, {0x94, 50, 100}), msg(96, {0x83, 40, 0}), end_of_track()})}));
     ASSERT_TRUE(r.ok) << r.messages;
     EXPECT_EQ(play_system_mode, XG_SYSTEM_MODE);
     EXPECT_TRUE(r.has_message("(XG ch=3 Drum kit)"));
     EXPECT_TRUE(r.has_message("(XG ch=4 SFX voice)"));
     EXPECT_FALSE(current_file_info->drumchannels & (1u << 3));
-    EXPECT_EQ(drumset[0]->tone[40].instrument, load_mark);
-    // SFX voice: bank LSB 0, program 9, melodic.
-    EXPECT_EQ(tonebank[0]->tone[9].instrument, load_mark);
+    EXPECT_EQ(marked(drumset[0]), std::vector<int>{40});
+    EXPECT_EQ(marked(tonebank[0]), std::vector<int>{9});
 }
 
 }  // namespace

@@ -1,42 +1,112 @@
-// Test helpers: Standard MIDI File images built in memory, and reading them (or files) with
-// the messages the reader printed.
+// Standard MIDI File images built in memory, and reading them (or files) with the messages the
+// reader printed.
 #ifndef CORVELLE_TESTS_READMIDI_MIDI_IMAGE_H
 #define CORVELLE_TESTS_READMIDI_MIDI_IMAGE_H
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "frontend/controls.h"
+#include "output/output.h"
+#include "play/playmidi.h"
 #include "readmidi/event.h"
+#include "readmidi/eventlist.h"
+#include "readmidi/readmidi.h"
+#include "support/midi_bytes.h"
 
 typedef std::vector<uint8_t> Bytes;
 
-// A variable-length number.
-Bytes vlq(uint32_t v);
-// Concatenation.
-Bytes cat(std::initializer_list<Bytes> parts);
-// "MTrk", length and body.
-Bytes track_chunk(const Bytes& body);
-// "MThd" with length 6 (or hlen, padded with zero bytes), format, tracks and division.
-Bytes header_chunk(int format, int ntracks, int division, uint32_t hlen = 6);
-// A whole file: header then one chunk per track body.
-Bytes smf(int format, int division, const std::vector<Bytes>& track_bodies);
-// Delta time and a meta event; end of track; a system-exclusive event (data after F0).
-Bytes meta(uint32_t delta, int type, const Bytes& data);
-Bytes end_of_track(uint32_t delta = 0);
-Bytes sysex(uint32_t delta, const Bytes& data_after_f0);
-// Delta time and the bytes given (a channel message, or data bytes under running status).
-Bytes msg(uint32_t delta, std::initializer_list<int> bytes);
-Bytes note_on(uint32_t delta, int ch, int key, int vel);
-Bytes text(const std::string& s);
+inline Bytes vlq(uint32_t v)
+{
+    Bytes out;
+    put_vlq(out, v);
+    return out;
+}
+inline Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+inline Bytes be32(uint32_t v)
+{
+    return {(uint8_t)(v >> 24), (uint8_t)(v >> 16), (uint8_t)(v >> 8), (uint8_t)v};
+}
+inline Bytes track_chunk(const Bytes& body)
+{
+    return cat({{'M', 'T', 'r', 'k'}, be32((uint32_t)body.size()), body});
+}
+// "MThd" with length hlen (fields past the sixth byte are zero), format, tracks and division.
+inline Bytes header_chunk(int format, int ntracks, int division, uint32_t hlen = 6)
+{
+    Bytes h = cat({{'M', 'T', 'h', 'd'}, be32(hlen),
+                   {(uint8_t)(format >> 8), (uint8_t)format, (uint8_t)(ntracks >> 8), (uint8_t)ntracks,
+                    (uint8_t)(division >> 8), (uint8_t)division}});
+    h.resize(8 + hlen, 0);
+    return h;
+}
+inline Bytes smf(int format, int division, const std::vector<Bytes>& track_bodies)
+{
+    Bytes out = header_chunk(format, (int)track_bodies.size(), division);
+    for (const Bytes& b : track_bodies) {
+        Bytes t = track_chunk(b);
+        out.insert(out.end(), t.begin(), t.end());
+    }
+    return out;
+}
+// Delta time and a meta event, end of track, system exclusive (data after F0), any bytes.
+inline Bytes meta(uint32_t delta, int type, const Bytes& data)
+{
+    return cat({vlq(delta), {0xFF, (uint8_t)type}, vlq((uint32_t)data.size()), data});
+}
+inline Bytes end_of_track(uint32_t delta = 0) { return meta(delta, 0x2F, {}); }
+inline Bytes sysex(uint32_t delta, const Bytes& data)
+{
+    return cat({vlq(delta), {0xF0}, vlq((uint32_t)data.size()), data});
+}
+inline Bytes msg(uint32_t delta, std::initializer_list<int> bytes)
+{
+    Bytes out = vlq(delta);
+    for (int b : bytes)
+        out.push_back((uint8_t)b);
+    return out;
+}
+inline Bytes note_on(uint32_t delta, int ch, int key, int vel) { return msg(delta, {0x90 | ch, key, vel}); }
+inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
 // The song inside an RMID RIFF container.
-Bytes riff(const Bytes& song);
+inline Bytes riff(const Bytes& song)
+{
+    return cat({{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'R', 'M', 'I', 'D', 'd', 'a', 't', 'a', 0, 0, 0, 0}, song});
+}
+inline MidiEvent make(int32_t time, int type, int ch, int a, int b = 0)
+{
+    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)a, (uint8)b};
+}
 
 // Whether the event has the type and the other fields given (-1: any value).
-::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1,
-                                    int b = -1);
+inline ::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1,
+                                           int b = -1)
+{
+    if (e.type == type && (ch < 0 || e.channel == ch) && (a < 0 || e.a == a) && (b < 0 || e.b == b))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "event " << (int)e.type << " ch " << (int)e.channel << " a "
+                                         << (int)e.a << " b " << (int)e.b;
+}
+inline std::vector<MidiEvent> only(const std::vector<MidiEvent>& v, int type)
+{
+    std::vector<MidiEvent> out;
+    for (const MidiEvent& e : v)
+        if (e.type == type)
+            out.push_back(e);
+    return out;
+}
+inline const char* string_of(const MidiEvent& e) { return event2string(e.a | (e.b << 8)); }
 
 // What one read gave: the events (none when the load failed), length and messages.
 struct ReadResult {
@@ -44,20 +114,55 @@ struct ReadResult {
     std::vector<MidiEvent> events;
     int32_t samples = -1;
     std::string messages;
-
-    std::vector<MidiEvent> of_type(int type) const;
-    bool has_message(const std::string& text) const;
+    std::vector<MidiEvent> of_type(int type) const { return only(events, type); }
+    bool has_message(const std::string& text) const { return messages.find(text) != std::string::npos; }
 };
 
-ReadResult read_image(const Bytes& image, const std::string& name = "image.mid");
-ReadResult read_path(const std::string& path);
+// Reads the image, or the file when path is given, with stderr captured.
+inline ReadResult read_image(const Bytes& image, const std::string& name = "image.mid",
+                             const char* path = nullptr)
+{
+    int32 count = 0, samples = 0;
+    MidiEvent* ev = nullptr;
+    ReadResult r;
+    testing::internal::CaptureStderr();
+    if (path == nullptr) {
+        ev = read_midi_memory(image.data(), (long)image.size(), &count, &samples, name.c_str());
+    } else if (InputFile* tf = open_midi_file(path, 1, OF_NORMAL)) {
+        ev = read_midi_file(tf, &count, &samples, path);
+        close_file(tf);
+    }
+    r.messages = testing::internal::GetCapturedStderr();
+    if (ev != nullptr) {
+        r.ok = true;
+        r.events.assign(ev, ev + count);
+        r.samples = samples;
+        free(ev);
+    }
+    return r;
+}
+inline ReadResult read_path(const std::string& path) { return read_image({}, "", path.c_str()); }
 
-// Puts the reader's globals in a known state: output at 44100 Hz, all messages shown,
-// records of earlier songs forgotten, default drum channels.
+// The reader's globals in a known state: output at 44100 Hz, all messages shown, records of
+// earlier songs forgotten, default drum channels.
 class ReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        static PlayMode mode = {44100, 0, 0, -1, {0, 0, 0, 0, 0}, "test output", 't', "-",
+                                nullptr, nullptr, nullptr, nullptr, nullptr};
+        play_mode = &mode;
+        saved_verbosity_ = ctl->verbosity;
+        ctl->verbosity = VERB_DEBUG_SILLY;
+        free_all_midi_file_info();
+        drumchannels = default_drumchannels;
+        drumchannel_mask = default_drumchannel_mask;
+    }
+    void TearDown() override
+    {
+        ctl->verbosity = saved_verbosity_;
+        free_all_midi_file_info();
+    }
     int saved_verbosity_ = 0;
 };
 
