@@ -217,15 +217,19 @@ static void comb_pair(freeverb_comb* cl, freeverb_comb* cr, const int32* in, int
 // lane runs its comb's recursion in the scalar order, so every ring and output value is the
 // one comb_pair gives.
 
-// Whether every comb gain lies in [0, 1]: the vector product below needs that.
-static bool comb_gains_fit(const freeverb_record* rev)
+// Whether every gain lies in [0, 1]: the vector product below needs that.
+static bool gains_fit_vector(const freeverb_record* rev)
 {
     for (int k = 0; k < FREEVERB_COMBS; k++)
         for (const freeverb_comb* c : {&rev->combL[k], &rev->combR[k]})
             for (int32 g : {c->feedbacki, c->damp1i, c->damp2i})
                 if (g < 0 || g > FX_ONE)
                     return false;
-    return true;
+    for (int k = 0; k < FREEVERB_ALLPASSES; k++)
+        for (int32 g : {rev->allpassL[k].feedbacki, rev->allpassR[k].feedbacki})
+            if (g < 0 || g > FX_ONE)
+                return false;
+    return rev->wet1i >= 0 && rev->wet1i <= FX_ONE && rev->wet2i >= 0 && rev->wet2i <= FX_ONE;
 }
 
 // fx_mul of four values by four gains in [0, 2^24]: the product cut toward zero is the
@@ -361,6 +365,62 @@ static void comb_bank(freeverb_record* rev, const int32* in, int32* outL, int32*
     }
 }
 
+// One allpass over the n values of x, in place. Up to the next turn of its ring every value
+// it reads was written a whole ring earlier, so four samples go at once.
+static void allpass_vector(freeverb_allpass* a, int32* x, int32 n)
+{
+    int32* buf = a->buf;
+    int32 i = a->index < 0 || a->index >= a->size ? 0 : a->index;
+    const int32 g = a->feedbacki;
+    const __m128i gv = _mm_set1_epi32(g);
+    for (int32 j = 0; j < n;) {
+        int32 run = n - j;
+        if (run > a->size - i)
+            run = a->size - i;
+        int32 *p = buf + i, *xs = x + j;
+        int32 k = 0;
+        for (; k + 4 <= run; k += 4) {
+            const __m128i in = _mm_loadu_si128((const __m128i*)(xs + k));
+            const __m128i o = _mm_loadu_si128((const __m128i*)(p + k));
+            _mm_storeu_si128((__m128i*)(p + k), _mm_add_epi32(fx_mul4(o, gv, gv), in));
+            _mm_storeu_si128((__m128i*)(xs + k), _mm_sub_epi32(o, in));
+        }
+        for (; k < run; k++) {
+            const int32 in = xs[k], o = p[k];
+            p[k] = fx_mul(o, g) + in;
+            xs[k] = o - in;
+        }
+        j += run;
+        i += run;
+        if (i >= a->size)
+            i = 0;
+    }
+    a->index = i;
+}
+
+// The wet mix of the n output pairs into the interleaved buffer b, four pairs at a time.
+static void wet_mix_vector(const freeverb_record* rev, const int32* L, const int32* R, int32* b,
+                           int32 n)
+{
+    const __m128i w1 = _mm_set1_epi32(rev->wet1i), w2 = _mm_set1_epi32(rev->wet2i);
+    int32 j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const __m128i l = _mm_loadu_si128((const __m128i*)(L + j));
+        const __m128i r = _mm_loadu_si128((const __m128i*)(R + j));
+        const __m128i left = _mm_add_epi32(fx_mul4(l, w1, w1), fx_mul4(r, w2, w2));
+        const __m128i right = _mm_add_epi32(fx_mul4(r, w1, w1), fx_mul4(l, w2, w2));
+        int32* o = b + 2 * j;
+        _mm_storeu_si128((__m128i*)o, _mm_add_epi32(_mm_loadu_si128((const __m128i*)o),
+                                                    _mm_unpacklo_epi32(left, right)));
+        _mm_storeu_si128((__m128i*)(o + 4), _mm_add_epi32(_mm_loadu_si128((const __m128i*)(o + 4)),
+                                                          _mm_unpackhi_epi32(left, right)));
+    }
+    for (; j < n; j++) {
+        b[2 * j] += fx_mul(L[j], rev->wet1i) + fx_mul(R[j], rev->wet2i);
+        b[2 * j + 1] += fx_mul(R[j], rev->wet1i) + fx_mul(L[j], rev->wet2i);
+    }
+}
+
 #endif
 
 // The left and right allpass of one tuning over the n values of x and y, in place.
@@ -430,16 +490,22 @@ void do_ch_freeverb(int32* buf, int32 count, freeverb_record* rev)
                 pd->index = 0;
             L[j] = R[j] = 0;
         }
+        int32* b = buf + at;
 #if defined(__SSE2__)
-        if (comb_gains_fit(rev))
+        if (gains_fit_vector(rev)) {
             comb_bank(rev, d, L, R, n);
-        else
+            for (int k = 0; k < FREEVERB_ALLPASSES; k++) {
+                allpass_vector(&rev->allpassL[k], L, n);
+                allpass_vector(&rev->allpassR[k], R, n);
+            }
+            wet_mix_vector(rev, L, R, b, n);
+            continue;
+        }
 #endif
-            for (int k = 0; k < FREEVERB_COMBS; k++)
-                comb_pair(&rev->combL[k], &rev->combR[k], d, L, R, n);
+        for (int k = 0; k < FREEVERB_COMBS; k++)
+            comb_pair(&rev->combL[k], &rev->combR[k], d, L, R, n);
         for (int k = 0; k < FREEVERB_ALLPASSES; k++)
             allpass_pair(&rev->allpassL[k], &rev->allpassR[k], L, R, n);
-        int32* b = buf + at;
         for (int32 j = 0; j < n; j++) {
             b[2 * j] += fx_mul(L[j], rev->wet1i) + fx_mul(R[j], rev->wet2i);
             b[2 * j + 1] += fx_mul(R[j], rev->wet1i) + fx_mul(L[j], rev->wet2i);
