@@ -12,4 +12,12 @@ void compute_mix_smoothing(Voice* vp);
 // its pan delay.
 void mix_mystery_signal(const int32* sp, int32* lp, int v, int32 count);
 
+// A partner for voice v: a voice of the same note-on above v in the voice table, not yet
+// taken, that sounds on one side only while v sounds on the other only (the halves of a
+// stereo zone, or two zones panned apart); -1 when there is none.
+int stereo_partner(int v, const uint8* taken);
+// Mixes voices v and w (v's partner, above it) as mix_voice mixes each of them, both in
+// one pass where their states allow it.
+void mix_voice_pair(int32* buf, int v, int w, int32 count);
+
 #endif

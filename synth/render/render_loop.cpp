@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "effects/effect.h"
 #include "frontend/controls.h"
@@ -14,6 +15,7 @@
 #include "play/playmidi.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
+#include "render/mix.h"
 #include "frontend/startup.h"
 #include "instrum/instrum.h"
 
@@ -104,6 +106,11 @@ void do_compute_data(int32 count)
             d = buffer_pointer;
     }
 
+    // A voice on one side only is mixed together with a partner on the other side above it:
+    // the sums come out the same whatever the order, short of a buffer value held at its
+    // limits.
+    static std::vector<uint8> mixed;
+    mixed.assign((size_t)upper_voices, 0);
     for (int i = 0; i < upper_voices; i++) {
         Voice& v = voice[i];
         if (v.status == VOICE_FREE)
@@ -113,7 +120,15 @@ void do_compute_data(int32 count)
             ctl_note_event(i);
             continue;
         }
-        mix_voice(dest[v.channel], i, count);
+        if (!mixed[i]) {
+            const int partner = stereo ? stereo_partner(i, mixed.data()) : -1;
+            if (partner >= 0) {
+                mixed[partner] = 1;
+                mix_voice_pair(dest[v.channel], i, partner, count);
+            } else {
+                mix_voice(dest[v.channel], i, count);
+            }
+        }
         if (v.status != VOICE_FREE && v.timeout == 1 && current_sample > v.timeout) {
             free_voice(i);
             ctl_note_event(i);
