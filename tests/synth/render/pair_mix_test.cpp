@@ -10,14 +10,12 @@
 
 namespace {
 
-class PairMix : public VoiceSound {
-protected:
+struct PairMix : VoiceSound {
     TestSample other;
     Sample pair[2];
     std::vector<int32> render(int first, int count, int which)  // halves [first, first + count)
     {
-        patch.sample = pair + first;
-        patch.samples = count;
+        patch.sample = pair + first, patch.samples = count;
         play_note(60, 90, {}, 0, 16000, 20000);
         return side(which);
     }
@@ -36,9 +34,8 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
     for (size_t k = 0; k < sizeof changes / sizeof *changes; k++) {
         SCOPED_TRACE(k);
         pair[0] = pair[1] = tone.s;
-        pair[1].data = other.s.data;
+        pair[1].data = other.s.data, pair[1].root_freq = other.s.root_freq;
         pair[1].data_length = pair[1].loop_end = other.s.data_length;
-        pair[1].root_freq = other.s.root_freq;
         pair[0].inst_type = pair[1].inst_type = INST_SF2;  // a linked stereo zone
         pair[0].sample_type = SF_SAMPLETYPE_LEFT, pair[1].sample_type = SF_SAMPLETYPE_RIGHT;
         pair[0].sf_sample_link = pair[1].sf_sample_index = 1;
