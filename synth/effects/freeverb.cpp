@@ -234,25 +234,15 @@ static bool gains_fit_vector(const freeverb_record* rev)
 
 // fx_mul of four values by four gains in [0, 2^24]: the product cut toward zero is the
 // value's sign times (|x| g) >> 24, and with |x| <= 2^31 that fits 32 bits. ge holds the
-// gains of lanes 0 and 2 in the low halves of its 64-bit lanes, go those of lanes 1 and 3;
-// a holds |x| and ah the same moved down by 32 bits.
-static inline __m128i mul_abs4(__m128i a, __m128i ah, __m128i ge, __m128i go)
-{
-    const __m128i e = _mm_srli_epi64(_mm_mul_epu32(a, ge), 24);
-    const __m128i o = _mm_slli_epi64(_mm_mul_epu32(ah, go), 8);
-    return _mm_or_si128(e, _mm_and_si128(o, _mm_set_epi32(-1, 0, -1, 0)));
-}
-
-// r with the sign s (0 or -1 per lane) applied; with s the sign of x, signed4(x, s) is |x|.
-static inline __m128i signed4(__m128i r, __m128i s)
-{
-    return _mm_sub_epi32(_mm_xor_si128(r, s), s);
-}
-
+// gains of lanes 0 and 2 in the low halves of its 64-bit lanes, go those of lanes 1 and 3.
 static inline __m128i fx_mul4(__m128i x, __m128i ge, __m128i go)
 {
-    const __m128i s = _mm_srai_epi32(x, 31), a = signed4(x, s);
-    return signed4(mul_abs4(a, _mm_srli_epi64(a, 32), ge, go), s);
+    const __m128i s = _mm_srai_epi32(x, 31);
+    const __m128i a = _mm_sub_epi32(_mm_xor_si128(x, s), s);
+    const __m128i e = _mm_srli_epi64(_mm_mul_epu32(a, ge), 24);
+    const __m128i o = _mm_slli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), go), 8);
+    const __m128i r = _mm_or_si128(e, _mm_and_si128(o, _mm_set_epi32(-1, 0, -1, 0)));
+    return _mm_sub_epi32(_mm_xor_si128(r, s), s);
 }
 
 static inline void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
@@ -265,18 +255,9 @@ static inline void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
     d = _mm_unpackhi_epi64(t2, t3);
 }
 
-// Four combs' filter stores (as magnitude, the magnitude moved down by 32 bits, and sign:
-// each store is multiplied twice) and their gains as fx_mul4 takes them.
 struct CombQuad {
-    __m128i fa, fh, fs;
-    __m128i d1e, d1o, d2e, d2o, fbe, fbo;
-
-    void set_store(__m128i f)
-    {
-        fs = _mm_srai_epi32(f, 31);
-        fa = signed4(f, fs);
-        fh = _mm_srli_epi64(fa, 32);
-    }
+    __m128i f;                          // the four filter stores
+    __m128i d1e, d1o, d2e, d2o, fbe, fbo;  // gains, as fx_mul4 takes them
 };
 
 static inline __m128i gains4(const freeverb_comb* const* c, int32 freeverb_comb::*g)
@@ -287,9 +268,8 @@ static inline __m128i gains4(const freeverb_comb* const* c, int32 freeverb_comb:
 // One sample of a quad: y holds the ring values of its four combs, x the input.
 static inline __m128i comb_step(CombQuad& q, __m128i y, __m128i x)
 {
-    q.set_store(_mm_add_epi32(fx_mul4(y, q.d2e, q.d2o),
-                              signed4(mul_abs4(q.fa, q.fh, q.d1e, q.d1o), q.fs)));
-    return _mm_add_epi32(signed4(mul_abs4(q.fa, q.fh, q.fbe, q.fbo), q.fs), x);
+    q.f = _mm_add_epi32(fx_mul4(y, q.d2e, q.d2o), fx_mul4(q.f, q.d1e, q.d1o));
+    return _mm_add_epi32(fx_mul4(q.f, q.fbe, q.fbo), x);
 }
 
 // All combs over the n inputs, their outputs added to outL and outR.
@@ -309,10 +289,8 @@ static void comb_bank(freeverb_record* rev, const int32* in, int32* outL, int32*
         freeverb_comb* const* cg = c + 4 * g;
         const __m128i d1 = gains4(cg, &freeverb_comb::damp1i), d2 = gains4(cg, &freeverb_comb::damp2i),
                       fb = gains4(cg, &freeverb_comb::feedbacki);
-        q[g].set_store(gains4(cg, &freeverb_comb::filterstore));
-        q[g].d1e = d1, q[g].d1o = _mm_srli_epi64(d1, 32);
-        q[g].d2e = d2, q[g].d2o = _mm_srli_epi64(d2, 32);
-        q[g].fbe = fb, q[g].fbo = _mm_srli_epi64(fb, 32);
+        q[g] = CombQuad{gains4(cg, &freeverb_comb::filterstore), d1, _mm_srli_epi64(d1, 32),
+                        d2, _mm_srli_epi64(d2, 32), fb, _mm_srli_epi64(fb, 32)};
     }
     for (int32 j = 0; j < n;) {
         int32 run = n - j;
@@ -379,7 +357,7 @@ static void comb_bank(freeverb_record* rev, const int32* in, int32* outL, int32*
     }
     for (int g = 0; g < 4; g++) {
         alignas(16) int32 f[4];
-        _mm_store_si128((__m128i*)f, signed4(q[g].fa, q[g].fs));
+        _mm_store_si128((__m128i*)f, q[g].f);
         for (int m = 0; m < 4; m++) {
             c[4 * g + m]->index = idx[4 * g + m];
             c[4 * g + m]->filterstore = f[m];
