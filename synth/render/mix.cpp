@@ -533,20 +533,19 @@ static void mix_pair_data(int32* buf, int v, const int32* sv, int w, const int32
     mix_pair_run(sv, sw, buf, v, w, count, on_v, on_w);
 }
 
-int stereo_partner(int v, const uint8* taken)
+int stereo_partner(int v)
 {
     const Voice& vp = voice[v];
-    if (vp.sample == nullptr || (vp.pan_mode != PAN_LEFT && vp.pan_mode != PAN_RIGHT) ||
-        vp.status == VOICE_FREE || vp.status == VOICE_DIE)
+    if (v + 1 >= upper_voices || vp.sample == nullptr ||
+        (vp.pan_mode != PAN_LEFT && vp.pan_mode != PAN_RIGHT) || vp.status == VOICE_FREE ||
+        vp.status == VOICE_DIE)
         return -1;
+    const Voice& w = voice[v + 1];
     const int other = vp.pan_mode == PAN_LEFT ? PAN_RIGHT : PAN_LEFT;
-    for (int j = v + 1; j < upper_voices; j++) {
-        const Voice& w = voice[j];
-        if (!taken[j] && w.pan_mode == other && w.status == vp.status && w.vid == vp.vid &&
-            w.channel == vp.channel && w.sample != nullptr)
-            return j;
-    }
-    return -1;
+    return w.pan_mode == other && w.status == vp.status && w.vid == vp.vid &&
+                   w.channel == vp.channel && w.sample != nullptr
+               ? v + 1
+               : -1;
 }
 
 void mix_voice_pair(int32* buf, int v, int w, int32 count)

@@ -12,11 +12,13 @@ void compute_mix_smoothing(Voice* vp);
 // its pan delay.
 void mix_mystery_signal(const int32* sp, int32* lp, int v, int32 count);
 
-// A partner for voice v: a voice of the same note-on above v in the voice table, not yet
-// taken, that sounds on one side only while v sounds on the other only (the halves of a
-// stereo zone, or two zones panned apart); -1 when there is none.
-int stereo_partner(int v, const uint8* taken);
-// Mixes voices v and w (v's partner, above it) as mix_voice mixes each of them, both in
+// A partner for voice v: the next voice in the table when it is of the same note-on and
+// sounds on one side only while v sounds on the other only (the halves of a stereo zone, or
+// two zones panned apart); -1 otherwise. Only the next one: with a partner further up, the
+// voices between ran after it, and that changed the output of a busy song slightly (by up to
+// 25 in 16 bits), so some state they share depends on that order.
+int stereo_partner(int v);
+// Mixes voices v and w = v + 1 (v's partner) as mix_voice mixes each of them, both in
 // one pass where their states allow it.
 void mix_voice_pair(int32* buf, int v, int w, int32 count);
 

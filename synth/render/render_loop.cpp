@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "effects/effect.h"
 #include "frontend/controls.h"
@@ -106,11 +105,9 @@ void do_compute_data(int32 count)
             d = buffer_pointer;
     }
 
-    // A voice on one side only is mixed together with a partner on the other side above it:
-    // the sums come out the same whatever the order, short of a buffer value held at its
-    // limits.
-    static std::vector<uint8> mixed;
-    mixed.assign((size_t)upper_voices, 0);
+    // A voice on one side only is mixed together with its partner on the other side, the
+    // next voice, which is then skipped.
+    int paired = -1;
     for (int i = 0; i < upper_voices; i++) {
         Voice& v = voice[i];
         if (v.status == VOICE_FREE)
@@ -120,10 +117,10 @@ void do_compute_data(int32 count)
             ctl_note_event(i);
             continue;
         }
-        if (!mixed[i]) {
-            const int partner = stereo ? stereo_partner(i, mixed.data()) : -1;
+        if (i != paired) {
+            const int partner = stereo ? stereo_partner(i) : -1;
             if (partner >= 0) {
-                mixed[partner] = 1;
+                paired = partner;
                 mix_voice_pair(dest[v.channel], i, partner, count);
             } else {
                 mix_voice(dest[v.channel], i, count);
