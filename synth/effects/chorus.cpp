@@ -47,20 +47,11 @@ static void free_stereo_chorus(stereo_chorus* info)
     free_delay(&info->delayR);
 }
 
-void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info)
+// The chorus over count interleaved values; the sends to the reverb and the delay are left
+// out of the loop when their gains are 0 (they would add 0).
+template <bool to_reverb, bool to_delay>
+static void chorus_run(int32* buf, int32 count, stereo_chorus* info)
 {
-    if (count == -1) {
-        init_stereo_chorus(info);
-        return;
-    }
-    if (count == -2) {
-        free_stereo_chorus(info);
-        return;
-    }
-    if (info->delayL.buf == nullptr)
-        init_stereo_chorus(info);
-    if (count > EFFECT_BUFFER_SIZE)
-        count = EFFECT_BUFFER_SIZE;
     int32* send = chorus_effect_buffer;
     int32 *bufL = info->delayL.buf, *bufR = info->delayR.buf;
     const int32 size = info->delayL.size, d = info->pdelay, m = info->depth;
@@ -84,8 +75,10 @@ void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info)
         bufL[wpt] = fx_mul(hist0, fb) + send[i];
         int32 out = fx_mul(hist0, lv);
         buf[i] += out;
-        reverb_effect_buffer[i] += fx_mul(out, sr);
-        delay_effect_buffer[i] += fx_mul(out, sd);
+        if (to_reverb)
+            reverb_effect_buffer[i] += fx_mul(out, sr);
+        if (to_delay)
+            delay_effect_buffer[i] += fx_mul(out, sd);
 
         // Right.
         o = (int32)(((int64)lfo_value(&info->lfoR) * m) >> 8);
@@ -98,8 +91,10 @@ void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info)
         bufR[wpt] = fx_mul(hist1, fb) + send[i + 1];
         out = fx_mul(hist1, lv);
         buf[i + 1] += out;
-        reverb_effect_buffer[i + 1] += fx_mul(out, sr);
-        delay_effect_buffer[i + 1] += fx_mul(out, sd);
+        if (to_reverb)
+            reverb_effect_buffer[i + 1] += fx_mul(out, sr);
+        if (to_delay)
+            delay_effect_buffer[i + 1] += fx_mul(out, sd);
     }
     memset(send, 0, sizeof(int32) * (size_t)count);
     info->wpt0 = wpt;
@@ -107,6 +102,31 @@ void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info)
     info->spt1 = spt1;
     info->hist0 = hist0;
     info->hist1 = hist1;
+}
+
+void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info)
+{
+    if (count == -1) {
+        init_stereo_chorus(info);
+        return;
+    }
+    if (count == -2) {
+        free_stereo_chorus(info);
+        return;
+    }
+    if (info->delayL.buf == nullptr)
+        init_stereo_chorus(info);
+    if (count > EFFECT_BUFFER_SIZE)
+        count = EFFECT_BUFFER_SIZE;
+    const bool to_reverb = info->send_reverbi != 0, to_delay = info->send_delayi != 0;
+    if (to_reverb && to_delay)
+        chorus_run<true, true>(buf, count, info);
+    else if (to_reverb)
+        chorus_run<true, false>(buf, count, info);
+    else if (to_delay)
+        chorus_run<false, true>(buf, count, info);
+    else
+        chorus_run<false, false>(buf, count, info);
 }
 
 void init_ch_chorus(void)

@@ -9,6 +9,10 @@
 #include "frontend/memory.h"
 #include "output/output.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 const int32 combtunings[FREEVERB_COMBS] = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
 const int32 allpasstunings[FREEVERB_ALLPASSES] = {225, 341, 441, 556};
 static const int32 stereo_spread = 23;
@@ -207,6 +211,218 @@ static void comb_pair(freeverb_comb* cl, freeverb_comb* cr, const int32* in, int
     cr->filterstore = fr;
 }
 
+#if defined(__SSE2__)
+
+// The sixteen combs at once, four to a vector: left 0-3, left 4-7, right 0-3, right 4-7. Each
+// lane runs its comb's recursion in the scalar order, so every ring and output value is the
+// one comb_pair gives.
+
+// Whether every gain lies in [0, 1]: the vector product below needs that.
+static bool gains_fit_vector(const freeverb_record* rev)
+{
+    for (int k = 0; k < FREEVERB_COMBS; k++)
+        for (const freeverb_comb* c : {&rev->combL[k], &rev->combR[k]})
+            for (int32 g : {c->feedbacki, c->damp1i, c->damp2i})
+                if (g < 0 || g > FX_ONE)
+                    return false;
+    for (int k = 0; k < FREEVERB_ALLPASSES; k++)
+        for (int32 g : {rev->allpassL[k].feedbacki, rev->allpassR[k].feedbacki})
+            if (g < 0 || g > FX_ONE)
+                return false;
+    return rev->wet1i >= 0 && rev->wet1i <= FX_ONE && rev->wet2i >= 0 && rev->wet2i <= FX_ONE;
+}
+
+// fx_mul of four values by four gains in [0, 2^24]: the product cut toward zero is the
+// value's sign times (|x| g) >> 24, and with |x| <= 2^31 that fits 32 bits. ge holds the
+// gains of lanes 0 and 2 in the low halves of its 64-bit lanes, go those of lanes 1 and 3.
+static inline __m128i fx_mul4(__m128i x, __m128i ge, __m128i go)
+{
+    const __m128i s = _mm_srai_epi32(x, 31);
+    const __m128i a = _mm_sub_epi32(_mm_xor_si128(x, s), s);
+    const __m128i e = _mm_srli_epi64(_mm_mul_epu32(a, ge), 24);
+    const __m128i o = _mm_slli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), go), 8);
+    const __m128i r = _mm_or_si128(e, _mm_and_si128(o, _mm_set_epi32(-1, 0, -1, 0)));
+    return _mm_sub_epi32(_mm_xor_si128(r, s), s);
+}
+
+static inline void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
+{
+    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
+    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
+    a = _mm_unpacklo_epi64(t0, t1);
+    b = _mm_unpackhi_epi64(t0, t1);
+    c = _mm_unpacklo_epi64(t2, t3);
+    d = _mm_unpackhi_epi64(t2, t3);
+}
+
+struct CombQuad {
+    __m128i f;                          // the four filter stores
+    __m128i d1e, d1o, d2e, d2o, fbe, fbo;  // gains, as fx_mul4 takes them
+};
+
+static inline __m128i gains4(const freeverb_comb* const* c, int32 freeverb_comb::*g)
+{
+    return _mm_setr_epi32(c[0]->*g, c[1]->*g, c[2]->*g, c[3]->*g);
+}
+
+// One sample of a quad: y holds the ring values of its four combs, x the input.
+static inline __m128i comb_step(CombQuad& q, __m128i y, __m128i x)
+{
+    q.f = _mm_add_epi32(fx_mul4(y, q.d2e, q.d2o), fx_mul4(q.f, q.d1e, q.d1o));
+    return _mm_add_epi32(fx_mul4(q.f, q.fbe, q.fbo), x);
+}
+
+// All combs over the n inputs, their outputs added to outL and outR.
+static void comb_bank(freeverb_record* rev, const int32* in, int32* outL, int32* outR, int32 n)
+{
+    freeverb_comb* c[16];
+    int32 idx[16];
+    for (int k = 0; k < FREEVERB_COMBS; k++) {
+        c[k] = &rev->combL[k];
+        c[8 + k] = &rev->combR[k];
+    }
+    CombQuad q[4];
+    for (int m = 0; m < 16; m++) {
+        idx[m] = c[m]->index < 0 || c[m]->index >= c[m]->size ? 0 : c[m]->index;
+    }
+    for (int g = 0; g < 4; g++) {
+        freeverb_comb* const* cg = c + 4 * g;
+        const __m128i d1 = gains4(cg, &freeverb_comb::damp1i), d2 = gains4(cg, &freeverb_comb::damp2i),
+                      fb = gains4(cg, &freeverb_comb::feedbacki);
+        q[g] = CombQuad{gains4(cg, &freeverb_comb::filterstore), d1, _mm_srli_epi64(d1, 32),
+                        d2, _mm_srli_epi64(d2, 32), fb, _mm_srli_epi64(fb, 32)};
+    }
+    for (int32 j = 0; j < n;) {
+        int32 run = n - j;
+        int32* p[16];
+        for (int m = 0; m < 16; m++) {
+            if (run > c[m]->size - idx[m])
+                run = c[m]->size - idx[m];
+            p[m] = c[m]->buf + idx[m];
+        }
+        int32 k = 0;
+        // Four samples at a time: a comb's four ring values are loaded together and turned
+        // into four vectors of one sample each, and back for the store.
+        for (; k + 4 <= run; k += 4) {
+            const int32* x = in + j + k;
+            const __m128i xv[4] = {_mm_set1_epi32(x[0]), _mm_set1_epi32(x[1]),
+                                   _mm_set1_epi32(x[2]), _mm_set1_epi32(x[3])};
+            __m128i sum[2] = {_mm_setzero_si128(), _mm_setzero_si128()};
+            for (int g = 0; g < 4; g++) {
+                int32* const* pg = p + 4 * g;
+                __m128i r0 = _mm_loadu_si128((const __m128i*)(pg[0] + k)),
+                        r1 = _mm_loadu_si128((const __m128i*)(pg[1] + k)),
+                        r2 = _mm_loadu_si128((const __m128i*)(pg[2] + k)),
+                        r3 = _mm_loadu_si128((const __m128i*)(pg[3] + k));
+                // Rows hold one comb's four samples: their sum is the output.
+                sum[g >> 1] = _mm_add_epi32(sum[g >> 1], _mm_add_epi32(_mm_add_epi32(r0, r1),
+                                                                       _mm_add_epi32(r2, r3)));
+                transpose4(r0, r1, r2, r3);
+                r0 = comb_step(q[g], r0, xv[0]);
+                r1 = comb_step(q[g], r1, xv[1]);
+                r2 = comb_step(q[g], r2, xv[2]);
+                r3 = comb_step(q[g], r3, xv[3]);
+                transpose4(r0, r1, r2, r3);
+                _mm_storeu_si128((__m128i*)(pg[0] + k), r0);
+                _mm_storeu_si128((__m128i*)(pg[1] + k), r1);
+                _mm_storeu_si128((__m128i*)(pg[2] + k), r2);
+                _mm_storeu_si128((__m128i*)(pg[3] + k), r3);
+            }
+            int32* ol = outL + j + k;
+            int32* orr = outR + j + k;
+            _mm_storeu_si128((__m128i*)ol, _mm_add_epi32(_mm_loadu_si128((const __m128i*)ol), sum[0]));
+            _mm_storeu_si128((__m128i*)orr, _mm_add_epi32(_mm_loadu_si128((const __m128i*)orr), sum[1]));
+        }
+        // The samples before the next turn of a ring, one at a time.
+        for (; k < run; k++) {
+            const __m128i xv = _mm_set1_epi32(in[j + k]);
+            for (int g = 0; g < 4; g++) {
+                int32* const* pg = p + 4 * g;
+                alignas(16) int32 w[4];
+                const __m128i y = _mm_setr_epi32(pg[0][k], pg[1][k], pg[2][k], pg[3][k]);
+                _mm_store_si128((__m128i*)w, comb_step(q[g], y, xv));
+                int32* o = g < 2 ? outL : outR;
+                for (int m = 0; m < 4; m++) {
+                    o[j + k] += pg[m][k];
+                    pg[m][k] = w[m];
+                }
+            }
+        }
+        j += run;
+        for (int m = 0; m < 16; m++) {
+            idx[m] += run;
+            if (idx[m] >= c[m]->size)
+                idx[m] = 0;
+        }
+    }
+    for (int g = 0; g < 4; g++) {
+        alignas(16) int32 f[4];
+        _mm_store_si128((__m128i*)f, q[g].f);
+        for (int m = 0; m < 4; m++) {
+            c[4 * g + m]->index = idx[4 * g + m];
+            c[4 * g + m]->filterstore = f[m];
+        }
+    }
+}
+
+// One allpass over the n values of x, in place. Up to the next turn of its ring every value
+// it reads was written a whole ring earlier, so four samples go at once.
+static void allpass_vector(freeverb_allpass* a, int32* x, int32 n)
+{
+    int32* buf = a->buf;
+    int32 i = a->index < 0 || a->index >= a->size ? 0 : a->index;
+    const int32 g = a->feedbacki;
+    const __m128i gv = _mm_set1_epi32(g);
+    for (int32 j = 0; j < n;) {
+        int32 run = n - j;
+        if (run > a->size - i)
+            run = a->size - i;
+        int32 *p = buf + i, *xs = x + j;
+        int32 k = 0;
+        for (; k + 4 <= run; k += 4) {
+            const __m128i in = _mm_loadu_si128((const __m128i*)(xs + k));
+            const __m128i o = _mm_loadu_si128((const __m128i*)(p + k));
+            _mm_storeu_si128((__m128i*)(p + k), _mm_add_epi32(fx_mul4(o, gv, gv), in));
+            _mm_storeu_si128((__m128i*)(xs + k), _mm_sub_epi32(o, in));
+        }
+        for (; k < run; k++) {
+            const int32 in = xs[k], o = p[k];
+            p[k] = fx_mul(o, g) + in;
+            xs[k] = o - in;
+        }
+        j += run;
+        i += run;
+        if (i >= a->size)
+            i = 0;
+    }
+    a->index = i;
+}
+
+// The wet mix of the n output pairs into the interleaved buffer b, four pairs at a time.
+static void wet_mix_vector(const freeverb_record* rev, const int32* L, const int32* R, int32* b,
+                           int32 n)
+{
+    const __m128i w1 = _mm_set1_epi32(rev->wet1i), w2 = _mm_set1_epi32(rev->wet2i);
+    int32 j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const __m128i l = _mm_loadu_si128((const __m128i*)(L + j));
+        const __m128i r = _mm_loadu_si128((const __m128i*)(R + j));
+        const __m128i left = _mm_add_epi32(fx_mul4(l, w1, w1), fx_mul4(r, w2, w2));
+        const __m128i right = _mm_add_epi32(fx_mul4(r, w1, w1), fx_mul4(l, w2, w2));
+        int32* o = b + 2 * j;
+        _mm_storeu_si128((__m128i*)o, _mm_add_epi32(_mm_loadu_si128((const __m128i*)o),
+                                                    _mm_unpacklo_epi32(left, right)));
+        _mm_storeu_si128((__m128i*)(o + 4), _mm_add_epi32(_mm_loadu_si128((const __m128i*)(o + 4)),
+                                                          _mm_unpackhi_epi32(left, right)));
+    }
+    for (; j < n; j++) {
+        b[2 * j] += fx_mul(L[j], rev->wet1i) + fx_mul(R[j], rev->wet2i);
+        b[2 * j + 1] += fx_mul(R[j], rev->wet1i) + fx_mul(L[j], rev->wet2i);
+    }
+}
+
+#endif
+
 // The left and right allpass of one tuning over the n values of x and y, in place.
 static void allpass_pair(freeverb_allpass* al, freeverb_allpass* ar, int32* x, int32* y, int32 n)
 {
@@ -274,11 +490,22 @@ void do_ch_freeverb(int32* buf, int32 count, freeverb_record* rev)
                 pd->index = 0;
             L[j] = R[j] = 0;
         }
+        int32* b = buf + at;
+#if defined(__SSE2__)
+        if (gains_fit_vector(rev)) {
+            comb_bank(rev, d, L, R, n);
+            for (int k = 0; k < FREEVERB_ALLPASSES; k++) {
+                allpass_vector(&rev->allpassL[k], L, n);
+                allpass_vector(&rev->allpassR[k], R, n);
+            }
+            wet_mix_vector(rev, L, R, b, n);
+            continue;
+        }
+#endif
         for (int k = 0; k < FREEVERB_COMBS; k++)
             comb_pair(&rev->combL[k], &rev->combR[k], d, L, R, n);
         for (int k = 0; k < FREEVERB_ALLPASSES; k++)
             allpass_pair(&rev->allpassL[k], &rev->allpassR[k], L, R, n);
-        int32* b = buf + at;
         for (int32 j = 0; j < n; j++) {
             b[2 * j] += fx_mul(L[j], rev->wet1i) + fx_mul(R[j], rev->wet2i);
             b[2 * j + 1] += fx_mul(R[j], rev->wet1i) + fx_mul(L[j], rev->wet2i);

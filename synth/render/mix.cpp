@@ -2,6 +2,7 @@
 // integer gains, envelope and tremolo updates once per control period, smoothing of gain
 // jumps, the pan delay of the later side, and the short ramp that ends a killed voice.
 #include <cstdlib>
+#include <cstring>
 
 #include "frontend/options.h"
 #include "instrum/instrum.h"
@@ -20,6 +21,8 @@
 #define DIE_RAMP 20
 
 static int32 filter_buffer[AUDIO_BUFFER_SIZE];
+// The first half of a stereo pair mixed together, kept while the second one is resampled.
+static int32 pair_buffer[AUDIO_BUFFER_SIZE];
 
 // Adds a product to a buffer value; a mix louder than 32 bits holds at the limit.
 static inline void mix_add(int32& dest, int64 x)
@@ -330,6 +333,26 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
     }
 }
 
+// The next count values of voice v, resampled and filtered (the filter writes to room);
+// with keep they are in room in any case. *count may come back smaller.
+static const int32* voice_data(int v, int32* room, bool keep, int32* count)
+{
+    const int32* sp = resample_voice(v, count);
+    if (*count <= 0)
+        return sp;
+    if (voice[v].filter.type == 1 || voice[v].filter.type == 2) {
+        run_voice_filter(v, sp, room, *count);
+        return room;
+    }
+    if (keep) {
+        memcpy(room, sp, sizeof(int32) * (size_t)*count);
+        return room;
+    }
+    return sp;
+}
+
+static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono);
+
 void mix_voice(int32* buf, int v, int32 count)
 {
     Voice& vp = voice[v];
@@ -381,14 +404,17 @@ void mix_voice(int32* buf, int v, int32 count)
             return;
     }
 
-    const int32* sp = resample_voice(v, &count);
-    if (count <= 0)
-        return;
-    if (vp.filter.type == 1 || vp.filter.type == 2) {
-        run_voice_filter(v, sp, filter_buffer, count);
-        sp = filter_buffer;
-    }
+    const int32* sp = voice_data(v, filter_buffer, false, &count);
+    if (count > 0)
+        mix_voice_data(buf, v, sp, count, mono);
+}
 
+// Mixes count resampled and filtered values of voice v: gains follow the envelope and the
+// tremolo once per control period.
+static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono)
+{
+    Voice& vp = voice[v];
+    const int frame = mono ? 1 : 2;
     if (vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0) {
         compute_mix_smoothing(&vp);
         mix_run(sp, buf, v, count, mono);
@@ -416,4 +442,145 @@ void mix_voice(int32* buf, int v, int32 count)
     }
     vp.control_counter = c - count;
     mix_run(sp, buf, v, count, mono);
+}
+
+// One run of a pair, one voice on each side (v and w in voice order), in one pass when both
+// sound and both gain paths are plain lines; otherwise each as on its own. A voice whose
+// envelope has ended is left out.
+static void mix_pair_run(const int32* sv, const int32* sw, int32* lp, int v, int w, int32 count,
+                         bool on_v, bool on_w)
+{
+    const bool v_left = voice[v].pan_mode == PAN_LEFT;
+    Voice &lv = voice[v_left ? v : w], &rv = voice[v_left ? w : v];
+    GainLine l, r;
+    if (on_v && on_w && lv.pan_mode == PAN_LEFT && rv.pan_mode == PAN_RIGHT &&
+        l.plan(lv.left_mix, lv.left_mix_offset, lv.left_mix_inc, count) &&
+        r.plan(rv.left_mix, rv.left_mix_offset, rv.left_mix_inc, count)) {
+        const int32* sl = v_left ? sv : sw;
+        const int32* sr = v_left ? sw : sv;
+        const int32 cuts[3] = {l.lin < r.lin ? l.lin : r.lin, l.lin < r.lin ? r.lin : l.lin, count};
+        int32 k = 0;
+        for (int32 end : cuts) {
+            if (end <= k)
+                continue;
+            mix_gain_pair(lp + 2 * (int64)k, sl + k, sr + k, end - k, l.at(k), l.step(k), r.at(k),
+                          r.step(k));
+            k = end;
+        }
+        lv.old_left_mix = l.end_g;
+        lv.left_mix_offset = l.end_offset;
+        rv.old_left_mix = r.end_g;
+        rv.left_mix_offset = r.end_offset;
+        return;
+    }
+    if (on_v)
+        mix_run(sv, lp, v, count, false);
+    if (on_w)
+        mix_run(sw, lp, w, count, false);
+}
+
+// The control periods of a pair whose halves are in step (same counter, both moving or both
+// still): each half's envelope is updated as mix_voice_data does it, and the runs between
+// updates are mixed together.
+static void mix_pair_data(int32* buf, int v, const int32* sv, int w, const int32* sw, int32 count)
+{
+    Voice &vp = voice[v], &wp = voice[w];
+    if (vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0) {
+        compute_mix_smoothing(&vp);
+        compute_mix_smoothing(&wp);
+        mix_pair_run(sv, sw, buf, v, w, count, true, true);
+        return;
+    }
+    const int32 period = control_ratio > 0 ? control_ratio : 1;
+    int32 c = vp.control_counter;
+    bool on_v = true, on_w = true;
+    if (c <= 0) {
+        c = period;
+        vp.delay_counter = wp.delay_counter = c;
+        on_v = !update_signal(v);
+        on_w = !update_signal(w);
+    }
+    if (on_v)
+        compute_mix_smoothing(&vp);
+    if (on_w)
+        compute_mix_smoothing(&wp);
+    while ((on_v || on_w) && count > c) {
+        mix_pair_run(sv, sw, buf, v, w, c, on_v, on_w);
+        sv += c;
+        sw += c;
+        buf += 2 * c;
+        count -= c;
+        c = period;
+        if (on_v) {
+            vp.delay_counter = c;
+            on_v = !update_signal(v);
+        }
+        if (on_w) {
+            wp.delay_counter = c;
+            on_w = !update_signal(w);
+        }
+        if (on_v)
+            compute_mix_smoothing(&vp);
+        if (on_w)
+            compute_mix_smoothing(&wp);
+    }
+    if (!on_v && !on_w)
+        return;
+    if (on_v)
+        vp.control_counter = c - count;
+    if (on_w)
+        wp.control_counter = c - count;
+    mix_pair_run(sv, sw, buf, v, w, count, on_v, on_w);
+}
+
+int stereo_partner(int v)
+{
+    const Voice& vp = voice[v];
+    if (v + 1 >= upper_voices || vp.sample == nullptr ||
+        (vp.pan_mode != PAN_LEFT && vp.pan_mode != PAN_RIGHT) || vp.status == VOICE_FREE ||
+        vp.status == VOICE_DIE)
+        return -1;
+    const Voice& w = voice[v + 1];
+    const int other = vp.pan_mode == PAN_LEFT ? PAN_RIGHT : PAN_LEFT;
+    return w.pan_mode == other && w.status == vp.status && w.vid == vp.vid &&
+                   w.channel == vp.channel && w.sample != nullptr
+               ? v + 1
+               : -1;
+}
+
+void mix_voice_pair(int32* buf, int v, int w, int32 count)
+{
+    Voice &vp = voice[v], &wp = voice[w];
+    const bool still = vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0;
+    if (count <= 0 || output_is_mono() || vp.status == VOICE_DIE || wp.status == VOICE_DIE ||
+        vp.status == VOICE_FREE || wp.status == VOICE_FREE || vp.sample == nullptr ||
+        wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 ||
+        still != (wp.envelope_increment == 0 && wp.tremolo_phase_increment == 0) ||
+        (!still && vp.control_counter != wp.control_counter)) {
+        mix_voice(buf, v, count);
+        mix_voice(buf, w, count);
+        return;
+    }
+    if (count > AUDIO_BUFFER_SIZE)
+        count = AUDIO_BUFFER_SIZE;
+    vp.delay_counter = count;
+    int32 nv = count;
+    const int32* sv = voice_data(v, pair_buffer, true, &nv);
+    if (nv != count) {
+        // The left half ends within the block: each goes on its own.
+        if (nv > 0)
+            mix_voice_data(buf, v, sv, nv, false);
+        mix_voice(buf, w, count);
+        return;
+    }
+    wp.delay_counter = count;
+    int32 nw = count;
+    const int32* sw = voice_data(w, filter_buffer, false, &nw);
+    if (nw != count) {
+        mix_voice_data(buf, v, sv, nv, false);
+        if (nw > 0)
+            mix_voice_data(buf, w, sw, nw, false);
+        return;
+    }
+    mix_pair_data(buf, v, sv, w, sw, count);
 }

@@ -33,6 +33,16 @@ void mix_gain_run2_scalar(int32* out, const int32* s, int32 n, int32 gl, int32 i
     }
 }
 
+void mix_gain_pair_scalar(int32* out, const int32* sl, const int32* sr, int32 n, int32 gl,
+                          int32 incl, int32 gr, int32 incr)
+{
+    int64 l = gl, r = gr;
+    for (int32 i = 0; i < n; i++, l += incl, r += incr) {
+        add_held(out[2 * i], l * sl[i]);
+        add_held(out[2 * i + 1], r * sr[i]);
+    }
+}
+
 #if defined(__SSE2__)
 
 bool mix_kernels_vector(void)
@@ -175,22 +185,24 @@ void mix_gain_run1(int32* out, int stride, const int32* s, int32 n, int32 g, int
     mix_gain_run1_scalar(out + (int64)i * stride, stride, s + i, n - i, g + i * inc, inc);
 }
 
-void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
-                   int32 incr)
+// The stereo loop for one source (sl == sr, `two` false) or the two halves of a pair.
+template <bool two>
+static inline void run2(int32* out, const int32* sl, const int32* sr, int32 n, int32 gl,
+                        int32 incl, int32 gr, int32 incr)
 {
-    if (n < 8 || !gains_fit16(gl, incl, n) || !gains_fit16(gr, incr, n)) {
-        mix_gain_run2_scalar(out, s, n, gl, incl, gr, incr);
-        return;
-    }
     __m128i lv = gain_lanes16(gl, incl), rv = gain_lanes16(gr, incr);
     const __m128i lstep = _mm_set1_epi16((short)(8 * incl)), rstep = _mm_set1_epi16((short)(8 * incr));
-    const bool same = gl == gr && incl == incr;
+    const bool same = !two && gl == gr && incl == incr;
     int32 i = 0;
     for (; i + 8 <= n; i += 8, lv = _mm_add_epi16(lv, lstep), rv = _mm_add_epi16(rv, rstep)) {
         __m128i bad, over = _mm_setzero_si128(), llo, lhi, rlo, rhi;
-        const __m128i v = values16(s + i, bad);
+        const __m128i v = values16(sl + i, bad);
         products(v, lv, llo, lhi);
-        if (same) {
+        if (two) {
+            __m128i bad_r;
+            products(values16(sr + i, bad_r), rv, rlo, rhi);
+            bad = _mm_or_si128(bad, bad_r);
+        } else if (same) {
             rlo = llo;
             rhi = lhi;
         } else {
@@ -202,7 +214,10 @@ void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, in
         const __m128i t2 = add_watch(_mm_loadu_si128((const __m128i*)(o + 8)), _mm_unpacklo_epi32(lhi, rhi), over);
         const __m128i t3 = add_watch(_mm_loadu_si128((const __m128i*)(o + 12)), _mm_unpackhi_epi32(lhi, rhi), over);
         if (must_redo(bad, over)) {
-            mix_gain_run2_scalar(o, s + i, 8, gl + i * incl, incl, gr + i * incr, incr);
+            if (two)
+                mix_gain_pair_scalar(o, sl + i, sr + i, 8, gl + i * incl, incl, gr + i * incr, incr);
+            else
+                mix_gain_run2_scalar(o, sl + i, 8, gl + i * incl, incl, gr + i * incr, incr);
             continue;
         }
         _mm_storeu_si128((__m128i*)o, t0);
@@ -210,7 +225,50 @@ void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, in
         _mm_storeu_si128((__m128i*)(o + 8), t2);
         _mm_storeu_si128((__m128i*)(o + 12), t3);
     }
-    mix_gain_run2_scalar(out + 2 * (int64)i, s + i, n - i, gl + i * incl, incl, gr + i * incr, incr);
+    if (n - i >= 4) {
+        // Four more samples: eight buffer values, the gain lanes' first four.
+        const __m128i a = _mm_loadu_si128((const __m128i*)(sl + i));
+        const __m128i c = two ? _mm_loadu_si128((const __m128i*)(sr + i)) : a;
+        const __m128i bias = _mm_set1_epi32(0x8000), near = _mm_set1_epi32(0x40000000);
+        const __m128i high = _mm_srli_epi32(_mm_or_si128(_mm_add_epi32(a, bias), _mm_add_epi32(c, bias)), 16);
+        const __m128i bad = _mm_add_epi32(high, _mm_set1_epi32(INT32_MAX));
+        const __m128i va = _mm_packs_epi32(a, a), vc = _mm_packs_epi32(c, c);
+        const __m128i pl = _mm_unpacklo_epi16(_mm_mullo_epi16(va, lv), _mm_mulhi_epi16(va, lv));
+        const __m128i pr = _mm_unpacklo_epi16(_mm_mullo_epi16(vc, rv), _mm_mulhi_epi16(vc, rv));
+        int32* o = out + 2 * (int64)i;
+        const __m128i d0 = _mm_loadu_si128((const __m128i*)o), d1 = _mm_loadu_si128((const __m128i*)(o + 4));
+        if (!must_redo(bad, _mm_or_si128(_mm_add_epi32(d0, near), _mm_add_epi32(d1, near)))) {
+            _mm_storeu_si128((__m128i*)o, _mm_add_epi32(d0, _mm_unpacklo_epi32(pl, pr)));
+            _mm_storeu_si128((__m128i*)(o + 4), _mm_add_epi32(d1, _mm_unpackhi_epi32(pl, pr)));
+            i += 4;
+        }
+    }
+    if (two)
+        mix_gain_pair_scalar(out + 2 * (int64)i, sl + i, sr + i, n - i, gl + i * incl, incl,
+                             gr + i * incr, incr);
+    else
+        mix_gain_run2_scalar(out + 2 * (int64)i, sl + i, n - i, gl + i * incl, incl,
+                             gr + i * incr, incr);
+}
+
+void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
+                   int32 incr)
+{
+    if (n < 8 || !gains_fit16(gl, incl, n) || !gains_fit16(gr, incr, n)) {
+        mix_gain_run2_scalar(out, s, n, gl, incl, gr, incr);
+        return;
+    }
+    run2<false>(out, s, s, n, gl, incl, gr, incr);
+}
+
+void mix_gain_pair(int32* out, const int32* sl, const int32* sr, int32 n, int32 gl, int32 incl,
+                   int32 gr, int32 incr)
+{
+    if (n < 8 || !gains_fit16(gl, incl, n) || !gains_fit16(gr, incr, n)) {
+        mix_gain_pair_scalar(out, sl, sr, n, gl, incl, gr, incr);
+        return;
+    }
+    run2<true>(out, sl, sr, n, gl, incl, gr, incr);
 }
 
 #else
@@ -229,6 +287,12 @@ void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, in
                    int32 incr)
 {
     mix_gain_run2_scalar(out, s, n, gl, incl, gr, incr);
+}
+
+void mix_gain_pair(int32* out, const int32* sl, const int32* sr, int32 n, int32 gl, int32 incl,
+                   int32 gr, int32 incr)
+{
+    mix_gain_pair_scalar(out, sl, sr, n, gl, incl, gr, incr);
 }
 
 #endif

@@ -18,6 +18,13 @@ void mix_gain_run2_scalar(int32* out, const int32* s, int32 n, int32 gl, int32 i
 void mix_gain_run2(int32* out, const int32* s, int32 n, int32 gl, int32 incl, int32 gr,
                    int32 incr);
 
+// The two halves of a stereo pair per sample, each into its own side: out[2i] += (gl + i *
+// incl) * sl[i] and out[2i + 1] += (gr + i * incr) * sr[i], held within the 32-bit range.
+void mix_gain_pair_scalar(int32* out, const int32* sl, const int32* sr, int32 n, int32 gl,
+                          int32 incl, int32 gr, int32 incr);
+void mix_gain_pair(int32* out, const int32* sl, const int32* sr, int32 n, int32 gl, int32 incl,
+                   int32 gr, int32 incr);
+
 // True when mix_gain_run1 and mix_gain_run2 use the vector forms.
 bool mix_kernels_vector(void);
 

@@ -14,6 +14,7 @@
 #include "play/playmidi.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
+#include "render/mix.h"
 #include "frontend/startup.h"
 #include "instrum/instrum.h"
 
@@ -104,6 +105,9 @@ void do_compute_data(int32 count)
             d = buffer_pointer;
     }
 
+    // A voice on one side only is mixed together with its partner on the other side, the
+    // next voice, which is then skipped.
+    int paired = -1;
     for (int i = 0; i < upper_voices; i++) {
         Voice& v = voice[i];
         if (v.status == VOICE_FREE)
@@ -113,7 +117,15 @@ void do_compute_data(int32 count)
             ctl_note_event(i);
             continue;
         }
-        mix_voice(dest[v.channel], i, count);
+        if (i != paired) {
+            const int partner = stereo ? stereo_partner(i) : -1;
+            if (partner >= 0) {
+                paired = partner;
+                mix_voice_pair(dest[v.channel], i, partner, count);
+            } else {
+                mix_voice(dest[v.channel], i, count);
+            }
+        }
         if (v.status != VOICE_FREE && v.timeout == 1 && current_sample > v.timeout) {
             free_voice(i);
             ctl_note_event(i);
