@@ -103,7 +103,8 @@ void resamp_cache_refer_on(int v, int32 sample_start)
     while (p != nullptr && (p->sp != sp || p->note != note))
         p = p->next;
     if (p == nullptr) {
-        entry_pool.push_back(cache_hash{note, sp, 0, 0, 0, 0.0, nullptr, cache_hash_table[b]});
+        entry_pool.push_back(cache_hash{note, sp, 0, 0, 0, 0.0, nullptr, cache_hash_table[b],
+                                         (int32)entry_pool.size()});
         p = &entry_pool.back();
         cache_hash_table[b] = p;
     }
@@ -362,6 +363,10 @@ void resamp_cache_create(void)
         cmsg(CMSG_INFO, VERB_VERBOSE, "No pre-resampling cache hit");
         return;
     }
+    // The buckets follow the samples' addresses, which change from run to run: the pairs are
+    // taken in the order the song reached them, so a full cache keeps the same ones every time.
+    std::sort(kept.begin(), kept.end(),
+              [](const cache_hash* x, const cache_hash* y) { return x->order < y->order; });
     if (kept_total > allocate_cache_size / 2 || soundfont_kept)
         std::stable_sort(kept.begin(), kept.end(),
                          [](const cache_hash* x, const cache_hash* y) { return x->r < y->r; });

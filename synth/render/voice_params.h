@@ -86,6 +86,7 @@ struct cache_hash {
     double r;
     Sample* resampled;
     cache_hash* next;
+    int32 order;  // the pre-scan met the pair as the order-th: settles which is cached first
 };
 // The pair's entry when it has a resampled sample a new voice can play, else none.
 cache_hash* resamp_cache_fetch(Sample* sp, int note);

@@ -107,6 +107,18 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     EXPECT_EQ(count_of(&once.s, 69), -1);  // unlinked
     EXPECT_GT(cache_data_len, 1500);
     EXPECT_LE(cache_data_len, allocate_cache_size / 2);
+
+    // Of two notes alike in all but the sample's address, the one the song reached first is
+    // cached, in either order: the same song renders the same way in every run.
+    for (bool once_first : {true, false}) {
+        make_sine(once, 22050, 50.0, 800, 100, 700);
+        resamp_cache_reset();
+        note(once_first ? &once.s : &looped.s, 0, 69, 0, 5000);
+        note(once_first ? &looped.s : &once.s, 1, 69, 0, 5000);
+        resamp_cache_create();
+        EXPECT_EQ(resamp_cache_fetch(&once.s, 69) != nullptr, once_first);
+        EXPECT_EQ(resamp_cache_fetch(&looped.s, 69) != nullptr, !once_first);
+    }
 }
 
 TEST_F(ResampleCache, CachedNoteSoundsLikeTheLiveOne)
