@@ -169,4 +169,13 @@ TEST_F(VoiceTime, GainChangesMakeNoClicks)
     EXPECT_LE(largest_step(r, 15900, 18000), right * 1.1);
     EXPECT_LE(largest_step(l, 15900, 18000), right * 1.1);
     EXPECT_LE(largest_step(r, 19900, 24000), right * 1.1);
+
+    // A sample without an envelope has no gain moving of its own: it still starts and moves
+    // to the right without a click.
+    tone.s.modes &= ~MODES_ENVELOPE;
+    play_note(69, 127, {make_event(12000, ME_PAN, 0, 127, 0)}, 1000, 20000, 24000);
+    l = side(0);
+    r = side(1);
+    EXPECT_LE(largest_step(l, 900, 1200), largest_step(l, 5000, 11000) * 1.1);
+    EXPECT_LE(largest_step(r, 11900, 13000), largest_step(r, 13000, 15900) * 1.1);
 }
