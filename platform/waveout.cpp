@@ -184,11 +184,12 @@ static void device_thread(HWAVEOUT dev)
         WAVEHDR* hdr = dev->queue.front();
         if (!dev->failed) {
             DWORD from = dev->front_done;
+            bool continues = dev->continues;
             dev->in_play = true;
             dev->wake.notify_all();  // a restart waits for this
             held.unlock();
             long played = dev->sink->play(hdr->lpData + from, (long)(hdr->dwBufferLength - from),
-                                          dev->continues);
+                                          continues);
             held.lock();
             dev->in_play = false;
             dev->wake.notify_all();
@@ -416,6 +417,9 @@ MMRESULT waveOutPause(HWAVEOUT hwo)
     if (hwo->paused)
         return MMSYSERR_NOERROR;
     hwo->paused = true;
+    // The next header plays from the restart on, not straight after the last one: a pause
+    // that falls between two headers must not leave the device owing the paused time.
+    hwo->continues = false;
     hwo->sink->interrupt();
     hwo->wake.notify_all();
     hwo->wake.wait(held, [hwo] { return !hwo->in_play; });
