@@ -42,45 +42,6 @@ protected:
     }
 };
 
-TEST_F(NoteModel, NoteOnBecomesGlyphAtItsKeyColumnAndTransposes)
-{
-    push(ME_NOTEON, 0, 0, 60, 64);
-    frames(1);
-    ASSERT_EQ(glyphs(0, 60).size(), 1u);
-    EXPECT_TRUE(glyphs(0, 60).front().held);
-    EXPECT_EQ(glyphs(0, 60).front().value, 64);
-    EXPECT_FLOAT_EQ(glyphs(0, 60).front().alpha, 1.0f);
-    EXPECT_EQ(box(0, 60), (Box{240, 0, 244, 0, 244, 5, 240, 5}));  // grown by one frame's speed
-
-    // The key counts from the low note limit, the key width is the view's width over the span
-    // of the limits (512 / 107 = 4), and a velocity below the low limit still shows.
-    channel[1].note_limit_low = 20;
-    channel[1].vel_limit_low = 30;
-    push(ME_NOTEON, 0, 1, 60, 10);
-    frames(1);
-    EXPECT_EQ(box(1, 40)[0], 160.0f);
-    EXPECT_EQ(glyphs(1, 40).front().value, -20);
-    // Transposition wraps within the 128 notes; drum channels are not transposed.
-    note_key_offset = 3;
-    push(ME_NOTEON, 0, 2, 126);
-    channel[3].key_shift = -2;
-    push(ME_NOTEON, 0, 3, 1);
-    channel[4].key_shift = -5;
-    push(ME_NOTEON, 0, 4, 1);
-    push(ME_NOTEON, 0, 9, 36);
-    frames(1);
-    for (auto chk : {std::pair<int, int>{2, 1}, {3, 2}, {4, 127}, {9, 36}})
-        EXPECT_EQ(glyphs(chk.first, chk.second).size(), 1u) << chk.first << " " << chk.second;
-    EXPECT_TRUE(glyphs(9, 39).empty());
-
-    // The note-off takes the same way to its key.
-    push(ME_NOTEOFF, 0, 2, 126);
-    push(ME_NOTEOFF, 0, 9, 36);
-    frames(1);
-    EXPECT_FALSE(glyphs(2, 1).front().held);
-    EXPECT_FALSE(glyphs(9, 36).front().held);
-}
-
 TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
 {
     push(ME_NOTEON, 0, 0, 60);

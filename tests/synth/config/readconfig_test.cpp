@@ -161,18 +161,6 @@ TEST_F(ReadConfig, LongLinesAndManyWords)
     EXPECT_EQ(tonebank[0]->tone[0].amp, 127);
 }
 
-TEST_F(ReadConfig, ProgbaseShiftsProgramsAndDrumSets)
-{
-    ReadResult r = read_config_text("progbase 1\nbank 0\n1 piano\ndrumset 1\n36 kick\n");
-    EXPECT_EQ(r.status, 0) << r.messages;
-    EXPECT_STREQ(tonebank[0]->tone[0].name, "piano");
-    EXPECT_STREQ(drumset[0]->tone[36].name, "kick");  // drum notes are not shifted
-    EXPECT_EQ(read_config_text("progbase 1\nbank 0\n0 piano\n").messages,
-              P + "3: Program must be between 1 and 128\n");
-    EXPECT_EQ(read_config_text("progbase 1\ndrumset 0\n").messages,
-              P + "2: Drum set must be between 1 and 128\n");
-}
-
 TEST_F(ReadConfig, BankLinesPatchLinesAndMaps)
 {
     ReadResult r = read_config_text("bank sc55 8\n0 piano8\nbank 0 5 piano5 amp=20\n"

@@ -111,27 +111,6 @@ TEST_F(ToneBanks, ListsEnvelopesAndStripOptions)
     EXPECT_EQ(s.pan, 0);
 }
 
-TEST_F(ToneBanks, ModulationQuantities)
-{
-    ReadResult r = patch("tremolo=10:5Hz:20,10:5 vibrato=0:300ms:7,:2");
-    ASSERT_EQ(r.status, 0) << r.messages;
-    const ToneBankElement& e = program0();
-    ASSERT_EQ(e.tremnum, 2);
-    ASSERT_EQ(e.vibnum, 2);
-    const Quantity *t = e.trem[0], *v = e.vib[0];
-    EXPECT_EQ((std::vector<int>{t[0].type, t[0].unit, t[0].value.i, t[1].type, t[1].unit}),
-              (std::vector<int>{QUANTITY_UNIT_TYPE_TREMOLO_SWEEP, QUANTITY_UNIT_NAME_GUS, 10,
-                                QUANTITY_UNIT_TYPE_TREMOLO_RATE, QUANTITY_UNIT_NAME_HZ}));
-    EXPECT_EQ((std::vector<int>{t[2].type, t[2].value.i}), (std::vector<int>{QUANTITY_UNIT_TYPE_INT, 20}));
-    EXPECT_DOUBLE_EQ(t[1].value.f, 5.0);
-    EXPECT_EQ(e.trem[1][2].type, QUANTITY_UNIT_TYPE_UNDEFINED);  // depth not given
-    EXPECT_EQ(e.trem[1][1].unit, QUANTITY_UNIT_NAME_GUS);
-    EXPECT_EQ((std::vector<int>{v[1].type, v[1].unit, v[1].value.i}),
-              (std::vector<int>{QUANTITY_UNIT_TYPE_VIBRATO_RATE, QUANTITY_UNIT_NAME_MSEC, 300}));
-    EXPECT_EQ(e.vib[1][0].type, QUANTITY_UNIT_TYPE_UNDEFINED);
-    EXPECT_EQ(e.vib[1][1].value.i, 2);
-}
-
 // At 44100 Hz with a control ratio of 44.
 TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
 {

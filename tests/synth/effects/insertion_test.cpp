@@ -66,29 +66,3 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
     EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
     channel[0].eq_xg = saved;
 }
-
-TEST_F(InsertionTest, DriveAddsHarmonicsAndLoFiCutsBits)
-{
-    // The power-on XG insertion effect, the distortion, gives a 440 Hz tone a strong third
-    // harmonic.
-    auto out = run_stage(8192, [](int32 i) { return sine(440.0, i); }, xg_insertion);
-    auto magnitude = [&](double f) {
-        double re = 0, im = 0;
-        for (int32 i = 4096; i < 8192; i++) {
-            re += out[2 * i] * std::cos(2 * M_PI * f * i / 44100.0);
-            im += out[2 * i] * std::sin(2 * M_PI * f * i / 44100.0);
-        }
-        return std::hypot(re, im);
-    };
-    EXPECT_GT(magnitude(1320.0), 0.1 * magnitude(440.0));
-
-    // GS Lo-Fi 1 without its filters keeps six bits of the signal.
-    set_effect_param_gs(GS_INSERTION_TYPE_MSB, 0x01);
-    set_effect_param_gs(GS_INSERTION_TYPE_LSB, 0x72);
-    set_effect_param_gs(GS_INSERTION_PARAMETER1 + 0, 0);
-    set_effect_param_gs(GS_INSERTION_PARAMETER1 + 2, 0);
-    out = run_stage(1024, [](int32 i) { return sine(440.0, i, 1 << 27); }, do_insertion_effect_gs);
-    for (int32 v : out)
-        ASSERT_EQ(v % (1 << 22), 0);
-    EXPECT_GT(std::count_if(out.begin(), out.end(), [](int32 v) { return v != 0; }), 1000);
-}

@@ -168,52 +168,6 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
     }
 }
 
-// "-" writes to standard output: to a file the header gets its sizes; into a pipe the
-// header says "length unknown" and a reader still gets every sample.
-TEST_F(FileWriterTest, StandardOutputFileAndPipe)
-{
-    TempDir dir;
-    std::string file = dir.file("stdout.wav"), err;
-    EXPECT_EQ(in_child(dir.file("err.txt"), &err, [&] {
-        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        close(fd);
-        write_signal(&wave_play_mode, "-", PE_16BIT | PE_SIGNED, 32000, 3000);
-        return ::testing::Test::HasFailure() ? 1 : 0;
-    }), 0) << err;
-    const std::string wav = read_whole_file(file);
-    EXPECT_EQ(wav.compare(60, 4, std::string("\x00\x7D\x00\x00", 4)), 0);  // 32000 Hz
-    EXPECT_EQ(wav.compare(76, 4, std::string("\xE0\x2E\x00\x00", 4)), 0);  // 12000 bytes of data
-    expect_16bit_signal(wav.substr(80), 3000, false);
-
-    // A slow reader on a pipe left non-blocking: writes come back short or with EAGAIN, and
-    // the writer goes on until everything is through.
-    const int32 frames = 40000;
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        dup2(fds[1], 1);
-        close(fds[1]);
-        write_signal(&au_play_mode, "-", PE_16BIT | PE_SIGNED, 44100, frames);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    close(fds[1]);
-    std::string piped;
-    char buf[4096];
-    for (ssize_t r; (r = read(fds[0], buf, sizeof buf)) > 0; usleep(200))
-        piped.append(buf, (size_t)r);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_EQ(piped.size(), 32u + frames * 4);
-    EXPECT_EQ(piped.compare(8, 4, std::string("\xFF\xFF\xFF\xFF", 4)), 0);  // size unknown
-    expect_16bit_signal(piped.substr(32), frames, true);
-}
-
 // Converts one block of the signal for mode and hands it to the mode's writer.
 static int write_block(PlayMode* mode)
 {

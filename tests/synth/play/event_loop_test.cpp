@@ -18,21 +18,6 @@ std::string hooks()
     return s;
 }
 
-TEST_F(EventLoop, EventsAtOneTimeRenderNothingBetweenThemAndLaterOnesRenderTheGap)
-{
-    MidiEvent evs[] = {make_event(1000, ME_NOTEON, 0, 60, 100), make_event(1000, ME_NOTEON, 1, 64, 90),
-                       make_event(5096, ME_NOTEOFF, 0, 60, 0), make_event(5096, ME_EOT, 0, 0, 0)};
-    event_list = evs;
-    for (int i = 0; i < 2; i++)
-        ASSERT_EQ(play_event(&evs[i]), RC_NONE);
-    EXPECT_EQ(buffered_count, 1000);
-    EXPECT_TRUE(recording().writes.empty());
-    // The next event is 4096 samples later: one whole block goes out, 1000 frames wait.
-    ASSERT_EQ(play_event(&evs[2]), RC_NONE);
-    EXPECT_EQ(recording().writes, std::vector<int32>({4096 * 4}));
-    EXPECT_EQ(buffered_count, 1000);
-}
-
 TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
 {
     auto play = [](MidiEvent ev) { ASSERT_EQ(play_event(&ev), RC_NONE); };
@@ -221,39 +206,6 @@ protected:
         return rc;
     }
 };
-
-TEST_F(SongPlayback, EveryNoteReachesTheHookWhenTheAudioClockReachesIt)
-{
-    std::vector<SongNote> notes;
-    for (int i = 0; i < 40; i++)
-        notes.push_back({(uint32_t)(i * 120), 100, i % 16, 40 + i, 30 + i * 2});
-    EXPECT_EQ(play("song.mid", song_image(notes, 960)), RC_TUNE_END) << messages;
-    ASSERT_EQ(hooked().size(), 80u);
-    int ons = 0;
-    for (size_t i = 0; i < hooked().size(); i++) {
-        ons += hooked()[i].type == ME_NOTEON;
-        // Rendering reached the event's time exactly when the hook saw it.
-        EXPECT_EQ(hooked_at()[i], hooked()[i].time) << "event " << i;
-        EXPECT_GE(hooked()[i].time, i > 0 ? hooked()[i - 1].time : 0);
-    }
-    EXPECT_EQ(ons, 40);
-    // A tick is 1/960 s: the note-on at tick 120 is at 5512.5 samples.
-    EXPECT_NEAR(hooked()[2].time, 5512.5, 1.0);
-    // After the last note-off (tick 4780) nothing sounds: the song may end at the next block,
-    // but not before that note-off nor after its end; then comes one second of tail.
-    int32 last_note = hooked().back().time;
-    EXPECT_NEAR(last_note, 4780.0 / 960.0 * 44100.0, 1.0);
-    EXPECT_GE(recording().frames(), last_note + 44100);
-    EXPECT_LE(recording().frames(), sample_count + 44100 + 4096);
-    // A song of only its end of track plays just the tail.
-    recording() = Recording();
-    hooked().clear();
-    MidiBytes empty = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 4, 0,
-                       0xFF, 0x2F, 0};
-    EXPECT_EQ(play("empty.mid", empty), RC_TUNE_END) << messages;
-    EXPECT_EQ(recording().frames(), 44100);
-    EXPECT_TRUE(hooked().empty());
-}
 
 TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 {

@@ -51,25 +51,6 @@ protected:
     }
 };
 
-TEST_F(Channels, ResetGivesTheDefaultsOfTheSystemMode)
-{
-    Channel& c = channel[3];
-    c.volume = 12;
-    c.note_limit_high = 20;
-    c.panning = 30;
-    reset_midi(0);
-    EXPECT_EQ((std::vector<int>{c.volume, c.expression, c.pitchbend, c.panning, c.note_limit_low,
-                                c.note_limit_high, c.vel_limit_high, (int)c.channel_layer,
-                                c.rpnmap[RPN_ADDR_0000], get_reverb_level(3)}),
-              (std::vector<int>{90, 127, 8192, -1, 0, 127, 127, 1 << 3, 2, DEFAULT_REVERB_SEND_LEVEL}));
-    play_system_mode = XG_SYSTEM_MODE;
-    reset_controllers(3);
-    EXPECT_EQ(c.volume, 100);
-    reset_midi(0);
-    EXPECT_EQ((std::vector<int>{channel[9].bank_msb, channel[25].bank_msb, channel[8].bank_msb}),
-              (std::vector<int>{127, 127, 0}));
-}
-
 TEST_F(Channels, ProgramChangesFollowTheSystemModesBankRules)
 {
     // XG: bank MSB 127 makes channel 10 a drum part of the XG drum map, unless its drum flag is fixed.

@@ -19,22 +19,6 @@ Bytes song(int format)
     return smf(format, 96, {cat({note_on(0, 0, 60, 100), note_on(96, 0, 60, 0), end_of_track()})});
 }
 
-TEST_F(SmfReaderTest, FormatOneTracksStartTogetherFormatTwoTracksFollow)
-{
-    Bytes t0 = cat({note_on(0, 0, 60, 100), note_on(480, 0, 60, 0), end_of_track()});
-    Bytes t1 = cat({note_on(0, 1, 64, 100), note_on(96, 1, 64, 0), end_of_track()});
-    ReadResult one = read_image(smf(1, 96, {t0, t1})), two = read_image(smf(2, 96, {t0, t1}), "two.mid");
-    ASSERT_TRUE(one.ok && two.ok) << one.messages << two.messages;
-    auto on1 = one.of_type(ME_NOTEON), on2 = two.of_type(ME_NOTEON);
-    ASSERT_EQ(on1.size(), 2u);
-    ASSERT_EQ(on2.size(), 2u);
-    EXPECT_TRUE(is_event(on1[1], ME_NOTEON, 1));
-    EXPECT_EQ(on1[1].time, 0);
-    EXPECT_EQ(on2[0].time, 0);
-    EXPECT_EQ(on2[1].time, 5 * QUARTER);  // after the 480 ticks of the first track
-    EXPECT_EQ(two.samples, 6 * QUARTER);
-}
-
 // A note-on of velocity 0 (here under running status) is a note-off; the data of a
 // sequencer-specific or unknown meta event is passed over, as are a long header and unknown chunks.
 TEST_F(SmfReaderTest, RunningStatusSurvivesMetaAndSystemExclusive)

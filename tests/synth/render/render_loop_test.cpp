@@ -52,45 +52,6 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
     EXPECT_EQ(channel[4].lasttime, current_sample);  // the channel had a voice in this span
 }
 
-// After the last voice, up to 32 events that change nothing audible are skipped with a
-// message and the song ends one second later; a note-off, more events or a sounding voice
-// keep it going.
-TEST_F(RenderLoop, TrailingEventsAfterTheLastVoiceAreSkipped)
-{
-    const struct {
-        int trailing, note_off_at;
-        bool voice;
-        int rc;
-    } cases[] = {{5, -1, false, RC_TUNE_END}, {3, 2, false, RC_NONE}, {40, -1, false, RC_NONE},
-                 {2, -1, true, RC_NONE}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.trailing << " events");
-        std::vector<MidiEvent> evs = {make_event(0, ME_NOTEON, 0, 60, 100)};
-        for (int i = 0; i < c.trailing; i++)
-            evs.push_back(make_event(1000 + i, i + 1 == c.note_off_at ? ME_NOTEOFF : ME_PROGRAM, 0, i, 0));
-        evs.push_back(make_event(200000, ME_EOT, 0, 0, 0));
-        if (c.voice)
-            sounding_voice(0, 60);
-        recording() = Recording();
-        current_sample = 0;
-        event_list = evs.data();
-        current_event = &evs[1];
-        check_eot_flag = 1;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(compute_data(150000), c.rc);
-        std::string msg = testing::internal::GetCapturedStdout();
-        msg += testing::internal::GetCapturedStderr();
-        if (c.rc == RC_TUNE_END) {  // one block, then one second of tail
-            EXPECT_NE(msg.find("Last 5 MIDI events are ignored"), std::string::npos) << msg;
-            EXPECT_EQ(recording().frames(), 4096 + 44100);
-            EXPECT_EQ(check_eot_flag, 0);
-        } else {
-            EXPECT_EQ(current_sample, 150000);
-        }
-    }
-}
-
 // The render loop watches how full the device queue is: when it runs low, rendering turns
 // cheaper and releasing voices are cut; when it is full, nothing changes.
 static int device_filled = 0;            // frames the device says it still holds

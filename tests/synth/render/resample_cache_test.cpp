@@ -120,35 +120,3 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
         EXPECT_EQ(resamp_cache_fetch(&looped.s, 69) != nullptr, !once_first);
     }
 }
-
-TEST_F(ResampleCache, CachedNoteSoundsLikeTheLiveOne)
-{
-    // 441 Hz at 22050 Hz with a loop of two cycles: at note 69 the loop becomes about 200
-    // output samples and is repeated past 1024 in the cache.
-    TestSample t;
-    make_sine(t, 22050, 50.0, 1000, 300, 400);
-    note(&t.s, 0, 69, 0, 44100);
-    resamp_cache_create();
-    cache_hash* entry = resamp_cache_fetch(&t.s, 69);
-    ASSERT_NE(entry, nullptr);
-    const Sample* c = entry->resampled;
-    EXPECT_GE((c->loop_end - c->loop_start) >> FRACTION_BITS, 1024u);
-    EXPECT_EQ(c->sample_rate, 44100);
-
-    splen_t ls, le, len;
-    const int32 step = (int32)(sample_resamp_info(&t.s, 69, &ls, &le, &len) * 4096 + 0.5);
-    int v = play(entry->resampled, 0x1000, 69);
-    voice[v].cache = entry;
-    std::vector<int32> cached = render(v, 30000);
-    std::vector<int32> live = render(play(&t.s, step, 69), 30000);
-    ASSERT_EQ(cached.size(), 30000u);
-    // Before the loop end the cache holds exactly what the resampler makes.
-    for (int i = 0; i < 500; i++)
-        ASSERT_EQ(cached[(size_t)i], live[(size_t)i]) << i;
-    // Afterwards it keeps the pitch (its loop is a whole number of points, which moves it by
-    // under a cent here), and its loop joins without a click.
-    const double f = zero_crossing_freq(cached, 0, 30000);
-    EXPECT_NEAR(cents(f, zero_crossing_freq(live, 0, 30000)), 0.0, 1.0);
-    EXPECT_LT(residual_db(cached, f / 44100), -35);
-    EXPECT_LT(largest_step(cached, 0, 30000), largest_step(live, 0, 30000) * 1.05);
-}

@@ -91,49 +91,4 @@ TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
     EXPECT_EQ(pair[15], 5 - 7 * 32768);
 }
 
-TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
-{
-    std::mt19937 rng(99);
-    std::uniform_int_distribution<int> value(-32768, 32767);
-    const int saved_n = gauss_n;
-    for (int order : {25, 24}) {  // 24 takes the general loop of the scalar form
-        gauss_n = order;
-        for (int trial = 0; trial < 200; trial++) {
-            const int32 frames = 40 + (int32)(rng() % 400);
-            std::vector<sample_t> data((size_t)frames + 2, 0);
-            for (int32 i = 0; i < frames; i++)
-                data[(size_t)i] = (sample_t)(trial % 4 == 0 ? (i % 2 ? 32767 : -32768) : value(rng));
-            const splen_t end = (splen_t)frames << FRACTION_BITS;
-            const resample_rec_t rec = {0, end, end};
-            const int32 incr = (int32)(rng() % 9000) + 1;
-            const bool down = trial % 3 == 0;
-            const int64 span = (int64)(frames - 1) << FRACTION_BITS;
-            const int32 n = (int32)std::min<int64>(span / incr, 300);
-            const int64 start = down ? span : (int64)(rng() % 4096);
-            std::vector<resample_t> a((size_t)n + 1), b((size_t)n + 1);
-            resample_gauss_run(data.data(), start, down ? -incr : incr, n, a.data(), &rec);
-            resample_gauss_run_scalar(data.data(), start, down ? -incr : incr, n, b.data(), &rec);
-            ASSERT_EQ(a, b) << "order " << order << " trial " << trial << " step " << incr;
-        }
-    }
-    gauss_n = saved_n;
-    initialize_gauss_table(gauss_n);
-}
-
-TEST(CopyKernel, CopiesEveryValueWithItsSignAndNothingMore)
-{
-    std::mt19937 rng(11);
-    std::uniform_int_distribution<int> value(-32768, 32767);
-    for (int64 n = 0; n < 40; n++) {
-        std::vector<sample_t> data((size_t)n);  // exactly n: a read past them is caught
-        for (sample_t& v : data)
-            v = (sample_t)(n % 5 == 0 ? (value(rng) & 1 ? -32768 : 32767) : value(rng));
-        std::vector<resample_t> out((size_t)n + 1, 12345);
-        copy_samples(out.data(), data.data(), n);
-        EXPECT_EQ(std::vector<resample_t>(out.begin(), out.begin() + n),
-                  std::vector<resample_t>(data.begin(), data.end())) << "length " << n;
-        EXPECT_EQ(out[n], 12345) << "written past a copy of " << n;
-    }
-}
-
 }  // namespace

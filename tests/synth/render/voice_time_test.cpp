@@ -79,27 +79,6 @@ TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
     channel[0].damper_mode = 0;
 }
 
-TEST_F(VoiceTime, TremoloSwingsTheLevelAtItsRateAndDepth)
-{
-    // 5 Hz (32768 phase steps a cycle, one step set per control period) at depth 100 of
-    // 256: the amplitude swings by 100 * 128 / 2^17 either way.
-    tone.s.tremolo_phase_increment = (int32)(32768 * 5 * 44 / 44100.0);
-    tone.s.tremolo_depth = 100;
-    play_note(69, 80, {}, 0, 44100, 44100);  // with room above for the swing
-    std::vector<double> env = envelope(0, 1000);
-    const double depth = 100 * 128 / 131072.0;
-    const double hi = *std::max_element(env.begin() + 100, env.end() - 5);
-    const double lo = *std::min_element(env.begin() + 100, env.end() - 5);
-    EXPECT_NEAR(hi / lo, (1 + depth) / (1 - depth), 0.03);
-    // Upward crossings of the middle level: one every 200 ms.
-    std::vector<int> ups;
-    for (int m = 101; m < 995; m++)
-        if (env[(size_t)m - 1] < (hi + lo) / 2 && env[(size_t)m] >= (hi + lo) / 2)
-            ups.push_back(m);
-    ASSERT_GE(ups.size(), 4u);
-    EXPECT_NEAR((ups.back() - ups.front()) / (double)(ups.size() - 1), 200.0, 6.0);
-}
-
 TEST_F(VoiceTime, KilledVoiceIsSilentAndADelayedOneWaitsWithItsEnvelope)
 {
     play_note(69, 127, {make_event(10000, ME_ALL_SOUNDS_OFF, 0, 0, 0)}, 0, 30000, 12000);
