@@ -247,8 +247,10 @@ void* threadmain(void* path)
     free(name);
     if (win) {
         std::lock_guard<std::mutex> g(win->failure_lock);
-        if (rc == 2)  // the output did not open
+        if (rc == 2) {  // the output did not open
             win->failure_message = "Couldn't open output device: " + output_failure_reason();
+            fprintf(stderr, "%s\n", win->failure_message.c_str());
+        }
         else if (win->tellReaderFailure && playlist_failures > failures_before)
             win->failure_message = ctl_last_problem();
         win->tellReaderFailure = false;
