@@ -111,12 +111,14 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
                   gs(0x41, 0x01, 40, {45}),                  // drum note 40 plays 45
                   gs(0x40, 0x01, 0x33, {50}),                // reverb level
                   gs(0x40, 0x21, 0x01, {0x50}),              // part #0 modulation cutoff
+                  gs(0x40, 0x00, 0x01, {0x05}),              // master tune, one nibble only
                   {0x92, 60, 100}},
                  "parameters.mid");
     EXPECT_EQ(play_system_mode, XG_SYSTEM_MODE);
     EXPECT_EQ(chorus_status_xg.type_msb, 0x41);
     EXPECT_EQ(eq_status_gs.low_gain, 0x40);
     EXPECT_EQ(reverb_status_gs.level, 50);
+    EXPECT_EQ(master_tuning, 2097);  // 0x0500: +25.6 cents, the other nibbles as reset
     const Channel &c0 = channel[0], &c2 = channel[2];
     EXPECT_EQ((std::vector<int>{c2.volume, c2.note_limit_low, c2.note_limit_high, c2.vel_limit_low,
                                 c2.vel_limit_high}),

@@ -94,6 +94,14 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
     EXPECT_EQ(memcmp(before, channel[6].scale_tuning, sizeof before), 0);
     dispatch(300, ME_SCALE_TUNING, 6, 11, 10);
     EXPECT_EQ(channel[6].scale_tuning[11], 10);
+    // A temperament the mute mask names mutes the channel; any other one unmutes it.
+    const int saved_mute = temper_type_mute;
+    temper_type_mute = 1 << 2;
+    dispatch(300, ME_TEMPER_TYPE, 7, 2);
+    EXPECT_EQ(channel_mute, 1u << 7);
+    dispatch(300, ME_TEMPER_TYPE, 7, 0);
+    EXPECT_EQ(channel_mute, 0u);
+    temper_type_mute = saved_mute;
 }
 
 TEST_F(EventLoop, RegisteredAndNonRegisteredParameters)
@@ -116,10 +124,13 @@ TEST_F(EventLoop, RegisteredAndNonRegisteredParameters)
     EXPECT_FLOAT_EQ(channel[1].vibrato_ratio, 1.0f);
     send(ME_DATA_ENTRY_MSB, 1, 0);
     EXPECT_FLOAT_EQ(channel[1].vibrato_ratio, 62.5f);
-    // Drum parameters act on the note named by the select's low byte.
+    // Drum parameters act on the note named by the select's low byte, creating its settings.
     data_entry(9, true, 0x1D, 38, 90);
     ASSERT_NE(channel[9].drums[38], nullptr);
     EXPECT_EQ(channel[9].drums[38]->reverb_level, 90);
+    data_entry(9, true, 0x14, 40, 80);
+    ASSERT_NE(channel[9].drums[40], nullptr);
+    EXPECT_EQ(channel[9].drums[40]->drum_cutoff_freq, 16);
     // An address nobody knows takes no data.
     send(ME_NRPN_MSB, 2, 0x55);
     send(ME_NRPN_LSB, 2, 0x55);
@@ -134,6 +145,10 @@ TEST_F(EventLoop, KeySignatureTransposesToTheForcedKey)
         EXPECT_EQ(transpose_for_keysig(c[0], c[1], 0), c[2]) << c[0] << " to " << c[1];
     int odd = transpose_for_keysig(100, 3, 0);  // a key signature no song can have
     EXPECT_TRUE(odd >= -5 && odd <= 6) << odd;
+    // By default the song's own key signature is taken.
+    MidiEvent own = make_event(0, ME_KEYSIG, 0, 3, 0);
+    dispatch_event(&own, false);
+    EXPECT_EQ(current_keysig, 3);
     int8 saved_force = opt_force_keysig, saved_init = opt_init_keysig;
     opt_force_keysig = 2;
     opt_init_keysig = 8;
@@ -216,15 +231,23 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
     EXPECT_TRUE(recording().writes.empty());
     EXPECT_EQ(play("missing-dir/none.mid", MidiBytes{}), RC_ERROR);
     // Four seconds of one note: the time display hears of each new second (or voice count)
-    // once, not after every block.
+    // once, not after every block, also when it follows the sound (trace mode).
     static int times;
-    times = 0;
     void (*saved_event)(ControlEvent*) = ctl->event;
+    const int saved_trace = ctl->trace_playing, saved_opened = ctl->opened;
+    ctl->opened = 1;  // an interface runs queued calls only while it is open
     ctl->event = [](ControlEvent* ce) { times += ce->type == CTLE_CURRENT_TIME; };
-    EXPECT_EQ(play("ok.mid", song_image({{0, 3840, 0, 60, 100}})), RC_TUNE_END) << messages;
+    for (int trace : {0, 1}) {
+        times = 0;
+        hooked().clear();
+        ctl->trace_playing = trace;
+        EXPECT_EQ(play("ok.mid", song_image({{0, 3840, 0, 60, 100}})), RC_TUNE_END) << messages;
+        EXPECT_EQ(hooked().size(), 2u);
+        EXPECT_TRUE(times >= 4 && times <= 12) << times << " trace " << trace;
+    }
     ctl->event = saved_event;
-    EXPECT_EQ(hooked().size(), 2u);
-    EXPECT_TRUE(times >= 4 && times <= 12) << times;
+    ctl->trace_playing = saved_trace;
+    ctl->opened = saved_opened;
 }
 
 TEST_F(SongPlayback, AnOutputTakingEventsGetsTheArrayAndTheSongStopsAtItsEnd)

@@ -166,6 +166,19 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ev(ME_NOTEON, 9, 36);
     ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
+    // The drum set's send levels reach the note's settings, key 0 too.
+    drumset[0]->tone[0].reverb_send = 40;
+    recompute_bank_parameter(9, 0);
+    drumset[0]->tone[0].reverb_send = -1;
+    ASSERT_NE(channel[9].drums[0], nullptr);
+    EXPECT_EQ(channel[9].drums[0]->reverb_level, 40);
+    // An instrument with more layers on a key than a note may have voices starts no more.
+    std::vector<Sample> layers(MAX_VOICES_PER_NOTE + 8);
+    for (Sample& s : layers)
+        make_sample(s, 0, 0x7fffffff, 0);
+    int vlist[MAX_VOICES_PER_NOTE + 8], note = 60;
+    MidiEvent e = make_event(0, ME_NOTEON, 0, 60, 100);
+    EXPECT_EQ(select_play_sample(layers.data(), (int)layers.size(), &note, vlist, &e), MAX_VOICES_PER_NOTE);
 }
 
 TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
@@ -184,6 +197,18 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     EXPECT_EQ(voice[released].status, VOICE_ON);
     EXPECT_EQ(voice[quiet_held].status, VOICE_ON);
     EXPECT_EQ(cut_notes, cut + 1);
+    // A released note goes before a quieter dying one (also in record 0), a dying one before
+    // a quieter held one.
+    ev(ME_NOTEOFF, 0, 60, 0);
+    voice[2].status = VOICE_DIE;
+    voice[0].left_mix = 100;
+    voice[1].left_mix = 10;
+    voice[2].left_mix = 50;
+    ev(ME_NOTEON, 0, 67);
+    EXPECT_EQ(voice[0].note, 67);
+    ev(ME_NOTEON, 0, 69);
+    EXPECT_EQ((std::vector<int>{voice[1].note, voice[2].note}), (std::vector<int>{65, 69}));
+    EXPECT_EQ(cut_notes, cut + 3);
     // A released drum note with a fixed note outlasts a louder held melodic note ...
     reset_voices();
     voices = 2;
@@ -221,6 +246,11 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     EXPECT_EQ(voice[later].status, VOICE_OFF);
     ev(ME_SOSTENUTO, 0, 0);
     EXPECT_EQ(voice[held].status, VOICE_OFF);
+    // In damper mode the sustain pedal at 64 already holds the sounding notes.
+    ev(ME_NOTEON, 0, 67);
+    channel[0].damper_mode = 1;
+    ev(ME_SUSTAIN, 0, 64);
+    EXPECT_EQ(voice[in_use(0, 67)[0]].status, VOICE_SUSTAINED);
 }
 
 TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
@@ -266,6 +296,15 @@ TEST_F(NoteVoices, MovedVoicesKeepTheirPartnerAndOwnTheirPanDelay)
     EXPECT_NE(voice[0].pan_delay_buf, voice[1].pan_delay_buf);
     EXPECT_NE(voice[0].pan_delay_buf, voice[2].pan_delay_buf);
     EXPECT_NE(voice[1].pan_delay_buf, voice[2].pan_delay_buf);
+    // No ring while pan delay is off, nor on a part that goes through the insertion effect.
+    reset_voices();
+    for (int on : {0, 1}) {
+        opt_pan_delay = on;
+        channel[0].insertion_effect = (int8)on;
+        ev(ME_NOTEON, 0, 70 + on);
+        EXPECT_EQ(voice[in_use(0, 70 + on)[0]].pan_delay_buf, nullptr) << on;
+    }
+    channel[0].insertion_effect = 0;
     reset_voices();
     opt_pan_delay = 0;
     opt_surround_chorus = 1;

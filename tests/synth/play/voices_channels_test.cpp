@@ -93,6 +93,20 @@ TEST_F(Channels, ProgramChangesFollowTheSystemModesBankRules)
     default_program[4] = 0;
 }
 
+TEST_F(Channels, TheModuleSettingChoosesTheModeOfASongThatNamesNone)
+{
+    const int saved = opt_default_module;
+    const int cases[][2] = {{0, DEFAULT_SYSTEM_MODE}, {1, GS_SYSTEM_MODE},  {15, GS_SYSTEM_MODE},
+                            {16, XG_SYSTEM_MODE},     {19, XG_SYSTEM_MODE}, {20, DEFAULT_SYSTEM_MODE}};
+    for (const auto& c : cases) {
+        opt_default_module = c[0];
+        play_system_mode = DEFAULT_SYSTEM_MODE;
+        change_system_mode(DEFAULT_SYSTEM_MODE);
+        EXPECT_EQ(play_system_mode, c[1]) << "module " << c[0];
+    }
+    opt_default_module = saved;
+}
+
 TEST_F(Channels, InstrumentNamesComeFromTheToneBanks)
 {
     ToneBank *saved_bank = tonebank[0], *saved_drums = drumset[0], *saved_bank5 = tonebank[5];
