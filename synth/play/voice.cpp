@@ -115,8 +115,8 @@ void free_voice(int v)
     vp.pan_delay_buf = nullptr;
     int link = vp.chorus_link;
     if (link != v && link < max_voices) {
-        voice[link].chorus_link = (uint8)link;
-        vp.chorus_link = (uint8)v;
+        voice[link].chorus_link = (uint16)link;
+        vp.chorus_link = (uint16)v;
     }
     vp.status = VOICE_FREE;
     vp.temper_instant = 0;
@@ -198,7 +198,7 @@ void reset_voices(void)
         free(voice[i].pan_delay_buf);
         voice[i].pan_delay_buf = nullptr;
         voice[i].status = VOICE_FREE;
-        voice[i].chorus_link = (uint8)i;
+        voice[i].chorus_link = (uint16)i;
         voice[i].temper_instant = 0;
     }
     upper_voices = 0;

@@ -54,7 +54,7 @@ struct Voice {
     int32 delay;
     int32 timeout;  // -1 from note start; 1: the sample ended, freed after the block
     void* cache;
-    uint8 chorus_link;
+    uint16 chorus_link;  // wide enough for every voice the polyphony option allows
     int8 newest_of_note;
     FilterCoefficients filter;
     double envelope_scale, last_envelope_volume;

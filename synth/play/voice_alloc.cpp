@@ -122,7 +122,7 @@ static void send_maxvoices(void)
 static void set_free(int i)
 {
     voice[i].status = VOICE_FREE;
-    voice[i].chorus_link = (uint8)i;
+    voice[i].chorus_link = (uint16)i;
     voice[i].temper_instant = 0;
 }
 
@@ -155,9 +155,9 @@ static void move_voice(int from, int to)
     voice[to] = voice[from];
     Voice& v = voice[to];
     if (v.chorus_link == from)
-        v.chorus_link = (uint8)to;
+        v.chorus_link = (uint16)to;
     else
-        voice[v.chorus_link].chorus_link = (uint8)to;
+        voice[v.chorus_link].chorus_link = (uint16)to;
     voice[from].pan_delay_buf = nullptr;
     set_free(from);
 }

@@ -145,8 +145,8 @@ void surround_chorus_double(int v)
     Voice& va = voice[a];
     Voice& vb = voice[b];
     va.velocity = vb.velocity = (uint8)(va.velocity * 0.7);
-    va.chorus_link = (uint8)b;
-    vb.chorus_link = (uint8)a;
+    va.chorus_link = (uint16)b;
+    vb.chorus_link = (uint16)a;
 
     // About 3 ms; melodic notes avoid a delay of half a period, which would cancel the
     // fundamental when the pair is heard together.

@@ -340,6 +340,18 @@ TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
     EXPECT_EQ(voice[second[0]].velocity, 69);
     EXPECT_EQ(reduce_voice(), second[1]);
     EXPECT_EQ(voice[second[0]].panning, 40);
+
+    // Past record 255 (polyphony goes up to 16644) a pair still names its own partner, and
+    // freeing it leaves the first records' links alone.
+    max_voices = voices = 300;
+    corvelle_init_player();
+    for (int i = 0; i < 256; i++)
+        sounding_voice(2, 40);
+    ev(ME_NOTEON, 0, 60);
+    EXPECT_EQ((std::vector<int>{voice[256].chorus_link, voice[257].chorus_link}), (std::vector<int>{257, 256}));
+    free_voice(256);
+    EXPECT_EQ((std::vector<int>{voice[0].chorus_link, voice[1].chorus_link, voice[257].chorus_link}),
+              (std::vector<int>{0, 1, 257}));
 }
 
 TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
