@@ -42,7 +42,8 @@ TEST_F(ResampleTest, ResamplersKeepThePitchAndRankByDistortion)
     EXPECT_EQ(newt_max, 15);
     newt_max = 13;
     set_current_resampler(RESAMPLE_GAUSS);
-    gauss_n = 34;
+    EXPECT_EQ(set_resampler_parm(35), -1);
+    ASSERT_EQ(set_resampler_parm(34), 0);
     std::vector<int32> out = render(play(&t.s, 5611), 4096);
     EXPECT_EQ(gauss_table_n, 34);
     EXPECT_LT(residual_db(out, 5611 / 4096.0 / 16.0), -70);
