@@ -177,6 +177,12 @@ TEST_F(ResampleTest, VibratoAndPortamentoMoveThePitch)
     };
     EXPECT_GT(corr(32), 0.8 * corr(0));
     EXPECT_LT(corr(16), -0.8 * corr(0));
+    // Seven cycles on, the track is where it was (a cycle one step short is 280 samples ahead).
+    double drift = 0;
+    const size_t pairs = pitch.size() - 7 * 32;
+    for (size_t i = 0; i < pairs; i++)
+        drift += std::abs(pitch[i + 7 * 32] - pitch[i]) / (double)pairs;
+    EXPECT_LT(drift, 15.0);
 
     // A glide from a whole tone below: every 100 samples the offset moves 1/32 semitone
     // closer, until the step is the note's own.
