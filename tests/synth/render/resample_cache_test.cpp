@@ -119,4 +119,19 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
         EXPECT_EQ(resamp_cache_fetch(&once.s, 69) != nullptr, once_first);
         EXPECT_EQ(resamp_cache_fetch(&looped.s, 69) != nullptr, !once_first);
     }
+    // Nor on what an earlier song left in the area: every value a resampler may read of a
+    // cached sample, the one after its end included, is written anew.
+    make_sine(once, 22050, 50.0, 800, 0, 0);
+    std::vector<sample_t> cached[2];
+    for (int run = 0; run < 2; run++) {
+        resamp_cache_reset();
+        std::fill(cache_data, cache_data + allocate_cache_size / 2, (sample_t)(run * 12345));
+        note(&once.s, 0, 69, 0, 5000);
+        resamp_cache_create();
+        const cache_hash* e = resamp_cache_fetch(&once.s, 69);
+        ASSERT_NE(e, nullptr);
+        const Sample* cs = e->resampled;
+        cached[run].assign(cs->data, cs->data + (cs->data_length >> FRACTION_BITS) + 1);
+    }
+    EXPECT_EQ(cached[0], cached[1]);
 }
