@@ -128,5 +128,9 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     EXPECT_NEAR(cents(pitch(2000, 10000), plain), 0.0, 1.0);
     EXPECT_NEAR(cents(pitch(12000, 30000), plain), 150.0, 3.0);
     EXPECT_NEAR(cents(note_pitch(60), plain), 150.0, 3.0);
+    // With every voice in use, the retuning looks at no voice past the last one.
+    while (upper_voices < max_voices)
+        sounding_voice(1, 61);
+    ASSERT_EQ(play_event(&tuning[2]), RC_NONE);
     init_freq_table_tuning();
 }
