@@ -332,10 +332,13 @@ resample_t* resample_voice(int v, int32* countptr)
     int32 n1 = (int32)first;
     resample_piece(v, &n1);
     memcpy(head, resample_buffer, sizeof(resample_t) * n1);
-    if (vp->status == VOICE_FREE || vp->timeout == 1) {
+    if (vp->status == VOICE_FREE) {
         *countptr = n1;
         return resample_buffer;
     }
+    // A step of more points than the cache holds past the valid ones runs off its end, which
+    // is not the end of the sample: the voice goes on in the source all the same.
+    vp->timeout = -1;
     leave_cached_start(v);
     int32 n2 = *countptr - n1;
     resample_piece(v, &n2);

@@ -119,4 +119,37 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
         EXPECT_EQ(resamp_cache_fetch(&once.s, 69) != nullptr, once_first);
         EXPECT_EQ(resamp_cache_fetch(&looped.s, 69) != nullptr, !once_first);
     }
+    // Nor on what an earlier song left in the area: every value a resampler may read of a
+    // cached sample, the one after its end included, is written anew.
+    make_sine(once, 22050, 50.0, 800, 0, 0);
+    std::vector<sample_t> cached[2];
+    for (int run = 0; run < 2; run++) {
+        resamp_cache_reset();
+        std::fill(cache_data, cache_data + allocate_cache_size / 2, (sample_t)(run * 12345));
+        note(&once.s, 0, 69, 0, 5000);
+        resamp_cache_create();
+        const cache_hash* e = resamp_cache_fetch(&once.s, 69);
+        ASSERT_NE(e, nullptr);
+        const Sample* cs = e->resampled;
+        cached[run].assign(cs->data, cs->data + (cs->data_length >> FRACTION_BITS) + 1);
+    }
+    EXPECT_EQ(cached[0], cached[1]);
+}
+
+TEST_F(ResampleCache, ANoteBentFarAboveACachedStartGoesOnInItsSource)
+{
+    // A SoundFont sample whose loop starts late: of short notes only the start is cached.
+    TestSample sf;
+    make_sine(sf, 44100, 100.0, 40000, 30000, 39000);
+    sf.s.inst_type = INST_SF2;
+    sf.s.envelope_rate[3] = FULL_LEVEL / 30;
+    for (int k = 0; k < 3; k++)
+        note(&sf.s, 0, 60, 2000 * k, 2000 * k + 1000);
+    resamp_cache_create();
+    cache_hash* e = resamp_cache_fetch(&sf.s, 60);
+    ASSERT_TRUE(e != nullptr && e->resampled->cache_source == &sf.s);
+    // Bent 100 times up, one call runs past the cached values; the note sounds on.
+    const int v = play(e->resampled, 100 * 0x1000, 60);
+    EXPECT_EQ(render(v, 4000, 2000).size(), 4000u);
+    EXPECT_EQ(voice[v].sample, &sf.s);
 }

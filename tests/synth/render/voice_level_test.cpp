@@ -46,6 +46,11 @@ TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
                     0.2) << "mode " << m.mode;
     }
     play_system_mode = DEFAULT_SYSTEM_MODE;
+    // Between their measured points the GS curves rise evenly: no step from one value to the
+    // next is much smaller or larger than the step before it (no plateau at a measured point).
+    for (const double* curve : {sc_vel_table, sc_vol_table})
+        for (int i = 2; i < 127; i++)
+            ASSERT_NEAR((curve[i + 1] - curve[i]) / (curve[i] - curve[i - 1]), 1.0, 0.2) << i;
 }
 
 TEST_F(VoiceLevel, PanPlacesTheVoice)
@@ -93,6 +98,15 @@ TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
     const double flat = level(83, 60);
     tone.s.resonance = 150;  // 15 dB less the filter's 3 dB
     EXPECT_GT(level(83, 60), flat + 6.0);
+    // Above a sixth of the rate the state-variable filter would not be stable: a note that
+    // starts with its cutoff there plays unfiltered.
+    tone.s.resonance = 0;
+    tone.s.cutoff_freq = 12000;
+    level(69, 127);
+    const std::vector<int32> unstable = side(0);
+    opt_lpf_def = 0;
+    level(69, 127);
+    EXPECT_EQ(side(0), unstable);
     opt_lpf_def = saved;
     // A drum channel takes neither the channel's cutoff nor its resonance.
     channel[9].param_cutoff_freq = channel[9].param_resonance = 40;

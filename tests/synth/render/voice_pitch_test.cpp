@@ -102,8 +102,17 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     EXPECT_NEAR(cents(note_pitch(60), plain), 0.0, 1.0);
     opt_modulation_envelope = 1;
     EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
-    opt_modulation_envelope = 0;
     tone.s.modenv_to_pitch = 0;
+    // The modulation LFO at 100 cents to pitch, a cycle of 32768 / 10 control periods
+    // (144180 samples; the pitch follows it once a block): a semitone up a quarter cycle in,
+    // a semitone down at three quarters.
+    tone.s.tremolo_to_pitch = 100;
+    tone.s.tremolo_phase_increment = 10;
+    play_note(60, 100, {}, 0, 112000, 112000);
+    EXPECT_NEAR(cents(pitch(34000, 40000), plain), 100.0, 15.0);
+    EXPECT_NEAR(cents(pitch(106000, 112000), plain), -100.0, 15.0);
+    tone.s.tremolo_to_pitch = 0;
+    opt_modulation_envelope = 0;
 
     // The modulation wheel's vibrato (5 Hz) on a patch without one swings up first.
     play_note(60, 100, {make_event(0, ME_MODULATION_WHEEL, 0, 127, 0)});
@@ -119,5 +128,9 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     EXPECT_NEAR(cents(pitch(2000, 10000), plain), 0.0, 1.0);
     EXPECT_NEAR(cents(pitch(12000, 30000), plain), 150.0, 3.0);
     EXPECT_NEAR(cents(note_pitch(60), plain), 150.0, 3.0);
+    // With every voice in use, the retuning looks at no voice past the last one.
+    while (upper_voices < max_voices)
+        sounding_voice(1, 61);
+    ASSERT_EQ(play_event(&tuning[2]), RC_NONE);
     init_freq_table_tuning();
 }
