@@ -329,6 +329,7 @@ resample_t* resample_voice(int v, int32* countptr)
     if (first >= *countptr)
         return resample_piece(v, countptr);
     static resample_t head[RESAMPLE_BUFFER_SIZE];
+    const int32 timeout = vp->timeout;
     int32 n1 = (int32)first;
     resample_piece(v, &n1);
     memcpy(head, resample_buffer, sizeof(resample_t) * n1);
@@ -338,7 +339,7 @@ resample_t* resample_voice(int v, int32* countptr)
     }
     // A step of more points than the cache holds past the valid ones runs off its end, which
     // is not the end of the sample: the voice goes on in the source all the same.
-    vp->timeout = -1;
+    vp->timeout = timeout;
     leave_cached_start(v);
     int32 n2 = *countptr - n1;
     resample_piece(v, &n2);
