@@ -92,15 +92,19 @@ TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
     ReadResult r = read_config_text(
         "mailaddr nobody\nmailaddr me@example.org\nHTTPproxy host:80\nFTPproxy host\n"
         "bank 0\naltassign 1-3\n#extension unknownword 1 2\n# a comment\n\n   \n"
-        "soundfont a.sf2 order=1 cutoff=0 reso=2 amp=-3 other=5\nfont exclude 0 1 2\n"
-        "font order 1 0 2 3\nfont something\n");
+        "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 other=5\nfont exclude 0 1 2\n"
+        "font order 1 0 2 3\nfont something\nfont exclude 0 4\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.messages, P + "1: Warning: Mail address nobody is not valid\n" + P +
                               "6: Warning: Not a drumset altassign (ignored)\n");
     const SoundFontRequest* sf = soundfont_requests;
     ASSERT_NE(sf, nullptr);
     EXPECT_STREQ(sf->file, "a.sf2");
-    EXPECT_EQ((std::vector<int>{sf->order, sf->cutoff, sf->reso, sf->amp}), (std::vector<int>{1, 0, 2, -3}));
+    EXPECT_EQ((std::vector<int>{sf->order, sf->cutoff, sf->reso, sf->amp}), (std::vector<int>{1, 0, 0, -3}));
+    // A rule with a key covers that key only, one without covers every key of the preset.
+    EXPECT_EQ((std::vector<int>{soundfont_preset_order(sf, 0, 1, 2), soundfont_preset_order(sf, 0, 1, 5),
+                                soundfont_preset_order(sf, 0, 4, 60), soundfont_preset_order(sf, 0, 2, 3)}),
+              (std::vector<int>{-1, 1, -1, 1}));
     EXPECT_EQ(read_config_text("soundfont a.sf2 remove\n").status, 0);
     EXPECT_EQ(soundfont_requests, nullptr);
 }

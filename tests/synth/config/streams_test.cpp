@@ -158,6 +158,8 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     EXPECT_EQ(url_tell(url), (long)strlen(text));
     EXPECT_EQ(url_fgetc(url), -1);
     EXPECT_EQ(url_gets(url, buf, sizeof(buf)), nullptr);
+    EXPECT_EQ(url_seek(url, 0, 99), -1);  // an unknown origin moves nothing
+    EXPECT_EQ(url_tell(url), (long)strlen(text));
 
     // Lines without their ends; the empty lines between are skipped.
     url_rewind(url);
@@ -203,6 +205,10 @@ TEST_F(Streams, BackwardSeekOnAStreamThatCannotSeekFails)
     EXPECT_EQ(url_seek(url, -1, SEEK_CUR), -1);
     EXPECT_EQ(url_seek(url, 0, SEEK_END), -1);
     EXPECT_EQ(url_fgetc(url), '9');
+    // A read limit bounds what is read after a skip, not the skip itself.
+    url_set_readlimit(url, 2);
+    EXPECT_EQ(url_seek(url, 5, SEEK_CUR), 10);
+    EXPECT_EQ(url_fgetc(url), 'f');
     url_close(url);
 }
 

@@ -83,6 +83,8 @@ TEST_F(ToneBanks, ListsEnvelopesAndStripOptions)
                                 e.key_to_fc, e.vel_to_fc, e.vel_to_resonance, e.trempitchnum, e.modfc[0]}),
               (std::vector<int>{1, 4, 0, 1, 1, 5, -3, 2, 3, -4}));
     EXPECT_STREQ(e.comment, "Big Piano");
+    ASSERT_EQ(patch("strip=loop keep=loop").status, 0);
+    EXPECT_EQ(program0().strip_loop, 0);
 
     // The same option twice: the later list replaces the earlier (no leak under sanitizers).
     ASSERT_EQ(patch("rate=1 rate=2,3 tremolo=1 tremolo=2,3").status, 0);
@@ -132,6 +134,7 @@ TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
         {"100ms", VR, 0, 6890}, {"20", VS, 300, 847}, {"0ms", VR, 0, 0},   {"0Hz", VR, 0, 0},
         {"0ms", TR, 0, 0},     {"0ms", VS, 300, 0},  // periods and rates of zero would divide by zero
         {"1", VS, 2000000000, 0x7fffffff},           // held at the int32 limit
+        {"1ms", VS, 300, 445823},                     // the shortest sweep is still one
     };
     Quantity q;
     for (const auto& c : cases) {
@@ -140,6 +143,9 @@ TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
     }
     ASSERT_EQ(string_to_quantity("2.5Hz", &q, (uint16)VR), nullptr);
     EXPECT_DOUBLE_EQ(quantity_to_float(&q, 0), 275.625);
+    mode.rate = 22050;  // a period counted in output samples: half the rate, half the count
+    EXPECT_DOUBLE_EQ(quantity_to_float(&q, 0), 137.8125);
+    mode.rate = 44100;
 
     EXPECT_STREQ(string_to_quantity("x", &q, QUANTITY_UNIT_TYPE_INT), "Number expected");
     EXPECT_STREQ(string_to_quantity("1.5", &q, (uint16)TS), "integer expected");
