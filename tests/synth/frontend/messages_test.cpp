@@ -4,11 +4,15 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "frontend/controls.h"
 #include "frontend/memory.h"
 #include "frontend/miditrace.h"
+#include "frontend/transport.h"
 #include "output/output.h"
+#include "play/channels.h"
+#include "play/playmidi.h"
 
 // A failed allocation must come back as a null pointer (not abort) under the address
 // sanitizer too, so that the allocation helpers' own failure path is what the tests see.
@@ -144,6 +148,55 @@ TEST_F(Trace, CallsRunWhenDueAndOnlyWhileTheInterfaceIsOpen)
     EXPECT_EQ(midi_trace.head, nullptr);
     EXPECT_EQ(midi_trace.free_list, nullptr);
     ctl->event = saved_event;
+}
+
+// A clock that stands still (a stalled device) brings the next call a sample nearer on each
+// look, so the queue empties; the loop hook runs on every look.
+TEST_F(Trace, AStalledClockStillRunsTheQueue)
+{
+    PlayMode mode = {}, *saved = play_mode;
+    mode.rate = 44100;
+    mode.acntl = [](int request, void* arg) { return request == PM_REQ_GETSAMPLES ? (*(int*)arg = 100, 0) : -1; };
+    play_mode = &mode;
+    ctl->open(0, 0);
+    ctl->trace_playing = 1;
+    trace_calls = 0;
+    static int looks = 0;
+    set_trace_loop_hook([] { looks++; });
+    push_midi_time_vp(104, count_call, 5);
+    for (int i = 0; i < 20 && trace_loop() != 0; i++) {
+    }
+    EXPECT_EQ(trace_calls, 1);
+    EXPECT_GE(looks, 5);
+    set_trace_loop_hook(nullptr);
+    play_mode = saved;
+}
+
+// Events reach the interface directly when not tracing; a program change on any channel,
+// the first included, publishes the channel's instrument name; requests keep their values.
+TEST_F(Messages, ProgramEventsAndRequests)
+{
+    static std::vector<long> seen;
+    void (*saved_event)(ControlEvent*) = ctl->event;
+    ctl->event = [](ControlEvent* e) { seen.insert(seen.end(), {(long)e->type, e->v1, e->v2}); };
+    const uint32 drums = drumchannels;
+    drumchannels = 0;
+    channel[0].program = -1;
+    ctl_prog_event(0);
+    ctl_mode_event(CTLE_PAUSE, 1, 1, 2);  // a traced event goes straight on when not tracing
+    EXPECT_EQ(seen, (std::vector<long>{CTLE_PROGRAM, 0, -1, CTLE_PAUSE, 1, 2}));
+    char name[64];
+    published_channel_instrum_name(0, name, sizeof name);
+    EXPECT_STREQ(name, "Special Program");
+    channel[0].program = 0;
+    drumchannels = drums;
+    ctl->event = saved_event;
+
+    int32 val = 0;
+    ctl_clear_requests();
+    ctl_request(RC_FORWARD, 4410);
+    EXPECT_EQ(ctl_take_request(&val, 0), RC_FORWARD);
+    EXPECT_EQ(val, 4410);
 }
 
 TEST(SafeMalloc, NeverReturnsNothing)

@@ -158,6 +158,8 @@ TEST_F(Options, OptionsReachTheirVariables)
         {{"--ext=wp"}, [] { return opt_modulation_wheel == 1 && opt_portamento == 1; }},
         {{"--vibrato=n"}, [] { return opt_nrpn_vibrato == 0; }},
         {{"--default-mid=41"}, [] { return opt_default_mid == 0x41; }},
+        {{"--default-mid=19"}, [] { return opt_default_mid == 0x19; }},
+        {{"-WRopt"}, [] { return true; }},  // kept for a lyric tracer: taken without a word
         {{"--system-mid=xg"}, [] { return opt_system_mid == 0x43; }},
         {{"--default-bank=3"}, [] { return default_tonebank == 3 && special_tonebank == -1; }},
         {{"--default-program=10/2"}, [] { return default_program[1] == 10 && default_program[0] != 10; }},
@@ -350,8 +352,10 @@ TEST_F(Options, ConfigStringsOutliveTheNextFilesStart)
     play_mode = &mode;
     corvelle_start_initialize();
     EXPECT_EQ(words({"--config-string=bank 0"}).result, 0);
+    default_drumchannels = 1u << 3;  // what the last file's configuration gave goes
     corvelle_start_initialize();
     EXPECT_EQ(opt_config_string.nstring, 1);
+    EXPECT_EQ(default_drumchannels, (1u << 9) | (1u << 25));
     delete_string_table(&opt_config_string);
     play_mode = saved;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -138,6 +139,11 @@ TEST(Random, Mt19937SingleAndBulkNumbersFollowTheReferenceOutput)
         ASSERT_EQ(got, std::vector<uint32>(&single[at], &single[at] + n + 1)) << "run of " << n;
         at += n + 1;
     }
+    // Seeded with one number it gives the standard library's Mersenne twister's numbers.
+    init_genrand(2026u);
+    std::mt19937 reference(2026u);
+    for (int i = 0; i < 1300; i++)
+        ASSERT_EQ(genrand_int32(), reference()) << "number " << i;
 }
 
 }  // namespace
