@@ -171,6 +171,8 @@ TEST_F(ToneBanks, InstrumentMapsFallBackToBankZero)
     EXPECT_EQ(mapped(SC_55_TONE_MAP, 0, 6)[0], 0);
     EXPECT_EQ(mapped(INST_NO_MAP, 0, 6)[0], 0);
     EXPECT_EQ(mapped(SC_55_TONE_MAP, 500, 6)[0], 0);  // out of range: no map
+    set_instrument_map(SC_55_TONE_MAP, 0, 128, slot, 1);  // a program past 127 is not stored
+    EXPECT_EQ(mapped(SC_55_TONE_MAP, 0, 128), (std::vector<int>{0, 0, 128}));
     EXPECT_EQ(mapname2id("sc88pro", nullptr), SC_88PRO_TONE_MAP);
     int drum = 0;
     EXPECT_EQ(mapname2id("xgsfx126", &drum), XG_SFX126_MAP);

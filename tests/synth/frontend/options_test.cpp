@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -357,6 +358,26 @@ TEST_F(Options, ConfigStringsOutliveTheNextFilesStart)
     EXPECT_EQ(opt_config_string.nstring, 1);
     EXPECT_EQ(default_drumchannels, (1u << 9) | (1u << 25));
     delete_string_table(&opt_config_string);
+    play_mode = saved;
+}
+
+// An output that cannot be opened hands the termination signals back as they were, so that
+// the program can still be ended as before.
+TEST_F(Options, AFailedOutputOpenRestoresTheSignals)
+{
+    PlayMode mode = {}, *saved = play_mode;
+    mode.open_output = [] { return -1; };
+    mode.close_output = [] {};
+    mode.id_name = "Test device";
+    mode.id_character = 't';
+    play_mode = &mode;
+    void (*mark)(int) = [](int) {};
+    void (*before)(int) = signal(SIGTERM, mark);
+    char name[] = "song.mid", *files[] = {name};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(corvelle_play_main(1, files), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't open Test device (`t')\n");
+    EXPECT_EQ(signal(SIGTERM, before), mark);
     play_mode = saved;
 }
 
