@@ -83,4 +83,11 @@ TEST_F(Legend, ShowsGradientFromLowToHighColour)
         EXPECT_TRUE(rgb_near(p, 12, y, v, v, v, 3));
         EXPECT_TRUE(rgb_near(red, y == 88 ? 3 : 20, y, v, 0, 0, 3));
     }
+    // The first drawing of a new legend (in a new GL context) sets up its own projection.
+    CGL_Legend fresh(0, 0, 40, 120, "legend");
+    fresh.end();
+    fresh.show();
+    Pixels first = render(&fresh);
+    EXPECT_TRUE(rgb_near(first, 39, 119, 255, 255, 255, 3));
+    EXPECT_TRUE(rgb_near(first, 0, 0, 0, 0, 0, 3));
 }
