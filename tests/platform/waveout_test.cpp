@@ -207,6 +207,11 @@ TEST_F(WaveOutTest, RefusesWhatItCannotOpen)
     EXPECT_EQ(open_on("alsa:no_such_pcm_here", 0, f), (MMRESULT)MMSYSERR_NODRIVER);
     EXPECT_EQ(open_on("null", 1, bits), (MMRESULT)WAVERR_BADFORMAT);
     EXPECT_EQ(open_on("null", 1, align), (MMRESULT)WAVERR_BADFORMAT);
+    for (int rate : {999, 1000, 384000, 384001}) {  // rates from 1000 to 384000 Hz
+        WAVEFORMATEX r = pcm_format(2, 16, rate);
+        EXPECT_EQ(waveOutOpen(nullptr, 0, &r, 0, 0, WAVE_FORMAT_QUERY),
+                  rate % 1000 ? (MMRESULT)WAVERR_BADFORMAT : OK) << rate;
+    }
     EXPECT_EQ(open_on("null", 1, f, 5), (MMRESULT)MMSYSERR_BADDEVICEID);
     EXPECT_EQ(open_on("null", 1, f, 0, 0x00050000), (MMRESULT)MMSYSERR_INVALFLAG);
     EXPECT_EQ(waveOutOpen(nullptr, 0, &f, 0, 0, WAVE_FORMAT_QUERY), OK);

@@ -1,6 +1,9 @@
 // What the note view and the legend put on screen, read back from the GL framebuffer of real
 // windows under the X server.
 #include <gtest/gtest.h>
+#include <string>
+#include "frontend/startup.h"
+#include "support/tempdir.h"
 #include "vis/CGL_Legend.h"
 #include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
@@ -66,6 +69,24 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 200.0f);  // the new height
 }
 
+// With no configuration anywhere, opening a song says so and nothing starts playing.
+TEST_F(Drawing, OpeningWithoutConfigurationSaysSo)
+{
+    TempDir empty;
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", empty.path().c_str(), 1);
+    setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
+    system_config_dir = program_config_dir = empty.path().c_str();
+    ModalAnswer answer;
+    answer.arm();
+    EXPECT_FALSE(view->openMidi("/tmp/song.mid"));
+    EXPECT_EQ(answer.count, 1);
+    EXPECT_TRUE(answer.has_label("Could not find corvelle.cfg."));
+    EXPECT_FALSE(view->playing);
+    system_config_dir = program_config_dir = nullptr;
+    setenv("HOME", home.c_str(), 1);
+}
+
 using Legend = OnDisplay;
 
 TEST_F(Legend, ShowsGradientFromLowToHighColour)
@@ -83,4 +104,11 @@ TEST_F(Legend, ShowsGradientFromLowToHighColour)
         EXPECT_TRUE(rgb_near(p, 12, y, v, v, v, 3));
         EXPECT_TRUE(rgb_near(red, y == 88 ? 3 : 20, y, v, 0, 0, 3));
     }
+    // The first drawing of a new legend (in a new GL context) sets up its own projection.
+    CGL_Legend fresh(0, 0, 40, 120, "legend");
+    fresh.end();
+    fresh.show();
+    Pixels first = render(&fresh);
+    EXPECT_TRUE(rgb_near(first, 39, 119, 255, 255, 255, 3));
+    EXPECT_TRUE(rgb_near(first, 0, 0, 0, 0, 0, 3));
 }

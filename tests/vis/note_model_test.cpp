@@ -218,4 +218,13 @@ TEST(NoteQueueEpoch, ClearedQueueTakesNothingForAnOlderEpoch)
     EXPECT_TRUE(q.pop_if(due_by(50), &got, q.epoch()));
     EXPECT_EQ(got.time, 50);
     EXPECT_TRUE(q.empty());
+    // Once playback ends, what was never heard is drained with front and pop until front
+    // finds nothing.
+    q.push(ev);
+    ASSERT_TRUE(q.front(&got));
+    q.pop();
+    EXPECT_TRUE(q.empty());
+    EXPECT_FALSE(q.front(&got));
+    q.pop();
+    EXPECT_EQ(q.size(), 0u);
 }

@@ -18,16 +18,22 @@ static char trace_file[64];
     return true;
 }();
 
+static std::vector<std::string> trace_lines()
+{
+    std::ifstream in(trace_file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
 {
     const double before = wall_us();
     trace_transport("seek", 10, 20);
     trace_glyph(5, 3, 60);
     const double after = wall_us();
-    std::ifstream in(trace_file);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    std::vector<std::string> lines = trace_lines();
     ASSERT_GE(lines.size(), 2u);
     const std::string &seek = lines[lines.size() - 2], &glyph = lines.back();
     double seek_us = 0, glyph_us = 0;
@@ -40,4 +46,17 @@ TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
     EXPECT_GE(seek_us, before - 1);
     EXPECT_LE(seek_us, glyph_us);
     EXPECT_LE(glyph_us, after + 1);
+
+    // Idle lines count the open descriptors without leaving one open per count, and lines
+    // written whole raise no complaint.
+    testing::internal::CaptureStderr();
+    trace_idle();
+    trace_idle();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    lines = trace_lines();
+    int fds[2] = {0, 0};
+    for (int i : {0, 1})
+        ASSERT_EQ(sscanf(lines[lines.size() - 2 + i].c_str(), "idle %*f %*u %d", &fds[i]), 1);
+    EXPECT_GT(fds[0], 2);
+    EXPECT_EQ(fds[0], fds[1]);
 }
