@@ -25,7 +25,6 @@ protected:
         opt_reverb_control = 3;
         opt_chorus_control = 1;
         effect_lr_mode = -1;
-        effect_lr_delay_msec = 25;
         mode_ = PlayMode{};
         mode_.rate = 44100;
         mode_.encoding = PE_16BIT | PE_SIGNED;

@@ -35,6 +35,23 @@ TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
     }
 }
 
+// Overdrive: a quiet tone comes out 16 times louder for 16 times the input; a loud one is
+// clipped softly (8 times the input gives far less than 8 times the output).
+TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
+{
+    set_effect_param_gs(GS_INSERTION_TYPE_MSB, 0x01);
+    set_effect_param_gs(GS_INSERTION_TYPE_LSB, 0x10);
+    double rms[3];
+    for (int k = 0; k < 3; k++) {
+        const double amp = k == 0 ? 1 << 20 : k == 1 ? 1 << 24 : 1 << 27;
+        auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); },
+                             do_insertion_effect_gs);
+        rms[k] = window_rms(out, 0, 11025, 11025)[0];
+    }
+    EXPECT_NEAR(rms[1] / rms[0], 16.0, 1.5);
+    EXPECT_LT(rms[2] / rms[1], 4.0);
+}
+
 // Output over input RMS of a 2^26 sine through the stage, over its second quarter second.
 static double gain_at(double freq, const Stage& stage)
 {
@@ -65,4 +82,11 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
     EXPECT_LT(gain_at(15000.0, part), 0.4);
     EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
     channel[0].eq_xg = saved;
+
+    // The XG tremolo's own equaliser is flat at its defaults: held still, it passes treble and
+    // bass alike.
+    set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x00, 0x46);
+    set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x01, 0x00);
+    set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x03, 0);  // no depth
+    EXPECT_NEAR(gain_at(10000.0, xg_insertion) / gain_at(200.0, xg_insertion), 1.0, 0.04);
 }

@@ -72,6 +72,28 @@ TEST_F(SendEffects, ImpulseTailLastsLongerWithTheReverbTime)
     EXPECT_GT(reverb_decay(), base);
 }
 
+// Each reverb answers an impulse a few frames later with the same sound, that much later,
+// wherever the impulse falls in the frames the reverb works on together (the plate's tank is
+// swept by a 1 Hz wave: there a second later).
+TEST_F(SendEffects, ReverbsAnswerALaterImpulseAlike)
+{
+    for (int macro : {4, 5, 6, 7}) {
+        set_effect_param_gs(GS_REVERB_MACRO, macro);
+        std::vector<int32> first;
+        for (int32 at : {0, 1, 2, 3, 44100}) {
+            if (macro == 5 && at % 44100 != 0)
+                continue;
+            init_reverb();
+            auto out = run_stage(at + 8192, [=](int32 i) { return i == at ? 1 << 27 : 0; },
+                                 sent(set_ch_reverb, do_ch_reverb));
+            out.erase(out.begin(), out.begin() + 2 * at);
+            if (at == 0)
+                first = out;
+            EXPECT_TRUE(out == first) << "macro " << macro << " at " << at;
+        }
+    }
+}
+
 // After an impulse, blocks with a silent send first carry the tail, then come back exactly as
 // they were.
 static void expect_drains(int32 seconds)
@@ -104,6 +126,8 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
         EXPECT_LT(t, 2.9);
         if (macro == 5) {  // the plate's two sides ring equally loud
             EXPECT_NEAR(window_rms(out, 0, 88200)[0] / window_rms(out, 1, 88200)[0], 1.0, 0.025);
+        } else if (macro == 6) {  // the two sides echo together
+            EXPECT_EQ(first_sound(out, 1), first_sound(out, 0));
         } else if (macro == 7) {  // the panning delay answers on the left, then on the right
             EXPECT_GT(first_sound(out, 0), 0);
             EXPECT_GT(first_sound(out, 1), first_sound(out, 0));
@@ -139,7 +163,15 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
     set_effect_param_gs(GS_CHORUS_SEND_TO_REVERB, 127);
     std::fill(reverb_effect_buffer, reverb_effect_buffer + 2048, 0);
     run_stage(4096, [](int32) { return 1 << 24; }, sent(set_ch_chorus, do_ch_chorus));
+    EXPECT_NE(reverb_effect_buffer[2046], 0);
     EXPECT_NE(reverb_effect_buffer[2047], 0);
+    // The sides' delays sweep a quarter turn apart: the two sides differ.
+    auto both = run_stage(44100, [](int32 i) { return sine(440.0, i); },
+                          sent(set_ch_chorus, do_ch_chorus));
+    double diff = 0;
+    for (size_t i = 0; i < both.size(); i += 2)
+        diff += std::abs((double)both[i] - both[i + 1]);
+    EXPECT_GT(diff / 44100, 0.1 * window_rms(both, 0, 44100)[0]);
 
     // The flanger macro (short delay, much feedback) rings longer than the chorus macro.
     auto ring = [](int macro) {
@@ -147,6 +179,17 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
         return decay_time(run_stage(44100, impulse, sent(set_ch_chorus, do_ch_chorus)), 40.0);
     };
     EXPECT_GT(ring(5), 2 * ring(0));
+}
+
+// A channel's dry signal at an XG dry level reaches the mix scaled by it; level 0 is silent.
+TEST_F(SendEffects, XgDryLevelScalesTheDrySignal)
+{
+    for (int32 level : {127, 64, 0}) {
+        std::vector<int32> b(2048, 1 << 24);
+        set_dry_signal_xg(b.data(), 2048, level);
+        mix_dry_signal(b.data(), 2048);
+        EXPECT_NEAR(b[2047], (1 << 24) * (level / 127.0), 1 << 4) << level;
+    }
 }
 
 TEST_F(SendEffects, VariationDelayTapsStayInsideTheirLines)

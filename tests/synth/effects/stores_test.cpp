@@ -2,6 +2,7 @@
 // effect parameter stores with their reports; values a song cannot send are kept in range.
 #include "effect_fixture.h"
 
+#include "effects/effect_tables.h"
 #include "readmidi/eventlist.h"
 #include "readmidi/sysex.h"
 #include "support/midi_bytes.h"
@@ -63,6 +64,10 @@ TEST_F(EffectStores, GsMessages)
     expect_reports(gs(0x01, 0x33, {0x50, 0x60}), {"Reverb Level (80)", "Reverb Time (96)"});
     EXPECT_EQ(reverb_status_gs.level, 80);
     EXPECT_EQ(reverb_status_gs.time, 96);
+    for (uint8 macro = 0; macro < 8; macro++) {  // each macro is the character of its number
+        apply(gs(0x01, 0x30, {macro}));
+        EXPECT_EQ(reverb_status_gs.character, macro);
+    }
     expect_reports(gs(0x01, 0x38, {0x05}), {"Chorus Macro (5)"});  // Flanger
     EXPECT_EQ(chorus_status_gs.feedback, 112);
     expect_reports(gs(0x01, 0x3B, {0x20}), {"Chorus Feedback (32)"});
@@ -123,6 +128,7 @@ TEST_F(EffectStores, XgAndGm2Messages)
     expect_reports(xg(0x02, 0x01, 0x42, {0x20, 0x10}), {"Variation Parameter 1 (4112)"});
     expect_reports(xg(0x02, 0x01, 0x5A, {0x01}), {"Variation Connection (1)"});
     EXPECT_EQ(variation_effect_xg[0].connection, 1);
+    EXPECT_NEAR(xg_lfo_freq(127), 39.7, 0.1);  // the fastest modulation an XG effect has
     // Insertion block 1; a block the engine does not have is not taken.
     expect_reports(xg(0x03, 0x01, 0x00, {0x4A, 0x00}),
                    {"Insertion Effect Type MSB (1 4A)", "XG EFX: Overdrive"});

@@ -156,7 +156,13 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
     EXPECT_TRUE(fake.write_sizes.empty());
     EXPECT_EQ(aq_soft_filled(), 53 * 4096);
     EXPECT_EQ(aq_fill_buffer_flag, 1);
-    ASSERT_EQ(add_frames(4096), 0);
+    // The clock starts when the device gets its first frames, not at the last reading.
+    EXPECT_EQ(aq_samples(), 0);
+    usleep(100000);
+    Span added = timed([] { ASSERT_EQ(add_frames(4096), 0); });
+    int32 at = 0;
+    Span read = timed([&] { at = aq_samples(); });
+    EXPECT_LE(at, most_frames(added, read, 44100, 1e9) + 1);
     ASSERT_FALSE(fake.write_sizes.empty());
     EXPECT_EQ(fake.added_at_write[0], 54 * 4096);
     EXPECT_EQ(std::count(fake.write_sizes.begin(), fake.write_sizes.end(), 16384),
@@ -222,16 +228,20 @@ TEST_F(AudioQueueTest, FlushPadsAndDiscardDrops)
     EXPECT_TRUE(fake.write_sizes.empty());
     EXPECT_EQ(aq_samples(), 0);
 
-    for (int i = 0; i < 3; i++)
-        add_frames(4096);
-    int (*saved_read)(int32*) = ctl->read;
-    ctl->read = [](int32*) { return 1; };  // "quit"
-    const int rc = aq_flush(0);
-    ctl->read = saved_read;
-    EXPECT_EQ(rc, 1);
-    EXPECT_EQ(fake.write_sizes.size(), 1u);  // one bucket went before the control was seen
-    EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
-    EXPECT_EQ(aq_soft_filled(), 0);
+    static int control;
+    for (int rc : {1, 14}) {  // "quit"; a jump past the end
+        start("5.0", "20.0");
+        for (int i = 0; i < 3; i++)
+            add_frames(4096);
+        int (*saved_read)(int32*) = ctl->read;
+        control = rc;
+        ctl->read = [](int32*) { return control; };
+        EXPECT_EQ(aq_flush(0), rc);
+        ctl->read = saved_read;
+        EXPECT_EQ(fake.write_sizes.size(), 1u);  // one bucket went before the control was seen
+        EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
+        EXPECT_EQ(aq_soft_filled(), 0);
+    }
 }
 
 // No play position: every block as it comes and a clock of -1; no PCM: nothing at all.
@@ -299,6 +309,11 @@ TEST_F(AudioQueueTest, ClockFollowsWhatTheDeviceWasGiven)
     usleep(60000);
     EXPECT_EQ(aq_samples(), stopped);
     fake.fail = false;
+
+    // Waiting for the view with nothing for it to show sleeps a fifth of the device queue
+    // (74 ms) rather than spinning.
+    Span waited = timed([] { aq_wait_ticks(); });
+    EXPECT_GE(waited.to - waited.from, 60000.0);
 }
 
 // A queue size the output cannot tell is measured; one under two buckets gets blocks directly.

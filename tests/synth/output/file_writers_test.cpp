@@ -239,6 +239,20 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
         return list_play_mode.output_data(reinterpret_cast<char*>(ev), sizeof ev) == -1 ? 0 : 2;
     });
 
+    // A write that failed once fails every later one: nothing goes on after the gap.
+    const AudioFileIo saved_io = audio_file_io;
+    static int writes;
+    writes = 0;
+    audio_file_io.write = [](int, const void*, size_t) { return ++writes == 1 ? ENOSPC : 0; };
+    raw_play_mode.name = "-";
+    ASSERT_EQ(raw_play_mode.open_output(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(write_block(&raw_play_mode), -1);
+    EXPECT_EQ(write_block(&raw_play_mode), -1);
+    testing::internal::GetCapturedStderr();
+    raw_play_mode.close_output();
+    audio_file_io = saved_io;
+
     // No name, or a directory that does not exist.
     testing::internal::CaptureStderr();
     wave_play_mode.name = nullptr;
@@ -290,6 +304,9 @@ TEST_F(FileWriterTest, PlayModeListAndSilentMode)
     EXPECT_EQ(midi_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
     midi_play_mode.close_output();
     EXPECT_EQ(midi_play_mode.fd, -1);
+    // The event list holds nothing back: there is nothing to discard, flush or finish.
+    for (int r : {PM_REQ_DISCARD, PM_REQ_FLUSH, PM_REQ_OUTPUT_FINISH})
+        EXPECT_EQ(list_play_mode.acntl(r, nullptr), 0) << r;
 }
 
 // ---- outputs past the 32-bit size fields ----
