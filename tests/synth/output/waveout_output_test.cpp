@@ -25,6 +25,14 @@ protected:
         w32_play_mode = saved_mode_;
         play_mode = nullptr;
     }
+    // Writes with the driver's debug messages on; returns them.
+    static std::string debug_write(std::string data)
+    {
+        ScopedEnv on("CORVELLE_DEBUG", "1");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0);
+        return testing::internal::GetCapturedStderr();
+    }
     static std::string pattern(size_t n, int seed)
     {
         std::string v(n, '\0');
@@ -117,4 +125,25 @@ TEST_F(WaveDriverTest, DiscardAndDrainRequests)
     const std::string played = wave_data(read_whole_file(capture_));
     EXPECT_EQ(played.size(), kept + more.size());
     EXPECT_TRUE(played.substr(kept) == more);
+}
+
+// 40000 bytes take three buffers of 16384, 16384 and 7232 bytes, numbered in pool order.
+TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
+{
+    ASSERT_EQ(w32_play_mode.open_output(), 0);
+    EXPECT_EQ(w32_play_mode.fd, 0);
+    const std::string data = pattern(40000, 1), debug = debug_write(data);
+    size_t at = 0;
+    for (int n = 0; n < 3; n++)
+        ASSERT_NE(at = debug.find("Buffer " + std::to_string(n) + " queued.", at), std::string::npos)
+            << debug;
+    EXPECT_EQ(debug.find("Buffer 3 queued."), std::string::npos);
+    w32_play_mode.close_output();
+    EXPECT_EQ(w32_play_mode.fd, -1);
+    std::vector<DeviceTraceLine> t = read_device_trace(trace_);
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0].frames, 4096);
+    EXPECT_EQ(t[1].frames, 8192);
+    EXPECT_EQ(t[2].frames, 10000);  // 7232 bytes are 1808 frames
+    EXPECT_EQ(wave_data(read_whole_file(capture_)), data);
 }

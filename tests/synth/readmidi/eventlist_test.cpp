@@ -221,3 +221,29 @@ TEST(EventPrint, OneLinePerEventAndWriteErrors)
 }
 
 }  // namespace
+
+TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
+{
+    // One second per quarter from tick 0; the first note after 10 quarters of nothing; half a
+    // second per quarter from the middle of the note on.
+    int32_t samples = 0;
+    std::vector<MidiEvent> out =
+        build({make(0, ME_TEMPO, 0x40, 0x0F, 0x42), make(480, ME_PROGRAM, 0, 5),
+               make(960, ME_NOTEON, 0, 60, 100), make(1008, ME_TEMPO, 0x20, 0x07, 0xA1),
+               make(1056, ME_NOTEOFF, 0, 60)},
+              &samples);
+    auto on = only(out, ME_NOTEON), off = only(out, ME_NOTEOFF), steps = only(out, ME_NOTE_STEP);
+    ASSERT_EQ(on.size(), 1u);
+    ASSERT_EQ(off.size(), 1u);
+    EXPECT_EQ(on[0].time, 0);
+    EXPECT_EQ(only(out, ME_PROGRAM)[0].time, 0);
+    EXPECT_NEAR(off[0].time, 22050 + 11025, 1);
+    EXPECT_EQ(samples, off[0].time);
+    EXPECT_EQ(out.back().type, ME_EOT);
+    // Of the beats at 0, 96, ..., 960 only the one that comes with the first note is kept: the
+    // eleventh beat of 4/4, measure 3 beat 3.
+    ASSERT_EQ(steps.size(), 1u);
+    EXPECT_TRUE(is_event(steps[0], ME_NOTE_STEP, -1, 3));
+    EXPECT_EQ(steps[0].time, 0);
+    EXPECT_EQ(steps[0].b >> 4, 3);
+}

@@ -92,3 +92,32 @@ TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
 }
 
 }  // namespace
+
+TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
+{
+    std::mt19937 rng(99);
+    std::uniform_int_distribution<int> value(-32768, 32767);
+    const int saved_n = gauss_n;
+    for (int order : {25, 24}) {  // 24 takes the general loop of the scalar form
+        gauss_n = order;
+        for (int trial = 0; trial < 200; trial++) {
+            const int32 frames = 40 + (int32)(rng() % 400);
+            std::vector<sample_t> data((size_t)frames + 2, 0);
+            for (int32 i = 0; i < frames; i++)
+                data[(size_t)i] = (sample_t)(trial % 4 == 0 ? (i % 2 ? 32767 : -32768) : value(rng));
+            const splen_t end = (splen_t)frames << FRACTION_BITS;
+            const resample_rec_t rec = {0, end, end};
+            const int32 incr = (int32)(rng() % 9000) + 1;
+            const bool down = trial % 3 == 0;
+            const int64 span = (int64)(frames - 1) << FRACTION_BITS;
+            const int32 n = (int32)std::min<int64>(span / incr, 300);
+            const int64 start = down ? span : (int64)(rng() % 4096);
+            std::vector<resample_t> a((size_t)n + 1), b((size_t)n + 1);
+            resample_gauss_run(data.data(), start, down ? -incr : incr, n, a.data(), &rec);
+            resample_gauss_run_scalar(data.data(), start, down ? -incr : incr, n, b.data(), &rec);
+            ASSERT_EQ(a, b) << "order " << order << " trial " << trial << " step " << incr;
+        }
+    }
+    gauss_n = saved_n;
+    initialize_gauss_table(gauss_n);
+}
