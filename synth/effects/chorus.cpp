@@ -118,7 +118,10 @@ void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info)
         init_stereo_chorus(info);
     if (count > EFFECT_BUFFER_SIZE)
         count = EFFECT_BUFFER_SIZE;
-    const bool to_reverb = info->send_reverbi != 0, to_delay = info->send_delayi != 0;
+    // The delay send is taken out only while the delay effect runs; otherwise nothing empties
+    // it during a song, and the chorus's share would pile up there until it overflowed.
+    const bool to_reverb = info->send_reverbi != 0,
+               to_delay = info->send_delayi != 0 && opt_delay_control > 0;
     if (to_reverb && to_delay)
         chorus_run<true, true>(buf, count, info);
     else if (to_reverb)

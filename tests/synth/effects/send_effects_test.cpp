@@ -165,6 +165,11 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
     run_stage(4096, [](int32) { return 1 << 24; }, sent(set_ch_chorus, do_ch_chorus));
     EXPECT_NE(reverb_effect_buffer[2046], 0);
     EXPECT_NE(reverb_effect_buffer[2047], 0);
+    // Without the delay effect nothing would take its send out again: the chorus sends none.
+    set_effect_param_gs(GS_CHORUS_SEND_TO_DELAY, 127);
+    std::fill(delay_effect_buffer, delay_effect_buffer + 2048, 1);
+    run_stage(4096, [](int32) { return 1 << 24; }, sent(set_ch_chorus, do_ch_chorus));
+    EXPECT_EQ(std::count(delay_effect_buffer, delay_effect_buffer + 2048, 1), 2048);
     // The sides' delays sweep a quarter turn apart: the two sides differ.
     auto both = run_stage(44100, [](int32 i) { return sine(440.0, i); },
                           sent(set_ch_chorus, do_ch_chorus));
