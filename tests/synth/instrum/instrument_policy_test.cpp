@@ -169,13 +169,14 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
     EXPECT_EQ(seven->sample[1].tremolo_depth, 80);
 }
 
-// A font element finds its file in the search path; the element takes the preset's name, and
-// a zone without a sustain level holds the note at full level.
+// A font element finds its file in the search path; the element takes the preset's name, a
+// zone without a sustain level holds the note at full level, and LFO delays have a ceiling.
 TEST_F(PolicyTest, FontElementsAreFoundInTheSearchPathAndNamedAfterTheirPreset)
 {
     Sf2FontDef f;
     f.samples = {{"sine", sf2_sine(400, 100), 100, 300}};
-    f.instruments = {{"inst", {{{{SF2_SAMPLE_MODES, 1}}, 0}}}};
+    const Sf2Gen gens[] = {{SF2_SAMPLE_MODES, 1}, {SF2_MODLFO_TO_PITCH, 50}, {SF2_MODLFO_DELAY, 6000}};
+    f.instruments = {{"inst", {{{gens[0], gens[1], gens[2]}, 0}}}};
     f.presets = {{"flute", 0, 0, {{{}, 0}}}};
     dir_.write("flute.sf2", build_sf2(f));
     configure("bank 0\n7 %font flute.sf2 0 0\n");
@@ -183,6 +184,8 @@ TEST_F(PolicyTest, FontElementsAreFoundInTheSearchPathAndNamedAfterTheirPreset)
     ASSERT_NE(ip, nullptr);
     EXPECT_STREQ(tonebank[0]->tone[7].comment, "flute");
     EXPECT_EQ(ip->sample[0].envelope_offset[2], 1073741823);
+    const double longest = std::pow(2.0, 5000 / 1200.0);  // about 18 s
+    EXPECT_EQ(ip->sample[0].tremolo_delay, (int32)(longest * play_mode->rate));
 }
 
 TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
