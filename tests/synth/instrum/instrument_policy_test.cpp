@@ -186,6 +186,13 @@ TEST_F(PolicyTest, FontElementsAreFoundInTheSearchPathAndNamedAfterTheirPreset)
     EXPECT_EQ(ip->sample[0].envelope_offset[2], 1073741823);
     const double longest = std::pow(2.0, 5000 / 1200.0);  // about 18 s
     EXPECT_EQ(ip->sample[0].tremolo_delay, (int32)(longest * play_mode->rate));
+    // Redefined, the program's instrument is retired and freed with the rest, also while the
+    // cache holds another program's instrument (the sanitizers see a leak).
+    configure("bank 0\n8 three.pat\n");
+    ASSERT_NE(load_instrument(0, 0, 8), nullptr);
+    tonebank[0]->tone[7].instrument = ip.release();
+    configure("bank 0\n7 three.pat\n");
+    EXPECT_EQ(tonebank[0]->tone[7].instrument, nullptr);
 }
 
 TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
