@@ -8,6 +8,8 @@
 
 #include "instrum/instrument_policy.h"
 #include "play/playmidi.h"
+#include "instrum/sf2_reader.h"
+#include "support/sf2_writer.h"
 #include "synth/config/config_fixture.h"
 
 namespace {
@@ -120,7 +122,7 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
 {
     configure("bank 0\n0 three.pat tune=12\n1 three.pat\n2 three.pat tune=1\n"
               "3 three.pat tune=1,2 trempitch=0,-20\n4 three.pat fc=30000,-1,22050 q=961,960\n"
-              "5 three.pat tune=400,-400 rate=400 offset=1000\n6 three.pat\n");
+              "5 three.pat tune=400,-400 rate=400 offset=1000\n6 three.pat\n7 three.pat offset=0 tremolo=::40\n");
     for (int prog : {0, 1})
         tonebank[0]->tone[prog].instrument = MAGIC_LOAD_INSTRUMENT;
     EXPECT_EQ(load_missing_instruments(nullptr), 0);
@@ -142,6 +144,7 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(all->sample[i].root_freq, down(p.root_freq, 1)) << i;
     EXPECT_EQ(all->sample[2].low_freq, down(p.low_freq, 1));
+    EXPECT_EQ(all->sample[2].high_freq, down(p.high_freq, 1));
     EXPECT_EQ(two->sample[0].root_freq, down(p.root_freq, 1));
     EXPECT_EQ(two->sample[1].root_freq, down(p.root_freq, 2));
     EXPECT_EQ(two->sample[2].root_freq, p.root_freq);
@@ -158,6 +161,38 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
     EXPECT_EQ(wild->sample[0].envelope_rate[0], 2097151 * 512);
     EXPECT_EQ(wild->sample[2].envelope_offset[0], 255 << 22);
     EXPECT_EQ(wild->sample[2].envelope_offset[1], p.envelope_offset[1]);
+    // An offset of 0 is a value like any other; a tremolo depth counts double.
+    Instrument* seven = load_instrument(0, 0, 7);
+    ASSERT_NE(seven, nullptr);
+    EXPECT_NE(p.envelope_offset[0], 0);
+    EXPECT_EQ(seven->sample[1].envelope_offset[0], 0);
+    EXPECT_EQ(seven->sample[1].tremolo_depth, 80);
+}
+
+// A font element finds its file in the search path; the element takes the preset's name, a
+// zone without a sustain level holds the note at full level, and LFO delays have a ceiling.
+TEST_F(PolicyTest, FontElementsAreFoundInTheSearchPathAndNamedAfterTheirPreset)
+{
+    Sf2FontDef f;
+    f.samples = {{"sine", sf2_sine(400, 100), 100, 300}};
+    const Sf2Gen gens[] = {{SF2_SAMPLE_MODES, 1}, {SF2_MODLFO_TO_PITCH, 50}, {SF2_MODLFO_DELAY, 6000}};
+    f.instruments = {{"inst", {{{gens[0], gens[1], gens[2]}, 0}}}};
+    f.presets = {{"flute", 0, 0, {{{}, 0}}}};
+    dir_.write("flute.sf2", build_sf2(f));
+    configure("bank 0\n7 %font flute.sf2 0 0\n");
+    InstrumentPtr ip(load_instrument(0, 0, 7));
+    ASSERT_NE(ip, nullptr);
+    EXPECT_STREQ(tonebank[0]->tone[7].comment, "flute");
+    EXPECT_EQ(ip->sample[0].envelope_offset[2], 1073741823);
+    const double longest = std::pow(2.0, 5000 / 1200.0);  // about 18 s
+    EXPECT_EQ(ip->sample[0].tremolo_delay, (int32)(longest * play_mode->rate));
+    // Redefined, the program's instrument is retired and freed with the rest, also while the
+    // cache holds another program's instrument (the sanitizers see a leak).
+    configure("bank 0\n8 three.pat\n");
+    ASSERT_NE(load_instrument(0, 0, 8), nullptr);
+    tonebank[0]->tone[7].instrument = ip.release();
+    configure("bank 0\n7 three.pat\n");
+    EXPECT_EQ(tonebank[0]->tone[7].instrument, nullptr);
 }
 
 TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)

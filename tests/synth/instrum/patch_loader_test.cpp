@@ -155,6 +155,13 @@ TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
         }
         k++;
     }
+    // Loaded for no element (the default instrument), an unlooped sample loses its envelope too.
+    TestSample s = looped16(200, 20, 180);
+    s.modes = MODES_16BIT | S | E;
+    std::string msg;
+    Instrument* ip = load(write("none.pat", patch_of({s})), &msg);
+    ASSERT_NE(ip, nullptr) << msg;
+    EXPECT_EQ(ip->sample[0].modes & ~MODES_16BIT, 0);
 }
 
 TEST_F(InstrumTest, PanningModulationEnvelopeAndVolumeInRendererUnits)

@@ -161,6 +161,12 @@ TEST_F(EventListTest, BeatEventsCountMeasuresAndRestartAtANewSignature)
         EXPECT_EQ(steps[i].a | ((steps[i].b & 0x0F) << 8), want[i][1]) << i;
         EXPECT_EQ(steps[i].b >> 4, want[i][2]) << i;
     }
+    // A signature of no beats (a damaged file) counts four to the measure.
+    steps = only(build({make(0, ME_TIMESIG, 0, 0, 4), make(0, ME_NOTEON, 0, 60, 100), make(400, ME_NOTEOFF, 0, 60)}),
+                 ME_NOTE_STEP);
+    ASSERT_EQ(steps.size(), 5u);
+    EXPECT_EQ(steps[3].b >> 4, 4);
+    EXPECT_TRUE(steps[4].a == 2 && steps[4].b >> 4 == 1);
     // With one tick per quarter an eighth-note beat is shorter than a tick; the walk still
     // advances one tick a beat.
     std::vector<MidiEvent> tiny =

@@ -64,6 +64,13 @@ TEST_F(InstrumentMarksTest, NotesMarkTheirProgramsAndDrums)
     // The next song starts from the default bank, not from this one's bank select.
     r = read_image(smf(0, 96, {cat({note_on(0, 3, 60, 100), end_of_track(96)})}));
     EXPECT_EQ(r.messages.find("Tone bank 77"), std::string::npos) << r.messages;
+    // A damaged GS tone number selects program 128, which no bank has: nothing is marked, and
+    // nothing past the bank is touched (the sanitizers see it).
+    clear_marks();
+    r = read_image(smf(0, 96, {cat({sysex(0, gs_data_set(0x40, 0x11, 0x00, {0x00, 0x80})),
+                                    note_on(0, 0, 60, 100), end_of_track(96)})}));
+    ASSERT_TRUE(r.ok) << r.messages;
+    EXPECT_TRUE(marked(tonebank[0]).empty());
 }
 
 TEST_F(InstrumentMarksTest, DrumPartsOfGsAndXg)

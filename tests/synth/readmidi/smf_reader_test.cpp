@@ -3,6 +3,7 @@
 #include "midi_image.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <zlib.h>
 
 #include "config/files.h"
@@ -178,7 +179,12 @@ TEST_F(SmfReaderTest, SongFromAStreamThatCannotSeekIsKeptCompressed)
     gzFile out = gzopen(gz.c_str(), "wb");
     ASSERT_EQ(gzwrite(out, plain.data(), (unsigned)plain.size()), (int)plain.size());
     gzclose(out);
+    auto open_files = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = open_files();
     ASSERT_EQ(check_midi_file(gz.c_str()), 1);
+    EXPECT_EQ(open_files(), before);  // both reads closed their file
     MidiFileInfo* p = get_midi_file_info(gz.c_str(), 0);
     ASSERT_NE(p, nullptr);
     ASSERT_NE(p->midi_data, nullptr);

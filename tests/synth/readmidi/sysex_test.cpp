@@ -64,6 +64,7 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     ASSERT_TRUE(single(kXgOn));
     EXPECT_TRUE(is_event(ev, ME_RESET, -1, 4));
     EXPECT_TRUE(multi(kXgOn).empty());
+    EXPECT_TRUE(multi({0x7F, 0x7F, 0x08}).empty());  // too short to name its kind: not read past
     const struct {
         uint8_t sub;
         int mode;
@@ -142,14 +143,28 @@ TEST_F(SysexTest, PartParameters)
          {{ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL}}},
         {"GS LFO1 pitch depth", gs(0x40, 0x21, 0x04, {0x30}),
          {{ME_SYSEX_LSB, -1, -1, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH}}},
+        {"GS master tune, two nibbles", gs(0x40, 0x00, 0x00, {0x00, 0x04}),
+         {{ME_SYSEX_MSB, 0, 0, SYSEX_MASTER_TUNE}, {ME_SYSEX_LSB, 0, 0, SYSEX_MASTER_TUNE},
+          {ME_SYSEX_MSB, 0, 1, SYSEX_MASTER_TUNE}, {ME_SYSEX_LSB, 0, 4, SYSEX_MASTER_TUNE}}},
+        {"GS pitch offset fine, both nibbles", gs(0x40, 0x11, 0x17, {0x08, 0x03}),
+         {{ME_SYSEX_GS_MSB, 0, 8, GS_PITCH_OFFSET_FINE}, {ME_SYSEX_GS_LSB, 0, 3, GS_PITCH_OFFSET_FINE}}},
+        {"GS fine tune, MSB and LSB", gs(0x40, 0x11, 0x2A, {0x41, 0x10}),
+         {{ME_RPN_MSB, 0, 0, -1}, {ME_RPN_LSB, 0, 1, -1}, {ME_DATA_ENTRY_MSB, 0, 0x41, -1},
+          {ME_DATA_ENTRY_LSB, 0, 0x10, -1}}},
+        {"GS insertion send to reverb", gs(0x40, 0x03, 0x17, {0x50}),
+         {{ME_SYSEX_GS_LSB, 0, 0x50, GS_INSERTION_SEND_REVERB}}},
+        {"XG EQ treble gain", {0x43, 0x10, 0x4C, 0x08, 0x02, 0x73, 0x50, 0xF7},
+         {{ME_NRPN_MSB, 2, 0x01, -1}, {ME_NRPN_LSB, 2, 0x31, -1}, {ME_DATA_ENTRY_MSB, 2, 0x50, -1}}},
+        {"XG drum setup 2, note 36, variation send", {0x43, 0x10, 0x4C, 0x31, 0x24, 0x07, 0x50, 0xF7},
+         {{ME_NRPN_MSB, -1, 0x1F, -1}, {ME_NRPN_LSB, -1, 36, -1}, {ME_DATA_ENTRY_MSB, -1, 0x50, -1}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         expect_multi(c.msg, c.events);
     }
     EXPECT_EQ(drum_setup_xg[1], 5);
-    const int types[][3] = {{0x01, 0, 3}, {0x03, 1, 4}, {0x02, 2, 2}, {0x10, 0, 4}, {0x05, 0, -1},
-                            {0x14, 0, -1}};
+    const int types[][3] = {{0x01, 0, 3}, {0x03, 1, 4}, {0x02, 2, 2}, {0x02, 0, 0}, {0x01, 2, 3},
+                            {0x10, 0, 4}, {0x05, 0, -1}, {0x14, 0, -1}};
     for (const auto& t : types)
         EXPECT_EQ(set_xg_reverb_type(t[0], t[1]), t[2]) << t[0] << " " << t[1];
     const Bytes drum_part = {0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
@@ -204,6 +219,8 @@ TEST_F(SysexTest, ScaleAndBulkTunings)
     EXPECT_TRUE(is_event(v[0], ME_SINGLE_NOTE_TUNING));
     EXPECT_TRUE(is_event(v[3], ME_SINGLE_NOTE_TUNING, -1, 62));
     EXPECT_EQ(v[4].b, 0x20);
+    // A user temperament that promises more entries than it holds gives only those it holds.
+    EXPECT_EQ(multi(cat({{0x7F, 0x7F, 0x08, 0x0C, 0x01, 0x05}, Bytes(10, 0x40), {0xF7}})).size(), 6u);
     // 128 drum levels of drum map 1 would be 384 events: a long write stops at the buffer.
     EXPECT_EQ(multi(gs(0x41, 0x02, 0x00, Bytes(128, 0x40))).size(), (size_t)MAX_SYSEX_EVENTS);
 }
