@@ -24,10 +24,12 @@ protected:
     std::string sys, prog, saved_home;
     bool had_home = false;
     GUI* g = nullptr;
+    std::unique_ptr<DisplayLock> display;  // its window is titled like the real program's
 
     void SetUp() override
     {
         REQUIRE_DISPLAY();
+        display.reset(new DisplayLock);
         ASSERT_TRUE(connect_display());
         setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
         sys = dir.mkdir("sys");

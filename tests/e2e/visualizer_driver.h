@@ -260,9 +260,6 @@ public:
     Visualizer(const std::string& binary, const std::string& dir,
                const VisualizerLaunch& launch = VisualizerLaunch())
     {
-        // Windows of the same title that were there before are not this program's.
-        earlier = " " + shell_output("xdotool search --name '^Midi Visualization$' 2>/dev/null | "
-                                     "tr '\\n' ' '") + " ";
         trace_path = dir + "/trace.txt";
         capture_path = dir + "/capture.wav";
         output_path = dir + "/visualizer-output.txt";
@@ -331,10 +328,9 @@ public:
         double t = 0;
         for (; t < seconds && window.empty(); t += 0.1) {
             std::istringstream ids(shell_output(
-                "xdotool search --onlyvisible --name '^Midi Visualization$' 2>/dev/null"));
-            for (std::string id; ids >> id && window.empty();)
-                if (earlier.find(" " + id + " ") == std::string::npos)
-                    window = id;
+                "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                " --name '^Midi Visualization$' 2>/dev/null"));
+            ids >> window;  // this program's own window, whatever else has the same title
             if (!running())
                 return false;
             usleep(100000);
@@ -350,7 +346,8 @@ public:
 
     std::string find_window(const std::string& title)
     {
-        return shell_output("xdotool search --onlyvisible --name '^" + title +
+        return shell_output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                            " --name '^" + title +
                             "$' 2>/dev/null | head -1");
     }
 
@@ -465,9 +462,15 @@ public:
         return wait_until_idle(trace, seconds, since);
     }
 
+    // import holds the X server while it reads the window and now and then never lets go
+    // (a second connection of its own waits behind the grab): a try that has not ended within
+    // 20 s is killed, which frees the server, and made again.
     bool screenshot(const std::string& png)
     {
-        return system(("import -window " + window + " '" + png + "'").c_str()) == 0;
+        for (int attempt = 0; attempt < 3; attempt++)
+            if (system(("timeout -k 2 20 import -window " + window + " '" + png + "'").c_str()) == 0)
+                return true;
+        return false;
     }
     // The mean over a region of the screenshot (w x h at x, y) of an fx expression, e.g. the
     // fraction of pixels that are red.
@@ -483,9 +486,6 @@ public:
 
     // What the program printed on its standard streams.
     std::string output() const { return read_whole_file(output_path); }
-
-private:
-    std::string earlier;
 };
 
 #endif
