@@ -333,14 +333,38 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
     }
 }
 
+static bool has_filter(int v)
+{
+    return voice[v].filter.type == 1 || voice[v].filter.type == 2;
+}
+
+// The filtered data of a voice made together with the voice mixed before it (see mix_voice),
+// waiting for its turn: it is only good for the next voice mixed.
+static struct {
+    int v = -1;
+    int32 asked = 0;  // the count it was made for
+    int32 count = 0;  // the values the resampler gave
+} ahead;
+static int32 ahead_buffer[AUDIO_BUFFER_SIZE];
+
 // The next count values of voice v, resampled and filtered (the filter writes to room);
 // with keep they are in room in any case. *count may come back smaller.
 static const int32* voice_data(int v, int32* room, bool keep, int32* count)
 {
+    if (ahead.v == v) {
+        ahead.v = -1;
+        if (ahead.asked == *count) {
+            *count = ahead.count;
+            if (!keep)
+                return ahead_buffer;
+            memcpy(room, ahead_buffer, sizeof(int32) * (size_t)*count);
+            return room;
+        }
+    }
     const int32* sp = resample_voice(v, count);
     if (*count <= 0)
         return sp;
-    if (voice[v].filter.type == 1 || voice[v].filter.type == 2) {
+    if (has_filter(v)) {
         run_voice_filter(v, sp, room, *count);
         return room;
     }
@@ -351,10 +375,39 @@ static const int32* voice_data(int v, int32* room, bool keep, int32* count)
     return sp;
 }
 
+// The data of voices v and w as voice_data gives each, v's in room_v, their filters run side
+// by side when both have one.
+static void voice_data_two(int v, int32* room_v, const int32** sv, int32* nv, int w,
+                           int32* room_w, const int32** sw, int32* nw)
+{
+    if (ahead.v == v) {
+        *sv = voice_data(v, room_v, true, nv);
+        *sw = voice_data(w, room_w, false, nw);
+        return;
+    }
+    // w's resampling reuses the resampler's buffer: v's values move out first.
+    const int32* rv = resample_voice(v, nv);
+    if (*nv > 0)
+        memcpy(room_v, rv, sizeof(int32) * (size_t)*nv);
+    *sv = room_v;
+    *sw = resample_voice(w, nw);
+    const bool fv = *nv > 0 && has_filter(v), fw = *nw > 0 && has_filter(w);
+    if (fv && fw)
+        run_voice_filters(v, room_v, room_v, *nv, w, *sw, room_w, *nw);
+    else if (fv)
+        run_voice_filter(v, room_v, room_v, *nv);
+    else if (fw)
+        run_voice_filter(w, *sw, room_w, *nw);
+    if (fw)
+        *sw = room_w;
+}
+
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono);
 
-void mix_voice(int32* buf, int v, int32 count)
+void mix_voice(int32* buf, int v, int32 count, int next)
 {
+    if (ahead.v != v)
+        ahead.v = -1;
     Voice& vp = voice[v];
     if (vp.status == VOICE_FREE || count <= 0)
         return;
@@ -390,6 +443,7 @@ void mix_voice(int32* buf, int v, int32 count)
     }
 
     vp.delay_counter = count;
+    const int32 whole = count;
     if (vp.delay > 0) {
         if (count < vp.delay) {
             vp.delay -= count;
@@ -404,6 +458,26 @@ void mix_voice(int32* buf, int v, int32 count)
             return;
     }
 
+    // A filtered voice followed by another one over the whole block: both are made now and
+    // their filters run side by side; the next one's data waits for its turn.
+    if (next >= 0 && ahead.v < 0 && count == whole && has_filter(v)) {
+        const Voice& np = voice[next];
+        if (np.status != VOICE_FREE && np.status != VOICE_DIE && np.sample != nullptr &&
+            np.delay == 0 && has_filter(next)) {
+            const int32 asked = count;
+            int32 nn = count;
+            const int32 *sp, *sn;
+            voice_data_two(v, filter_buffer, &sp, &count, next, ahead_buffer, &sn, &nn);
+            if (sn != ahead_buffer && nn > 0)
+                memcpy(ahead_buffer, sn, sizeof(int32) * (size_t)nn);
+            ahead.v = next;
+            ahead.asked = asked;
+            ahead.count = nn;
+            if (count > 0)
+                mix_voice_data(buf, v, sp, count, mono);
+            return;
+        }
+    }
     const int32* sp = voice_data(v, filter_buffer, false, &count);
     if (count > 0)
         mix_voice_data(buf, v, sp, count, mono);
@@ -550,6 +624,8 @@ int stereo_partner(int v)
 
 void mix_voice_pair(int32* buf, int v, int w, int32 count)
 {
+    if (ahead.v != v)
+        ahead.v = -1;
     Voice &vp = voice[v], &wp = voice[w];
     const bool still = vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0;
     if (count <= 0 || output_is_mono() || vp.status == VOICE_DIE || wp.status == VOICE_DIE ||
@@ -557,27 +633,20 @@ void mix_voice_pair(int32* buf, int v, int w, int32 count)
         wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 ||
         still != (wp.envelope_increment == 0 && wp.tremolo_phase_increment == 0) ||
         (!still && vp.control_counter != wp.control_counter)) {
-        mix_voice(buf, v, count);
+        mix_voice(buf, v, count, w);
         mix_voice(buf, w, count);
         return;
     }
     if (count > AUDIO_BUFFER_SIZE)
         count = AUDIO_BUFFER_SIZE;
-    vp.delay_counter = count;
-    int32 nv = count;
-    const int32* sv = voice_data(v, pair_buffer, true, &nv);
-    if (nv != count) {
-        // The left half ends within the block: each goes on its own.
+    vp.delay_counter = wp.delay_counter = count;
+    int32 nv = count, nw = count;
+    const int32 *sv, *sw;
+    voice_data_two(v, pair_buffer, &sv, &nv, w, filter_buffer, &sw, &nw);
+    if (nv != count || nw != count) {
+        // One half ends within the block: each goes on its own.
         if (nv > 0)
             mix_voice_data(buf, v, sv, nv, false);
-        mix_voice(buf, w, count);
-        return;
-    }
-    wp.delay_counter = count;
-    int32 nw = count;
-    const int32* sw = voice_data(w, filter_buffer, false, &nw);
-    if (nw != count) {
-        mix_voice_data(buf, v, sv, nv, false);
         if (nw > 0)
             mix_voice_data(buf, w, sw, nw, false);
         return;

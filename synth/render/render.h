@@ -26,7 +26,9 @@ void init_polyphony_control(void);
 
 // ---- what the render loop uses of the mixer ----
 
-// Mixes count frames of voice v into buf (stereo interleaved, or mono).
-void mix_voice(int32* buf, int v, int32 count);
+// Mixes count frames of voice v into buf (stereo interleaved, or mono). next, when not -1, is
+// the voice to be mixed right after this one, over the same count: its data may be made now
+// beside v's.
+void mix_voice(int32* buf, int v, int32 count, int next = -1);
 
 #endif

@@ -123,7 +123,13 @@ void do_compute_data(int32 count)
                 paired = partner;
                 mix_voice_pair(dest[v.channel], i, partner, count);
             } else {
-                mix_voice(dest[v.channel], i, count);
+                // The next voice to be mixed, unless the loop frees it first.
+                int next = i + 1;
+                while (next < upper_voices && voice[next].status == VOICE_FREE)
+                    next++;
+                if (next >= upper_voices || ((channel_mute >> voice[next].channel) & 1u))
+                    next = -1;
+                mix_voice(dest[v.channel], i, count, next);
             }
         }
         if (v.status != VOICE_FREE && v.timeout == 1 && current_sample > v.timeout) {

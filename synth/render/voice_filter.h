@@ -18,5 +18,9 @@ VoiceFilterState& voice_filter_state(int v);
 
 // Filters count values of voice v (filter type 1 or 2) from in to out (may be the same).
 void run_voice_filter(int v, const int32* in, int32* out, int32 count);
+// Filters nv values of voice v and nw values of voice w (both with a filter) as
+// run_voice_filter does each, the two side by side while both have values.
+void run_voice_filters(int v, const int32* in_v, int32* out_v, int32 nv, int w,
+                       const int32* in_w, int32* out_w, int32 nw);
 
 #endif

@@ -23,13 +23,24 @@ struct PairMix : VoiceSound {
 
 TEST_F(PairMix, EachSideIsItsHalfAlone)
 {
-    // The right half as the left one, releasing sooner, attacking slower, ending, trembling,
-    // and both filtered.
-    void (*const changes[])(Sample&) = {
-        [](Sample&) {}, [](Sample& r) { r.envelope_rate[3] *= 5; },
-        [](Sample& r) { r.envelope_rate[0] = FULL_LEVEL / 40; }, [](Sample& r) { r.modes &= ~MODES_LOOPING; },
-        [](Sample& r) { r.tremolo_phase_increment = 300, r.tremolo_depth = 200; },
-        [](Sample& r) { r.cutoff_freq = 1500, r.resonance = 60; }};
+    // The right half as the left one, releasing sooner, attacking slower, ending (both
+    // filtered), trembling; then both filtered: together (their filters run side by side),
+    // with the right one attacking slower (each mixed on its own, the right one's data made
+    // with the left one's), with the left one starting later (its first block is not whole),
+    // and with the left one ending first.
+    void (*const changes[])(Sample&, Sample&) = {
+        [](Sample&, Sample&) {}, [](Sample&, Sample& r) { r.envelope_rate[3] *= 5; },
+        [](Sample&, Sample& r) { r.envelope_rate[0] = FULL_LEVEL / 40; },
+        [](Sample& l, Sample& r) { l.cutoff_freq = r.cutoff_freq = 3000, r.modes &= ~MODES_LOOPING; },
+        [](Sample&, Sample& r) { r.tremolo_phase_increment = 300, r.tremolo_depth = 200; },
+        [](Sample& l, Sample& r) {
+            l.cutoff_freq = 1500, r.cutoff_freq = 2500, l.resonance = r.resonance = 60;
+        },
+        [](Sample& l, Sample& r) {
+            l.cutoff_freq = r.cutoff_freq = 1500, r.envelope_rate[0] = FULL_LEVEL / 40;
+        },
+        [](Sample& l, Sample& r) { l.cutoff_freq = r.cutoff_freq = 1500, l.envelope_delay = 3000; },
+        [](Sample& l, Sample& r) { l.cutoff_freq = r.cutoff_freq = 1500, l.modes &= ~MODES_LOOPING; }};
     make_sine(other, 44100, 70, 1500, 0, 1500);
     for (size_t k = 0; k < sizeof changes / sizeof *changes; k++) {
         SCOPED_TRACE(k);
@@ -40,8 +51,7 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
         pair[0].sample_type = SF_SAMPLETYPE_LEFT, pair[1].sample_type = SF_SAMPLETYPE_RIGHT;
         pair[0].sf_sample_link = pair[1].sf_sample_index = 1;
         pair[1].panning = 127, pair[0].panning = 0;
-        changes[k](pair[1]);
-        pair[0].cutoff_freq = pair[1].cutoff_freq, pair[0].resonance = pair[1].resonance;
+        changes[k](pair[0], pair[1]);
         const std::vector<int32> left = render(0, 1, 0), right = render(1, 1, 1);
         ASSERT_GT(level_db(left, 1000, 15000), -30);
         EXPECT_EQ(render(0, 2, 0), left);
