@@ -338,14 +338,19 @@ static bool has_filter(int v)
     return voice[v].filter.type == 1 || voice[v].filter.type == 2;
 }
 
-// The filtered data of a voice made together with the voice mixed before it (see mix_voice),
-// waiting for its turn: it is only good for the next voice mixed.
+// The filtered data of a voice made together with a voice mixed before it in the same block
+// (see mix_voice), waiting for its turn.
 static struct {
     int v = -1;
     int32 asked = 0;  // the count it was made for
     int32 count = 0;  // the values the resampler gave
 } ahead;
 static int32 ahead_buffer[AUDIO_BUFFER_SIZE];
+
+void drop_voice_data_ahead(void)
+{
+    ahead.v = -1;
+}
 
 // The next count values of voice v, resampled and filtered (the filter writes to room);
 // with keep they are in room in any case. *count may come back smaller.
@@ -380,7 +385,7 @@ static const int32* voice_data(int v, int32* room, bool keep, int32* count)
 static void voice_data_two(int v, int32* room_v, const int32** sv, int32* nv, int w,
                            int32* room_w, const int32** sw, int32* nw)
 {
-    if (ahead.v == v) {
+    if (ahead.v == v || ahead.v == w) {
         *sv = voice_data(v, room_v, true, nv);
         *sw = voice_data(w, room_w, false, nw);
         return;
@@ -406,8 +411,6 @@ static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool
 
 void mix_voice(int32* buf, int v, int32 count, int next)
 {
-    if (ahead.v != v)
-        ahead.v = -1;
     Voice& vp = voice[v];
     if (vp.status == VOICE_FREE || count <= 0)
         return;
@@ -458,8 +461,8 @@ void mix_voice(int32* buf, int v, int32 count, int next)
             return;
     }
 
-    // A filtered voice followed by another one over the whole block: both are made now and
-    // their filters run side by side; the next one's data waits for its turn.
+    // A filtered voice with another one to come over the whole block: both are made now and
+    // their filters run side by side; the other one's data waits for its turn.
     if (next >= 0 && ahead.v < 0 && count == whole && has_filter(v)) {
         const Voice& np = voice[next];
         if (np.status != VOICE_FREE && np.status != VOICE_DIE && np.sample != nullptr &&
@@ -624,8 +627,6 @@ int stereo_partner(int v)
 
 void mix_voice_pair(int32* buf, int v, int w, int32 count)
 {
-    if (ahead.v != v)
-        ahead.v = -1;
     Voice &vp = voice[v], &wp = voice[w];
     const bool still = vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0;
     if (count <= 0 || output_is_mono() || vp.status == VOICE_DIE || wp.status == VOICE_DIE ||

@@ -27,8 +27,10 @@ void init_polyphony_control(void);
 // ---- what the render loop uses of the mixer ----
 
 // Mixes count frames of voice v into buf (stereo interleaved, or mono). next, when not -1, is
-// the voice to be mixed right after this one, over the same count: its data may be made now
-// beside v's.
+// a voice with a filter to be mixed later in the same block over the same count: its data
+// may be made now beside v's, and waits until its turn.
 void mix_voice(int32* buf, int v, int32 count, int next = -1);
+// Forgets data made ahead that no voice took (the block is over).
+void drop_voice_data_ahead(void);
 
 #endif

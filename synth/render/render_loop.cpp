@@ -57,6 +57,24 @@ static bool output_is_mono(void)
     return (play_mode->encoding & PE_MONO) != 0;
 }
 
+// The next voice after v whose filter runs over the whole block (sounding, no start delay
+// left, in a channel that is heard), or -1: a filtered voice v may have its filter run beside
+// that one's.
+static int next_filtered_voice(int v, uint32 muted)
+{
+    const int8 type = voice[v].filter.type;
+    if (type != 1 && type != 2)
+        return -1;
+    for (int j = v + 1; j < upper_voices; j++) {
+        const Voice& w = voice[j];
+        if (w.status != VOICE_FREE && w.status != VOICE_DIE && w.sample != nullptr &&
+            w.delay == 0 && (w.filter.type == 1 || w.filter.type == 2) &&
+            !((muted >> w.channel) & 1u))
+            return j;
+    }
+    return -1;
+}
+
 void do_compute_data(int32 count)
 {
     if (count <= 0)
@@ -123,13 +141,7 @@ void do_compute_data(int32 count)
                 paired = partner;
                 mix_voice_pair(dest[v.channel], i, partner, count);
             } else {
-                // The next voice to be mixed, unless the loop frees it first.
-                int next = i + 1;
-                while (next < upper_voices && voice[next].status == VOICE_FREE)
-                    next++;
-                if (next >= upper_voices || ((channel_mute >> voice[next].channel) & 1u))
-                    next = -1;
-                mix_voice(dest[v.channel], i, count, next);
+                mix_voice(dest[v.channel], i, count, next_filtered_voice(i, channel_mute));
             }
         }
         if (v.status != VOICE_FREE && v.timeout == 1 && current_sample > v.timeout) {
@@ -137,6 +149,7 @@ void do_compute_data(int32 count)
             ctl_note_event(i);
         }
     }
+    drop_voice_data_ahead();
     trim_upper_voices();
 
     if (effects) {
