@@ -338,31 +338,45 @@ static bool has_filter(int v)
     return voice[v].filter.type == 1 || voice[v].filter.type == 2;
 }
 
-// The filtered data of a voice made together with a voice mixed before it in the same block
-// (see mix_voice), waiting for its turn.
+// The filtered data of voices made together with a voice mixed before them in the same block
+// (see mix_voice), each waiting for its turn.
+#define AHEAD_MOST 3
 static struct {
     int v = -1;
     int32 asked = 0;  // the count it was made for
     int32 count = 0;  // the values the resampler gave
-} ahead;
-static int32 ahead_buffer[AUDIO_BUFFER_SIZE];
+    int32 data[AUDIO_BUFFER_SIZE];
+} ahead[AHEAD_MOST];
+static int ahead_waiting = 0;
 
 void drop_voice_data_ahead(void)
 {
-    ahead.v = -1;
+    for (auto& a : ahead)
+        a.v = -1;
+    ahead_waiting = 0;
+}
+
+static int ahead_of(int v)
+{
+    for (int k = 0; k < AHEAD_MOST; k++)
+        if (ahead_waiting > 0 && ahead[k].v == v)
+            return k;
+    return -1;
 }
 
 // The next count values of voice v, resampled and filtered (the filter writes to room);
 // with keep they are in room in any case. *count may come back smaller.
 static const int32* voice_data(int v, int32* room, bool keep, int32* count)
 {
-    if (ahead.v == v) {
-        ahead.v = -1;
-        if (ahead.asked == *count) {
-            *count = ahead.count;
+    const int k = ahead_of(v);
+    if (k >= 0) {
+        ahead[k].v = -1;
+        ahead_waiting--;
+        if (ahead[k].asked == *count) {
+            *count = ahead[k].count;
             if (!keep)
-                return ahead_buffer;
-            memcpy(room, ahead_buffer, sizeof(int32) * (size_t)*count);
+                return ahead[k].data;
+            memcpy(room, ahead[k].data, sizeof(int32) * (size_t)*count);
             return room;
         }
     }
@@ -385,7 +399,7 @@ static const int32* voice_data(int v, int32* room, bool keep, int32* count)
 static void voice_data_two(int v, int32* room_v, const int32** sv, int32* nv, int w,
                            int32* room_w, const int32** sw, int32* nw)
 {
-    if (ahead.v == v || ahead.v == w) {
+    if (ahead_of(v) >= 0 || ahead_of(w) >= 0) {
         *sv = voice_data(v, room_v, true, nv);
         *sw = voice_data(w, room_w, false, nw);
         return;
@@ -409,7 +423,7 @@ static void voice_data_two(int v, int32* room_v, const int32** sv, int32* nv, in
 
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono);
 
-void mix_voice(int32* buf, int v, int32 count, int next)
+void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
 {
     Voice& vp = voice[v];
     if (vp.status == VOICE_FREE || count <= 0)
@@ -461,23 +475,43 @@ void mix_voice(int32* buf, int v, int32 count, int next)
             return;
     }
 
-    // A filtered voice with another one to come over the whole block: both are made now and
-    // their filters run side by side; the other one's data waits for its turn.
-    if (next >= 0 && ahead.v < 0 && count == whole && has_filter(v)) {
-        const Voice& np = voice[next];
-        if (np.status != VOICE_FREE && np.status != VOICE_DIE && np.sample != nullptr &&
-            np.delay == 0 && has_filter(next)) {
-            const int32 asked = count;
-            int32 nn = count;
-            const int32 *sp, *sn;
-            voice_data_two(v, filter_buffer, &sp, &count, next, ahead_buffer, &sn, &nn);
-            if (sn != ahead_buffer && nn > 0)
-                memcpy(ahead_buffer, sn, sizeof(int32) * (size_t)nn);
-            ahead.v = next;
-            ahead.asked = asked;
-            ahead.count = nn;
-            if (count > 0)
-                mix_voice_data(buf, v, sp, count, mono);
+    // A filtered voice with others to come over the whole block: all are made now and their
+    // filters run side by side; the others' data waits for their turns.
+    if (nnext > 0 && ahead_waiting == 0 && count == whole && has_filter(v)) {
+        int group[1 + AHEAD_MOST] = {v}, k = 1;
+        for (int j = 0; j < nnext && k <= AHEAD_MOST; j++) {
+            const Voice& np = voice[next[j]];
+            if (np.status != VOICE_FREE && np.status != VOICE_DIE && np.sample != nullptr &&
+                np.delay == 0 && has_filter(next[j]) && next[j] != v)
+                group[k++] = next[j];
+        }
+        if (k > 1) {
+            int32 counts[1 + AHEAD_MOST], *rooms[1 + AHEAD_MOST] = {filter_buffer};
+            int filtered[1 + AHEAD_MOST], m = 0;
+            const int32* ins[1 + AHEAD_MOST];
+            int32* outs[1 + AHEAD_MOST];
+            int32 ncounts[1 + AHEAD_MOST];
+            for (int j = 0; j < k; j++) {
+                if (j > 0) {
+                    ahead[j - 1].v = group[j];
+                    ahead[j - 1].asked = count;
+                    rooms[j] = ahead[j - 1].data;
+                }
+                counts[j] = count;
+                const int32* raw = resample_voice(group[j], &counts[j]);
+                if (counts[j] > 0) {
+                    memcpy(rooms[j], raw, sizeof(int32) * (size_t)counts[j]);
+                    filtered[m] = group[j];
+                    ins[m] = outs[m] = rooms[j];
+                    ncounts[m++] = counts[j];
+                }
+                if (j > 0)
+                    ahead[j - 1].count = counts[j];
+            }
+            run_voice_filter_group(m, filtered, ins, outs, ncounts);
+            ahead_waiting = k - 1;
+            if (counts[0] > 0)
+                mix_voice_data(buf, v, filter_buffer, counts[0], mono);
             return;
         }
     }
@@ -634,7 +668,7 @@ void mix_voice_pair(int32* buf, int v, int w, int32 count)
         wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 ||
         still != (wp.envelope_increment == 0 && wp.tremolo_phase_increment == 0) ||
         (!still && vp.control_counter != wp.control_counter)) {
-        mix_voice(buf, v, count, w);
+        mix_voice(buf, v, count, &w, 1);
         mix_voice(buf, w, count);
         return;
     }

@@ -26,10 +26,10 @@ void init_polyphony_control(void);
 
 // ---- what the render loop uses of the mixer ----
 
-// Mixes count frames of voice v into buf (stereo interleaved, or mono). next, when not -1, is
-// a voice with a filter to be mixed later in the same block over the same count: its data
-// may be made now beside v's, and waits until its turn.
-void mix_voice(int32* buf, int v, int32 count, int next = -1);
+// Mixes count frames of voice v into buf (stereo interleaved, or mono). next holds nnext
+// voices with a filter to be mixed later in the same block over the same count: their data
+// may be made now beside v's, and waits until their turns.
+void mix_voice(int32* buf, int v, int32 count, const int* next = nullptr, int nnext = 0);
 // Forgets data made ahead that no voice took (the block is over).
 void drop_voice_data_ahead(void);
 

@@ -57,22 +57,23 @@ static bool output_is_mono(void)
     return (play_mode->encoding & PE_MONO) != 0;
 }
 
-// The next voice after v whose filter runs over the whole block (sounding, no start delay
-// left, in a channel that is heard), or -1: a filtered voice v may have its filter run beside
-// that one's.
-static int next_filtered_voice(int v, uint32 muted)
+// Up to three voices after v whose filters run over the whole block (sounding, no start
+// delay left, in a channel that is heard): a filtered voice v may have its filter run beside
+// theirs.
+static int next_filtered_voices(int v, uint32 muted, int* next)
 {
     const int8 type = voice[v].filter.type;
     if (type != 1 && type != 2)
-        return -1;
-    for (int j = v + 1; j < upper_voices; j++) {
+        return 0;
+    int n = 0;
+    for (int j = v + 1; j < upper_voices && n < 3; j++) {
         const Voice& w = voice[j];
         if (w.status != VOICE_FREE && w.status != VOICE_DIE && w.sample != nullptr &&
             w.delay == 0 && (w.filter.type == 1 || w.filter.type == 2) &&
             !((muted >> w.channel) & 1u))
-            return j;
+            next[n++] = j;
     }
-    return -1;
+    return n;
 }
 
 void do_compute_data(int32 count)
@@ -141,7 +142,9 @@ void do_compute_data(int32 count)
                 paired = partner;
                 mix_voice_pair(dest[v.channel], i, partner, count);
             } else {
-                mix_voice(dest[v.channel], i, count, next_filtered_voice(i, channel_mute));
+                int next[3];
+                const int nnext = next_filtered_voices(i, channel_mute, next);
+                mix_voice(dest[v.channel], i, count, next, nnext);
             }
         }
         if (v.status != VOICE_FREE && v.timeout == 1 && current_sample > v.timeout) {

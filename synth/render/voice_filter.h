@@ -22,5 +22,9 @@ void run_voice_filter(int v, const int32* in, int32* out, int32 count);
 // run_voice_filter does each, the two side by side while both have values.
 void run_voice_filters(int v, const int32* in_v, int32* out_v, int32 nv, int w,
                        const int32* in_w, int32* out_w, int32 nw);
+// Filters count[j] values of each of the k voices v[j] (all with a filter) from in[j] to
+// out[j], as run_voice_filter does each, several side by side.
+void run_voice_filter_group(int k, const int* v, const int32* const* in, int32* const* out,
+                            const int32* count);
 
 #endif
