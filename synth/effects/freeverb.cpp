@@ -424,6 +424,37 @@ AVX2_FN static inline __m256i comb_step8(CombOctet& q, __m256i y, __m256i x)
     return _mm256_add_epi32(fx_mul8(q.f, q.fbe, q.fbo), x);
 }
 
+// Four samples of one group from position k of its rings pg, written out by hand so that the
+// filter stores stay in registers: row m holds combs m and m + 4, four samples each, and the
+// in-lane transpose turns the rows into one vector per sample. The rows' sum goes to out.
+AVX2_FN __attribute__((always_inline)) static inline void comb_four8(CombOctet& q,
+                                                                       int32* const* pg, int32 k,
+                                                                       const int32* x, int32* out)
+{
+#define LOAD_ROW(m)                                                                                \
+    _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)(pg[m] + k))), \
+                            _mm_loadu_si128((const __m128i*)(pg[m + 4] + k)), 1)
+    __m256i r0 = LOAD_ROW(0), r1 = LOAD_ROW(1), r2 = LOAD_ROW(2), r3 = LOAD_ROW(3);
+#undef LOAD_ROW
+    const __m256i s = _mm256_add_epi32(_mm256_add_epi32(r0, r1), _mm256_add_epi32(r2, r3));
+    const __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    _mm_storeu_si128((__m128i*)out, _mm_add_epi32(_mm_loadu_si128((const __m128i*)out), sum));
+    transpose4x2(r0, r1, r2, r3);
+    r0 = comb_step8(q, r0, _mm256_set1_epi32(x[0]));
+    r1 = comb_step8(q, r1, _mm256_set1_epi32(x[1]));
+    r2 = comb_step8(q, r2, _mm256_set1_epi32(x[2]));
+    r3 = comb_step8(q, r3, _mm256_set1_epi32(x[3]));
+    transpose4x2(r0, r1, r2, r3);
+#define STORE_ROW(m, r)                                                        \
+    _mm_storeu_si128((__m128i*)(pg[m] + k), _mm256_castsi256_si128(r));        \
+    _mm_storeu_si128((__m128i*)(pg[m + 4] + k), _mm256_extracti128_si256(r, 1))
+    STORE_ROW(0, r0);
+    STORE_ROW(1, r1);
+    STORE_ROW(2, r2);
+    STORE_ROW(3, r3);
+#undef STORE_ROW
+}
+
 // comb_bank with two groups of eight.
 AVX2_FN static void comb_bank_avx2(freeverb_record* rev, const int32* in, int32* outL,
                                    int32* outR, int32 n)
@@ -455,35 +486,9 @@ AVX2_FN static void comb_bank_avx2(freeverb_record* rev, const int32* in, int32*
             p[m] = c[m]->buf + idx[m];
         }
         int32 k = 0;
-        // Four samples at a time: row m holds combs m and m + 4 of the group, four samples
-        // each, and the in-lane transpose turns the rows into one vector per sample.
         for (; k + 4 <= run; k += 4) {
-            const int32* x = in + j + k;
-            const __m256i xv[4] = {_mm256_set1_epi32(x[0]), _mm256_set1_epi32(x[1]),
-                                   _mm256_set1_epi32(x[2]), _mm256_set1_epi32(x[3])};
-            int32* out[2] = {outL + j + k, outR + j + k};
-            for (int g = 0; g < 2; g++) {
-                int32* const* pg = p + 8 * g;
-                __m256i r[4];
-                for (int m = 0; m < 4; m++)
-                    r[m] = _mm256_inserti128_si256(
-                        _mm256_castsi128_si256(_mm_loadu_si128((const __m128i*)(pg[m] + k))),
-                        _mm_loadu_si128((const __m128i*)(pg[m + 4] + k)), 1);
-                const __m256i s =
-                    _mm256_add_epi32(_mm256_add_epi32(r[0], r[1]), _mm256_add_epi32(r[2], r[3]));
-                const __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(s),
-                                                  _mm256_extracti128_si256(s, 1));
-                _mm_storeu_si128((__m128i*)out[g],
-                                 _mm_add_epi32(_mm_loadu_si128((const __m128i*)out[g]), sum));
-                transpose4x2(r[0], r[1], r[2], r[3]);
-                for (int i = 0; i < 4; i++)
-                    r[i] = comb_step8(q[g], r[i], xv[i]);
-                transpose4x2(r[0], r[1], r[2], r[3]);
-                for (int m = 0; m < 4; m++) {
-                    _mm_storeu_si128((__m128i*)(pg[m] + k), _mm256_castsi256_si128(r[m]));
-                    _mm_storeu_si128((__m128i*)(pg[m + 4] + k), _mm256_extracti128_si256(r[m], 1));
-                }
-            }
+            comb_four8(q[0], p, k, in + j + k, outL + j + k);
+            comb_four8(q[1], p + 8, k, in + j + k, outR + j + k);
         }
         for (; k < run; k++) {
             const __m256i xv = _mm256_set1_epi32(in[j + k]);
