@@ -199,9 +199,11 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
             for (int m = 0; m < 16 && ran[f] > 0; m++) {
                 const freeverb_comb& a = m < 8 ? revs[0].combL[m] : revs[0].combR[m - 8];
                 const freeverb_comb& b = m < 8 ? revs[f].combL[m] : revs[f].combR[m - 8];
-                EXPECT_TRUE(std::equal(a.buf, a.buf + a.size, b.buf)) << f << " " << extreme << " " << m;
-                EXPECT_EQ(b.filterstore, a.filterstore) << f << " " << extreme << " " << m;
-                EXPECT_EQ(b.index, a.index) << f << " " << extreme << " " << m;
+                SCOPED_TRACE("form " + std::to_string(f) + " run " + std::to_string(extreme) +
+                             " comb " + std::to_string(m));
+                EXPECT_TRUE(std::equal(a.buf, a.buf + a.size, b.buf));
+                EXPECT_EQ(b.filterstore, a.filterstore);
+                EXPECT_EQ(b.index, a.index);
             }
         }
         for (freeverb_record& rev : revs)
