@@ -136,6 +136,15 @@ void init_freeverb_allpass(freeverb_allpass* a);
 // samples -1 initialises from the GS reverb parameters, -2 frees; otherwise reverb of the
 // send buffer added into buf.
 void do_ch_freeverb(int32* buf, int32 count, freeverb_record* rev);
+// The forms the comb bank runs in: a comb at a time, four combs to a vector (SSE2) or eight
+// (AVX2). All give the same ring values, filter stores and outputs, bit for bit; the reverb
+// takes the widest one the processor and the gains allow.
+enum freeverb_comb_form { FREEVERB_COMBS_SCALAR, FREEVERB_COMBS_SSE2, FREEVERB_COMBS_AVX2 };
+// rev's sixteen combs over the n inputs in the given form, their outputs added to outL and
+// outR. False, with nothing done, where this build, the processor or a gain outside 0..1
+// rules the form out.
+bool run_freeverb_combs(freeverb_record* rev, const int32* in, int32* outL, int32* outR, int32 n,
+                        freeverb_comb_form form);
 
 // The plate reverb (GS reverb character 5).
 struct plate_reverb {

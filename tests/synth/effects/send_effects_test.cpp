@@ -1,6 +1,9 @@
 // The send effects: the reverbs (set-up, pre-filter, tails that follow the reverb time,
-// draining, the other characters), the choruses and the variation delay.
+// draining, the other characters, the comb bank's forms), the choruses and the variation delay.
 #include "effect_fixture.h"
+
+#include <cstdint>
+#include <random>
 
 #include "readmidi/sysex.h"
 
@@ -138,6 +141,91 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
     set_effect_param_gs(GS_REVERB_MACRO, 4);
     init_reverb();
     expect_drains(20);
+}
+
+// The vector forms of the comb bank against the comb-at-a-time one: every output, ring value,
+// filter store and ring position, with gains of 0 and 1, values at the 32-bit limits, rings
+// turning inside a block and blocks that are no multiple of four or eight. Run -1 has moderate
+// values in every comb and a random input; run e has the limits in comb e alone and no input,
+// so that the comb-at-a-time sums stay in range.
+TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
+{
+    const int32 gains[8][3] = {  // damp1, damp2, feedback
+        {0, FX_ONE, FX_ONE},          {FX_ONE, 0, 0},          {0, 0, 1},
+        {1, FX_ONE - 1, FX_ONE - 1},  {FX_ONE / 2, FX_ONE / 2, FX_ONE},
+        {3355443, 13421773, 15240000}, {FX_ONE - 7, 7, 0},     {5, 6000000, 16000001}};
+    const freeverb_comb_form forms[3] = {FREEVERB_COMBS_SCALAR, FREEVERB_COMBS_SSE2,
+                                         FREEVERB_COMBS_AVX2};
+    int ran[3] = {0, 0, 0};
+    for (int extreme = -1; extreme < 16; extreme++) {
+        freeverb_record revs[3] = {};
+        for (freeverb_record& rev : revs) {
+            std::mt19937 rng(extreme + 2);
+            for (int m = 0; m < 16; m++) {
+                freeverb_comb* c = m < 8 ? &rev.combL[m] : &rev.combR[m - 8];
+                set_freeverb_comb(c, 29 + 7 * m);
+                c->index = m == 3 ? 1000 : 11 * m % c->size;  // one out of range: starts at 0
+                const int32* g = gains[(3 * m + m / 8) % 8];
+                c->damp1i = g[0], c->damp2i = g[1], c->feedbacki = g[2];
+                const int32 limits[6] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, -1, 1, 0};
+                for (int32 i = 0; i < c->size; i++) {
+                    const uint32_t r = rng();
+                    c->buf[i] = extreme < 0 ? (int32)(r % (1u << 25)) - (1 << 24)
+                                : m != extreme ? 0
+                                : r % 8 < 6     ? limits[r % 8]
+                                                : (int32)rng();
+                }
+                c->filterstore = extreme < 0 ? (int32)(rng() % 99991) - 49995
+                                 : m != extreme ? 0
+                                 : m % 2        ? INT32_MAX
+                                                : INT32_MIN;
+            }
+        }
+        std::mt19937 in_rng(7);
+        for (int32 n : {1, 3, 4, 5, 8, 13, 67, 300, 1001}) {
+            std::vector<int32> in(n), out[3];
+            for (int32& x : in)
+                x = extreme < 0 ? (int32)(in_rng() % (1u << 21)) - (1 << 20) : 0;
+            for (int f = 0; f < 3; f++) {
+                out[f].assign(2 * n, 0);
+                if (run_freeverb_combs(&revs[f], in.data(), out[f].data(), out[f].data() + n, n,
+                                       forms[f])) {
+                    ran[f]++;
+                    EXPECT_EQ(out[f], out[0]) << "form " << f << " run " << extreme << " n " << n;
+                }
+            }
+        }
+        for (int f = 1; f < 3; f++) {
+            for (int m = 0; m < 16 && ran[f] > 0; m++) {
+                const freeverb_comb& a = m < 8 ? revs[0].combL[m] : revs[0].combR[m - 8];
+                const freeverb_comb& b = m < 8 ? revs[f].combL[m] : revs[f].combR[m - 8];
+                SCOPED_TRACE("form " + std::to_string(f) + " run " + std::to_string(extreme) +
+                             " comb " + std::to_string(m));
+                EXPECT_TRUE(std::equal(a.buf, a.buf + a.size, b.buf));
+                EXPECT_EQ(b.filterstore, a.filterstore);
+                EXPECT_EQ(b.index, a.index);
+            }
+        }
+        for (freeverb_record& rev : revs)
+            do_ch_freeverb(nullptr, -2, &rev);
+    }
+#if defined(__SSE2__)
+    EXPECT_EQ(ran[1], 17 * 9);
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_EQ(ran[2], __builtin_cpu_supports("avx2") ? 17 * 9 : 0);
+#endif
+    // A gain past 1 is left to the comb-at-a-time form.
+    freeverb_record rev = {};
+    for (int m = 0; m < 8; m++) {
+        set_freeverb_comb(&rev.combL[m], 29);
+        set_freeverb_comb(&rev.combR[m], 29);
+    }
+    rev.combR[5].feedbacki = FX_ONE + 1;
+    int32 x = 1, o[2] = {0, 0};
+    EXPECT_FALSE(run_freeverb_combs(&rev, &x, o, o + 1, 1, FREEVERB_COMBS_SSE2));
+    EXPECT_FALSE(run_freeverb_combs(&rev, &x, o, o + 1, 1, FREEVERB_COMBS_AVX2));
+    do_ch_freeverb(nullptr, -2, &rev);
 }
 
 // The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of
