@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "effects/effect.h"
+#include "frontend/lanes.h"
 #include "frontend/memory.h"
 #include "output/output.h"
 
@@ -249,16 +250,6 @@ static inline __m128i fx_mul4(__m128i x, __m128i ge, __m128i go)
     return _mm_sub_epi32(_mm_xor_si128(r, s), s);
 }
 
-static inline void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
-{
-    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
-    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(t0, t1);
-    b = _mm_unpackhi_epi64(t0, t1);
-    c = _mm_unpacklo_epi64(t2, t3);
-    d = _mm_unpackhi_epi64(t2, t3);
-}
-
 struct CombQuad {
     __m128i f;                          // the four filter stores
     __m128i d1e, d1o, d2e, d2o, fbe, fbo;  // gains, as fx_mul4 takes them
@@ -276,34 +267,65 @@ static inline __m128i comb_step(CombQuad& q, __m128i y, __m128i x)
     return _mm_add_epi32(fx_mul4(q.f, q.fbe, q.fbo), x);
 }
 
+// The sixteen combs in the order the vector forms take them (left 0-7, right 0-7), their ring
+// positions, and the runs of samples up to the next turn of any ring.
+struct CombRings {
+    freeverb_comb* c[16];
+    int32 idx[16];
+    int32* p[16];  // each ring at its position, during a run
+
+    explicit CombRings(freeverb_record* rev)
+    {
+        for (int k = 0; k < FREEVERB_COMBS; k++) {
+            c[k] = &rev->combL[k];
+            c[8 + k] = &rev->combR[k];
+        }
+        for (int m = 0; m < 16; m++)
+            idx[m] = c[m]->index < 0 || c[m]->index >= c[m]->size ? 0 : c[m]->index;
+    }
+    // The next run: at most `left` samples, none of them past a ring's end.
+    int32 next_run(int32 left)
+    {
+        for (int m = 0; m < 16; m++) {
+            if (left > c[m]->size - idx[m])
+                left = c[m]->size - idx[m];
+            p[m] = c[m]->buf + idx[m];
+        }
+        return left;
+    }
+    void advance(int32 run)
+    {
+        for (int m = 0; m < 16; m++) {
+            idx[m] += run;
+            if (idx[m] >= c[m]->size)
+                idx[m] = 0;
+        }
+    }
+    // The positions, and the filter stores (in the same order), back into the combs.
+    void finish(const int32* stores)
+    {
+        for (int m = 0; m < 16; m++) {
+            c[m]->index = idx[m];
+            c[m]->filterstore = stores[m];
+        }
+    }
+};
+
 // All combs over the n inputs, their outputs added to outL and outR.
 static void comb_bank(freeverb_record* rev, const int32* in, int32* outL, int32* outR, int32 n)
 {
-    freeverb_comb* c[16];
-    int32 idx[16];
-    for (int k = 0; k < FREEVERB_COMBS; k++) {
-        c[k] = &rev->combL[k];
-        c[8 + k] = &rev->combR[k];
-    }
+    CombRings rings(rev);
     CombQuad q[4];
-    for (int m = 0; m < 16; m++) {
-        idx[m] = c[m]->index < 0 || c[m]->index >= c[m]->size ? 0 : c[m]->index;
-    }
     for (int g = 0; g < 4; g++) {
-        freeverb_comb* const* cg = c + 4 * g;
+        freeverb_comb* const* cg = rings.c + 4 * g;
         const __m128i d1 = gains4(cg, &freeverb_comb::damp1i), d2 = gains4(cg, &freeverb_comb::damp2i),
                       fb = gains4(cg, &freeverb_comb::feedbacki);
         q[g] = CombQuad{gains4(cg, &freeverb_comb::filterstore), d1, _mm_srli_epi64(d1, 32),
                         d2, _mm_srli_epi64(d2, 32), fb, _mm_srli_epi64(fb, 32)};
     }
     for (int32 j = 0; j < n;) {
-        int32 run = n - j;
-        int32* p[16];
-        for (int m = 0; m < 16; m++) {
-            if (run > c[m]->size - idx[m])
-                run = c[m]->size - idx[m];
-            p[m] = c[m]->buf + idx[m];
-        }
+        const int32 run = rings.next_run(n - j);
+        int32* const* p = rings.p;
         int32 k = 0;
         // Four samples at a time: a comb's four ring values are loaded together and turned
         // into four vectors of one sample each, and back for the store.
@@ -353,20 +375,12 @@ static void comb_bank(freeverb_record* rev, const int32* in, int32* outL, int32*
             }
         }
         j += run;
-        for (int m = 0; m < 16; m++) {
-            idx[m] += run;
-            if (idx[m] >= c[m]->size)
-                idx[m] = 0;
-        }
+        rings.advance(run);
     }
-    for (int g = 0; g < 4; g++) {
-        alignas(16) int32 f[4];
-        _mm_store_si128((__m128i*)f, q[g].f);
-        for (int m = 0; m < 4; m++) {
-            c[4 * g + m]->index = idx[4 * g + m];
-            c[4 * g + m]->filterstore = f[m];
-        }
-    }
+    alignas(16) int32 f[16];
+    for (int g = 0; g < 4; g++)
+        _mm_store_si128((__m128i*)(f + 4 * g), q[g].f);
+    rings.finish(f);
 }
 
 #if defined(FREEVERB_AVX2)
@@ -459,17 +473,10 @@ AVX2_FN __attribute__((always_inline)) static inline void comb_four8(CombOctet& 
 AVX2_FN static void comb_bank_avx2(freeverb_record* rev, const int32* in, int32* outL,
                                    int32* outR, int32 n)
 {
-    freeverb_comb* c[16];
-    int32 idx[16];
-    for (int k = 0; k < FREEVERB_COMBS; k++) {
-        c[k] = &rev->combL[k];
-        c[8 + k] = &rev->combR[k];
-    }
-    for (int m = 0; m < 16; m++)
-        idx[m] = c[m]->index < 0 || c[m]->index >= c[m]->size ? 0 : c[m]->index;
+    CombRings rings(rev);
     CombOctet q[2];
     for (int g = 0; g < 2; g++) {
-        freeverb_comb* const* cg = c + 8 * g;
+        freeverb_comb* const* cg = rings.c + 8 * g;
         const __m256i d1 = gains8(cg, &freeverb_comb::damp1i),
                       d2 = gains8(cg, &freeverb_comb::damp2i),
                       fb = gains8(cg, &freeverb_comb::feedbacki);
@@ -478,13 +485,8 @@ AVX2_FN static void comb_bank_avx2(freeverb_record* rev, const int32* in, int32*
                          fb, _mm256_srli_epi64(fb, 32)};
     }
     for (int32 j = 0; j < n;) {
-        int32 run = n - j;
-        int32* p[16];
-        for (int m = 0; m < 16; m++) {
-            if (run > c[m]->size - idx[m])
-                run = c[m]->size - idx[m];
-            p[m] = c[m]->buf + idx[m];
-        }
+        const int32 run = rings.next_run(n - j);
+        int32* const* p = rings.p;
         int32 k = 0;
         for (; k + 4 <= run; k += 4) {
             comb_four8(q[0], p, k, in + j + k, outL + j + k);
@@ -506,20 +508,12 @@ AVX2_FN static void comb_bank_avx2(freeverb_record* rev, const int32* in, int32*
             }
         }
         j += run;
-        for (int m = 0; m < 16; m++) {
-            idx[m] += run;
-            if (idx[m] >= c[m]->size)
-                idx[m] = 0;
-        }
+        rings.advance(run);
     }
-    for (int g = 0; g < 2; g++) {
-        alignas(32) int32 f[8];
-        _mm256_store_si256((__m256i*)f, q[g].f);
-        for (int m = 0; m < 8; m++) {
-            c[8 * g + m]->index = idx[8 * g + m];
-            c[8 * g + m]->filterstore = f[m];
-        }
-    }
+    alignas(32) int32 f[16];
+    for (int g = 0; g < 2; g++)
+        _mm256_store_si256((__m256i*)(f + 8 * g), q[g].f);
+    rings.finish(f);
 }
 
 #endif

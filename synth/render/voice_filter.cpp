@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frontend/lanes.h"
 #include "frontend/memory.h"
 #include "frontend/options.h"
 #include "frontend/tables.h"
@@ -282,16 +283,6 @@ void run_voice_filters(int v, const int32* in_v, int32* out_v, int32 nv, int w,
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define FILTER_AVX2 __attribute__((target("avx2")))
-
-FILTER_AVX2 static inline void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
-{
-    const __m128i t0 = _mm_unpacklo_epi32(a, b), t1 = _mm_unpacklo_epi32(c, d);
-    const __m128i t2 = _mm_unpackhi_epi32(a, b), t3 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(t0, t1);
-    b = _mm_unpackhi_epi64(t0, t1);
-    c = _mm_unpacklo_epi64(t2, t3);
-    d = _mm_unpackhi_epi64(t2, t3);
-}
 
 // Four state-variable filters in the lanes of one vector, over count values of each. A lane
 // holds its filter's 32-bit values in the low half of 64 bits: the signed 32 x 32 bit
