@@ -498,11 +498,14 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
                     rooms[j] = ahead[j - 1].data;
                 }
                 counts[j] = count;
+                // The resampler reuses its buffer: all but the last voice's values move out.
                 const int32* raw = resample_voice(group[j], &counts[j]);
                 if (counts[j] > 0) {
-                    memcpy(rooms[j], raw, sizeof(int32) * (size_t)counts[j]);
+                    if (j < k - 1)
+                        memcpy(rooms[j], raw, sizeof(int32) * (size_t)counts[j]);
                     filtered[m] = group[j];
-                    ins[m] = outs[m] = rooms[j];
+                    ins[m] = j < k - 1 ? rooms[j] : raw;
+                    outs[m] = rooms[j];
                     ncounts[m++] = counts[j];
                 }
                 if (j > 0)
