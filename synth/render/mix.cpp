@@ -338,6 +338,13 @@ static bool has_filter(int v)
     return voice[v].filter.type == 1 || voice[v].filter.type == 2;
 }
 
+bool filter_runs_whole_block(int v)
+{
+    const Voice& vp = voice[v];
+    return vp.status != VOICE_FREE && vp.status != VOICE_DIE && vp.sample != nullptr &&
+           vp.delay == 0 && has_filter(v);
+}
+
 // The filtered data of voices made together with a voice mixed before them in the same block
 // (see mix_voice), each waiting for its turn.
 #define AHEAD_MOST 3
@@ -479,12 +486,9 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
     // filters run side by side; the others' data waits for their turns.
     if (nnext > 0 && ahead_waiting == 0 && count == whole && has_filter(v)) {
         int group[1 + AHEAD_MOST] = {v}, k = 1;
-        for (int j = 0; j < nnext && k <= AHEAD_MOST; j++) {
-            const Voice& np = voice[next[j]];
-            if (np.status != VOICE_FREE && np.status != VOICE_DIE && np.sample != nullptr &&
-                np.delay == 0 && has_filter(next[j]) && next[j] != v)
+        for (int j = 0; j < nnext && k <= AHEAD_MOST; j++)
+            if (next[j] != v && filter_runs_whole_block(next[j]))
                 group[k++] = next[j];
-        }
         if (k > 1) {
             int32 counts[1 + AHEAD_MOST], *rooms[1 + AHEAD_MOST] = {filter_buffer};
             int filtered[1 + AHEAD_MOST], m = 0;

@@ -30,6 +30,9 @@ void init_polyphony_control(void);
 // voices with a filter to be mixed later in the same block over the same count: their data
 // may be made now beside v's, and waits until their turns.
 void mix_voice(int32* buf, int v, int32 count, const int* next = nullptr, int nnext = 0);
+// Whether voice v sounds with a filter and no start delay left, so that its filter runs over
+// a whole block.
+bool filter_runs_whole_block(int v);
 // Forgets data made ahead that no voice took (the block is over).
 void drop_voice_data_ahead(void);
 

@@ -66,13 +66,9 @@ static int next_filtered_voices(int v, uint32 muted, int* next)
     if (type != 1 && type != 2)
         return 0;
     int n = 0;
-    for (int j = v + 1; j < upper_voices && n < 3; j++) {
-        const Voice& w = voice[j];
-        if (w.status != VOICE_FREE && w.status != VOICE_DIE && w.sample != nullptr &&
-            w.delay == 0 && (w.filter.type == 1 || w.filter.type == 2) &&
-            !((muted >> w.channel) & 1u))
+    for (int j = v + 1; j < upper_voices && n < 3; j++)
+        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j))
             next[n++] = j;
-    }
     return n;
 }
 
