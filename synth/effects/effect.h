@@ -16,6 +16,7 @@
 
 #include "sysdep.h"
 #include "effects/effect_dsp.h"
+#include "effects/reverb_comb.h"
 
 // A send buffer holds one block of stereo values.
 #define EFFECT_BUFFER_SIZE (4096 * 2)
@@ -103,21 +104,7 @@ struct standard_reverb {
 void do_ch_standard_reverb(int32* buf, int32 count, standard_reverb* rev);
 extern standard_reverb std_reverb;
 
-// The comb-and-allpass reverb.
-struct freeverb_comb {
-    int32* buf;
-    int32 filterstore, size, index;
-    double feedback, damp1, damp2;
-    int32 feedbacki, damp1i, damp2i;
-};
-struct freeverb_allpass {
-    int32* buf;
-    int32 size, index;
-    double feedback;
-    int32 feedbacki;
-};
-#define FREEVERB_COMBS 8
-#define FREEVERB_ALLPASSES 4
+// The comb-and-allpass reverb (its combs and allpasses in reverb_comb.h).
 struct freeverb_record {
     simple_delay pdelay;
     freeverb_comb combL[FREEVERB_COMBS], combR[FREEVERB_COMBS];
@@ -129,20 +116,11 @@ struct freeverb_record {
 extern const int32 combtunings[FREEVERB_COMBS];
 extern const int32 allpasstunings[FREEVERB_ALLPASSES];
 extern freeverb_record freeverb_status;
-void set_freeverb_comb(freeverb_comb* c, int32 size);
-void set_freeverb_allpass(freeverb_allpass* a, int32 size);
-void init_freeverb_comb(freeverb_comb* c);
-void init_freeverb_allpass(freeverb_allpass* a);
 // samples -1 initialises from the GS reverb parameters, -2 frees; otherwise reverb of the
 // send buffer added into buf.
 void do_ch_freeverb(int32* buf, int32 count, freeverb_record* rev);
-// The forms the comb bank runs in: a comb at a time, four combs to a vector (SSE2) or eight
-// (AVX2). All give the same ring values, filter stores and outputs, bit for bit; the reverb
-// takes the widest one the processor and the gains allow.
-enum freeverb_comb_form { FREEVERB_COMBS_SCALAR, FREEVERB_COMBS_SSE2, FREEVERB_COMBS_AVX2 };
 // rev's sixteen combs over the n inputs in the given form, their outputs added to outL and
-// outR. False, with nothing done, where this build, the processor or a gain outside 0..1
-// rules the form out.
+// outR. False, with nothing done, where the processor or a gain outside 0..1 rules the form out.
 bool run_freeverb_combs(freeverb_record* rev, const int32* in, int32* outL, int32* outR, int32 n,
                         freeverb_comb_form form);
 

@@ -3,25 +3,14 @@
 // ninth-order shaper with dither for 16-bit output.
 #include <cmath>
 #include <cstring>
-#include <emmintrin.h>
 
 #include "effects/effect.h"
+#include "effects/noise_shaping.h"
 #include "frontend/mt19937.h"
 #include "frontend/options.h"
 #include "output/output.h"
+#include "render/cpu_features.h"
 
-#define NS_LIMIT 268435455  // just below 16-bit full scale in the mix
-
-// The ninth-order shaper's weights 2.412, -3.370, 3.937, -4.174, 3.353, -2.205, 1.281,
-// -0.569 and 0.0847 (as floats) with 24 fraction bits, rounded to nearest; constants, so
-// that the per-sample loop multiplies by immediates.
-static constexpr int64 ns9_coef[9] = {40466644,  -56539216, 66051900, -70028096, 56254004,
-                                      -36993760, 21491614,  -9546236, 1421030};
-// The same, each twice as 64-bit lanes, for the two-sided step.
-alignas(16) static const int64 ns9_lanes[9][2] = {
-    {ns9_coef[0], ns9_coef[0]}, {ns9_coef[1], ns9_coef[1]}, {ns9_coef[2], ns9_coef[2]},
-    {ns9_coef[3], ns9_coef[3]}, {ns9_coef[4], ns9_coef[4]}, {ns9_coef[5], ns9_coef[5]},
-    {ns9_coef[6], ns9_coef[6]}, {ns9_coef[7], ns9_coef[7]}, {ns9_coef[8], ns9_coef[8]}};
 
 int32 ns_z0[4], ns_z1[4];
 int32 ns9_c[9];
@@ -165,123 +154,27 @@ static void ns9_side(int32* buf, int32 n, const int32* dither, int32* h, int32* 
     *pos = 9;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define NS9_BOTH 1
-#define NS9_AVX2 __attribute__((target("avx2")))
-
-// Bits 24 to 55 of a weight times an error, in each lane.
-NS9_AVX2 static inline __m128i term(__m128i w, __m128i e)
+void ns9_both_scalar(int32* buf, int32 n, const int32* dither, int32* hl, int32* pl, int32* hr,
+                     int32* pr)
 {
-    return _mm_srli_epi64(_mm_mul_epi32(w, e), 24);
+    ns9_side<2>(buf, n, dither, hl, pl);
+    ns9_side<2>(buf + 1, n, dither + 1, hr, pr);
 }
 
-// A frame of two 32-bit values as two 64-bit lanes, and back.
-NS9_AVX2 static inline __m128i frame(const int32* p)
+bool ns9_both_vector(void)
 {
-    return _mm_cvtepi32_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-NS9_AVX2 static inline void put(int32* p, __m128i v)
-{
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0)));
+    return cpu_has.avx2;
 }
 
-// The same step for both sides at once, on processors with AVX2: the left side in the low 32
-// bits of the first 64-bit lane, the right one in those of the second. The signed 32 x 32 bit
-// multiplication reads only those bits; the sum and what follows are only needed to 32 bits,
-// which bits 24 to 55 of each product give, in any order of addition.
-NS9_AVX2 static inline __m128i ns9_step2(__m128i x, __m128i d, __m128i e0, __m128i e1,
-                                         __m128i e2, __m128i e3, __m128i e4, __m128i e5,
-                                         __m128i e6, __m128i e7, __m128i& e8)
+void ns9_limit_scalar(int32* buf, int32 n)
 {
-    const __m128i* const c = reinterpret_cast<const __m128i*>(ns9_lanes);
-    const __m128i older = _mm_add_epi32(
-        _mm_add_epi32(_mm_add_epi32(term(c[8], e8), term(c[7], e7)),
-                      _mm_add_epi32(term(c[6], e6), term(c[5], e5))),
-        _mm_add_epi32(_mm_add_epi32(term(c[4], e4), term(c[3], e3)),
-                      _mm_add_epi32(term(c[2], e2), term(c[1], e1))));
-    const __m128i y = _mm_sub_epi32(_mm_sub_epi32(x, older), term(c[0], e0));
-    const __m128i out = _mm_add_epi32(_mm_and_si128(y, _mm_set1_epi32(~8191)), d);
-    e8 = _mm_sub_epi32(out, y);
-    return out;
-}
-
-// Both sides of n interleaved frames, already limited, with their histories as ns9_side
-// keeps them.
-NS9_AVX2 static void ns9_both(int32* buf, int32 n, const int32* dither)
-{
-    __m128i e[9];
-    const int32* hl = ns9_ehl + (ns9_histposl - 1);
-    const int32* hr = ns9_ehr + (ns9_histposr - 1);
-    for (int k = 0; k < 9; k++)
-        e[k] = _mm_set_epi64x(hr[k], hl[k]);
-    __m128i &e0 = e[0], &e1 = e[1], &e2 = e[2], &e3 = e[3], &e4 = e[4], &e5 = e[5], &e6 = e[6],
-            &e7 = e[7], &e8 = e[8];
-    int32 i = 0;
-    for (; i + 9 <= n; i += 9) {
-        int32* b = buf + 2 * i;
-        const int32* d = dither + 2 * i;
-        put(b, ns9_step2(frame(b), frame(d), e0, e1, e2, e3, e4, e5, e6, e7, e8));
-        put(b + 2, ns9_step2(frame(b + 2), frame(d + 2), e8, e0, e1, e2, e3, e4, e5, e6, e7));
-        put(b + 4, ns9_step2(frame(b + 4), frame(d + 4), e7, e8, e0, e1, e2, e3, e4, e5, e6));
-        put(b + 6, ns9_step2(frame(b + 6), frame(d + 6), e6, e7, e8, e0, e1, e2, e3, e4, e5));
-        put(b + 8, ns9_step2(frame(b + 8), frame(d + 8), e5, e6, e7, e8, e0, e1, e2, e3, e4));
-        put(b + 10, ns9_step2(frame(b + 10), frame(d + 10), e4, e5, e6, e7, e8, e0, e1, e2, e3));
-        put(b + 12, ns9_step2(frame(b + 12), frame(d + 12), e3, e4, e5, e6, e7, e8, e0, e1, e2));
-        put(b + 14, ns9_step2(frame(b + 14), frame(d + 14), e2, e3, e4, e5, e6, e7, e8, e0, e1));
-        put(b + 16, ns9_step2(frame(b + 16), frame(d + 16), e1, e2, e3, e4, e5, e6, e7, e8, e0));
-    }
-    for (; i < n; i++) {
-        put(buf + 2 * i, ns9_step2(frame(buf + 2 * i), frame(dither + 2 * i), e0, e1, e2, e3, e4,
-                                   e5, e6, e7, e8));
-        const __m128i newest = e8;
-        e8 = e7, e7 = e6, e6 = e5, e5 = e4, e4 = e3, e3 = e2, e2 = e1, e1 = e0, e0 = newest;
-    }
-    alignas(16) int64 lanes[9][2];
-    for (int k = 0; k < 9; k++)
-        _mm_store_si128(reinterpret_cast<__m128i*>(lanes[k]), e[k]);
-    for (int side = 0; side < 2; side++) {
-        int32* h = side == 0 ? ns9_ehl : ns9_ehr;
-        for (int k = 0; k < 9; k++)
-            h[8 + k] = (int32)lanes[k][side];
-        for (int k = 1; k < 9; k++)
-            h[k - 1] = (int32)lanes[k][side];
-        h[17] = (int32)lanes[0][side];
-    }
-    ns9_histposl = ns9_histposr = 9;
-}
-#endif
-
-// Every sample limited to the shaper's range, four at a time.
-static void ns9_limit(int32* buf, int32 n)
-{
-    const __m128i hi = _mm_set1_epi32(NS_LIMIT), lo = _mm_set1_epi32(-NS_LIMIT);
-    int32 i = 0;
-    for (; i + 4 <= n; i += 4) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + i));
-        const __m128i over = _mm_cmpgt_epi32(x, hi);
-        x = _mm_or_si128(_mm_and_si128(over, hi), _mm_andnot_si128(over, x));
-        const __m128i under = _mm_cmplt_epi32(x, lo);
-        x = _mm_or_si128(_mm_and_si128(under, lo), _mm_andnot_si128(under, x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(buf + i), x);
-    }
-    for (; i < n; i++)
+    for (int32 i = 0; i < n; i++)
         buf[i] = limit(buf[i]);
 }
 
-// The triangular dither of each sample: the difference of its random number and the one its
-// side drew before (`stride` earlier in r, which holds those earlier numbers in front of the
-// block's), top two bits.
-static void ns9_dither(int32* d, const uint32* r, int32 n, int stride)
+void ns9_dither_scalar(int32* d, const uint32* r, int32 n, int stride)
 {
-    int32 i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i - stride));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i),
-                         _mm_srli_epi32(_mm_sub_epi32(now, before), 30));
-    }
-    for (; i < n; i++)
+    for (int32 i = 0; i < n; i++)
         d[i] = (int32)((r[i] - r[i - stride]) >> 30);
 }
 
@@ -300,18 +193,17 @@ void ns_shaping16_9(int32* buf, int32 samples)
         r[0] = ns9_r1l;
         r[1] = ns9_r1r;
         genrand_int32_fill(r + 2, 2 * n);
-        ns9_dither(d, r + 2, 2 * n, 2);
-        ns9_limit(buf + at, 2 * n);
-#if defined(NS9_BOTH)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2) {
-            ns9_both(buf + at, n, d);
-        } else
-#endif
-        {
-            ns9_side<2>(buf + at, n, d, ns9_ehl, &ns9_histposl);
-            ns9_side<2>(buf + at + 1, n, d + 1, ns9_ehr, &ns9_histposr);
+        if (cpu_has.sse2) {
+            ns9_dither_sse2(d, r + 2, 2 * n, 2);
+            ns9_limit_sse2(buf + at, 2 * n);
+        } else {
+            ns9_dither_scalar(d, r + 2, 2 * n, 2);
+            ns9_limit_scalar(buf + at, 2 * n);
         }
+        if (ns9_both_vector())
+            ns9_both_avx2(buf + at, n, d, ns9_ehl, &ns9_histposl, ns9_ehr, &ns9_histposr);
+        else
+            ns9_both_scalar(buf + at, n, d, ns9_ehl, &ns9_histposl, ns9_ehr, &ns9_histposr);
         ns9_r1l = r[2 * n];
         ns9_r2l = r[2 * n - 2];
         ns9_r1r = r[2 * n + 1];
@@ -328,8 +220,13 @@ static void ns_shaping16_9_mono(int32* buf, int32 samples)
         const int32 n = samples - at < NS9_CHUNK ? samples - at : NS9_CHUNK;
         r[0] = ns9_r1l;
         genrand_int32_fill(r + 1, n);
-        ns9_dither(d, r + 1, n, 1);
-        ns9_limit(buf + at, n);
+        if (cpu_has.sse2) {
+            ns9_dither_sse2(d, r + 1, n, 1);
+            ns9_limit_sse2(buf + at, n);
+        } else {
+            ns9_dither_scalar(d, r + 1, n, 1);
+            ns9_limit_scalar(buf + at, n);
+        }
         ns9_side<1>(buf + at, n, d, ns9_ehl, &ns9_histposl);
         ns9_r1l = r[n];
         ns9_r2l = r[n - 1];

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/lanes.h"
 #include "frontend/memory.h"
 #include "frontend/options.h"
 #include "frontend/tables.h"
@@ -14,6 +13,8 @@
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "play/voice.h"
+#include "render/cpu_features.h"
+#include "render/filter_kernels.h"
 #include "render/gs_curves.h"
 #include "render/render.h"
 #include "render/voice_filter.h"
@@ -136,11 +137,6 @@ void recompute_voice_filter(int v)
     fc.start_flag = 1;
 }
 
-static inline int32 mul24(int32 a, int32 b)
-{
-    return (int32)(((int64)a * b) >> 24);
-}
-
 static void update_coefficients(const FilterCoefficients& fc, VoiceFilterState& st)
 {
     const double limit = 0.8976380228996277;
@@ -170,15 +166,6 @@ static void update_coefficients(const FilterCoefficients& fc, VoiceFilterState& 
         }
         st.last_freq = fc.freq;
     }
-}
-
-// One sample of the state-variable filter (low, high, band).
-static inline int32 svf_step(int32 x, int32& low, int32& high, int32& band, int32 f, int32 q)
-{
-    low += mul24(f, band);
-    high = x - low - mul24(q, band);
-    band += mul24(f, high);
-    return low;
 }
 
 // One sample of the four-pole ladder (b0..b4 of the state).
@@ -280,59 +267,25 @@ void run_voice_filters(int v, const int32* in_v, int32* out_v, int32 nv, int w,
     b.run(in_w + both, out_w + both, nw - both);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define FILTER_AVX2 __attribute__((target("avx2")))
-
-// Four state-variable filters in the lanes of one vector, over count values of each. A lane
-// holds its filter's 32-bit values in the low half of 64 bits: the signed 32 x 32 bit
-// multiplication reads only those, and bits 24 to 55 of its product are the 32 bits that
-// mul24 keeps; additions wrap at 32 bits as the scalar ones do. So every value is the one
-// the scalar filter gives.
-FILTER_AVX2 static void svf_four(FilterRun* const* r, const int32* const* in, int32* const* out,
-                                 int32 count)
+void svf4_scalar(int32* const* s, const int32* f, const int32* q, const int32* const* in,
+                 int32* const* out, int32 n)
 {
-    __m256i low = _mm256_setr_epi64x(r[0]->b[0], r[1]->b[0], r[2]->b[0], r[3]->b[0]);
-    __m256i high = _mm256_setr_epi64x(r[0]->b[1], r[1]->b[1], r[2]->b[1], r[3]->b[1]);
-    __m256i band = _mm256_setr_epi64x(r[0]->b[2], r[1]->b[2], r[2]->b[2], r[3]->b[2]);
-    const __m256i f = _mm256_setr_epi64x(r[0]->st.f, r[1]->st.f, r[2]->st.f, r[3]->st.f);
-    const __m256i q = _mm256_setr_epi64x(r[0]->st.q, r[1]->st.q, r[2]->st.q, r[3]->st.q);
-    const __m256i halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-    for (int32 i = 0; i + 4 <= count; i += 4) {
-        __m128i x[4], y[4];
-        for (int k = 0; k < 4; k++)
-            x[k] = _mm_loadu_si128((const __m128i*)(in[k] + i));
-        transpose4(x[0], x[1], x[2], x[3]);  // x[t]: value i + t of the four
-        for (int t = 0; t < 4; t++) {
-            const __m256i xt = _mm256_cvtepu32_epi64(x[t]);
-            low = _mm256_add_epi32(low, _mm256_srli_epi64(_mm256_mul_epi32(f, band), 24));
-            high = _mm256_sub_epi32(_mm256_sub_epi32(xt, low),
-                                    _mm256_srli_epi64(_mm256_mul_epi32(q, band), 24));
-            band = _mm256_add_epi32(band, _mm256_srli_epi64(_mm256_mul_epi32(f, high), 24));
-            y[t] = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(low, halves));
-        }
-        transpose4(y[0], y[1], y[2], y[3]);
-        for (int k = 0; k < 4; k++)
-            _mm_storeu_si128((__m128i*)(out[k] + i), y[k]);
-    }
-    alignas(32) int64 v[3][4];
-    _mm256_store_si256((__m256i*)v[0], low);
-    _mm256_store_si256((__m256i*)v[1], high);
-    _mm256_store_si256((__m256i*)v[2], band);
     for (int k = 0; k < 4; k++)
-        for (int m = 0; m < 3; m++)
-            r[k]->b[m] = (int32)v[m][k];
+        for (int32 i = 0; i < n; i++)
+            out[k][i] = svf_step(in[k][i], s[k][0], s[k][1], s[k][2], f[k], q[k]);
 }
-#endif
+
+bool svf4_vector(void)
+{
+    return cpu_has.avx2;
+}
 
 void run_voice_filter_group(int k, const int* v, const int32* const* in, int32* const* out,
                             const int32* count)
 {
     if (k <= 0)
         return;
-#if defined(FILTER_AVX2)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    bool svf = avx2 && k >= 3 && k <= 4;
+    bool svf = svf4_vector() && k >= 3 && k <= 4;
     int most = 0;
     for (int j = 0; j < k; j++) {
         svf = svf && voice[v[j]].filter.type == 1;
@@ -352,13 +305,18 @@ void run_voice_filter_group(int k, const int* v, const int32* const* in, int32* 
         int32 both = AUDIO_BUFFER_SIZE;
         for (int j = 0; j < k; j++)
             both = count[j] < both ? count[j] : both;
-        both &= ~3;
-        svf_four(runs, ins, outs, both);
+        int32* states[4];
+        int32 f[4], q[4];
+        for (int j = 0; j < 4; j++) {
+            states[j] = runs[j]->b;
+            f[j] = runs[j]->st.f;
+            q[j] = runs[j]->st.q;
+        }
+        svf4_avx2(states, f, q, ins, outs, both);
         for (int j = 0; j < k; j++)
             runs[j]->run(in[j] + both, out[j] + both, count[j] - both);
         return;
     }
-#endif
     int j = 0;
     for (; j + 1 < k; j += 2)
         run_voice_filters(v[j], in[j], out[j], count[j], v[j + 1], in[j + 1], out[j + 1],

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "readmidi/sysex.h"
+#include "render/cpu_features.h"
 
 using SendEffects = EffectTest;
 
@@ -209,12 +210,8 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
         for (freeverb_record& rev : revs)
             do_ch_freeverb(nullptr, -2, &rev);
     }
-#if defined(__SSE2__)
-    EXPECT_EQ(ran[1], 17 * 9);
-#endif
-#if defined(__x86_64__) || defined(__i386__)
-    EXPECT_EQ(ran[2], __builtin_cpu_supports("avx2") ? 17 * 9 : 0);
-#endif
+    EXPECT_EQ(ran[1], cpu_has.sse2 ? 17 * 9 : 0);
+    EXPECT_EQ(ran[2], cpu_has.avx2 ? 17 * 9 : 0);
     // A gain past 1 is left to the comb-at-a-time form.
     freeverb_record rev = {};
     for (int m = 0; m < 8; m++) {

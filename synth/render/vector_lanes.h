@@ -1,8 +1,8 @@
-// Small pieces of vector code shared by the mixing and effect loops.
-#ifndef CORVELLE_FRONTEND_LANES_H
-#define CORVELLE_FRONTEND_LANES_H
+// Small pieces of vector code shared by the kernels of the mixer, the voice filters and the
+// reverb. Only the files of vector forms include it.
+#ifndef CORVELLE_RENDER_VECTOR_LANES_H
+#define CORVELLE_RENDER_VECTOR_LANES_H
 
-#if defined(__SSE2__)
 #include <emmintrin.h>
 
 // Rows a, b, c, d of four 32-bit values become the columns: a holds the first value of each.
@@ -15,6 +15,5 @@ static inline void transpose4(__m128i& a, __m128i& b, __m128i& c, __m128i& d)
     c = _mm_unpacklo_epi64(t2, t3);
     d = _mm_unpackhi_epi64(t2, t3);
 }
-#endif
 
 #endif
