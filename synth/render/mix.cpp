@@ -10,13 +10,14 @@
 #include "play/voice.h"
 #include "render/render.h"
 #include "render/mix.h"
+#include "render/mix_gain.h"
 #include "render/mix_kernels.h"
 #include "render/resample.h"
+#include "render/voice_data.h"
 #include "render/voice_filter.h"
 #include "render/voice_params.h"
 
 #define PAN_DELAY_RING 48
-#define MAX_MIX_GAIN 8191
 // A killed voice fades out over at most this many samples.
 #define DIE_RAMP 20
 
@@ -36,62 +37,6 @@ static bool output_is_mono(void)
     return play_mode != nullptr && (play_mode->encoding & PE_MONO) != 0;
 }
 
-static void smoothing_side(int32 gain, int32 old, int32& inc, int32& offset)
-{
-    const int32 w = (int32)((play_mode != nullptr ? play_mode->rate : 44100) * 0.0005);
-    const int32 d = gain - old;
-    if (w > 0 && std::abs(d) > w) {
-        inc = d / w;
-        offset = inc * (1 - w);
-    } else if (d != 0) {
-        inc = d > 0 ? 1 : -1;
-        offset = inc - d;
-    }
-}
-
-void compute_mix_smoothing(Voice* vp)
-{
-    smoothing_side(vp->left_mix, vp->old_left_mix, vp->left_mix_inc, vp->left_mix_offset);
-    smoothing_side(vp->right_mix, vp->old_right_mix, vp->right_mix_inc, vp->right_mix_offset);
-}
-
-// One side's gain through a run of samples: it starts where the last run left it and moves
-// by its increment per sample until it has reached the gain the envelope asks for.
-struct GainRamp {
-    int32 g, offset, inc;
-    int32 &old, &offset_store;
-
-    GainRamp(int32 gain, int32& old_mix, int32& offset_field, int32 increment)
-        : g(gain), offset(offset_field), inc(increment), old(old_mix), offset_store(offset_field)
-    {
-        if (offset != 0) {
-            g = gain + offset;
-            if (g > MAX_MIX_GAIN) {
-                g = MAX_MIX_GAIN;
-                offset = 0;
-            }
-        }
-    }
-    inline int32 next()
-    {
-        int32 now = g;
-        if (offset != 0) {
-            g += inc;
-            offset += inc;
-            if (g > MAX_MIX_GAIN) {
-                g = MAX_MIX_GAIN;
-                offset = 0;
-            }
-        }
-        return now;
-    }
-    ~GainRamp()
-    {
-        old = g;
-        offset_store = offset;
-    }
-};
-
 static GainRamp left_ramp(Voice& vp)
 {
     return GainRamp(vp.left_mix, vp.old_left_mix, vp.left_mix_offset, vp.left_mix_inc);
@@ -101,44 +46,6 @@ static GainRamp right_ramp(Voice& vp)
 {
     return GainRamp(vp.right_mix, vp.old_right_mix, vp.right_mix_offset, vp.right_mix_inc);
 }
-
-// The same gain path in closed form, when it is a plain line: the first `lin` samples of a
-// run use g0 + k inc, the rest the final gain `last`. A path that would be cut at the gain
-// limit, or whose offset is not a whole number of steps, is left to GainRamp.
-struct GainLine {
-    int32 g0 = 0, inc = 0, lin = 0, last = 0;
-    int32 end_g = 0, end_offset = 0;  // what the voice keeps after the run
-
-    bool plan(int32 gain, int32 offset, int32 increment, int32 count)
-    {
-        if (offset == 0 || gain + (int64)offset > MAX_MIX_GAIN) {
-            last = end_g = offset == 0 ? gain : MAX_MIX_GAIN;
-            g0 = last;
-            return true;
-        }
-        if (increment == 0 || offset % increment != 0 || offset / increment >= 0)
-            return false;
-        const int64 steps = -(int64)(offset / increment);
-        g0 = gain + offset;
-        if (g0 + steps * increment > MAX_MIX_GAIN)
-            return false;
-        inc = increment;
-        last = (int32)(g0 + steps * increment);
-        if (count >= steps) {
-            lin = (int32)steps;
-            end_g = last;
-        } else {
-            lin = count;
-            end_g = (int32)(g0 + (int64)count * increment);
-            end_offset = (int32)(offset + (int64)count * increment);
-        }
-        return true;
-    }
-    // The gain at sample k of the run and its step from there (for a piece that does not
-    // cross `lin`).
-    int32 at(int32 k) const { return k < lin ? g0 + k * inc : last; }
-    int32 step(int32 k) const { return k < lin ? inc : 0; }
-};
 
 // One gain for a run of count samples into out[i * stride]; false when the gain path is not
 // a plain line (the caller then uses GainRamp).
@@ -333,101 +240,6 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
     }
 }
 
-static bool has_filter(int v)
-{
-    return voice[v].filter.type == 1 || voice[v].filter.type == 2;
-}
-
-bool filter_runs_whole_block(int v)
-{
-    const Voice& vp = voice[v];
-    return vp.status != VOICE_FREE && vp.status != VOICE_DIE && vp.sample != nullptr &&
-           vp.delay == 0 && has_filter(v);
-}
-
-// The filtered data of voices made together with a voice mixed before them in the same block
-// (see mix_voice), each waiting for its turn.
-#define AHEAD_MOST 3
-static struct {
-    int v = -1;
-    int32 asked = 0;  // the count it was made for
-    int32 count = 0;  // the values the resampler gave
-    int32 data[AUDIO_BUFFER_SIZE];
-} ahead[AHEAD_MOST];
-static int ahead_waiting = 0;
-
-void drop_voice_data_ahead(void)
-{
-    for (auto& a : ahead)
-        a.v = -1;
-    ahead_waiting = 0;
-}
-
-static int ahead_of(int v)
-{
-    for (int k = 0; k < AHEAD_MOST; k++)
-        if (ahead_waiting > 0 && ahead[k].v == v)
-            return k;
-    return -1;
-}
-
-// The next count values of voice v, resampled and filtered (the filter writes to room);
-// with keep they are in room in any case. *count may come back smaller.
-static const int32* voice_data(int v, int32* room, bool keep, int32* count)
-{
-    const int k = ahead_of(v);
-    if (k >= 0) {
-        ahead[k].v = -1;
-        ahead_waiting--;
-        if (ahead[k].asked == *count) {
-            *count = ahead[k].count;
-            if (!keep)
-                return ahead[k].data;
-            memcpy(room, ahead[k].data, sizeof(int32) * (size_t)*count);
-            return room;
-        }
-    }
-    const int32* sp = resample_voice(v, count);
-    if (*count <= 0)
-        return sp;
-    if (has_filter(v)) {
-        run_voice_filter(v, sp, room, *count);
-        return room;
-    }
-    if (keep) {
-        memcpy(room, sp, sizeof(int32) * (size_t)*count);
-        return room;
-    }
-    return sp;
-}
-
-// The data of voices v and w as voice_data gives each, v's in room_v, their filters run side
-// by side when both have one.
-static void voice_data_two(int v, int32* room_v, const int32** sv, int32* nv, int w,
-                           int32* room_w, const int32** sw, int32* nw)
-{
-    if (ahead_of(v) >= 0 || ahead_of(w) >= 0) {
-        *sv = voice_data(v, room_v, true, nv);
-        *sw = voice_data(w, room_w, false, nw);
-        return;
-    }
-    // w's resampling reuses the resampler's buffer: v's values move out first.
-    const int32* rv = resample_voice(v, nv);
-    if (*nv > 0)
-        memcpy(room_v, rv, sizeof(int32) * (size_t)*nv);
-    *sv = room_v;
-    *sw = resample_voice(w, nw);
-    const bool fv = *nv > 0 && has_filter(v), fw = *nw > 0 && has_filter(w);
-    if (fv && fw)
-        run_voice_filters(v, room_v, room_v, *nv, w, *sw, room_w, *nw);
-    else if (fv)
-        run_voice_filter(v, room_v, room_v, *nv);
-    else if (fw)
-        run_voice_filter(w, *sw, room_w, *nw);
-    if (fw)
-        *sw = room_w;
-}
-
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono);
 
 void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
@@ -484,43 +296,11 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
 
     // A filtered voice with others to come over the whole block: all are made now and their
     // filters run side by side; the others' data waits for their turns.
-    if (nnext > 0 && ahead_waiting == 0 && count == whole && has_filter(v)) {
-        int group[1 + AHEAD_MOST] = {v}, k = 1;
-        for (int j = 0; j < nnext && k <= AHEAD_MOST; j++)
-            if (next[j] != v && filter_runs_whole_block(next[j]))
-                group[k++] = next[j];
-        if (k > 1) {
-            int32 counts[1 + AHEAD_MOST], *rooms[1 + AHEAD_MOST] = {filter_buffer};
-            int filtered[1 + AHEAD_MOST], m = 0;
-            const int32* ins[1 + AHEAD_MOST];
-            int32* outs[1 + AHEAD_MOST];
-            int32 ncounts[1 + AHEAD_MOST];
-            for (int j = 0; j < k; j++) {
-                if (j > 0) {
-                    ahead[j - 1].v = group[j];
-                    ahead[j - 1].asked = count;
-                    rooms[j] = ahead[j - 1].data;
-                }
-                counts[j] = count;
-                // The resampler reuses its buffer: all but the last voice's values move out.
-                const int32* raw = resample_voice(group[j], &counts[j]);
-                if (counts[j] > 0) {
-                    if (j < k - 1)
-                        memcpy(rooms[j], raw, sizeof(int32) * (size_t)counts[j]);
-                    filtered[m] = group[j];
-                    ins[m] = j < k - 1 ? rooms[j] : raw;
-                    outs[m] = rooms[j];
-                    ncounts[m++] = counts[j];
-                }
-                if (j > 0)
-                    ahead[j - 1].count = counts[j];
-            }
-            run_voice_filter_group(m, filtered, ins, outs, ncounts);
-            ahead_waiting = k - 1;
-            if (counts[0] > 0)
-                mix_voice_data(buf, v, filter_buffer, counts[0], mono);
-            return;
-        }
+    int32 made = 0;
+    if (count == whole && make_filter_group(v, count, next, nnext, filter_buffer, &made)) {
+        if (made > 0)
+            mix_voice_data(buf, v, filter_buffer, made, mono);
+        return;
     }
     const int32* sp = voice_data(v, filter_buffer, false, &count);
     if (count > 0)
