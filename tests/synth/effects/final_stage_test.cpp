@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "support/cpu_forms.h"
+
 using FinalStage = EffectTest;
 
 TEST_F(FinalStage, NoiseShapingForEachEncoding)
@@ -153,30 +155,34 @@ TEST_F(FinalStage, ReverbSwitch)
 }
 
 // The ninth-order dithered shaper gives the same in blocks of any size (odd ones, one sample,
-// more than its chunk) as in one, keeping each side's error history; a weighted sum of its
-// output, known from a sample-by-sample model of it, pins each weight and the dither.
+// more than its chunk) as in one, keeping each side's error history, in every form of its
+// kernels; a weighted sum of its output, known from a sample-by-sample model of it, pins each
+// weight and the dither.
 TEST_F(FinalStage, DitheredShaperInBlocksOfAnySize)
 {
     noise_sharp_type = 4;
     std::vector<int32> input(2 * 8001);
     for (size_t i = 0; i < input.size(); i++)
         input[i] = (int32)((uint32)i * 2654435761u) >> (2 + i % 7);
-    for (const bool mono : {false, true}) {
-        SCOPED_TRACE(mono ? "mono" : "stereo");
-        mode_.encoding = PE_16BIT | PE_SIGNED | (mono ? PE_MONO : 0);
-        std::vector<int32> whole = input, blocks = input;
-        init_effect();
-        do_noise_shaping(whole.data(), (int32)whole.size());
-        init_effect();
-        size_t at = 0;
-        for (int32 n : {2, 6, 8192, 4100, 10, 2, 3690}) {
-            do_noise_shaping(blocks.data() + at, n);
-            at += (size_t)n;
+    for (const CpuForm& form : cpu_forms()) {
+        const CpuFormGuard narrowed(form);
+        for (const bool mono : {false, true}) {
+            SCOPED_TRACE(std::string(form.name) + (mono ? " mono" : " stereo"));
+            mode_.encoding = PE_16BIT | PE_SIGNED | (mono ? PE_MONO : 0);
+            std::vector<int32> whole = input, blocks = input;
+            init_effect();
+            do_noise_shaping(whole.data(), (int32)whole.size());
+            init_effect();
+            size_t at = 0;
+            for (int32 n : {2, 6, 8192, 4100, 10, 2, 3690}) {
+                do_noise_shaping(blocks.data() + at, n);
+                at += (size_t)n;
+            }
+            EXPECT_TRUE(blocks == whole);
+            int64 sum = 0;
+            for (size_t i = 0; i < whole.size(); i++)
+                sum += (int64)whole[i] * (int64)(i % 97 + 1);
+            EXPECT_EQ(sum, mono ? 39236053748 : 39230876933);
         }
-        EXPECT_TRUE(blocks == whole);
-        int64 sum = 0;
-        for (size_t i = 0; i < whole.size(); i++)
-            sum += (int64)whole[i] * (int64)(i % 97 + 1);
-        EXPECT_EQ(sum, mono ? 39236053748 : 39230876933);
     }
 }

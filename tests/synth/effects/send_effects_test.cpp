@@ -7,6 +7,7 @@
 
 #include "readmidi/sysex.h"
 #include "render/cpu_features.h"
+#include "support/cpu_forms.h"
 
 using SendEffects = EffectTest;
 
@@ -223,6 +224,24 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
     EXPECT_FALSE(run_freeverb_combs(&rev, &x, o, o + 1, 1, FREEVERB_COMBS_SSE2));
     EXPECT_FALSE(run_freeverb_combs(&rev, &x, o, o + 1, 1, FREEVERB_COMBS_AVX2));
     do_ch_freeverb(nullptr, -2, &rev);
+}
+
+// The whole comb-and-allpass reverb (pre-delay, combs, allpasses, wet mix) gives the same
+// output in every form of its kernels, from a loud noise burst through its tail.
+TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
+{
+    std::vector<int32> first;
+    for (const CpuForm& form : cpu_forms()) {
+        const CpuFormGuard narrowed(form);
+        init_reverb();
+        std::mt19937 rng(5);
+        const auto noise = [&](int32 i) { return i < 5000 ? (int32)(rng() >> 3) - (1 << 28) : 0; };
+        const std::vector<int32> out = run_stage(30000, noise, sent(set_ch_reverb, do_ch_reverb));
+        if (first.empty())
+            first = out;
+        EXPECT_TRUE(out == first) << form.name;
+    }
+    EXPECT_GT(window_rms(first, 1, 5000, 20000)[0], 1e5);  // the tail rings
 }
 
 // The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of

@@ -8,6 +8,7 @@
 #include "render/mix.h"
 #include "render/mix_kernels.h"
 #include "render/voice_filter.h"
+#include "support/cpu_forms.h"
 
 namespace {
 
@@ -83,54 +84,59 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
 
 TEST_F(PairMix, FiltersRunTogetherAsAlone)
 {
-    // One to four voice filters run together (state-variable ones four to a vector, ladders two
-    // side by side, mixed kinds): each voice's values and history are those of its filter run
-    // alone, over counts that differ and are not multiples of four, from loud noise.
+    // One to four voice filters run together (state-variable ones four to a vector where the
+    // processor has it, ladders two side by side, mixed kinds): each voice's values and history
+    // are those of its filter run alone, over counts that differ and are not multiples of four,
+    // from loud noise.
     std::mt19937 rng(11);
     const int16 cutoffs[4] = {300, 1500, 4000, 7000};
     const double resos[4] = {0, 6, 12, 24};
-    for (int kind : {1, 2, 3}) {
-        for (int k = 1; k <= 4; k++) {
-            SCOPED_TRACE(testing::Message() << "kind " << kind << ", " << k << " voices");
-            int v[4];
-            int32 count[4];
-            std::vector<int32> in[4], together[4], alone[4];
-            VoiceFilterState start[4], after[4];
-            const int32* ins[4];
-            int32* outs[4];
-            for (int j = 0; j < k; j++) {
-                v[j] = 3 * j + 1;
-                FilterCoefficients& fc = voice[v[j]].filter;
-                fc = FilterCoefficients();
-                fc.freq = fc.orig_freq = cutoffs[j];
-                fc.reso_dB = resos[j];
-                fc.type = (int8)(kind == 3 ? 1 + j % 2 : kind);
-                fc.start_flag = 1;
-                VoiceFilterState& st = voice_filter_state(v[j]);
-                st = VoiceFilterState{};
-                st.last_freq = -1;
-                st.b0 = (int32)(rng() % 20000), st.b2 = -(int32)(rng() % 20000);
-                start[j] = st;
-                count[j] = 37 + 13 * j - (k == 4 && j == 2 ? 30 : 0);
-                in[j].resize((size_t)count[j]);
-                for (int32& x : in[j])
-                    x = (int32)(rng() % (1u << 28)) - (1 << 27);
-                together[j].assign((size_t)count[j], 0);
-                ins[j] = in[j].data(), outs[j] = together[j].data();
-            }
-            run_voice_filter_group(k, v, ins, outs, count);
-            for (int j = 0; j < k; j++)
-                after[j] = voice_filter_state(v[j]);
-            for (int j = 0; j < k; j++) {
-                voice_filter_state(v[j]) = start[j];
-                alone[j].assign((size_t)count[j], 0);
-                run_voice_filter(v[j], in[j].data(), alone[j].data(), count[j]);
-                const VoiceFilterState& st = voice_filter_state(v[j]);
-                EXPECT_EQ(together[j], alone[j]) << "voice " << j;
-                EXPECT_EQ(std::vector<int32>({after[j].b0, after[j].b1, after[j].b2, after[j].b3,
-                                              after[j].b4}),
-                          std::vector<int32>({st.b0, st.b1, st.b2, st.b3, st.b4}))
-                    << "voice " << j;
+    for (const CpuForm& form : cpu_forms()) {
+        const CpuFormGuard narrowed(form);
+        for (int kind : {1, 2, 3}) {
+            for (int k = 1; k <= 4; k++) {
+                SCOPED_TRACE(testing::Message()
+                             << form.name << " kind " << kind << ", " << k << " voices");
+                int v[4];
+                int32 count[4];
+                std::vector<int32> in[4], together[4], alone[4];
+                VoiceFilterState start[4], after[4];
+                const int32* ins[4];
+                int32* outs[4];
+                for (int j = 0; j < k; j++) {
+                    v[j] = 3 * j + 1;
+                    FilterCoefficients& fc = voice[v[j]].filter;
+                    fc = FilterCoefficients();
+                    fc.freq = fc.orig_freq = cutoffs[j];
+                    fc.reso_dB = resos[j];
+                    fc.type = (int8)(kind == 3 ? 1 + j % 2 : kind);
+                    fc.start_flag = 1;
+                    VoiceFilterState& st = voice_filter_state(v[j]);
+                    st = VoiceFilterState{};
+                    st.last_freq = -1;
+                    st.b0 = (int32)(rng() % 20000), st.b2 = -(int32)(rng() % 20000);
+                    start[j] = st;
+                    count[j] = 37 + 13 * j - (k == 4 && j == 2 ? 30 : 0);
+                    in[j].resize((size_t)count[j]);
+                    for (int32& x : in[j])
+                        x = (int32)(rng() % (1u << 28)) - (1 << 27);
+                    together[j].assign((size_t)count[j], 0);
+                    ins[j] = in[j].data(), outs[j] = together[j].data();
+                }
+                run_voice_filter_group(k, v, ins, outs, count);
+                for (int j = 0; j < k; j++)
+                    after[j] = voice_filter_state(v[j]);
+                for (int j = 0; j < k; j++) {
+                    voice_filter_state(v[j]) = start[j];
+                    alone[j].assign((size_t)count[j], 0);
+                    run_voice_filter(v[j], in[j].data(), alone[j].data(), count[j]);
+                    const VoiceFilterState& st = voice_filter_state(v[j]);
+                    EXPECT_EQ(together[j], alone[j]) << "voice " << j;
+                    EXPECT_EQ(std::vector<int32>({after[j].b0, after[j].b1, after[j].b2, after[j].b3,
+                                                  after[j].b4}),
+                              std::vector<int32>({st.b0, st.b1, st.b2, st.b3, st.b4}))
+                        << "voice " << j;
+                }
             }
         }
     }
