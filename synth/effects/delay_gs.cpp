@@ -9,7 +9,8 @@
 struct three_tap_delay {
     simple_delay line;
     int32 tap[3];  // samples back from the write position: centre, left, right
-    int32 leveli[3], leveli_all, feedbacki, send_reverbi;
+    int32 leveli[3];  // each tap's level, Q24
+    int32 leveli_all, feedbacki, send_reverbi;  // return level, feedback, send to reverb, Q24
 };
 static three_tap_delay delay_status;
 

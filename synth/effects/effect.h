@@ -93,12 +93,14 @@ int32 next_prime(int32 n);
 // The standard reverb: four pairs of delay lines with filters.
 struct standard_reverb {
     simple_delay buf0_L, buf0_R, buf1_L, buf1_R, buf2_L, buf2_R, buf3_L, buf3_R;
-    int32 spt0, spt1, spt2, spt3, rpt0, rpt1, rpt2, rpt3;
-    int32 ta, tb, HPFL, HPFR, LPFL, LPFR, EPFL, EPFR;
+    int32 spt0, spt1, spt2, spt3;  // lengths of the four pairs of lines, samples
+    int32 rpt0, rpt1, rpt2, rpt3;  // positions in them, samples
+    int32 ta, tb;                  // values read from lines 3 and 1 for the next side, mix scale
+    int32 HPFL, HPFR, LPFL, LPFR, EPFL, EPFR;  // high-, low-pass and output filter states, mix scale
     double fbklev, nmixlev, cmixlev, monolev, hpflev, lpflev, lpfinp, epflev, epfinp, width,
-        wet;
+        wet;  // gains and filter weights, linear
     int32 fbklevi, nmixlevi, cmixlevi, monolevi, hpflevi, lpflevi, lpfinpi, epflevi, epfinpi,
-        widthi, weti;
+        widthi, weti;  // the same, Q24
 };
 // samples -1 initialises, -2 frees; otherwise reverb of the send buffer added into buf.
 void do_ch_standard_reverb(int32* buf, int32 count, standard_reverb* rev);
@@ -109,8 +111,11 @@ struct freeverb_record {
     simple_delay pdelay;
     freeverb_comb combL[FREEVERB_COMBS], combR[FREEVERB_COMBS];
     freeverb_allpass allpassL[FREEVERB_ALLPASSES], allpassR[FREEVERB_ALLPASSES];
-    double roomsize, damp, wet_level, wet1, wet2;
-    int32 wet1i, wet2i;
+    double roomsize;   // feedback of the room, 0.7..0.98
+    double damp;       // damping of the combs' low-passes, 0..1
+    double wet_level;  // scale of the sends, linear
+    double wet1, wet2; // each side's own and other side's share of the return, linear
+    int32 wet1i, wet2i;  // the same, Q24
     int8 initialized;
 };
 extern const int32 combtunings[FREEVERB_COMBS];
@@ -127,12 +132,15 @@ bool run_freeverb_combs(freeverb_record* rev, const int32* in, int32* outL, int3
 // The plate reverb (GS reverb character 5).
 struct plate_reverb {
     simple_delay pre, in_ap[4], tank_ap1[2], tank_dl1[2], tank_ap2[2], tank_dl2[2];
-    lfo mod;
+    lfo mod;          // sweeps the first tank allpasses
     int32 excursion;  // modulation depth of the first tank allpasses, samples
-    int32 bw_state, damp_state[2], tank_out[2];
-    int32 bwi, dampi, ibwi, idampi, decayi, in_diff1i, in_diff2i, dec_diff1i, dec_diff2i, weti;
-    double wet_level;
-    int32 tap[14];
+    int32 bw_state;       // the bandwidth filter's last output, mix scale
+    int32 damp_state[2];  // each branch's damping filter output, mix scale
+    int32 tank_out[2];    // each branch's output, fed to the other, mix scale
+    int32 bwi, dampi, ibwi, idampi;  // bandwidth and damping filter weights, Q24
+    int32 decayi, in_diff1i, in_diff2i, dec_diff1i, dec_diff2i, weti;  // gains, Q24
+    double wet_level;  // scale of the sends, linear
+    int32 tap[14];     // output taps, samples back in their lines: seven left, seven right
 };
 void do_ch_plate_reverb(int32* buf, int32 count, plate_reverb* rev);
 extern plate_reverb plate_reverb_status;
@@ -140,8 +148,8 @@ extern plate_reverb plate_reverb_status;
 // The normal and panning delays (GS reverb characters 6 and 7).
 struct reverb_delay {
     simple_delay left, right;
-    int32 feedbacki, leveli;
-    int8 panning;
+    int32 feedbacki, leveli;  // feedback and return level, Q24
+    int8 panning;             // 1: each echo comes back on the other side
 };
 void do_ch_reverb_normal_delay(int32* buf, int32 count, reverb_delay* rev);
 void do_ch_reverb_panning_delay(int32* buf, int32 count, reverb_delay* rev);
@@ -159,10 +167,12 @@ extern const float chorus_delay_time_table[128];
 struct stereo_chorus {
     simple_delay delayL, delayR;
     lfo lfoL, lfoR;
-    int32 wpt0, spt0, spt1, hist0, hist1;
+    int32 wpt0;          // write position in both lines, samples
+    int32 spt0, spt1;    // each side's last read position, samples
+    int32 hist0, hist1;  // each side's last interpolated output, mix scale
     int32 depth, pdelay;  // samples
-    double level, feedback, send_reverb, send_delay;
-    int32 leveli, feedbacki, send_reverbi, send_delayi;
+    double level, feedback, send_reverb, send_delay;  // linear
+    int32 leveli, feedbacki, send_reverbi, send_delayi;  // the same, Q24
 };
 // samples -1 initialises from the GS chorus parameters, -2 frees.
 void do_ch_stereo_chorus(int32* buf, int32 count, stereo_chorus* info);

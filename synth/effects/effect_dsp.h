@@ -1,6 +1,7 @@
 // Building blocks of the effects: fixed-point gains, delay lines, one-pole and biquad filters,
 // the low-frequency oscillator and the pink-noise generator. Gains are kept as doubles and as
-// fixed values with 24 fraction bits; the per-sample work uses only the fixed values.
+// fixed values with 24 fraction bits (Q24); the per-sample work uses only the fixed values.
+// Sample values are in the mix's 32-bit scale (2^28 is full scale), called "mix scale" below.
 #ifndef CORVELLE_EFFECTS_EFFECT_DSP_H
 #define CORVELLE_EFFECTS_EFFECT_DSP_H
 
@@ -31,8 +32,9 @@ inline int32 fx_clip(int32 v, int32 lo, int32 hi)
 // ---- delay lines ----
 
 struct simple_delay {
-    int32* buf;
-    int32 size, index;
+    int32* buf;   // the ring, size values in mix scale
+    int32 size;   // length, samples
+    int32 index;  // next position written (and, for a plain delay, read), 0..size - 1
 };
 
 // Frees the old buffer and allocates size zeroed samples (at least 1), index 0.
@@ -45,8 +47,8 @@ void init_delay(simple_delay* d);
 
 struct filter_lowpass1 {
     double a;        // coefficient 0..1
-    int32 ai, iai;   // a and 1 - a as fixed values
-    int32 x1l, x1r;  // the previous output of each side
+    int32 ai, iai;   // a and 1 - a, Q24
+    int32 x1l, x1r;  // the previous output of each side, mix scale
 };
 
 // Sets the coefficient (limited to 0..1) and clears the state.
@@ -67,9 +69,9 @@ enum {
 
 struct filter_biquad {
     int kind;
-    double freq, gain, q;  // Hz, dB, quality (shelf slope for shelves)
-    int32 b0, b1, b2, a1, a2;
-    int32 x1l, x2l, y1l, y2l, x1r, x2r, y1r, y2r;
+    double freq, gain, q;      // Hz, dB, quality (shelf slope for shelves)
+    int32 b0, b1, b2, a1, a2;  // coefficients divided by a0, Q24
+    int32 x1l, x2l, y1l, y2l, x1r, x2r, y1r, y2r;  // last two inputs and outputs per side, mix scale
 };
 
 // Computes the coefficients for the output rate (the frequency is kept below half the rate)
@@ -85,11 +87,12 @@ int32 do_filter_biquad_right(int32 x, filter_biquad* f);
 enum { LFO_NONE = 0, LFO_SINE, LFO_TRIANGULAR };
 
 struct lfo {
-    int32 buf[1024];  // (w + 1) / 2 x 65536
-    int32 count, cycle;
-    int64 icycle;  // table step per count, 24 fraction bits
-    int type;      // the waveform of buf (-1: not built)
-    double freq;
+    int32 buf[1024];  // (w + 1) / 2 x 65536: the waveform w over one cycle, 0..65536
+    int32 count;      // samples into the cycle, 0..cycle - 1
+    int32 cycle;      // length of a cycle, samples
+    int64 icycle;     // table step per sample, Q24
+    int type;         // the waveform of buf (-1: not built)
+    double freq;      // Hz
 };
 
 // freq Hz (at least 0.05), waveform type, phase in degrees; the table is rebuilt only when
@@ -109,7 +112,7 @@ inline void lfo_advance(lfo* l)
 // ---- pink noise (white noise through a bank of one-pole filters) ----
 
 struct pink_noise {
-    float b0, b1, b2, b3, b4, b5, b6;
+    float b0, b1, b2, b3, b4, b5, b6;  // the one-pole filters' states, roughly -1..1
 };
 
 extern pink_noise global_pink_noise_light;

@@ -42,7 +42,7 @@ struct InfoEQ3 {
 struct InfoStereoEQ {
     double low_freq, high_freq, m1_freq, m2_freq, low_gain, high_gain, m1_gain, m2_gain, m1_q,
         m2_q, level;
-    int32 leveli;
+    int32 leveli;  // level, Q24
     filter_biquad lsf, hsf, m1, m2;
 };
 
@@ -53,7 +53,8 @@ struct InfoDrive {
     double cutoff;         // amp simulator low-pass, Hz (0: none)
     double level, pan;     // output level 0..1, pan 0 (left)..1 (right)
     double dry, wet;       // mix of the input and the effect
-    int32 pregaini, leveli, leftgaini, rightgaini, dryi, weti;
+    int32 pregaini;        // gain before the clipper, Q24 (1..64)
+    int32 leveli, leftgaini, rightgaini, dryi, weti;  // the gains above, Q24
     filter_biquad amp;
 };
 
@@ -67,7 +68,8 @@ struct InfoChorus {
     double dry, wet;
     simple_delay lineL, lineR;
     lfo lfoL[4], lfoR[4];
-    int32 offseti, depthi, feedbacki, dryi, weti, histL, histR;
+    int32 offseti, depthi;        // delay offset and modulation depth, 1/256 sample
+    int32 feedbacki, dryi, weti;  // Q24
 };
 
 enum { DELAY_LCR = 0, DELAY_LR, DELAY_ECHO, DELAY_CROSS };
@@ -79,15 +81,16 @@ struct InfoDelay {
     double feedback, feedback_r, level_c, level2, high_damp, dry, wet;
     int input_select;     // cross delay: 0 L, 1 R, 2 L and R
     simple_delay lineL, lineR;
-    int32 tap[6], feedbacki, feedback_ri, level_ci, level2i, dampi, idampi, dryi, weti;
-    int32 damp_stateL, damp_stateR;
+    int32 tap[6];  // the delays of ms, samples
+    int32 feedbacki, feedback_ri, level_ci, level2i, dampi, idampi, dryi, weti;  // Q24
+    int32 damp_stateL, damp_stateR;  // the feedback low-passes' outputs, mix scale
 };
 
 struct InfoTremolo {
     int auto_pan;
     double lfo_freq, depth, phase_diff;  // depth 0..1
     lfo lfoL, lfoR;
-    int32 depthi;
+    int32 depthi;  // depth, Q24
 };
 
 struct InfoLoFi {
@@ -99,7 +102,10 @@ struct InfoLoFi {
     double noise_level, noise_cutoff;
     double level, pan, dry, wet;
     filter_biquad pre, post, noise_lpf;
-    int32 counter, heldL, heldR, leveli, leftgaini, rightgaini, noisei, dryi, weti;
+    int32 counter;         // samples since the held values were taken, 0..hold - 1
+    int32 heldL, heldR;    // the values held, mix scale
+    int32 noisei;          // noise amplitude, mix scale per unit of the generator
+    int32 leveli, leftgaini, rightgaini, dryi, weti;  // Q24
 };
 
 // Runs one stage of the list.

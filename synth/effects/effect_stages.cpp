@@ -195,7 +195,6 @@ static void do_chorus_stage(int32* buf, int32 count, InfoChorus* info)
         info->feedbacki = fx_gain(info->feedback);
         info->dryi = fx_gain(info->dry);
         info->weti = fx_gain(info->wet);
-        info->histL = info->histR = 0;
         return;
     }
     if (count == -2) {

@@ -31,8 +31,8 @@ static inline void transpose4x2(__m256i& a, __m256i& b, __m256i& c, __m256i& d)
 }
 
 struct CombOctet {
-    __m256i f;
-    __m256i d1e, d1o, d2e, d2o, fbe, fbo;
+    __m256i f;                             // the eight filter stores, mix scale
+    __m256i d1e, d1o, d2e, d2o, fbe, fbo;  // gains, Q24, as fx_mul8 takes them
 };
 
 static inline __m256i gains8(const freeverb_comb* const* c, int32 freeverb_comb::*g)

@@ -22,8 +22,8 @@ static inline __m128i fx_mul4(__m128i x, __m128i ge, __m128i go)
 }
 
 struct CombQuad {
-    __m128i f;                          // the four filter stores
-    __m128i d1e, d1o, d2e, d2o, fbe, fbo;  // gains, as fx_mul4 takes them
+    __m128i f;                             // the four filter stores, mix scale
+    __m128i d1e, d1o, d2e, d2o, fbe, fbo;  // gains, Q24, as fx_mul4 takes them
 };
 
 static inline __m128i gains4(const freeverb_comb* const* c, int32 freeverb_comb::*g)

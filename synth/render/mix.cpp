@@ -89,8 +89,8 @@ static bool mix_line2(const int32* sp, int32* out, Voice& vp, int32 count)
 // The pan delay ring of a voice: the later side's values come out `pan_delay_length`
 // samples after they went in.
 struct PanDelay {
-    int32* ring;
-    int32 rd, wr;
+    int32* ring;  // PAN_DELAY_RING products of gain and value, held within 32 bits
+    int32 rd, wr; // read and write positions, 0..PAN_DELAY_RING - 1
     Voice& vp;
 
     explicit PanDelay(Voice& v) : ring(v.pan_delay_buf), vp(v)

@@ -9,9 +9,10 @@ struct Voice;
 // One resampled output value (16-bit scale, not limited).
 typedef int32 resample_t;
 
-// The loop a resampler may read within: fixed-point positions.
+// The loop a resampler may read within.
 struct resample_rec_t {
-    splen_t loop_start, loop_end, data_length;
+    splen_t loop_start, loop_end;  // positions in the data, FRACTION_BITS fraction bits
+    splen_t data_length;           // length of the data, FRACTION_BITS fraction bits
 };
 
 // A resampler: the value of the data at the fixed-point position `ofs`.

@@ -46,7 +46,7 @@ static std::deque<Sample> sample_pool;
 // The pending note-on of every channel and note being counted: its time and the entries of
 // all the voices it started (a stereo pair or layered zones start several at once).
 static struct {
-    int32 on[128];
+    int32 on[128];  // when the note started, output samples into the song
     std::vector<cache_hash*> cache[128];
 } channel_note_table[MAX_CHANNELS];
 

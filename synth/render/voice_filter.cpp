@@ -186,8 +186,8 @@ static inline int32 ladder_step(int32 in, int32* b, int32 f, int32 p, int32 q)
 // A voice's filter with its history in locals while a span runs through it.
 struct FilterRun {
     VoiceFilterState& st;
-    const int type;
-    int32 b[5];
+    const int type;  // 1 state-variable, 2 ladder
+    int32 b[5];      // the state's history (b0..b4) while the span runs
 
     explicit FilterRun(int v) : st(voice_filter_state(v)), type(voice[v].filter.type)
     {

@@ -7,11 +7,12 @@
 
 // Kept per voice index beside the voice record; cleared when a note starts its filter.
 struct VoiceFilterState {
-    int16 last_freq;      // cutoff the coefficients were made for; -1: make them anew
-    double last_reso_dB;  // resonance they were made for
-    double reso_lin;      // resonance factor of the ladder filter
-    int32 f, q, p;        // coefficients, 24 fraction bits
-    int32 b0, b1, b2, b3, b4;
+    int16 last_freq;      // cutoff the coefficients were made for, Hz; -1: make them anew
+    double last_reso_dB;  // resonance they were made for, dB
+    double reso_lin;      // resonance factor of the ladder filter, 0..0.9
+    int32 f, q, p;        // coefficients, Q24
+    int32 b0, b1, b2, b3, b4;  // history in the resampled values' scale: low, high, band of
+                               // the state-variable filter; the ladder's input and four poles
 };
 
 VoiceFilterState& voice_filter_state(int v);

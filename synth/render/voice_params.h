@@ -82,8 +82,9 @@ void resamp_cache_create(void);
 struct cache_hash {
     int note;
     Sample* sp;
-    int32 cnt, longest, notes;  // all the pre-scan's notes together, the longest one, how many
-    double r;
+    int32 cnt, longest;  // all the pre-scan's notes together and the longest one, output samples
+    int32 notes;         // how many
+    double r;  // resampled frames per output sample played; the smallest are cached first
     Sample* resampled;
     cache_hash* next;
     int32 order;  // the pre-scan met the pair as the order-th: settles which is cached first
