@@ -28,12 +28,17 @@ resample_t resample_none(const sample_t* src, splen_t ofs, const resample_rec_t*
 // n values of a sample as they are, for a voice played at its recorded pitch and rate.
 void copy_samples(resample_t* out, const sample_t* data, int64 n);
 
-// out[k] = resample_gauss(src, ofs + k * incr, rec) for k < n: the vector form works on four
-// outputs at a time with the same rounding as the scalar twin.
+// out[k] = resample_gauss(src, ofs + k * incr, rec) for k < n. The scalar form defines the
+// result (resamplers.cpp); the SSE2 form works on four outputs at a time with the same
+// rounding (resamplers_sse2.cpp); resample_gauss_vector says which one runs. The forms expect
+// the weights made for gauss_n, which resample_gauss_run sees to.
 void resample_gauss_run(const sample_t* src, int64 ofs, int32 incr, int32 n, resample_t* out,
                         const resample_rec_t* rec);
 void resample_gauss_run_scalar(const sample_t* src, int64 ofs, int32 incr, int32 n,
                                resample_t* out, const resample_rec_t* rec);
+void resample_gauss_run_sse2(const sample_t* src, int64 ofs, int32 incr, int32 n,
+                             resample_t* out, const resample_rec_t* rec);
+bool resample_gauss_vector(void);
 
 // The resamplers in selection order (see resample_settings.h for the indices).
 extern const resampler_t resamplers[];
