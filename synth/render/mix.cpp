@@ -25,13 +25,6 @@ static int32 filter_buffer[AUDIO_BUFFER_SIZE];
 // The first half of a stereo pair mixed together, kept while the second one is resampled.
 static int32 pair_buffer[AUDIO_BUFFER_SIZE];
 
-// Adds a product to a buffer value; a mix louder than 32 bits holds at the limit.
-static inline void mix_add(int32& dest, int64 x)
-{
-    int64 t = dest + x;
-    dest = t > INT32_MAX ? INT32_MAX : t < INT32_MIN ? INT32_MIN : (int32)t;
-}
-
 static bool output_is_mono(void)
 {
     return play_mode != nullptr && (play_mode->encoding & PE_MONO) != 0;
@@ -124,14 +117,14 @@ static bool pan_delay_active(const Voice& vp)
 static inline void add_stereo(int32* out, int64 l, int64 r, PanDelay* delay, bool left_first)
 {
     if (delay == nullptr) {
-        mix_add(out[0], l);
-        mix_add(out[1], r);
+        mix_add_held(out[0], l);
+        mix_add_held(out[1], r);
     } else if (left_first) {
-        mix_add(out[0], l);
-        mix_add(out[1], delay->pass(r));
+        mix_add_held(out[0], l);
+        mix_add_held(out[1], delay->pass(r));
     } else {
-        mix_add(out[0], delay->pass(l));
-        mix_add(out[1], r);
+        mix_add_held(out[0], delay->pass(l));
+        mix_add_held(out[1], r);
     }
 }
 
@@ -169,7 +162,7 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
             return;
         GainRamp g = left_ramp(vp);
         for (int32 i = 0; i < count; i++)
-            mix_add(lp[i], (int64)g.next() * sp[i]);
+            mix_add_held(lp[i], (int64)g.next() * sp[i]);
         return;
     }
     switch (vp.pan_mode) {
@@ -190,8 +183,8 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
         GainRamp g = left_ramp(vp);
         for (int32 i = 0; i < count; i++, lp += 2) {
             int64 x = (int64)g.next() * sp[i];
-            mix_add(lp[0], x);
-            mix_add(lp[1], x);
+            mix_add_held(lp[0], x);
+            mix_add_held(lp[1], x);
         }
         vp.old_right_mix = g.g;
         break;
@@ -204,7 +197,7 @@ static void mix_run(const int32* sp, int32* lp, int v, int32 count, bool mono)
             break;
         GainRamp g = left_ramp(vp);
         for (int32 i = 0; i < count; i++, lp += 2)
-            mix_add(lp[side], (int64)g.next() * sp[i]);
+            mix_add_held(lp[side], (int64)g.next() * sp[i]);
         break;
     }
     }
@@ -233,9 +226,9 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
     const bool both = !mono && vp.pan_mode == PAN_CENTER;
     for (int32 i = 0; i < count && g >= 0; i++, lp += step) {
         int64 x = (int64)g * sp[i];
-        mix_add(lp[side], x);
+        mix_add_held(lp[side], x);
         if (both)
-            mix_add(lp[1], x);
+            mix_add_held(lp[1], x);
         g -= dec;
     }
 }

@@ -72,4 +72,30 @@ struct GainLine {
     int32 step(int32 k) const { return k < lin ? inc : 0; }
 };
 
+inline bool GainLine::plan(int32 gain, int32 offset, int32 increment, int32 count)
+{
+    if (offset == 0 || gain + (int64)offset > MAX_MIX_GAIN) {
+        last = end_g = offset == 0 ? gain : MAX_MIX_GAIN;
+        g0 = last;
+        return true;
+    }
+    if (increment == 0 || offset % increment != 0 || offset / increment >= 0)
+        return false;
+    const int64 steps = -(int64)(offset / increment);
+    g0 = gain + offset;
+    if (g0 + steps * increment > MAX_MIX_GAIN)
+        return false;
+    inc = increment;
+    last = (int32)(g0 + steps * increment);
+    if (count >= steps) {
+        lin = (int32)steps;
+        end_g = last;
+    } else {
+        lin = count;
+        end_g = (int32)(g0 + (int64)count * increment);
+        end_offset = (int32)(offset + (int64)count * increment);
+    }
+    return true;
+}
+
 #endif
