@@ -46,6 +46,10 @@ void ns_shaping16_9(int32* buf, int32 samples);
 // Resets the noise-shaping state (the ninth-order coefficients for 16-bit output).
 void init_noise_shaping(void);
 
+// The shapers' state: the error feedback's last four cut-off low bits per side (left or mono
+// in ns_z0), newest first, mix scale; the ninth-order shaper's weights (Q24), each side's last
+// nine errors (mix scale, kept twice over) and position in them (1..9), and each side's last
+// two random numbers of the dither.
 extern int32 ns_z0[4], ns_z1[4];
 extern int32 ns9_c[9];
 extern int32 ns9_ehl[18], ns9_ehr[18];

@@ -11,7 +11,6 @@
 #include "output/output.h"
 #include "render/cpu_features.h"
 
-
 int32 ns_z0[4], ns_z1[4];
 int32 ns9_c[9];
 int32 ns9_ehl[18], ns9_ehr[18];
