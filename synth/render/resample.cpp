@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <emmintrin.h>
 
 #include "frontend/controls.h"
 #include "frontend/memory.h"
@@ -46,20 +45,18 @@ static inline void reflect(int64& ofs, int32& incr, int64 ls, int64 le)
     }
 }
 
+void copy_samples_scalar(resample_t* out, const sample_t* data, int64 n)
+{
+    for (int64 k = 0; k < n; k++)
+        out[k] = data[k];
+}
+
 void copy_samples(resample_t* out, const sample_t* data, int64 n)
 {
-    int64 k = 0;
-    for (; k + 8 <= n; k += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + k));
-        // Each 16-bit value moved to the top of a 32-bit lane and shifted back with its sign.
-        const __m128i zero = _mm_setzero_si128();
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                         _mm_srai_epi32(_mm_unpacklo_epi16(zero, v), 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k + 4),
-                         _mm_srai_epi32(_mm_unpackhi_epi16(zero, v), 16));
-    }
-    for (; k < n; k++)
-        out[k] = data[k];
+    if (resample_kernels_vector())
+        copy_samples_sse2(out, data, n);
+    else
+        copy_samples_scalar(out, data, n);
 }
 
 // Interpolates n values from ofs on, moving by incr.

@@ -25,20 +25,26 @@ resample_t resample_newton(const sample_t* src, splen_t ofs, const resample_rec_
 resample_t resample_linear(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
 resample_t resample_none(const sample_t* src, splen_t ofs, const resample_rec_t* rec);
 
-// n values of a sample as they are, for a voice played at its recorded pitch and rate.
+// n values of a sample as they are, for a voice played at its recorded pitch and rate:
+// out[k] = data[k]. The scalar form defines the result (resample.cpp), the SSE2 form gives
+// the same (resamplers_sse2.cpp).
 void copy_samples(resample_t* out, const sample_t* data, int64 n);
+void copy_samples_scalar(resample_t* out, const sample_t* data, int64 n);
+void copy_samples_sse2(resample_t* out, const sample_t* data, int64 n);
 
 // out[k] = resample_gauss(src, ofs + k * incr, rec) for k < n. The scalar form defines the
 // result (resamplers.cpp); the SSE2 form works on four outputs at a time with the same
-// rounding (resamplers_sse2.cpp); resample_gauss_vector says which one runs. The forms expect
-// the weights made for gauss_n, which resample_gauss_run sees to.
+// rounding (resamplers_sse2.cpp). The forms expect the weights made for gauss_n, which
+// resample_gauss_run sees to.
 void resample_gauss_run(const sample_t* src, int64 ofs, int32 incr, int32 n, resample_t* out,
                         const resample_rec_t* rec);
 void resample_gauss_run_scalar(const sample_t* src, int64 ofs, int32 incr, int32 n,
                                resample_t* out, const resample_rec_t* rec);
 void resample_gauss_run_sse2(const sample_t* src, int64 ofs, int32 incr, int32 n,
                              resample_t* out, const resample_rec_t* rec);
-bool resample_gauss_vector(void);
+
+// True when resample_gauss_run and copy_samples take the SSE2 forms.
+bool resample_kernels_vector(void);
 
 // The resamplers in selection order (see resample_settings.h for the indices).
 extern const resampler_t resamplers[];

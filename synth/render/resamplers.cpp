@@ -133,7 +133,7 @@ void resample_gauss_run_scalar(const sample_t* src, int64 ofs, int32 incr, int32
         out[k] = resample_gauss(src, (splen_t)ofs, rec);
 }
 
-bool resample_gauss_vector(void)
+bool resample_kernels_vector(void)
 {
     return cpu_has.sse2;
 }
@@ -143,7 +143,7 @@ void resample_gauss_run(const sample_t* src, int64 ofs, int32 incr, int32 n, res
 {
     if (gauss_table_n != gauss_n)
         initialize_gauss_table(gauss_n);
-    if (resample_gauss_vector())
+    if (resample_kernels_vector())
         resample_gauss_run_sse2(src, ofs, incr, n, out, rec);
     else
         resample_gauss_run_scalar(src, ofs, incr, n, out, rec);

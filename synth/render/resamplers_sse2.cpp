@@ -1,5 +1,6 @@
-// The SSE2 form of the Gauss resampler's runs: four outputs of the 25th-order filter at once
-// (other orders are left to the scalar form).
+// The SSE2 forms of the resampling kernels: the Gauss resampler's runs, four outputs of the
+// 25th-order filter at once (other orders are left to the scalar form), and sample copies,
+// eight values at a time.
 #include <emmintrin.h>
 
 #include "render/resample.h"
@@ -71,4 +72,19 @@ void resample_gauss_run_sse2(const sample_t* src, int64 ofs, int32 incr, int32 n
         ofs += 4 * (int64)incr;
     }
     resample_gauss_run_scalar(src, ofs, incr, n - k, out + k, rec);
+}
+
+void copy_samples_sse2(resample_t* out, const sample_t* data, int64 n)
+{
+    int64 k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + k));
+        // Each 16-bit value moved to the top of a 32-bit lane and shifted back with its sign.
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(zero, v), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(zero, v), 16));
+    }
+    copy_samples_scalar(out + k, data + k, n - k);
 }

@@ -161,3 +161,24 @@ TEST(FilterKernels, FourAtOnceGivesTheScalarValues)
         }
     }
 }
+
+// Sample copies keep each 16-bit value and its sign, up to the last one, in runs around the
+// vector width.
+TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
+{
+    const sample_t edge[4] = {-32768, 32767, -1, 0};
+    for (int64 n = 0; n <= 19; n++) {
+        std::vector<sample_t> data((size_t)n);
+        for (int64 k = 0; k < n; k++)
+            data[(size_t)k] = k < 4 ? edge[k] : (sample_t)(k * 4099 - 30000);
+        std::vector<resample_t> a((size_t)n + 1, 7), b((size_t)n + 1, 7);
+        copy_samples_sse2(a.data(), data.data(), n);
+        copy_samples_scalar(b.data(), data.data(), n);
+        ASSERT_EQ(a, b) << n << " values";
+        ASSERT_EQ(b[(size_t)n], 7) << "the value after the run";
+        if (n >= 4) {
+            ASSERT_EQ(std::vector<resample_t>(b.begin(), b.begin() + 4),
+                      std::vector<resample_t>({-32768, 32767, -1, 0}));
+        }
+    }
+}
