@@ -120,7 +120,9 @@ int select_play_sample(Sample* base_sp, int num_samples, int* note, int* vlist, 
             continue;
         int32 ft, fst;
         tune(sp, &ft, &fst);
-        if (sp->low_freq <= fst && fst <= sp->high_freq && sp->low_vel <= vel && vel <= sp->high_vel)
+        // SoundFont zones are chosen by key, whatever their scale tuning and drum pitch.
+        const int32 fk = sp->inst_type == INST_SF2 ? fs : fst;
+        if (sp->low_freq <= fk && fk <= sp->high_freq && sp->low_vel <= vel && vel <= sp->high_vel)
             give_voice(sp, ft);
     }
     if (nv == 0) {
