@@ -131,6 +131,7 @@ inline void fuzz_sf2_input(const uint8_t* data, size_t size)
             continue;
         volatile int sum = 0;
         for (int i = 0; i < ip->samples; i++) {
+            sf2_sample_ready(&ip->sample[i]);
             const Sample& sp = ip->sample[i];
             if (sp.data == nullptr || sp.sample_rate <= 0 || sp.root_freq <= 0 ||
                 sp.loop_start > sp.loop_end || sp.loop_end > sp.data_length ||

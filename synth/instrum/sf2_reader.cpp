@@ -406,24 +406,35 @@ const char* vorbis_error(long code)
     }
 }
 
-// Decodes one mono stream into d; false with the reason.
-bool decode_vorbis(const uint8* data, size_t size, SF2Decoded* d, std::string* why)
+// Opens a stream of the font for reading; false with the reason.
+bool open_stream(MemoryStream* m, OggVorbis_File* vf, std::string* why)
 {
-    MemoryStream m = {data, size, 0};
     const ov_callbacks io = {stream_read, stream_seek, nullptr, stream_tell};
-    OggVorbis_File vf;
-    const int rc = ov_open_callbacks(&m, &vf, nullptr, 0, io);
+    const int rc = ov_open_callbacks(m, vf, nullptr, 0, io);
     if (rc != 0) {
         *why = vorbis_error(rc);
         return false;
     }
-    bool ok = true;
-    const vorbis_info* vi = ov_info(&vf, -1);
+    const vorbis_info* vi = ov_info(vf, -1);
     if (vi == nullptr || vi->channels != 1) {
+        ov_clear(vf);
         *why = "not a one-channel stream";
-        ok = false;
+        return false;
     }
+    return true;
+}
+
+// Decodes one mono stream into d; false with the reason.
+bool decode_vorbis(const uint8* data, size_t size, SF2Decoded* d, std::string* why)
+{
+    MemoryStream m = {data, size, 0};
+    OggVorbis_File vf;
+    if (!open_stream(&m, &vf, why))
+        return false;
+    bool ok = true;
     std::vector<int16>& out = d->points;
+    if (d->announced > 0)
+        out.reserve((size_t)d->announced + 2);
     while (ok) {
         char buf[8192];
         int section = 0;
@@ -460,6 +471,28 @@ bool decode_vorbis(const uint8* data, size_t size, SF2Decoded* d, std::string* w
 }
 
 }  // namespace
+
+int64 sf2_announced_frames(const SF2File* f, int index, std::string* why)
+{
+    why->clear();
+    SF2Decoded& d = f->decoded[index];
+    if (d.announced >= 0)
+        return d.announced;
+    const SF2SampleHeader& h = f->samples[index];
+    MemoryStream m = {f->smpl + h.start, h.end - h.start, 0};
+    OggVorbis_File vf;
+    d.announced = 0;
+    if (!open_stream(&m, &vf, why))
+        return 0;
+    const ogg_int64_t n = ov_pcm_total(&vf, -1);
+    ov_clear(&vf);
+    if (n <= 0 || n > (ogg_int64_t)MAX_SAMPLE_FRAMES) {
+        *why = n <= 0 ? "no length in the stream" : "longer than " + std::to_string(MAX_SAMPLE_FRAMES) + " frames";
+        return 0;
+    }
+    d.announced = n;
+    return n;
+}
 
 const SF2Decoded* sf2_decoded_sample(const SF2File* f, int index, std::string* why)
 {

@@ -70,6 +70,7 @@ struct SF2Decoded {
     bool tried = false;
     std::vector<int16> points;
     uint32 frames = 0;
+    int64 announced = -1;  // frames the stream's last page gives (-1 not read, 0 unreadable)
 };
 
 struct SF2File {
@@ -113,6 +114,10 @@ bool sf2_needs_decoding(const SF2File* f, int index);
 // stream is damaged, with the reason in *error (the first call only; later calls return none
 // with an empty *error).
 const SF2Decoded* sf2_decoded_sample(const SF2File* f, int index, std::string* error);
+
+// The frames the Ogg Vorbis stream of sample `index` announces (its last page), read without
+// decoding; 0 with the reason in *error (the first call only) when the stream is unreadable.
+int64 sf2_announced_frames(const SF2File* f, int index, std::string* error);
 
 // Text from the file as printable ASCII: other bytes written \xNN.
 std::string sf2_printable(const void* text, size_t length);

@@ -141,6 +141,16 @@ void envelope(int32 rates[6], int32 offsets[6], int attack, int hold, int decay,
     rates[4] = rates[5] = FULL;
 }
 
+// What the points of a sample not yet decoded read: silence, as long as the longest sample
+// (zero pages, which take no memory).
+const int16* silence()
+{
+    static const int16* zeros = (const int16*)calloc(MAX_SAMPLE_FRAMES + 2, sizeof(int16));
+    if (zeros == nullptr)
+        abort();
+    return zeros;
+}
+
 bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_lo, int key_hi,
                   int vel_lo, int vel_hi, bool one_key, const SF2Settings& set, int32 rate,
                   int32 ratio, Sample* sp)
@@ -161,7 +171,22 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
     const int16* base = f->points;
     int64 count = f->point_count, first = h.start, last = h.end;
     int64 loop_start = h.loop_start, loop_end = h.loop_end;
-    if (sf2_needs_decoding(f, iz.target)) {
+    bool pending = false;
+    if ((h.type & SF2_SAMPLE_VORBIS) && !f->decoded[iz.target].tried) {
+        // Decoded when a note first plays it: until then its length is what the stream
+        // announces, and its points read silence.
+        std::string why;
+        count = last = sf2_announced_frames(f, iz.target, &why);
+        if (count == 0) {
+            if (!why.empty())
+                sf2_warn(f, "undecodable", true, "%s: sample \"%s\" can't be decoded (%s), left out",
+                         file, h.name, why.c_str());
+            return false;
+        }
+        base = silence();
+        first = 0;
+        pending = true;
+    } else if (sf2_needs_decoding(f, iz.target)) {
         std::string why;
         const SF2Decoded* d = sf2_decoded_sample(f, iz.target, &why);
         if (d == nullptr) {
@@ -213,6 +238,10 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
         memcpy(sp->data, base + start, sizeof(sample_t) * frames);
         sp->data[frames] = sp->data[frames + 1] = 0;
         sp->data_alloced = 1;
+    }
+    if (pending) {
+        sp->sf_pending = f;
+        sp->sf_first = (uint32)start;
     }
     sp->data_length = (splen_t)frames << FRACTION_BITS;
     if (mode != 0) {
@@ -336,6 +365,9 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
 
 }  // namespace
 
+// The records of the largest preset stay far below the allocation limit of 8 MiB.
+static_assert(sizeof(Sample) * SF2_MAX_PRESET_SAMPLES <= (1u << 22), "a preset's samples fit");
+
 Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keynote,
                                const SF2Settings& set, int32 rate, int32 ratio)
 {
@@ -415,6 +447,36 @@ Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keyno
     memcpy(ip->sample, out.data(), sizeof(Sample) * out.size());
     ip->instname = safe_strdup(p->name);
     return ip;
+}
+
+bool sf2_sample_ready(Sample* sp)
+{
+    const SF2File* f = sp->sf_pending;
+    if (f == nullptr)
+        return true;
+    sp->sf_pending = nullptr;
+    const SF2SampleHeader& h = f->samples[sp->sf_sample_index];
+    std::string why;
+    const SF2Decoded* d = sf2_decoded_sample(f, sp->sf_sample_index, &why);
+    if (d == nullptr || sp->sf_first >= d->frames) {
+        if (!why.empty() || d != nullptr)
+            sf2_warn(f, "undecodable", true, "%s: sample \"%s\" can't be decoded (%s), left out",
+                     f->name.c_str(), h.name, why.empty() ? "shorter than it announces" : why.c_str());
+        return false;  // it stays silent
+    }
+    // A stream that ends before the length it announced shortens the sample.
+    const splen_t have = (splen_t)(d->frames - sp->sf_first) << FRACTION_BITS;
+    if (sp->data_length > have) {
+        sp->data_length = have;
+        sp->loop_end = std::min(sp->loop_end, have);
+        if (sp->loop_start >= sp->loop_end) {
+            sp->modes &= ~(MODES_LOOPING | MODES_SUSTAIN);
+            sp->loop_start = 0;
+            sp->loop_end = have;
+        }
+    }
+    sp->data = const_cast<sample_t*>(d->points.data() + sp->sf_first);
+    return true;
 }
 
 void sf2_warn(const SF2File* f, const char* kind, bool left_out, const char* fmt, ...)

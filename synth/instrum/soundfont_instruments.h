@@ -21,6 +21,10 @@ struct SF2Settings {
 // overlap): far above any real preset, far below what would exhaust memory.
 enum { SF2_MAX_PRESET_SAMPLES = 8192 };
 
+// Makes a sample of a compressed font ready to play when it has not been decoded yet (its
+// stream is decoded once for the whole run): false when it cannot be, and it plays silence.
+bool sf2_sample_ready(Sample* sp);
+
 // Counts a warning about font f under `kind`; it is printed by sf2_report_warnings. left_out:
 // part of the font will not be heard because of it.
 void sf2_warn(const SF2File* f, const char* kind, bool left_out, const char* fmt, ...)

@@ -12,6 +12,7 @@
 #include "frontend/tables.h"
 #include "instrum/instrument_policy.h"
 #include "instrum/sf2_reader.h"
+#include "instrum/soundfont_instruments.h"
 #include "support/sf2_writer.h"
 
 namespace {
@@ -262,4 +263,30 @@ TEST_F(SoundFontTest, TwentyFourBitPointsAddTheirLowByte)
     ASSERT_NE(ip, nullptr);
     const std::vector<int16_t> expect = {101, -99, 32767, -5, 7, 7, 8, 7, 0, 0};
     EXPECT_EQ(std::vector<int16_t>(ip->sample[0].data, ip->sample[0].data + expect.size()), expect);
+}
+
+// A compressed font decodes a sample when a note first plays it, once: until then the sample
+// has the length its stream announces and reads silence.
+TEST_F(SoundFontTest, CompressedSamplesAreDecodedWhenFirstPlayed)
+{
+    Sf2FontDef def = small_font();
+    def.compressed = true;
+    def.samples.push_back({"other", sf2_sine(400, 50), 100, 300});
+    def.instruments[0].zones[1].target = 1;  // keys 60..127 play the other sample
+    const std::string bytes = build_sf2(def);
+    std::string why;
+    std::unique_ptr<SF2File> f(sf2_read_memory(bytes.data(), bytes.size(), "c.sf3", &why));
+    ASSERT_NE(f, nullptr) << why;
+    InstrumentPtr ip(sf2_convert_preset(f.get(), 0, 0, -1, SF2Settings(), 44100, 44));
+    ASSERT_NE(ip, nullptr);
+    ASSERT_EQ(ip->samples, 2);
+    EXPECT_EQ(ip->sample[0].data_length, 400u << FRACTION_BITS);
+    EXPECT_EQ(ip->sample[0].data[100], 0);
+    EXPECT_TRUE(sf2_sample_ready(&ip->sample[0]));
+    EXPECT_TRUE(f->decoded[0].tried);
+    EXPECT_FALSE(f->decoded[1].tried);
+    EXPECT_EQ(ip->sample[0].data, f->decoded[0].points.data());
+    EXPECT_NEAR(ip->sample[0].data[25], 16384, 400);  // a quarter period of the sine
+    EXPECT_EQ(ip->sample[0].loop_end, 300u << FRACTION_BITS);
+    EXPECT_TRUE(sf2_sample_ready(&ip->sample[0]));  // nothing more to do
 }
