@@ -25,6 +25,7 @@
 #include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
 #include "readmidi/sysex.h"
+#include "tests/support/sf2_writer.h"
 
 // The program's start-up tables, a known output mode and control ratio, errors only, and no
 // terminal to read ("source -").
@@ -130,6 +131,7 @@ inline void fuzz_sf2_input(const uint8_t* data, size_t size)
             continue;
         volatile int sum = 0;
         for (int i = 0; i < ip->samples; i++) {
+            sf2_sample_ready(&ip->sample[i]);
             const Sample& sp = ip->sample[i];
             if (sp.data == nullptr || sp.sample_rate <= 0 || sp.root_freq <= 0 ||
                 sp.loop_start > sp.loop_end || sp.loop_end > sp.data_length ||
@@ -141,6 +143,27 @@ inline void fuzz_sf2_input(const uint8_t* data, size_t size)
         free_instrument(ip);
     }
     delete f;
+}
+
+// The Ogg Vorbis decoding of compressed fonts: the input (after the byte choosing the drum key
+// and the filter setting) is the stream of the one sample of an SF3 font, played looped as a
+// melodic preset and as a drum kit.
+inline void fuzz_sf3_input(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return;
+    Sf2FontDef def;
+    def.compressed = true;
+    Sf2SampleDef s;
+    s.name = "fuzz";
+    s.stream.assign((const char*)data + 1, size - 1);
+    s.loop_start = 8, s.loop_end = 1000;
+    def.samples = {s};
+    def.instruments = {{"fuzz", {{{{SF2_SAMPLE_MODES, 1}}, 0}}}};
+    def.presets = {{"fuzz", 0, 0, {{{}, 0}}}, {"kit", 0, 128, {{{}, 0}}}};
+    std::string image = build_sf2(def);
+    image.insert(image.begin(), (char)data[0]);
+    fuzz_sf2_input((const uint8_t*)image.data(), image.size());
 }
 
 // Options that end the program by design (help, version, the dashed forms with an unknown

@@ -2,7 +2,8 @@
 # Builds the libFuzzer programs of fuzz/ with clang and runs each for SECONDS seconds, two at a
 # time, starting from seed corpora: the conformance files and songs (song reader), their
 # system-exclusive messages (decoders), the patch set (patch loader), configurations and small
-# SoundFonts (SoundFont reader; a leading byte chooses the drum key and the filter setting).
+# SoundFonts (SoundFont reader; a leading byte chooses the drum key and the filter setting), an
+# Ogg Vorbis stream (the one sample of a compressed font, after the same leading byte).
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS [target...]
 # Findings are written to BUILD_DIR/findings/<target>/; the grown corpora stay in
 # BUILD_DIR/corpus/<target>/ for the next run; each run's log is BUILD_DIR/<target>.log.
@@ -12,7 +13,7 @@ build="${1:-build-fuzz}"
 seconds="${2:-60}"
 shift 2 || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(midi sysex patch config sf2)
+[ ${#targets[@]} -gt 0 ] || targets=(midi sysex patch config sf2 sf3)
 case "$build" in /*) ;; *) build="$here/$build" ;; esac
 
 cc=$(command -v clang-14 || command -v clang || true)
@@ -48,6 +49,7 @@ seed_dirs() {
     patch) echo "$seeds/patch" ;;
     config) echo "$seeds/config" ;;
     sf2) echo "$here/fuzz/seeds/sf2" ;;
+    sf3) echo "$here/fuzz/seeds/sf3" ;;
   esac
 }
 

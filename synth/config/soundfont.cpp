@@ -29,7 +29,7 @@ static void remove_rules_of(const SoundFontRequest* font)
     }
 }
 
-void add_soundfont(const char* file, int order, int cutoff, int reso, int amp)
+void add_soundfont(const char* file, int order, int cutoff, int reso, int amp, double attenuation)
 {
     SoundFontRequest* sf = soundfont_requests;
     for (; sf != nullptr; sf = sf->next)
@@ -39,6 +39,7 @@ void add_soundfont(const char* file, int order, int cutoff, int reso, int amp)
         sf = (SoundFontRequest*)safe_malloc(sizeof(SoundFontRequest));
         sf->file = safe_strdup(file);
         sf->order = sf->cutoff = sf->reso = sf->amp = -1;
+        sf->attenuation = -1;
         sf->next = soundfont_requests;
         soundfont_requests = sf;
     }
@@ -50,6 +51,8 @@ void add_soundfont(const char* file, int order, int cutoff, int reso, int amp)
         sf->reso = reso;
     if (amp != -1)
         sf->amp = amp;
+    if (attenuation >= 0)
+        sf->attenuation = attenuation;
 }
 
 void remove_soundfont(const char* file)

@@ -56,6 +56,11 @@ struct Sample {
     int32 sf_sample_index, sf_sample_link;
     uint16 sample_type;
     uint8 sf_exclusive_class;  // a note of a SoundFont sample with a class cuts the older ones
+    uint8 velocity_to_use;     // 1..127: the velocity its notes play with, whatever they have; 0 none
+    // A compressed SoundFont sample not decoded yet: its font (data then reads silence), and
+    // where the sample's points start in what its stream decodes to. None once decoded.
+    const struct SF2File* sf_pending;
+    uint32 sf_first;
     // A resample-cache copy that holds only the start of its source: values up to cache_valid
     // (fixed point) stand for the source's points at cache_step (fixed point) apart; a voice
     // that gets there goes on in the source. None for every other sample.

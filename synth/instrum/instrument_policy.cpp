@@ -278,9 +278,12 @@ int load_missing_instruments(int* rc)
                 continue;
             errors += fill_bank(dr, i, rc);
             if (rc != nullptr && is_stop_code(*rc))
-                return errors;
+                break;
         }
+        if (rc != nullptr && is_stop_code(*rc))
+            break;
     }
+    report_soundfont_warnings();
     return errors;
 }
 
@@ -303,7 +306,16 @@ static Instrument* load_element(int dr, int b, int prog)
     return tone->instrument == MAGIC_ERROR_INSTRUMENT ? nullptr : tone->instrument;
 }
 
+static Instrument* element_instrument(int dr, int b, int prog);
+
 Instrument* play_midi_load_instrument(int dr, int b, int prog)
+{
+    Instrument* ip = element_instrument(dr, b, prog);
+    report_soundfont_warnings();
+    return ip;
+}
+
+static Instrument* element_instrument(int dr, int b, int prog)
 {
     if (!valid_slot(b) || prog < 0 || prog > 127)
         return nullptr;

@@ -64,5 +64,8 @@ void init_load_soundfont(void);
 Instrument* load_soundfont_inst(int order, int bank, int preset, int keynote);
 Instrument* extract_soundfont(const char* sf_file, int bank, int preset, int keynote);
 Instrument* extract_sample_file(const char* file);
+// Prints what the fonts' loads have warned about since the last call, one line per kind of
+// warning and font; a font with parts left out counts once in instrument_load_failures.
+void report_soundfont_warnings(void);
 
 #endif

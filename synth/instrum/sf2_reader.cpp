@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include <vorbis/vorbisfile.h>
+
+#include "frontend/controls.h"
+#include "instrum/instrum.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -29,7 +34,16 @@ struct Chunk {
     uint32 size;
 };
 
-// Splits [p, p + len) into chunks; false with a message when one runs past the end.
+// Whether a chunk header at `pos` would fit in [0, len).
+bool fits(const uint8* p, size_t len, size_t pos)
+{
+    return pos + 8 <= len && u32(p + pos + 4) <= len - pos - 8;
+}
+
+// Splits [p, p + len) into chunks; false with a message when one runs past the end. A chunk of
+// odd size is followed by a pad byte, except in writers that leave it out (compressed fonts
+// made by one widespread tool do): where the next header only fits without the pad, there is
+// none.
 bool chunks(const uint8* p, size_t len, std::vector<Chunk>* out, const char* where,
             std::string* err)
 {
@@ -40,13 +54,16 @@ bool chunks(const uint8* p, size_t len, std::vector<Chunk>* out, const char* whe
         c.id[4] = '\0';
         c.size = u32(p + pos + 4);
         if (c.size > len - pos - 8) {
-            *err = std::string("chunk \"") + c.id + "\" in " + where + " runs past its end (" +
-                   std::to_string(c.size) + " bytes, " + std::to_string(len - pos - 8) + " left)";
+            *err = "chunk \"" + sf2_printable(c.id, 4) + "\" in " + where +
+                   " runs past its end (" + std::to_string(c.size) + " bytes, " +
+                   std::to_string(len - pos - 8) + " left)";
             return false;
         }
         c.data = p + pos + 8;
         out->push_back(c);
-        pos += 8 + (size_t)c.size + (c.size & 1);
+        pos += 8 + (size_t)c.size;
+        if ((c.size & 1) && (fits(p, len, pos + 1) || !fits(p, len, pos)))
+            pos++;
     }
     return true;
 }
@@ -59,13 +76,12 @@ const Chunk* find(const std::vector<Chunk>& v, const char* id)
     return nullptr;
 }
 
-void copy_name(char dst[21], const uint8* src)
+// A name of up to 20 bytes, ended by the first zero byte.
+void copy_name(char dst[81], const uint8* src)
 {
-    memcpy(dst, src, 20);
-    dst[20] = '\0';
-    for (int i = 0; i < 20; i++)
-        if (dst[i] != '\0' && (dst[i] < 32 || dst[i] > 126))
-            dst[i] = '?';
+    const size_t n = strnlen((const char*)src, 20);
+    const std::string t = sf2_printable(src, n);
+    memcpy(dst, t.c_str(), t.size() + 1);
 }
 
 // The records of one table: its chunk, a whole number of records, at least `min` of them.
@@ -212,10 +228,23 @@ SF2File* sf2_read_memory(const void* data, size_t size, const char* name, std::s
     const Chunk* smpl = find(s, "smpl");
     if (smpl == nullptr)
         return fail(f, err, "no 16-bit sample data (\"smpl\" chunk)");
-    if (((uintptr_t)smpl->data & 1) != 0)
-        return fail(f, err, "sample data at an odd offset");
-    f->points = (const int16*)(const void*)smpl->data;
-    f->point_count = smpl->size / 2;
+    f->smpl = smpl->data;
+    f->smpl_bytes = smpl->size;
+    // Points at an odd offset cannot be read in place: only compressed samples can be used.
+    if (((uintptr_t)smpl->data & 1) == 0) {
+        f->points = (const int16*)(const void*)smpl->data;
+        f->point_count = smpl->size / 2;
+    }
+    const Chunk* sm24 = find(s, "sm24");
+    if (sm24 != nullptr && f->point_count > 0) {
+        if (sm24->size >= f->point_count && sm24->size <= f->point_count + 1)
+            f->sm24 = sm24->data;
+        else
+            cmsg(CMSG_WARNING, VERB_NORMAL,
+                 "%s: the 24-bit sample data (\"sm24\", %u bytes) does not match the %u points "
+                 "of 16-bit data; played with 16 bits",
+                 name, (unsigned)sm24->size, (unsigned)f->point_count);
+    }
 
     const Chunk *phdr, *pbag, *pmod, *pgen, *inst, *ibag, *imod, *igen, *shdr;
     uint32 nphdr, npbag, npmod, npgen, ninst, nibag, nimod, nigen, nshdr;
@@ -248,12 +277,24 @@ SF2File* sf2_read_memory(const void* data, size_t size, const char* name, std::s
         h.type = u16(r + 44);
         // Sample points past the data are a damaged table; loops are checked per zone,
         // where the offset generators move them.
-        if ((h.type & 0x8000) == 0 && (h.start > h.end || h.end > f->point_count))
+        if (h.type & 0x8000)
+            continue;  // in ROM, left out when used
+        if (h.type & SF2_SAMPLE_VORBIS) {
+            f->compressed = true;
+            if (h.start > h.end || h.end > f->smpl_bytes)
+                return fail(f, err, std::string("compressed sample \"") + h.name +
+                                        "\" has bytes " + std::to_string(h.start) + ".." +
+                                        std::to_string(h.end) + " outside the " +
+                                        std::to_string(f->smpl_bytes) + " bytes of sample data");
+        } else if (h.start > h.end || h.end > f->point_count) {
             return fail(f, err, std::string("sample \"") + h.name + "\" has points " +
                                     std::to_string(h.start) + ".." + std::to_string(h.end) +
                                     " outside the " + std::to_string(f->point_count) +
                                     " points of sample data");
+        }
     }
+    if (f->compressed || f->sm24 != nullptr)
+        f->decoded.resize(f->samples.size());
     return f;
 }
 
@@ -293,4 +334,193 @@ const SF2ZoneList* sf2_find_preset(const SF2File* f, int bank, int preset)
         if (p.bank == bank && p.preset == preset)
             return &p;
     return nullptr;
+}
+
+std::string sf2_printable(const void* text, size_t length)
+{
+    std::string r;
+    const uint8* p = (const uint8*)text;
+    for (size_t i = 0; i < length; i++) {
+        if (p[i] >= 32 && p[i] < 127 && p[i] != '\\') {
+            r += (char)p[i];
+        } else {
+            char hex[5];
+            snprintf(hex, sizeof(hex), "\\x%02X", p[i]);
+            r += hex;
+        }
+    }
+    return r;
+}
+
+bool sf2_needs_decoding(const SF2File* f, int index)
+{
+    return (f->samples[index].type & SF2_SAMPLE_VORBIS) != 0 || f->sm24 != nullptr;
+}
+
+namespace {
+
+// An Ogg Vorbis stream read from memory.
+struct MemoryStream {
+    const uint8* data;
+    size_t size, pos;
+};
+
+size_t stream_read(void* dst, size_t size, size_t n, void* src)
+{
+    MemoryStream* m = (MemoryStream*)src;
+    size_t bytes = size * n;
+    if (bytes > m->size - m->pos)
+        bytes = m->size - m->pos;
+    memcpy(dst, m->data + m->pos, bytes);
+    m->pos += bytes;
+    return size == 0 ? 0 : bytes / size;
+}
+
+int stream_seek(void* src, ogg_int64_t offset, int whence)
+{
+    MemoryStream* m = (MemoryStream*)src;
+    const ogg_int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? (ogg_int64_t)m->pos
+                                                                         : (ogg_int64_t)m->size;
+    if (base + offset < 0 || base + offset > (ogg_int64_t)m->size)
+        return -1;
+    m->pos = (size_t)(base + offset);
+    return 0;
+}
+
+long stream_tell(void* src)
+{
+    return (long)((MemoryStream*)src)->pos;
+}
+
+const char* vorbis_error(long code)
+{
+    switch (code) {
+    case OV_EREAD: return "read error";
+    case OV_ENOTVORBIS: return "not an Ogg Vorbis stream";
+    case OV_EVERSION: return "unknown Vorbis version";
+    case OV_EBADHEADER: return "damaged Vorbis header";
+    case OV_EFAULT: return "decoder fault";
+    case OV_HOLE: return "data missing or damaged in the stream";
+    case OV_EBADLINK: return "damaged stream link";
+    default: return "damaged stream";
+    }
+}
+
+// Opens a stream of the font for reading; false with the reason.
+bool open_stream(MemoryStream* m, OggVorbis_File* vf, std::string* why)
+{
+    const ov_callbacks io = {stream_read, stream_seek, nullptr, stream_tell};
+    const int rc = ov_open_callbacks(m, vf, nullptr, 0, io);
+    if (rc != 0) {
+        *why = vorbis_error(rc);
+        return false;
+    }
+    const vorbis_info* vi = ov_info(vf, -1);
+    if (vi == nullptr || vi->channels != 1) {
+        ov_clear(vf);
+        *why = "not a one-channel stream";
+        return false;
+    }
+    return true;
+}
+
+// Decodes one mono stream into d; false with the reason.
+bool decode_vorbis(const uint8* data, size_t size, SF2Decoded* d, std::string* why)
+{
+    MemoryStream m = {data, size, 0};
+    OggVorbis_File vf;
+    if (!open_stream(&m, &vf, why))
+        return false;
+    bool ok = true;
+    std::vector<int16>& out = d->points;
+    if (d->announced > 0)
+        out.reserve((size_t)d->announced + 2);
+    while (ok) {
+        char buf[8192];
+        int section = 0;
+        const long n = ov_read(&vf, buf, sizeof(buf), 0, 2, 1, &section);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            *why = vorbis_error(n);
+            ok = false;
+            break;
+        }
+        // Later links of a chained stream may have other channel counts: only mono is taken.
+        const vorbis_info* li = ov_info(&vf, section);
+        if (li == nullptr || li->channels != 1) {
+            *why = "not a one-channel stream";
+            ok = false;
+            break;
+        }
+        if (out.size() + (size_t)n / 2 > MAX_SAMPLE_FRAMES) {
+            *why = "longer than " + std::to_string(MAX_SAMPLE_FRAMES) + " frames";
+            ok = false;
+            break;
+        }
+        const size_t at = out.size();
+        out.resize(at + (size_t)n / 2);
+        memcpy(out.data() + at, buf, (size_t)n / 2 * 2);
+    }
+    ov_clear(&vf);
+    if (ok && out.empty()) {
+        *why = "no audio in the stream";
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int64 sf2_announced_frames(const SF2File* f, int index, std::string* why)
+{
+    why->clear();
+    SF2Decoded& d = f->decoded[index];
+    if (d.announced >= 0)
+        return d.announced;
+    const SF2SampleHeader& h = f->samples[index];
+    MemoryStream m = {f->smpl + h.start, h.end - h.start, 0};
+    OggVorbis_File vf;
+    d.announced = 0;
+    if (!open_stream(&m, &vf, why))
+        return 0;
+    const ogg_int64_t n = ov_pcm_total(&vf, -1);
+    ov_clear(&vf);
+    if (n <= 0 || n > (ogg_int64_t)MAX_SAMPLE_FRAMES) {
+        *why = n <= 0 ? "no length in the stream" : "longer than " + std::to_string(MAX_SAMPLE_FRAMES) + " frames";
+        return 0;
+    }
+    d.announced = n;
+    return n;
+}
+
+const SF2Decoded* sf2_decoded_sample(const SF2File* f, int index, std::string* why)
+{
+    why->clear();
+    SF2Decoded& d = f->decoded[index];
+    if (d.tried)
+        return d.frames > 0 ? &d : nullptr;
+    d.tried = true;
+    const SF2SampleHeader& h = f->samples[index];
+    bool ok;
+    if (h.type & SF2_SAMPLE_VORBIS) {
+        ok = decode_vorbis(f->smpl + h.start, h.end - h.start, &d, why);
+    } else {
+        // 24-bit points rounded to the nearest 16-bit value.
+        d.points.resize(h.end - h.start);
+        for (uint32 i = h.start; i < h.end; i++) {
+            const int32 r = f->points[i] + (f->sm24[i] >= 128 ? 1 : 0);
+            d.points[i - h.start] = (int16)(r > 32767 ? 32767 : r);
+        }
+        ok = !d.points.empty();
+        if (!ok)
+            *why = "no points";
+    }
+    if (!ok) {
+        d.points = std::vector<int16>();
+        return nullptr;
+    }
+    d.frames = (uint32)d.points.size();
+    d.points.resize(d.points.size() + 2, 0);
+    return &d;
 }

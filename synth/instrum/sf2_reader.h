@@ -1,7 +1,10 @@
 // Reading SoundFont 2 files (RIFF "sfbk"): the preset, instrument and sample tables of the
 // "pdta" list, checked once when the file is opened, and where the 16-bit sample points of the
 // "smpl" chunk lie. The points themselves are not read here: the file is mapped, and only the
-// pages a voice plays are ever brought into memory.
+// pages a voice plays are ever brought into memory. Two kinds of sample are made into 16-bit
+// points of their own when a preset first needs them, once, and kept with the font: those of a
+// compressed font (SF3: each sample an Ogg Vorbis stream in "smpl"), and those of a font with
+// 24-bit data (the low bytes in "sm24"), rounded to 16 bits.
 #ifndef CORVELLE_INSTRUM_SF2_READER_H
 #define CORVELLE_INSTRUM_SF2_READER_H
 
@@ -43,18 +46,31 @@ struct SF2Zone {
 // A preset or an instrument: its name, its global zone (set = 0 when there is none) and the
 // zones that point somewhere.
 struct SF2ZoneList {
-    char name[21];
+    char name[81];  // as printable text: other bytes written \xNN
     int bank = 0, preset = 0;  // presets only
     SF2Zone global;
     std::vector<SF2Zone> zones;
 };
 
+// Sample type bit of a sample stored as an Ogg Vorbis stream: start and end are then byte
+// offsets of the stream in "smpl", the loop points frames from the sample's first one.
+enum { SF2_SAMPLE_VORBIS = 0x10 };
+
 struct SF2SampleHeader {
-    char name[21];
+    char name[81];  // as printable text
     uint32 start, end, loop_start, loop_end, rate;
     uint8 root_key;
     int8 correction;
     uint16 link, type;
+};
+
+// The 16-bit points of one sample made from a compressed or 24-bit font: `frames` points and
+// two zero points after them; none when the sample could not be made (reported once).
+struct SF2Decoded {
+    bool tried = false;
+    std::vector<int16> points;
+    uint32 frames = 0;
+    int64 announced = -1;  // frames the stream's last page gives (-1 not read, 0 unreadable)
 };
 
 struct SF2File {
@@ -63,6 +79,19 @@ struct SF2File {
     std::vector<SF2SampleHeader> samples;
     const int16* points = nullptr;  // the "smpl" chunk, little-endian 16-bit
     uint32 point_count = 0;
+    const uint8* smpl = nullptr;  // the same chunk as bytes (the streams of a compressed font)
+    uint32 smpl_bytes = 0;
+    const uint8* sm24 = nullptr;  // the low bytes of 24-bit points, point_count of them; or none
+    bool compressed = false;      // some sample is an Ogg Vorbis stream
+    mutable std::vector<SF2Decoded> decoded;  // by sample, for compressed and 24-bit fonts
+    // Warnings about the font, counted by kind until they are reported (one line a kind).
+    struct Warning {
+        std::string kind, first;  // the first message of the kind in full
+        int count = 0, reported = 0;
+        bool left_out = false;  // something of the font will not be heard
+    };
+    mutable std::vector<Warning> warnings;
+    mutable bool counted_unusable = false;  // already counted among the instruments not loaded
     void* map = nullptr;  // the whole file, mapped read-only (none when read from memory)
     size_t map_length = 0;
     ~SF2File();
@@ -75,6 +104,23 @@ SF2File* sf2_read_memory(const void* data, size_t size, const char* name, std::s
 // Maps the file and reads its tables. None, with the reason in *error, when it cannot be
 // opened or is damaged.
 SF2File* sf2_open(const char* path, const char* name, std::string* error);
+
+// Whether sample `index` is played from points made for it (sf2_decoded_sample) rather than
+// from the mapped data.
+bool sf2_needs_decoding(const SF2File* f, int index);
+
+// The points of sample `index` of a compressed or 24-bit font, made on the first call and kept:
+// decoded from its Ogg Vorbis stream, or the 24-bit points rounded to 16 bits. None when the
+// stream is damaged, with the reason in *error (the first call only; later calls return none
+// with an empty *error).
+const SF2Decoded* sf2_decoded_sample(const SF2File* f, int index, std::string* error);
+
+// The frames the Ogg Vorbis stream of sample `index` announces (its last page), read without
+// decoding; 0 with the reason in *error (the first call only) when the stream is unreadable.
+int64 sf2_announced_frames(const SF2File* f, int index, std::string* error);
+
+// Text from the file as printable ASCII: other bytes written \xNN.
+std::string sf2_printable(const void* text, size_t length);
 
 // The preset of `bank` and `preset`, or none.
 const SF2ZoneList* sf2_find_preset(const SF2File* f, int bank, int preset);

@@ -8,8 +8,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "frontend/controls.h"
@@ -138,13 +141,14 @@ void envelope(int32 rates[6], int32 offsets[6], int attack, int hold, int decay,
     rates[4] = rates[5] = FULL;
 }
 
-// Frequency (thousandths of a hertz) at which the engine matches key n of a sample tuned like
-// `sp`, as the sample choice computes it.
-double matched_freq(const Sample* sp, int n)
+// What the points of a sample not yet decoded read: silence, as long as the longest sample
+// (zero pages, which take no memory).
+const int16* silence()
 {
-    if (sp->scale_factor == 1024)
-        return freq_table[n];
-    return freq_table[n] * std::pow(2.0, (double)(n - sp->scale_freq) * (sp->scale_factor - 1024) / 12288.0);
+    static const int16* zeros = (const int16*)calloc(MAX_SAMPLE_FRAMES + 2, sizeof(int16));
+    if (zeros == nullptr)
+        abort();
+    return zeros;
 }
 
 bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_lo, int key_hi,
@@ -154,23 +158,60 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
     const SF2SampleHeader& h = f->samples[iz.target];
     const char* file = f->name.c_str();
     if (h.type & 0x8000) {
-        cmsg(CMSG_WARNING, VERB_VERBOSE, "%s: sample \"%s\" is in ROM, left out", file, h.name);
+        sf2_warn(f, "in ROM", true, "%s: sample \"%s\" is in ROM, left out", file, h.name);
         return false;
     }
     if (h.rate == 0 || h.rate > 1000000) {
-        cmsg(CMSG_WARNING, VERB_NORMAL, "%s: sample \"%s\" has a sample rate of %u, left out",
-             file, h.name, (unsigned)h.rate);
+        sf2_warn(f, "sample rate", true, "%s: sample \"%s\" has a sample rate of %u, left out",
+                 file, h.name, (unsigned)h.rate);
         return false;
     }
-    const int64 start = (int64)h.start + g[SF2_START_OFFSET] + 32768LL * g[SF2_START_COARSE];
-    const int64 end = (int64)h.end + g[SF2_END_OFFSET] + 32768LL * g[SF2_END_COARSE];
-    int64 ls = (int64)h.loop_start + g[SF2_STARTLOOP_OFFSET] + 32768LL * g[SF2_STARTLOOP_COARSE];
-    int64 le = (int64)h.loop_end + g[SF2_ENDLOOP_OFFSET] + 32768LL * g[SF2_ENDLOOP_COARSE];
-    if (start < 0 || end <= start || end > (int64)f->point_count ||
-        end - start > (int64)MAX_SAMPLE_FRAMES) {
-        cmsg(CMSG_WARNING, VERB_NORMAL,
-             "%s: sample \"%s\": points %lld..%lld lie outside the sample data, left out", file,
-             h.name, (long long)start, (long long)end);
+    // Where the sample's points are: in the mapped data, or made for it (compressed or 24-bit
+    // fonts), its own points counted from 0 then.
+    const int16* base = f->points;
+    int64 count = f->point_count, first = h.start, last = h.end;
+    int64 loop_start = h.loop_start, loop_end = h.loop_end;
+    bool pending = false;
+    if ((h.type & SF2_SAMPLE_VORBIS) && !f->decoded[iz.target].tried) {
+        // Decoded when a note first plays it: until then its length is what the stream
+        // announces, and its points read silence.
+        std::string why;
+        count = last = sf2_announced_frames(f, iz.target, &why);
+        if (count == 0) {
+            if (!why.empty())
+                sf2_warn(f, "undecodable", true, "%s: sample \"%s\" can't be decoded (%s), left out",
+                         file, h.name, why.c_str());
+            return false;
+        }
+        base = silence();
+        first = 0;
+        pending = true;
+    } else if (sf2_needs_decoding(f, iz.target)) {
+        std::string why;
+        const SF2Decoded* d = sf2_decoded_sample(f, iz.target, &why);
+        if (d == nullptr) {
+            if (!why.empty())
+                sf2_warn(f, "undecodable", true, "%s: sample \"%s\" can't be decoded (%s), left out",
+                         file, h.name, why.c_str());
+            return false;
+        }
+        base = d->points.data();
+        count = d->frames;
+        first = 0;
+        last = d->frames;
+        if (!(h.type & SF2_SAMPLE_VORBIS)) {  // 24-bit: loops are points of the whole data
+            loop_start -= h.start;
+            loop_end -= h.start;
+        }
+    }
+    const int64 start = first + g[SF2_START_OFFSET] + 32768LL * g[SF2_START_COARSE];
+    const int64 end = last + g[SF2_END_OFFSET] + 32768LL * g[SF2_END_COARSE];
+    int64 ls = loop_start + g[SF2_STARTLOOP_OFFSET] + 32768LL * g[SF2_STARTLOOP_COARSE];
+    int64 le = loop_end + g[SF2_ENDLOOP_OFFSET] + 32768LL * g[SF2_ENDLOOP_COARSE];
+    if (start < 0 || end <= start || end > count || end - start > (int64)MAX_SAMPLE_FRAMES) {
+        sf2_warn(f, "points outside", true,
+                 "%s: sample \"%s\": points %lld..%lld lie outside the sample data, left out",
+                 file, h.name, (long long)start, (long long)end);
         return false;
     }
     const uint32 frames = (uint32)(end - start);
@@ -179,24 +220,28 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
         mode = 0;
     const bool loops = mode != 0;
     if (loops && !(start <= ls && ls < le && le <= end)) {
-        cmsg(CMSG_WARNING, VERB_NORMAL,
-             "%s: sample \"%s\": loop %lld..%lld lies outside the sample %lld..%lld, played "
-             "without its loop",
-             file, h.name, (long long)ls, (long long)le, (long long)start, (long long)end);
+        sf2_warn(f, "loop outside", false,
+                 "%s: sample \"%s\": loop %lld..%lld lies outside the sample %lld..%lld, played "
+                 "without its loop",
+                 file, h.name, (long long)ls, (long long)le, (long long)start, (long long)end);
         mode = 0;
     }
 
     memset(sp, 0, sizeof(*sp));
     // The points after the sample are read by the interpolation: the format puts silence
     // there, but a sample that ends the data gets a copy with two zero points of its own.
-    if ((uint64)end + 2 <= f->point_count) {
-        sp->data = const_cast<sample_t*>(f->points + start);
+    if (base != f->points || end + 2 <= count) {
+        sp->data = const_cast<sample_t*>(base + start);
         sp->data_alloced = 0;
     } else {
         sp->data = (sample_t*)safe_malloc(sizeof(sample_t) * (frames + 2));
-        memcpy(sp->data, f->points + start, sizeof(sample_t) * frames);
+        memcpy(sp->data, base + start, sizeof(sample_t) * frames);
         sp->data[frames] = sp->data[frames + 1] = 0;
         sp->data_alloced = 1;
+    }
+    if (pending) {
+        sp->sf_pending = f;
+        sp->sf_first = (uint32)start;
     }
     sp->data_length = (splen_t)frames << FRACTION_BITS;
     if (mode != 0) {
@@ -214,31 +259,40 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
     sp->sample_rate = (int32)h.rate;
 
     // Pitch: the root key, moved by coarse and fine tune and the sample's own correction;
-    // scale tuning through the engine's scale factor around the root key.
+    // scale tuning through the engine's scale factor around the root key. A zone with a key
+    // number plays every key as that key: no change by key (scale factor 0) around it, the
+    // root moved by what scale tuning gives that key.
     int root = g[SF2_ROOT_KEY] >= 0 && g[SF2_ROOT_KEY] <= 127 ? g[SF2_ROOT_KEY] : h.root_key;
     if (root > 127)
         root = 60;
-    const int cents = g[SF2_COARSE_TUNE] * 100 + g[SF2_FINE_TUNE] + h.correction;
+    double cents = g[SF2_COARSE_TUNE] * 100 + g[SF2_FINE_TUNE] + h.correction;
+    sp->scale_freq = (int16)root;
+    sp->scale_factor = (int16)(g[SF2_SCALE_TUNING] * 1024 / 100.0 + 0.5);
+    const int keynum = g[SF2_KEYNUM];
+    if (keynum >= 0 && keynum <= 127) {
+        cents += (keynum - root) * (g[SF2_SCALE_TUNING] - 100.0);
+        sp->scale_freq = (int16)keynum;
+        sp->scale_factor = 0;
+    }
     sp->root_freq = (int32)(freq_table[root] * std::pow(2.0, -cents / 1200.0) + 0.5);
     if (sp->root_freq < 1)
         sp->root_freq = 1;
-    sp->scale_freq = (int16)root;
-    sp->scale_factor = (int16)(g[SF2_SCALE_TUNING] * 1024 / 100.0 + 0.5);
     if (one_key) {
         sp->low_freq = 0;
         sp->high_freq = 0x7FFFFFFF;
     } else {
-        // Key ranges become frequency ranges whose edges lie halfway to the next key.
-        sp->low_freq = key_lo == 0 ? 0
-                       : (int32)((matched_freq(sp, key_lo - 1) + matched_freq(sp, key_lo)) / 2);
-        sp->high_freq = key_hi == 127
-                            ? 0x7FFFFFFF
-                            : (int32)((matched_freq(sp, key_hi) + matched_freq(sp, key_hi + 1)) / 2);
+        // Key ranges become frequency ranges of the keys themselves (the sample choice takes
+        // SoundFont zones by key, whatever their tuning), edges halfway to the next key.
+        sp->low_freq = key_lo == 0 ? 0 : (freq_table[key_lo - 1] + freq_table[key_lo]) / 2;
+        sp->high_freq = key_hi == 127 ? 0x7FFFFFFF : (freq_table[key_hi] + freq_table[key_hi + 1]) / 2;
     }
     sp->low_vel = (uint8)vel_lo;
     sp->high_vel = (uint8)vel_hi;
+    if (g[SF2_VELOCITY] >= 1 && g[SF2_VELOCITY] <= 127)
+        sp->velocity_to_use = (uint8)g[SF2_VELOCITY];
     sp->panning = (int8)clampi((int)std::floor(63.5 + g[SF2_PAN] * 127 / 1000.0 + 0.5), 0, 127);
-    sp->volume = std::pow(10.0, -g[SF2_ATTENUATION] / 200.0) * (set.amp >= 0 ? set.amp / 100.0 : 1.0);
+    sp->volume = std::pow(10.0, -g[SF2_ATTENUATION] * set.attenuation / 200.0) *
+                 (set.amp >= 0 ? set.amp / 100.0 : 1.0);
 
     // Envelopes, in control periods.
     const double cps = (double)rate / ratio;
@@ -311,21 +365,29 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
 
 }  // namespace
 
+// The records of the largest preset stay far below the allocation limit of 8 MiB.
+static_assert(sizeof(Sample) * SF2_MAX_PRESET_SAMPLES <= (1u << 22), "a preset's samples fit");
+
 Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keynote,
                                const SF2Settings& set, int32 rate, int32 ratio)
 {
     const SF2ZoneList* p = sf2_find_preset(f, bank, preset);
     if (p == nullptr)
         return nullptr;
-    std::vector<Sample> out;
+    // The zones of every instrument zone with its preset zone, where their ranges overlap.
+    struct Pair {
+        const SF2Zone *pz, *iz, *ig;
+        int klo, khi, vlo, vhi;
+    };
+    std::vector<Pair> pairs;
+    const SF2Zone& pg = p->global;
     for (const SF2Zone& pz : p->zones) {
         const SF2ZoneList& inst = f->instruments[pz.target];
-        const SF2Zone& pg = p->global;
+        const SF2Zone& ig = inst.global;
+        const SF2Zone& pk = pz.has(SF2_KEY_RANGE) ? pz : pg;
+        const SF2Zone& pv = pz.has(SF2_VEL_RANGE) ? pz : pg;
         for (const SF2Zone& iz : inst.zones) {
-            const SF2Zone& ig = inst.global;
-            const SF2Zone& pk = pz.has(SF2_KEY_RANGE) ? pz : pg;
             const SF2Zone& ik = iz.has(SF2_KEY_RANGE) ? iz : ig;
-            const SF2Zone& pv = pz.has(SF2_VEL_RANGE) ? pz : pg;
             const SF2Zone& iv = iz.has(SF2_VEL_RANGE) ? iz : ig;
             const int klo = std::max(pk.key_lo, ik.key_lo), khi = std::min(pk.key_hi, ik.key_hi);
             const int vlo = std::max(pv.vel_lo, iv.vel_lo), vhi = std::min(pv.vel_hi, iv.vel_hi);
@@ -333,28 +395,39 @@ Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keyno
                 continue;
             if (keynote >= 0 && (keynote < klo || keynote > khi))
                 continue;
-            const Values g = combine(pg, pz, ig, iz);
-            Sample s;
-            if (build_sample(f, iz, g, klo, khi, vlo, vhi, keynote >= 0, set, rate, ratio, &s))
-                out.push_back(s);
+            if (pairs.size() == SF2_MAX_PRESET_SAMPLES) {
+                sf2_warn(f, "too large", true,
+                         "%s: preset %d:%d \"%s\" expands to more than %d samples, refused",
+                         f->name.c_str(), bank, preset, p->name, (int)SF2_MAX_PRESET_SAMPLES);
+                return nullptr;
+            }
+            pairs.push_back({&pz, &iz, &ig, klo, khi, vlo, vhi});
         }
     }
-    if (out.empty())
+    std::vector<Sample> out;
+    out.reserve(pairs.size());
+    for (const Pair& z : pairs) {
+        const Values g = combine(pg, *z.pz, *z.ig, *z.iz);
+        Sample s;
+        if (build_sample(f, *z.iz, g, z.klo, z.khi, z.vlo, z.vhi, keynote >= 0, set, rate, ratio, &s))
+            out.push_back(s);
+    }
+    if (out.empty()) {
+        sf2_warn(f, "empty preset", true, "%s: preset %d:%d \"%s\" has nothing to play%s",
+                 f->name.c_str(), bank, preset, p->name, keynote >= 0 ? " for this key" : "");
         return nullptr;
+    }
     // A half of a stereo pair whose other half is not in the instrument plays alone.
+    std::unordered_set<int32> rights, lefts_linked;
+    for (const Sample& s : out) {
+        if (s.sample_type == SF_SAMPLETYPE_RIGHT)
+            rights.insert(s.sf_sample_index);
+        else if (s.sample_type == SF_SAMPLETYPE_LEFT)
+            lefts_linked.insert(s.sf_sample_link);
+    }
     for (Sample& s : out) {
-        if (s.sample_type == SF_SAMPLETYPE_MONO)
-            continue;
-        bool partner = false;
-        for (const Sample& o : out) {
-            if (s.sample_type == SF_SAMPLETYPE_LEFT && o.sample_type == SF_SAMPLETYPE_RIGHT &&
-                o.sf_sample_index == s.sf_sample_link)
-                partner = true;
-            if (s.sample_type == SF_SAMPLETYPE_RIGHT && o.sample_type == SF_SAMPLETYPE_LEFT &&
-                o.sf_sample_link == s.sf_sample_index)
-                partner = true;
-        }
-        if (!partner)
+        if ((s.sample_type == SF_SAMPLETYPE_LEFT && rights.count(s.sf_sample_link) == 0) ||
+            (s.sample_type == SF_SAMPLETYPE_RIGHT && lefts_linked.count(s.sf_sample_index) == 0))
             s.sample_type = SF_SAMPLETYPE_MONO;
     }
     // An instrument of one key whose samples do not loop plays that key as its fixed note: a
@@ -374,4 +447,74 @@ Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keyno
     memcpy(ip->sample, out.data(), sizeof(Sample) * out.size());
     ip->instname = safe_strdup(p->name);
     return ip;
+}
+
+bool sf2_sample_ready(Sample* sp)
+{
+    const SF2File* f = sp->sf_pending;
+    if (f == nullptr)
+        return true;
+    sp->sf_pending = nullptr;
+    const SF2SampleHeader& h = f->samples[sp->sf_sample_index];
+    std::string why;
+    const SF2Decoded* d = sf2_decoded_sample(f, sp->sf_sample_index, &why);
+    if (d == nullptr || sp->sf_first >= d->frames) {
+        if (!why.empty() || d != nullptr)
+            sf2_warn(f, "undecodable", true, "%s: sample \"%s\" can't be decoded (%s), left out",
+                     f->name.c_str(), h.name, why.empty() ? "shorter than it announces" : why.c_str());
+        return false;  // it stays silent
+    }
+    // A stream that ends before the length it announced shortens the sample.
+    const splen_t have = (splen_t)(d->frames - sp->sf_first) << FRACTION_BITS;
+    if (sp->data_length > have) {
+        sp->data_length = have;
+        sp->loop_end = std::min(sp->loop_end, have);
+        if (sp->loop_start >= sp->loop_end) {
+            sp->modes &= ~(MODES_LOOPING | MODES_SUSTAIN);
+            sp->loop_start = 0;
+            sp->loop_end = have;
+        }
+    }
+    sp->data = const_cast<sample_t*>(d->points.data() + sp->sf_first);
+    return true;
+}
+
+void sf2_warn(const SF2File* f, const char* kind, bool left_out, const char* fmt, ...)
+{
+    SF2File::Warning* w = nullptr;
+    for (SF2File::Warning& k : f->warnings)
+        if (k.kind == kind)
+            w = &k;
+    if (w == nullptr) {
+        f->warnings.emplace_back();
+        w = &f->warnings.back();
+        w->kind = kind;
+        w->left_out = left_out;
+    }
+    if (w->count++ == w->reported) {  // the first since the last report is kept in full
+        char text[1024];
+        va_list ap;
+        va_start(ap, fmt);
+        vsnprintf(text, sizeof(text), fmt, ap);
+        va_end(ap);
+        w->first = text;
+    }
+}
+
+bool sf2_report_warnings(const SF2File* f)
+{
+    bool newly_unusable = false;
+    for (SF2File::Warning& w : f->warnings) {
+        const int n = w.count - w.reported;
+        if (n == 0)
+            continue;
+        if (n == 1)
+            cmsg(CMSG_WARNING, VERB_NORMAL, "%s", w.first.c_str());
+        else
+            cmsg(CMSG_WARNING, VERB_NORMAL, "%s (and %d more like it)", w.first.c_str(), n - 1);
+        w.reported = w.count;
+        if (w.left_out && !f->counted_unusable)
+            newly_unusable = f->counted_unusable = true;
+    }
+    return newly_unusable;
 }

@@ -9,10 +9,34 @@
 #include "instrum/sf2_reader.h"
 
 // Per-font settings of the configuration line: -1 where not given. cutoff=0 turns the
-// filters of the font off, reso=0 its resonance; amp is a percentage of the font's level.
+// filters of the font off, reso=0 its resonance; amp is a percentage of the font's level;
+// attenuation is the share of the zones' attenuation applied (fonts are voiced on players that
+// apply 0.4 of it; 1.0 applies all).
 struct SF2Settings {
     int cutoff = -1, reso = -1, amp = -1;
+    double attenuation = 0.4;
 };
+
+// The most samples one preset may expand to (pairs of preset and instrument zones that
+// overlap): far above any real preset, far below what would exhaust memory.
+enum { SF2_MAX_PRESET_SAMPLES = 8192 };
+
+// Makes a sample of a compressed font ready to play when it has not been decoded yet (its
+// stream is decoded once for the whole run): false when it cannot be, and it plays silence.
+bool sf2_sample_ready(Sample* sp);
+
+// Counts a warning about font f under `kind`; it is printed by sf2_report_warnings. left_out:
+// part of the font will not be heard because of it.
+void sf2_warn(const SF2File* f, const char* kind, bool left_out, const char* fmt, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 4, 5)))
+#endif
+    ;
+
+// Prints the warnings counted since the last call, one line a kind: the first message, and
+// how many more there were. Returns whether the font has something left out that had not been
+// reported before (counted once per font).
+bool sf2_report_warnings(const SF2File* f);
 
 // The instrument of `bank`/`preset` of the font, for key `keynote` only (its zones that cover
 // the key; -1 for all keys), at output rate `rate` with control period `ratio` samples. None

@@ -38,6 +38,7 @@ struct Converted {
     int bank, preset, keynote;
     int32 rate, ratio;
     int cutoff, reso, amp;
+    double attenuation;
     Instrument* ip;  // none: the preset does not exist or has nothing to play
 };
 
@@ -82,8 +83,10 @@ const SF2File* font(const char* name)
     std::string why;
     cmsg(CMSG_INFO, VERB_NOISY, "Reading SoundFont %s", name);
     f->sf = sf2_open(path.c_str(), name, &why);
-    if (f->sf == nullptr)
+    if (f->sf == nullptr) {
         cmsg(CMSG_ERROR, VERB_NORMAL, "%s: can't use this SoundFont: %s", name, why.c_str());
+        instrument_load_failures++;
+    }
     fonts.push_back(f);
     return f->sf;
 }
@@ -113,18 +116,21 @@ Instrument* preset_of(const char* file, const SoundFontRequest* req, int bank, i
         set.cutoff = req->cutoff;
         set.reso = req->reso;
         set.amp = req->amp;
+        if (req->attenuation >= 0)
+            set.attenuation = req->attenuation;
     }
     const int32 rate = play_mode->rate, ratio = control_ratio > 0 ? control_ratio : 1;
     for (const Converted& c : converted)
         if (c.sf == sf && c.bank == bank && c.preset == preset && c.keynote == keynote &&
             c.rate == rate && c.ratio == ratio && c.cutoff == set.cutoff && c.reso == set.reso &&
-            c.amp == set.amp)
+            c.amp == set.amp && c.attenuation == set.attenuation)
             return c.ip == nullptr ? nullptr : copy_of(c.ip);
     if (sf2_find_preset(sf, bank, preset) != nullptr)
         cmsg(CMSG_INFO, VERB_NOISY, "Loading SoundFont preset %d %d%s from %s", bank, preset,
              keynote >= 0 ? " (one key)" : "", file);
     Instrument* ip = sf2_convert_preset(sf, bank, preset, keynote, set, rate, ratio);
-    converted.push_back({sf, bank, preset, keynote, rate, ratio, set.cutoff, set.reso, set.amp, ip});
+    converted.push_back(
+        {sf, bank, preset, keynote, rate, ratio, set.cutoff, set.reso, set.amp, set.attenuation, ip});
     return ip == nullptr ? nullptr : copy_of(ip);
 }
 
@@ -171,6 +177,13 @@ Instrument* extract_soundfont(const char* sf_file, int bank, int preset, int key
         cmsg(CMSG_ERROR, VERB_NORMAL, "%s: no playable preset %d in bank %d", sf_file, preset,
              bank);
     return ip;
+}
+
+void report_soundfont_warnings(void)
+{
+    for (OpenFont* f : fonts)
+        if (f->sf != nullptr && sf2_report_warnings(f->sf))
+            instrument_load_failures++;
 }
 
 Instrument* extract_sample_file(const char*)

@@ -1,10 +1,12 @@
 #include "output/aq.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <sys/time.h>
 
+#include "effects/effect.h"
 #include "frontend/controls.h"
 #include "frontend/memory.h"
 #include "frontend/miditrace.h"
@@ -368,6 +370,64 @@ void corvelle_init_aq_buff(void)
     aq_set_soft_queue(time1, time2);
 }
 
+// The end of a song: the peaks of the frames given since last asked, before the effects of
+// the whole mix and after them, and the fade.
+static bool tail_watched = false;
+static int32 tail_dry = 0, tail_wet = 0;
+static int32 fade_total = 0, fade_left = -1;  // frames; fade_left -1: no fade
+
+void aq_watch_tail(int on)
+{
+    tail_watched = on != 0;
+    tail_dry = tail_wet = 0;
+    fade_left = -1;
+}
+
+int32 aq_tail_peak(void)
+{
+    // The level after the effects of the whole mix counts only when they hold a reverb (the
+    // reverb of the whole mix, or of mono output), and then only above the noise that noise
+    // shaping of 16-bit output keeps going by itself (up to about 9 steps) once the music has
+    // died.
+    const bool mono = (play_mode->encoding & PE_MONO) != 0;
+    const bool chain_reverb = reverb_is_global(opt_reverb_control) || (mono && opt_reverb_control);
+    const int32 floor = (play_mode->encoding & PE_16BIT) && noise_sharp_type >= 1 ? 16 << 13 : 0;
+    const int32 p = std::max(tail_dry, chain_reverb && tail_wet > floor ? tail_wet : 0);
+    tail_dry = tail_wet = 0;
+    return p;
+}
+
+void aq_fade_out(int32 frames)
+{
+    fade_total = frames < 1 ? 1 : frames;
+    fade_left = fade_total;
+}
+
+static int32 peak_of(const int32* samples, int32 n)
+{
+    int32 p = 0;
+    for (int32 i = 0; i < n; i++) {
+        const int32 m = samples[i] < 0 ? (samples[i] == INT32_MIN ? INT32_MAX : -samples[i]) : samples[i];
+        p = std::max(p, m);
+    }
+    return p;
+}
+
+// Fades the frames that follow aq_fade_out.
+static void fade(int32* samples, int32 count)
+{
+    const int per_frame = (play_mode->encoding & PE_MONO) ? 1 : 2;
+    for (int32 i = 0; i < count && fade_left >= 0; i++) {
+        if (fade_left == 0) {
+            memset(samples + (size_t)i * per_frame, 0, sizeof(int32) * per_frame * (size_t)(count - i));
+            break;
+        }
+        const double g = (double)fade_left-- / fade_total;
+        for (int c = 0; c < per_frame; c++)
+            samples[(size_t)i * per_frame + c] = (int32)(samples[(size_t)i * per_frame + c] * g);
+    }
+}
+
 int aq_add(int32* samples, int32 count)
 {
     if (!(play_mode->flag & PF_PCM_STREAM))
@@ -379,7 +439,14 @@ int aq_add(int32* samples, int32 count)
     }
 
     aq_add_count += count;
+    const int32 values = (play_mode->encoding & PE_MONO) ? count : 2 * count;
+    if (tail_watched)
+        tail_dry = std::max(tail_dry, peak_of(samples, values));
     do_effect(samples, count);
+    if (tail_watched) {
+        fade(samples, count);
+        tail_wet = std::max(tail_wet, peak_of(samples, values));
+    }
     int nbytes = general_output_convert(samples, count);
     char* buff = reinterpret_cast<char*>(samples);
 

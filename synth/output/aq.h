@@ -31,6 +31,14 @@ void aq_skip_fill_stage(void);
 // Sends every queued bucket (the last padded with silence) and tells the output it is done.
 int aq_soft_flush(void);
 
+// The end of a song. aq_watch_tail(1) starts measuring what the queue is given (after the
+// effects, before conversion); aq_tail_peak answers the largest magnitude since it was last
+// asked (full scale is 1 << 28). aq_fade_out(frames) fades what comes next to silence over
+// that many frames, after which the queue is given silence. aq_watch_tail(0) ends both.
+void aq_watch_tail(int on);
+int32 aq_tail_peak(void);
+void aq_fade_out(int32 frames);
+
 // Frames played since the start of the file, or -1 when the output cannot tell. Safe to call
 // from another thread than the one adding audio.
 int32 aq_samples(void);

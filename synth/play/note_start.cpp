@@ -244,7 +244,7 @@ void start_note(MidiEvent* e, int v, int vid, int remaining)
     vp.status = VOICE_ON;
     vp.channel = (uint8)ch;
     vp.note = (uint8)note;
-    vp.velocity = e->b;
+    vp.velocity = vp.sample->velocity_to_use ? vp.sample->velocity_to_use : e->b;
     vp.chorus_link = (uint16)v;
     vp.newest_of_note = 1;
     if (!set_start_offset(ch, vp, v))

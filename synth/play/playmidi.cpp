@@ -2,6 +2,7 @@
 // the control interface's commands.
 #include "play/playmidi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -183,6 +184,36 @@ void skip_to(int32 until_time)
 
 // ---- the end of a song --------------------------------------------------------------------
 
+// After the last voice: the reverb, chorus and delay ring on until what comes out has stayed
+// below -90 dBFS for two blocks (and 50 ms at least), or at most TAIL_SECONDS, after which the
+// rest fades out over 50 ms. Each step renders one block, so that every step is measured whole.
+static const int TAIL_SECONDS = 6;
+
+static int play_effect_tails(int32 rate)
+{
+    const int32 block = 1 << audio_buffer_bits;
+    const int32 quiet = (int32)((1 << 28) * 3.1623e-5);  // -90 dBFS
+    int rc = RC_NONE;
+    aq_watch_tail(1);
+    const int needed = std::max(2, (int)((rate / 20 + block - 1) / block));
+    int quiet_blocks = 0;
+    int32 done = 0;
+    for (; done < TAIL_SECONDS * rate && quiet_blocks < needed; done += block) {
+        rc = compute_data(block);
+        if (is_stop_code(rc))
+            break;
+        quiet_blocks = aq_tail_peak() < quiet ? quiet_blocks + 1 : 0;
+    }
+    if (!is_stop_code(rc) && quiet_blocks < needed) {
+        aq_fade_out(rate / 20);
+        rc = compute_data(rate / 20 + block);
+    }
+    if (!is_stop_code(rc))
+        rc = compute_data(0);
+    aq_watch_tail(0);
+    return rc;
+}
+
 int midi_play_end(void)
 {
     check_eot_flag = 0;
@@ -215,15 +246,14 @@ int midi_play_end(void)
         upper_voices = 0;
     }
 
+    rc = play_effect_tails(rate);
+    if (is_stop_code(rc))
+        goto end;
     init_reverb();
     for (Channel& c : channel) {
         c.reverb_level = -1;
         c.reverb_id = -1;
     }
-
-    rc = compute_data(opt_realtime_playing ? rate / 2 : rate);
-    if (is_stop_code(rc))
-        goto end;
     rc = compute_data(0);
     if (is_stop_code(rc))
         goto end;

@@ -10,6 +10,7 @@
 #include "frontend/tables.h"
 #include "instrum/instrum.h"
 #include "instrum/instrument_policy.h"
+#include "instrum/soundfont_instruments.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "play/voice.h"
@@ -120,7 +121,9 @@ int select_play_sample(Sample* base_sp, int num_samples, int* note, int* vlist, 
             continue;
         int32 ft, fst;
         tune(sp, &ft, &fst);
-        if (sp->low_freq <= fst && fst <= sp->high_freq && sp->low_vel <= vel && vel <= sp->high_vel)
+        // SoundFont zones are chosen by key, whatever their scale tuning and drum pitch.
+        const int32 fk = sp->inst_type == INST_SF2 ? fs : fst;
+        if (sp->low_freq <= fk && fk <= sp->high_freq && sp->low_vel <= vel && vel <= sp->high_vel)
             give_voice(sp, ft);
     }
     if (nv == 0) {
@@ -212,6 +215,15 @@ int find_samples(MidiEvent* e, int* vlist)
     }
     note = clamp_note(note);
     const int nv = select_play_sample(ip->sample, ip->samples, &note, vlist, e);
+    // Samples of compressed SoundFonts are decoded when a note first reaches them.
+    bool decoded = false;
+    for (int i = 0; i < nv; i++)
+        if (voice[vlist[i]].sample->sf_pending != nullptr) {
+            sf2_sample_ready(voice[vlist[i]].sample);
+            decoded = true;
+        }
+    if (decoded)
+        report_soundfont_warnings();
 
     if (!prescanning_flag) {
         if (ip->sample[0].note_to_use)

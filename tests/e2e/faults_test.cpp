@@ -105,7 +105,9 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
     std::string short_song = dir.write("short.mid", as_string(song_image(short_notes)));
     std::string locked = dir.write("locked.mid", as_string(song_image(short_notes)));
     ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-    const long long limit = 4000000;  // bytes of capture: 22.7 s of sound
+    // Bytes of capture: 45.4 s of sound, room for the songs before the long one with the tails
+    // of their bells rung out.
+    const long long limit = 8000000;
     VisualizerLaunch launch;
     launch.file_size_limit = limit;
     launch.obey_file_permissions = unreadable_to_launched_program(locked);

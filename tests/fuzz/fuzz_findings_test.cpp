@@ -12,7 +12,8 @@
 TEST(FuzzFindings, PatchLoaderConfigurationReaderAndSoundFontReader)
 {
     const std::pair<const char*, void (*)(const uint8_t*, size_t)> targets[] = {
-        {"patch", fuzz_patch_input}, {"config", fuzz_config_input}, {"sf2", fuzz_sf2_input}};
+        {"patch", fuzz_patch_input}, {"config", fuzz_config_input}, {"sf2", fuzz_sf2_input},
+        {"sf3", fuzz_sf3_input}};
     PlayMode* saved = play_mode;
     for (const auto& target : targets) {
         fuzz_engine_init();

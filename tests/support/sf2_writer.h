@@ -1,13 +1,18 @@
 // Writes small SoundFont 2 files for tests: samples (each followed by the 46 silent points the
 // format asks for), instruments and presets whose zones list their generators in order, the
-// zone's instrument or sample appended as its last generator.
+// zone's instrument or sample appended as its last generator. Samples with low bytes add an
+// "sm24" chunk (24-bit data); a font marked compressed is written as SF3, each sample an Ogg
+// Vorbis stream made with libvorbisenc.
 #ifndef CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
 #define CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <vorbis/vorbisenc.h>
 
 struct Sf2Gen {
     uint16_t oper;
@@ -26,6 +31,8 @@ struct Sf2SampleDef {
     uint8_t root = 60;
     int8_t correction = 0;
     uint16_t link = 0, type = 1;
+    std::string stream{};        // compressed fonts: this stream as it stands, not encoded
+    std::vector<uint8_t> low{};  // the low bytes of 24-bit points (all samples or none have them)
 };
 struct Sf2ZoneDef {
     std::vector<Sf2Gen> gens;
@@ -44,7 +51,62 @@ struct Sf2FontDef {
     std::vector<Sf2SampleDef> samples;
     std::vector<Sf2InstDef> instruments;
     std::vector<Sf2PresetDef> presets;
+    bool compressed = false;  // SF3: Ogg Vorbis samples
 };
+
+// A mono Ogg Vorbis stream of the points (quality 0..1 of libvorbisenc's scale).
+inline std::string sf2_vorbis(const std::vector<int16_t>& points, uint32_t rate, float quality = 0.8f)
+{
+    vorbis_info vi;
+    vorbis_info_init(&vi);
+    if (vorbis_encode_init_vbr(&vi, 1, (long)rate, quality) != 0)
+        abort();
+    vorbis_comment vc;
+    vorbis_comment_init(&vc);
+    vorbis_dsp_state vd;
+    vorbis_block vb;
+    vorbis_analysis_init(&vd, &vi);
+    vorbis_block_init(&vd, &vb);
+    ogg_stream_state os;
+    ogg_stream_init(&os, 1);
+    std::string out;
+    ogg_page og;
+    auto drain = [&](bool flush) {
+        while (flush ? ogg_stream_flush(&os, &og) : ogg_stream_pageout(&os, &og)) {
+            out.append((const char*)og.header, (size_t)og.header_len);
+            out.append((const char*)og.body, (size_t)og.body_len);
+        }
+    };
+    ogg_packet h[3];
+    vorbis_analysis_headerout(&vd, &vc, &h[0], &h[1], &h[2]);
+    for (ogg_packet& p : h)
+        ogg_stream_packetin(&os, &p);
+    drain(true);
+    for (size_t at = 0, n = 1; n > 0; at += n) {
+        n = std::min<size_t>(1024, points.size() - at);
+        if (n > 0) {
+            float** buf = vorbis_analysis_buffer(&vd, (int)n);
+            for (size_t i = 0; i < n; i++)
+                buf[0][i] = points[at + i] / 32768.0f;
+        }
+        vorbis_analysis_wrote(&vd, (int)n);  // 0 ends the stream
+        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
+            vorbis_analysis(&vb, nullptr);
+            vorbis_bitrate_addblock(&vb);
+            ogg_packet op;
+            while (vorbis_bitrate_flushpacket(&vd, &op))
+                ogg_stream_packetin(&os, &op);
+        }
+        drain(false);
+    }
+    drain(true);
+    ogg_stream_clear(&os);
+    vorbis_block_clear(&vb);
+    vorbis_dsp_clear(&vd);
+    vorbis_comment_clear(&vc);
+    vorbis_info_clear(&vi);
+    return out;
+}
 
 // n points of a sine whose period is `period` points, at `amplitude` of full scale.
 inline std::vector<int16_t> sf2_sine(size_t n, double period, double amplitude = 0.5)
@@ -100,22 +162,32 @@ inline void zones(const std::vector<Sf2ZoneDef>& zs, uint16_t target_gen, std::s
 inline std::string build_sf2(const Sf2FontDef& f)
 {
     using namespace sf2w;
-    std::string smpl, shdr;
+    std::string smpl, sm24, shdr;
     for (const Sf2SampleDef& s : f.samples) {
-        const uint32_t start = (uint32_t)(smpl.size() / 2);
-        for (int16_t v : s.data)
-            put(smpl, (uint16_t)v, 2);
-        smpl.append(46 * 2, '\0');
+        uint32_t start, end, loop = 0;
+        if (f.compressed) {  // byte offsets of the stream; loops from the sample's start
+            start = (uint32_t)smpl.size();
+            smpl += s.stream.empty() ? sf2_vorbis(s.data, s.rate) : s.stream;
+            end = (uint32_t)smpl.size();
+        } else {
+            start = loop = (uint32_t)(smpl.size() / 2);
+            end = start + (uint32_t)s.data.size();
+            for (int16_t v : s.data)
+                put(smpl, (uint16_t)v, 2);
+            smpl.append(46 * 2, '\0');
+            if (!s.low.empty())
+                sm24 += std::string(s.low.begin(), s.low.end()) + std::string(46, '\0');
+        }
         name20(shdr, s.name);
         put(shdr, start, 4);
-        put(shdr, start + s.data.size(), 4);
-        put(shdr, start + s.loop_start, 4);
-        put(shdr, start + s.loop_end, 4);
+        put(shdr, end, 4);
+        put(shdr, loop + s.loop_start, 4);
+        put(shdr, loop + s.loop_end, 4);
         put(shdr, s.rate, 4);
         shdr += (char)s.root;
         shdr += (char)s.correction;
         put(shdr, s.link, 2);
-        put(shdr, s.type, 2);
+        put(shdr, (uint16_t)(s.type | (f.compressed ? 0x10 : 0)), 2);
     }
     name20(shdr, "EOS");
     shdr.append(26, '\0');
@@ -155,10 +227,10 @@ inline std::string build_sf2(const Sf2FontDef& f)
     const std::string mod(10, '\0');
 
     std::string ifil;
-    put(ifil, 2, 2);
+    put(ifil, f.compressed ? 3 : 2, 2);
     put(ifil, 4, 2);
     const std::string info = "INFO" + chunk("ifil", ifil) + chunk("INAM", std::string("test\0", 6));
-    const std::string sdta = "sdta" + chunk("smpl", smpl);
+    const std::string sdta = "sdta" + chunk("smpl", smpl) + (sm24.empty() ? "" : chunk("sm24", sm24));
     const std::string pdta = "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) +
                              chunk("pmod", mod) + chunk("pgen", pgen) + chunk("inst", inst) +
                              chunk("ibag", ibag) + chunk("imod", mod) + chunk("igen", igen) +

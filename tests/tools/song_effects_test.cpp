@@ -100,8 +100,10 @@ TEST_F(SongEffects, ReverbTailsAndChorusBeatsOnlyWithTheEffects)
         for (int k = 0; k < 3; k++) {
             const auto w = wet_and_dry(name(m, times[k]));
             std::vector<float> answer = w.first.mono(), without = w.second.mono();
-            EXPECT_EQ(answer.size(), without.size()) << name(m, times[k]);
-            answer.resize(std::min(without.size(), (size_t)w.first.rate * 7));  // before the silent note
+            // The song ends when its reverb has died: later with the reverb than without.
+            EXPECT_GE(answer.size(), without.size()) << name(m, times[k]);
+            without.resize(answer.size());
+            answer.resize(std::min(answer.size(), (size_t)w.first.rate * 7));  // before the silent note
             for (size_t i = 0; i < answer.size(); i++)
                 answer[i] -= without[i];
             d[m][k] = decay_seconds(answer, w.first.rate);

@@ -48,6 +48,8 @@ TEST_F(ReadConfig, KeywordErrorMessages)
         {"bank 0\nplaynote 1 200", "2: extension playnotemust be between 0 and 127"},
         {"soundfont", "1: No soundfont file given"}, {"soundfont a.sf2 loud", "1: bad patch option loud"},
         {"soundfont a.sf2 order=x", "1: order must be a digit"},
+        {"soundfont a.sf2 attenuation=1.5", "1: attenuation must be a number from 0 to 1"},
+        {"soundfont a.sf2 attenuation=0.4x", "1: attenuation must be a number from 0 to 1"},
         {"font", "1: no font command"},        {"font exclude", "1: No bank/preset/key is given"},
         {"font order 1", "1: No order/bank is given"}, {"font exclude 0 1", "1: No soundfont is given"},
         {"progbase", "1" + S},                 {"map sc55 0 0 0", "1" + S},
@@ -92,7 +94,7 @@ TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
     ReadResult r = read_config_text(
         "mailaddr nobody\nmailaddr me@example.org\nHTTPproxy host:80\nFTPproxy host\n"
         "bank 0\naltassign 1-3\n#extension unknownword 1 2\n# a comment\n\n   \n"
-        "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 other=5\nfont exclude 0 1 2\n"
+        "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 attenuation=0.25 other=5\nfont exclude 0 1 2\n"
         "font order 1 0 2 3\nfont something\nfont exclude 0 4\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.messages, P + "1: Warning: Mail address nobody is not valid\n" + P +
@@ -101,6 +103,7 @@ TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
     ASSERT_NE(sf, nullptr);
     EXPECT_STREQ(sf->file, "a.sf2");
     EXPECT_EQ((std::vector<int>{sf->order, sf->cutoff, sf->reso, sf->amp}), (std::vector<int>{1, 0, 0, -3}));
+    EXPECT_EQ(sf->attenuation, 0.25);
     // A rule with a key covers that key only, one without covers every key of the preset.
     EXPECT_EQ((std::vector<int>{soundfont_preset_order(sf, 0, 1, 2), soundfont_preset_order(sf, 0, 1, 5),
                                 soundfont_preset_order(sf, 0, 4, 60), soundfont_preset_order(sf, 0, 2, 3)}),

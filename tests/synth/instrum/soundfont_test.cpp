@@ -4,12 +4,15 @@
 // program and the drum kit of the standard GM font load with sample data that sounds.
 #include "instrum_test_support.h"
 
+#include <chrono>
+
 #include <unistd.h>
 
 #include "config/soundfont.h"
 #include "frontend/tables.h"
 #include "instrum/instrument_policy.h"
 #include "instrum/sf2_reader.h"
+#include "instrum/soundfont_instruments.h"
 #include "support/sf2_writer.h"
 
 namespace {
@@ -113,7 +116,10 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
     const std::string path = dir_.write("loop.sf2", build_sf2(def));
     add_soundfont(path.c_str(), -1, -1, -1, -1);
     InstrumentPtr ip;
-    const std::string msg = messages([&] { ip.reset(load_soundfont_inst(0, 0, 0, -1)); });
+    const std::string msg = messages([&] {
+        ip.reset(load_soundfont_inst(0, 0, 0, -1));
+        report_soundfont_warnings();
+    });
     ASSERT_NE(ip, nullptr);
     EXPECT_TRUE(contains(msg, path + ": sample \"sine\": loop 100..450 lies outside")) << msg;
     for (int i = 0; i < ip->samples; i++)
@@ -156,5 +162,141 @@ TEST_F(SoundFontTest, EveryGeneralMidiProgramAndDrumOfTheGmFontLoadsAndSounds)
         InstrumentPtr ip(load_soundfont_inst(0, k < 128 ? 0 : 128, prog, key));
         ASSERT_NE(ip, nullptr) << "program " << prog << " key " << key;
         EXPECT_TRUE(sounds(ip.get())) << "program " << prog << " key " << key;
+    }
+}
+
+namespace {
+
+// A font of one preset "p" (0:0) on one instrument whose zones play two stereo halves in turn.
+Sf2FontDef fan_out(int preset_zones, int inst_zones)
+{
+    Sf2FontDef f;
+    Sf2SampleDef left = {"left", sf2_sine(400, 100), 100, 300}, right = left;
+    left.type = 4, left.link = 1, right.name = "right", right.type = 2, right.link = 0;
+    f.samples = {left, right};
+    f.instruments = {{"fan", {}}};
+    for (int i = 0; i < inst_zones; i++)
+        f.instruments[0].zones.push_back({{{SF2_SAMPLE_MODES, 1}}, i % 2});
+    f.presets = {{"p", 0, 0, std::vector<Sf2ZoneDef>((size_t)preset_zones, Sf2ZoneDef{{}, 0})}};
+    return f;
+}
+
+}  // namespace
+
+// Fonts whose tables stay legal but ask too much, or leave presets or samples unusable: each
+// is bounded, named in one line a kind of fault, and counted among the instruments not loaded.
+TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
+{
+    Sf2FontDef rate0 = small_font();
+    rate0.samples[0].rate = 0;
+    rate0.instruments[0].zones.resize(6, rate0.instruments[0].zones[0]);
+    Sf2FontDef empty = small_font();
+    empty.presets[0].zones[0].gens = {sf2_range(SF2_KEY_RANGE, 0, 10)};
+    empty.instruments[0].zones.erase(empty.instruments[0].zones.begin());  // keys 60..127 only
+    Sf2FontDef escaped = small_font();
+    escaped.presets[0].name = "pi\x1b[2Jano";
+    const struct {
+        const char* what;
+        Sf2FontDef font;
+        bool loads;
+        std::vector<std::string> said;  // each on a line of its own
+    } cases[] = {
+        {"400 x 400 stereo zones", fan_out(400, 400), false,
+         {": preset 0:0 \"p\" expands to more than 8192 samples, refused"}},
+        {"all sample rates 0", rate0, false,
+         {": sample \"sine\" has a sample rate of 0, left out (and 5 more like it)",
+          ": preset 0:0 \"piano\" has nothing to play"}},
+        {"tables leave the preset empty", empty, false, {": preset 0:0 \"piano\" has nothing to play"}},
+        {"20 x 400 stereo zones", fan_out(20, 400), true, {}},
+        {"control bytes in a name", escaped, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir_.write(std::string(c.what) + ".sf2", build_sf2(c.font));
+        add_soundfont(path.c_str(), -1, -1, -1, -1);
+        const int failures = instrument_load_failures;
+        InstrumentPtr ip;
+        const auto t0 = std::chrono::steady_clock::now();
+        std::string msg = messages([&] {
+            ip.reset(load_soundfont_inst(0, 0, 0, -1));
+            report_soundfont_warnings();
+        });
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
+        EXPECT_EQ(ip != nullptr, c.loads);
+        EXPECT_EQ(instrument_load_failures - failures, c.loads ? 0 : 1);
+        for (const std::string& s : c.said) {
+            EXPECT_TRUE(contains(msg, path + s + "\n")) << msg;
+            msg.erase(0, msg.find('\n') + 1);
+        }
+        EXPECT_EQ(msg, "");
+        if (ip != nullptr && c.what == std::string("20 x 400 stereo zones")) {
+            ASSERT_EQ(ip->samples, 8000);
+            for (int i = 0; i < ip->samples; i++)  // every half found its partner
+                EXPECT_EQ(ip->sample[i].sample_type, i % 2 ? SF_SAMPLETYPE_RIGHT : SF_SAMPLETYPE_LEFT);
+        }
+        if (ip != nullptr && c.what == std::string("control bytes in a name")) {
+            EXPECT_STREQ(ip->instname, "pi\\x1B[2Jano");
+        }
+        remove_soundfont(path.c_str());
+    }
+
+    // A chunk id from the file is printed escaped.
+    std::string bad = build_sf2(small_font());
+    const size_t inam = bad.find("pmod");
+    bad.replace(inam, 4, "\x1b[2J");
+    put_le(bad, inam + 4, 1000000, 4);
+    std::string why;
+    EXPECT_EQ(sf2_read_memory(bad.data(), bad.size(), "esc.sf2", &why), nullptr);
+    EXPECT_TRUE(contains(why, "chunk \"\\x1B[2J\" in")) << why;
+}
+
+// 24-bit fonts: the low byte of each point rounds it to the nearest 16-bit value.
+TEST_F(SoundFontTest, TwentyFourBitPointsAddTheirLowByte)
+{
+    Sf2FontDef f = small_font();
+    f.samples[0].data = {100, -100, 32767, -5, 7, 7, 7, 7};
+    f.samples[0].low = {0x80, 0x80, 0xFF, 0x7F, 0x00, 0x01, 0xC0, 0x40};
+    f.samples[0].loop_start = 1, f.samples[0].loop_end = 7;
+    const std::string path = dir_.write("24.sf2", build_sf2(f));
+    add_soundfont(path.c_str(), -1, -1, -1, -1);
+    InstrumentPtr ip(load_soundfont_inst(0, 0, 0, -1));
+    ASSERT_NE(ip, nullptr);
+    const std::vector<int16_t> expect = {101, -99, 32767, -5, 7, 7, 8, 7, 0, 0};
+    EXPECT_EQ(std::vector<int16_t>(ip->sample[0].data, ip->sample[0].data + expect.size()), expect);
+}
+
+// A compressed font decodes a sample when a note first plays it, once: until then the sample
+// has the length its stream announces and reads silence.
+TEST_F(SoundFontTest, CompressedSamplesAreDecodedWhenFirstPlayed)
+{
+    Sf2FontDef def = small_font();
+    def.compressed = true;
+    def.samples.push_back({"other", sf2_sine(400, 50), 100, 300});
+    def.instruments[0].zones[1].target = 1;  // keys 60..127 play the other sample
+    const std::string bytes = build_sf2(def);
+    std::string why;
+    std::unique_ptr<SF2File> f(sf2_read_memory(bytes.data(), bytes.size(), "c.sf3", &why));
+    ASSERT_NE(f, nullptr) << why;
+    InstrumentPtr ip(sf2_convert_preset(f.get(), 0, 0, -1, SF2Settings(), 44100, 44));
+    ASSERT_NE(ip, nullptr);
+    ASSERT_EQ(ip->samples, 2);
+    EXPECT_EQ(ip->sample[0].data_length, 400u << FRACTION_BITS);
+    EXPECT_EQ(ip->sample[0].data[100], 0);
+    EXPECT_TRUE(sf2_sample_ready(&ip->sample[0]));
+    EXPECT_TRUE(f->decoded[0].tried);
+    EXPECT_FALSE(f->decoded[1].tried);
+    EXPECT_EQ(ip->sample[0].data, f->decoded[0].points.data());
+    EXPECT_NEAR(ip->sample[0].data[25], 16384, 400);  // a quarter period of the sine
+    EXPECT_EQ(ip->sample[0].loop_end, 300u << FRACTION_BITS);
+    EXPECT_TRUE(sf2_sample_ready(&ip->sample[0]));  // nothing more to do
+
+    // Debian's compressed fonts leave out the pad byte after a chunk of odd size.
+    for (const char* installed : {"/usr/share/sounds/sf3/MuseScore_General.sf3",
+                                  "/usr/share/sounds/sf3/FluidR3Mono_GM.sf3"}) {
+        if (access(installed, R_OK) != 0)
+            continue;
+        std::unique_ptr<SF2File> gm(sf2_open(installed, installed, &why));
+        ASSERT_NE(gm, nullptr) << installed << ": " << why;
+        EXPECT_TRUE(gm->compressed && gm->presets.size() > 128) << installed;
     }
 }

@@ -159,7 +159,7 @@ TEST_F(StartUp, MainPlayRoutinePlaysTheListAndCountsFilesThatFailed)
     EXPECT_EQ(rc, 0) << out;
     EXPECT_EQ(playlist_failures, failures + 1);
     EXPECT_EQ(hooked().size(), 2u);
-    EXPECT_GE(recording().frames(), 44100);
+    EXPECT_GE(recording().frames(), 22050);  // the half-second note at least, and its tail
     EXPECT_NE(out.find("Not a MIDI file!"), std::string::npos) << out;
     EXPECT_FALSE(ctl->opened);
 
