@@ -28,7 +28,7 @@
 // With --video, only the video table: every song made into an H.264 + AAC video by
 // corvelle-render --video at the defaults, 1280 x 720 and 1920 x 1080 at 60 frames a second:
 // the video's length, the CPU seconds and speed (length over CPU time, and over wall time), the
-// peak resident memory, and how the wall time split between synthesis, drawing, colour
+// peak resident memory, and how the CPU time split between synthesis, drawing, colour
 // conversion and encoding (the tool's summary line).
 //
 // Run from anywhere with the build's programs next to this one:
@@ -153,7 +153,7 @@ static ToolCost render_with_tool(const std::string& tool, const std::string& son
 
 struct VideoCost {
     ToolCost cost;  // cost.audio: the video's length in seconds
-    double synthesis = 0, drawing = 0, conversion = 0, encoding = 0;  // wall seconds
+    double synthesis = 0, drawing = 0, conversion = 0, encoding = 0;  // CPU seconds
 };
 
 // corvelle-render --video=out --size=size song; its summary line read from standard error.
@@ -187,10 +187,10 @@ static VideoCost video_with_tool(const std::string& tool, const std::string& son
         v.cost.rss_mib = ru.ru_maxrss / 1024.0;
         std::string text = read_file(log);
         size_t at = text.find(".mid, ");
-        size_t split = text.find("; synthesis ");
+        size_t split = text.find("; CPU: synthesis ");
         if (v.cost.status == 0 && at != std::string::npos && split != std::string::npos) {
             v.cost.audio = atof(text.c_str() + at + 6);
-            sscanf(text.c_str() + split, "; synthesis %lf s, drawing %lf s, conversion %lf s, encoding %lf s",
+            sscanf(text.c_str() + split, "; CPU: synthesis %lf s, drawing %lf s, conversion %lf s, encoding %lf s",
                    &v.synthesis, &v.drawing, &v.conversion, &v.encoding);
         }
     }
@@ -204,9 +204,9 @@ static double median(std::vector<double> v);
 static int video_table(const std::string& tool, const std::vector<std::string>& songs,
                        const std::string& dir)
 {
-    printf("corvelle-render --video=out.mp4 (libx264 veryfast, CRF 20, AAC) at 60 fps; CPU: user\n"
+    printf("corvelle-render --video=out.mp4 (libx264 superfast, CRF 20, AAC) at 60 fps; CPU: user\n"
            "and system time of the tool; x CPU: video length over CPU time; x wall: over wall\n"
-           "time; the split: wall seconds in synthesis, drawing, colour conversion, encoding\n");
+           "time; the split: CPU seconds in synthesis, drawing, colour conversion, encoding\n");
     bool ok = true;
     for (const char* size : {"1280x720", "1920x1080"}) {
         printf("\n%s\n%-26s %8s %8s %7s %7s %8s %8s %8s %8s %8s\n", size, "song", "video s", "CPU s",

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -154,9 +155,10 @@ struct Export {
     int64 frames = 0;    // pictures written
     std::vector<uint8_t> rows;  // the frame as rows of RGBx from the top
     std::string error;   // the first failure
-    double drawing = 0.0;
+    double drawing = 0.0;  // CPU seconds of this thread
     const char* song = "";
     Clock::time_point started, last_progress;
+    double cpu_start = 0.0, process_start = 0.0;  // CPU seconds of this thread, of the process
     bool progress = false;  // standard error is a terminal
 };
 
@@ -188,7 +190,7 @@ void show_progress(Export& e, bool force)
 
 bool write_frame(Export& e)
 {
-    auto start = Clock::now();
+    double start = thread_cpu_seconds();
     e.view.frame(frame_end(e, e.frames) - 1);
     // The canvas holds columns from the bottom; the encoder takes rows from the top.
     const GlyphCanvas& c = e.view.canvas;
@@ -208,7 +210,7 @@ bool write_frame(Export& e)
             }
         }
     }
-    e.drawing += since(start);
+    e.drawing += thread_cpu_seconds() - start;
     e.frames++;
     bool ok = video_add_frame(e.file, e.rows.data(), &e.error);
     show_progress(e, false);
@@ -297,6 +299,10 @@ int render_video(const VideoRequest& request, const char* song)
     e.song = base != nullptr ? base + 1 : song;
     e.progress = isatty(2) != 0;
     e.started = e.last_progress = Clock::now();
+    e.cpu_start = thread_cpu_seconds();
+    timespec t0;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t0);
+    e.process_start = (double)t0.tv_sec + t0.tv_nsec / 1e9;
 
     video_play_mode.rate = settings.sample_rate;
     video_play_mode.encoding = PE_16BIT | PE_SIGNED | (settings.channels == 1 ? PE_MONO : 0);
@@ -338,14 +344,19 @@ int render_video(const VideoRequest& request, const char* song)
         fprintf(stderr, "corvelle-render: %s\n", error.c_str());
         return 1;
     }
+    // The encoders' threads: whatever CPU time the process used beyond this thread's.
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    double process = (double)t.tv_sec + t.tv_nsec / 1e9, main = thread_cpu_seconds() - e.cpu_start;
     double wall = since(e.started), length = (double)e.frames / e.fps;
-    double synthesis = std::max(0.0, wall - e.drawing - times.conversion - times.encoding);
+    double synthesis = std::max(0.0, main - e.drawing - times.conversion - times.encoding);
+    double encoding = times.encoding + std::max(0.0, process - e.process_start - main);
     fprintf(stderr,
             "%s: %s, %.2f s, %lld frames of %dx%d at %d fps (%s) in %.2f s, %.1fx real time; "
-            "synthesis %s, drawing %s, conversion %s, encoding %s\n",
+            "CPU: synthesis %s, drawing %s, conversion %s, encoding %s\n",
             settings.path.c_str(), e.song, length, (long long)e.frames, settings.width,
             settings.height, settings.fps, codecs.c_str(), wall, wall > 0 ? length / wall : 0.0,
             clock_text(synthesis).c_str(), clock_text(e.drawing).c_str(),
-            clock_text(times.conversion).c_str(), clock_text(times.encoding).c_str());
+            clock_text(times.conversion).c_str(), clock_text(encoding).c_str());
     return 0;
 }

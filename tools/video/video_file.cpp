@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -40,12 +40,14 @@ std::string av_text(int code)
     return buf;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point from)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
-
 }  // namespace
+
+double thread_cpu_seconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return (double)t.tv_sec + t.tv_nsec / 1e9;
+}
 
 struct VideoFile {
     VideoSettings s;
@@ -153,7 +155,7 @@ static bool fail(std::string* error, const std::string& text)
 static bool encode(VideoFile* f, AVCodecContext* ctx, AVStream* stream, AVFrame* frame,
                    std::string* error)
 {
-    auto start = std::chrono::steady_clock::now();
+    double start = thread_cpu_seconds();
     int rc = avcodec_send_frame(ctx, frame);
     while (rc >= 0) {
         rc = avcodec_receive_packet(ctx, f->packet);
@@ -169,7 +171,7 @@ static bool encode(VideoFile* f, AVCodecContext* ctx, AVStream* stream, AVFrame*
         if (rc >= 0 && f->format->pb->error < 0)
             rc = f->format->pb->error;
     }
-    f->times.encoding += seconds_since(start);
+    f->times.encoding += (thread_cpu_seconds() - start);
     if (rc < 0)
         return fail(error, f->s.path + ": write failed: " + av_text(rc));
     return true;
@@ -219,7 +221,7 @@ static bool open_encoders(VideoFile* f, const Container& box, std::string* error
     AVDictionary* options = nullptr;
     const bool x264 = strcmp(video_name, "libx264") == 0, vpx = strstr(video_name, "libvpx") != nullptr;
     if (x264) {
-        av_dict_set(&options, "preset", s.preset.empty() ? "veryfast" : s.preset.c_str(), 0);
+        av_dict_set(&options, "preset", s.preset.empty() ? "superfast" : s.preset.c_str(), 0);
         av_dict_set(&options, "crf", s.crf.empty() ? "20" : s.crf.c_str(), 0);
     } else if (vpx) {
         // Constant quality; the realtime deadline keeps VP9 within a few times real time.
@@ -350,13 +352,13 @@ VideoFile* video_open(const VideoSettings& settings, std::string* error)
 
 bool video_add_frame(VideoFile* f, const uint8_t* rgbx, std::string* error)
 {
-    auto start = std::chrono::steady_clock::now();
+    double start = thread_cpu_seconds();
     if (av_frame_make_writable(f->picture) < 0)
         return fail(error, "out of memory");
     const int stride = f->s.width * 4;
     sws_scale(f->scaler, &rgbx, &stride, 0, f->s.height, f->picture->data, f->picture->linesize);
     f->picture->pts = f->pictures++;
-    f->times.conversion += seconds_since(start);
+    f->times.conversion += (thread_cpu_seconds() - start);
     return encode(f, f->video, f->video_stream, f->picture, error);
 }
 
@@ -386,7 +388,7 @@ static bool queue_sound(VideoFile* f, const int16_t* samples, int frames, std::s
             return fail(error, "out of memory");
         return true;
     }
-    auto start = std::chrono::steady_clock::now();
+    double start = thread_cpu_seconds();
     int room = swr_get_out_samples(f->resampler, frames);
     if (room > f->planes_capacity) {
         if (!f->planes.empty())
@@ -398,7 +400,7 @@ static bool queue_sound(VideoFile* f, const int16_t* samples, int frames, std::s
     }
     const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
     int got = swr_convert(f->resampler, f->planes.data(), room, frames > 0 ? &in : nullptr, frames);
-    f->times.conversion += seconds_since(start);
+    f->times.conversion += (thread_cpu_seconds() - start);
     if (got < 0)
         return fail(error, "cannot convert the sound: " + av_text(got));
     if (got > 0 && av_audio_fifo_write(f->fifo, (void**)f->planes.data(), got) < got)
@@ -428,13 +430,13 @@ bool video_finish(VideoFile* f, std::string* error)
               encode(f, f->audio, f->audio_stream, nullptr, error) &&
               encode(f, f->video, f->video_stream, nullptr, error);
     if (ok) {
-        auto start = std::chrono::steady_clock::now();
+        double start = thread_cpu_seconds();
         int rc = av_write_trailer(f->format);
         if (rc >= 0 && f->format->pb->error < 0)
             rc = f->format->pb->error;
         if (rc >= 0)
             rc = avio_closep(&f->format->pb);
-        f->times.encoding += seconds_since(start);
+        f->times.encoding += (thread_cpu_seconds() - start);
         if (rc < 0)
             ok = fail(error, f->s.path + ": write failed: " + av_text(rc));
     }

@@ -18,11 +18,15 @@ struct VideoSettings {
     int channels = 2;            // 1 or 2, interleaved 16-bit samples
 };
 
-// Wall-clock seconds spent in each step so far.
+// CPU seconds the calling thread spent in each step so far (the encoders' own threads are
+// not counted here).
 struct VideoTimes {
     double conversion = 0.0;  // RGB to the encoder's pixel format (and sound resampling)
     double encoding = 0.0;    // encoders and the container's writer
 };
+
+// CPU seconds the calling thread has used.
+double thread_cpu_seconds();
 
 struct VideoFile;
 
