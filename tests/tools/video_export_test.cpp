@@ -158,7 +158,9 @@ TEST_F(VideoTool, StreamsSizeRateAndLengthAsAsked)
         SCOPED_TRACE(c.out + " " + c.args);
         ToolRun r = render("--video=" + c.out + " " + c.args + " '" + song + "'");
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(has(r.err, c.out + ": test.mid, ")) << r.err;  // the summary line
+        // Not a terminal: one summary line, no progress.
+        EXPECT_TRUE(has(r.err, c.out + ": test.mid, ")) << r.err;
+        EXPECT_FALSE(has(r.err, "\r")) << r.err;
         int frames = 0;
         VideoStreams v = read_video(dir.file(c.out), [&](int, const std::vector<uint8_t>&) { frames++; });
         ASSERT_EQ(v.error, "");
@@ -307,6 +309,18 @@ TEST_F(VideoTool, EachNoteFirstShowsInTheFrameOfItsFirstSample)
         first++;
     ASSERT_LT(silent, (size_t)notes[2].time);
     EXPECT_EQ((int64_t)first * 60 / 44100, (int64_t)notes[2].time * 60 / 44100) << first;
+}
+
+// On a terminal the tool says how far it is while it works, then gives the summary.
+TEST_F(VideoTool, ProgressOnATerminal)
+{
+    const std::string log = scratch.file("terminal.txt");
+    const std::string cmd = "cd '" + dir.path() + "' && script -qec \"'" CORVELLE_BINARY_DIR "/corvelle-render' -c '" +
+                            config + "' --video=t.mkv --size=64x32 '" + song + "' \" /dev/null >'" + log + "' 2>&1";
+    ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+    const std::string out = read_whole_file(log);
+    for (const char* part : {"\rtest.mid: ", "% ", "x real time, ", " left", "t.mkv: test.mid, "})
+        EXPECT_TRUE(has(out, part)) << part << "\n" << out;
 }
 
 TEST_F(VideoTool, BadRequestsAreNamedAndLeaveNoFile)
