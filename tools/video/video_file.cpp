@@ -286,7 +286,7 @@ static bool open_encoders(VideoFile* f, const Container& box, std::string* error
     f->video_stream->avg_frame_rate = v->framerate;
     f->audio_stream->time_base = a->time_base;
 
-    f->scaler = sws_getContext(s.width, s.height, AV_PIX_FMT_RGB0, s.width, s.height, pixels,
+    f->scaler = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height, pixels,
                                SWS_BILINEAR, nullptr, nullptr, nullptr);
     f->picture = av_frame_alloc();
     f->sound = av_frame_alloc();
@@ -350,13 +350,13 @@ VideoFile* video_open(const VideoSettings& settings, std::string* error)
     return f;
 }
 
-bool video_add_frame(VideoFile* f, const uint8_t* rgbx, std::string* error)
+bool video_add_frame(VideoFile* f, const uint8_t* bgr, std::string* error)
 {
     double start = thread_cpu_seconds();
     if (av_frame_make_writable(f->picture) < 0)
         return fail(error, "out of memory");
-    const int stride = f->s.width * 4;
-    sws_scale(f->scaler, &rgbx, &stride, 0, f->s.height, f->picture->data, f->picture->linesize);
+    const int stride = f->s.width * 3;
+    sws_scale(f->scaler, &bgr, &stride, 0, f->s.height, f->picture->data, f->picture->linesize);
     f->picture->pts = f->pictures++;
     f->times.conversion += (thread_cpu_seconds() - start);
     return encode(f, f->video, f->video_stream, f->picture, error);

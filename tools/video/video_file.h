@@ -32,8 +32,8 @@ struct VideoFile;
 
 // Opens the temporary file and the encoders; null with a message in *error when it cannot.
 VideoFile* video_open(const VideoSettings& settings, std::string* error);
-// The next picture: width x height pixels of 4 bytes (R, G, B, unused), rows from the top.
-bool video_add_frame(VideoFile* file, const uint8_t* rgbx, std::string* error);
+// The next picture: width x height pixels of 3 bytes (B, G, R), rows from the top.
+bool video_add_frame(VideoFile* file, const uint8_t* bgr, std::string* error);
 // The next frames of sound, interleaved 16-bit samples.
 bool video_add_audio(VideoFile* file, const int16_t* samples, int frames, std::string* error);
 const VideoTimes& video_times(const VideoFile* file);
