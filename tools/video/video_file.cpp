@@ -100,9 +100,12 @@ void video_abandon(VideoFile* f)
 
 static std::string missing_encoder(const char* name)
 {
-    return std::string("this FFmpeg has no \"") + name +
-           "\" encoder (Debian's libavcodec59 and libavcodec-extra59 packages have libx264, "
-           "libvpx-vp9, libopus, aac, ffv1 and flac)";
+    std::string text = std::string("this FFmpeg has no \"") + name + "\" encoder";
+    for (const char* known : {"libx264", "libvpx-vp9", "libopus", "aac", "ffv1", "flac"})
+        if (strcmp(name, known) == 0)
+            return text + " (Debian's libavcodec59 has it, as does libavcodec-extra59)";
+    return text + " (the encoders used here are libx264, libvpx-vp9, libopus, aac, ffv1 and flac, "
+                  "all in Debian's libavcodec59)";
 }
 
 // The encoder's pixel format: 8-bit RGB for the lossless encoder (the pixels as they are),
@@ -221,8 +224,15 @@ static bool open_encoders(VideoFile* f, const Container& box, std::string* error
     AVDictionary* options = nullptr;
     const bool x264 = strcmp(video_name, "libx264") == 0, vpx = strstr(video_name, "libvpx") != nullptr;
     if (x264) {
+        // One frame thread per core: x264's own choice (1.5 per core) keeps more frames in
+        // memory than the speed it brings is worth.
+        v->thread_count = std::max(1, (int)sysconf(_SC_NPROCESSORS_ONLN));
         av_dict_set(&options, "preset", s.preset.empty() ? "superfast" : s.preset.c_str(), 0);
         av_dict_set(&options, "crf", s.crf.empty() ? "20" : s.crf.c_str(), 0);
+        // No B-frames and no frames queued ahead of the threads: at 1920 x 1080 that halves
+        // x264's memory (250 to 128 MiB peak for the whole program) and costs less time.
+        if (s.preset.empty())
+            av_dict_set(&options, "x264-params", "bframes=0:sync-lookahead=0", 0);
     } else if (vpx) {
         // Constant quality; the realtime deadline keeps VP9 within a few times real time.
         av_dict_set(&options, "crf", s.crf.empty() ? "32" : s.crf.c_str(), 0);
