@@ -204,7 +204,7 @@ static double median(std::vector<double> v);
 static int video_table(const std::string& tool, const std::vector<std::string>& songs,
                        const std::string& dir)
 {
-    printf("corvelle-render --video=out.mp4 (libx264 superfast, CRF 20, AAC) at 60 fps; CPU: user\n"
+    printf("corvelle-render --video=out.mp4 (libx264 superfast, CRF 20, no B-frames, AAC) at 60 fps; CPU: user\n"
            "and system time of the tool; x CPU: video length over CPU time; x wall: over wall\n"
            "time; the split: CPU seconds in synthesis, drawing, colour conversion, encoding\n");
     bool ok = true;
