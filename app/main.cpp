@@ -4,6 +4,7 @@
 #include <string>
 #include <FL/Fl.H>
 #include "app/gui.h"
+#include "vis/palette.h"
 
 #ifndef CORVELLE_VERSION
 #define CORVELLE_VERSION "0.1"
@@ -15,6 +16,8 @@ static const char usage[] =
     "With FILE.mid the window opens and plays it at once; without, press \"Play .mid\".\n"
     "Keys while a song plays: Space pause/resume, Escape stop, Left/Right back/forward 5 s,\n"
     "Home back to the start.\n"
+    "  --palette=NAME  the notes' colours: mono (black to white, the default) or channels\n"
+    "                  (one hue per MIDI channel); the colour editor starts from it\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n";
 
@@ -26,6 +29,7 @@ static void play_argument(void* path)
 int main(int argc, char** argv)
 {
     const char* file = nullptr;
+    const char* palette = "mono";
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
@@ -37,6 +41,14 @@ int main(int argc, char** argv)
         } else if (!options_done && strcmp(a, "--version") == 0) {
             printf("corvelle-visualizer %s\n", CORVELLE_VERSION);
             return 0;
+        } else if (!options_done && strncmp(a, "--palette=", 10) == 0) {
+            palette = a + 10;
+            Visual probe[MAX_CHANNELS];
+            if (!apply_palette(palette, probe)) {
+                fprintf(stderr, "corvelle-visualizer: %s: no such palette (%s)\n%s", a,
+                        palette_names, usage);
+                return 2;
+            }
         } else if (!options_done && a[0] == '-' && a[1] != '\0') {
             fprintf(stderr, "corvelle-visualizer: unknown option %s\n%s", a, usage);
             return 2;
@@ -54,6 +66,8 @@ int main(int argc, char** argv)
     signal(SIGXFSZ, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
     gui = new GUI;
+    apply_palette(palette, gui->view->visuals);
+    gui->channel->do_callback();  // the colour editor and legend show the palette's colours
     gui->show();
     // Once the window is up, as if the file had been chosen with "Play .mid".
     if (file != nullptr)

@@ -25,8 +25,14 @@
 // until the next event. A voice that ends inside a block is counted up to the next event. The
 // voice counts do not depend on the resampler and serve both rows of a song.
 //
+// With --video, only the video table: every song made into an H.264 + AAC video by
+// corvelle-render --video at the defaults, 1280 x 720 and 1920 x 1080 at 60 frames a second:
+// the video's length, the CPU seconds and speed (length over CPU time, and over wall time), the
+// peak resident memory, and how the CPU time split between synthesis, drawing, colour
+// conversion and encoding (the tool's summary line).
+//
 // Run from anywhere with the build's programs next to this one:
-//     build/bench_render [--soundfont] [song.mid ...]
+//     build/bench_render [--soundfont | --video] [song.mid ...]
 // (--soundfont: only the SoundFont table and the start-up row)
 // or all benchmarks with `make bench`.
 #include <algorithm>
@@ -141,6 +147,90 @@ static ToolCost render_with_tool(const std::string& tool, const std::string& son
     }
     unlink(out.c_str());
     return c;
+}
+
+// ---- video export ----
+
+struct VideoCost {
+    ToolCost cost;  // cost.audio: the video's length in seconds
+    double synthesis = 0, drawing = 0, conversion = 0, encoding = 0;  // CPU seconds
+};
+
+// corvelle-render --video=out --size=size song; its summary line read from standard error.
+static VideoCost video_with_tool(const std::string& tool, const std::string& song, const char* size,
+                                 const std::string& out, const std::string& log)
+{
+    VideoCost v;
+    timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    pid_t pid = fork();
+    if (pid < 0)
+        return v;
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY), err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(null, 1);
+        dup2(err, 2);
+        const std::string video = "--video=" + out, sized = std::string("--size=") + size;
+        const char* argv[] = {tool.c_str(), video.c_str(), sized.c_str(), song.c_str(), nullptr};
+        execv(tool.c_str(), (char* const*)argv);
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage ru;
+    const bool waited = wait4(pid, &status, 0, &ru) == pid;
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    v.cost.wall = (double)(t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;
+    if (waited && WIFEXITED(status)) {
+        v.cost.status = WEXITSTATUS(status);
+        v.cost.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec +
+                     ru.ru_stime.tv_usec / 1e6;
+        v.cost.rss_mib = ru.ru_maxrss / 1024.0;
+        std::string text = read_file(log);
+        size_t at = text.find(".mid, ");
+        size_t split = text.find("; CPU: synthesis ");
+        if (v.cost.status == 0 && at != std::string::npos && split != std::string::npos) {
+            v.cost.audio = atof(text.c_str() + at + 6);
+            sscanf(text.c_str() + split, "; CPU: synthesis %lf s, drawing %lf s, conversion %lf s, encoding %lf s",
+                   &v.synthesis, &v.drawing, &v.conversion, &v.encoding);
+        }
+    }
+    unlink(out.c_str());
+    unlink(log.c_str());
+    return v;
+}
+
+static double median(std::vector<double> v);
+
+static int video_table(const std::string& tool, const std::vector<std::string>& songs,
+                       const std::string& dir)
+{
+    printf("corvelle-render --video=out.mp4 (libx264 superfast, CRF 20, no B-frames, AAC) at 60 fps; CPU: user\n"
+           "and system time of the tool; x CPU: video length over CPU time; x wall: over wall\n"
+           "time; the split: CPU seconds in synthesis, drawing, colour conversion, encoding\n");
+    bool ok = true;
+    for (const char* size : {"1280x720", "1920x1080"}) {
+        printf("\n%s\n%-26s %8s %8s %7s %7s %8s %8s %8s %8s %8s\n", size, "song", "video s", "CPU s",
+               "x CPU", "x wall", "RSS MiB", "synth s", "draw s", "conv s", "enc s");
+        std::vector<double> speeds;
+        double rss = 0;
+        for (const std::string& song : songs) {
+            const std::string name = song.substr(song.rfind('/') + 1);
+            VideoCost v = video_with_tool(tool, song, size, dir + "/out.mp4", dir + "/log.txt");
+            if (v.cost.audio <= 0) {
+                printf("%-26s failed (exit status %d)\n", name.c_str(), v.cost.status);
+                ok = false;
+                continue;
+            }
+            printf("%-26s %8.1f %8.2f %7.2f %7.2f %8.1f %8.2f %8.2f %8.2f %8.2f\n", name.c_str(),
+                   v.cost.audio, v.cost.cpu, v.cost.audio / v.cost.cpu, v.cost.audio / v.cost.wall,
+                   v.cost.rss_mib, v.synthesis, v.drawing, v.conversion, v.encoding);
+            fflush(stdout);
+            speeds.push_back(v.cost.audio / v.cost.wall);
+            rss = std::max(rss, v.cost.rss_mib);
+        }
+        printf("median song: %.2f x real time (wall); largest peak memory: %.1f MiB\n", median(speeds), rss);
+    }
+    return ok ? 0 : 1;
 }
 
 // ---- voices in use, counted in this process ----
@@ -307,17 +397,20 @@ int main(int argc, char** argv)
 {
     const std::string here = program_dir(), tool = here + "/corvelle-render";
     std::vector<std::string> songs;
-    bool soundfont_only = false;
+    bool soundfont_only = false, video_only = false;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            printf("usage: bench_render [--soundfont] [song.mid ...]\n"
+            printf("usage: bench_render [--soundfont | --video] [song.mid ...]\n"
                    "Renders the songs (default: tests/data/songs) with corvelle-render and prints\n"
                    "the tables of the patch set alone, of the GM SoundFont and of 256 sustained\n"
-                   "voices; --soundfont prints only the SoundFont table and the start-up row.\n");
+                   "voices; --soundfont prints only the SoundFont table and the start-up row;\n"
+                   "--video only the table of video exports.\n");
             return 0;
         }
         if (strcmp(argv[i], "--soundfont") == 0)
             soundfont_only = true;
+        else if (strcmp(argv[i], "--video") == 0)
+            video_only = true;
         else
             songs.push_back(argv[i]);
     }
@@ -342,6 +435,11 @@ int main(int argc, char** argv)
     if (mkdtemp(dir_template) == nullptr)
         return 1;
     const std::string out = std::string(dir_template) + "/out.wav";
+    if (video_only) {
+        int rc = video_table(tool, songs, dir_template);
+        rmdir(dir_template);
+        return rc;
+    }
 
     // The synthetic song of sustained voices, next to the output.
     const std::string sustained = std::string(dir_template) + "/sustained_256.mid";

@@ -6,7 +6,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(build-essential cmake pkg-config libfltk1.3-dev libgl1-mesa-dev libglu1-mesa-dev
           libasound2-dev zlib1g-dev xvfb xauth xdotool googletest libgtest-dev sox imagemagick
-          fluid-soundfont-gm desktop-file-utils libvorbis-dev)
+          fluid-soundfont-gm desktop-file-utils
+          libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libvorbis-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,9 @@
 // exit status is 0 when every file was read and written with every instrument it needed; 1 when
 // a file could not be read or its output not written; 2 when everything was written but an
 // instrument file the configuration names could not be loaded (those notes are missing).
+//
+// With --video=OUT the one file given becomes a video instead: its note view, drawn as the
+// window draws it, and its sound, as -Ow would write it (tools/video/).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +25,7 @@
 #include "frontend/startup.h"
 #include "instrum/instrument_policy.h"
 #include "output/output.h"
+#include "tools/video/video_export.h"
 
 static void usage(FILE* fp)
 {
@@ -33,7 +37,8 @@ static void usage(FILE* fp)
             "The configuration is searched as the visualiser searches it; -c FILE reads\n"
             "another one and -x TEXT adds configuration text.\n"
             "Exit status: 0 all written; 1 a file could not be read or written; 2 written,\n"
-            "but an instrument file named by the configuration could not be loaded.\n\n");
+            "but an instrument file named by the configuration could not be loaded.\n\n%s\n",
+            video_usage);
 }
 
 // The interface's messages go to standard error, whatever the output writes to.
@@ -63,6 +68,12 @@ static bool writes_named_file(const PlayMode* pm)
 
 int main(int argc, char** argv)
 {
+    VideoRequest video;
+    std::string video_error;
+    if (!take_video_options(&argc, argv, &video, &video_error)) {
+        fprintf(stderr, "corvelle-render: %s\n", video_error.c_str());
+        return 1;
+    }
     for (int i = 1; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
             usage(stdout);
@@ -99,9 +110,18 @@ int main(int argc, char** argv)
     int nfiles = argc - first_file;
     char** files = argv + first_file;
     int rc = 0;
-    if (play_mode->id_character == 'l' && opt_output_name == nullptr)
+    if (video.wanted) {
+        if (nfiles != 1) {
+            fprintf(stderr, "corvelle-render: --video writes one song at a time (%d given)\n", nfiles);
+            return 1;
+        }
+        rc = render_video(video, files[0]);
+    } else if (play_mode->id_character == 'l' && opt_output_name == nullptr) {
         opt_output_name = strdup("-");
-    if (opt_output_name != nullptr || !writes_named_file(play_mode)) {
+    }
+    if (video.wanted) {
+        // written above
+    } else if (opt_output_name != nullptr || !writes_named_file(play_mode)) {
         rc = corvelle_play_main(nfiles, files);
     } else {
         for (int i = 0; i < nfiles; i++) {

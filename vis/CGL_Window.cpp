@@ -18,6 +18,7 @@
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "render/resample.h"
+#include "vis/note_view.h"
 #include "vis/view_trace.h"
 
 static CGL_Window* win = nullptr;
@@ -50,48 +51,12 @@ CGL_Window::~CGL_Window()
         win = nullptr;
 }
 
-// The key counts from the channel's lowest playable note; drum channels are not transposed,
-// melodic ones wrap within the 128 notes.
-static int note_key(int ch, int note)
-{
-    int low = view_field(channel[ch].note_limit_low);
-    if (ISDRUMCHANNEL(ch))
-        return note - low;
-    return ((note + note_key_offset + view_field(channel[ch].key_shift)) & 127) - low;
-}
-
-static int64 sample_time(const MidiEvent& ev)
-{
-    return (int64)(ev.time * midi_time_ratio + 0.5);
-}
-
 void CGL_Window::takeEvent(const MidiEvent& ev, int32 now)
 {
-    if (ev.channel >= MAX_CHANNELS)
-        return;
-    int ch = ev.channel;
-    if (ev.type == ME_NOTEON) {
-        // No key fits between equal (or crossed) note limits, so such a channel shows nothing.
-        int span = view_field(channel[ch].note_limit_high) - view_field(channel[ch].note_limit_low);
-        if (span <= 0)
-            return;
-        int key = note_key(ch, ev.a);
-        float key_width = (float)(w() / span);
-        float lag = 0.0f;
-        if (play_mode && play_mode->rate > 0)
-            lag = (float)((now - sample_time(ev)) / play_mode->rate);
-        visuals[ch].glyphs[key].emplace_back(ev.b - view_field(channel[ch].vel_limit_low), key * key_width,
-                                             (key + 1) * key_width, 0.0f, lag);
-        trace_glyph(sample_time(ev), ch, key);
-    } else if (ev.type == ME_NOTEOFF) {
-        std::list<Glyph>& list = visuals[ch].glyphs[note_key(ch, ev.a)];
-        for (Glyph& g : list) {
-            if (g.held) {
-                g.held = false;
-                break;
-            }
-        }
-    }
+    float lag = 0.0f;
+    if (play_mode && play_mode->rate > 0)
+        lag = (float)((now - note_sample_time(ev)) / play_mode->rate);
+    take_note_event(visuals, ev, w(), lag);
 }
 
 void view_transport_change(int change, int32 from, int32 to)
@@ -132,52 +97,26 @@ void CGL_Window::nextFrame()
     bool standing = paused;
     MidiEvent ev;
     // Notes heard before the sound stopped still appear, as they would have at this frame.
-    auto due = [now](const MidiEvent& e) { return sample_time(e) <= now; };
+    auto due = [now](const MidiEvent& e) { return note_sample_time(e) <= now; };
     while (now >= 0 && events.pop_if(due, &ev, epoch))
         takeEvent(ev, now);
     if (let_go.exchange(false))
-        for (Visual& visual : visuals)
-            for (auto& entry : visual.glyphs)
-                for (Glyph& g : entry.second)
-                    g.held = false;
+        let_go_of_all(visuals);
 
-    float top = (float)h();
     long shown = 0, moved = 0;
-    for (Visual& visual : visuals) {
-        for (auto& entry : visual.glyphs) {
-            std::list<Glyph>& list = entry.second;
-            shown += (long)list.size();
-            if (standing)
-                continue;  // paused: nothing rises, grows or fades
-            for (auto it = list.begin(); it != list.end();) {
-                Glyph& g = *it;
-                float y1 = g.corners[0][1], y2 = g.corners[2][1], alpha = g.alpha;
-                if (!g.held) {
-                    g.corners[0][1] = g.corners[1][1] = std::min(top, g.corners[0][1] + speed);
-                    g.alpha = std::max(0.0f, g.alpha - fade);
-                }
-                g.corners[2][1] = g.corners[3][1] = std::min(top, g.corners[2][1] + speed);
-                if (y1 != g.corners[0][1] || y2 != g.corners[2][1] || alpha != g.alpha)
-                    moved++;
-                if (g.corners[0][1] == top) {
-                    it = list.erase(it);
-                    shown--;
-                } else {
-                    ++it;
-                }
-            }
-        }
+    if (standing) {  // paused: nothing rises, grows or fades
+        for (const Visual& visual : visuals)
+            for (const auto& entry : visual.glyphs)
+                shown += (long)entry.second.size();
+    } else {
+        step_glyphs(visuals, (float)h(), speed, fade, &shown, &moved);
     }
     trace_frame(now, shown, moved);
 }
 
 bool CGL_Window::hasGlyphs() const
 {
-    for (const Visual& visual : visuals)
-        for (const auto& entry : visual.glyphs)
-            if (!entry.second.empty())
-                return true;
-    return false;
+    return any_glyphs(visuals);
 }
 
 bool CGL_Window::openMidi(const char* path)
@@ -311,32 +250,7 @@ void CGL_Window::draw()
         image_texture = 0;  // a new context has none of the old one's textures
     if (!valid())
         init();
-    batch.clear(w(), h());
-    for (int ch = 0; ch < MAX_CHANNELS; ch++) {
-        const Visual& visual = visuals[ch];
-        const float* low = visual.colors[0];
-        const float* high = visual.colors[1];
-        int range = view_field(channel[ch].vel_limit_high) - view_field(channel[ch].vel_limit_low);
-        for (const auto& entry : visual.glyphs) {
-            for (const Glyph& g : entry.second) {
-                float rgba[4];
-                // Equal velocity limits leave one velocity to show: the high colour.
-                if (range == 0) {
-                    rgba[0] = high[0];
-                    rgba[1] = high[1];
-                    rgba[2] = high[2];
-                } else {
-                    float value = (float)g.value, span = (float)range;
-                    for (int c = 0; c < 3; c++)
-                        rgba[c] = low[c] + value * (high[c] - low[c]) / span;
-                }
-                rgba[3] = g.alpha;
-                batch.add(g.corners[0][0], g.corners[1][0], g.corners[0][1], g.corners[2][1],
-                          rgba);
-            }
-        }
-    }
-    batch.dropCovered();
+    batch_glyphs(visuals, w(), h(), &batch);
     if (painter == PAINT_IMAGE)
         drawImage();
     else
@@ -365,10 +279,7 @@ void CGL_Window::drawQuads()
 // up the view and t across it.
 void CGL_Window::drawImage()
 {
-    canvas.clear(w(), h());
-    batch.each([this](float x1, float x2, float y1, float y2, const float rgba[4]) {
-        canvas.paint(x1, x2, y1, y2, rgba);
-    });
+    compose_glyphs(batch, w(), h(), &canvas);
     int tw = canvas.height(), th = canvas.width();
     if (tw == 0 || th == 0) {
         glClear(GL_COLOR_BUFFER_BIT);
