@@ -19,22 +19,22 @@
 #include "synth/play/player_fixture.h"
 #include "vis/view_test_util.h"
 
-class OpenMidi : public ::testing::Test {
+// The display held (its window is titled like the real program's) and a configuration search
+// in folders of the test's own.
+class OpenMidi : public OnDisplay {
 protected:
     TempDir dir;
     std::string sys = dir.mkdir("sys"), prog = dir.mkdir("prog");
     Restore<const char*> sys_dir_{system_config_dir, sys.c_str()}, prog_dir_{program_config_dir, prog.c_str()};
     ScopedEnv home_{"HOME", dir.mkdir("home")}, device_{"CORVELLE_AUDIO_DEVICE", "null"};
+    Restore<int> found_{got_a_configuration, 0};
     GUI* g = nullptr;
-    std::unique_ptr<DisplayLock> display;  // its window is titled like the real program's
 
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        display.reset(new DisplayLock);
-        ASSERT_TRUE(connect_display());
-        got_a_configuration = 0;
-        reset_engine_defaults();
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         g = new GUI;
         gui = g;
     }
@@ -46,9 +46,8 @@ protected:
             delete g;
             gui = nullptr;
         }
-        got_a_configuration = 0;
         set_qevent(nullptr);
-        reset_engine_defaults();
+        OnDisplay::TearDown();
     }
     // Runs the toolkit until the playback thread has ended and the last glyph has gone.
     bool wait_until_stopped(double seconds = 60)
