@@ -9,11 +9,11 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "synth/play/player_fixture.h"
+#include "support/patch_set.h"
 #include "tests/e2e/real_visualiser.h"
 
 namespace {
@@ -32,17 +32,9 @@ std::vector<SongNote> notes_on(const std::vector<int>& channels, double seconds)
 // The patch file the patch set gives a program of bank 0, relative to the set's folder.
 std::string patch_of_program(int program)
 {
-    std::istringstream cfg(read_whole_file(freepats + "/patches.cfg"));
-    bool bank0 = false;
-    for (std::string line; std::getline(cfg, line);) {
-        std::istringstream words(line);
-        std::string first, second;
-        words >> first >> second;
-        if (first == "bank" || first == "drumset")
-            bank0 = first == "bank" && second == "0";
-        else if (bank0 && first == std::to_string(program))
-            return second;
-    }
+    for (const PatchEntry& e : read_patch_set(freepats + "/patches.cfg"))
+        if (!e.drum && e.bank == 0 && e.number == program)
+            return e.name;
     return "";
 }
 
@@ -100,10 +92,10 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
     std::vector<SongNote> first_notes = notes_on({2}, 1.5);    // program 14
     std::vector<SongNote> all_notes = notes_on({0, 1, 2}, 3);  // programs 0, 7 and 14
     std::vector<SongNote> short_notes = notes_on({2}, 0.75);
-    std::string first = dir.write("first.mid", as_string(song_image(first_notes)));
-    std::string all = dir.write("all.mid", as_string(song_image(all_notes)));
-    std::string short_song = dir.write("short.mid", as_string(song_image(short_notes)));
-    std::string locked = dir.write("locked.mid", as_string(song_image(short_notes)));
+    std::string first = dir.write("first.mid", song_image(first_notes));
+    std::string all = dir.write("all.mid", song_image(all_notes));
+    std::string short_song = dir.write("short.mid", song_image(short_notes));
+    std::string locked = dir.write("locked.mid", song_image(short_notes));
     ASSERT_EQ(chmod(locked.c_str(), 0), 0);
     // Bytes of capture: 45.4 s of sound, room for the songs before the long one with the tails
     // of their bells rung out.
@@ -157,7 +149,7 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
     double capacity = (limit - file_size(v->capture_path)) / 4.0;  // samples of 16-bit stereo
     ASSERT_GT(capacity, 44100) << "the songs before filled the capture";
     std::vector<SongNote> long_notes = notes_on({2}, capacity / 44100 + 6);
-    o = play(dir.write("long.mid", as_string(song_image(long_notes))));
+    o = play(dir.write("long.mid", song_image(long_notes)));
     EXPECT_EQ(occurrences(o.said, "wave device failed: " + v->capture_path + ": File too large"),
               1u)
         << o.said;

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/guards.h"
 #include "tests/e2e/real_visualiser.h"
 #include "tests/tools/song_analysis.h"
 
@@ -53,7 +54,7 @@ std::string excerpt(const std::string& smf, double seconds, int& notes)
     size_t header = be(4);
     pos = 12;
     uint32_t division = be(2);  // ticks per quarter: none of the test songs is in SMPTE time
-    std::vector<songtest::TimedBytes> events;
+    std::vector<TimedBytes> events;
     for (pos = 8 + header; pos + 8 <= smf.size();) {
         bool track = smf.compare(pos, 4, "MTrk") == 0;
         pos += 4;
@@ -65,7 +66,7 @@ std::string excerpt(const std::string& smf, double seconds, int& notes)
             tick += vlq();
             if ((uint8_t)smf.at(pos) & 0x80)
                 status = (uint8_t)smf[pos++];
-            songtest::Bytes b{status};
+            Bytes b{status};
             if (status == 0xFF)
                 b.push_back((uint8_t)smf.at(pos++));
             size_t length = status >= 0xF0 ? vlq() : (status & 0xE0) == 0xC0 ? 1 : 2;
@@ -83,7 +84,7 @@ std::string excerpt(const std::string& smf, double seconds, int& notes)
     // The tick that is `seconds` into the song, through its tempo changes.
     double left = seconds * 1e6;  // microseconds still to go
     uint32_t at = 0, tempo = 500000;
-    for (const songtest::TimedBytes& e : events) {
+    for (const TimedBytes& e : events) {
         if (e.bytes.size() != 5 || e.bytes[0] != 0xFF || e.bytes[1] != 0x51)
             continue;
         double span = (double)(e.tick - at) * tempo / division;
@@ -95,10 +96,10 @@ std::string excerpt(const std::string& smf, double seconds, int& notes)
     }
     uint32_t cut = at + (uint32_t)(left * division / tempo);
 
-    std::vector<songtest::TimedBytes> kept;
+    std::vector<TimedBytes> kept;
     std::map<std::pair<int, int>, int> sounding;
     notes = 0;
-    for (const songtest::TimedBytes& e : events) {
+    for (const TimedBytes& e : events) {
         if (e.tick >= cut)
             break;
         int kind = e.bytes[0] & 0xF0, ch = e.bytes[0] & 0x0F;
@@ -113,7 +114,7 @@ std::string excerpt(const std::string& smf, double seconds, int& notes)
     for (const auto& s : sounding)
         for (int i = 0; i < s.second; i++)
             kept.push_back({cut, {(uint8_t)(0x80 | s.first.first), (uint8_t)s.first.second, 0}});
-    return songtest::smf_format0(kept, (int)division, kept.empty() ? cut : cut - kept.back().tick);
+    return smf_format0(kept, (int)division, kept.empty() ? cut : cut - kept.back().tick);
 }
 
 const std::vector<std::string> songs = files_ending(CORVELLE_TEST_DATA "/songs", ".mid");
@@ -138,11 +139,12 @@ TEST_F(LongRun, SongsInARowLeaveNoGlyphThreadDescriptorOrHeapBehind)
 
     // Without the C library's per-thread caches of freed blocks, which count as in use and
     // hold more or fewer blocks by the order things happened to be freed in.
-    setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0", 1);
     VisualizerLaunch launch;
     launch.device = "null";
-    start(launch);
-    unsetenv("GLIBC_TUNABLES");
+    {
+        ScopedEnv no_caches("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0");
+        start(launch);
+    }
     ASSERT_FALSE(HasFatalFailure());
     int idle_threads = v->threads();
     ASSERT_GT(idle_threads, 0);

@@ -14,34 +14,27 @@
 #include "frontend/startup.h"
 #include "output/output.h"
 #include "support/device_trace.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
 #include "vis/view_test_util.h"
 
-class OpenMidi : public ::testing::Test {
+// The display held (its window is titled like the real program's) and a configuration search
+// in folders of the test's own.
+class OpenMidi : public OnDisplay {
 protected:
     TempDir dir;
-    std::string sys, prog, saved_home;
-    bool had_home = false;
+    std::string sys = dir.mkdir("sys"), prog = dir.mkdir("prog");
+    Restore<const char*> sys_dir_{system_config_dir, sys.c_str()}, prog_dir_{program_config_dir, prog.c_str()};
+    ScopedEnv home_{"HOME", dir.mkdir("home")}, device_{"CORVELLE_AUDIO_DEVICE", "null"};
+    Restore<int> found_{got_a_configuration, 0};
     GUI* g = nullptr;
-    std::unique_ptr<DisplayLock> display;  // its window is titled like the real program's
 
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        display.reset(new DisplayLock);
-        ASSERT_TRUE(connect_display());
-        setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
-        sys = dir.mkdir("sys");
-        prog = dir.mkdir("prog");
-        system_config_dir = sys.c_str();
-        program_config_dir = prog.c_str();
-        const char* h = getenv("HOME");
-        had_home = h != nullptr;
-        saved_home = had_home ? h : "";
-        setenv("HOME", dir.mkdir("home").c_str(), 1);
-        got_a_configuration = 0;
-        reset_engine_defaults();
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         g = new GUI;
         gui = g;
     }
@@ -53,14 +46,8 @@ protected:
             delete g;
             gui = nullptr;
         }
-        system_config_dir = program_config_dir = nullptr;
-        if (had_home)
-            setenv("HOME", saved_home.c_str(), 1);
-        else
-            unsetenv("HOME");
-        got_a_configuration = 0;
         set_qevent(nullptr);
-        reset_engine_defaults();
+        OnDisplay::TearDown();
     }
     // Runs the toolkit until the playback thread has ended and the last glyph has gone.
     bool wait_until_stopped(double seconds = 60)
@@ -81,7 +68,7 @@ TEST_F(OpenMidi, NeedsAConfigurationPlaysChosenAndDroppedFilesAndTellsFailuresIn
     std::vector<SongNote> notes;
     for (int i = 0; i < 12; i++)
         notes.push_back({(uint32_t)(i * 40), 60, i % 10, 50 + i, 100});
-    std::string path = dir.write("my song.mid", as_string(song_image(notes)));
+    std::string path = dir.write("my song.mid", song_image(notes));
     std::string text = dir.write("notes.mid", "Shopping list: milk, eggs.\n");
     g->show();
     ASSERT_TRUE(wait_until_stopped());

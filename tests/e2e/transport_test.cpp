@@ -129,8 +129,8 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
 {
     DisplayLock display;
     std::vector<SongNote> notes = long_song(), short_notes = short_song();
-    std::string song = dir.write("long song.mid", as_string(song_image(notes, 240)));
-    std::string second = dir.write("short song.mid", as_string(song_image(short_notes, 240)));
+    std::string song = dir.write("long song.mid", song_image(notes, 240));
+    std::string second = dir.write("short song.mid", song_image(short_notes, 240));
     std::string text = dir.write("notes.mid", "Shopping list: milk, eggs.\n");
     // The same song rendered without a window: the reference for the sound after each seek.
     std::string rendered = dir.file("rendered.wav");
@@ -378,7 +378,7 @@ TEST(Install, InstallsProgramsDesktopFileIconAndAConfigurationTheyFind)
 
     // Run from elsewhere with an empty home: only the installed configuration can be found.
     std::string home = dir.mkdir("home");
-    std::string song = dir.write("song.mid", as_string(song_image(long_song(), 0)));
+    std::string song = dir.write("song.mid", song_image(long_song(), 0));
     std::string out = shell_output("cd '" + home + "' && HOME='" + home + "' '" + prefix +
                                    "/bin/corvelle-render' -o out.wav '" + song +
                                    "' 2>&1; echo \"status $?\"");

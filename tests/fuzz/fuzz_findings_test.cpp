@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 #include "fuzz/fuzz_targets.h"
+#include "support/capture.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 TEST(FuzzFindings, PatchLoaderConfigurationReaderAndSoundFontReader)
@@ -14,7 +16,7 @@ TEST(FuzzFindings, PatchLoaderConfigurationReaderAndSoundFontReader)
     const std::pair<const char*, void (*)(const uint8_t*, size_t)> targets[] = {
         {"patch", fuzz_patch_input}, {"config", fuzz_config_input}, {"sf2", fuzz_sf2_input},
         {"sf3", fuzz_sf3_input}};
-    PlayMode* saved = play_mode;
+    Restore keep(play_mode);
     for (const auto& target : targets) {
         fuzz_engine_init();
         std::string dir = std::string(CORVELLE_TEST_DATA) + "/fuzz/" + target.first;
@@ -31,12 +33,7 @@ TEST(FuzzFindings, PatchLoaderConfigurationReaderAndSoundFontReader)
             std::string bytes = read_whole_file(f);
             ASSERT_FALSE(bytes.empty()) << f;
             SCOPED_TRACE(f);
-            testing::internal::CaptureStderr();
-            testing::internal::CaptureStdout();
-            target.second((const uint8_t*)bytes.data(), bytes.size());
-            testing::internal::GetCapturedStdout();
-            testing::internal::GetCapturedStderr();
+            output_of([&] { target.second((const uint8_t*)bytes.data(), bytes.size()); });
         }
     }
-    play_mode = saved;
 }

@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 #include "platform/waveout.h"
+#include "support/capture.h"
 #include "support/device_trace.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -87,13 +89,8 @@ struct Buffers {
 
 class WaveOutTest : public ::testing::Test {
 protected:
-    void SetUp() override { unsetenv("CORVELLE_TRACE"); }
-    void TearDown() override
-    {
-        setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
-        unsetenv("CORVELLE_TRACE");
-        unsetenv("CORVELLE_DEBUG");
-    }
+    ScopedEnv device_{"CORVELLE_AUDIO_DEVICE", "null"}, trace_{"CORVELLE_TRACE", nullptr},
+        debug_{"CORVELLE_DEBUG", nullptr};
     // Opens the device CORVELLE_AUDIO_DEVICE names with l's callback; none when it does not open.
     HWAVEOUT open(Listener& l, int channels = 2, int bits = 16, int rate = 44100,
                   DWORD flags = CALLBACK_FUNCTION, UINT id = 0)
@@ -223,9 +220,9 @@ TEST_F(WaveOutTest, RefusesWhatItCannotOpen)
     setenv("CORVELLE_TRACE", "/nonexistent-dir/t.txt", 1);
     for (const char* debug : {"", "1"}) {
         setenv("CORVELLE_DEBUG", debug, 1);
-        testing::internal::CaptureStderr();
-        ASSERT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), OK);
-        std::string err = testing::internal::GetCapturedStderr();
+        MMRESULT opened = OK;
+        std::string err = stderr_of([&] { opened = waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL); });
+        ASSERT_EQ(opened, OK) << err;
         EXPECT_EQ(err.find("cannot open trace file") != std::string::npos, *debug != '\0') << err;
         UINT id = 77;
         EXPECT_EQ(waveOutGetID(h, &id), OK);

@@ -18,11 +18,10 @@
 #include "output/output.h"
 #include "readmidi/readmidi.h"
 #include "support/midi_bytes.h"
+#include "support/signal.h"
 #include "support/tempdir.h"
 
 namespace songtest {
-
-typedef std::vector<uint8_t> Bytes;
 
 struct ToolRun {
     int status = -1;  // 128 + the signal's number when a signal ended it
@@ -63,44 +62,6 @@ protected:
         return run_tool(dir.path(), "-c '" + config + "' " + args, scratch);
     }
 };
-
-// One event of a track: a channel message (status and data bytes), a meta event (FF, type,
-// data: the length is written) or a system-exclusive message (F0 ... F7: the length is
-// written).
-struct TimedBytes {
-    uint32_t tick;
-    Bytes bytes;
-};
-
-// A format 0 file at `division` ticks per quarter (120 beats per minute unless the events set
-// a tempo); events at the same tick keep their order; the track ends `tail` ticks after the
-// last event.
-inline std::string smf_format0(std::vector<TimedBytes> evs, int division = 480, uint32_t tail = 0)
-{
-    std::stable_sort(evs.begin(), evs.end(),
-                     [](const TimedBytes& x, const TimedBytes& y) { return x.tick < y.tick; });
-    Bytes body;
-    uint32_t now = 0;
-    for (const TimedBytes& e : evs) {
-        put_vlq(body, e.tick - now);
-        now = e.tick;
-        const Bytes& b = e.bytes;
-        const size_t head = b[0] == 0xFF ? 2 : b[0] == 0xF0 ? 1 : b.size();  // then the length
-        body.insert(body.end(), b.begin(), b.begin() + head);
-        if (b[0] >= 0xF0)
-            put_vlq(body, (uint32_t)(b.size() - head));
-        body.insert(body.end(), b.begin() + head, b.end());
-    }
-    put_vlq(body, tail);
-    body.insert(body.end(), {0xFF, 0x2F, 0x00});
-    std::string file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, (char)(division >> 8),
-                        (char)(division & 0xFF), 'M', 'T', 'r', 'k'};
-    uint32_t len = (uint32_t)body.size();
-    for (int s = 24; s >= 0; s -= 8)
-        file += (char)(len >> s);
-    file.append(body.begin(), body.end());
-    return file;
-}
 
 // A GS data set to address a b c with its checksum, as a system-exclusive event.
 inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)
@@ -209,44 +170,6 @@ inline Wave read_wave(const std::string& path)
         at += 8 + len + (len & 1);
     }
     return w;
-}
-
-// RMS of consecutive windows of `win` samples.
-inline std::vector<double> window_rms(const std::vector<float>& x, size_t win)
-{
-    std::vector<double> r;
-    for (size_t i = 0; i + win <= x.size(); i += win) {
-        double e = 0;
-        for (size_t k = i; k < i + win; k++)
-            e += (double)x[k] * x[k];
-        r.push_back(std::sqrt(e / win));
-    }
-    return r;
-}
-
-inline double to_db(double v)
-{
-    return 20.0 * std::log10(std::max(v, 1e-12));
-}
-
-// RMS level in dB of x over [t0, t1) seconds.
-inline double rms_db(const std::vector<float>& x, int rate, double t0, double t1)
-{
-    double e = 0;
-    const size_t a = (size_t)(t0 * rate), b = std::min(x.size(), (size_t)(t1 * rate));
-    for (size_t i = a; i < b; i++)
-        e += (double)x[i] * x[i];
-    return to_db(std::sqrt(e / (double)std::max<size_t>(1, b - a)));
-}
-
-// Frequency from the rising zero crossings of x in [t0, t1) seconds.
-inline double frequency(const std::vector<float>& x, int rate, double t0, double t1)
-{
-    std::vector<double> zc;
-    for (size_t i = (size_t)(t0 * rate) + 1; i < (size_t)(t1 * rate) && i < x.size(); i++)
-        if (x[i - 1] < 0 && x[i] >= 0)
-            zc.push_back((double)(i - 1) + x[i - 1] / (x[i - 1] - x[i]));
-    return zc.size() < 2 ? 0 : (double)(zc.size() - 1) * rate / (zc.back() - zc.front());
 }
 
 // In-place radix-2 transform; the size is a power of two.

@@ -3,6 +3,7 @@
 // falls back to set 0, a missing program to bank 0); the tool reports each needed patch loaded
 // once under its own name, each entry the patch set lacks once as not heard, and nothing else.
 #include "song_analysis.h"
+#include "support/patch_set.h"
 
 #include <cstdio>
 #include <map>
@@ -17,25 +18,12 @@ namespace {
 // A tone-bank (drum 0) or drum-set (drum 1) entry: kind, bank or kit, program or note.
 typedef std::tuple<int, int, int> Entry;
 
-// The patch names of the patch set's configuration, by entry (bank and drumset sections).
-std::map<Entry, std::string> read_patch_names(const std::string& text)
+// The patch names of the patch set's configuration, by entry.
+std::map<Entry, std::string> read_patch_names(const std::string& path)
 {
     std::map<Entry, std::string> names;
-    std::istringstream in(text);
-    std::string line;
-    int drum = 0, bank = 0;
-    while (std::getline(in, line)) {
-        std::istringstream words(line.substr(0, line.find('#')));
-        std::string first, second;
-        if (!(words >> first >> second))
-            continue;
-        if (first == "bank" || first == "drumset") {
-            drum = first == "drumset";
-            bank = std::stoi(second);
-        } else if (first.find_first_not_of("0123456789") == std::string::npos) {
-            names[Entry(drum, bank, std::stoi(first))] = second;
-        }
-    }
+    for (const PatchEntry& e : read_patch_set(path))
+        names[Entry(e.drum, e.bank, e.number)] = e.name;
     return names;
 }
 
@@ -127,7 +115,7 @@ using SongInstruments = SongToolTest;
 
 TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
 {
-    const std::map<Entry, std::string> patches = read_patch_names(read_whole_file(pats + "/patches.cfg"));
+    const std::map<Entry, std::string> patches = read_patch_names(pats + "/patches.cfg");
     ASSERT_GT(patches.size(), 100u);
 
     const std::string song_dir = CORVELLE_TEST_DATA "/songs";

@@ -25,11 +25,8 @@ const std::string songs = CORVELLE_TEST_DATA "/songs";
 // Level in dB of full scale of both sides over the frames [from, to).
 double level_db(const Wave& w, size_t from, size_t to)
 {
-    double sum = 0;
-    to = std::min(to, w.left.size());
-    for (size_t i = from; i < to; i++)
-        sum += (double)w.left[i] * w.left[i] + (double)w.right[i] * w.right[i];
-    return 10 * std::log10(sum / std::max<size_t>(1, 2 * (to - std::min(from, to))) + 1e-30);
+    const double l = rms(w.left, from, to), r = rms(w.right, from, to);
+    return 10 * std::log10((l * l + r * r) / 2 + 1e-30);
 }
 
 // FNV-1a over the 16-bit samples, left and right interleaved.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include "frontend/startup.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 #include "vis/CGL_Legend.h"
 #include "vis/CGL_Window.h"
@@ -73,18 +74,15 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
 TEST_F(Drawing, OpeningWithoutConfigurationSaysSo)
 {
     TempDir empty;
-    const std::string home = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", empty.path().c_str(), 1);
-    setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
-    system_config_dir = program_config_dir = empty.path().c_str();
+    ScopedEnv home("HOME", empty.path()), device("CORVELLE_AUDIO_DEVICE", "null");
+    Restore sys_dir(system_config_dir, empty.path().c_str());
+    Restore prog_dir(program_config_dir, empty.path().c_str());
     ModalAnswer answer;
     answer.arm();
     EXPECT_FALSE(view->openMidi("/tmp/song.mid"));
     EXPECT_EQ(answer.count, 1);
     EXPECT_TRUE(answer.has_label("Could not find corvelle.cfg."));
     EXPECT_FALSE(view->playing);
-    system_config_dir = program_config_dir = nullptr;
-    setenv("HOME", home.c_str(), 1);
 }
 
 using Legend = OnDisplay;

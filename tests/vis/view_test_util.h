@@ -22,8 +22,7 @@
 #include "readmidi/event.h"
 #include "vis/CGL_Window.h"
 
-// Connects to the X server (x_display.cpp); false when it cannot be reached.
-bool connect_display();
+#include "support/x_display.h"
 
 #define REQUIRE_DISPLAY()                                                        \
     do {                                                                         \

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include <unistd.h>
+#include "support/capture.h"
 #include "support/device_trace.h"
 #include "vis/view_trace.h"
 
@@ -49,10 +50,11 @@ TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
 
     // Idle lines count the open descriptors without leaving one open per count, and lines
     // written whole raise no complaint.
-    testing::internal::CaptureStderr();
-    trace_idle();
-    trace_idle();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderr_of([] {
+                  trace_idle();
+                  trace_idle();
+              }),
+              "");
     lines = trace_lines();
     int fds[2] = {0, 0};
     for (int i : {0, 1})

@@ -14,6 +14,8 @@
 #include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
+#include "support/capture.h"
+#include "support/guards.h"
 
 inline void reset_configuration_state()
 {
@@ -37,16 +39,16 @@ struct ReadResult {
 
 inline ReadResult read_config_text(const std::string& text)
 {
-    testing::internal::CaptureStderr();
-    int status = read_config_file(text.c_str(), 1);
-    return {status, testing::internal::GetCapturedStderr()};
+    ReadResult r{};
+    r.messages = stderr_of([&] { r.status = read_config_file(text.c_str(), 1); });
+    return r;
 }
 
 inline ReadResult read_config_named(const std::string& name)
 {
-    testing::internal::CaptureStderr();
-    int status = read_config_file(name.c_str(), 0);
-    return {status, testing::internal::GetCapturedStderr()};
+    ReadResult r{};
+    r.messages = stderr_of([&] { r.status = read_config_file(name.c_str(), 0); });
+    return r;
 }
 
 // The search path as "first;second;...;".

@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "config_fixture.h"
-#include "support/tempdir.h"
+#include "support/patch_set.h"
 
 namespace {
 
@@ -27,22 +25,13 @@ TEST_F(FreePats, CorvelleCfgSourcingPatchesCfgFillsBankAndDrumSetZero)
     EXPECT_EQ(r.messages, "");
 
     // Each "number name" line names its element's patch, found through the search path.
-    std::ifstream in(patch_dir + "/patches.cfg");
-    std::string line, first, second;
-    ToneBank* bank = nullptr;
     size_t lines = 0, tones = 0, drums = 0;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        if (!(words >> first >> second) || first[0] == '#')
-            continue;
-        if (first == "bank" || first == "drumset") {
-            bank = (first == "bank" ? tonebank : drumset)[std::stoi(second)];
-            continue;
-        }
-        ASSERT_NE(bank, nullptr) << line;
-        const char* name = bank->tone[std::stoi(first)].name;
-        ASSERT_NE(name, nullptr) << line;
-        EXPECT_EQ(name, second);
+    for (const PatchEntry& e : read_patch_set(patch_dir + "/patches.cfg")) {
+        ToneBank* bank = (e.drum ? drumset : tonebank)[e.bank];
+        ASSERT_NE(bank, nullptr) << e.name;
+        const char* name = bank->tone[e.number].name;
+        ASSERT_NE(name, nullptr) << e.name;
+        EXPECT_EQ(name, e.name);
         InputFile* tf = open_file(name, 1, OF_NORMAL);
         ASSERT_NE(tf, nullptr) << name;
         char magic[12] = {};

@@ -263,7 +263,7 @@ TEST_F(ReadConfig, NestedFilesCountOnceAndSourceLoopsEndTheWholeChain)
 
 TEST_F(ReadConfig, OptLines)
 {
-    int saved_voices = voices, saved_max = max_voices;
+    Restore voices_used(voices), polyphony(max_voices);
     ReadResult r = read_config_text("opt p64\nopt p 48\nopt --polyphony=40\nopt --polyphony 32\n"
                                     "opt -p 20\nopt a\nopt --no-anti-alias\n");
     EXPECT_EQ(r.status, 0) << r.messages;
@@ -272,8 +272,6 @@ TEST_F(ReadConfig, OptLines)
     EXPECT_EQ(antialiasing_allowed, 0);
     r = read_config_text("opt p0");
     EXPECT_EQ(r.messages, "Polyphony must be between 1 and 16644\n" + P + "1: Invalid command line option\n");
-    voices = saved_voices;
-    max_voices = saved_max;
 
     TempDir t;
     std::string inner = t.write("inner.cfg", "dir /from-option\n");

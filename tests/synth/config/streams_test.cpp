@@ -62,9 +62,7 @@ TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
 
     // The order of the attempts: as given, then B, then A, then the default directory.
     ctl->verbosity = 3;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_file("missing.cfg", 0, OF_VERBOSE), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(open_file("missing.cfg", 0, OF_VERBOSE), nullptr); }),
               "Trying to open missing.cfg\nTrying to open " + b + "/missing.cfg\nTrying to open " + a +
                   "/missing.cfg\nTrying to open " DEFAULT_PATH "/missing.cfg\n"
                   "missing.cfg: No such file or directory\n");
@@ -87,29 +85,27 @@ TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
 TEST_F(Streams, OpenFailures)
 {
     TempDir t;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_file("surely-not-here.cfg", 0, OF_NORMAL), nullptr);
-    EXPECT_EQ(open_file("", 0, OF_SILENT), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_file("/surely/not/here.cfg", 0, OF_VERBOSE), nullptr);
-    EXPECT_EQ(open_file(nullptr, 0, OF_NORMAL), nullptr);
-    EXPECT_EQ(open_file(t.path().c_str(), 0, OF_NORMAL), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([] {
+                  EXPECT_EQ(open_file("surely-not-here.cfg", 0, OF_NORMAL), nullptr);
+                  EXPECT_EQ(open_file("", 0, OF_SILENT), nullptr);
+              }),
+              "");
+    EXPECT_EQ(stderr_of([&] {
+                  EXPECT_EQ(open_file("/surely/not/here.cfg", 0, OF_VERBOSE), nullptr);
+                  EXPECT_EQ(open_file(nullptr, 0, OF_NORMAL), nullptr);
+                  EXPECT_EQ(open_file(t.path().c_str(), 0, OF_NORMAL), nullptr);
+              }),
               "/surely/not/here.cfg: No such file or directory\n"
               "Attempted to open nameless file.\n" + t.path() + ": Is a directory\n");
 
     std::string dir = "/" + std::string(900, 'd');
     add_to_pathlist(dir.c_str());
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_file(std::string(2000, 'n').c_str(), 0, OF_NORMAL), nullptr);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("File name too long"), std::string::npos);
+    EXPECT_NE(stderr_of([] { EXPECT_EQ(open_file(std::string(2000, 'n').c_str(), 0, OF_NORMAL), nullptr); })
+                  .find("File name too long"),
+              std::string::npos);
     EXPECT_LT(strlen(current_filename), sizeof(current_filename));
 
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(open_with_mem(nullptr, 5, OF_VERBOSE), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open.\n");
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(open_with_mem(nullptr, 5, OF_VERBOSE), nullptr); }), "Can't open.\n");
 }
 
 TEST_F(Streams, ReadLimit)

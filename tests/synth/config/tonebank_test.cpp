@@ -118,10 +118,8 @@ TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
 {
     PlayMode mode = {};
     mode.rate = 44100;
-    PlayMode* saved_mode = play_mode;
-    int32 saved_ratio = control_ratio;
-    play_mode = &mode;
-    control_ratio = 44;
+    Restore mode_in_use(play_mode, &mode);
+    Restore ratio(control_ratio, 44);
 
     const int TR = QUANTITY_UNIT_TYPE_TREMOLO_RATE, TS = QUANTITY_UNIT_TYPE_TREMOLO_SWEEP;
     const int VR = QUANTITY_UNIT_TYPE_VIBRATO_RATE, VS = QUANTITY_UNIT_TYPE_VIBRATO_SWEEP;
@@ -150,15 +148,12 @@ TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
     EXPECT_STREQ(string_to_quantity("x", &q, QUANTITY_UNIT_TYPE_INT), "Number expected");
     EXPECT_STREQ(string_to_quantity("1.5", &q, (uint16)TS), "integer expected");
     EXPECT_STREQ(string_to_quantity("5Hz", &q, (uint16)TS), "invalid parameter");
-    testing::internal::CaptureStderr();
-    EXPECT_STREQ(string_to_quantity("5", &q, 99), "Parameter error");
-    q.type = 99;
-    EXPECT_EQ(quantity_to_int(&q, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([&] {
+                  EXPECT_STREQ(string_to_quantity("5", &q, 99), "Parameter error");
+                  q.type = 99;
+                  EXPECT_EQ(quantity_to_int(&q, 0), 0);
+              }),
               "Internal parameter error (99)\nInternal parameter error (99)\n");
-
-    play_mode = saved_mode;
-    control_ratio = saved_ratio;
 }
 
 TEST_F(ToneBanks, InstrumentMapsFallBackToBankZero)

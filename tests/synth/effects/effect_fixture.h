@@ -15,47 +15,34 @@
 #include "frontend/controls.h"
 #include "frontend/options.h"
 #include "output/output.h"
+#include "support/capture.h"
+#include "support/guards.h"
+#include "support/signal.h"
 
 class EffectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (int i = 0; i < 5; i++)
-            saved_[i] = *settings_[i];
-        opt_reverb_control = 3;
-        opt_chorus_control = 1;
-        effect_lr_mode = -1;
-        mode_ = PlayMode{};
         mode_.rate = 44100;
         mode_.encoding = PE_16BIT | PE_SIGNED;
-        play_mode = &mode_;
         ctl = &dumb_control_mode;
         ctl->verbosity = 1;
         init_effect_status();
         init_effect();
     }
-    void TearDown() override
-    {
-        for (int i = 0; i < 5; i++)
-            *settings_[i] = saved_[i];
-        init_effect_status();
-        play_mode = nullptr;
-    }
+    void TearDown() override { init_effect_status(); }
 
     // The messages an action prints at the most detailed verbosity.
     static std::string messages_of(const std::function<void()>& action)
     {
-        ctl->verbosity = 4;
-        testing::internal::CaptureStderr();
-        action();
-        ctl->verbosity = 1;
-        return testing::internal::GetCapturedStderr();
+        Restore verbose(ctl->verbosity, 4);
+        return stderr_of(action);
     }
 
-    int* const settings_[5] = {&opt_reverb_control, &opt_chorus_control, &effect_lr_mode,
-                               &effect_lr_delay_msec, &noise_sharp_type};
-    int saved_[5];
-    PlayMode mode_;
+    Restore<int> reverb_{opt_reverb_control, 3}, chorus_{opt_chorus_control, 1}, lr_{effect_lr_mode, -1},
+        delay_{effect_lr_delay_msec}, shaping_{noise_sharp_type};
+    PlayMode mode_{};
+    Restore<PlayMode*> mode_in_use_{play_mode, &mode_};
 };
 
 // A stage that works on a stereo block in place.
@@ -104,24 +91,10 @@ inline int32 sine(double freq, int32 i, double amp = 1 << 26)
     return (int32)(amp * std::sin(2 * M_PI * freq * i / 44100.0));
 }
 
-// RMS of one side (0 left, 1 right) over windows of win frames from frame `from` on.
-inline std::vector<double> window_rms(const std::vector<int32>& s, int side, size_t win,
-                                      size_t from = 0)
-{
-    std::vector<double> rms;
-    for (size_t i = from; 2 * (i + win) <= s.size(); i += win) {
-        double e = 0;
-        for (size_t k = i; k < i + win; k++)
-            e += (double)s[2 * k + side] * s[2 * k + side];
-        rms.push_back(std::sqrt(e / win));
-    }
-    return rms;
-}
-
 // Seconds until the left side's 10 ms RMS stays below its peak by db, or -1.
 inline double decay_time(const std::vector<int32>& s, double db)
 {
-    std::vector<double> rms = window_rms(s, 0, 441);
+    std::vector<double> rms = window_rms(side_of(s, 0), 441);
     const double peak = rms.empty() ? 0 : *std::max_element(rms.begin(), rms.end());
     if (peak == 0)
         return -1;

@@ -46,7 +46,7 @@ TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
         const double amp = k == 0 ? 1 << 20 : k == 1 ? 1 << 24 : 1 << 27;
         auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); },
                              do_insertion_effect_gs);
-        rms[k] = window_rms(out, 0, 11025, 11025)[0];
+        rms[k] = ::rms(side_of(out, 0), 11025, 22050);
     }
     EXPECT_NEAR(rms[1] / rms[0], 16.0, 1.5);
     EXPECT_LT(rms[2] / rms[1], 4.0);
@@ -56,7 +56,7 @@ TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
 static double gain_at(double freq, const Stage& stage)
 {
     auto out = run_stage(22050, [=](int32 i) { return sine(freq, i); }, stage);
-    return window_rms(out, 0, 11025, 11025)[0] / ((1 << 26) / std::sqrt(2.0));
+    return rms(side_of(out, 0), 11025, 22050) / ((1 << 26) / std::sqrt(2.0));
 }
 
 TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
@@ -76,12 +76,12 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
     EXPECT_NEAR(gain_at(5000.0, do_multi_eq_xg), 1.0, 0.05);
 
     // The XG part equaliser of the first channel: treble -12 dB at its 10 kHz shelf.
-    part_eq_xg saved = channel[0].eq_xg;
-    channel[0].eq_xg = {0x40, 52, 0x0C, 0x36, 1};
-    auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
-    EXPECT_LT(gain_at(15000.0, part), 0.4);
-    EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
-    channel[0].eq_xg = saved;
+    {
+        Restore eq(channel[0].eq_xg, part_eq_xg{0x40, 52, 0x0C, 0x36, 1});
+        auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
+        EXPECT_LT(gain_at(15000.0, part), 0.4);
+        EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
+    }
 
     // The XG tremolo's own equaliser is flat at its defaults: held still, it passes treble and
     // bass alike.

@@ -130,7 +130,7 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
         EXPECT_GT(t, 0.05);
         EXPECT_LT(t, 2.9);
         if (macro == 5) {  // the plate's two sides ring equally loud
-            EXPECT_NEAR(window_rms(out, 0, 88200)[0] / window_rms(out, 1, 88200)[0], 1.0, 0.025);
+            EXPECT_NEAR(rms(side_of(out, 0), 0, 88200) / rms(side_of(out, 1), 0, 88200), 1.0, 0.025);
         } else if (macro == 6) {  // the two sides echo together
             EXPECT_EQ(first_sound(out, 1), first_sound(out, 0));
         } else if (macro == 7) {  // the panning delay answers on the left, then on the right
@@ -241,16 +241,17 @@ TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
             first = out;
         EXPECT_TRUE(out == first) << form.name;
     }
-    EXPECT_GT(window_rms(first, 1, 5000, 20000)[0], 1e5);  // the tail rings
+    EXPECT_GT(window_rms(side_of(first, 1), 5000, 20000)[0], 1e5);  // the tail rings
 }
 
 // The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of
 // a 440 Hz tone plus its chorus return as the render loop mixes them.
 static double beating(void (*chorus)(int32*, int32), int32 level, int seconds)
 {
-    auto rms = window_rms(run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
-                                    sent(set_ch_chorus, chorus, level, true)),
-                          0, 2205, 22050);
+    auto rms = window_rms(side_of(run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
+                                            sent(set_ch_chorus, chorus, level, true)),
+                                  0),
+                          2205, 22050);
     return *std::max_element(rms.begin(), rms.end()) /
            std::max(1.0, *std::min_element(rms.begin(), rms.end()));
 }
@@ -280,7 +281,7 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
     double diff = 0;
     for (size_t i = 0; i < both.size(); i += 2)
         diff += std::abs((double)both[i] - both[i + 1]);
-    EXPECT_GT(diff / 44100, 0.1 * window_rms(both, 0, 44100)[0]);
+    EXPECT_GT(diff / 44100, 0.1 * rms(side_of(both, 0), 0, 44100));
 
     // The flanger macro (short delay, much feedback) rings longer than the chorus macro.
     auto ring = [](int macro) {

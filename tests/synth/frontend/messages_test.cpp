@@ -60,7 +60,7 @@ TEST_F(Messages, VerbosityCountsStreamsAndEvents)
     cmsg(CMSG_WARNING, VERB_NORMAL, "counted warning");
     cmsg(CMSG_INFO, VERB_NORMAL, "info is not counted");
     EXPECT_EQ(dumb_error_count, 3);
-    ASSERT_EQ(ctl->open(0, 0), 0);
+    EXPECT_EQ(ctl->open(0, 0), 0);  // no ASSERT while the streams are captured
     EXPECT_EQ(ctl->opened, 1);
     cmsg(CMSG_INFO, VERB_NORMAL, "after open");
     ctl->close();

@@ -17,23 +17,23 @@
 #include "output/output.h"
 #include "play/playmidi.h"
 #include "render/resample_settings.h"
+#include "support/capture.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 namespace {
 
 struct Options : ::testing::Test {
-    ControlInterface saved_ctl;
+    Restore<ControlInterface*> ctl_{ctl, &dumb_control_mode};
+    Restore<ControlInterface> saved_ctl_{dumb_control_mode};
+    Restore<PlayMode*> mode_in_use_{play_mode};
     void SetUp() override
     {
-        ctl = &dumb_control_mode;
-        saved_ctl = *ctl;
         ctl->opened = 0;
         ctl->verbosity = 1;
     }
     void TearDown() override
     {
-        *ctl = saved_ctl;
-        ctl = &dumb_control_mode;
         clean_up_pathlist();
     }
 };
@@ -45,9 +45,9 @@ struct OptRun {
 
 OptRun short_opt(int c, const char* arg)
 {
-    testing::internal::CaptureStderr();
-    int r = set_engine_opt_short(c, arg);
-    return {r, testing::internal::GetCapturedStderr()};
+    OptRun r{};
+    r.messages = stderr_of([&] { r.result = set_engine_opt_short(c, arg); });
+    return r;
 }
 
 // Parses the words as options without capturing anything (death tests capture themselves).
@@ -63,9 +63,9 @@ int raw_words(std::vector<std::string> w)
 
 OptRun words(std::vector<std::string> w)
 {
-    testing::internal::CaptureStderr();
-    int r = raw_words(std::move(w));
-    return {r, testing::internal::GetCapturedStderr()};
+    OptRun r{};
+    r.messages = stderr_of([&] { r.result = raw_words(std::move(w)); });
+    return r;
 }
 
 TEST_F(Options, OutputModeWithModifiers)
@@ -75,9 +75,7 @@ TEST_F(Options, OutputModeWithModifiers)
         if ((*p)->id_character == 'r')
             raw = *p;
     ASSERT_NE(raw, nullptr);
-    PlayMode* saved_mode = play_mode;
-    int32 saved_encoding = raw->encoding;
-    raw->encoding = PE_ULAW | PE_MONO;
+    Restore encoding(raw->encoding, PE_ULAW | PE_MONO);
     // Rows run in order: each starts from the encoding the one before left.
     const struct {
         std::vector<std::string> words;
@@ -96,8 +94,6 @@ TEST_F(Options, OutputModeWithModifiers)
         EXPECT_EQ(play_mode, raw);
         EXPECT_EQ(raw->encoding, c.encoding) << c.words.back();
     }
-    raw->encoding = saved_encoding;
-    play_mode = saved_mode;
 }
 
 // Letters and long options reach their variables, including those that set several or convert.
@@ -281,13 +277,11 @@ TEST_F(Options, RefusedValuesAndTheirMessages)
         {0, "--rcpcv-dll=x", "-w: Illegal mode `x'"},
         {0, "--temper-mute=9", "Temperament program number must be between 0 and 7"},
     };
-    PlayMode* saved_mode = play_mode;
     for (const auto& c : cases) {
         OptRun r = c.letter ? short_opt(c.letter, c.arg) : words({c.arg});
         EXPECT_EQ(r.result, 1) << (char)c.letter << c.arg;
         EXPECT_EQ(r.messages, *c.messages ? c.messages + std::string("\n") : "") << (char)c.letter << c.arg;
     }
-    play_mode = saved_mode;
     quietchannels = temper_type_mute = 0;
     ctl->verbosity = 2;
     EXPECT_EQ(short_opt('d', "").messages, "-d option is not supported\n");
@@ -319,7 +313,7 @@ TEST_F(Options, FrequencyTableFromAFile)
 // What -N sets depends on the resampler in use.
 TEST_F(Options, InterpolationFollowsTheResampler)
 {
-    const int saved_n = gauss_n;
+    Restore order(gauss_n), quality(no_4point_interpolation);
     const struct {
         int resampler;
         const char* arg;
@@ -342,14 +336,12 @@ TEST_F(Options, InterpolationFollowsTheResampler)
         EXPECT_TRUE(c.check()) << c.arg;
     }
     set_current_resampler(RESAMPLE_GAUSS);
-    gauss_n = saved_n;
-    no_4point_interpolation = 0;
 }
 
 // Only the first start clears what the options gave: the next file's start keeps it.
 TEST_F(Options, ConfigStringsOutliveTheNextFilesStart)
 {
-    PlayMode mode = {}, *saved = play_mode;
+    PlayMode mode = {};
     play_mode = &mode;
     corvelle_start_initialize();
     EXPECT_EQ(words({"--config-string=bank 0"}).result, 0);
@@ -358,14 +350,13 @@ TEST_F(Options, ConfigStringsOutliveTheNextFilesStart)
     EXPECT_EQ(opt_config_string.nstring, 1);
     EXPECT_EQ(default_drumchannels, (1u << 9) | (1u << 25));
     delete_string_table(&opt_config_string);
-    play_mode = saved;
 }
 
 // An output that cannot be opened hands the termination signals back as they were, so that
 // the program can still be ended as before.
 TEST_F(Options, AFailedOutputOpenRestoresTheSignals)
 {
-    PlayMode mode = {}, *saved = play_mode;
+    PlayMode mode = {};
     mode.open_output = [] { return -1; };
     mode.close_output = [] {};
     mode.id_name = "Test device";
@@ -378,7 +369,6 @@ TEST_F(Options, AFailedOutputOpenRestoresTheSignals)
     EXPECT_EQ(corvelle_play_main(1, files), 2);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't open Test device (`t')\n");
     EXPECT_EQ(signal(SIGTERM, before), mark);
-    play_mode = saved;
 }
 
 TEST_F(Options, OptionsThatEndTheProgram)

@@ -18,7 +18,7 @@ TEST_F(InstrumTest, AntialiasingKeepsTheOutputBandClipsAndReports)
     std::vector<int16_t> v = tones(4000, 5000, 30000, 0), same = v;
     const std::vector<int16_t> want = tones(4000, 5000, 0, 0.5), before = v;
     ctl->verbosity = 2;
-    std::string msg = messages([&] { antialiasing(v.data(), (int32)v.size(), 88200, 44100); });
+    std::string msg = stderr_of([&] { antialiasing(v.data(), (int32)v.size(), 88200, 44100); });
     EXPECT_TRUE(contains(msg, "Antialiasing: Fsample=88200KHz\nAntialiasing: cutoff=50.000000%\n")) << msg;
     EXPECT_FALSE(contains(msg, "Saturation")) << msg;
     for (size_t i = 20; i < v.size() - 20; i++)
@@ -30,7 +30,7 @@ TEST_F(InstrumTest, AntialiasingKeepsTheOutputBandClipsAndReports)
     std::vector<int16_t> sq(400);
     for (size_t i = 0; i < sq.size(); i++)
         sq[i] = ((i / 40) % 2) ? 32000 : -32768;
-    msg = messages([&] { antialiasing(sq.data(), (int32)sq.size(), 96000, 44100); });
+    msg = stderr_of([&] { antialiasing(sq.data(), (int32)sq.size(), 96000, 44100); });
     EXPECT_TRUE(contains(msg, "Saturation ")) << msg;
     EXPECT_EQ(*std::max_element(sq.begin(), sq.end()), 32767);
     EXPECT_GT(sq[60], 30000);

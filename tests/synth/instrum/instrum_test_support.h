@@ -15,8 +15,11 @@
 #include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
+#include "frontend/tables.h"
 #include "instrum/instrum.h"
 #include "output/output.h"
+#include "support/capture.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 struct TestSample {
@@ -120,14 +123,6 @@ inline bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-// What f prints on standard error.
-inline std::string messages(const std::function<void()>& f)
-{
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
-
 // What the renderer relies on in every sample of a loaded instrument.
 inline void expect_renderable(const Instrument* ip)
 {
@@ -152,6 +147,7 @@ protected:
     void SetUp() override
     {
         reset_options();
+        init_freq_table();  // as the program has it from its start: drums are resampled to their key
         memset(&mode_, 0, sizeof(mode_));
         mode_.rate = 44100;
         play_mode = &mode_;
@@ -174,13 +170,13 @@ protected:
                      int dr = 0, int prog = 0, const char* info = nullptr)
     {
         Instrument* ip = nullptr;
-        *msg = messages([&] { ip = load_gus_instrument(name.c_str(), bank, dr, prog, info); });
+        *msg = stderr_of([&] { ip = load_gus_instrument(name.c_str(), bank, dr, prog, info); });
         return ip;
     }
     Instrument* load_memory(const std::string& bytes, std::string* msg)
     {
         Instrument* ip = nullptr;
-        *msg = messages([&] {
+        *msg = stderr_of([&] {
             ip = load_gus_instrument_from_memory("mem.pat", bytes.data(), (long)bytes.size(),
                                                  nullptr, 0, 0);
         });

@@ -59,11 +59,11 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     configure("bank 0\n5 one.pat\n9 missing.pat\nbank 8\n6 one.pat\ndrumset 0\n36 one.pat\n");
     // A stop code from the interface ends loading at once and leaves the marks.
     tonebank[0]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
-    int (*saved)(int32*) = ctl->read;
-    ctl->read = read_quit;
     int rc = RC_NONE;
-    EXPECT_EQ(load_missing_instruments(&rc), 0);
-    ctl->read = saved;
+    {
+        Restore quit(ctl->read, read_quit);
+        EXPECT_EQ(load_missing_instruments(&rc), 0);
+    }
     EXPECT_EQ(rc, RC_QUIT);
     EXPECT_EQ(tonebank[0]->tone[5].instrument, MAGIC_LOAD_INSTRUMENT);
     EXPECT_EQ(cache_entries(), 0);
@@ -76,7 +76,7 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     // Verbosity 0 hides the level-1 warning of bank 8 and shows the rest.
     ctl->verbosity = 0;
     int failed = 0;
-    std::string msg = messages([&] { failed = load_missing_instruments(nullptr); });
+    std::string msg = stderr_of([&] { failed = load_missing_instruments(nullptr); });
     EXPECT_EQ(failed, 4);
     EXPECT_EQ(msg,
               "No instrument mapped to tone bank 0, program 7 - this instrument will not be heard\n"
@@ -99,7 +99,7 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
 
     // The failures are not tried again, and are silent, until the marks are cleared.
     ctl->verbosity = 1;
-    msg = messages([&] {
+    msg = stderr_of([&] {
         EXPECT_EQ(play_midi_load_instrument(0, 0, 7), nullptr);
         EXPECT_EQ(play_midi_load_instrument(0, 0, 9), nullptr);
         EXPECT_EQ(play_midi_load_instrument(1, 0, 40), nullptr);
@@ -111,7 +111,7 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     clear_magic_instruments();
     EXPECT_EQ(tonebank[0]->tone[7].instrument, nullptr);
     tonebank[8]->tone[4].instrument = MAGIC_LOAD_INSTRUMENT;
-    msg = messages([&] { EXPECT_EQ(load_missing_instruments(nullptr), 2); });
+    msg = stderr_of([&] { EXPECT_EQ(load_missing_instruments(nullptr), 2); });
     EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 8, program 4\n")) << msg;
     EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 0, program 4 - this")) << msg;
 }
@@ -208,7 +208,7 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     EXPECT_EQ(prog->sample[0].root_freq, 261626);  // still the program's, not freed
     for (int p : default_program)
         EXPECT_EQ(p, -1);
-    std::string msg = messages([] { EXPECT_EQ(set_default_instrument("nothere.pat"), -1); });
+    std::string msg = stderr_of([] { EXPECT_EQ(set_default_instrument("nothere.pat"), -1); });
     EXPECT_TRUE(contains(msg, "nothere.pat")) << msg;
     EXPECT_EQ(default_instrument, def);
 
@@ -224,7 +224,7 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     EXPECT_EQ(cache_entries(), 1);
     // ... and when it fails there is no default instrument rather than a freed one.
     ASSERT_EQ(remove(dir_.file("def.pat").c_str()), 0);
-    messages([] { free_instruments(1); });
+    stderr_of([] { free_instruments(1); });
     EXPECT_EQ(default_instrument, nullptr);
     EXPECT_EQ(cache_entries(), 0);
 }

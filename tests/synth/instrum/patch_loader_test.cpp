@@ -150,8 +150,11 @@ TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
         ASSERT_NE(ip, nullptr) << msg;
         EXPECT_EQ(ip->sample[0].modes & ~MODES_16BIT, c.want) << "case " << k;
         EXPECT_EQ(ip->sample[0].note_to_use, c.want_note) << "case " << k;
-        if (c.dr && c.note < 0) {
-            EXPECT_EQ(ip->sample[0].loop_start, 199u << 12);
+        if (c.dr && c.note < 0) {  // resampled to play at key 38, still ending at its last point
+            const Sample& sp = ip->sample[0];
+            EXPECT_EQ(sp.root_freq, freq_table[38]);
+            EXPECT_EQ(sp.sample_rate, 44100);
+            EXPECT_NEAR((double)sp.loop_start / sp.data_length, 199.0 / 200, 1e-4);
         }
         k++;
     }

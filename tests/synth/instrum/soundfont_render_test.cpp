@@ -24,17 +24,13 @@ std::string song(const std::vector<std::pair<int, int>>& programs, const std::ve
 {
     for (auto [ch, prog] : programs)
         extra.push_back({0, {(uint8_t)(0xC0 | ch), (uint8_t)prog}});
+    std::vector<SongNote> ticks;
     for (const Note& n : notes) {
-        const uint8_t ch = (uint8_t)n.ch, key = (uint8_t)n.key;
-        extra.push_back({(uint32_t)std::lround(n.on * 960), {(uint8_t)(0x90 | ch), key, (uint8_t)n.vel}});
-        extra.push_back({(uint32_t)std::lround(n.off * 960), {(uint8_t)(0x80 | ch), key, 0}});
+        const uint32_t on = (uint32_t)std::lround(n.on * 960);
+        ticks.push_back({on, (uint32_t)std::lround(n.off * 960) - on, n.ch, n.key, n.vel});
     }
+    add_notes(extra, ticks);
     return smf_format0(extra, 480, 960);
-}
-
-double cents(double f, double ref)
-{
-    return 1200 * std::log2(f / ref);
 }
 
 // Level of the signal at frequency hz in [t0, t1) (Goertzel), in dB.

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "config/soundfont.h"
-#include "frontend/tables.h"
 #include "instrum/instrument_policy.h"
 #include "instrum/sf2_reader.h"
 #include "instrum/soundfont_instruments.h"
@@ -33,7 +32,6 @@ protected:
     void SetUp() override
     {
         InstrumTest::SetUp();
-        init_freq_table();
         init_modenv_vol_table();
     }
     void TearDown() override
@@ -97,7 +95,7 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     put_le(bad, at("shdr") + 24, 100000, 4);
     const std::string path = dir_.write("broken.sf2", bad);
     add_soundfont(path.c_str(), -1, -1, -1, -1);
-    const std::string msg = messages([] {
+    const std::string msg = stderr_of([] {
         EXPECT_EQ(load_soundfont_inst(0, 0, 0, -1), nullptr);
         EXPECT_EQ(load_soundfont_inst(0, 0, 0, -1), nullptr);
     });
@@ -116,7 +114,7 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
     const std::string path = dir_.write("loop.sf2", build_sf2(def));
     add_soundfont(path.c_str(), -1, -1, -1, -1);
     InstrumentPtr ip;
-    const std::string msg = messages([&] {
+    const std::string msg = stderr_of([&] {
         ip.reset(load_soundfont_inst(0, 0, 0, -1));
         report_soundfont_warnings();
     });
@@ -135,7 +133,7 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
     // A %font element names its file and preset itself.
     InstrumentPtr named(extract_soundfont(path.c_str(), 0, 0, -1));
     EXPECT_NE(named, nullptr);
-    EXPECT_TRUE(contains(messages([&] { EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr); }),
+    EXPECT_TRUE(contains(stderr_of([&] { EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr); }),
                          "no playable preset 9 in bank 0"));
 }
 
@@ -217,7 +215,7 @@ TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
         const int failures = instrument_load_failures;
         InstrumentPtr ip;
         const auto t0 = std::chrono::steady_clock::now();
-        std::string msg = messages([&] {
+        std::string msg = stderr_of([&] {
             ip.reset(load_soundfont_inst(0, 0, 0, -1));
             report_soundfont_warnings();
         });

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "frontend/controls.h"
@@ -13,59 +11,28 @@
 #include "output/aq.h"
 #include "output/output.h"
 #include "output_test_support.h"
+#include "support/fake_output.h"
 #include "support/tempdir.h"
 
 namespace {
 
-// An output that records what it is given; with drain_bytes it plays in real time from a
-// queue of that size (writes block while it is full).
-struct FakeOutput {
-    std::vector<int> write_sizes, requests;
-    std::vector<int32> added_at_write;  // frames added to the queue when each write came
-    std::string data;
-    int qsize = 507904;
-    long drain_bytes = 0, level = 0;
-    double level_time = 0;
-    bool fail = false;
-};
-FakeOutput fake;
+FakeOutput& fake = fake_output();
 int32 frames_added = 0;
+std::vector<int32> added_at_write;  // frames added to the queue when each write came
 
-int fake_output(char* buf, int32 bytes)
+// The fake output at its full device queue, telling the frames added at each write.
+FakeOutput fresh_output(int qsize = 507904)
 {
-    if (fake.fail)
-        return -1;
-    while (fake.drain_bytes > 0) {
-        const double now = wall_us();
-        fake.level = std::max(0L, fake.level - (long)((now - fake.level_time) * 44100 * 4 / 1e6));
-        fake.level_time = now;
-        if (fake.level + bytes <= fake.drain_bytes) {
-            fake.level += bytes;
-            break;
-        }
-        usleep(500);
-    }
-    fake.write_sizes.push_back(bytes);
-    fake.added_at_write.push_back(frames_added);
-    fake.data.append(buf, (size_t)bytes);
-    return 0;
+    added_at_write.clear();
+    FakeOutput f;
+    f.qsize = qsize;
+    return f;
 }
-
-int fake_acntl(int request, void* arg)
+int counted_output(char* buf, int32 bytes)
 {
-    fake.requests.push_back(request);
-    if (request == PM_REQ_GETQSIZ && fake.qsize >= 0)
-        *(int*)arg = fake.qsize;
-    if (request == PM_REQ_DISCARD)
-        fake.level = 0;
-    const bool known = request == PM_REQ_DISCARD || request == PM_REQ_FLUSH ||
-                       request == PM_REQ_OUTPUT_FINISH || (request == PM_REQ_GETQSIZ && fake.qsize >= 0);
-    return known ? 0 : -1;
+    added_at_write.push_back(frames_added);
+    return fake_output_data(buf, bytes);
 }
-
-PlayMode fake_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM | PF_CAN_TRACE, -1, {0, 0, 0, 0, 0},
-                      "test output", 't', nullptr, [] { return 0; }, [] {}, fake_output, fake_acntl,
-                      nullptr};
 
 // Frame k is (k mod 32768, its negation) in 16 bits, so any stretch of the stream is known.
 std::vector<int32> block(int32 first, int32 frames)
@@ -96,24 +63,15 @@ class AudioQueueTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake = FakeOutput();
+        fake = fresh_output();
         frames_added = 0;
-        saved_max_ = opt_aq_max_buff;
-        saved_fill_ = opt_aq_fill_buff;
-        opt_aq_max_buff = max_;
-        opt_aq_fill_buff = fill_;
         strcpy(max_, "5.0");
         strcpy(fill_, "100%");
-        mode_ = fake_mode;
-        play_mode = &mode_;
+        mode_ = fake_mode();
+        mode_.flag |= PF_CAN_TRACE;
+        mode_.output_data = counted_output;
     }
-    void TearDown() override
-    {
-        aq_flush(1);
-        opt_aq_max_buff = saved_max_;
-        opt_aq_fill_buff = saved_fill_;
-        play_mode = nullptr;
-    }
+    void TearDown() override { aq_flush(1); }
     // Sets the queue up afresh with the options given; the record of the output starts empty.
     void start(const char* max, const char* fill)
     {
@@ -122,16 +80,17 @@ protected:
         strcpy(fill_, fill);
         aq_setup();
         corvelle_init_aq_buff();
-        const int qsize = fake.qsize;
-        fake = FakeOutput();
-        fake.qsize = qsize;
+        fake = fresh_output(fake.qsize);
         frames_added = 0;
     }
 
-    FinalStageOff final_stage_off_;
+    // The final effect stage (left/right delay, noise shaping) off: what reaches the output is
+    // the samples added, bit for bit.
+    Restore<int> lr_{effect_lr_mode, -1}, shaping_{noise_sharp_type, 0};
     char max_[16], fill_[16];
-    char *saved_max_, *saved_fill_;
+    Restore<char*> max_opt_{opt_aq_max_buff, max_}, fill_opt_{opt_aq_fill_buff, fill_};
     PlayMode mode_;
+    Restore<PlayMode*> mode_in_use_{play_mode, &mode_};
 };
 
 }  // namespace
@@ -153,7 +112,7 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
     EXPECT_EQ(aq_get_dev_queuesize(), 126976);
     for (int i = 0; i < 53; i++)
         ASSERT_EQ(add_frames(4096), 0);
-    EXPECT_TRUE(fake.write_sizes.empty());
+    EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(aq_soft_filled(), 53 * 4096);
     EXPECT_EQ(aq_fill_buffer_flag, 1);
     // The clock starts when the device gets its first frames, not at the last reading.
@@ -163,22 +122,22 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
     int32 at = 0;
     Span read = timed([&] { at = aq_samples(); });
     EXPECT_LE(at, most_frames(added, read, 44100, 1e9) + 1);
-    ASSERT_FALSE(fake.write_sizes.empty());
-    EXPECT_EQ(fake.added_at_write[0], 54 * 4096);
-    EXPECT_EQ(std::count(fake.write_sizes.begin(), fake.write_sizes.end(), 16384),
-              (long)fake.write_sizes.size());
+    ASSERT_FALSE(fake.writes.empty());
+    EXPECT_EQ(added_at_write[0], 54 * 4096);
+    EXPECT_EQ(std::count(fake.writes.begin(), fake.writes.end(), 16384),
+              (long)fake.writes.size());
     EXPECT_EQ(fake.data.substr(0, 16384), converted(0, 4096));
 
     // "100%" fill: nothing before one device queue (31 blocks), then the device queue at once.
     start("5.0", "100%");
     int blocks = 0;
-    while (fake.write_sizes.empty() && blocks < 100) {
+    while (fake.writes.empty() && blocks < 100) {
         ASSERT_EQ(add_frames(4096), 0);
         blocks++;
     }
     EXPECT_EQ(blocks, 32);
-    EXPECT_GT(fake.added_at_write[0], 126976);
-    EXPECT_EQ(fake.write_sizes.size(), 31u);  // 507904 bytes
+    EXPECT_GT(added_at_write[0], 126976);
+    EXPECT_EQ(fake.writes.size(), 31u);  // 507904 bytes
     EXPECT_EQ(aq_fill_buffer_flag, 0);
     EXPECT_EQ(fake.data, converted(0, 31 * 4096));
 
@@ -190,7 +149,7 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
     // "100%" of the maximum: no soft queue beyond the device, blocks go straight on.
     start("100%", "0%");
     ASSERT_EQ(add_frames(1000), 0);
-    EXPECT_EQ(fake.write_sizes, std::vector<int>({4000}));
+    EXPECT_EQ(fake.writes, std::vector<int>({4000}));
 }
 
 // A file shorter than the fill stage still plays, padded with the encoding's silence.
@@ -198,9 +157,9 @@ TEST_F(AudioQueueTest, FlushPadsAndDiscardDrops)
 {
     start("5.0", "100%");
     ASSERT_EQ(add_frames(1000), 0);
-    EXPECT_TRUE(fake.write_sizes.empty());
+    EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(aq_flush(0), 0);
-    ASSERT_EQ(fake.write_sizes.size(), 1u);
+    ASSERT_EQ(fake.writes.size(), 1u);
     EXPECT_EQ(fake.data, converted(0, 1000) + std::string(16384 - 4000, '\0'));
     std::vector<int> controls;  // the queries left out
     std::copy_if(fake.requests.begin(), fake.requests.end(), std::back_inserter(controls), [](int r) {
@@ -225,7 +184,7 @@ TEST_F(AudioQueueTest, FlushPadsAndDiscardDrops)
     EXPECT_EQ(aq_flush(1), 0);
     EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
     EXPECT_EQ(aq_soft_filled(), 0);
-    EXPECT_TRUE(fake.write_sizes.empty());
+    EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(aq_samples(), 0);
 
     static int control;
@@ -233,12 +192,12 @@ TEST_F(AudioQueueTest, FlushPadsAndDiscardDrops)
         start("5.0", "20.0");
         for (int i = 0; i < 3; i++)
             add_frames(4096);
-        int (*saved_read)(int32*) = ctl->read;
         control = rc;
-        ctl->read = [](int32*) { return control; };
-        EXPECT_EQ(aq_flush(0), rc);
-        ctl->read = saved_read;
-        EXPECT_EQ(fake.write_sizes.size(), 1u);  // one bucket went before the control was seen
+        {
+            Restore read(ctl->read, [](int32*) { return control; });
+            EXPECT_EQ(aq_flush(0), rc);
+        }
+        EXPECT_EQ(fake.writes.size(), 1u);  // one bucket went before the control was seen
         EXPECT_EQ(fake.requests.back(), PM_REQ_DISCARD);
         EXPECT_EQ(aq_soft_filled(), 0);
     }
@@ -254,16 +213,16 @@ TEST_F(AudioQueueTest, OutputWithoutPlayPosition)
     EXPECT_EQ(aq_filled_ratio(), 1.0);
     ASSERT_EQ(add_frames(1000), 0);
     ASSERT_EQ(add_frames(3000), 0);
-    EXPECT_EQ(fake.write_sizes, std::vector<int>({4000, 12000}));
+    EXPECT_EQ(fake.writes, std::vector<int>({4000, 12000}));
     EXPECT_EQ(fake.data, converted(0, 4000));
     EXPECT_EQ(aq_flush(0), 0);
     EXPECT_EQ(fake.requests.back(), PM_REQ_FLUSH);
 
     mode_.flag = PF_MIDI_EVENT;
-    fake = FakeOutput();
+    fake = fresh_output();
     std::vector<int32> b(200, 1 << 20);
     EXPECT_EQ(aq_add(b.data(), 100), 0);
-    EXPECT_TRUE(fake.write_sizes.empty());
+    EXPECT_TRUE(fake.writes.empty());
     EXPECT_EQ(b[0], 1 << 20);  // not even converted
 }
 
@@ -323,8 +282,7 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
     // best of three must fall within the bounds.
     int32 measured = 0;
     for (int tries = 0; tries < 3; tries++) {
-        fake = FakeOutput();
-        fake.qsize = -1;
+        fake = fresh_output(-1);
         fake.drain_bytes = 6 * 16384;
         aq_setup();
         corvelle_init_aq_buff();
@@ -336,15 +294,14 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
     EXPECT_LE(measured, (int32)(1.05 * 6 * 16384));
     EXPECT_EQ(measured % 4, 0);
 
-    fake = FakeOutput();
-    fake.qsize = 16384;
-    testing::internal::CaptureStderr();
-    aq_setup();
-    corvelle_init_aq_buff();
-    std::string out = testing::internal::GetCapturedStderr();
+    fake = fresh_output(16384);
+    std::string out = stderr_of([] {
+        aq_setup();
+        corvelle_init_aq_buff();
+    });
     EXPECT_NE(out.find("Warning: Audio buffer is too small."), std::string::npos) << out;
     ASSERT_EQ(add_frames(1000), 0);
-    EXPECT_EQ(fake.write_sizes, std::vector<int>({4000}));
+    EXPECT_EQ(fake.writes, std::vector<int>({4000}));
 }
 
 // The clock, read from a second thread as the view does, stays within a bucket of what the
@@ -354,30 +311,27 @@ TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
     TempDir dir;
     std::string capture = dir.file("clock.wav"), trace = dir.file("trace.txt");
     ScopedEnv device("CORVELLE_AUDIO_DEVICE", "capture:" + capture), trace_env("CORVELLE_TRACE", trace);
-    PlayMode saved = w32_play_mode;
-    play_mode = &w32_play_mode;
-    InitializeCriticalSection(&critSect);
-    ASSERT_EQ(w32_play_mode.open_output(), 0);
-    aq_setup();
-    corvelle_init_aq_buff();
-    ASSERT_EQ(aq_get_dev_queuesize(), 126976);
-
     std::vector<std::pair<Span, int32>> readings;
     readings.reserve(10000);
-    std::atomic<bool> stop{false};
-    std::thread view([&] {
-        for (int32 s = 0; !stop; usleep(2000))
-            readings.push_back({timed([&] { s = aq_samples(); }), s});
-    });
     const int32 total = 3 * 44100;
-    for (int32 at = 0; at < total; at += 4096)
-        ASSERT_EQ(add_frames(std::min(4096, total - at)), 0);
-    ASSERT_EQ(aq_flush(0), 0);
-    stop = true;
-    view.join();
-    w32_play_mode.close_output();
-    w32_play_mode = saved;
-    play_mode = &mode_;
+    {
+        Restore record(w32_play_mode);
+        Restore device(play_mode, &w32_play_mode);
+        InitializeCriticalSection(&critSect);
+        ASSERT_EQ(w32_play_mode.open_output(), 0);
+        AtExit close([] { w32_play_mode.close_output(); });
+        aq_setup();
+        corvelle_init_aq_buff();
+        ASSERT_EQ(aq_get_dev_queuesize(), 126976);
+        LoopingThread view([&] {
+            int32 s = 0;
+            readings.push_back({timed([&] { s = aq_samples(); }), s});
+            usleep(2000);
+        });
+        for (int32 at = 0; at < total; at += 4096)
+            ASSERT_EQ(add_frames(std::min(4096, total - at)), 0);
+        ASSERT_EQ(aq_flush(0), 0);
+    }  // the view's thread stops, then the device closes
 
     std::vector<DeviceTraceLine> lines = read_device_trace(trace);
     ASSERT_GE(lines.size(), 32u);

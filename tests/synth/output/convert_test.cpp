@@ -8,6 +8,8 @@
 
 #include "frontend/controls.h"
 #include "output/output.h"
+#include "support/capture.h"
+#include "support/guards.h"
 
 namespace {
 
@@ -116,15 +118,12 @@ TEST(Encoding, DisplayNamesSizesAndValidation)
         {PE_16BIT | PE_SIGNED, 0, PE_16BIT, PE_SIGNED, 2, "`16bit' to `8bit'"},
         {PE_16BIT | PE_SIGNED, PE_ALAW, 0, PE_ALAW, 1, ""},
     };
-    const int saved = ctl->verbosity;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.enc);
-        ctl->verbosity = c.verbosity;
+        Restore verbosity(ctl->verbosity, c.verbosity);
         const int errors = dumb_error_count;
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(validate_encoding(c.enc, c.include, c.exclude), c.want);
-        std::string out = testing::internal::GetCapturedStderr();
-        ctl->verbosity = saved;
+        std::string out =
+            stderr_of([&] { EXPECT_EQ(validate_encoding(c.enc, c.include, c.exclude), c.want); });
         if (*c.notice) {
             EXPECT_NE(out.find("Notice: Audio encoding is changed "), std::string::npos) << out;
             EXPECT_NE(out.find(c.notice), std::string::npos) << out;

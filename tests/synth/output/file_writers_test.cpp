@@ -17,6 +17,8 @@
 #include "output/audio_files.h"
 #include "output/output.h"
 #include "readmidi/event.h"
+#include "support/capture.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -240,28 +242,29 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
     });
 
     // A write that failed once fails every later one: nothing goes on after the gap.
-    const AudioFileIo saved_io = audio_file_io;
-    static int writes;
-    writes = 0;
-    audio_file_io.write = [](int, const void*, size_t) { return ++writes == 1 ? ENOSPC : 0; };
-    raw_play_mode.name = "-";
-    ASSERT_EQ(raw_play_mode.open_output(), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(write_block(&raw_play_mode), -1);
-    EXPECT_EQ(write_block(&raw_play_mode), -1);
-    testing::internal::GetCapturedStderr();
-    raw_play_mode.close_output();
-    audio_file_io = saved_io;
+    {
+        Restore io(audio_file_io);
+        static int writes;
+        writes = 0;
+        audio_file_io.write = [](int, const void*, size_t) { return ++writes == 1 ? ENOSPC : 0; };
+        raw_play_mode.name = "-";
+        ASSERT_EQ(raw_play_mode.open_output(), 0);
+        stderr_of([] {
+            EXPECT_EQ(write_block(&raw_play_mode), -1);
+            EXPECT_EQ(write_block(&raw_play_mode), -1);
+        });
+        raw_play_mode.close_output();
+    }
 
     // No name, or a directory that does not exist.
-    testing::internal::CaptureStderr();
-    wave_play_mode.name = nullptr;
-    EXPECT_EQ(wave_play_mode.open_output(), -1);
-    list_play_mode.name = "";
-    EXPECT_EQ(list_play_mode.open_output(), -1);
-    au_play_mode.name = "/nonexistent-dir/x.au";
-    EXPECT_EQ(au_play_mode.open_output(), -1);
-    err = testing::internal::GetCapturedStderr();
+    err = stderr_of([] {
+        wave_play_mode.name = nullptr;
+        EXPECT_EQ(wave_play_mode.open_output(), -1);
+        list_play_mode.name = "";
+        EXPECT_EQ(list_play_mode.open_output(), -1);
+        au_play_mode.name = "/nonexistent-dir/x.au";
+        EXPECT_EQ(au_play_mode.open_output(), -1);
+    });
     EXPECT_NE(err.find("RIFF WAVE file: no output file name given"), std::string::npos) << err;
     EXPECT_NE(err.find("/nonexistent-dir/x.au: No such file or directory"), std::string::npos) << err;
 
@@ -271,9 +274,7 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
     EXPECT_EQ(list_play_mode.flag & PF_PCM_STREAM, 0);
     ASSERT_EQ(list_play_mode.open_output(), 0);
     EXPECT_EQ(list_play_mode.output_data(reinterpret_cast<char*>(ev), sizeof ev), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(list_play_mode.output_data(reinterpret_cast<char*>(ev), 12), -1);
-    testing::internal::GetCapturedStderr();
+    stderr_of([&] { EXPECT_EQ(list_play_mode.output_data(reinterpret_cast<char*>(ev), 12), -1); });
     list_play_mode.close_output();
     EXPECT_EQ(read_whole_file(file), "0 ME_PROGRAM 9 5 0\n441 ME_NOTEON 9 36 100\n88200 ME_EOT 0 0 0\n");
 }
@@ -342,7 +343,7 @@ uint64 number(size_t at, int bytes, bool big_endian = false)
 uint64 feed(PlayMode* mode, uint64 total, std::string* err)
 {
     static std::vector<char> block(1 << 20);
-    const AudioFileIo saved = audio_file_io;
+    Restore io(audio_file_io);
     audio_file_io.write = count_bytes;
     audio_file_io.where = [](int) -> off_t { return 0; };
     audio_file_io.seek = [](int, off_t at) -> off_t { return (off_t)(counted.at = (uint64)at); };
@@ -353,15 +354,14 @@ uint64 feed(PlayMode* mode, uint64 total, std::string* err)
     play_mode = mode;
     EXPECT_EQ(mode->open_output(), 0);
     uint64 taken = 0;
-    testing::internal::CaptureStderr();
-    for (int32 n; taken < total; taken += (uint64)n) {
-        n = (int32)std::min<uint64>(block.size(), total - taken);
-        if (mode->output_data(block.data(), n) != 0)
-            break;
-    }
-    *err = testing::internal::GetCapturedStderr();
+    *err = stderr_of([&] {
+        for (int32 n; taken < total; taken += (uint64)n) {
+            n = (int32)std::min<uint64>(block.size(), total - taken);
+            if (mode->output_data(block.data(), n) != 0)
+                break;
+        }
+    });
     mode->close_output();
-    audio_file_io = saved;
     return taken;
 }
 

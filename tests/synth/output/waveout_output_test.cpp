@@ -14,24 +14,13 @@ namespace {
 // The wave device output over the capture device, with its trace.
 class WaveDriverTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        play_mode = &w32_play_mode;
-        InitializeCriticalSection(&critSect);
-    }
-    void TearDown() override
-    {
-        w32_play_mode.close_output();
-        w32_play_mode = saved_mode_;
-        play_mode = nullptr;
-    }
+    void SetUp() override { InitializeCriticalSection(&critSect); }
+    void TearDown() override { w32_play_mode.close_output(); }
     // Writes with the driver's debug messages on; returns them.
     static std::string debug_write(std::string data)
     {
         ScopedEnv on("CORVELLE_DEBUG", "1");
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0);
-        return testing::internal::GetCapturedStderr();
+        return stderr_of([&] { EXPECT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0); });
     }
     static std::string pattern(size_t n, int seed)
     {
@@ -44,7 +33,8 @@ protected:
     TempDir dir_;
     std::string capture_ = dir_.file("played.wav"), trace_ = dir_.file("trace.txt");
     ScopedEnv device_{"CORVELLE_AUDIO_DEVICE", "capture:" + capture_}, trace_env_{"CORVELLE_TRACE", trace_};
-    PlayMode saved_mode_ = w32_play_mode;
+    Restore<PlayMode> record_{w32_play_mode};
+    Restore<PlayMode*> mode_in_use_{play_mode, &w32_play_mode};
 };
 
 }  // namespace
@@ -71,11 +61,7 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
     for (const auto& t : texts)
         EXPECT_STREQ(wave_error_text(t.first), t.second);
 
-    auto open_says = [](int want) {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(w32_play_mode.open_output(), want);
-        return testing::internal::GetCapturedStderr();
-    };
+    auto open_says = [](int want) { return stderr_of([&] { EXPECT_EQ(w32_play_mode.open_output(), want); }); };
     w32_play_mode.extra_param[0] = 4;
     w32_play_mode.encoding = PE_ULAW | PE_MONO;
     EXPECT_NE(open_says(0).find("Too small -B option: 4"), std::string::npos);
@@ -89,12 +75,12 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
     // The device goes away: a reset that cannot open it again fails, and so do later writes.
     {
         ScopedEnv gone("CORVELLE_AUDIO_DEVICE", "no-such-device");
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(w32_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
-        EXPECT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), -1);
-        char frame[4] = {0};
-        EXPECT_EQ(w32_play_mode.output_data(frame, 4), -1);
-        std::string out = testing::internal::GetCapturedStderr();
+        std::string out = stderr_of([] {
+            EXPECT_EQ(w32_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
+            EXPECT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), -1);
+            char frame[4] = {0};
+            EXPECT_EQ(w32_play_mode.output_data(frame, 4), -1);
+        });
         EXPECT_NE(out.find("No audio devices present!"), std::string::npos) << out;
         EXPECT_EQ(w32_play_mode.fd, -1);
         EXPECT_EQ(w32_play_mode.detect(), 0);

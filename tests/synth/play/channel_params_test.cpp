@@ -45,12 +45,12 @@ protected:
         play_song_events(read_whole_file(CORVELLE_TEST_DATA "/midi/" + name), name);
     }
     // A format 0 song of the events, all at tick 0.
-    static void play_at_zero(const std::vector<songtest::Bytes>& events, const std::string& name)
+    static void play_at_zero(const std::vector<Bytes>& events, const std::string& name)
     {
-        std::vector<songtest::TimedBytes> timed;
-        for (const songtest::Bytes& e : events)
+        std::vector<TimedBytes> timed;
+        for (const Bytes& e : events)
             timed.push_back({0, e});
-        play_song_events(songtest::smf_format0(timed), name);
+        play_song_events(smf_format0(timed), name);
     }
 };
 
@@ -94,7 +94,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
 {
     chorus_status_xg.type_msb = 0x42;  // switching into XG puts the XG effects back
     eq_status_gs.low_gain = 0x50;      // reading a song puts every store back to power-on
-    songtest::Bytes tuning;
+    Bytes tuning;
     for (int i = 0; i < 12; i++)
         tuning.push_back((uint8_t)(0x40 + i - 6));
     play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on

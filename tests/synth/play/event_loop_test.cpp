@@ -185,7 +185,7 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
     EXPECT_EQ(channel[0].program, 7);
     EXPECT_EQ(channel[0].volume, 50);
     EXPECT_TRUE(hooked().empty());
-    EXPECT_TRUE(recording().writes.empty());
+    EXPECT_TRUE(fake_output().writes.empty());
     EXPECT_EQ(current_sample, 300);
     EXPECT_EQ(current_event, &evs[2]);
     EXPECT_EQ(playmidi_seek_flag, 0);
@@ -194,12 +194,12 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
     EXPECT_EQ(current_event, &evs[4]);
     EXPECT_EQ(current_sample, 500);
     // Rates outside the range, or that the output cannot take, fail.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(playmidi_change_rate(44100, 0), 1);
-    EXPECT_EQ(playmidi_change_rate(3999, 0), -1);
-    EXPECT_EQ(playmidi_change_rate(65001, 0), -1);
-    EXPECT_EQ(playmidi_change_rate(22050, 0), -1);
-    std::string err = testing::internal::GetCapturedStderr();
+    std::string err = stderr_of([] {
+        EXPECT_EQ(playmidi_change_rate(44100, 0), 1);
+        EXPECT_EQ(playmidi_change_rate(3999, 0), -1);
+        EXPECT_EQ(playmidi_change_rate(65001, 0), -1);
+        EXPECT_EQ(playmidi_change_rate(22050, 0), -1);
+    });
     for (const char* m : {"Out of sample rate: 3999", "Out of sample rate: 65001",
                           "Can't change sample rate to 22050"})
         EXPECT_NE(err.find(m), std::string::npos) << err;
@@ -212,24 +212,23 @@ class SongPlayback : public PlayerTest {
 protected:
     TempDir dir;
     std::string messages;
-    int play(const std::string& name, const MidiBytes& image)
+    int play(const std::string& name, const std::string& image)
     {
-        std::string path = dir.write(name, as_string(image));
-        testing::internal::CaptureStderr();
-        int rc = play_midi_file(path.c_str());
-        messages = testing::internal::GetCapturedStderr();
+        std::string path = dir.write(name, image);
+        int rc = 0;
+        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
         return rc;
     }
 };
 
 TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 {
-    EXPECT_EQ(play("notes.mid", MidiBytes{'h', 'e', 'l', 'l', 'o', '\n'}), RC_ERROR);
+    EXPECT_EQ(play("notes.mid", "hello\n"), RC_ERROR);
     EXPECT_NE(messages.find("Not a MIDI file!"), std::string::npos) << messages;
     ASSERT_NE(current_file_info, nullptr);
     EXPECT_EQ(current_file_info->file_type, IS_ERROR_FILE);
-    EXPECT_TRUE(recording().writes.empty());
-    EXPECT_EQ(play("missing-dir/none.mid", MidiBytes{}), RC_ERROR);
+    EXPECT_TRUE(fake_output().writes.empty());
+    EXPECT_EQ(play("missing-dir/none.mid", ""), RC_ERROR);
     // Four seconds of one note: the time display hears of each new second (or voice count)
     // once, not after every block, also when it follows the sound (trace mode).
     static int times;
@@ -252,14 +251,14 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 
 TEST_F(SongPlayback, AnOutputTakingEventsGetsTheArrayAndTheSongStopsAtItsEnd)
 {
-    recording_mode().flag = PF_MIDI_EVENT;
+    fake_mode().flag = PF_MIDI_EVENT;
     EXPECT_EQ(play("list.mid", song_image({{0, 480, 0, 60, 100}, {480, 480, 1, 62, 90}})),
               RC_TUNE_END) << messages;
     // Every element went out as its 8 bytes, the end of track last, and nothing was played.
-    ASSERT_EQ(recording().data.size() % sizeof(MidiEvent), 0u);
-    size_t n = recording().data.size() / sizeof(MidiEvent);
+    ASSERT_EQ(fake_output().data.size() % sizeof(MidiEvent), 0u);
+    size_t n = fake_output().data.size() / sizeof(MidiEvent);
     ASSERT_GE(n, 5u);
-    const MidiEvent* evs = reinterpret_cast<const MidiEvent*>(recording().data.data());
+    const MidiEvent* evs = reinterpret_cast<const MidiEvent*>(fake_output().data.data());
     EXPECT_EQ(evs[n - 1].type, ME_EOT);
     int notes = 0;
     for (size_t i = 0; i < n; i++)

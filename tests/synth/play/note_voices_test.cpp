@@ -119,11 +119,11 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     EXPECT_EQ(status_of(1, 60, 90), VOICE_ON);
     ev(ME_NOTEOFF, 1, 60, 0);
     EXPECT_EQ(status_of(1, 60, 90), VOICE_OFF);
-    ctl->verbosity = 4;
-    testing::internal::CaptureStderr();
-    ev(ME_NOTEOFF, 1, 60, 0);
-    std::string err = testing::internal::GetCapturedStderr();
-    ctl->verbosity = 1;
+    std::string err;
+    {
+        Restore verbose(ctl->verbosity, 4);
+        err = stderr_of([&] { ev(ME_NOTEOFF, 1, 60, 0); });
+    }
     EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
     EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
     // Limited multi: two voices of a key at most.
@@ -402,12 +402,8 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     EXPECT_EQ(voice[tuned].sample, &low_high[1]);
     // A tuning that leaves a note without a frequency: reported, nothing plays, and the
     // neighbouring note is neither disturbed nor warned of.
-    freq_table_tuning[5][61] = 0;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(started(0, 61), -1);
-    std::string err = testing::internal::GetCapturedStderr();
+    Restore no_frequency(freq_table_tuning[5][61], 0);
+    std::string err = stderr_of([&] { EXPECT_EQ(started(0, 61), -1); });
     EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;
-    testing::internal::CaptureStderr();
-    EXPECT_GE(started(0, 59), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderr_of([&] { EXPECT_GE(started(0, 59), 0); }), "");
 }

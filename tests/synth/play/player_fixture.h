@@ -1,12 +1,11 @@
-// Shared by the player, render loop, start-up and end-to-end tests: a recording output mode,
-// a fixture that brings the player up on it, small Standard MIDI Files written from note
-// lists, and a note hook that remembers what it was given.
+// Shared by the player, render loop, start-up and end-to-end tests: a fixture that brings the
+// player up on the fake output, small Standard MIDI Files written from note lists, and a note
+// hook that remembers what it was given.
 #ifndef CORVELLE_TESTS_PLAY_PLAYER_FIXTURE_H
 #define CORVELLE_TESTS_PLAY_PLAYER_FIXTURE_H
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,51 +24,10 @@
 #include "play/voice.h"
 #include "readmidi/readmidi.h"
 #include "render/render.h"
+#include "support/capture.h"
+#include "support/fake_output.h"
+#include "support/guards.h"
 #include "support/midi_bytes.h"
-
-// An output that records every write.
-struct Recording {
-    std::vector<int32> writes;  // bytes of each output_data call
-    std::vector<char> data;
-    int flushes = 0;
-    int discards = 0;
-    bool fail = false;  // output_data reports a failed write
-    int32 frames() const { return (int32)(data.size() / 4); }  // 16-bit stereo
-};
-
-inline Recording& recording()
-{
-    static Recording r;
-    return r;
-}
-
-inline int recording_open(void) { return 0; }
-inline void recording_close(void) {}
-inline int recording_output(char* buf, int32 bytes)
-{
-    if (recording().fail)
-        return -1;
-    recording().writes.push_back(bytes);
-    recording().data.insert(recording().data.end(), buf, buf + bytes);
-    return 0;
-}
-inline int recording_acntl(int request, void*)
-{
-    switch (request) {
-    case PM_REQ_DISCARD: recording().discards++; return 0;
-    case PM_REQ_FLUSH: recording().flushes++; return 0;
-    case PM_REQ_OUTPUT_FINISH: return 0;
-    default: return -1;
-    }
-}
-
-inline PlayMode& recording_mode()
-{
-    static PlayMode pm = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
-                          "recording output", 'R', nullptr, recording_open, recording_close,
-                          recording_output, recording_acntl, nullptr};
-    return pm;
-}
 
 inline std::vector<MidiEvent>& hooked()
 {
@@ -93,17 +51,17 @@ inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
     return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)a, (uint8)b};
 }
 
-// The player on the recording output at 44100 Hz, stereo 16-bit, no soft queue.
+// The player on the fake output at 44100 Hz, stereo 16-bit, no soft queue.
 class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         static const bool tables_ready = (init_start_tables(), true);
         (void)tables_ready;
-        recording() = Recording();
+        fake_output() = FakeOutput();
         hooked().clear();
         hooked_at().clear();
-        PlayMode& pm = recording_mode();
+        PlayMode& pm = fake_mode();
         pm.rate = 44100;
         pm.encoding = PE_16BIT | PE_SIGNED;
         pm.flag = PF_PCM_STREAM;
@@ -149,10 +107,10 @@ protected:
     static void play_song_events(const std::string& image, const std::string& name)
     {
         int32 count = 0, samples = 0;
-        testing::internal::CaptureStderr();
-        MidiEvent* evs = read_midi_memory(image.data(), (long)image.size(), &count, &samples,
-                                          name.c_str());
-        std::string messages = testing::internal::GetCapturedStderr();
+        MidiEvent* evs = nullptr;
+        std::string messages = stderr_of([&] {
+            evs = read_midi_memory(image.data(), (long)image.size(), &count, &samples, name.c_str());
+        });
         ASSERT_NE(evs, nullptr) << name << ": " << messages;
         event_list = evs;
         for (MidiEvent* ev = evs; ev->type != ME_EOT; ev++)
@@ -174,55 +132,20 @@ protected:
     }
 };
 
-typedef std::vector<uint8_t> MidiBytes;
-
-// One note of a song: start and length in ticks, MIDI channel 0..15, key, velocity.
-struct SongNote {
-    uint32_t start, length;
-    int ch, key, velocity;
-};
-
 // A format 0 file at 480 ticks per quarter and 120 beats per minute (a tick is 1/960 s),
 // with a program change on every channel used and the notes; the track ends `tail` ticks
 // after the last event.
-inline MidiBytes song_image(const std::vector<SongNote>& notes, uint32_t tail = 0)
+inline std::string song_image(const std::vector<SongNote>& notes, uint32_t tail = 0)
 {
-    struct Ev {
-        uint32_t t;
-        int order;  // at one tick: tempo, programs, note-offs, note-ons
-        MidiBytes bytes;
-    };
-    std::vector<Ev> evs;
-    evs.push_back({0, 0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}});
+    std::vector<TimedBytes> evs = {{0, {0xFF, 0x51, 0x07, 0xA1, 0x20}}};
     bool used[16] = {};
     for (const SongNote& n : notes)
         used[n.ch] = true;
     for (int ch = 0; ch < 16; ch++)
         if (used[ch] && ch != 9)
-            evs.push_back({0, 1, {(uint8_t)(0xC0 | ch), (uint8_t)(ch * 7 % 128)}});
-    for (const SongNote& n : notes) {
-        evs.push_back({n.start, 3, {(uint8_t)(0x90 | n.ch), (uint8_t)n.key, (uint8_t)n.velocity}});
-        evs.push_back({n.start + n.length, 2, {(uint8_t)(0x80 | n.ch), (uint8_t)n.key, 0x40}});
-    }
-    std::stable_sort(evs.begin(), evs.end(), [](const Ev& x, const Ev& y) {
-        return x.t != y.t ? x.t < y.t : x.order < y.order;
-    });
-    MidiBytes body;
-    uint32_t now = 0;
-    for (const Ev& e : evs) {
-        put_vlq(body, e.t - now);
-        now = e.t;
-        body.insert(body.end(), e.bytes.begin(), e.bytes.end());
-    }
-    put_vlq(body, tail);
-    body.insert(body.end(), {0xFF, 0x2F, 0x00});
-    MidiBytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
-    for (int shift = 24; shift >= 0; shift -= 8)
-        file.push_back((uint8_t)(body.size() >> shift));
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
+            evs.push_back({0, {(uint8_t)(0xC0 | ch), (uint8_t)(ch * 7 % 128)}});
+    add_notes(evs, notes);
+    return smf_format0(evs, 480, tail);
 }
-
-inline std::string as_string(const MidiBytes& b) { return std::string(b.begin(), b.end()); }
 
 #endif

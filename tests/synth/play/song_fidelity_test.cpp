@@ -43,8 +43,6 @@ struct Take {
     double right_level(double from, double to) const { return rms_db(right, kRate, from, to); }
 };
 
-double cents_off(double f, double want) { return f > 0 ? 1200.0 * std::log2(f / want) : 1e9; }
-
 Bytes on(int ch, int key) { return {(uint8_t)(0x90 | ch), (uint8_t)key, 100}; }
 Bytes off(int ch, int key) { return {(uint8_t)(0x80 | ch), (uint8_t)key, 0}; }
 Bytes cc(int ch, int c, int v) { return {(uint8_t)(0xB0 | ch), (uint8_t)c, (uint8_t)v}; }
@@ -96,14 +94,13 @@ protected:
     Take play(const std::vector<TimedBytes>& events, const std::string& name = "song.mid")
     {
         std::string path = dir.write(name, smf_format0(events, 480));
-        recording() = Recording();
-        testing::internal::CaptureStderr();
-        int rc = play_midi_file(path.c_str());
-        messages = testing::internal::GetCapturedStderr();
+        fake_output() = FakeOutput();
+        int rc = 0;
+        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
         EXPECT_EQ(rc, RC_TUNE_END) << messages;
         Take t;
-        const int16_t* p = reinterpret_cast<const int16_t*>(recording().data.data());
-        for (int32 i = 0; i < recording().frames(); i++) {
+        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
+        for (int32 i = 0; i < fake_output().frames(); i++) {
             t.left.push_back(p[2 * i] / 32768.0f);
             t.right.push_back(p[2 * i + 1] / 32768.0f);
         }
@@ -132,16 +129,16 @@ TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
     for (int pass = 0; pass < 2; pass++) {
         Take t = play(rhythm_part_song());
         const double drum = t.pitch(3.02, 3.1);
-        EXPECT_GT(std::fabs(cents_off(drum, kMelodic60)), 100);
-        EXPECT_NEAR(cents_off(t.pitch(0.05, 0.45), kMelodic60), 0, 3) << "pass " << pass;
-        EXPECT_NEAR(cents_off(t.pitch(2.02, 2.1), drum), 0, 3) << "pass " << pass;
+        EXPECT_GT(std::fabs(cents(drum, kMelodic60)), 100);
+        EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), 0, 3) << "pass " << pass;
+        EXPECT_NEAR(cents(t.pitch(2.02, 2.1), drum), 0, 3) << "pass " << pass;
     }
     // Seek: when the drum note arrives, go back to the start.
     static int32 replay_at;
     replay_at = -1;
     set_qevent([](MidiEvent* ev) {
         if (replay_at < 0 && ev->type == ME_NOTEON && current_sample > kRate) {
-            replay_at = recording().frames();
+            replay_at = fake_output().frames();
             skip_to(0);
             midi_restart_time = 0;  // the loop plays the first event next
         }
@@ -149,8 +146,8 @@ TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
     Take t = play(rhythm_part_song());
     ASSERT_GT(replay_at, 0);
     const double at = (double)replay_at / kRate;
-    EXPECT_NEAR(cents_off(t.pitch(at + 0.05, at + 0.45), kMelodic60), 0, 3);
-    EXPECT_NEAR(cents_off(t.pitch(at + 2.02, at + 2.1), t.pitch(at + 3.02, at + 3.1)), 0, 3);
+    EXPECT_NEAR(cents(t.pitch(at + 0.05, at + 0.45), kMelodic60), 0, 3);
+    EXPECT_NEAR(cents(t.pitch(at + 2.02, at + 2.1), t.pitch(at + 3.02, at + 3.1)), 0, 3);
 }
 
 // Master key shift, transpose and tune move the pitch of a melodic note by what they ask;
@@ -187,8 +184,8 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
             reference_db = db;
             reference_drum = drum;
         }
-        EXPECT_NEAR(cents_off(t.pitch(0.05, 0.45), kMelodic60), c.melodic_cents, 3) << c.what;
-        EXPECT_NEAR(cents_off(drum, reference_drum), c.drum_cents, 3) << c.what;
+        EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic_cents, 3) << c.what;
+        EXPECT_NEAR(cents(drum, reference_drum), c.drum_cents, 3) << c.what;
         EXPECT_NEAR(db - reference_db, c.level_db, 0.3) << c.what;
     }
 }
@@ -240,7 +237,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     for (const auto& c : cases) {
         const bool pitch = c.measure == PITCH;
         auto same = [pitch](double x, double y) {
-            return pitch ? std::fabs(cents_off(x, y)) < 3 : std::fabs(x - y) < 0.5 || (x < -60 && y < -60);
+            return pitch ? std::fabs(cents(x, y)) < 3 : std::fabs(x - y) < 0.5 || (x < -60 && y < -60);
         };
         const double base = measure(play(song_with({}, {}), "plain.mid"), c.measure, 0);
         const double obeyed = measure(play(song_with({}, c.messages), "obeyed.mid"), c.measure, 1);
@@ -267,7 +264,7 @@ TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
     EXPECT_LT(play(song).level(0.1, 0.4), -60) << "nothing to play the note with";
     EXPECT_NE(messages.find("Couldn't load instrument piano.pat"), std::string::npos) << messages;
     dir.write("piano.pat", sine_patch());
-    EXPECT_NEAR(cents_off(play(song).pitch(0.05, 0.45), kMelodic60), 0, 3);
+    EXPECT_NEAR(cents(play(song).pitch(0.05, 0.45), kMelodic60), 0, 3);
     EXPECT_EQ(messages.find("Couldn't load instrument"), std::string::npos) << messages;
 }
 

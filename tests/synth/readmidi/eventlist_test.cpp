@@ -57,11 +57,11 @@ TEST_F(EventListTest, InsertionOrderAndTheEventLimit)
     EXPECT_EQ(event_count, 6);
     // Events beyond the limit are dropped with one report.
     readmidi_read_init();
-    testing::internal::CaptureStderr();
     MidiEvent ev = make(0, ME_NOTEON, 0, 60, 100);
-    for (ev.time = 0; ev.time < MAX_MIDI_EVENT + 10; ev.time++)
-        readmidi_add_event(&ev);
-    std::string msg = testing::internal::GetCapturedStderr();
+    std::string msg = stderr_of([&] {
+        for (ev.time = 0; ev.time < MAX_MIDI_EVENT + 10; ev.time++)
+            readmidi_add_event(&ev);
+    });
     EXPECT_EQ(event_count, MAX_MIDI_EVENT);
     EXPECT_EQ(readmidi_error_flag, 1);
     size_t first = msg.find("Maxmum number of events is exceeded");
@@ -84,10 +84,10 @@ TEST_F(EventListTest, ControllerTranslationAndTheStringTable)
         translated += convert_midi_control_change(0, c, 0, &ev);
     EXPECT_EQ(translated, 40);
     readmidi_read_init();
-    testing::internal::CaptureStderr();
-    for (int c : {3, 9, 122})
-        readmidi_add_ctl_event(0, 1, c, 5);
-    std::string msg = testing::internal::GetCapturedStderr();
+    std::string msg = stderr_of([] {
+        for (int c : {3, 9, 122})
+            readmidi_add_ctl_event(0, 1, c, 5);
+    });
     EXPECT_EQ(event_count, 1);
     EXPECT_NE(msg.find("(Control ch=1 3: 5)"), std::string::npos);
     EXPECT_NE(msg.find("(Control ch=1 122: 5)"), std::string::npos);
@@ -195,10 +195,10 @@ TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
                                    ME_NOTEON))
         channels.push_back(e.channel);
     EXPECT_EQ(channels, (std::vector<int>{0, 16, 1, 8, 24}));
-    testing::internal::CaptureStderr();
-    out = build({make(0, ME_TEMPO, 0xFF, 0xFF, 0xFF), make(0, ME_NOTEON, 0, 60, 100),
-                 make(0x7FFFFFF, ME_NOTEOFF, 0, 60)});
-    std::string msg = testing::internal::GetCapturedStderr();
+    std::string msg = stderr_of([&] {
+        out = build({make(0, ME_TEMPO, 0xFF, 0xFF, 0xFF), make(0, ME_NOTEON, 0, 60, 100),
+                     make(0x7FFFFFF, ME_NOTEOFF, 0, 60)});
+    });
     EXPECT_TRUE(out.empty());
     EXPECT_NE(msg.find("Overflow the sample counter"), std::string::npos);
     EXPECT_EQ(evlist, nullptr);

@@ -16,49 +16,10 @@
 #include "readmidi/event.h"
 #include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
+#include "support/capture.h"
+#include "support/guards.h"
 #include "support/midi_bytes.h"
 
-typedef std::vector<uint8_t> Bytes;
-
-inline Bytes vlq(uint32_t v)
-{
-    Bytes out;
-    put_vlq(out, v);
-    return out;
-}
-inline Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-inline Bytes be32(uint32_t v)
-{
-    return {(uint8_t)(v >> 24), (uint8_t)(v >> 16), (uint8_t)(v >> 8), (uint8_t)v};
-}
-inline Bytes track_chunk(const Bytes& body)
-{
-    return cat({{'M', 'T', 'r', 'k'}, be32((uint32_t)body.size()), body});
-}
-// "MThd" with length hlen (fields past the sixth byte are zero), format, tracks and division.
-inline Bytes header_chunk(int format, int ntracks, int division, uint32_t hlen = 6)
-{
-    Bytes h = cat({{'M', 'T', 'h', 'd'}, be32(hlen),
-                   {(uint8_t)(format >> 8), (uint8_t)format, (uint8_t)(ntracks >> 8), (uint8_t)ntracks,
-                    (uint8_t)(division >> 8), (uint8_t)division}});
-    h.resize(8 + hlen, 0);
-    return h;
-}
-inline Bytes smf(int format, int division, const std::vector<Bytes>& track_bodies)
-{
-    Bytes out = header_chunk(format, (int)track_bodies.size(), division);
-    for (const Bytes& b : track_bodies) {
-        Bytes t = track_chunk(b);
-        out.insert(out.end(), t.begin(), t.end());
-    }
-    return out;
-}
 // Delta time and a meta event, end of track, system exclusive (data after F0), any bytes.
 inline Bytes meta(uint32_t delta, int type, const Bytes& data)
 {
@@ -78,7 +39,6 @@ inline Bytes msg(uint32_t delta, std::initializer_list<int> bytes)
 }
 inline Bytes note_on(uint32_t delta, int ch, int key, int vel) { return msg(delta, {0x90 | ch, key, vel}); }
 inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-inline std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
 // The song inside an RMID RIFF container.
 inline Bytes riff(const Bytes& song)
 {
@@ -125,14 +85,14 @@ inline ReadResult read_image(const Bytes& image, const std::string& name = "imag
     int32 count = 0, samples = 0;
     MidiEvent* ev = nullptr;
     ReadResult r;
-    testing::internal::CaptureStderr();
-    if (path == nullptr) {
-        ev = read_midi_memory(image.data(), (long)image.size(), &count, &samples, name.c_str());
-    } else if (InputFile* tf = open_midi_file(path, 1, OF_NORMAL)) {
-        ev = read_midi_file(tf, &count, &samples, path);
-        close_file(tf);
-    }
-    r.messages = testing::internal::GetCapturedStderr();
+    r.messages = stderr_of([&] {
+        if (path == nullptr) {
+            ev = read_midi_memory(image.data(), (long)image.size(), &count, &samples, name.c_str());
+        } else if (InputFile* tf = open_midi_file(path, 1, OF_NORMAL)) {
+            ev = read_midi_file(tf, &count, &samples, path);
+            close_file(tf);
+        }
+    });
     if (ev != nullptr) {
         r.ok = true;
         r.events.assign(ev, ev + count);

@@ -118,13 +118,13 @@ TEST_F(SmfReaderTest, TrackResultsAndAFailedTrack)
         free_midi_list();
         return r;
     };
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(read_one_track(track_chunk({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100})), -2);  // 5-byte delta
-    EXPECT_EQ(read_one_track(track_chunk(cat({{0x81, 0x80, 0x80, 0x00, 0x90, 60, 100}, end_of_track()}))), 0);
-    EXPECT_EQ(read_one_track(track_chunk(cat({note_on(0, 0, 60, 100), {0x10}}))), -1);
-    EXPECT_EQ(read_one_track({0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0}), -2);
-    EXPECT_EQ(read_one_track({'M', 'T'}), -1);
-    std::string msg = testing::internal::GetCapturedStderr();
+    std::string msg = stderr_of([&] {
+        EXPECT_EQ(read_one_track(track_chunk({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100})), -2);  // 5-byte delta
+        EXPECT_EQ(read_one_track(track_chunk(cat({{0x81, 0x80, 0x80, 0x00, 0x90, 60, 100}, end_of_track()}))), 0);
+        EXPECT_EQ(read_one_track(track_chunk(cat({note_on(0, 0, 60, 100), {0x10}}))), -1);
+        EXPECT_EQ(read_one_track({0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0}), -2);
+        EXPECT_EQ(read_one_track({'M', 'T'}), -1);
+    });
     for (const char* m : {"Illigal Variable-length quantity format.", "Too shorten midi file.",
                           "Corrupt MIDI file.", "Can't read track header."})
         EXPECT_NE(msg.find(m), std::string::npos) << m;

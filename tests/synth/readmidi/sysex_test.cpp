@@ -56,9 +56,8 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     EXPECT_TRUE(multi(reset).empty());
     reset[8] = 0x42;  // a wrong checksum
     EXPECT_FALSE(single(reset));
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(multi(reset).empty());
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("GS SysEx: Checksum Error."), std::string::npos);
+    EXPECT_NE(stderr_of([&] { EXPECT_TRUE(multi(reset).empty()); }).find("GS SysEx: Checksum Error."),
+              std::string::npos);
     ASSERT_TRUE(single(gs(0x40, 0x00, 0x7F, {0x00}, 0x7F)));  // the broadcast device number
     EXPECT_TRUE(is_event(ev, ME_RESET));
     ASSERT_TRUE(single(kXgOn));
@@ -71,9 +70,9 @@ TEST_F(SysexTest, ResetsAndSystemModes)
         const char* message;
     } modes[] = {{1, 1, "SysEx: GM System On"}, {3, 2, "SysEx: GM2 System On"}, {2, 0, "SysEx: GM System Off"}};
     for (const auto& m : modes) {
-        testing::internal::CaptureStderr();
-        ASSERT_TRUE(single({0x7E, 0x7F, 0x09, m.sub, 0xF7})) << m.message;
-        std::string msg = testing::internal::GetCapturedStderr();
+        bool read = false;
+        std::string msg = stderr_of([&] { read = single({0x7E, 0x7F, 0x09, m.sub, 0xF7}); });
+        ASSERT_TRUE(read) << m.message;
         EXPECT_TRUE(is_event(ev, ME_RESET, -1, m.mode));
         EXPECT_NE(msg.find(m.message), std::string::npos) << msg;
     }
@@ -183,9 +182,8 @@ TEST_F(SysexTest, PartParameters)
 TEST_F(SysexTest, ScaleAndBulkTunings)
 {
     Bytes data = {0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A, 0x7F};
-    testing::internal::CaptureStderr();
-    std::vector<MidiEvent> v = multi(gs(0x40, 0x11, 0x40, data));
-    std::string msg = testing::internal::GetCapturedStderr();
+    std::vector<MidiEvent> v;
+    std::string msg = stderr_of([&] { v = multi(gs(0x40, 0x11, 0x40, data)); });
     ASSERT_EQ(v.size(), 12u);
     for (int k = 0; k < 12; k++)  // b: cents, signed
         EXPECT_TRUE(is_event(v[k], ME_SCALE_TUNING, 0, k, (uint8_t)(data[k] - 64))) << k;

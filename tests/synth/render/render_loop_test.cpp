@@ -14,35 +14,35 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
     EXPECT_EQ(output_rate_option, 0);  // no rate forced: the device's own
     ASSERT_EQ(compute_data(0), RC_NONE);
     ASSERT_EQ(compute_data(4095), RC_NONE);
-    EXPECT_TRUE(recording().writes.empty());
+    EXPECT_TRUE(fake_output().writes.empty());
     EXPECT_EQ(buffered_count, 4095);
     EXPECT_EQ(buffer_pointer, common_buffer + 2 * 4095);
     ASSERT_EQ(compute_data(1), RC_NONE);
-    ASSERT_EQ(recording().writes.size(), 1u);
-    EXPECT_EQ(recording().writes[0], 4096 * 4);
+    ASSERT_EQ(fake_output().writes.size(), 1u);
+    EXPECT_EQ(fake_output().writes[0], 4096 * 4);
     EXPECT_EQ(buffered_count, 0);
     EXPECT_EQ(buffer_pointer, common_buffer);
     // A long span goes out block by block, the rest waits.
     ASSERT_EQ(compute_data(3 * 4096 + 10), RC_NONE);
-    EXPECT_EQ(recording().writes.size(), 4u);
+    EXPECT_EQ(fake_output().writes.size(), 4u);
     EXPECT_EQ(buffered_count, 10);
     EXPECT_EQ(current_sample, 4 * 4096 + 10);
     // Silence (and the output stage's dither) is what it renders while no voice sounds.
-    const int16_t* values = reinterpret_cast<const int16_t*>(recording().data.data());
-    for (size_t i = 0; i < recording().data.size() / 2; i++)
+    const int16_t* values = reinterpret_cast<const int16_t*>(fake_output().data.data());
+    for (size_t i = 0; i < fake_output().data.size() / 2; i++)
         ASSERT_LE(std::abs(values[i]), 8) << "value " << i;
     // A flush queues only what is buffered, and nothing when nothing is.
     ASSERT_EQ(compute_data(0), RC_NONE);
-    ASSERT_EQ(recording().writes.size(), 5u);
-    EXPECT_EQ(recording().writes[4], 10 * 4);
+    ASSERT_EQ(fake_output().writes.size(), 5u);
+    EXPECT_EQ(fake_output().writes[4], 10 * 4);
     ASSERT_EQ(compute_data(0), RC_NONE);
-    EXPECT_EQ(recording().writes.size(), 5u);
+    EXPECT_EQ(fake_output().writes.size(), 5u);
 
-    recording().fail = true;
+    fake_output().fail = true;
     EXPECT_EQ(compute_data(5000), RC_ERROR);
     ASSERT_EQ(compute_data(10), RC_NONE);
     EXPECT_EQ(compute_data(0), RC_ERROR);
-    recording().fail = false;
+    fake_output().fail = false;
     intr = 1;
     EXPECT_EQ(compute_data(5000), RC_QUIT);
     intr = 0;
@@ -58,30 +58,20 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
 
 // The render loop watches how full the device queue is: when it runs low, rendering turns
 // cheaper and releasing voices are cut; when it is full, nothing changes.
-static int device_filled = 0;            // frames the device says it still holds
 static const int kQueueBytes = 1 << 20;  // 262144 frames
-
-static int tracing_acntl(int request, void* arg)
-{
-    if (request == PM_REQ_GETQSIZ || request == PM_REQ_GETFILLED) {
-        *(int*)arg = request == PM_REQ_GETQSIZ ? kQueueBytes : device_filled;
-        return 0;
-    }
-    return recording_acntl(request, arg);
-}
 
 TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
 {
-    const int saved_quality = no_4point_interpolation;
-    no_4point_interpolation = 0;
-    recording_mode().flag = PF_PCM_STREAM | PF_CAN_TRACE;
-    recording_mode().acntl = tracing_acntl;
+    Restore quality(no_4point_interpolation, 0);
+    Restore reduced(reduce_quality_flag);
+    fake_output().qsize = kQueueBytes;
+    fake_mode().flag = PF_PCM_STREAM | PF_CAN_TRACE;
     aq_setup();
     const int released = 40;
     for (int i = 0; i < released; i++)
         sounding_voice(i % 16, 40 + i, VOICE_OFF);
     for (bool full : {true, false}) {
-        device_filled = full ? kQueueBytes / 4 : 0;
+        fake_output().filled = full ? kQueueBytes / 4 : 0;
         aq_fill_buffer_flag = 0;  // past the initial fill
         ASSERT_EQ(compute_data(4096), RC_NONE);
         EXPECT_EQ(reduce_quality_flag, full ? 0 : 1);
@@ -90,7 +80,4 @@ TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
             in_use += voice[i].status != VOICE_FREE;
         EXPECT_TRUE(full ? in_use == released : in_use < released / 2) << in_use << " voices";
     }
-    recording_mode().acntl = recording_acntl;
-    no_4point_interpolation = saved_quality;
-    reduce_quality_flag = 0;
 }

@@ -9,6 +9,8 @@
 
 #include "render/cpu_features.h"
 #include "render/filter_kernels.h"
+#include "support/guards.h"
+
 #include "render/mix_kernels.h"
 #include "render/resample.h"
 #include "render/resample_settings.h"
@@ -99,7 +101,10 @@ TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
 {
     std::mt19937 rng(99);
     std::uniform_int_distribution<int> value(-32768, 32767);
-    const int saved_n = gauss_n;
+    AtExit put_back([n = gauss_n] {
+        gauss_n = n;
+        initialize_gauss_table(gauss_n);
+    });
     for (int order : {25, 24}) {  // 24 takes the general loop of the scalar form
         gauss_n = order;
         for (int trial = 0; trial < 200; trial++) {
@@ -120,8 +125,6 @@ TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
             ASSERT_EQ(a, b) << "order " << order << " trial " << trial << " step " << incr;
         }
     }
-    gauss_n = saved_n;
-    initialize_gauss_table(gauss_n);
 }
 
 // Four state-variable filters at once against their scalar definition: loud states and

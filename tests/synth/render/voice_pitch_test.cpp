@@ -69,9 +69,7 @@ TEST_F(VoicePitch, ExtremeTuningsAndLowNotesKeepPlaying)
     // nothing, and the voice would never move.
     use_tone(8000, 8000 / 441.0);
     tone.s.root_freq = 20000000;
-    testing::internal::CaptureStderr();
-    note_pitch(0);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Invalid sample increment"), std::string::npos);
+    EXPECT_NE(stderr_of([&] { note_pitch(0); }).find("Invalid sample increment"), std::string::npos);
     EXPECT_EQ(voice[0].sample_step, 1);
     // Highest coarse tuning, highest bend range and the top note: a finite frequency.
     use_tone(44100, 100);

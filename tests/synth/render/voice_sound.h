@@ -14,6 +14,7 @@
 #include "render/resample.h"
 #include "render/resample_settings.h"
 #include "render/voice_params.h"
+#include "support/signal.h"
 #include "synth/play/player_fixture.h"
 
 // Envelope levels: full scale of an envelope offset, and an attack faster than one period.
@@ -54,21 +55,6 @@ inline void make_sine(TestSample& t, int rate, double period, int frames, int lo
     make_sample(t, rate, (int32)std::lround(rate / period * 1000.0), frames, loop_from, loop_to,
                 MODES_16BIT | (loop_to > loop_from ? MODES_LOOPING | MODES_ENVELOPE : 0),
                 [&](int i) { return std::lround(amplitude * std::sin(2 * M_PI * i / period)); });
-}
-
-// Frequency from the first and last rising zero crossings (interpolated), in Hz.
-inline double zero_crossing_freq(const std::vector<int32>& x, int from, int to, double rate = 44100)
-{
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (int i = from + 1; i < to; i++) {
-        if (x[(size_t)i - 1] < 0 && x[(size_t)i] >= 0) {
-            last = i - 1 + (double)-x[(size_t)i - 1] / (x[(size_t)i] - x[(size_t)i - 1]);
-            if (crossings++ == 0)
-                first = last;
-        }
-    }
-    return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
 }
 
 class ResampleTest : public PlayerTest {
@@ -125,25 +111,18 @@ protected:
     TestSample tone;
     SpecialPatch patch{};
     // Effects, noise shaping, surround chorus and pan delay are off unless a test asks.
-    int* const opts[8] = {&opt_reverb_control, &opt_chorus_control,  &opt_delay_control,
-                          &opt_eq_control,     &opt_insertion_effect, &noise_sharp_type,
-                          &opt_surround_chorus, &opt_pan_delay};
-    int saved[8];
+    Restore<int> reverb_{opt_reverb_control, 0}, chorus_{opt_chorus_control, 0}, delay_{opt_delay_control, 0},
+        eq_{opt_eq_control, 0}, insertion_{opt_insertion_effect, 0}, shaping_{noise_sharp_type, 0},
+        surround_{opt_surround_chorus, 0}, pan_delay_{opt_pan_delay, 0};
 
     void SetUp() override
     {
         ResampleTest::SetUp();
-        for (int i = 0; i < 8; i++) {
-            saved[i] = *opts[i];
-            *opts[i] = 0;
-        }
         control_ratio = 44;
         use_tone(44100, 100);
     }
     void TearDown() override
     {
-        for (int i = 0; i < 8; i++)
-            *opts[i] = saved[i];
         reset_voices();
         special_patch[1] = nullptr;
         ResampleTest::TearDown();
@@ -198,7 +177,7 @@ protected:
     // Plays the events (times in samples) from an empty recording and renders until `end`.
     void play(std::vector<MidiEvent> evs, int32 end)
     {
-        recording() = Recording();
+        fake_output() = FakeOutput();
         current_sample = 0;
         std::stable_sort(evs.begin(), evs.end(),
                          [](const MidiEvent& a, const MidiEvent& b) { return a.time < b.time; });
@@ -215,8 +194,8 @@ protected:
     // One side of the recording (0 left, 1 right).
     std::vector<int32> side(int which) const
     {
-        const int16_t* p = reinterpret_cast<const int16_t*>(recording().data.data());
-        std::vector<int32> out((size_t)recording().frames());
+        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
+        std::vector<int32> out((size_t)fake_output().frames());
         for (size_t i = 0; i < out.size(); i++)
             out[i] = p[2 * i + which];
         return out;
@@ -242,11 +221,6 @@ protected:
         return pitch(4000, 20000);
     }
 };
-
-inline double cents(double f, double ref)
-{
-    return 1200.0 * std::log2(f / ref);
-}
 
 // How far x lies from a sine of `cycles_per_sample`: the residual after the least-squares
 // fit of a sine, a cosine and an offset, in dB below the signal.
@@ -278,16 +252,6 @@ inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
         err += (x[i] - fit) * (x[i] - fit);
     }
     return 10 * std::log10(err / sig);
-}
-
-// RMS level of x over [from, to) in dB relative to 16-bit full scale (-200 for silence).
-inline double level_db(const std::vector<int32>& x, int from, int to)
-{
-    double sum = 0;
-    for (int i = from; i < to; i++)
-        sum += (double)x[(size_t)i] * x[(size_t)i];
-    double rms = std::sqrt(sum / (to - from));
-    return rms > 0 ? 20 * std::log10(rms / 32768.0) : -200.0;
 }
 
 // Largest difference between neighbouring values over [from, to).

@@ -15,8 +15,11 @@
 // that failed, and 1 more when no configuration was found.
 TEST(ConfigSearch, PlacesAreSearchedInOrderAndOptionTextsCount)
 {
-    const char* home = getenv("HOME");
-    const std::string saved_home = home ? home : "";
+    ScopedEnv home("HOME", getenv("HOME"));
+    Restore sys_dir(system_config_dir), prog_dir(program_config_dir), last_file(last_resort_config_file);
+    Restore found(got_a_configuration), again(try_config_again);
+    Restore polyphony(max_voices), voices_used(voices);
+    AtExit no_texts([] { delete_string_table(&opt_config_string); });
     const struct {
         std::vector<std::pair<std::string, int>> files;  // polyphony 0: a broken file
         std::vector<const char*> texts;                   // from -x options
@@ -53,19 +56,14 @@ TEST(ConfigSearch, PlacesAreSearchedInOrderAndOptionTextsCount)
             dir.write(f.first, f.second ? "opt -p " + std::to_string(f.second) + "\n" : "bank\n");
         for (const char* t : c.texts)
             put_string_table(&opt_config_string, t, -1);
-        testing::internal::CaptureStderr();
-        corvelle_pre_load_configuration();
-        int status = corvelle_post_load_configuration();
-        std::string messages = testing::internal::GetCapturedStderr();
+        int status = 0;
+        std::string messages = stderr_of([&] {
+            corvelle_pre_load_configuration();
+            status = corvelle_post_load_configuration();
+        });
         EXPECT_EQ(status, c.status) << messages;
         EXPECT_EQ(max_voices, c.voices);
     }
-    system_config_dir = program_config_dir = nullptr;
-    last_resort_config_file = "/usr/local/share/corvelle/corvelle.cfg";
-    home ? setenv("HOME", saved_home.c_str(), 1) : unsetenv("HOME");
-    got_a_configuration = try_config_again = 0;
-    delete_string_table(&opt_config_string);
-    max_voices = voices = 256;
 }
 
 class StartUp : public PlayerTest {};
@@ -87,9 +85,7 @@ TEST_F(StartUp, EveryFileStartsFromTheDefaultsAndAnOutput)
     EXPECT_STREQ(opt_aq_max_buff, "5.0");
     EXPECT_STREQ(opt_aq_fill_buff, "100%");
 
-    const char* saved = getenv("CORVELLE_OUTPUT_ID");
-    const std::string saved_id = saved ? saved : "";
-    setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
+    ScopedEnv device("CORVELLE_AUDIO_DEVICE", "null"), id_env("CORVELLE_OUTPUT_ID", nullptr);
     for (auto id : {std::make_pair("wav", &wave_play_mode), std::make_pair("?", &w32_play_mode)}) {
         play_mode = nullptr;
         setenv("CORVELLE_OUTPUT_ID", id.first, 1);
@@ -104,25 +100,20 @@ TEST_F(StartUp, EveryFileStartsFromTheDefaultsAndAnOutput)
             corvelle_start_initialize();
         },
         testing::ExitedWithCode(1), "Couldn't open output device");
-    saved ? setenv("CORVELLE_OUTPUT_ID", saved_id.c_str(), 1) : unsetenv("CORVELLE_OUTPUT_ID");
 }
 
 TEST_F(StartUp, ThePlayerTakesTheForcedRateAndFragments)
 {
-    opt_output_rate = 22050;
-    opt_buffer_fragments = 12;
-    testing::internal::CaptureStderr();
-    corvelle_init_player();
-    std::string err = testing::internal::GetCapturedStderr();
+    Restore rate(opt_output_rate, 22050), fragments(opt_buffer_fragments, 12);
+    std::string err = stderr_of(corvelle_init_player);
     EXPECT_EQ(play_mode->rate, 22050);
     EXPECT_NE(err.find("recording output: -B option is ignored"), std::string::npos) << err;
-    recording_mode().flag |= PF_BUFF_FRAGM_OPT;
+    fake_mode().flag |= PF_BUFF_FRAGM_OPT;
     corvelle_init_player();
     EXPECT_EQ(play_mode->extra_param[0], 12);
     opt_output_rate = play_mode->rate = 0;
     corvelle_init_player();
     EXPECT_EQ(play_mode->rate, 44100);
-    opt_buffer_fragments = -1;
     play_mode->extra_param[0] = 0;
 }
 
@@ -148,26 +139,20 @@ TEST_F(StartUp, NewSongsFreeThePanDelayBuffersOfTheOldVoices)
 TEST_F(StartUp, MainPlayRoutinePlaysTheListAndCountsFilesThatFailed)
 {
     TempDir dir;
-    std::string good = dir.write("good.mid", as_string(song_image({{0, 480, 0, 60, 100}})));
+    std::string good = dir.write("good.mid", song_image({{0, 480, 0, 60, 100}}));
     std::string bad = dir.write("bad.mid", "not a song");
     char* files[] = {&bad[0], &good[0]};
     int failures = playlist_failures;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int rc = corvelle_play_main(2, files);
-    std::string out = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    int rc = 0;
+    std::string out = output_of([&] { rc = corvelle_play_main(2, files); });
     EXPECT_EQ(rc, 0) << out;
     EXPECT_EQ(playlist_failures, failures + 1);
     EXPECT_EQ(hooked().size(), 2u);
-    EXPECT_GE(recording().frames(), 22050);  // the half-second note at least, and its tail
+    EXPECT_GE(fake_output().frames(), 22050);  // the half-second note at least, and its tail
     EXPECT_NE(out.find("Not a MIDI file!"), std::string::npos) << out;
     EXPECT_FALSE(ctl->opened);
 
-    recording_mode().open_output = []() { return -1; };
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(corvelle_play_main(1, files), 2);
-    out = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    Restore no_open(fake_mode().open_output, [] { return -1; });
+    out = output_of([&] { EXPECT_EQ(corvelle_play_main(1, files), 2); });
     EXPECT_NE(out.find("Couldn't open recording output (`R')"), std::string::npos) << out;
-    recording_mode().open_output = recording_open;
 }

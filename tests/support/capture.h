@@ -1,0 +1,29 @@
+// What a piece of code writes on the standard error (and output) streams.
+#ifndef CORVELLE_TESTS_SUPPORT_CAPTURE_H
+#define CORVELLE_TESTS_SUPPORT_CAPTURE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+// The standard error text of calling f.
+template <class F>
+std::string stderr_of(F&& f)
+{
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
+// The standard output text, then the standard error text, of calling f.
+template <class F>
+std::string output_of(F&& f)
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    f();
+    std::string err = testing::internal::GetCapturedStderr();
+    return testing::internal::GetCapturedStdout() + err;
+}
+
+#endif
