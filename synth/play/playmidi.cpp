@@ -195,7 +195,7 @@ int midi_play_end(void)
 
     if (upper_voices > 0) {
         rc = compute_data(rate);
-        if (is_stop_code(rc))
+        if (is_stop_code(rc) || rc == RC_JUMP)
             goto end;
         for (int i = 0; i < upper_voices; i++)
             if (voice[i].status & (VOICE_ON | VOICE_SUSTAINED))
@@ -207,7 +207,7 @@ int midi_play_end(void)
         }
         kill_all_voices();
         rc = compute_data(20);
-        if (is_stop_code(rc))
+        if (is_stop_code(rc) || rc == RC_JUMP)
             goto end;
         for (int i = 0; i < upper_voices; i++)
             if (voice[i].status != VOICE_FREE)
@@ -222,10 +222,10 @@ int midi_play_end(void)
     }
 
     rc = compute_data(opt_realtime_playing ? rate / 2 : rate);
-    if (is_stop_code(rc))
+    if (is_stop_code(rc) || rc == RC_JUMP)
         goto end;
     rc = compute_data(0);
-    if (is_stop_code(rc))
+    if (is_stop_code(rc) || rc == RC_JUMP)
         goto end;
     if (!ctl->trace_playing) {
         trace_flush();
@@ -235,6 +235,9 @@ int midi_play_end(void)
     }
 
 end:
+    // A seek while the end rang out: the song plays on from there.
+    if (rc == RC_JUMP)
+        return RC_JUMP;
     if (is_stop_code(rc))
         aq_flush(1);
     cmsg(CMSG_INFO, VERB_VERBOSE, "Playing time: ~%d seconds", (int)(current_sample / rate + 2));
@@ -421,6 +424,7 @@ static int play_midi(MidiEvent* eventlist, int32 samples)
 {
     ctl_mode_event(CTLE_PLAY_START, 0, samples, 0);
     sample_count = samples;
+    transport_song_started(samples);
     cut_notes = lost_notes = 0;
     check_eot_flag = 1;
     event_list = eventlist;
