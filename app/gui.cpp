@@ -292,9 +292,28 @@ bool GUI::playFile(const char* path)
     return true;
 }
 
+// The toolkit's file chooser, opened with an empty name field on the folder it was last in
+// (the current folder at first): a full path typed there is taken as typed. (Opened through
+// fl_file_chooser, the field holds the folder's path, selected: the "/" that starts a typed
+// path replaces it and is taken for "no folder", which leaves the chooser where it was, and
+// the next "/" completes the typed name against that folder, rewriting the field under the
+// cursor, so that the rest of the path lands in the middle of the folder's name.) An absolute
+// path, or null when cancelled.
+static const char* choose_song()
+{
+    static Fl_File_Chooser* chooser = nullptr;
+    if (chooser == nullptr)
+        chooser = new Fl_File_Chooser("", "*.mid", Fl_File_Chooser::SINGLE, "Open");
+    chooser->value("");
+    chooser->show();
+    while (chooser->shown())
+        Fl::wait();
+    return chooser->count() > 0 ? chooser->value() : nullptr;
+}
+
 void GUI::cb_Play_i(Fl_Button*, void*)
 {
-    playFile(fl_file_chooser("Open", "*.mid", "", 0));
+    playFile(choose_song());
 }
 
 static int hex_digit(char c)
@@ -461,6 +480,7 @@ void GUI::close()
 {
     stopSong(5.0);
     Fl::remove_timeout(animate);
+    view->clearNotes();
     mainwindow->hide();
 }
 

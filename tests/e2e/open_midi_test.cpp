@@ -173,6 +173,18 @@ TEST_F(OpenMidi, NeedsAConfigurationPlaysChosenAndDroppedFilesAndTellsFailuresIn
     ASSERT_TRUE(g->playFile(path.c_str()));
     ASSERT_TRUE(wait_until_stopped());
     EXPECT_EQ(play_mode, was);
+
+    // Closing the window during a song: the song stops and its thread has closed the device
+    // before the window goes.
+    ASSERT_TRUE(g->playFile(path.c_str()));
+    for (double until = wall_us() + 10e6; wall_us() < until && !g->view->hasGlyphs();)
+        Fl::wait(0.02);
+    ASSERT_TRUE(g->view->playing);
+    g->mainwindow->do_callback();
+    EXPECT_FALSE(g->view->playing);
+    EXPECT_FALSE(g->mainwindow->shown());
+    EXPECT_FALSE(Fl::has_timeout(animate));
+    EXPECT_FALSE(g->view->hasGlyphs());
 }
 
 TEST(DroppedPath, TakesTheFirstLocalFileOfAUriList)

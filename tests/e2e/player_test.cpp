@@ -237,7 +237,8 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
 }
 
 // A missing path given as argument, then a text file and an empty file chosen with Play: each
-// is named in a box that says what is wrong, the window stays and the next song plays.
+// is named in a box that says what is wrong, the window stays and the next song plays, its
+// path typed into the chooser at 120 ms a key.
 TEST_F(Player, RefusedSongsAreNamedInABoxAndTheNextSongPlays)
 {
     DisplayLock display;
@@ -258,6 +259,8 @@ TEST_F(Player, RefusedSongsAreNamedInABoxAndTheNextSongPlays)
     for (const char* told : {"gone.mid: no such file", "flying.mid: not a Standard MIDI File",
                              "empty.mid: not a Standard MIDI File"})
         EXPECT_NE(said.find(told), std::string::npos) << told << "\n" << said;
+    // Typed slowly right after the chooser opens, the full path comes out as typed.
+    v->type_delay_ms = 120;
     Played next = play(good);
     EXPECT_EQ(next.glyphs.size(), 1u) << next.said;
 }

@@ -360,8 +360,9 @@ public:
                             "$' 2>/dev/null | head -1");
     }
 
-    // Where "Play .mid" is (it moves down when the window grows).
-    int play_x = 90, play_y = 615;
+    // Where "Play .mid" is (it moves down when the window grows), and the time between the
+    // keys of a path typed into the chooser.
+    int play_x = 90, play_y = 615, type_delay_ms = 40;
 
     // User and system CPU time the program has used, in seconds.
     double cpu_seconds() const
@@ -445,12 +446,10 @@ public:
         if (!wait_until(5, 0.1, [&] { return !find_window("Open").empty(); }))
             return -1;
         usleep(500000);
-        // Empty the name field and type the path at a hand's pace. The chooser completes names
-        // as they are typed, and a "/" typed first into a field that shows a directory takes
-        // the chooser to the top and empties the field: a second "/" starts the path again.
-        // Delete drops what the chooser offers to complete the last name with.
-        shell("xdotool key End shift+Home BackSpace");
-        shell("xdotool type --delay 40 '/" + path + "'");
+        // Type the path at a hand's pace into the name field, which opens empty. The chooser
+        // completes names as they are typed: Delete drops what it offers to complete the last
+        // name with.
+        shell("xdotool type --delay " + std::to_string(type_delay_ms) + " '" + path + "'");
         shell("xdotool key Delete");
         usleep(100000);
         double enter = wall_us();
