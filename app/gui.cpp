@@ -248,10 +248,11 @@ bool GUI::stopSong(double seconds)
 {
     // A stop asked for the moment a song's thread starts may be forgotten by it: asked again
     // now and then until the thread has ended.
-    for (double waited = 0; view->playing && waited < seconds; waited += 0.005) {
-        if ((int)(waited * 200) % 20 == 0)
+    const int step_us = 5000, ask_every = 20;
+    for (int step = 0; view->playing && step * step_us < seconds * 1e6; step++) {
+        if (step % ask_every == 0)
             ctl_request(RC_STOP, 0);
-        usleep(5000);
+        usleep(step_us);
     }
     return !view->playing;
 }
