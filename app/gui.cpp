@@ -282,6 +282,7 @@ bool GUI::playFile(const char* path)
     ctl_forget_problems();
     std::string chosen = path;  // the chooser's text changes once it is gone
     view->tellReaderFailure = true;
+    songsBefore = transport_songs_started();
     if (!view->openMidi(chosen.c_str())) {
         view->tellReaderFailure = false;
         return false;
@@ -694,7 +695,8 @@ void animate(void*)
         trace_idle();
     else
         Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
-    if (view->playing && !gui->cutShortTold && reader_cut_short(ctl_last_problem())) {
+    if (view->playing && !gui->cutShortTold && transport_song_cut_short() &&
+        transport_songs_started() != gui->songsBefore) {
         gui->cutShortTold = true;
         std::string said = cut_short_text(gui->songPath, MAX_MIDI_EVENT, transport_song_samples(),
                                           play_mode != nullptr ? play_mode->rate : 44100);

@@ -48,6 +48,7 @@ public:
     Fl_Box* pausesign = nullptr;
     Fl_Group* controls = nullptr;
     bool cutShortTold = false;  // the song's reader stopped taking events, and the user knows
+    unsigned songsBefore = 0;   // songs started before the one in hand
 
     GUI();
     ~GUI();

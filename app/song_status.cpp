@@ -64,11 +64,6 @@ std::string refusal_text(const std::string& path, const std::string& problem)
     return name + ": " + said;
 }
 
-bool reader_cut_short(const std::string& problem)
-{
-    return problem.find("Maxmum number of events is exceeded") != std::string::npos;
-}
-
 std::string cut_short_text(const std::string& path, long events, long long samples, double rate)
 {
     long long minutes = rate > 0 ? (long long)(samples / rate / 60.0 + 0.5) : 0;

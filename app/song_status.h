@@ -25,9 +25,6 @@ std::string refusal_text(const std::string& path, const std::string& problem);
 // first M minutes are played".
 std::string cut_short_text(const std::string& path, long events, long long samples, double rate);
 
-// Whether the reader's message says it stopped taking events (the song is cut short).
-bool reader_cut_short(const std::string& problem);
-
 // The system's reason why path cannot be read as a song (missing, unreadable, a folder),
 // found before anything is stopped or started; empty when the reader is to judge it.
 std::string unreadable_reason(const std::string& path);

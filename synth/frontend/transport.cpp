@@ -23,6 +23,7 @@ std::deque<std::pair<int, int32>> requests;
 TransportHook hook = nullptr;
 std::atomic<int32> song_samples{0};
 std::atomic<unsigned> songs_started{0};
+std::atomic<bool> song_cut_short{false};
 
 void notify(int change, int32 from, int32 to)
 {
@@ -84,9 +85,15 @@ unsigned transport_songs_started(void)
     return songs_started.load();
 }
 
-void transport_song_started(int32 samples)
+bool transport_song_cut_short(void)
+{
+    return song_cut_short.load();
+}
+
+void transport_song_started(int32 samples, bool cut_short)
 {
     song_samples = samples;
+    song_cut_short = cut_short;
     songs_started++;
 }
 

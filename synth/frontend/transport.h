@@ -34,11 +34,15 @@ void set_transport_hook(TransportHook hook);
 // started playing their events; read on any thread.
 int32 transport_song_samples(void);
 unsigned transport_songs_started(void);
+// Whether the reader stopped taking the last started song's events at its limit (the song
+// plays only as far as it kept them).
+bool transport_song_cut_short(void);
 
 // ---- the player's side (playback thread), from check_apply_control ----
 
-// A song of that many samples starts playing its events.
-void transport_song_started(int32 samples);
+// A song of that many samples starts playing its events; cut_short: the reader kept only
+// part of them.
+void transport_song_started(int32 samples, bool cut_short);
 
 
 // Holds the output where it is and waits for the next command: resume (RC_NONE, or RC_JUMP

@@ -19,6 +19,7 @@
 #include "play/channels.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
+#include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
 #include "render/render.h"
 #include "render/voice_params.h"
@@ -424,7 +425,7 @@ static int play_midi(MidiEvent* eventlist, int32 samples)
 {
     ctl_mode_event(CTLE_PLAY_START, 0, samples, 0);
     sample_count = samples;
-    transport_song_started(samples);
+    transport_song_started(samples, readmidi_error_flag != 0);
     cut_notes = lost_notes = 0;
     check_eot_flag = 1;
     event_list = eventlist;
