@@ -14,6 +14,7 @@
 
 #include "synth/play/player_fixture.h"
 #include "tests/e2e/real_visualiser.h"
+#include "tests/support/sound_ending.h"
 #include "tests/tools/song_analysis.h"
 
 namespace {
@@ -290,6 +291,12 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
         if (c.wall < s.wall)
             reopened = c.frames;
     EXPECT_EQ((end_size - 44) / 4, reopened) << "sound after the stop";
+    // What it played last fell to silence over a few milliseconds: no click. (The last 2 ms
+    // of a cut are as loud as the sound before it.)
+    SoundEnding last_50ms = sound_ending(captured.left, 2205), last_2ms = sound_ending(captured.left, 88);
+    ASSERT_GT(last_50ms.loudest, 0.005) << "nothing sounded when Escape was pressed";
+    EXPECT_LT(last_2ms.loudest, 0.25 * last_50ms.loudest) << "the stop cut the sound";
+    EXPECT_LT(last_2ms.last, 0.002);
 
     // ---- "Play .mid" after Escape: every note a glyph in step, channel 1's loud ones red ----
     std::map<std::pair<int, int>, int> expected;
