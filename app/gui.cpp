@@ -14,6 +14,7 @@
 #include "play/playmidi.h"
 #include "play/channels.h"
 #include "readmidi/eventlist.h"
+#include "readmidi/readmidi.h"
 #include "vis/view_trace.h"
 
 GUI* gui = nullptr;
@@ -656,7 +657,8 @@ static std::string failure_text(CGL_Window* view)
     std::string failure = view->takeFailureMessage(&fromReader);
     if (failure.empty() || !fromReader)
         return failure;
-    std::string said = refusal_text(gui->songPath, failure);
+    // The song's thread has ended: the reader's note of where the data ran out is settled.
+    std::string said = refusal_text(gui->songPath, failure, smf_short_track, smf_short_byte);
     fprintf(stderr, "%s\n", said.c_str());
     return said;
 }
@@ -695,13 +697,20 @@ void animate(void*)
         trace_idle();
     else
         Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
-    if (view->playing && !gui->cutShortTold && transport_song_cut_short() &&
-        transport_songs_started() != gui->songsBefore) {
-        gui->cutShortTold = true;
-        std::string said = cut_short_text(gui->songPath, MAX_MIDI_EVENT, transport_song_samples(),
-                                          play_mode != nullptr ? play_mode->rate : 44100);
-        fprintf(stderr, "%s\n", said.c_str());
-        fl_message("%s", said.c_str());
+    // A song the reader could take only part of plays that part, and the user is told once.
+    // It has started: the reader's notes of it are settled.
+    if (view->playing && !gui->cutShortTold && transport_songs_started() != gui->songsBefore) {
+        std::string said;
+        if (smf_short_track > 0)
+            said = truncated_text(gui->songPath, smf_short_track, smf_short_byte);
+        else if (transport_song_cut_short())
+            said = cut_short_text(gui->songPath, MAX_MIDI_EVENT, transport_song_samples(),
+                                  play_mode != nullptr ? play_mode->rate : 44100);
+        if (!said.empty()) {
+            gui->cutShortTold = true;
+            fprintf(stderr, "%s\n", said.c_str());
+            fl_message("%s", said.c_str());
+        }
     }
     if (!failure.empty())
         fl_message("%s", failure.c_str());

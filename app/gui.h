@@ -47,7 +47,7 @@ public:
     Fl_Box* songline = nullptr;
     Fl_Box* pausesign = nullptr;
     Fl_Group* controls = nullptr;
-    bool cutShortTold = false;  // the song's reader stopped taking events, and the user knows
+    bool cutShortTold = false;  // the reader took only part of the song, and the user knows
     unsigned songsBefore = 0;   // songs started before the one in hand
 
     GUI();

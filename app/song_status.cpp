@@ -49,9 +49,12 @@ static const struct {
     {"Is a directory", "a folder, not a file"},
 };
 
-std::string refusal_text(const std::string& path, const std::string& problem)
+std::string refusal_text(const std::string& path, const std::string& problem, int short_track,
+                         long short_byte)
 {
     std::string name = song_name(path);
+    if (short_track > 0 && short_byte >= 0 && problem.find("Too shorten") != std::string::npos)
+        return truncated_text(path, short_track, short_byte);
     for (const auto& p : reader_problems)
         if (problem.find(p.says) != std::string::npos)
             return name + ": " + p.means;
@@ -62,6 +65,12 @@ std::string refusal_text(const std::string& path, const std::string& problem)
     if (said.compare(0, path.size() + 2, path + ": ") == 0)
         said.erase(0, path.size() + 2);
     return name + ": " + said;
+}
+
+std::string truncated_text(const std::string& path, int track, long byte)
+{
+    return song_name(path) + ": truncated in track " + std::to_string(track) + " at byte " +
+           std::to_string(byte);
 }
 
 std::string cut_short_text(const std::string& path, long events, long long samples, double rate)

@@ -18,8 +18,15 @@ std::string song_line(const std::string& name, long long at, long long total, do
 
 // Why a song was refused, in plain words, naming the file: "flying.mid: not a Standard MIDI
 // File". problem is the reader's own message (it stays on the standard streams as it is) or
-// the system's reason why the file could not be opened.
-std::string refusal_text(const std::string& path, const std::string& problem);
+// the system's reason why the file could not be opened. A song whose data ran out in the middle
+// of a track says where when the reader kept it: short_track from 1 (0: not kept), short_byte
+// the offset in the file.
+std::string refusal_text(const std::string& path, const std::string& problem, int short_track = 0,
+                         long short_byte = -1);
+
+// What a song whose data ran out in the middle of a track is told (it plays as far as it
+// was read): "NAME: truncated in track T at byte B".
+std::string truncated_text(const std::string& path, int track, long byte);
 
 // What a song that the reader cut short is told: "NAME has more than N events; only the
 // first M minutes are played".

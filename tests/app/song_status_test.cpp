@@ -28,10 +28,15 @@ TEST(SongStatus, RefusalsNameTheFileAndSayWhatIsWrong)
     const struct {
         const char* problem;
         const char* told;
+        int track = 0;  // where the reader found the data ran out, when it did
+        long byte = -1;
     } cases[] = {
         {"/m/flying.mid: Not a MIDI file!", "flying.mid: not a Standard MIDI File"},
         {"Warning: /m/flying.mid: Too shorten midi file.",
          "flying.mid: truncated: the file ends in the middle of a track"},
+        {"Warning: /m/flying.mid: Too shorten midi file.", "flying.mid: truncated in track 3 at byte 40211", 3, 40211},
+        // A place only for a song that ran out.
+        {"/m/flying.mid: Not a MIDI file!", "flying.mid: not a Standard MIDI File", 3, 40211},
         {"Overflow the sample counter", "flying.mid: damaged: its times run past what can be played"},
         {"/m/flying.mid: No such file or directory", "flying.mid: no such file"},
         {"Permission denied", "flying.mid: not readable (permission denied)"},
@@ -42,7 +47,7 @@ TEST(SongStatus, RefusalsNameTheFileAndSayWhatIsWrong)
         {"", "flying.mid: could not be played"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(refusal_text("/m/flying.mid", c.problem), c.told) << c.problem;
+        EXPECT_EQ(refusal_text("/m/flying.mid", c.problem, c.track, c.byte), c.told) << c.problem;
 
     EXPECT_EQ(cut_short_text("/m/big.mid", 1048575, 44100LL * 60 * 9 + 44100 * 20, 44100),
               "big.mid has more than 1048575 events; only the first 9 minutes are played");

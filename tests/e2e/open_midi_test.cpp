@@ -152,6 +152,14 @@ TEST_F(OpenMidi, NeedsAConfigurationPlaysChosenAndDroppedFilesAndTellsFailuresIn
     drop("file://" + text + "\n");
     ASSERT_TRUE(wait_until_stopped());
     EXPECT_TRUE(answer.has_label("notes.mid: not a Standard MIDI File")) << answer.count;
+    // A song cut off in the middle of its track plays as far as it goes, and is told where
+    // its data ran out.
+    std::string whole = as_string(song_image(notes));
+    std::string cut = dir.write("cut.mid", whole.substr(0, whole.size() - 9));
+    drop("file://" + cut + "\n");
+    ASSERT_TRUE(wait_until_stopped());
+    std::string where = "cut.mid: truncated in track 1 at byte " + std::to_string(whole.size() - 9);
+    EXPECT_TRUE(answer.has_label(where)) << (answer.labels.empty() ? "" : answer.labels.back());
     int boxes = answer.count;
     ASSERT_TRUE(g->view->openMidi(text.c_str()));
     animate(nullptr);
