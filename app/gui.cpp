@@ -1,5 +1,6 @@
 #include "app/gui.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -50,7 +51,7 @@ GUI::GUI()
         seekbar->color(FL_BACKGROUND_COLOR);
         seekbar->selection_color(FL_DARK3);
         seekbar->visible_focus(0);
-        seekbar->when(FL_WHEN_RELEASE);
+        seekbar->when(FL_WHEN_CHANGED | FL_WHEN_RELEASE);
         seekbar->callback((Fl_Callback*)cb_seekbar);
         seekbar->deactivate();
     }
@@ -455,11 +456,29 @@ void GUI::showPosition()
     }
 }
 
+// How often a drag of the seek bar moves the song at most: each seek drops and refills the
+// device's queue, so every step of the hand would flood the player.
+static const double SEEK_DRAG_INTERVAL = 0.1;  // seconds
+
 void GUI::cb_seekbar(Fl_Slider* o, void*)
 {
     GUI* g = (GUI*)o->window()->user_data();
-    if (g->view->playing)
-        ctl_request(RC_JUMP, (int32)o->value());
+    if (!g->view->playing)
+        return;
+    // While the button is down the song follows the knob in steps; the release lands where
+    // the knob is, unless the last step went there already.
+    using seconds = std::chrono::duration<double>;
+    double now = seconds(std::chrono::steady_clock::now().time_since_epoch()).count();
+    bool dragging = Fl::pushed() == o;
+    if (dragging && g->seekAskedAt >= 0 && now - g->seekAskedAt < SEEK_DRAG_INTERVAL)
+        return;
+    if (!dragging && o->value() == g->seekAskedTo) {
+        g->seekAskedAt = g->seekAskedTo = -1;
+        return;
+    }
+    ctl_request(RC_JUMP, (int32)o->value());
+    g->seekAskedAt = dragging ? now : -1;
+    g->seekAskedTo = dragging ? o->value() : -1;
 }
 
 void GUI::toggleFullscreen()

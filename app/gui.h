@@ -104,6 +104,8 @@ private:
     std::string lineText;  // songline's label text
     std::string tracedLine;  // what the trace last said about the song
     bool tracedPause = false;
+    double seekAskedAt = -1;     // when a drag of the seek bar last moved the song, seconds
+    double seekAskedTo = -1;     // and to where, samples
 };
 
 extern GUI* gui;

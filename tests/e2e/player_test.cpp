@@ -157,6 +157,42 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
     const MarkLine* jump = mark_after("seek", clicked);
     ASSERT_NE(jump, nullptr);
     EXPECT_NEAR((double)jump->to, 0.75 * end, rate);
+    // A drag from 50% to 80%: the song follows while the button is still down, in steps no
+    // closer than a tenth of a second, and lands where the knob is let go.
+    auto seeks_since = [&](double since) {
+        trace->update();
+        std::vector<MarkLine> seen;
+        for (const MarkLine& m : trace->lines.mark)
+            if (m.what == "seek" && m.wall >= since)
+                seen.push_back(m);
+        return seen;
+    };
+    auto hand_at = [&](int x, const std::string& then) {
+        shell("xdotool mousemove --window " + v->window + " " + std::to_string(x) + " 516" + then);
+    };
+    double grabbed = wall_us();
+    hand_at(9 + 256, " mousedown 1");
+    for (int x = 9 + 266; x <= 9 + 410; x += 12) {
+        usleep(50000);
+        hand_at(x, "");
+    }
+    bool followed = wait_until(3, 0.05, [&] {
+        std::vector<MarkLine> seen = seeks_since(grabbed);
+        return !seen.empty() && seen.back().to > 0.7 * end;
+    });
+    double let_go = wall_us();
+    shell("xdotool mouseup 1");
+    EXPECT_TRUE(followed) << "the song did not follow the drag";
+    EXPECT_TRUE(wait_until(3, 0.05, [&] {
+        std::vector<MarkLine> seen = seeks_since(grabbed);
+        return !seen.empty() && std::fabs(seen.back().to - 0.8 * end) < 0.01 * end;
+    })) << "the song is not where the knob was let go";
+    std::vector<MarkLine> dragged = seeks_since(grabbed);
+    ASSERT_GE(dragged.size(), 2u);
+    EXPECT_LE(dragged.size(), 2 + (size_t)((let_go - grabbed) / 1e5)) << "the drag flooded the player";
+    EXPECT_NEAR((double)dragged.front().to, 0.5 * end, rate);
+    for (size_t i = 1; i < dragged.size(); i++)
+        EXPECT_GE(dragged[i].to, dragged[i - 1].to) << "the song went back during the drag";
 
     // ---- the last seconds heard: keys act as anywhere else ----
     keys_near_the_end(end, "twenty seconds");
