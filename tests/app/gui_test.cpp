@@ -9,6 +9,7 @@
 #include <vector>
 #include <FL/Fl.H>
 #include "app/gui.h"
+#include "support/toolkit_wait.h"
 #include "vis/view_test_util.h"
 
 // Finds a widget below g by its label.
@@ -269,14 +270,11 @@ TEST_F(MainWindow, WidgetsSitWhereTheyBelongCallbacksSetTheViewAndTheFrameTimerR
     g->view->playing = false;
     g->view->fps = 120;
     g->view->speed = 25;
-    for (int i = 0; i < 10; i++)
-        Fl::wait(0.02);
+    run_toolkit_for(0.2);
     EXPECT_TRUE(Fl::has_timeout(animate));
     note(ME_NOTEOFF, 0, 60);
-    for (int i = 0; i < 200 && Fl::has_timeout(animate); i++)
-        Fl::wait(0.02);
+    EXPECT_TRUE(run_toolkit_until(4, [] { return !Fl::has_timeout(animate); }));
     EXPECT_FALSE(g->view->hasGlyphs());
-    EXPECT_FALSE(Fl::has_timeout(animate));
 }
 
 // A person clicks "Play .mid" and cancels the chooser: nothing starts. Opening is refused while
@@ -305,10 +303,8 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
         ModalAnswer chooser;
         chooser.arm();
         ASSERT_EQ(system(("xdotool mousemove --window " + id + " 90 615 click 1").c_str()), 0);
-        for (int i = 0; i < 200 && chooser.count == 0; i++)
-            Fl::wait(0.02);
-        for (int i = 0; i < 10; i++)
-            Fl::wait(0.02);
+        run_toolkit_until(4, [&] { return chooser.count != 0; });
+        run_toolkit_for(0.2);
         EXPECT_EQ(chooser.count, 1);
         EXPECT_EQ(chooser.title, "Open");
     }
@@ -346,8 +342,7 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
 
     g->view->redraw();
     g->legend->redraw();
-    for (int i = 0; i < 10; i++)
-        Fl::wait(0.02);
+    run_toolkit_for(0.2);
     const std::string dir = std::string(CORVELLE_BINARY_DIR) + "/screenshots";
     const std::string path = dir + "/window.png";
     mkdir(dir.c_str(), 0755);
@@ -369,16 +364,6 @@ static std::vector<int> place(const Fl_Widget* w)
     return {w->x(), w->y(), w->w(), w->h()};
 }
 
-// Runs the toolkit for up to the given seconds, until done holds.
-template <class F>
-static void run_for(double seconds, F done)
-{
-    auto start = std::chrono::steady_clock::now();
-    while (!done() && std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                          .count() < seconds)
-        Fl::wait(0.02);
-}
-
 // The window grows: the view takes the room, the seek bar follows it, the panel keeps its
 // size at the bottom; back at the smallest size every widget is where it was. F11 gives the
 // view the whole screen. The transport keys never reach a control, whatever has the focus.
@@ -390,7 +375,6 @@ TEST_F(MainWindow, ViewTakesTheRoomPanelKeepsItsSizeAndKeysNeverReachAControl)
     ASSERT_FALSE(id.empty());
     Fl_Widget* play = find_labelled(g->mainwindow, "Play .mid");
     Fl_Slider* fade = slider("Fade");
-    auto settle = [](double seconds) { run_for(seconds, [] { return false; }); };
     const struct {
         int w, h;
         std::vector<int> view, seekbar, controls, play, legend;
@@ -402,7 +386,7 @@ TEST_F(MainWindow, ViewTakesTheRoomPanelKeepsItsSizeAndKeysNeverReachAControl)
     };
     for (const auto& s : sizes) {
         g->mainwindow->size(s.w, s.h);
-        settle(0.3);
+        run_toolkit_for(0.3);
         std::vector<std::vector<int>> seen = {place(g->view), place(g->seekbar),
                                               place(g->controls), place(play), place(g->legend)};
         EXPECT_EQ(seen, (std::vector<std::vector<int>>{s.view, s.seekbar, s.controls, s.play,
@@ -416,24 +400,24 @@ TEST_F(MainWindow, ViewTakesTheRoomPanelKeepsItsSizeAndKeysNeverReachAControl)
         ModalAnswer chooser;
         chooser.arm();
         play->take_focus();
-        settle(0.1);
+        run_toolkit_for(0.1);
         run_command("xdotool windowfocus " + id + " 2>/dev/null; xdotool key space Home");
-        settle(0.3);
+        run_toolkit_for(0.3);
         EXPECT_EQ(chooser.count, 0) << "Space pressed the focused button";
         fade->take_focus();
-        settle(0.1);
+        run_toolkit_for(0.1);
         run_command("xdotool key Left Left Right Right Right");
-        settle(0.3);
+        run_toolkit_for(0.3);
         EXPECT_DOUBLE_EQ(fade->value(), 0.015);
     }
 
     // F11: the view alone on the screen; F11 again: the window as it was.
     run_command("xdotool key F11");
-    run_for(2, [&] { return g->view->w() >= Fl::w(); });
+    EXPECT_TRUE(run_toolkit_until(2, [&] { return g->view->w() >= Fl::w(); }));
     EXPECT_EQ(place(g->view), (std::vector<int>{0, 0, Fl::w(), Fl::h()}));
     EXPECT_FALSE(g->controls->visible());
     run_command("xdotool key F11");
-    run_for(2, [&] { return g->view->w() == 512; });
+    EXPECT_TRUE(run_toolkit_until(2, [&] { return g->view->w() == 512; }));
     EXPECT_EQ(place(g->view), (std::vector<int>{9, 9, 512, 503}));
     EXPECT_EQ(place(play), (std::vector<int>{29, 606, 125, 19}));
     EXPECT_TRUE(g->controls->visible());
@@ -453,18 +437,16 @@ TEST_F(MainWindow, PausedNothingIsDrawnUntilTheSongMoves)
     EXPECT_STREQ(g->songline->label(), "flying_scotsman.mid  0:00 / 0:00");
     g->view->paused = true;
     float top = g->view->visuals[0].glyphs[60].front().corners[2][1];
-    run_for(0.5, [] { return false; });
+    run_toolkit_for(0.5);
     EXPECT_EQ(g->view->visuals[0].glyphs[60].front().corners[2][1], top) << "drawn while paused";
     EXPECT_TRUE(g->pausesign->visible());
     EXPECT_TRUE(Fl::has_timeout(animate));
     g->view->moved_while_paused = true;
-    run_for(2, [&] { return !g->view->hasGlyphs(); });
-    EXPECT_FALSE(g->view->hasGlyphs());
+    EXPECT_TRUE(run_toolkit_until(2, [&] { return !g->view->hasGlyphs(); }));
     EXPECT_TRUE(g->pausesign->visible());
     g->view->paused = false;
     g->view->playing = false;
-    run_for(2, [] { return !Fl::has_timeout(animate); });
-    EXPECT_FALSE(Fl::has_timeout(animate));
+    EXPECT_TRUE(run_toolkit_until(2, [] { return !Fl::has_timeout(animate); }));
     EXPECT_STREQ(g->mainwindow->label(), "Midi Visualization");
     EXPECT_FALSE(g->pausesign->visible());
 }

@@ -15,6 +15,7 @@
 #include "output/output.h"
 #include "support/device_trace.h"
 #include "support/tempdir.h"
+#include "support/toolkit_wait.h"
 #include "synth/play/player_fixture.h"
 #include "vis/view_test_util.h"
 
@@ -65,12 +66,9 @@ protected:
     // Runs the toolkit until the playback thread has ended and the last glyph has gone.
     bool wait_until_stopped(double seconds = 60)
     {
-        for (double until = wall_us() + seconds * 1e6; wall_us() < until;) {
-            if (!g->view->playing && !g->view->hasGlyphs() && !Fl::has_timeout(animate))
-                return true;
-            Fl::wait(0.02);
-        }
-        return false;
+        return run_toolkit_until(seconds, [&] {
+            return !g->view->playing && !g->view->hasGlyphs() && !Fl::has_timeout(animate);
+        });
     }
 };
 
@@ -136,9 +134,7 @@ TEST_F(OpenMidi, NeedsAConfigurationPlaysChosenAndDroppedFilesAndTellsFailuresIn
     std::string encoded = "file://" + dir.path() + "/my%20song.mid\r\n";
     EXPECT_EQ(drop(encoded), 1);
     EXPECT_TRUE(g->view->playing);
-    for (double until = wall_us() + 10e6; wall_us() < until && !g->view->hasGlyphs();)
-        Fl::wait(0.02);
-    EXPECT_TRUE(g->view->hasGlyphs());
+    EXPECT_TRUE(run_toolkit_until(10, [&] { return g->view->hasGlyphs(); }));
     answer.labels.clear();
     int before = answer.count;
     drop(encoded);
@@ -185,8 +181,7 @@ TEST_F(OpenMidi, NeedsAConfigurationPlaysChosenAndDroppedFilesAndTellsFailuresIn
     // Closing the window during a song: the song stops and its thread has closed the device
     // before the window goes.
     ASSERT_TRUE(g->playFile(path.c_str()));
-    for (double until = wall_us() + 10e6; wall_us() < until && !g->view->hasGlyphs();)
-        Fl::wait(0.02);
+    run_toolkit_until(10, [&] { return g->view->hasGlyphs(); });
     ASSERT_TRUE(g->view->playing);
     g->mainwindow->do_callback();
     EXPECT_FALSE(g->view->playing);
