@@ -1,14 +1,21 @@
 #include "app/gui.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <FL/Fl.H>
 #include <FL/Fl_File_Chooser.H>
 #include <FL/Fl_Group.H>
 #include <FL/fl_ask.H>
+#include "app/song_status.h"
+#include "frontend/controls.h"
 #include "frontend/transport.h"
+#include "output/output.h"
 #include "play/playmidi.h"
 #include "play/channels.h"
+#include "readmidi/eventlist.h"
+#include "readmidi/readmidi.h"
 #include "vis/view_trace.h"
 
 GUI* gui = nullptr;
@@ -18,8 +25,12 @@ static int main_window_events(int event, Fl_Window* window);
 GUI::GUI()
 {
     Fl::scheme("plastic");
-    mainwindow = new Fl_Double_Window(530, 638, "Midi Visualization");
+    mainwindow = new PlayerWindow(530, 638, "Midi Visualization");
     mainwindow->user_data((void*)this);
+    // The parts are laid out by the window itself; the default size is the smallest.
+    mainwindow->resizable(nullptr);
+    mainwindow->size_range(530, 638);
+    mainwindow->callback(cb_close);
     {
         view = new CGL_Window(9, 9, 512, 503);
         view->box(FL_DOWN_BOX);
@@ -34,7 +45,18 @@ GUI::GUI()
         view->end();
     }
     {
-        Fl_Group* controls = new Fl_Group(10, 520, 520, 111);
+        seekbar = new Fl_Slider(9, 512, 512, 8);
+        seekbar->type(FL_HOR_FILL_SLIDER);
+        seekbar->box(FL_FLAT_BOX);
+        seekbar->color(FL_BACKGROUND_COLOR);
+        seekbar->selection_color(FL_DARK3);
+        seekbar->visible_focus(0);
+        seekbar->when(FL_WHEN_CHANGED | FL_WHEN_RELEASE);
+        seekbar->callback((Fl_Callback*)cb_seekbar);
+        seekbar->deactivate();
+    }
+    {
+        controls = new Fl_Group(10, 520, 520, 111);
         {
             Fl_Button* o = new Fl_Button(29, 606, 125, 19, "Play .mid");
             o->box(FL_PLASTIC_DOWN_BOX);
@@ -149,6 +171,14 @@ GUI::GUI()
             speedlabel = new Fl_Box(60, 587, 100, 13, "5.0 pixels/frame");
             speedlabel->labelsize(10);
         }
+        {
+            songline = new Fl_Box(10, 626, 160, 12);
+            songline->labelsize(10);
+            songline->align(Fl_Align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_CLIP));
+            pausesign = new Fl_Box(172, 626, 12, 12, "@||");
+            pausesign->labelsize(9);
+            pausesign->hide();
+        }
         controls->end();
     }
     mainwindow->end();
@@ -216,21 +246,78 @@ void GUI::showcolors()
     maxslider->value(view->getColor(true, ch, comp));
 }
 
-bool GUI::playFile(const char* path, bool told)
+bool GUI::stopSong(double seconds)
 {
-    view->tellReaderFailure = told;
-    if (!view->openMidi(path)) {
+    // A stop asked for the moment a song's thread starts may be forgotten by it: asked again
+    // now and then until the thread has ended.
+    const int step_us = 5000, ask_every = 20;
+    for (int step = 0; view->playing && step * step_us < seconds * 1e6; step++) {
+        if (step % ask_every == 0)
+            ctl_request(RC_STOP, 0);
+        usleep(step_us);
+    }
+    return !view->playing;
+}
+
+bool GUI::playFile(const char* path)
+{
+    if (path == nullptr)
+        return false;
+    // A file that cannot be read leaves the song in hand playing.
+    std::string why = unreadable_reason(path);
+    if (!why.empty()) {
+        std::string said = refusal_text(path, why);
+        fprintf(stderr, "%s: %s\n%s\n", path, why.c_str(), said.c_str());
+        if (!view->playing && !view->hasGlyphs())
+            trace_idle();  // nothing started: the window is as idle as it was
+        fl_message("%s", said.c_str());
+        return false;
+    }
+    // The song in hand (playing, or its glyphs still fading) makes way for the new one.
+    if (!stopSong(5.0)) {
+        fl_message("%s: the song before it did not stop.", song_name(path).c_str());
+        return false;
+    }
+    Fl::remove_timeout(animate);
+    view->clearNotes();
+    view->takeFailureMessage();
+    ctl_forget_problems();
+    std::string chosen = path;  // the chooser's text changes once it is gone
+    view->tellReaderFailure = true;
+    songsBefore = transport_songs_started();
+    if (!view->openMidi(chosen.c_str())) {
         view->tellReaderFailure = false;
         return false;
     }
+    songPath = chosen;
+    cutShortTold = false;
     listinstruments();
     animate(nullptr);
     return true;
 }
 
+// The toolkit's file chooser, opened with an empty name field on the folder it was last in
+// (the current folder at first): a full path typed there is taken as typed. (Opened through
+// fl_file_chooser, the field holds the folder's path, selected: the "/" that starts a typed
+// path replaces it and is taken for "no folder", which leaves the chooser where it was, and
+// the next "/" completes the typed name against that folder, rewriting the field under the
+// cursor, so that the rest of the path lands in the middle of the folder's name.) An absolute
+// path, or null when cancelled.
+static const char* choose_song()
+{
+    static Fl_File_Chooser* chooser = nullptr;
+    if (chooser == nullptr)
+        chooser = new Fl_File_Chooser("", "*.mid", Fl_File_Chooser::SINGLE, "Open");
+    chooser->value("");
+    chooser->show();
+    while (chooser->shown())
+        Fl::wait();
+    return chooser->count() > 0 ? chooser->value() : nullptr;
+}
+
 void GUI::cb_Play_i(Fl_Button*, void*)
 {
-    playFile(fl_file_chooser("Open", "*.mid", "", 0));
+    playFile(choose_song());
 }
 
 static int hex_digit(char c)
@@ -292,7 +379,7 @@ void GUI::dropped(const char* text)
         fl_message("Only files on this computer can be played.");
         return;
     }
-    playFile(path.c_str(), true);
+    playFile(path.c_str());
 }
 
 bool GUI::transportKey(int key)
@@ -304,24 +391,144 @@ bool GUI::transportKey(int key)
             ctl_request(RC_STOP, 0);
         return true;
     case ' ':
-        if (!view->playing)
-            return false;
-        ctl_request(RC_TOGGLE_PAUSE, 0);
+        if (view->playing)
+            ctl_request(RC_TOGGLE_PAUSE, 0);
         return true;
     case FL_Left:
     case FL_Right:
-        if (!view->playing)
-            return false;
-        ctl_request_skip(key == FL_Left ? -5.0 : 5.0);
+        if (view->playing)
+            ctl_request_skip(key == FL_Left ? -5.0 : 5.0);
         return true;
     case FL_Home:
-        if (!view->playing)
-            return false;
-        ctl_request(RC_JUMP, 0);
+        if (view->playing)
+            ctl_request(RC_JUMP, 0);
+        return true;
+    case FL_F + 11:
+        toggleFullscreen();
         return true;
     default:
         return false;
     }
+}
+
+void GUI::showPosition()
+{
+    bool inHand = view->playing && !songPath.empty();
+    std::string name = inHand ? song_name(songPath) : std::string();
+    std::string t = window_title(name);
+    if (t != title) {
+        title = t;
+        mainwindow->copy_label(title.c_str());
+    }
+    double rate = play_mode != nullptr && play_mode->rate > 0 ? play_mode->rate : 44100;
+    long long total = inHand ? transport_song_samples() : 0;
+    long long at = inHand ? view->shownPosition() : 0;
+    if (at > total)
+        at = total;
+    std::string line = inHand ? song_line(name, at, total, rate) : std::string();
+    if (line != lineText) {
+        lineText = line;
+        songline->label(lineText.c_str());
+        songline->redraw_label();
+    }
+    bool showPause = inHand && view->paused;
+    if (line != tracedLine || showPause != tracedPause) {
+        tracedLine = line;
+        tracedPause = showPause;
+        trace_status((int32)at, showPause, line.c_str());
+    }
+    if (showPause != (pausesign->visible() != 0)) {
+        if (showPause)
+            pausesign->show();
+        else
+            pausesign->hide();
+        pausesign->redraw_label();
+        controls->redraw();
+    }
+    if (inHand && total > 0)
+        seekbar->activate();
+    else
+        seekbar->deactivate();
+    // A drag in progress keeps the knob where the hand puts it.
+    if (Fl::pushed() != seekbar) {
+        seekbar->range(0, total > 0 ? (double)total : 1.0);
+        seekbar->value((double)at);
+    }
+}
+
+// How often a drag of the seek bar moves the song at most: each seek drops and refills the
+// device's queue, so every step of the hand would flood the player.
+static const double SEEK_DRAG_INTERVAL = 0.1;  // seconds
+
+void GUI::cb_seekbar(Fl_Slider* o, void*)
+{
+    GUI* g = (GUI*)o->window()->user_data();
+    if (!g->view->playing)
+        return;
+    // While the button is down the song follows the knob in steps; the release lands where
+    // the knob is, unless the last step went there already.
+    using seconds = std::chrono::duration<double>;
+    double now = seconds(std::chrono::steady_clock::now().time_since_epoch()).count();
+    bool dragging = Fl::pushed() == o;
+    if (dragging && g->seekAskedAt >= 0 && now - g->seekAskedAt < SEEK_DRAG_INTERVAL)
+        return;
+    if (!dragging && o->value() == g->seekAskedTo) {
+        g->seekAskedAt = g->seekAskedTo = -1;
+        return;
+    }
+    ctl_request(RC_JUMP, (int32)o->value());
+    g->seekAskedAt = dragging ? now : -1;
+    g->seekAskedTo = dragging ? o->value() : -1;
+}
+
+void GUI::toggleFullscreen()
+{
+    if (mainwindow->full) {
+        mainwindow->full = false;
+        controls->show();
+        seekbar->show();
+        mainwindow->fullscreen_off();
+    } else {
+        mainwindow->full = true;
+        controls->hide();
+        seekbar->hide();
+        mainwindow->fullscreen();
+    }
+    mainwindow->layout();
+    mainwindow->redraw();
+}
+
+void GUI::close()
+{
+    stopSong(5.0);
+    Fl::remove_timeout(animate);
+    view->clearNotes();
+    mainwindow->hide();
+}
+
+void GUI::cb_close(Fl_Widget* w, void*)
+{
+    ((GUI*)w->user_data())->close();
+}
+
+void PlayerWindow::resize(int x, int y, int w, int h)
+{
+    Fl_Double_Window::resize(x, y, w, h);
+    layout();
+}
+
+void PlayerWindow::layout()
+{
+    GUI* g = (GUI*)user_data();
+    if (g == nullptr || g->controls == nullptr)
+        return;
+    if (full) {
+        g->view->resize(0, 0, w(), h());
+        return;
+    }
+    g->view->resize(9, 9, w() - 18, h() - 135);
+    g->seekbar->resize(9, h() - 126, w() - 18, 8);
+    g->controls->resize(10, h() - 118, 520, 111);
 }
 
 // Every event of the main window passes here first: the transport keys work whatever widget
@@ -461,6 +668,20 @@ static void let_go_of_unheard(CGL_Window* view)
                 g.held = false;
 }
 
+// What the user is told once a song's thread has ended: a refusal of the reader in plain
+// words naming the file, or the device's failure as it stands.
+static std::string failure_text(CGL_Window* view)
+{
+    bool fromReader = false;
+    std::string failure = view->takeFailureMessage(&fromReader);
+    if (failure.empty() || !fromReader)
+        return failure;
+    // The song's thread has ended: the reader's note of where the data ran out is settled.
+    std::string said = refusal_text(gui->songPath, failure, smf_short_track, smf_short_byte);
+    fprintf(stderr, "%s\n", said.c_str());
+    return said;
+}
+
 void animate(void*)
 {
     CGL_Window* view = gui->view;
@@ -471,13 +692,21 @@ void animate(void*)
         names_listed = names;
         gui->listinstruments();
     }
+    // Paused, the picture stands still and nothing is drawn again until the song moves (a
+    // seek while paused shows its new position) or goes on.
+    if (view->playing && view->paused && !view->moved_while_paused) {
+        gui->showPosition();
+        Fl::repeat_timeout(0.1, animate, nullptr);
+        return;
+    }
     view->nextFrame();
     std::string failure;
     if (!view->playing) {
         let_go_of_unheard(view);
-        failure = view->takeFailureMessage();
+        failure = failure_text(view);
     }
     view->redraw();
+    gui->showPosition();
     if (atoi(gui->maxlabel->label()) == 0)
         gui->updatelabels();
     // The frames stop when the song is over and the view is empty; that is said before a
@@ -485,9 +714,23 @@ void animate(void*)
     bool idle = !view->playing && !view->hasGlyphs();
     if (idle)
         trace_idle();
+    else
+        Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
+    // A song the reader could take only part of plays that part, and the user is told once.
+    // It has started: the reader's notes of it are settled.
+    if (view->playing && !gui->cutShortTold && transport_songs_started() != gui->songsBefore) {
+        std::string said;
+        if (smf_short_track > 0)
+            said = truncated_text(gui->songPath, smf_short_track, smf_short_byte);
+        else if (transport_song_cut_short())
+            said = cut_short_text(gui->songPath, MAX_MIDI_EVENT, transport_song_samples(),
+                                  play_mode != nullptr ? play_mode->rate : 44100);
+        if (!said.empty()) {
+            gui->cutShortTold = true;
+            fprintf(stderr, "%s\n", said.c_str());
+            fl_message("%s", said.c_str());
+        }
+    }
     if (!failure.empty())
         fl_message("%s", failure.c_str());
-    if (idle)
-        return;
-    Fl::repeat_timeout(1.0 / view->fps, animate, nullptr);
 }

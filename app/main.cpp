@@ -23,7 +23,7 @@ static const char usage[] =
 
 static void play_argument(void* path)
 {
-    gui->playFile(static_cast<const char*>(path), true);
+    gui->playFile(static_cast<const char*>(path));
 }
 
 int main(int argc, char** argv)

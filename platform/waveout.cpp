@@ -1,6 +1,8 @@
 #include "platform/waveout.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -158,6 +160,68 @@ static void settle(HWAVEOUT dev, std::unique_lock<std::mutex>& held)
     }
 }
 
+// How long a reset fades out what was sounding, so that a stop or a seek does not click.
+static const double RESET_FADE_SECONDS = 0.02;
+
+// Scales frames of PCM in f's format by a gain falling in a straight line from just under 1
+// to 0 at the last frame.
+static void fade_out_pcm(char* data, size_t frames, const WAVEFORMATEX& f)
+{
+    const int bytes = f.wBitsPerSample / 8;
+    for (size_t i = 0; i < frames; i++) {
+        double gain = (double)(frames - 1 - i) / (double)frames;
+        for (int c = 0; c < f.nChannels; c++) {
+            unsigned char* p = (unsigned char*)data + (i * f.nChannels + c) * bytes;
+            if (bytes == 1) {  // unsigned, centred on 128
+                p[0] = (unsigned char)(128 + (int)std::lround((p[0] - 128) * gain));
+                continue;
+            }
+            int32_t v = 0;  // signed little-endian, 16 or 24 bits
+            for (int k = bytes - 1; k >= 0; k--)
+                v = (v << 8) | p[k];
+            v = (int32_t)((uint32_t)v << (32 - 8 * bytes)) >> (32 - 8 * bytes);
+            v = (int32_t)std::lround(v * gain);
+            for (int k = 0; k < bytes; k++)
+                p[k] = (unsigned char)((uint32_t)v >> (8 * k));
+        }
+    }
+}
+
+// A reset while the device sounds: plays what would have come next for a few milliseconds,
+// fading to silence, and waits until the device has sounded it. Called with the lock held;
+// returns with it held.
+static void fade_out_on_reset(HWAVEOUT dev, std::unique_lock<std::mutex>& held)
+{
+    if (dev->paused || dev->failed || dev->queue.empty())
+        return;
+    const size_t align = dev->format.nBlockAlign;
+    const size_t want = (size_t)(dev->format.nSamplesPerSec * RESET_FADE_SECONDS) * align;
+    std::string tail;
+    DWORD from = dev->front_done;
+    for (WAVEHDR* hdr : dev->queue) {
+        if (tail.size() >= want)
+            break;
+        size_t take = std::min((size_t)(hdr->dwBufferLength - from), want - tail.size());
+        tail.append(hdr->lpData + from, take);
+        from = 0;
+    }
+    tail.resize(tail.size() - tail.size() % align);
+    if (tail.empty())
+        return;
+    fade_out_pcm(&tail[0], tail.size() / align, dev->format);
+    held.unlock();
+    dev->sink->clear_interrupt();
+    long played = dev->sink->play(tail.data(), (long)tail.size(), true);
+    // A device with its own buffer sounds the fade after what it holds: it drops nothing
+    // before it has played that.
+    double limit = wall_clock_us() + 250e3;
+    while (played > 0 && dev->sink->pending_frames() > 0 && wall_clock_us() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    held.lock();
+    if (played > 0)
+        dev->bytes_played += (uint64_t)played;
+}
+
 static void device_thread(HWAVEOUT dev)
 {
     notify_client(dev, WOM_OPEN, 0);
@@ -167,6 +231,7 @@ static void device_thread(HWAVEOUT dev)
             return (!dev->queue.empty() && !dev->paused) || dev->quit || dev->resetting;
         });
         if (dev->resetting) {
+            fade_out_on_reset(dev, held);
             held.unlock();
             dev->sink->discard();
             held.lock();

@@ -10,7 +10,7 @@ ran=0
 for program in "$build"/bench_*; do
   [ -f "$program" ] && [ -x "$program" ] || continue
   echo "== $(basename "$program")"
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$program"
+  xvfb-run -a -s "-screen 0 1920x1200x24" "$program"
   ran=$((ran + 1))
 done
 [ "$ran" -gt 0 ] || { echo "bench: no benchmark programs in $build" >&2; exit 1; }

@@ -23,11 +23,13 @@ void CGL_Legend::draw()
         init();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glShadeModel(GL_SMOOTH);
+    // The labels beside the scale read "min velocity" at the top and "max velocity" at the
+    // bottom: the low colour is drawn at the top (GL's y grows upward).
     glBegin(GL_QUADS);
-    glColor3fv(mincolor);
+    glColor3fv(maxcolor);
     glVertex2f(0.0f, 0.0f);
     glVertex2f((float)w(), 0.0f);
-    glColor3fv(maxcolor);
+    glColor3fv(mincolor);
     glVertex2f((float)w(), (float)h());
     glVertex2f(0.0f, (float)h());
     glEnd();

@@ -1,5 +1,6 @@
 // The colour scale beside the colour editor: the selected channel's low-velocity colour at
-// the bottom fading to its high-velocity colour at the top.
+// the top, beside "min velocity", fading to its high-velocity colour at the bottom, beside
+// "max velocity".
 #ifndef CORVELLE_VIS_CGL_LEGEND_H
 #define CORVELLE_VIS_CGL_LEGEND_H
 

@@ -78,9 +78,12 @@ void view_transport_change(int change, int32 from, int32 to)
         // Queued notes were rendered for sound that is now dropped: they will never be heard.
         view->events.clear();
         view->let_go = true;
-        view->paused = false;
         if (change == TRANSPORT_SEEK)
             view->sound_from = to;
+        if (change == TRANSPORT_STOP)
+            view->paused = false;
+        else if (view->paused)
+            view->moved_while_paused = true;  // a seek while paused stays paused
         trace_transport(change == TRANSPORT_STOP ? "stop" : "seek", from, to);
         break;
     default:
@@ -100,6 +103,9 @@ void CGL_Window::nextFrame()
     auto due = [now](const MidiEvent& e) { return note_sample_time(e) <= now; };
     while (now >= 0 && events.pop_if(due, &ev, epoch))
         takeEvent(ev, now);
+    if (moved_while_paused.exchange(false))
+        for (Visual& visual : visuals)
+            visual.glyphs.clear();
     if (let_go.exchange(false))
         let_go_of_all(visuals);
 
@@ -117,6 +123,35 @@ void CGL_Window::nextFrame()
 bool CGL_Window::hasGlyphs() const
 {
     return any_glyphs(visuals);
+}
+
+void CGL_Window::clearNotes()
+{
+    events.clear();
+    for (Visual& visual : visuals)
+        visual.glyphs.clear();
+    let_go = false;
+    moved_while_paused = false;
+}
+
+int32 CGL_Window::shownPosition() const
+{
+    int32 at = play_position();
+    return at >= 0 ? at : sound_from.load();
+}
+
+void CGL_Window::resize(int x, int y, int w, int h)
+{
+    int was = this->w();
+    if (was > 0 && w != was) {
+        float scale = (float)w / (float)was;
+        for (Visual& visual : visuals)
+            for (auto& entry : visual.glyphs)
+                for (Glyph& g : entry.second)
+                    for (auto& corner : g.corners)
+                        corner[0] *= scale;
+    }
+    Fl_Gl_Window::resize(x, y, w, h);
 }
 
 bool CGL_Window::openMidi(const char* path)
@@ -159,11 +194,14 @@ std::string output_failure_reason()
     return why.empty() ? "no audio device could be opened" : why;
 }
 
-std::string CGL_Window::takeFailureMessage()
+std::string CGL_Window::takeFailureMessage(bool* from_reader)
 {
     std::lock_guard<std::mutex> g(failure_lock);
     std::string text;
     text.swap(failure_message);
+    if (from_reader != nullptr)
+        *from_reader = failure_from_reader;
+    failure_from_reader = false;
     return text;
 }
 
@@ -178,6 +216,7 @@ void* threadmain(void* path)
     ctl_clear_requests();
     ctl_forget_problems();
     int failures_before = playlist_failures;
+    unsigned started_before = transport_songs_started();
     set_transport_hook(view_transport_change);
     set_qevent(enqueue_event);
     corvelle_init_player();
@@ -186,12 +225,17 @@ void* threadmain(void* path)
     free(name);
     if (win) {
         std::lock_guard<std::mutex> g(win->failure_lock);
+        win->failure_from_reader = false;
         if (rc == 2) {  // the output did not open
             win->failure_message = "Couldn't open output device: " + output_failure_reason();
             fprintf(stderr, "%s\n", win->failure_message.c_str());
-        }
-        else if (win->tellReaderFailure && playlist_failures > failures_before)
+        } else if (win->tellReaderFailure && playlist_failures > failures_before &&
+                   transport_songs_started() == started_before) {
+            // The reader refused the file before anything played (a device that fails
+            // later says so on the streams).
             win->failure_message = ctl_last_problem();
+            win->failure_from_reader = true;
+        }
         win->tellReaderFailure = false;
         win->paused = false;
         win->playing = false;

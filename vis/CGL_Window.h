@@ -31,6 +31,9 @@ public:
     // stands still); a seek or stop dropped the sound, so what is held is let go.
     std::atomic<bool> paused{false};
     std::atomic<bool> let_go{false};
+    // A seek while paused: the next frame empties the view and shows the new position, and
+    // the picture stands still again.
+    std::atomic<bool> moved_while_paused{false};
     // Where the sound starts: 0, or the position a seek went to. The play position reads that
     // until the device has played a frame of it.
     std::atomic<int32> sound_from{0};
@@ -57,6 +60,13 @@ public:
     int handle(int event) override;
     void nextFrame();
     bool hasGlyphs() const;
+    // Forgets every glyph and queued note (a new song starts on an empty view).
+    void clearNotes();
+    // Where the listener is in the song, in samples: the device's position, or where the
+    // sound starts (0, or the last seek's target) while it has played none of it.
+    int32 shownPosition() const;
+    // Glyphs keep their columns: their edges scale with the view's width.
+    void resize(int x, int y, int w, int h) override;
     bool openMidi(const char* path);
     // Set by whoever opens a file for which the user has seen no chooser (the command line, a
     // drop): a file the reader refuses is then named in a message box, not only on the
@@ -65,7 +75,8 @@ public:
     // What the user is to be told about the last song once its playback thread has ended:
     // the audio output did not open ("Couldn't open output device: ..."), or the reader's
     // message; taken once, empty when there is nothing to tell.
-    std::string takeFailureMessage();
+    // from_reader tells whether it is the reader's refusal of the file.
+    std::string takeFailureMessage(bool* from_reader = nullptr);
 
     float getColor(bool high, int ch, int component) const;
     void setColor(bool high, int ch, int component, float value);
@@ -87,6 +98,7 @@ private:
 
     std::mutex failure_lock;
     std::string failure_message;
+    bool failure_from_reader = false;
     friend void* threadmain(void* path);
 };
 

@@ -32,7 +32,9 @@ void take_note_event(Visual visuals[MAX_CHANNELS], const MidiEvent& ev, int view
         if (span <= 0)
             return;
         int key = note_key(ch, ev.a);
-        float key_width = (float)(view_w / span);
+        // The keys from the low limit to the high one share the whole width (4 pixels a key
+        // for all 128 in the 512 pixels of the smallest window).
+        float key_width = (float)view_w / (float)(span + 1);
         visuals[ch].glyphs[key].emplace_back(ev.b - view_field(channel[ch].vel_limit_low),
                                              key * key_width, (key + 1) * key_width, 0.0f,
                                              lag_seconds);

@@ -71,6 +71,16 @@ void trace_transport(const char* what, int32 from, int32 to)
     write_line(line, n);
 }
 
+void trace_status(int32 position, bool paused, const char* text)
+{
+    if (trace_fd() < 0)
+        return;
+    char line[512];
+    int n = snprintf(line, sizeof line, "status %.0f %d %d %s\n", wall_clock_us(), (int)position,
+                     paused ? 1 : 0, text);
+    write_line(line, n < (int)sizeof line ? n : (int)sizeof line - 1);
+}
+
 // Open descriptors of the process, -1 when they cannot be counted.
 static int open_descriptors(void)
 {

@@ -10,7 +10,9 @@
 // as each command of the transport takes effect on the playback thread (the sound has stopped,
 // goes on, or has moved), and
 //   idle <wall-clock microseconds> <heap bytes in use> <open file descriptors>
-// when the frames stop after a song (playback over, view empty). Beside the audio device's
+// when the frames stop after a song (playback over, view empty), and
+//   status <wall-clock microseconds> <position shown> <paused 0 or 1> <the song's line>
+// when what the window says about the song changes. Beside the audio device's
 // "device" lines in the same file they show how far the picture is from the sound.
 #ifndef CORVELLE_VIS_VIEW_TRACE_H
 #define CORVELLE_VIS_VIEW_TRACE_H
@@ -23,5 +25,6 @@ void trace_frame(int32 position, long glyphs, long moved);
 // written for "seek" only).
 void trace_transport(const char* what, int32 from, int32 to);
 void trace_idle(void);
+void trace_status(int32 position, bool paused, const char* line);
 
 #endif

@@ -1,5 +1,6 @@
 #include "frontend/transport.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -20,6 +21,9 @@ std::mutex request_lock;
 std::condition_variable request_came;
 std::deque<std::pair<int, int32>> requests;
 TransportHook hook = nullptr;
+std::atomic<int32> song_samples{0};
+std::atomic<unsigned> songs_started{0};
+std::atomic<bool> song_cut_short{false};
 
 void notify(int change, int32 from, int32 to)
 {
@@ -71,21 +75,52 @@ int ctl_take_request(int32* val, int wait_ms)
     return rc;
 }
 
+int32 transport_song_samples(void)
+{
+    return song_samples.load();
+}
+
+unsigned transport_songs_started(void)
+{
+    return songs_started.load();
+}
+
+bool transport_song_cut_short(void)
+{
+    return song_cut_short.load();
+}
+
+void transport_song_started(int32 samples, bool cut_short)
+{
+    song_samples = samples;
+    song_cut_short = cut_short;
+    songs_started++;
+}
+
 void set_transport_hook(TransportHook h)
 {
     hook = h;
 }
 
+// A song is in hand from the moment its events play until the device has played its last
+// sample: while its end rings out and drains, it can still be paused or moved.
+static bool song_in_hand(void)
+{
+    return event_list != nullptr && current_event != nullptr;
+}
+
 int transport_pause(void)
 {
-    // Only a song that is playing its events pauses; while it loads or rings out there is
-    // nothing to hold.
-    if (event_list == nullptr || !check_eot_flag || aq_pause(1) != 0)
+    // While a song loads there is nothing to hold.
+    if (!song_in_hand() || aq_pause(1) != 0)
         return RC_NONE;
     play_pause_flag = 1;
     ctl_pause_event(1, current_sample);
     int32 at = heard_position();
     notify(TRANSPORT_PAUSE, at, at);
+    // A seek while paused moves the song and stays paused: the device holds nothing until
+    // the resume, and the render goes on from the new position then.
+    bool moved = false;
     for (;;) {
         int32 val = 0;
         int rc = intr ? RC_QUIT : ctl_take_request(&val, 100);
@@ -95,14 +130,21 @@ int transport_pause(void)
             ctl_pause_event(0, current_sample);
             aq_pause(0);
             notify(TRANSPORT_RESUME, at, at);
-            return RC_NONE;
+            return moved ? RC_JUMP : RC_NONE;
         case RC_FORWARD:
         case RC_BACK:
-        case RC_JUMP:
-            // The held sound is dropped by the seek, and the device plays on from there.
-            play_pause_flag = 0;
-            ctl_pause_event(0, current_sample);
-            return transport_seek(rc, val);
+        case RC_JUMP: {
+            int done = transport_seek(rc, val);
+            if (done == RC_JUMP) {
+                moved = true;
+                aq_pause(1);
+                at = heard_position();
+            } else if (done != RC_NONE) {
+                play_pause_flag = 0;
+                return done;  // past the end: the song is over
+            }
+            break;
+        }
         case RC_QUIT:
         case RC_STOP:
             play_pause_flag = 0;
@@ -116,8 +158,7 @@ int transport_pause(void)
 
 int transport_seek(int rc, int32 val)
 {
-    // Once the end of the song has been reached its tail rings out: no seek then.
-    if (event_list == nullptr || current_event == nullptr || !check_eot_flag)
+    if (!song_in_hand())
         return RC_NONE;
     int32 from = heard_position();
     int32 to = rc == RC_JUMP ? val : rc == RC_FORWARD ? from + val : from - val;
@@ -137,6 +178,8 @@ int transport_seek(int rc, int32 val)
     // one at or after the new position, so that no note from before it sounds.
     while (current_event->type != ME_EOT && scaled_event_time(current_event) < to)
         current_event++;
+    // A seek from the ringing end brings the song back to playing its events.
+    check_eot_flag = 1;
     return RC_JUMP;
 }
 

@@ -30,13 +30,28 @@ enum { TRANSPORT_PAUSE, TRANSPORT_RESUME, TRANSPORT_STOP, TRANSPORT_SEEK };
 typedef void (*TransportHook)(int change, int32 from, int32 to);
 void set_transport_hook(TransportHook hook);
 
+// The length in samples of the song last started (0 before any), and how many songs have
+// started playing their events; read on any thread.
+int32 transport_song_samples(void);
+unsigned transport_songs_started(void);
+// Whether the reader stopped taking the last started song's events at its limit (the song
+// plays only as far as it kept them).
+bool transport_song_cut_short(void);
+
 // ---- the player's side (playback thread), from check_apply_control ----
 
-// Holds the output where it is and waits for the next command: resume (RC_NONE), a stop
-// code, or a seek's result.
+// A song of that many samples starts playing its events; cut_short: the reader kept only
+// part of them.
+void transport_song_started(int32 samples, bool cut_short);
+
+
+// Holds the output where it is and waits for the next command: resume (RC_NONE, or RC_JUMP
+// when a seek moved the song meanwhile: seeks while paused stay paused), or a stop code.
+// Works until the device has played the song's last sample.
 int transport_pause(void);
-// Seeks by the command (RC_FORWARD, RC_BACK, RC_JUMP with val): RC_JUMP when playback moved,
-// RC_TUNE_END past the end, RC_NONE when no song is playing its events.
+// Seeks by the command (RC_FORWARD, RC_BACK, RC_JUMP with val) from the heard position, also
+// while the song's end rings out: RC_JUMP when playback moved, RC_TUNE_END past the end,
+// RC_NONE when no song is in hand.
 int transport_seek(int rc, int32 val);
 // Drops the queued sound at once for a stop code.
 void transport_stop(int rc);

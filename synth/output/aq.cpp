@@ -49,6 +49,9 @@ static double play_start_time = 0;
 static bool clock_held = false;  // the output is paused: the clock stands at play_offset_counter
 
 // The player's results that end a file.
+// A seek (the player's RC_JUMP) moved the song while the queue drained.
+static const int RC_JUMP_TO = 6;
+
 static bool is_file_ending(int rc)
 {
     return rc == 1 || rc == 2 || rc == 11 || rc == 13 || rc == 14 || rc == 30 || rc == -1;
@@ -647,6 +650,8 @@ int aq_soft_flush(void)
             return -1;
         trace_loop();
         int rc = check_apply_control();
+        if (rc == RC_JUMP_TO)
+            return rc;  // the seek has dropped the queue already
         if (is_file_ending(rc)) {
             play_mode->acntl(PM_REQ_DISCARD, nullptr);
             flush_buckets();
@@ -679,13 +684,15 @@ int aq_flush(int discard)
     }
 
     int rc = aq_soft_flush();
-    if (is_file_ending(rc))
+    if (is_file_ending(rc) || rc == RC_JUMP_TO)
         return rc;
 
     int more_trace = 1;
     double deadline = get_current_calender_time() + (double)aq_filled() / play_mode->rate;
     while (more_trace || aq_filled() > 0) {
         rc = check_apply_control();
+        if (rc == RC_JUMP_TO)
+            return rc;
         if (is_file_ending(rc)) {
             play_mode->acntl(PM_REQ_DISCARD, nullptr);
             flush_buckets();
@@ -693,6 +700,8 @@ int aq_flush(int discard)
         }
         more_trace = trace_loop();
         double now = get_current_calender_time();
+        // A pause held the device: what it still holds plays from now.
+        deadline = std::max(deadline, now + (double)aq_filled() / play_mode->rate);
         if (now >= deadline - 0.1)
             break;
         if (!more_trace)

@@ -651,5 +651,12 @@ int play_event(MidiEvent* ev)
         if (rc != RC_NONE)
             return rc;
     }
-    return dispatch_layered(ev, false);
+    // The end of track comes back with RC_JUMP after a seek made while the song's end rang
+    // out: the song plays on from the event the seek left.
+    int rc = dispatch_layered(ev, false);
+    if (rc == RC_JUMP) {
+        ctl_timestamp();
+        return RC_NONE;
+    }
+    return rc;
 }

@@ -20,6 +20,7 @@
 #include "play/channels.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
+#include "readmidi/eventlist.h"
 #include "readmidi/readmidi.h"
 #include "render/render.h"
 #include "render/voice_params.h"
@@ -200,15 +201,15 @@ static int play_effect_tails(int32 rate)
     int32 done = 0;
     for (; done < TAIL_SECONDS * rate && quiet_blocks < needed; done += block) {
         rc = compute_data(block);
-        if (is_stop_code(rc))
+        if (is_stop_code(rc) || rc == RC_JUMP)
             break;
         quiet_blocks = aq_tail_peak() < quiet ? quiet_blocks + 1 : 0;
     }
-    if (!is_stop_code(rc) && quiet_blocks < needed) {
+    if (!is_stop_code(rc) && rc != RC_JUMP && quiet_blocks < needed) {
         aq_fade_out(rate / 20);
         rc = compute_data(rate / 20 + block);
     }
-    if (!is_stop_code(rc))
+    if (!is_stop_code(rc) && rc != RC_JUMP)
         rc = compute_data(0);
     aq_watch_tail(0);
     return rc;
@@ -226,7 +227,7 @@ int midi_play_end(void)
 
     if (upper_voices > 0) {
         rc = compute_data(rate);
-        if (is_stop_code(rc))
+        if (is_stop_code(rc) || rc == RC_JUMP)
             goto end;
         for (int i = 0; i < upper_voices; i++)
             if (voice[i].status & (VOICE_ON | VOICE_SUSTAINED))
@@ -238,7 +239,7 @@ int midi_play_end(void)
         }
         kill_all_voices();
         rc = compute_data(20);
-        if (is_stop_code(rc))
+        if (is_stop_code(rc) || rc == RC_JUMP)
             goto end;
         for (int i = 0; i < upper_voices; i++)
             if (voice[i].status != VOICE_FREE)
@@ -247,7 +248,7 @@ int midi_play_end(void)
     }
 
     rc = play_effect_tails(rate);
-    if (is_stop_code(rc))
+    if (is_stop_code(rc) || rc == RC_JUMP)
         goto end;
     init_reverb();
     for (Channel& c : channel) {
@@ -255,7 +256,7 @@ int midi_play_end(void)
         c.reverb_id = -1;
     }
     rc = compute_data(0);
-    if (is_stop_code(rc))
+    if (is_stop_code(rc) || rc == RC_JUMP)
         goto end;
     if (!ctl->trace_playing) {
         trace_flush();
@@ -265,6 +266,9 @@ int midi_play_end(void)
     }
 
 end:
+    // A seek while the end rang out: the song plays on from there.
+    if (rc == RC_JUMP)
+        return RC_JUMP;
     if (is_stop_code(rc))
         aq_flush(1);
     cmsg(CMSG_INFO, VERB_VERBOSE, "Playing time: ~%d seconds", (int)(current_sample / rate + 2));
@@ -451,6 +455,7 @@ static int play_midi(MidiEvent* eventlist, int32 samples)
 {
     ctl_mode_event(CTLE_PLAY_START, 0, samples, 0);
     sample_count = samples;
+    transport_song_started(samples, readmidi_error_flag != 0);
     cut_notes = lost_notes = 0;
     check_eot_flag = 1;
     event_list = eventlist;

@@ -57,6 +57,10 @@ int check_midi_file(const char* filename);
 // Reads a song. Returns the event array (count elements, the last one ME_EOT) and its
 // length in samples, or none after reporting why.
 MidiEvent* read_midi_file(InputFile* tf, int32* count, int32* sp, const char* fn);
+// Where the data of the song last read ran out in the middle of a track: the track (from 1)
+// and the byte offset in the file; track 0 when it did not.
+extern int smf_short_track;
+extern long smf_short_byte;
 // Reads a song image held in memory (the caller keeps the buffer); fn names the song.
 MidiEvent* read_midi_memory(const void* data, long size, int32* count, int32* sp,
                             const char* fn);

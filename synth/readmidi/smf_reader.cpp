@@ -31,9 +31,19 @@ static int read_bytes(InputFile* tf, void* buf, int32 n)
     return (tf_read(buf, 1, n, tf) == n) ? 0 : -1;
 }
 
-// Reports the end of the data in the middle of a track; the track result is -1.
+int smf_short_track = 0;
+long smf_short_byte = -1;
+static InputFile* track_file = nullptr;  // the file and track (from 1) being read
+static int track_number = 0;
+
+// Reports the end of the data in the middle of a track, and keeps where; the track result
+// is -1.
 static int too_short(void)
 {
+    if (smf_short_track == 0 && track_file != nullptr) {
+        smf_short_track = track_number;
+        smf_short_byte = tf_tell(track_file);
+    }
     if (errno)
         cmsg(CMSG_ERROR, VERB_NORMAL, "%s: read_midi_event: %s", reading_name, strerror(errno));
     else
@@ -401,6 +411,8 @@ static int is_chunk_tag(const char* tag)
 int read_smf_track(InputFile* tf, int trackno, int rewindp)
 {
     int32 at = readmidi_set_track(trackno, rewindp);
+    track_file = tf;
+    track_number = smf_format == 0 ? 1 : trackno + 1;
     int64 smf_at_time = at;
 
     char tmp[4];
@@ -584,6 +596,7 @@ static int find_smf_header(InputFile* tf, const char* fn)
 
 static MidiEvent* fail_load(void)
 {
+    track_file = nullptr;
     free_midi_list();
     delete_string_table(&string_event_strtab);
     return nullptr;
@@ -593,6 +606,9 @@ MidiEvent* read_midi_file(InputFile* tf, int32* count, int32* sp, const char* fn
 {
     snprintf(reading_name, sizeof(reading_name), "%s", (fn != nullptr) ? fn : "");
     current_file_info = get_midi_file_info((fn != nullptr) ? fn : "", 1);
+    smf_short_track = 0;
+    smf_short_byte = -1;
+    track_file = nullptr;
     drumchannels = current_file_info->drumchannels;
     drumchannel_mask = current_file_info->drumchannel_mask;
     errno = 0;
@@ -674,6 +690,7 @@ MidiEvent* read_midi_file(InputFile* tf, int32* count, int32* sp, const char* fn
     if (failed && !ignore_midi_error)
         return fail_load();
 
+    track_file = nullptr;
     MidiEvent* ev = build_event_array(divisions, count, sp);
     if (ev == nullptr)
         return fail_load();

@@ -9,6 +9,7 @@
 #include <vector>
 #include <FL/Fl.H>
 #include "app/gui.h"
+#include "support/toolkit_wait.h"
 #include "vis/view_test_util.h"
 
 // Finds a widget below g by its label.
@@ -269,14 +270,11 @@ TEST_F(MainWindow, WidgetsSitWhereTheyBelongCallbacksSetTheViewAndTheFrameTimerR
     g->view->playing = false;
     g->view->fps = 120;
     g->view->speed = 25;
-    for (int i = 0; i < 10; i++)
-        Fl::wait(0.02);
+    run_toolkit_for(0.2);
     EXPECT_TRUE(Fl::has_timeout(animate));
     note(ME_NOTEOFF, 0, 60);
-    for (int i = 0; i < 200 && Fl::has_timeout(animate); i++)
-        Fl::wait(0.02);
+    EXPECT_TRUE(run_toolkit_until(4, [] { return !Fl::has_timeout(animate); }));
     EXPECT_FALSE(g->view->hasGlyphs());
-    EXPECT_FALSE(Fl::has_timeout(animate));
 }
 
 // A person clicks "Play .mid" and cancels the chooser: nothing starts. Opening is refused while
@@ -305,10 +303,8 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
         ModalAnswer chooser;
         chooser.arm();
         ASSERT_EQ(system(("xdotool mousemove --window " + id + " 90 615 click 1").c_str()), 0);
-        for (int i = 0; i < 200 && chooser.count == 0; i++)
-            Fl::wait(0.02);
-        for (int i = 0; i < 10; i++)
-            Fl::wait(0.02);
+        run_toolkit_until(4, [&] { return chooser.count != 0; });
+        run_toolkit_for(0.2);
         EXPECT_EQ(chooser.count, 1);
         EXPECT_EQ(chooser.title, "Open");
     }
@@ -346,8 +342,7 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
 
     g->view->redraw();
     g->legend->redraw();
-    for (int i = 0; i < 10; i++)
-        Fl::wait(0.02);
+    run_toolkit_for(0.2);
     const std::string dir = std::string(CORVELLE_BINARY_DIR) + "/screenshots";
     const std::string path = dir + "/window.png";
     mkdir(dir.c_str(), 0755);
@@ -361,4 +356,97 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
     double lit = atof(run_command("convert " + path + " -crop 512x503+9+9 -colorspace gray"
                                   " -threshold 8% -format '%[fx:mean]' info:").c_str());
     EXPECT_GT(lit, 0.01);
+}
+
+// Where a widget is: x, y, w, h.
+static std::vector<int> place(const Fl_Widget* w)
+{
+    return {w->x(), w->y(), w->w(), w->h()};
+}
+
+// The window grows: the view takes the room, the seek bar follows it, the panel keeps its
+// size at the bottom; back at the smallest size every widget is where it was. F11 gives the
+// view the whole screen. The transport keys never reach a control, whatever has the focus.
+TEST_F(MainWindow, ViewTakesTheRoomPanelKeepsItsSizeAndKeysNeverReachAControl)
+{
+    g->show();
+    ASSERT_TRUE(show_and_wait(g->mainwindow));
+    const std::string id = main_window_id();
+    ASSERT_FALSE(id.empty());
+    Fl_Widget* play = find_labelled(g->mainwindow, "Play .mid");
+    Fl_Slider* fade = slider("Fade");
+    const struct {
+        int w, h;
+        std::vector<int> view, seekbar, controls, play, legend;
+    } sizes[] = {
+        {1280, 900, {9, 9, 1262, 765}, {9, 774, 1262, 8}, {10, 782, 520, 111},
+         {29, 868, 125, 19}, {420, 803, 25, 89}},
+        {530, 638, {9, 9, 512, 503}, {9, 512, 512, 8}, {10, 520, 520, 111},
+         {29, 606, 125, 19}, {420, 541, 25, 89}},
+    };
+    for (const auto& s : sizes) {
+        g->mainwindow->size(s.w, s.h);
+        run_toolkit_for(0.3);
+        std::vector<std::vector<int>> seen = {place(g->view), place(g->seekbar),
+                                              place(g->controls), place(play), place(g->legend)};
+        EXPECT_EQ(seen, (std::vector<std::vector<int>>{s.view, s.seekbar, s.controls, s.play,
+                                                       s.legend}))
+            << s.w << "x" << s.h;
+    }
+
+    // Idle, with the Play button or a slider focused: Space opens no chooser, Left and Right
+    // move no slider.
+    {
+        ModalAnswer chooser;
+        chooser.arm();
+        play->take_focus();
+        run_toolkit_for(0.1);
+        run_command("xdotool windowfocus " + id + " 2>/dev/null; xdotool key space Home");
+        run_toolkit_for(0.3);
+        EXPECT_EQ(chooser.count, 0) << "Space pressed the focused button";
+        fade->take_focus();
+        run_toolkit_for(0.1);
+        run_command("xdotool key Left Left Right Right Right");
+        run_toolkit_for(0.3);
+        EXPECT_DOUBLE_EQ(fade->value(), 0.015);
+    }
+
+    // F11: the view alone on the screen; F11 again: the window as it was.
+    run_command("xdotool key F11");
+    EXPECT_TRUE(run_toolkit_until(2, [&] { return g->view->w() >= Fl::w(); }));
+    EXPECT_EQ(place(g->view), (std::vector<int>{0, 0, Fl::w(), Fl::h()}));
+    EXPECT_FALSE(g->controls->visible());
+    run_command("xdotool key F11");
+    EXPECT_TRUE(run_toolkit_until(2, [&] { return g->view->w() == 512; }));
+    EXPECT_EQ(place(g->view), (std::vector<int>{9, 9, 512, 503}));
+    EXPECT_EQ(place(play), (std::vector<int>{29, 606, 125, 19}));
+    EXPECT_TRUE(g->controls->visible());
+}
+
+// Paused, the frames stop drawing: glyphs stand, the pause sign shows, the title names the song;
+// a seek while paused empties the view at once and stays paused.
+TEST_F(MainWindow, PausedNothingIsDrawnUntilTheSongMoves)
+{
+    g->show();
+    ASSERT_TRUE(show_and_wait(g->mainwindow));
+    g->songPath = "/songs/flying_scotsman.mid";
+    g->view->playing = true;
+    note(ME_NOTEON, 0, 60);
+    animate(nullptr);
+    ASSERT_TRUE(g->view->hasGlyphs());
+    EXPECT_STREQ(g->songline->label(), "flying_scotsman.mid  0:00 / 0:00");
+    g->view->paused = true;
+    float top = g->view->visuals[0].glyphs[60].front().corners[2][1];
+    run_toolkit_for(0.5);
+    EXPECT_EQ(g->view->visuals[0].glyphs[60].front().corners[2][1], top) << "drawn while paused";
+    EXPECT_TRUE(g->pausesign->visible());
+    EXPECT_TRUE(Fl::has_timeout(animate));
+    g->view->moved_while_paused = true;
+    EXPECT_TRUE(run_toolkit_until(2, [&] { return !g->view->hasGlyphs(); }));
+    EXPECT_TRUE(g->pausesign->visible());
+    g->view->paused = false;
+    g->view->playing = false;
+    EXPECT_TRUE(run_toolkit_until(2, [] { return !Fl::has_timeout(animate); }));
+    EXPECT_STREQ(g->mainwindow->label(), "Midi Visualization");
+    EXPECT_FALSE(g->pausesign->visible());
 }

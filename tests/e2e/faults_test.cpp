@@ -121,6 +121,7 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
         EXPECT_NE(o.said.find(locked + ": Permission denied"), std::string::npos) << o.said;
         EXPECT_EQ(o.glyphs.size(), 0u);
         EXPECT_EQ(o.said.find("Playing time"), std::string::npos) << o.said;
+        EXPECT_TRUE(v->answer_message(10)) << "no box named the locked file";
     } else {
         printf("a file of mode 000 cannot be made unreadable to the program here\n");
     }

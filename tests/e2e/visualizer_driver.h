@@ -76,6 +76,9 @@ struct FrameLine {
 };
 // A transport command taking effect: pause, resume, stop (from: the play position) or seek.
 struct MarkLine { std::string what; double wall; long long from, to; };
+// What the window says about the song: the position it shows, whether the pause sign shows,
+// and the line beside the Play button ("NAME  m:ss / m:ss").
+struct StatusLine { double wall; long long position; int paused; std::string text; };
 // Written when the frames stop after a song: the heap in use then and the open descriptors.
 struct IdleLine { double wall; long long heap; int descriptors; };
 
@@ -85,6 +88,7 @@ struct Trace {
     std::vector<FrameLine> frame;
     std::vector<IdleLine> idle;
     std::vector<MarkLine> mark;
+    std::vector<StatusLine> status;
     std::vector<DeviceLine> capture;  // frames already recorded when the device opened
 
     void add_line(const std::string& line)
@@ -105,6 +109,11 @@ struct Trace {
             glyph.push_back(g);
         else if (kind == "idle" && s >> i.wall >> i.heap >> i.descriptors)
             idle.push_back(i);
+        StatusLine st;
+        if (kind == "status" && s >> st.wall >> st.position >> st.paused) {
+            std::getline(s >> std::ws, st.text);
+            status.push_back(st);
+        }
         if (kind == "frame" && s >> f.wall >> f.position >> f.glyphs) {
             s >> f.moved;
             frame.push_back(f);
@@ -351,6 +360,25 @@ public:
                             "$' 2>/dev/null | head -1");
     }
 
+    // Where "Play .mid" is (it moves down when the window grows), and the time between the
+    // keys of a path typed into the chooser.
+    int play_x = 90, play_y = 615, type_delay_ms = 40;
+
+    // User and system CPU time the program has used, in seconds.
+    double cpu_seconds() const
+    {
+        std::istringstream in(read_whole_file("/proc/" + std::to_string(pid) + "/stat"));
+        std::string field;
+        in >> field >> field;  // pid, (name): test songs' programs have no space in the name
+        long long ticks = 0, v = 0;
+        for (int i = 3; i <= 15 && in >> field; i++)
+            if (i >= 14 && (std::istringstream(field) >> v))
+                ticks += v;
+        return (double)ticks / (double)sysconf(_SC_CLK_TCK);
+    }
+
+    std::string title() const { return shell_output("xdotool getwindowname " + window); }
+
     void click(int x, int y)
     {
         shell("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
@@ -414,16 +442,14 @@ public:
     // up.
     double play(const std::string& path)
     {
-        click(90, 615);
+        click(play_x, play_y);
         if (!wait_until(5, 0.1, [&] { return !find_window("Open").empty(); }))
             return -1;
         usleep(500000);
-        // Empty the name field and type the path at a hand's pace. The chooser completes names
-        // as they are typed, and a "/" typed first into a field that shows a directory takes
-        // the chooser to the top and empties the field: a second "/" starts the path again.
-        // Delete drops what the chooser offers to complete the last name with.
-        shell("xdotool key End shift+Home BackSpace");
-        shell("xdotool type --delay 40 '/" + path + "'");
+        // Type the path at a hand's pace into the name field, which opens empty. The chooser
+        // completes names as they are typed: Delete drops what it offers to complete the last
+        // name with.
+        shell("xdotool type --delay " + std::to_string(type_delay_ms) + " '" + path + "'");
         shell("xdotool key Delete");
         usleep(100000);
         double enter = wall_us();

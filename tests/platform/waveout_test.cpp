@@ -12,6 +12,7 @@
 #include "support/capture.h"
 #include "support/device_trace.h"
 #include "support/guards.h"
+#include "support/sound_ending.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -306,6 +307,46 @@ TEST_F(WaveOutTest, PauseHoldsTheQueueAndResetHandsEveryHeaderBack)
     e.queue(h);
     EXPECT_TRUE(l.wait_done(16)) << "a reset device stayed paused";
     ASSERT_EQ(waveOutClose(h), OK);
+}
+
+// A reset (a stop, a seek) while the device sounds fades out over a few milliseconds what
+// would have come next instead of cutting it, in every sample format: the recording ends at
+// silence without a jump, and the rest of the queue is dropped.
+TEST_F(WaveOutTest, ResetFadesOutWhatWasSounding)
+{
+    for (int bits : {8, 16, 24}) {
+        SCOPED_TRACE(bits);
+        std::string cap = dir.file("fade" + std::to_string(bits) + ".wav");
+        setenv("CORVELLE_AUDIO_DEVICE", ("capture:" + cap).c_str(), 1);
+        Listener l;
+        HWAVEOUT h = open(l, 1, bits, 44100);
+        ASSERT_NE(h, nullptr);
+        const int bytes = bits / 8, frames = 44100 / 2;  // half a second at 0.6 full scale
+        std::string tone((size_t)(frames * bytes), '\0');
+        for (int i = 0; i < frames; i++)
+            for (int k = 0; k < bytes; k++)
+                tone[(size_t)(i * bytes + k)] = bits == 8 ? (char)(128 + 77) : (char)(k == bytes - 1 ? 0x4D : 0);
+        WAVEHDR hd{};
+        hd.lpData = &tone[0];
+        hd.dwBufferLength = (DWORD)tone.size();
+        ASSERT_EQ(waveOutPrepareHeader(h, &hd, sizeof hd), OK);
+        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ASSERT_EQ(waveOutReset(h), OK);
+        ASSERT_EQ(waveOutClose(h), OK);
+        std::string wav = read_whole_file(cap).substr(44);
+        std::vector<float> heard(wav.size() / (size_t)bytes);
+        for (size_t i = 0; i < heard.size(); i++) {
+            const unsigned char* p = (const unsigned char*)&wav[i * (size_t)bytes];
+            heard[i] = bits == 8 ? (p[0] - 128) / 128.0f : (float)(signed char)p[bytes - 1] / 128.0f;
+        }
+        ASSERT_GT(heard.size(), 44100u / 10);
+        EXPECT_LT(heard.size(), (size_t)frames * 2 / 3) << "the queue played on after the reset";
+        SoundEnding e = sound_ending(heard, 44100 / 20);
+        EXPECT_GT(e.loudest, 0.5);
+        EXPECT_LT(e.last, 0.01);
+        EXPECT_LT(e.steepest, 0.01) << "the sound was cut";
+    }
 }
 
 // A pause that falls between two headers (here: while the first one is being handed back)

@@ -60,9 +60,10 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
         Fl::wait(0.01);
     Pixels p = render(view);
     ASSERT_EQ(p.w, 300);
-    // Still one unit per pixel: the glyph keeps x 280..284 instead of shrinking with the window.
-    EXPECT_TRUE(rgb_near(p, 281, 2, 255, 255, 255));
-    EXPECT_TRUE(rgb_near(p, 164, 2, 0, 0, 0));
+    // Still one unit per pixel, and the glyph keeps its key's column: x 280..284 of 512 pixels
+    // become 164.1..166.4 of 300.
+    EXPECT_TRUE(rgb_near(p, 165, 2, 255, 255, 255));
+    EXPECT_TRUE(rgb_near(p, 281, 2, 0, 0, 0));
     view->nextFrame();
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 20.0f);
     for (int i = 0; i < 50; i++)
@@ -87,26 +88,26 @@ TEST_F(Drawing, OpeningWithoutConfigurationSaysSo)
 
 using Legend = OnDisplay;
 
-TEST_F(Legend, ShowsGradientFromLowToHighColour)
+TEST_F(Legend, ShowsLowColourAtTheTopBesideMinVelocityFadingToHighAtTheBottom)
 {
     CGL_Legend legend(0, 0, 25, 89, "legend");
     legend.end();
     ASSERT_TRUE(show_and_wait(&legend));
-    Pixels p = render(&legend);
+    Pixels p = render(&legend);  // rows from the bottom
     for (int y = 1; y < 89; y++)
-        EXPECT_GE(p.at(12, y)[0], p.at(12, y - 1)[0]) << "row " << y;
-    legend.maxcolor[1] = legend.maxcolor[2] = 0.0f;  // black to red
+        EXPECT_LE(p.at(12, y)[0], p.at(12, y - 1)[0]) << "row " << y;
+    legend.maxcolor[1] = legend.maxcolor[2] = 0.0f;  // black at the top to red at the bottom
     Pixels red = render(&legend);
     for (int y : {0, 44, 88}) {
-        int v = (255 * y + 44) / 88;
+        int v = (255 * (88 - y) + 44) / 88;
         EXPECT_TRUE(rgb_near(p, 12, y, v, v, v, 3));
-        EXPECT_TRUE(rgb_near(red, y == 88 ? 3 : 20, y, v, 0, 0, 3));
+        EXPECT_TRUE(rgb_near(red, 20, y, v, 0, 0, 3));
     }
     // The first drawing of a new legend (in a new GL context) sets up its own projection.
     CGL_Legend fresh(0, 0, 40, 120, "legend");
     fresh.end();
     fresh.show();
     Pixels first = render(&fresh);
-    EXPECT_TRUE(rgb_near(first, 39, 119, 255, 255, 255, 3));
-    EXPECT_TRUE(rgb_near(first, 0, 0, 0, 0, 0, 3));
+    EXPECT_TRUE(rgb_near(first, 39, 119, 0, 0, 0, 3));
+    EXPECT_TRUE(rgb_near(first, 0, 0, 255, 255, 255, 3));
 }
