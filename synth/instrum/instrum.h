@@ -57,6 +57,8 @@ struct Sample {
     uint16 sample_type;
     uint8 sf_exclusive_class;  // a note of a SoundFont sample with a class cuts the older ones
     uint8 velocity_to_use;     // 1..127: the velocity its notes play with, whatever they have; 0 none
+    // The zone's own effect sends of a SoundFont sample, in tenths of a percent (0..1000).
+    int16 sf_chorus_send, sf_reverb_send;
     // A compressed SoundFont sample not decoded yet: its font (data then reads silence), and
     // where the sample's points start in what its stream decodes to. None once decoded.
     const struct SF2File* sf_pending;

@@ -360,6 +360,8 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
     sp->sample_type = (uint16)(type == SF_SAMPLETYPE_LEFT || type == SF_SAMPLETYPE_RIGHT
                                    ? type : SF_SAMPLETYPE_MONO);
     sp->sf_exclusive_class = (uint8)clampi(g[SF2_EXCLUSIVE_CLASS], 0, 127);
+    sp->sf_chorus_send = (int16)clampi(g[SF2_CHORUS_SEND], 0, 1000);
+    sp->sf_reverb_send = (int16)clampi(g[SF2_REVERB_SEND], 0, 1000);
     return true;
 }
 

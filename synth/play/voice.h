@@ -66,6 +66,10 @@ struct Voice {
     int32 delay_counter;
     int32* pan_delay_buf;
     int32 pan_delay_length, pan_delay_write, pan_delay_read;
+    // A SoundFont voice's own sends: the share of its output fed to the reverb and the chorus
+    // (0..1), from its zone's sends and its channel's CC91/CC93. Negative for voices that
+    // follow their channel's send levels (patches).
+    float reverb_send, chorus_send;
 };
 
 // The pool (max_voices and voices are option settings, see frontend/options.h).
