@@ -344,18 +344,6 @@ void file_close(AudioFile& f)
     pm->fd = -1;
 }
 
-int file_acntl(int request, void*)
-{
-    switch (request) {
-    case PM_REQ_DISCARD:  // everything given has been written already
-    case PM_REQ_FLUSH:
-    case PM_REQ_OUTPUT_FINISH:
-        return 0;
-    default:
-        return -1;
-    }
-}
-
 AudioFile wave_file = {FILE_WAVE, &wave_play_mode, 0, -1, 0, 0, 0};
 AudioFile raw_file = {FILE_RAW, &raw_play_mode, 0, -1, 0, 0, 0};
 AudioFile au_file = {FILE_AU, &au_play_mode, 0, -1, 0, 0, 0};
@@ -376,17 +364,29 @@ int aiff_output(char* buf, int32 bytes) { return file_write(aiff_file, buf, byte
 
 }  // namespace
 
+int written_output_acntl(int request, void*)
+{
+    switch (request) {
+    case PM_REQ_DISCARD:  // everything given has been written already
+    case PM_REQ_FLUSH:
+    case PM_REQ_OUTPUT_FINISH:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
 AudioFileIo audio_file_io = {write_fully, file_where, file_seek};
 
 PlayMode wave_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
                            "RIFF WAVE file", 'w', nullptr, wave_open, wave_close, wave_output,
-                           file_acntl, nullptr};
+                           written_output_acntl, nullptr};
 PlayMode raw_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
                           "Raw waveform data", 'r', nullptr, raw_open, raw_close, raw_output,
-                          file_acntl, nullptr};
+                          written_output_acntl, nullptr};
 PlayMode au_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
                          "Sun audio file", 'u', nullptr, au_open, au_close, au_output,
-                         file_acntl, nullptr};
+                         written_output_acntl, nullptr};
 PlayMode aiff_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
                            "AIFF file", 'a', nullptr, aiff_open, aiff_close, aiff_output,
-                           file_acntl, nullptr};
+                           written_output_acntl, nullptr};

@@ -68,18 +68,6 @@ static int output_data(char* buf, int32 bytes)
     return 0;
 }
 
-static int acntl(int request, void*)
-{
-    switch (request) {
-    case PM_REQ_DISCARD:
-    case PM_REQ_FLUSH:
-    case PM_REQ_OUTPUT_FINISH:
-        return 0;
-    default:
-        return -1;
-    }
-}
-
 PlayMode list_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_MIDI_EVENT, -1, {0, 0, 0, 0, 0},
                            "MIDI event list", 'l', nullptr, open_output, close_output,
-                           output_data, acntl, nullptr};
+                           output_data, written_output_acntl, nullptr};

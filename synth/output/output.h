@@ -70,6 +70,10 @@ extern CRITICAL_SECTION critSect;
 // Text of a wave device result code (valid until the next call).
 const char* wave_error_text(int code);
 
+// The control requests of an output that has written all it was given by the time each call
+// returns (files, the event list, a video): discard, flush and finish have nothing left to do.
+int written_output_acntl(int request, void* arg);
+
 // Display name of an encoding, e.g. "16bit", "U-law (mono)".
 const char* output_encoding_string(int enc);
 // The consistent encoding for (enc OR include) AND NOT exclude; reports a changed name.

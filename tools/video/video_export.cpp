@@ -249,18 +249,6 @@ int video_output_data(char* buf, int32 bytes)
     return 0;
 }
 
-int video_acntl(int request, void*)
-{
-    switch (request) {
-    case PM_REQ_DISCARD:
-    case PM_REQ_FLUSH:
-    case PM_REQ_OUTPUT_FINISH:
-        return 0;
-    default:
-        return -1;
-    }
-}
-
 void take_note(MidiEvent* ev)
 {
     if (current != nullptr)
@@ -269,7 +257,7 @@ void take_note(MidiEvent* ev)
 
 PlayMode video_play_mode = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
                             "video file", 'V', nullptr, video_open_output, video_close_output,
-                            video_output_data, video_acntl, nullptr};
+                            video_output_data, written_output_acntl, nullptr};
 
 std::string clock_text(double seconds)
 {
