@@ -11,6 +11,7 @@ common gain error moves every difference alike and leaves the spread alone.
 Run through scripts/peer-levels.sh; standard library only.
 """
 import argparse
+import collections
 import concurrent.futures
 import math
 import os
@@ -32,6 +33,15 @@ from array import array
 
 DRUM_CHANNEL = 9
 SILENT_DB = -60.0  # a render quieter than this is not compared
+# FluidSynth renders at this gain and its levels are moved to the gain asked for (its output
+# scales exactly with -g): the chorus of some presets lifts a channel 15 dB or more, which would
+# clip at the gain that matches our whole songs.
+PEER_RENDER_GAIN = 0.1
+FULL_SCALE = 32767
+
+# What a render measures: sum of squares of every sample of every side, frames, sides, and the
+# largest magnitude of a sample.
+Measure = collections.namedtuple("Measure", "energy frames sides peak")
 
 
 class MidiError(Exception):
@@ -193,26 +203,31 @@ def keep_notes_of(tracks, channel):
 
 
 def wav_energy(path):
-    """(sum of squares of every sample of every side, frames, sides) of a 16-bit PCM WAV."""
+    """The Measure of a 16-bit PCM WAV file."""
     with wave.open(path, "rb") as w:
         if w.getsampwidth() != 2:
             raise ValueError("%s: %d-bit samples, 16-bit expected" % (path, 8 * w.getsampwidth()))
         sides, frames = w.getnchannels(), w.getnframes()
-        total = 0.0
+        total, peak = 0.0, 0
         while True:
             chunk = w.readframes(1 << 16)
             if not chunk:
                 break
             if audioop is not None:
                 n = len(chunk) // 2
-                total += float(audioop.rms(chunk, 2)) ** 2 * n
+                # rms() rounds down to a whole number: taken on the samples widened to 32 bits
+                # (times 65536), what it drops is a part in 10^8 even for a quiet render.
+                rms = audioop.rms(audioop.lin2lin(chunk, 2, 4), 4) / 65536.0
+                total += rms * rms * n
+                peak = max(peak, audioop.max(chunk, 2))
             else:
                 a = array("h")
                 a.frombytes(chunk)
                 if sys.byteorder != "little":
                     a.byteswap()
                 total += float(sum(x * x for x in a))
-    return total, frames, sides
+                peak = max(peak, max(abs(x) for x in a))
+    return Measure(total, frames, sides, peak)
 
 
 def level_db(energy, frames, sides):
@@ -258,7 +273,7 @@ def render_peer(args, song, out, dry):
     # Dynamic sample loading reads only the samples the song plays: the same output, without
     # reading the whole font for each render.
     cmd = ["nice", "fluidsynth", "-ni", "-q", "-o", "synth.dynamic-sample-loading=1", "-F", out,
-           "-T", "wav", "-O", "s16", "-r", "44100", "-g", str(args.gain)]
+           "-T", "wav", "-O", "s16", "-r", "44100", "-g", str(PEER_RENDER_GAIN)]
     if dry:
         cmd += ["-R", "0", "-C", "0"]
     rc, err = run(cmd + [args.font, song], "peer")
@@ -339,21 +354,31 @@ def main(argv):
         results = {}
         with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
             futures = {pool.submit(measure, job): key for key, job in jobs}
-            for fut in concurrent.futures.as_completed(futures):
+            for done, fut in enumerate(concurrent.futures.as_completed(futures), 1):
+                if sys.stderr.isatty():
+                    print("\rpeer-levels: %d of %d renders" % (2 * done, 2 * len(jobs)),
+                          end="", file=sys.stderr, flush=True)
                 try:
                     results[futures[fut]] = fut.result()
                 except (RuntimeError, ValueError, wave.Error, OSError) as e:
                     print("peer-levels: %s" % e, file=sys.stderr)
                     return 1
+        if sys.stderr.isatty():
+            print(file=sys.stderr)
     return report(args, songs, info, modes, results)
+
+
+def peak_db(peak):
+    return 20.0 * math.log10(peak / 32768.0) if peak > 0 else -math.inf
 
 
 def report(args, songs, info, modes, results):
     rows = []
-    print("corvelle-render (soundfont %s order=0) against fluidsynth -g %g, same font"
-          % (args.font, args.gain))
+    peer_offset = 20.0 * math.log10(args.gain / PEER_RENDER_GAIN)
+    print("corvelle-render (soundfont %s order=0) against fluidsynth on the same font, its levels "
+          "as at -g %g" % (args.font, args.gain))
     print("level: RMS of both sides over the song's longest render (a shorter render counts as "
-          "padded with silence), dBFS; difference: ours - FluidSynth")
+          "padded with silence), dBFS; difference: ours - FluidSynth; ! a render reached full scale")
     for m in modes:
         title = "effects on" if m == "wet" else "reverb and chorus off (ours --reverb=0 --chorus=0, fluidsynth -R 0 -C 0)"
         print("\n== %s" % title)
@@ -362,37 +387,46 @@ def report(args, songs, info, modes, results):
             if name not in info:
                 continue
             keys = [(name, c, m) for c in [None] + sorted(info[name])]
-            frames = max(max(results[k]["ours"][1], results[k]["peer"][1]) for k in keys)
-            cells, diffs = [], []
+            frames = max(max(results[k]["ours"].frames, results[k]["peer"].frames) for k in keys)
+            cells, diffs, overall = [], [], float("nan")
             for key in keys:
                 c = key[1]
                 r = results[key]
-                ours = level_db(r["ours"][0], frames, r["ours"][2])
-                peer = level_db(r["peer"][0], frames, r["peer"][2])
+                ours = level_db(r["ours"].energy, frames, r["ours"].sides)
+                peer = level_db(r["peer"].energy, frames, r["peer"].sides) + peer_offset
+                ours_peak = peak_db(r["ours"].peak)
+                peer_peak = peak_db(r["peer"].peak) + peer_offset
+                clip = "!" if max(r["ours"].peak, r["peer"].peak) >= FULL_SCALE else ""
                 audible = ours > SILENT_DB and peer > SILENT_DB
                 diff = ours - peer if audible else float("nan")
                 label = "all" if c is None else "ch%d" % (c + 1)
                 progs = "" if c is None else program_label(c, info[name][c])
-                rows.append((name, m, label, progs, ours, peer, diff, audible, r.get("note", "")))
+                rows.append((name, m, label, progs, ours, peer, diff, audible, ours_peak, peer_peak,
+                             r.get("note", "")))
                 if c is None:
                     overall = diff
                     continue
-                cells.append("%s %s %s" % (label, progs, ("%+.1f" % diff) if audible else "(silent)"))
+                cells.append("%s %s %s%s" % (label, progs, ("%+.1f" % diff) if audible else "(silent)", clip))
                 if audible:
                     diffs.append(diff)
                     all_diffs.append((abs(diff), diff, name, label, progs))
             s = spread(diffs)
-            spreads.append(s)
+            if diffs:
+                spreads.append(s)
             print("%-28s spread %5.1f dB  whole song %+.1f dB  (%d channels)" % (name, s, overall, len(diffs)))
             print("    " + ", ".join(cells))
-        print("median spread %.1f dB, worst %.1f dB over %d songs" % (median(spreads), max(spreads), len(spreads)))
+        if spreads:
+            print("median spread %.1f dB, worst %.1f dB over %d songs"
+                  % (median(spreads), max(spreads), len(spreads)))
         print("largest |difference|: " + "; ".join(
             "%s %s %s %+.1f" % (n, lab, p, d) for _, d, n, lab, p in sorted(all_diffs, reverse=True)[:5]))
     with open(args.tsv, "w") as f:
-        f.write("song\tmode\tchannel\tprograms\tours_dbfs\tfluidsynth_dbfs\tdifference_db\tcompared\tnote\n")
-        for name, m, label, progs, ours, peer, diff, audible, note in rows:
-            f.write("%s\t%s\t%s\t%s\t%.2f\t%.2f\t%s\t%d\t%s\n" % (
-                name, m, label, progs, ours, peer, "" if diff != diff else "%.2f" % diff, audible, note))
+        f.write("song\tmode\tchannel\tprograms\tours_dbfs\tfluidsynth_dbfs\tdifference_db\tcompared\t"
+                "ours_peak_dbfs\tfluidsynth_peak_dbfs\tnote\n")
+        for name, m, label, progs, ours, peer, diff, audible, ours_peak, peer_peak, note in rows:
+            f.write("%s\t%s\t%s\t%s\t%.2f\t%.2f\t%s\t%d\t%.2f\t%.2f\t%s\n" % (
+                name, m, label, progs, ours, peer, "" if diff != diff else "%.2f" % diff, audible,
+                ours_peak, peer_peak, note))
     print("\nwritten %s" % args.tsv)
     return 0
 
