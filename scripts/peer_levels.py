@@ -388,7 +388,7 @@ def report(args, songs, info, modes, results):
                 continue
             keys = [(name, c, m) for c in [None] + sorted(info[name])]
             frames = max(max(results[k]["ours"].frames, results[k]["peer"].frames) for k in keys)
-            cells, diffs, overall = [], [], float("nan")
+            cells, diffs, overall, overall_clip = [], [], float("nan"), ""
             for key in keys:
                 c = key[1]
                 r = results[key]
@@ -404,7 +404,7 @@ def report(args, songs, info, modes, results):
                 rows.append((name, m, label, progs, ours, peer, diff, audible, ours_peak, peer_peak,
                              r.get("note", "")))
                 if c is None:
-                    overall = diff
+                    overall, overall_clip = diff, clip
                     continue
                 cells.append("%s %s %s%s" % (label, progs, ("%+.1f" % diff) if audible else "(silent)", clip))
                 if audible:
@@ -413,7 +413,8 @@ def report(args, songs, info, modes, results):
             s = spread(diffs)
             if diffs:
                 spreads.append(s)
-            print("%-28s spread %5.1f dB  whole song %+.1f dB  (%d channels)" % (name, s, overall, len(diffs)))
+            print("%-28s spread %5.1f dB  whole song %+.1f dB%s  (%d channels)"
+                  % (name, s, overall, overall_clip, len(diffs)))
             print("    " + ", ".join(cells))
         if spreads:
             print("median spread %.1f dB, worst %.1f dB over %d songs"
