@@ -325,6 +325,9 @@ def main(argv):
     if not songs:
         print("peer-levels: no .mid files in %s" % args.folder, file=sys.stderr)
         return 1
+    if not args.gain > 0:
+        print("peer-levels: the gain must be above 0", file=sys.stderr)
+        return 1
     modes = [m for m in args.modes.split(",") if m]
     if any(m not in ("wet", "dry") for m in modes):
         print("peer-levels: --modes takes wet and dry", file=sys.stderr)
@@ -351,6 +354,9 @@ def main(argv):
                 write_smf(copy, fmt, division, keep_notes_of(tracks, c))
                 for m in modes:
                     jobs.append(((name, c, m), (args, cfg, copy, tag, m == "dry", tmp)))
+        if not info:
+            print("peer-levels: no song of %s could be read" % args.folder, file=sys.stderr)
+            return 1
         results = {}
         with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
             futures = {pool.submit(measure, job): key for key, job in jobs}
