@@ -69,6 +69,10 @@ extern double REV_INP_LEV;
 void set_ch_reverb(int32* buf, int32 count, int32 level);
 void set_ch_chorus(int32* buf, int32 count, int32 level);
 void set_ch_delay(int32* buf, int32 count, int32 level);
+// Sends count values of a buffer by a share 0..1 of them, as a channel at send level
+// 127 x share sends its buffer.
+void set_ch_reverb_share(int32* buf, int32 count, float share);
+void set_ch_chorus_share(int32* buf, int32 count, float share);
 // Sends a channel buffer through the GS equaliser instead of straight to the mix.
 void set_ch_eq_gs(int32* buf, int32 count);
 // The dry signal: channel buffers are added in, then it becomes the block.

@@ -49,6 +49,26 @@ void set_ch_reverb(int32* buf, int32 count, int32 level)
         reverb_effect_buffer[i] += fx_mul(buf[i], g);
 }
 
+void set_ch_reverb_share(int32* buf, int32 count, float share)
+{
+    if (!(share > 0))
+        return;
+    const int32 g = fx_gain((share > 1 ? 1.0 : (double)share) * REV_INP_LEV);
+    count = fit(count);
+    for (int32 i = 0; i < count; i++)
+        reverb_effect_buffer[i] += fx_mul(buf[i], g);
+}
+
+void set_ch_chorus_share(int32* buf, int32 count, float share)
+{
+    if (!(share > 0))
+        return;
+    const int64 g = (int64)((share > 1 ? 1.0 : (double)share) * 65536.0);
+    count = fit(count);
+    for (int32 i = 0; i < count; i++)
+        chorus_effect_buffer[i] += (int32)(((int64)buf[i] * g) >> 16);
+}
+
 void set_ch_eq_gs(int32* buf, int32 count)
 {
     count = fit(count);

@@ -11,7 +11,8 @@
 
 bool voice_has_filter(int v)
 {
-    return voice[v].filter.type == 1 || voice[v].filter.type == 2;
+    const int8 type = voice[v].filter.type;
+    return type == FILTER_SVF || type == FILTER_LADDER || type == FILTER_TWO_POLE;
 }
 
 bool filter_runs_whole_block(int v)
