@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "effects/effect.h"
+#include "effects/send_kernels.h"
 
 int32 reverb_effect_buffer[EFFECT_BUFFER_SIZE];
 int32 chorus_effect_buffer[EFFECT_BUFFER_SIZE];
@@ -49,24 +50,13 @@ void set_ch_reverb(int32* buf, int32 count, int32 level)
         reverb_effect_buffer[i] += fx_mul(buf[i], g);
 }
 
-void set_ch_reverb_share(int32* buf, int32 count, float share)
+void set_group_sends(const int32* buf, int32 count, float reverb, float chorus, int32 dry_level)
 {
-    if (!(share > 0))
-        return;
-    const int32 g = fx_gain((share > 1 ? 1.0 : (double)share) * REV_INP_LEV);
-    count = fit(count);
-    for (int32 i = 0; i < count; i++)
-        reverb_effect_buffer[i] += fx_mul(buf[i], g);
-}
-
-void set_ch_chorus_share(int32* buf, int32 count, float share)
-{
-    if (!(share > 0))
-        return;
-    const int64 g = (int64)((share > 1 ? 1.0 : (double)share) * 65536.0);
-    count = fit(count);
-    for (int32 i = 0; i < count; i++)
-        chorus_effect_buffer[i] += (int32)(((int64)buf[i] * g) >> 16);
+    auto share = [](double x) { return x > 1 ? 1.0 : x > 0 ? x : 0.0; };
+    const float gr = (float)(share(reverb) * REV_INP_LEV), gc = (float)share(chorus);
+    const float gd = dry_level >= 127 ? -1.0f : dry_level > 0 ? (float)dry_level / 127.0f : 0.0f;
+    group_sends(buf, reverb_effect_buffer, chorus_effect_buffer, direct_buffer, fit(count), gr,
+                gc, gd);
 }
 
 void set_ch_eq_gs(int32* buf, int32 count)

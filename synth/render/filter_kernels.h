@@ -33,39 +33,44 @@ void svf4_avx2(int32* const* s, const int32* f, const int32* q, const int32* con
 // True when the voice filters run four state-variable filters at once with svf4_avx2.
 bool svf4_vector(void);
 
-// The two-pole low-pass of SoundFont voices (trapezoidal integrators), in single precision:
-// with g = tan(pi cutoff / rate), k = 1 / Q and a1 = 1 / (1 + g (g + k)), a2 = g a1, a3 = g a2,
-// c1 = 2 a1 - 1, c2 = 2 a2, d2 = 2 a3.
+// The two-pole low-pass of SoundFont voices (trapezoidal integrators) in single precision, as
+// a state-space step whose two states each wait for one product and two sums per sample. With
+// g = tan(pi cutoff / rate), k = 1 / Q, a1 = 1 / (1 + g (g + k)), a2 = g a1, a3 = g a2:
+// c1 = 2 a1 - 1, c2 = 2 a2, d2 = 2 a3, e2 = 1 - 2 a3.
 struct TwoPoleCoefs {
-    float a2, a3, c1, c2, d2;
+    float a2, a3, c1, c2, d2, e2;
 };
 
-// Largest magnitude the two-pole filter hands on, so that a resonance at its top keeps the
-// value within 32 bits and the mixer's sums within their 64-bit products.
-#define TWO_POLE_HELD 1073741824.0f
+// Largest magnitude the two-pole filter hands on (the largest float below 2^31), so that a
+// resonance at its top keeps the value within 32 bits.
+#define TWO_POLE_HELD 2147483520.0f
 
-// One sample: t = x - s2; the output is s2 + a2 s1 + a3 t (cut toward zero, held within
-// TWO_POLE_HELD); then s1 = c1 s1 + c2 t and s2 = s2 + (c2 s1 + d2 t), from the old s1.
+// One sample: the output is (s2 + a2 s1) + a3 (x - s2), held within TWO_POLE_HELD and cut
+// toward zero; then s1 = (c2 x - c2 s2) + c1 s1 and s2 = (d2 x + c2 s1) + e2 s2, from the
+// old states.
 static inline int32 two_pole_step(int32 x, float& s1, float& s2, const TwoPoleCoefs& c)
 {
-    const float t = (float)x - s2;
-    float y = (s2 + c.a2 * s1) + c.a3 * t;
-    const float n1 = c.c1 * s1 + c.c2 * t;
-    s2 = s2 + (c.c2 * s1 + c.d2 * t);
+    const float xf = (float)x;
+    float y = (s2 + c.a2 * s1) + c.a3 * (xf - s2);
+    const float n1 = (c.c2 * xf - c.c2 * s2) + c.c1 * s1;
+    s2 = (c.d2 * xf + c.c2 * s1) + c.e2 * s2;
     s1 = n1;
     y = y < TWO_POLE_HELD ? y : TWO_POLE_HELD;
     y = y > -TWO_POLE_HELD ? y : -TWO_POLE_HELD;
     return (int32)y;
 }
 
-// For each filter k < 4 and i < n: out[k][i] = two_pole_step(in[k][i], s[k][0], s[k][1], c[k]),
-// the states left where the last step put them.
-void two_pole4_scalar(float* const* s, const TwoPoleCoefs* c, const int32* const* in,
-                      int32* const* out, int32 n);
+// For each filter k < lanes and i < n: out[k][i] = two_pole_step(in[k][i], s[k][0], s[k][1],
+// c[k]), the states left where the last step put them. The vector forms take 4 and 8 lanes.
+void two_pole_scalar(int lanes, float* const* s, const TwoPoleCoefs* c, const int32* const* in,
+                     int32* const* out, int32 n);
 void two_pole4_sse2(float* const* s, const TwoPoleCoefs* c, const int32* const* in,
                     int32* const* out, int32 n);
+void two_pole8_avx2(float* const* s, const TwoPoleCoefs* c, const int32* const* in,
+                    int32* const* out, int32 n);
 
-// True when the voice filters run four two-pole filters at once with two_pole4_sse2.
-bool two_pole4_vector(void);
+// The most two-pole filters the voice filters run at once: 8 with two_pole8_avx2, 4 with
+// two_pole4_sse2, 2 side by side otherwise.
+int two_pole_lanes(void);
 
 #endif

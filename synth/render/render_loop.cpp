@@ -17,6 +17,7 @@
 #include "play/voice_sends.h"
 #include "render/mix.h"
 #include "render/voice_data.h"
+#include "render/voice_filter.h"
 #include "frontend/startup.h"
 #include "instrum/instrum.h"
 
@@ -100,14 +101,7 @@ static void send_groups_to_effects(const BlockEffects& fx)
 {
     for (int k = 0; k < send_group_count; k++) {
         const SendGroup& g = send_groups[k];
-        if (fx.chorus)
-            set_ch_chorus_share(g.buf, fx.n, g.chorus);
-        if (fx.reverb)
-            set_ch_reverb_share(g.buf, fx.n, g.reverb);
-        if (g.dry != 127)
-            set_dry_signal_xg(g.buf, fx.n, g.dry);
-        else
-            set_dry_signal(g.buf, fx.n);
+        set_group_sends(g.buf, fx.n, g.reverb, g.chorus, g.dry);
     }
     send_group_count = 0;
 }
@@ -143,16 +137,19 @@ static bool same_destination(int v, int w, const BlockEffects& fx, bool effects)
     return !own_v || same_sends(send_key(v, fx), send_key(w, fx));
 }
 
-// Up to three voices after v whose filters run over the whole block (sounding, no start
-// delay left, in a channel that is heard): a filtered voice v may have its filter run beside
-// theirs.
+// Voices after v whose filters run over the whole block (sounding, no start delay left, in a
+// channel that is heard): a filtered voice v may have its filter run beside theirs. Up to
+// three for a patch's filter; for a two-pole filter, as many two-pole ones as run at once.
 static int next_filtered_voices(int v, uint32 muted, int* next)
 {
     if (!voice_has_filter(v))
         return 0;
+    const bool two_pole = voice[v].filter.type == FILTER_TWO_POLE;
+    const int most = two_pole ? two_pole_lanes() - 1 : 3;
     int n = 0;
-    for (int j = v + 1; j < upper_voices && n < 3; j++)
-        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j))
+    for (int j = v + 1; j < upper_voices && n < most; j++)
+        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j) &&
+            (!two_pole || voice[j].filter.type == FILTER_TWO_POLE))
             next[n++] = j;
     return n;
 }
@@ -233,7 +230,7 @@ void do_compute_data(int32 count)
                 paired = partner;
                 mix_voice_pair(d, i, partner, count);
             } else {
-                int next[3];
+                int next[7];
                 const int nnext = next_filtered_voices(i, channel_mute, next);
                 mix_voice(d, i, count, next, nnext);
             }

@@ -22,7 +22,8 @@ bool filter_runs_whole_block(int v)
            vp.delay == 0 && voice_has_filter(v);
 }
 
-#define AHEAD_MOST 3
+// Voices whose data can wait for their turns: a group of eight two-pole filters at most.
+#define AHEAD_MOST 7
 static struct {
     int v = -1;
     int32 asked = 0;  // the count it was made for, samples

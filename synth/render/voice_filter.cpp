@@ -156,8 +156,8 @@ static void two_pole_coefficients(const FilterCoefficients& fc, VoiceFilterState
     const double g = std::tan(M_PI * fc.freq / output_rate());
     const double k = std::pow(10.0, -fc.reso_dB / 20.0);
     const double a1 = 1.0 / (1.0 + g * (g + k)), a2 = g * a1, a3 = g * a2;
-    st.two_pole = TwoPoleCoefs{(float)a2, (float)a3, (float)(2 * a1 - 1), (float)(2 * a2),
-                               (float)(2 * a3)};
+    st.two_pole = TwoPoleCoefs{(float)a2,           (float)a3,     (float)(2 * a1 - 1),
+                               (float)(2 * a2),     (float)(2 * a3), (float)(1 - 2 * a3)};
     st.last_freq = fc.freq;
     st.last_reso_dB = fc.reso_dB;
 }
@@ -229,12 +229,12 @@ struct FilterRun {
     ~FilterRun()
     {
         st.b0 = b[0], st.b1 = b[1], st.b2 = b[2], st.b3 = b[3], st.b4 = b[4];
-        st.s1 = s[0], st.s2 = s[1];
+        st.s[0] = s[0], st.s[1] = s[1];
     }
     void load()
     {
         b[0] = st.b0, b[1] = st.b1, b[2] = st.b2, b[3] = st.b3, b[4] = st.b4;
-        s[0] = st.s1, s[1] = st.s2;
+        s[0] = st.s[0], s[1] = st.s[1];
     }
 
     void run(const int32* in, int32* out, int32 count)
@@ -337,43 +337,67 @@ bool svf4_vector(void)
     return cpu_has.avx2;
 }
 
-void two_pole4_scalar(float* const* s, const TwoPoleCoefs* c, const int32* const* in,
-                      int32* const* out, int32 n)
+void two_pole_scalar(int lanes, float* const* s, const TwoPoleCoefs* c, const int32* const* in,
+                     int32* const* out, int32 n)
 {
-    for (int k = 0; k < 4; k++)
+    for (int k = 0; k < lanes; k++)
         for (int32 i = 0; i < n; i++)
             out[k][i] = two_pole_step(in[k][i], s[k][0], s[k][1], c[k]);
 }
 
-bool two_pole4_vector(void)
+int two_pole_lanes(void)
 {
-    return cpu_has.sse2;
+    return cpu_has.avx2 ? 8 : cpu_has.sse2 ? 4 : 2;
 }
 
-// Three or four two-pole filters at once (a fourth of zeros beside three).
+// The two-pole filters of k voices, as many at once as the vector forms take: lanes without a
+// voice filter zeros into a scratch area.
 static void run_two_pole_group(int k, const int* v, const int32* const* in, int32* const* out,
                                const int32* count)
 {
     static int32 zeros[AUDIO_BUFFER_SIZE], scratch[AUDIO_BUFFER_SIZE];
-    static VoiceFilterState idle_state;
-    idle_state = VoiceFilterState{};
-    FilterRun a(v[0]), b(v[1]), c(v[2]);
-    FilterRun d = k == 4 ? FilterRun(v[3]) : FilterRun(idle_state, FILTER_TWO_POLE);
-    FilterRun* const runs[4] = {&a, &b, &c, &d};
-    const int32* ins[4] = {in[0], in[1], in[2], k == 4 ? in[3] : zeros};
-    int32* outs[4] = {out[0], out[1], out[2], k == 4 ? out[3] : scratch};
-    int32 both = AUDIO_BUFFER_SIZE;
-    for (int j = 0; j < k; j++)
-        both = count[j] < both ? count[j] : both;
-    float* states[4];
-    TwoPoleCoefs coefs[4];
-    for (int j = 0; j < 4; j++) {
-        states[j] = runs[j]->s;
-        coefs[j] = runs[j]->st.two_pole;
+    const int lanes = two_pole_lanes();
+    for (int first = 0; first < k; first += lanes) {
+        const int m = k - first < lanes ? k - first : lanes;
+        if (m <= 2) {
+            if (m == 2)
+                run_voice_filters(v[first], in[first], out[first], count[first], v[first + 1],
+                                  in[first + 1], out[first + 1], count[first + 1]);
+            else
+                run_voice_filter(v[first], in[first], out[first], count[first]);
+            continue;
+        }
+        float idle[8][2] = {};
+        float* states[8];
+        TwoPoleCoefs coefs[8] = {};
+        const int32* ins[8];
+        int32* outs[8];
+        int32 both = AUDIO_BUFFER_SIZE;
+        for (int j = 0; j < lanes; j++) {
+            if (j < m) {
+                VoiceFilterState& st = voice_filter_state(v[first + j]);
+                update_coefficients(voice[v[first + j]].filter, st);
+                states[j] = st.s;
+                coefs[j] = st.two_pole;
+                ins[j] = in[first + j];
+                outs[j] = out[first + j];
+                both = count[first + j] < both ? count[first + j] : both;
+            } else {
+                states[j] = idle[j];
+                ins[j] = zeros;
+                outs[j] = scratch;
+            }
+        }
+        if (lanes == 8)
+            two_pole8_avx2(states, coefs, ins, outs, both);
+        else
+            two_pole4_sse2(states, coefs, ins, outs, both);
+        for (int j = 0; j < m; j++) {
+            const int32* rest_in[1] = {ins[j] + both};
+            int32* rest_out[1] = {outs[j] + both};
+            two_pole_scalar(1, &states[j], &coefs[j], rest_in, rest_out, count[first + j] - both);
+        }
     }
-    two_pole4_sse2(states, coefs, ins, outs, both);
-    for (int j = 0; j < k; j++)
-        runs[j]->run(in[j] + both, out[j] + both, count[j] - both);
 }
 
 void run_voice_filter_group(int k, const int* v, const int32* const* in, int32* const* out,
@@ -382,7 +406,7 @@ void run_voice_filter_group(int k, const int* v, const int32* const* in, int32* 
     if (k <= 0)
         return;
     bool svf = svf4_vector() && k >= 3 && k <= 4;
-    bool two_pole = two_pole4_vector() && k >= 3 && k <= 4;
+    bool two_pole = k >= 3;
     int most = 0;
     for (int j = 0; j < k; j++) {
         svf = svf && voice[v[j]].filter.type == 1;

@@ -15,7 +15,7 @@ struct VoiceFilterState {
     int32 b0, b1, b2, b3, b4;  // history in the resampled values' scale: low, high, band of
                                // the state-variable filter; the ladder's input and four poles
     TwoPoleCoefs two_pole;  // coefficients of the two-pole filter, linear
-    float s1, s2;           // its two integrator states, in the resampled values' scale
+    float s[2];             // its two states, in the resampled values' scale
 };
 
 // Filter kinds of FilterCoefficients::type: none, the state-variable filter of patches, the
