@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -182,6 +184,56 @@ TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
         if (n >= 4) {
             ASSERT_EQ(std::vector<resample_t>(b.begin(), b.begin() + 4),
                       std::vector<resample_t>({-32768, 32767, -1, 0}));
+        }
+    }
+}
+
+// The two-pole filters of four and eight voices at once against their scalar definition:
+// coefficients from the lowest cutoffs to just under the Nyquist frequency, resonances from none
+// to the highest (outputs held at the limit), states left anywhere, runs around the widths.
+TEST(FilterKernels, TwoPoleLanesGiveTheScalarValues)
+{
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<double> cutoff(5, 0.48 * 44100), reso_db(0, 96), state(-1e6, 1e6);
+    std::uniform_int_distribution<int32> value(-(1 << 24), 1 << 24);
+    struct Form {
+        int lanes;
+        bool here;
+        void (*run)(float* const*, const TwoPoleCoefs*, const int32* const*, int32* const*, int32);
+    };
+    const Form forms[] = {{4, cpu_has.sse2, two_pole4_sse2}, {8, cpu_has.avx2, two_pole8_avx2}};
+    for (const Form& form : forms) {
+        if (!form.here)
+            continue;
+        for (int trial = 0; trial < 300; trial++) {
+            const int32 n = trial % 23;
+            float sa[8][2], sb[8][2];
+            TwoPoleCoefs c[8];
+            std::vector<int32> in[8], oa[8], ob[8];
+            float *pa[8], *pb[8];
+            const int32* ins[8];
+            int32 *outa[8], *outb[8];
+            for (int k = 0; k < form.lanes; k++) {
+                const double g = std::tan(M_PI * cutoff(rng) / 44100), q = std::pow(10, -reso_db(rng) / 20);
+                const double a1 = 1 / (1 + g * (g + q)), a2 = g * a1, a3 = g * a2;
+                c[k] = {(float)a2, (float)a3, (float)(2 * a1 - 1), (float)(2 * a2), (float)(2 * a3),
+                        (float)(1 - 2 * a3)};
+                for (int m = 0; m < 2; m++)
+                    sa[k][m] = sb[k][m] = (float)state(rng);
+                in[k].resize((size_t)n);
+                for (int32& x : in[k])
+                    x = value(rng);
+                oa[k].assign((size_t)n, 0), ob[k].assign((size_t)n, 0);
+                pa[k] = sa[k], pb[k] = sb[k], ins[k] = in[k].data();
+                outa[k] = oa[k].data(), outb[k] = ob[k].data();
+            }
+            form.run(pa, c, ins, outa, n);
+            two_pole_scalar(form.lanes, pb, c, ins, outb, n);
+            for (int k = 0; k < form.lanes; k++) {
+                ASSERT_EQ(oa[k], ob[k]) << form.lanes << " lanes, trial " << trial << " filter " << k;
+                ASSERT_EQ(0, memcmp(sa[k], sb[k], sizeof(sa[k])))
+                    << form.lanes << " lanes, trial " << trial << " filter " << k;
+            }
         }
     }
 }
