@@ -41,6 +41,10 @@ struct TwoPoleCoefs {
     float a2, a3, c1, c2, d2, e2;
 };
 
+// The coefficients for a cutoff (Hz, below half the rate) and a resonance (dB: the gain at the
+// cutoff is 10^(dB / 20), that is Q).
+TwoPoleCoefs two_pole_coefs(double cutoff, double reso_db, double rate);
+
 // Largest magnitude the two-pole filter hands on (the largest float below 2^31), so that a
 // resonance at its top keeps the value within 32 bits.
 #define TWO_POLE_HELD 2147483520.0f

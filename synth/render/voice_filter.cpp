@@ -147,17 +147,20 @@ void recompute_voice_filter(int v)
     fc.start_flag = 1;
 }
 
-// The two-pole filter (trapezoidal integrators): g = tan(pi fc / rate), damping 1 / Q with
-// Q = 10^(resonance dB / 20), the gain at the cutoff.
+TwoPoleCoefs two_pole_coefs(double cutoff, double reso_db, double rate)
+{
+    const double g = std::tan(M_PI * cutoff / rate), k = std::pow(10.0, -reso_db / 20.0);
+    const double a1 = 1.0 / (1.0 + g * (g + k)), a2 = g * a1, a3 = g * a2;
+    return TwoPoleCoefs{(float)a2,       (float)a3,       (float)(2 * a1 - 1),
+                        (float)(2 * a2), (float)(2 * a3), (float)(1 - 2 * a3)};
+}
+
+// The two-pole filter's coefficients, when its cutoff or resonance has moved.
 static void two_pole_coefficients(const FilterCoefficients& fc, VoiceFilterState& st)
 {
     if (fc.freq == st.last_freq && fc.reso_dB == st.last_reso_dB)
         return;
-    const double g = std::tan(M_PI * fc.freq / output_rate());
-    const double k = std::pow(10.0, -fc.reso_dB / 20.0);
-    const double a1 = 1.0 / (1.0 + g * (g + k)), a2 = g * a1, a3 = g * a2;
-    st.two_pole = TwoPoleCoefs{(float)a2,           (float)a3,     (float)(2 * a1 - 1),
-                               (float)(2 * a2),     (float)(2 * a3), (float)(1 - 2 * a3)};
+    st.two_pole = two_pole_coefs(fc.freq, fc.reso_dB, output_rate());
     st.last_freq = fc.freq;
     st.last_reso_dB = fc.reso_dB;
 }

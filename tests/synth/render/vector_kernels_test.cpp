@@ -214,10 +214,7 @@ TEST(FilterKernels, TwoPoleLanesGiveTheScalarValues)
             const int32* ins[8];
             int32 *outa[8], *outb[8];
             for (int k = 0; k < form.lanes; k++) {
-                const double g = std::tan(M_PI * cutoff(rng) / 44100), q = std::pow(10, -reso_db(rng) / 20);
-                const double a1 = 1 / (1 + g * (g + q)), a2 = g * a1, a3 = g * a2;
-                c[k] = {(float)a2, (float)a3, (float)(2 * a1 - 1), (float)(2 * a2), (float)(2 * a3),
-                        (float)(1 - 2 * a3)};
+                c[k] = two_pole_coefs(cutoff(rng), reso_db(rng), 44100);
                 for (int m = 0; m < 2; m++)
                     sa[k][m] = sb[k][m] = (float)state(rng);
                 in[k].resize((size_t)n);
