@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include "effects/send_kernels.h"
 #include "render/cpu_features.h"
 #include "render/filter_kernels.h"
 #include "support/guards.h"
@@ -189,48 +191,61 @@ TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
 }
 
 // The two-pole filters of four and eight voices at once against their scalar definition:
-// coefficients from the lowest cutoffs to just under the Nyquist frequency, resonances from none
-// to the highest (outputs held at the limit), states left anywhere, runs around the widths.
+// cutoffs from the lowest to just under the Nyquist frequency, resonances from none to the
+// highest, states anywhere (some beyond the 32-bit range, so that outputs are held), runs
+// around the vector width.
 TEST(FilterKernels, TwoPoleLanesGiveTheScalarValues)
 {
     std::mt19937 rng(47);
-    std::uniform_real_distribution<double> cutoff(5, 0.48 * 44100), reso_db(0, 96), state(-1e6, 1e6);
-    std::uniform_int_distribution<int32> value(-(1 << 24), 1 << 24);
-    struct Form {
-        int lanes;
-        bool here;
-        void (*run)(float* const*, const TwoPoleCoefs*, const int32* const*, int32* const*, int32);
-    };
-    const Form forms[] = {{4, cpu_has.sse2, two_pole4_sse2}, {8, cpu_has.avx2, two_pole8_avx2}};
-    for (const Form& form : forms) {
-        if (!form.here)
-            continue;
-        for (int trial = 0; trial < 300; trial++) {
+    std::uniform_real_distribution<double> cutoff(5, 0.48 * 44100), reso_db(0, 96), state(-1, 1);
+    const std::tuple<int, bool, decltype(&two_pole4_sse2)> forms[] = {
+        {4, cpu_has.sse2, two_pole4_sse2}, {8, cpu_has.avx2, two_pole8_avx2}};
+    for (auto [lanes, here, run] : forms)
+        for (int trial = 0; here && trial < 300; trial++) {
             const int32 n = trial % 23;
-            float sa[8][2], sb[8][2];
+            float s[2][8][2], *sp[2][8];
             TwoPoleCoefs c[8];
-            std::vector<int32> in[8], oa[8], ob[8];
-            float *pa[8], *pb[8];
+            std::vector<int32> in[8], out[2][8];
             const int32* ins[8];
-            int32 *outa[8], *outb[8];
-            for (int k = 0; k < form.lanes; k++) {
+            int32* outs[2][8];
+            for (int k = 0; k < lanes; k++) {
                 c[k] = two_pole_coefs(cutoff(rng), reso_db(rng), 44100);
+                in[k] = random_values(rng, (size_t)n, trial % 2);
+                ins[k] = in[k].data();
                 for (int m = 0; m < 2; m++)
-                    sa[k][m] = sb[k][m] = (float)state(rng);
-                in[k].resize((size_t)n);
-                for (int32& x : in[k])
-                    x = value(rng);
-                oa[k].assign((size_t)n, 0), ob[k].assign((size_t)n, 0);
-                pa[k] = sa[k], pb[k] = sb[k], ins[k] = in[k].data();
-                outa[k] = oa[k].data(), outb[k] = ob[k].data();
+                    s[0][k][m] = s[1][k][m] = (float)(state(rng) * (trial % 3 ? 1e6 : 4e9));
+                for (int f = 0; f < 2; f++) {
+                    out[f][k].assign((size_t)n, 0);
+                    sp[f][k] = s[f][k], outs[f][k] = out[f][k].data();
+                }
             }
-            form.run(pa, c, ins, outa, n);
-            two_pole_scalar(form.lanes, pb, c, ins, outb, n);
-            for (int k = 0; k < form.lanes; k++) {
-                ASSERT_EQ(oa[k], ob[k]) << form.lanes << " lanes, trial " << trial << " filter " << k;
-                ASSERT_EQ(0, memcmp(sa[k], sb[k], sizeof(sa[k])))
-                    << form.lanes << " lanes, trial " << trial << " filter " << k;
+            run(sp[0], c, ins, outs[0], n);
+            two_pole_scalar(lanes, sp[1], c, ins, outs[1], n);
+            for (int k = 0; k < lanes; k++) {
+                SCOPED_TRACE(testing::Message() << lanes << " lanes, trial " << trial << " filter " << k);
+                ASSERT_EQ(out[0][k], out[1][k]);
+                ASSERT_EQ(0, memcmp(s[0][k], s[1][k], sizeof(s[0][k])));
             }
         }
+}
+
+// The sends of a group of voices, four values at a time, against the scalar form: products
+// held at the limits, sums wrapping, the dry signal plain (a negative gain) or scaled.
+TEST(SendKernels, VectorFormGivesTheScalarValues)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> gain(0.0f, 1.3f);
+    for (int trial = 0; cpu_has.sse2 && trial < 2000; trial++) {
+        const int32 n = trial % 37;
+        const bool wild = trial % 3 == 0;
+        const std::vector<int32> in = random_sums(rng, (size_t)n, wild);
+        std::vector<int32> a[3] = {random_sums(rng, (size_t)n, wild), random_sums(rng, (size_t)n, wild),
+                                   random_sums(rng, (size_t)n, wild)};
+        std::vector<int32> b[3] = {a[0], a[1], a[2]};
+        const float gr = gain(rng), gc = gain(rng), gd = trial % 2 ? gain(rng) : -1.0f;
+        group_sends_sse2(in.data(), a[0].data(), a[1].data(), a[2].data(), n, gr, gc, gd);
+        group_sends_scalar(in.data(), b[0].data(), b[1].data(), b[2].data(), n, gr, gc, gd);
+        for (int k = 0; k < 3; k++)
+            ASSERT_EQ(a[k], b[k]) << "trial " << trial << " buffer " << k;
     }
 }
