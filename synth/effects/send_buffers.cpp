@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "effects/effect.h"
+#include "effects/send_kernels.h"
 
 int32 reverb_effect_buffer[EFFECT_BUFFER_SIZE];
 int32 chorus_effect_buffer[EFFECT_BUFFER_SIZE];
@@ -47,6 +48,15 @@ void set_ch_reverb(int32* buf, int32 count, int32 level)
     count = fit(count);
     for (int32 i = 0; i < count; i++)
         reverb_effect_buffer[i] += fx_mul(buf[i], g);
+}
+
+void set_group_sends(const int32* buf, int32 count, float reverb, float chorus, int32 dry_level)
+{
+    auto share = [](double x) { return x > 1 ? 1.0 : x > 0 ? x : 0.0; };
+    const float gr = (float)(share(reverb) * REV_INP_LEV), gc = (float)share(chorus);
+    const float gd = dry_level >= 127 ? -1.0f : dry_level > 0 ? (float)dry_level / 127.0f : 0.0f;
+    group_sends(buf, reverb_effect_buffer, chorus_effect_buffer, direct_buffer, fit(count), gr,
+                gc, gd);
 }
 
 void set_ch_eq_gs(int32* buf, int32 count)

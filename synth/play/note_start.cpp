@@ -13,6 +13,8 @@
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "play/voice.h"
+#include "play/voice_sends.h"
+#include "render/voice_filter.h"
 #include "render/voice_params.h"
 
 static double output_rate(void)
@@ -171,7 +173,10 @@ static void init_filter(Voice& vp)
         vp.filter.orig_freq = (int16)s->cutoff_freq;
         double reso = s->resonance / 10.0 - 3.01;
         vp.filter.orig_reso_dB = reso < 0 ? 0 : reso;
-        if (opt_lpf_def == 2) {
+        if (s->inst_type == INST_SF2) {
+            vp.filter.type = FILTER_TWO_POLE;  // the format's filter, whatever kind patches use
+            vp.filter.gain = (float)pow(10.0, vp.filter.orig_reso_dB * -0.5 / 20.0);
+        } else if (opt_lpf_def == 2) {
             vp.filter.type = 2;
             vp.filter.gain = 1.0f;
         } else {
@@ -282,6 +287,7 @@ void start_note(MidiEvent* e, int v, int vid, int remaining)
     recompute_freq(v);
     recompute_voice_filter(v);
     recompute_amp(v);
+    voice_effect_sends(v);
 
     if (s->modes & MODES_ENVELOPE) {
         vp.envelope_stage = 0;

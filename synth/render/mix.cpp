@@ -254,7 +254,7 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
         int32 n = count < DIE_RAMP ? count : DIE_RAMP;
         const int32* sp = resample_voice(v, &n);
         if (n > 0) {
-            if (vp.filter.type == 1 || vp.filter.type == 2) {
+            if (voice_has_filter(v)) {
                 run_voice_filter(v, sp, filter_buffer, n);
                 sp = filter_buffer;
             }

@@ -14,7 +14,10 @@
 #include "play/playmidi.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
+#include "play/voice_sends.h"
 #include "render/mix.h"
+#include "render/voice_data.h"
+#include "render/voice_filter.h"
 #include "frontend/startup.h"
 #include "instrum/instrum.h"
 
@@ -57,17 +60,96 @@ static bool output_is_mono(void)
     return (play_mode->encoding & PE_MONO) != 0;
 }
 
-// Up to three voices after v whose filters run over the whole block (sounding, no start
-// delay left, in a channel that is heard): a filtered voice v may have its filter run beside
-// theirs.
+// ---- voices with effect sends of their own ----
+// A SoundFont voice feeds the reverb and the chorus by shares of its own. Voices with equal
+// shares (and the same XG dry level) are mixed into one slice, which goes to the effects
+// once: the cost follows the number of different sends, not the number of voices.
+
+// The effects of the block being rendered.
+struct BlockEffects {
+    int32 n;  // values in the block (2 x frames: effects run on stereo output only)
+    bool reverb, chorus, xg;
+};
+
+// Voices with these sends share a slice.
+struct SendGroup {
+    float reverb, chorus;  // shares 0..1 (0 for an effect that does not run)
+    int dry;               // XG dry level of their channel, 0..127; 127 for none
+    int32* buf;            // the slice, n values
+};
+
+#define SEND_GROUPS 16
+static int32* group_buffer = nullptr;  // SEND_GROUPS slices of a block of stereo values
+static SendGroup send_groups[SEND_GROUPS];
+static int send_group_count = 0;
+
+static SendGroup send_key(int v, const BlockEffects& fx)
+{
+    const Voice& vp = voice[v];
+    const int dry = channel[vp.channel].dry_level;
+    return SendGroup{fx.reverb ? vp.reverb_send : 0.0f, fx.chorus ? vp.chorus_send : 0.0f,
+                     fx.xg ? dry : 127, nullptr};
+}
+
+static bool same_sends(const SendGroup& a, const SendGroup& b)
+{
+    return a.reverb == b.reverb && a.chorus == b.chorus && a.dry == b.dry;
+}
+
+// Every group's slice to the effects and the dry signal; the slices are free again.
+static void send_groups_to_effects(const BlockEffects& fx)
+{
+    for (int k = 0; k < send_group_count; k++) {
+        const SendGroup& g = send_groups[k];
+        set_group_sends(g.buf, fx.n, g.reverb, g.chorus, g.dry);
+    }
+    send_group_count = 0;
+}
+
+// The slice voice v (with sends of its own) is mixed into. When every slice is taken, those
+// so far go to the effects first.
+static int32* send_group_slice(int v, const BlockEffects& fx)
+{
+    const SendGroup key = send_key(v, fx);
+    for (int k = 0; k < send_group_count; k++)
+        if (same_sends(send_groups[k], key))
+            return send_groups[k].buf;
+    if (send_group_count == SEND_GROUPS)
+        send_groups_to_effects(fx);
+    if (group_buffer == nullptr)
+        group_buffer = (int32*)safe_large_malloc(sizeof(int32) * AUDIO_BUFFER_SIZE * 2 * SEND_GROUPS);
+    SendGroup& g = send_groups[send_group_count];
+    g = key;
+    g.buf = group_buffer + (size_t)send_group_count * fx.n;
+    memset(g.buf, 0, sizeof(int32) * (size_t)fx.n);
+    send_group_count++;
+    return g.buf;
+}
+
+// Whether voices v and w (a stereo pair) go to the same buffer.
+static bool same_destination(int v, int w, const BlockEffects& fx, bool effects)
+{
+    if (!effects)
+        return true;
+    const bool own_v = voice_has_own_sends(v), own_w = voice_has_own_sends(w);
+    if (own_v != own_w)
+        return false;
+    return !own_v || same_sends(send_key(v, fx), send_key(w, fx));
+}
+
+// Voices after v whose filters run over the whole block (sounding, no start delay left, in a
+// channel that is heard): a filtered voice v may have its filter run beside theirs. Up to
+// three for a patch's filter; for a two-pole filter, as many two-pole ones as run at once.
 static int next_filtered_voices(int v, uint32 muted, int* next)
 {
-    const int8 type = voice[v].filter.type;
-    if (type != 1 && type != 2)
+    if (!voice_has_filter(v))
         return 0;
+    const bool two_pole = voice[v].filter.type == FILTER_TWO_POLE;
+    const int most = two_pole ? two_pole_lanes() - 1 : 3;
     int n = 0;
-    for (int j = v + 1; j < upper_voices && n < 3; j++)
-        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j))
+    for (int j = v + 1; j < upper_voices && n < most; j++)
+        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j) &&
+            (!two_pole || voice[j].filter.type == FILTER_TWO_POLE))
             next[n++] = j;
     return n;
 }
@@ -87,12 +169,19 @@ void do_compute_data(int32 count)
     const bool chorus = stereo && opt_chorus_control && !opt_surround_chorus;
     const bool effects = reverb || chorus;
 
+    // Channels with a voice that follows the channel's sends (a patch voice).
+    uint32 followed = 0;
     for (int i = 0; i < upper_voices; i++)
-        if (voice[i].status != VOICE_FREE)
+        if (voice[i].status != VOICE_FREE) {
             channel[voice[i].channel].lasttime = current_sample + count;
+            if (effects && !voice_has_own_sends(i))
+                followed |= 1u << voice[i].channel;
+        }
+    const BlockEffects fx = {n, reverb, chorus, play_system_mode == XG_SYSTEM_MODE};
 
     // Channels whose sound goes through effects of its own get a slice of their own; the
-    // others are mixed straight into the block.
+    // others are mixed straight into the block. A channel whose voices all have sends of
+    // their own needs none.
     int32* dest[MAX_CHANNELS];
     bool own[MAX_CHANNELS] = {};
     if (effects) {
@@ -105,7 +194,7 @@ void do_compute_data(int32 count)
                                 (int64)current_sample - c.lasttime >= rev_window;
             bool plain = quiet_reverb && c.chorus_level <= 0 && c.delay_level <= 0 &&
                          !(opt_eq_control && c.eq_gs) && !c.eq_xg.valid && c.dry_level == 127;
-            if (plain) {
+            if (plain || !((followed >> ch) & 1u)) {
                 dest[ch] = buffer_pointer;
             } else {
                 own[ch] = true;
@@ -133,14 +222,17 @@ void do_compute_data(int32 count)
             continue;
         }
         if (i != paired) {
-            const int partner = stereo ? stereo_partner(i) : -1;
+            int32* d = effects && voice_has_own_sends(i) ? send_group_slice(i, fx) : dest[v.channel];
+            int partner = stereo ? stereo_partner(i) : -1;
+            if (partner >= 0 && !same_destination(i, partner, fx, effects))
+                partner = -1;
             if (partner >= 0) {
                 paired = partner;
-                mix_voice_pair(dest[v.channel], i, partner, count);
+                mix_voice_pair(d, i, partner, count);
             } else {
-                int next[3];
+                int next[7];
                 const int nnext = next_filtered_voices(i, channel_mute, next);
-                mix_voice(dest[v.channel], i, count, next, nnext);
+                mix_voice(d, i, count, next, nnext);
             }
         }
         if (v.status != VOICE_FREE && v.timeout == 1 && current_sample > v.timeout) {
@@ -152,7 +244,8 @@ void do_compute_data(int32 count)
     trim_upper_voices();
 
     if (effects) {
-        const bool xg = play_system_mode == XG_SYSTEM_MODE;
+        const bool xg = fx.xg;
+        send_groups_to_effects(fx);
         for (int ch = 0; ch < MAX_CHANNELS; ch++) {
             if (!own[ch])
                 continue;

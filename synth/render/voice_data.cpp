@@ -11,7 +11,8 @@
 
 bool voice_has_filter(int v)
 {
-    return voice[v].filter.type == 1 || voice[v].filter.type == 2;
+    const int8 type = voice[v].filter.type;
+    return type == FILTER_SVF || type == FILTER_LADDER || type == FILTER_TWO_POLE;
 }
 
 bool filter_runs_whole_block(int v)
@@ -21,7 +22,8 @@ bool filter_runs_whole_block(int v)
            vp.delay == 0 && voice_has_filter(v);
 }
 
-#define AHEAD_MOST 3
+// Voices whose data can wait for their turns: a group of eight two-pole filters at most.
+#define AHEAD_MOST 7
 static struct {
     int v = -1;
     int32 asked = 0;  // the count it was made for, samples

@@ -20,7 +20,7 @@ void voice_data_two(int v, int32* room_v, const int32** sv, int32* nv, int w, in
 
 // When filtered voice v (count samples, a whole block) has voices among the nnext of next
 // whose filters run over the same block: makes the data of v (in room, *made values) and of up
-// to three of them at once, their filters side by side, the others' kept until their turns;
+// to seven of them at once, their filters side by side, the others' kept until their turns;
 // true. False, with nothing done, otherwise.
 bool make_filter_group(int v, int32 count, const int* next, int nnext, int32* room, int32* made);
 

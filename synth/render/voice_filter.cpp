@@ -109,7 +109,8 @@ void recompute_voice_filter(int v)
         coef *= std::pow(2.0, cents / 1200.0);
 
     const int32 rate = output_rate();
-    double f = fc.orig_freq * coef;
+    const double wanted = fc.orig_freq * coef;
+    double f = wanted;
     if (f > rate / 2)
         f = rate / 2;
     else if (f < 5)
@@ -133,12 +134,43 @@ void recompute_voice_filter(int v)
     } else if (fc.type == 2) {
         if (fc.reso_dB > fc.orig_reso_dB / 2)
             fc.gain = (float)std::pow(10.0, (fc.reso_dB - fc.orig_reso_dB / 2) / 20.0);
+    } else if (fc.type == FILTER_TWO_POLE) {
+        // Open at the top of a zone's range: a note that starts there with nothing to lower
+        // its cutoff later is left unfiltered. Below it the filter always runs, up to just
+        // under the Nyquist frequency.
+        const bool moves = modulation_applies(sp) && (sp->modenv_to_fc || sp->tremolo_to_fc);
+        if (wanted >= SF_OPEN_CUTOFF_HZ && fc.start_flag == 0 && !moves)
+            fc.type = FILTER_NONE;
+        else if (fc.freq > rate * 0.48)
+            fc.freq = (int16)(rate * 0.48);
     }
     fc.start_flag = 1;
 }
 
+TwoPoleCoefs two_pole_coefs(double cutoff, double reso_db, double rate)
+{
+    const double g = std::tan(M_PI * cutoff / rate), k = std::pow(10.0, -reso_db / 20.0);
+    const double a1 = 1.0 / (1.0 + g * (g + k)), a2 = g * a1, a3 = g * a2;
+    return TwoPoleCoefs{(float)a2,       (float)a3,       (float)(2 * a1 - 1),
+                        (float)(2 * a2), (float)(2 * a3), (float)(1 - 2 * a3)};
+}
+
+// The two-pole filter's coefficients, when its cutoff or resonance has moved.
+static void two_pole_coefficients(const FilterCoefficients& fc, VoiceFilterState& st)
+{
+    if (fc.freq == st.last_freq && fc.reso_dB == st.last_reso_dB)
+        return;
+    st.two_pole = two_pole_coefs(fc.freq, fc.reso_dB, output_rate());
+    st.last_freq = fc.freq;
+    st.last_reso_dB = fc.reso_dB;
+}
+
 static void update_coefficients(const FilterCoefficients& fc, VoiceFilterState& st)
 {
+    if (fc.type == FILTER_TWO_POLE) {
+        two_pole_coefficients(fc, st);
+        return;
+    }
     const double limit = 0.8976380228996277;
     if (fc.reso_dB != st.last_reso_dB || st.q == 0) {
         st.last_reso_dB = fc.reso_dB;
@@ -186,23 +218,38 @@ static inline int32 ladder_step(int32 in, int32* b, int32 f, int32 p, int32 q)
 // A voice's filter with its history in locals while a span runs through it.
 struct FilterRun {
     VoiceFilterState& st;
-    const int type;  // 1 state-variable, 2 ladder
+    const int type;  // 1 state-variable, 2 ladder, 3 two-pole
     int32 b[5];      // the state's history (b0..b4) while the span runs
+    float s[2];      // the two-pole filter's states while the span runs
 
     explicit FilterRun(int v) : st(voice_filter_state(v)), type(voice[v].filter.type)
     {
         update_coefficients(voice[v].filter, st);
-        b[0] = st.b0, b[1] = st.b1, b[2] = st.b2, b[3] = st.b3, b[4] = st.b4;
+        load();
     }
     // A filter of its own state and kind, with the coefficients it holds.
-    FilterRun(VoiceFilterState& s, int kind) : st(s), type(kind)
+    FilterRun(VoiceFilterState& state, int kind) : st(state), type(kind) { load(); }
+    ~FilterRun()
+    {
+        st.b0 = b[0], st.b1 = b[1], st.b2 = b[2], st.b3 = b[3], st.b4 = b[4];
+        st.s[0] = s[0], st.s[1] = s[1];
+    }
+    void load()
     {
         b[0] = st.b0, b[1] = st.b1, b[2] = st.b2, b[3] = st.b3, b[4] = st.b4;
+        s[0] = st.s[0], s[1] = st.s[1];
     }
-    ~FilterRun() { st.b0 = b[0], st.b1 = b[1], st.b2 = b[2], st.b3 = b[3], st.b4 = b[4]; }
 
     void run(const int32* in, int32* out, int32 count)
     {
+        if (type == FILTER_TWO_POLE) {
+            const TwoPoleCoefs c = st.two_pole;
+            float s1 = s[0], s2 = s[1];
+            for (int32 i = 0; i < count; i++)
+                out[i] = two_pole_step(in[i], s1, s2, c);
+            s[0] = s1, s[1] = s2;
+            return;
+        }
         const int32 f = st.f, p = st.p, q = st.q;
         int32 r[5] = {b[0], b[1], b[2], b[3], b[4]};
         if (type == 1) {
@@ -229,6 +276,17 @@ template <int TYPE>
 static void run_side_by_side(FilterRun& a, const int32* ia, int32* oa, FilterRun& b,
                              const int32* ib, int32* ob, int32 count)
 {
+    if (TYPE == FILTER_TWO_POLE) {
+        const TwoPoleCoefs ca = a.st.two_pole, cb = b.st.two_pole;
+        float a1 = a.s[0], a2 = a.s[1], b1 = b.s[0], b2 = b.s[1];
+        for (int32 i = 0; i < count; i++) {
+            const int32 xa = ia[i], xb = ib[i];
+            oa[i] = two_pole_step(xa, a1, a2, ca);
+            ob[i] = two_pole_step(xb, b1, b2, cb);
+        }
+        a.s[0] = a1, a.s[1] = a2, b.s[0] = b1, b.s[1] = b2;
+        return;
+    }
     const int32 fa = a.st.f, pa = a.st.p, qa = a.st.q, fb = b.st.f, pb = b.st.p, qb = b.st.q;
     int32 ra[5] = {a.b[0], a.b[1], a.b[2], a.b[3], a.b[4]};
     int32 rb[5] = {b.b[0], b.b[1], b.b[2], b.b[3], b.b[4]};
@@ -259,6 +317,8 @@ void run_voice_filters(int v, const int32* in_v, int32* out_v, int32 nv, int w,
         run_side_by_side<1>(a, in_v, out_v, b, in_w, out_w, both);
     else if (a.type == 2 && b.type == 2)
         run_side_by_side<2>(a, in_v, out_v, b, in_w, out_w, both);
+    else if (a.type == FILTER_TWO_POLE && b.type == FILTER_TWO_POLE)
+        run_side_by_side<FILTER_TWO_POLE>(a, in_v, out_v, b, in_w, out_w, both);
     else {
         a.run(in_v, out_v, both);
         b.run(in_w, out_w, both);
@@ -280,16 +340,86 @@ bool svf4_vector(void)
     return cpu_has.avx2;
 }
 
+void two_pole_scalar(int lanes, float* const* s, const TwoPoleCoefs* c, const int32* const* in,
+                     int32* const* out, int32 n)
+{
+    for (int k = 0; k < lanes; k++)
+        for (int32 i = 0; i < n; i++)
+            out[k][i] = two_pole_step(in[k][i], s[k][0], s[k][1], c[k]);
+}
+
+int two_pole_lanes(void)
+{
+    return cpu_has.avx2 ? 8 : cpu_has.sse2 ? 4 : 2;
+}
+
+// The two-pole filters of k voices, as many at once as the vector forms take: lanes without a
+// voice filter zeros into a scratch area.
+static void run_two_pole_group(int k, const int* v, const int32* const* in, int32* const* out,
+                               const int32* count)
+{
+    static int32 zeros[AUDIO_BUFFER_SIZE], scratch[AUDIO_BUFFER_SIZE];
+    const int lanes = two_pole_lanes();
+    for (int first = 0; first < k; first += lanes) {
+        const int m = k - first < lanes ? k - first : lanes;
+        if (m <= 2) {
+            if (m == 2)
+                run_voice_filters(v[first], in[first], out[first], count[first], v[first + 1],
+                                  in[first + 1], out[first + 1], count[first + 1]);
+            else
+                run_voice_filter(v[first], in[first], out[first], count[first]);
+            continue;
+        }
+        float idle[8][2] = {};
+        float* states[8];
+        TwoPoleCoefs coefs[8] = {};
+        const int32* ins[8];
+        int32* outs[8];
+        int32 both = AUDIO_BUFFER_SIZE;
+        for (int j = 0; j < lanes; j++) {
+            if (j < m) {
+                VoiceFilterState& st = voice_filter_state(v[first + j]);
+                update_coefficients(voice[v[first + j]].filter, st);
+                states[j] = st.s;
+                coefs[j] = st.two_pole;
+                ins[j] = in[first + j];
+                outs[j] = out[first + j];
+                both = count[first + j] < both ? count[first + j] : both;
+            } else {
+                states[j] = idle[j];
+                ins[j] = zeros;
+                outs[j] = scratch;
+            }
+        }
+        if (lanes == 8)
+            two_pole8_avx2(states, coefs, ins, outs, both);
+        else
+            two_pole4_sse2(states, coefs, ins, outs, both);
+        for (int j = 0; j < m; j++) {
+            const int32* rest_in[1] = {ins[j] + both};
+            int32* rest_out[1] = {outs[j] + both};
+            two_pole_scalar(1, &states[j], &coefs[j], rest_in, rest_out, count[first + j] - both);
+        }
+    }
+}
+
 void run_voice_filter_group(int k, const int* v, const int32* const* in, int32* const* out,
                             const int32* count)
 {
     if (k <= 0)
         return;
     bool svf = svf4_vector() && k >= 3 && k <= 4;
+    bool two_pole = k >= 3;
     int most = 0;
     for (int j = 0; j < k; j++) {
         svf = svf && voice[v[j]].filter.type == 1;
+        two_pole = two_pole && voice[v[j]].filter.type == FILTER_TWO_POLE;
         most = v[j] > most ? v[j] : most;
+    }
+    if (two_pole) {
+        voice_filter_state(most);  // the states of all exist before any is held
+        run_two_pole_group(k, v, in, out, count);
+        return;
     }
     if (svf) {
         voice_filter_state(most);  // the states of all exist before any is held

@@ -4,6 +4,7 @@
 #define CORVELLE_RENDER_VOICE_FILTER_H
 
 #include "sysdep.h"
+#include "render/filter_kernels.h"
 
 // Kept per voice index beside the voice record; cleared when a note starts its filter.
 struct VoiceFilterState {
@@ -13,7 +14,17 @@ struct VoiceFilterState {
     int32 f, q, p;        // coefficients, Q24
     int32 b0, b1, b2, b3, b4;  // history in the resampled values' scale: low, high, band of
                                // the state-variable filter; the ladder's input and four poles
+    TwoPoleCoefs two_pole;  // coefficients of the two-pole filter, linear
+    float s[2];             // its two states, in the resampled values' scale
 };
+
+// Filter kinds of FilterCoefficients::type: none, the state-variable filter of patches, the
+// four-pole ladder, and the two-pole filter of SoundFont voices (12 dB per octave, stable
+// up to the Nyquist frequency).
+enum { FILTER_NONE = 0, FILTER_SVF = 1, FILTER_LADDER = 2, FILTER_TWO_POLE = 3 };
+
+// A SoundFont zone's cutoff at the top of its range (13500 cents), Hz: the filter is open there.
+#define SF_OPEN_CUTOFF_HZ 19912
 
 VoiceFilterState& voice_filter_state(int v);
 

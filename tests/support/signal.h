@@ -70,6 +70,23 @@ double zero_crossing_freq(const std::vector<T>& x, size_t from, size_t to, doubl
     return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
 }
 
+// Amplitude of the component at hz in x over [from, to) (Goertzel); 0 for an empty range.
+template <class T>
+double tone_amplitude(const std::vector<T>& x, size_t from, size_t to, double hz, double rate = 44100)
+{
+    to = std::min(to, x.size());
+    if (to <= from)
+        return 0;
+    const double c = 2 * std::cos(2 * M_PI * hz / rate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < to; i++) {
+        const double s = (double)x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    return 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / (double)(to - from);
+}
+
 // Level in dB of 16-bit full scale of integer samples over [from, to) (-200 for silence).
 inline double level_db(const std::vector<int32_t>& x, size_t from, size_t to)
 {

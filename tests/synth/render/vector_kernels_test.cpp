@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
+#include "effects/send_kernels.h"
 #include "render/cpu_features.h"
 #include "render/filter_kernels.h"
 #include "support/guards.h"
@@ -183,5 +187,65 @@ TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
             ASSERT_EQ(std::vector<resample_t>(b.begin(), b.begin() + 4),
                       std::vector<resample_t>({-32768, 32767, -1, 0}));
         }
+    }
+}
+
+// The two-pole filters of four and eight voices at once against their scalar definition:
+// cutoffs from the lowest to just under the Nyquist frequency, resonances from none to the
+// highest, states anywhere (some beyond the 32-bit range, so that outputs are held), runs
+// around the vector width.
+TEST(FilterKernels, TwoPoleLanesGiveTheScalarValues)
+{
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<double> cutoff(5, 0.48 * 44100), reso_db(0, 96), state(-1, 1);
+    const std::tuple<int, bool, decltype(&two_pole4_sse2)> forms[] = {
+        {4, cpu_has.sse2, two_pole4_sse2}, {8, cpu_has.avx2, two_pole8_avx2}};
+    for (auto [lanes, here, run] : forms)
+        for (int trial = 0; here && trial < 300; trial++) {
+            const int32 n = trial % 23;
+            float s[2][8][2], *sp[2][8];
+            TwoPoleCoefs c[8];
+            std::vector<int32> in[8], out[2][8];
+            const int32* ins[8];
+            int32* outs[2][8];
+            for (int k = 0; k < lanes; k++) {
+                c[k] = two_pole_coefs(cutoff(rng), reso_db(rng), 44100);
+                in[k] = random_values(rng, (size_t)n, trial % 2);
+                ins[k] = in[k].data();
+                for (int m = 0; m < 2; m++)
+                    s[0][k][m] = s[1][k][m] = (float)(state(rng) * (trial % 3 ? 1e6 : 4e9));
+                for (int f = 0; f < 2; f++) {
+                    out[f][k].assign((size_t)n, 0);
+                    sp[f][k] = s[f][k], outs[f][k] = out[f][k].data();
+                }
+            }
+            run(sp[0], c, ins, outs[0], n);
+            two_pole_scalar(lanes, sp[1], c, ins, outs[1], n);
+            for (int k = 0; k < lanes; k++) {
+                SCOPED_TRACE(testing::Message() << lanes << " lanes, trial " << trial << " filter " << k);
+                ASSERT_EQ(out[0][k], out[1][k]);
+                ASSERT_EQ(0, memcmp(s[0][k], s[1][k], sizeof(s[0][k])));
+            }
+        }
+}
+
+// The sends of a group of voices, four values at a time, against the scalar form: products
+// held at the limits, sums wrapping, the dry signal plain (a negative gain) or scaled.
+TEST(SendKernels, VectorFormGivesTheScalarValues)
+{
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> gain(0.0f, 1.3f);
+    for (int trial = 0; cpu_has.sse2 && trial < 2000; trial++) {
+        const int32 n = trial % 37;
+        const bool wild = trial % 3 == 0;
+        const std::vector<int32> in = random_sums(rng, (size_t)n, wild);
+        std::vector<int32> a[3] = {random_sums(rng, (size_t)n, wild), random_sums(rng, (size_t)n, wild),
+                                   random_sums(rng, (size_t)n, wild)};
+        std::vector<int32> b[3] = {a[0], a[1], a[2]};
+        const float gr = gain(rng), gc = gain(rng), gd = trial % 2 ? gain(rng) : -1.0f;
+        group_sends_sse2(in.data(), a[0].data(), a[1].data(), a[2].data(), n, gr, gc, gd);
+        group_sends_scalar(in.data(), b[0].data(), b[1].data(), b[2].data(), n, gr, gc, gd);
+        for (int k = 0; k < 3; k++)
+            ASSERT_EQ(a[k], b[k]) << "trial " << trial << " buffer " << k;
     }
 }

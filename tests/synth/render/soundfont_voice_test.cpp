@@ -1,0 +1,191 @@
+// What a SoundFont voice adds to the engine's own: it feeds the reverb and the chorus by its
+// own sends (its zone's, with CC91 and CC93 adding up to 20 % each) where a patch voice follows
+// its channel's send levels, and its two-pole filter runs whenever its cutoff lies below the
+// top of the format's range.
+#include <gtest/gtest.h>
+
+#include "render/voice_filter.h"
+#include "synth/render/voice_sound.h"
+
+namespace {
+
+class SoundFontVoice : public VoiceSound {
+protected:
+    // The tone as a SoundFont zone with these sends (tenths of a percent) and cutoff (Hz, 0
+    // for none), or as a patch.
+    void as_zone(bool soundfont, int reverb = 0, int chorus = 0, int cutoff = 0)
+    {
+        tone.s.inst_type = (int8)(soundfont ? INST_SF2 : INST_GUS);
+        tone.s.sf_reverb_send = (int16)reverb;
+        tone.s.sf_chorus_send = (int16)chorus;
+        tone.s.cutoff_freq = cutoff;
+    }
+    // Interleaved stereo of the events on channels 0 and 1 (both playing the tone), rendered
+    // until `end` with the reverb and the chorus on or off.
+    std::vector<int32> render(const std::vector<MidiEvent>& evs, bool reverb, bool chorus,
+                              int32 end = 30000)
+    {
+        Restore<int> r(opt_reverb_control, reverb ? 1 : 0), c(opt_chorus_control, chorus ? 1 : 0);
+        init_effect();
+        reset_voices();
+        prepare_channel();
+        reset_controllers(1);
+        channel[1].special_sample = 1;
+        channel[1].volume = 127;
+        play(evs, end);
+        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
+        return std::vector<int32>(p, p + fake_output().data.size() / 2);
+    }
+    // A render of the controller events `sends` and the notes with one effect on (the reverb
+    // or the chorus), split into the effect's return and the dry sound: the latter is the
+    // same render with every send at 0 (the zone's and the controllers'), which leaves the
+    // voices' levels as they are with effects on.
+    struct Split {
+        std::vector<int32> wet, dry;
+    };
+    Split split(bool soundfont, bool reverb, int zone, std::vector<MidiEvent> sends,
+                const std::vector<MidiEvent>& notes)
+    {
+        const size_t n = sends.size();
+        sends.insert(sends.end(), notes.begin(), notes.end());
+        as_zone(soundfont, reverb ? zone : 0, reverb ? 0 : zone);
+        const std::vector<int32> on = render(sends, reverb, !reverb);
+        for (size_t i = 0; i < n; i++)
+            sends[i].a = 0;
+        as_zone(soundfont);
+        const std::vector<int32> dry = render(sends, reverb, !reverb);
+        return Split{minus(on, dry), dry};
+    }
+    // Of one note, the effect's return over the dry sound (RMS over the frames [8000, 28000)).
+    double wet_over_dry(bool soundfont, bool reverb, int zone, int controller)
+    {
+        const Split s = split(soundfont, reverb, zone,
+                              {cc(0, reverb ? ME_REVERB_EFFECT : ME_CHORUS_EFFECT, 0, controller)},
+                              {make_event(0, ME_NOTEON, 0, 69, 127)});
+        return rms(s.wet, 16000, 56000) / rms(s.dry, 16000, 56000);
+    }
+    static std::vector<int32> minus(const std::vector<int32>& a, const std::vector<int32>& b)
+    {
+        std::vector<int32> d(std::min(a.size(), b.size()));
+        for (size_t i = 0; i < d.size(); i++)
+            d[i] = a[i] - b[i];
+        return d;
+    }
+    static MidiEvent cc(int32 t, int type, int ch, int v) { return make_event(t, type, ch, v, 0); }
+};
+
+// Each row: a voice with its zone's sends and its channel's CC91/CC93, the share of its sound
+// that reaches one effect. A patch voice at send level 127 feeds the effect its whole sound
+// (share 1), and the effects are linear: the ratio of returns is the ratio of shares.
+TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
+{
+    struct Row {
+        const char* what;
+        bool soundfont, reverb;  // the effect measured (the other one is off)
+        int zone, controller;    // the zone's send of that effect (tenths), CC91 or CC93
+        double share;
+    };
+    const Row rows[] = {
+        {"a 50 % chorus send with CC93 at 0", true, false, 500, 0, 0.5},
+        {"no chorus send, CC93 at 127 adds 20 %", true, false, 0, 127, 0.2},
+        {"CC93 at 64 adds about 10 %", true, false, 200, 64, 0.2 + 0.2 * 64 / 127},
+        {"90 % and 20 % are held at 100 %", true, false, 900, 127, 1.0},
+        {"a 30 % reverb send with CC91 at 0", true, true, 300, 0, 0.3},
+        {"no reverb send, CC91 at 127 adds 20 %", true, true, 0, 127, 0.2},
+        {"a patch follows CC93", false, false, 0, 64, 64.0 / 127},
+        {"a patch follows CC91", false, true, 0, 32, 32.0 / 127},
+    };
+    double whole[2];  // wet over dry at share 1: chorus, reverb
+    for (bool reverb : {false, true}) {
+        whole[reverb] = wet_over_dry(false, reverb, 0, 127);
+        ASSERT_GT(whole[reverb], 0.05) << "the effect returns next to nothing";
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const double share =
+            wet_over_dry(row.soundfont, row.reverb, row.zone, row.controller) / whole[row.reverb];
+        EXPECT_NEAR(share, row.share, 0.01 + 0.01 * row.share);
+    }
+}
+
+// A change of CC93 reaches the sounding voice; two voices of different sends each keep their
+// own, where they sound together.
+TEST_F(SoundFontVoice, FollowsItsChannelsControllerAndKeepsItsSendsBesideOthers)
+{
+    const MidiEvent a = make_event(0, ME_NOTEON, 0, 69, 127), b = make_event(0, ME_NOTEON, 1, 76, 127);
+    const Split later = split(true, false, 0, {cc(15000, ME_CHORUS_EFFECT, 0, 127)}, {a});
+    EXPECT_EQ(rms(later.wet, 0, 30000), 0.0) << "chorus before CC93";
+    EXPECT_GT(rms(later.wet, 40000, 60000), 0.05 * rms(later.dry, 40000, 60000))
+        << "no chorus after CC93";
+
+    // Channel 0 at 50 %, channel 1 at 50 % + 20 %: together, the returns of each alone add up.
+    auto wet_of = [&](const std::vector<MidiEvent>& notes) {
+        return split(true, false, 500, {cc(0, ME_CHORUS_EFFECT, 1, 127)}, notes).wet;
+    };
+    const std::vector<int32> both = wet_of({a, b}), first = wet_of({a}), second = wet_of({b});
+    const std::vector<int32> rest = minus(minus(both, first), second);
+    EXPECT_LT(to_db(rms(rest, 16000, 56000) / rms(both, 16000, 56000)), -40.0);
+    EXPECT_GT(to_db(rms(second, 16000, 56000) / rms(first, 16000, 56000)), 1.5)
+        << "the second voice's larger send";
+}
+
+// A two-pole low-pass at fc whose gain at fc is 1 (0 dB), made for 44100 Hz by the bilinear
+// transform: its gain at f in dB.
+double two_pole_db(double f, double fc)
+{
+    const double r = std::tan(M_PI * f / 44100) / std::tan(M_PI * fc / 44100);
+    return -10 * std::log10((1 - r * r) * (1 - r * r) + r * r);
+}
+
+class TwoPoleFilter : public SoundFontVoice {
+protected:
+    static constexpr double tones[3] = {1000, 12000, 16000};
+    void SetUp() override
+    {
+        SoundFontVoice::SetUp();
+        // Three tones of equal amplitude, looped over a stretch that holds whole cycles of each.
+        const int frames = 3 * 4410;
+        tone.data.assign((size_t)frames + 2, 0);
+        for (int i = 0; i < frames; i++) {
+            double x = 0;
+            for (double hz : tones)
+                x += 8000 * std::sin(2 * M_PI * hz * i / 44100);
+            tone.data[(size_t)i] = (sample_t)std::lround(x);
+        }
+        Sample& s = tone.s;
+        s.data = tone.data.data();
+        s.data_length = (splen_t)frames << FRACTION_BITS;
+        s.loop_start = (splen_t)4410 << FRACTION_BITS;
+        s.loop_end = (splen_t)8820 << FRACTION_BITS;
+        s.sample_rate = 44100;
+        s.root_freq = freq_table[69];  // note 69 plays the recording as it is
+    }
+    // The left side of note 69 at velocity 127, dry.
+    std::vector<int32> note(bool soundfont, int cutoff)
+    {
+        as_zone(soundfont, 0, 0, cutoff);
+        return side_of(render({make_event(0, ME_NOTEON, 0, 69, 127)}, false, false), 0);
+    }
+    static double tone_db(const std::vector<int32>& x, double hz)
+    {
+        return to_db(tone_amplitude(x, 4410, 26460, hz));
+    }
+};
+
+// A zone's filter at 8 kHz takes its two poles' share of each tone; at the top of the range it
+// is open, just below it it runs. A patch keeps its own rule: no filter above a sixth of the
+// rate, one below.
+TEST_F(TwoPoleFilter, RunsBelowTheOpenCutoffWhilePatchesKeepTheirRule)
+{
+    const std::vector<int32> open = note(true, 0), at8k = note(true, 8000);
+    for (double hz : tones)
+        EXPECT_NEAR(tone_db(at8k, hz) - tone_db(open, hz), two_pole_db(hz, 8000), 1.0) << hz;
+    EXPECT_EQ(note(true, SF_OPEN_CUTOFF_HZ), open);
+    EXPECT_GT(std::abs(tone_db(note(true, 19000), 16000) - tone_db(open, 16000)), 0.3);
+
+    const std::vector<int32> patch = note(false, 0);
+    EXPECT_EQ(note(false, 8000), patch);
+    EXPECT_LT(tone_db(note(false, 5000), 12000) - tone_db(patch, 12000), -6.0);
+}
+
+}  // namespace
