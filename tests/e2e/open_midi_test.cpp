@@ -10,7 +10,6 @@
 #include <string>
 
 #include <FL/Fl.H>
-#include "app/gui.h"
 #include "frontend/startup.h"
 #include "output/output.h"
 #include "support/device_trace.h"
@@ -22,33 +21,20 @@
 
 // The display held (its window is titled like the real program's) and a configuration search
 // in folders of the test's own.
-class OpenMidi : public OnDisplay {
+class OpenMidi : public MainWindowTest {
 protected:
     TempDir dir;
     std::string sys = dir.mkdir("sys"), prog = dir.mkdir("prog");
     Restore<const char*> sys_dir_{system_config_dir, sys.c_str()}, prog_dir_{program_config_dir, prog.c_str()};
     ScopedEnv home_{"HOME", dir.mkdir("home")}, device_{"CORVELLE_AUDIO_DEVICE", "null"};
     Restore<int> found_{got_a_configuration, 0};
-    GUI* g = nullptr;
 
-    void SetUp() override
-    {
-        OnDisplay::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        g = new GUI;
-        gui = g;
-    }
     void TearDown() override
     {
-        if (g != nullptr) {
+        if (g != nullptr)
             wait_until_stopped();
-            Fl::remove_timeout(animate);
-            delete g;
-            gui = nullptr;
-        }
         set_qevent(nullptr);
-        OnDisplay::TearDown();
+        MainWindowTest::TearDown();
     }
     // Runs the toolkit until the playback thread has ended and the last glyph has gone.
     bool wait_until_stopped(double seconds = 60)

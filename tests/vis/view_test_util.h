@@ -20,6 +20,7 @@
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "readmidi/event.h"
+#include "app/gui.h"
 #include "vis/CGL_Window.h"
 
 #include "support/x_display.h"
@@ -221,6 +222,28 @@ protected:
     void TearDown() override
     {
         delete view;
+        OnDisplay::TearDown();
+    }
+};
+
+// The program's main window on the display (the global `gui` points to it); it goes after the
+// test with its frame timer.
+class MainWindowTest : public OnDisplay {
+protected:
+    GUI* g = nullptr;
+    void SetUp() override
+    {
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        g = new GUI;
+        gui = g;
+    }
+    void TearDown() override
+    {
+        Fl::remove_timeout(animate);
+        delete g;
+        gui = nullptr;
         OnDisplay::TearDown();
     }
 };
