@@ -1,7 +1,7 @@
 // The player as a new user meets it, end to end with the real program, the capture device and
-// the trace: what is playing and where (title, times, pause sign, seek bar), transport keys up
-// to the last sample heard, a second song chosen while one plays, a window that grows and goes
-// full screen, and refusals named in a box.
+// the trace: refusals named in a box, what is playing and where (title, times, pause sign, seek
+// bar), transport keys up to the last sample heard, a second song chosen while one plays, and a
+// window that grows. (Frames stopping while paused: the transport test.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -135,13 +135,9 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
     EXPECT_NEAR(shown_seconds(shown.text), heard, 1.0) << shown.text;
     std::string png = dir.file("playing.png");
     ASSERT_TRUE(v->screenshot(png));
-    // Beside the legend's top "0" and "min velocity": velocity 0's colour (black by default);
-    // at its bottom, beside "127" and "max velocity", white. No pause sign.
-    EXPECT_LT(Visualizer::region_mean(png, 422, 542, 20, 6, "(r+g+b)/3"), 0.1);
-    EXPECT_GT(Visualizer::region_mean(png, 422, 622, 20, 6, "(r+g+b)/3"), 0.9);
-    EXPECT_EQ(Visualizer::region_mean(png, 172, 626, 12, 12, "(r+g+b)/3<0.3"), 0.0);
+    EXPECT_EQ(Visualizer::region_mean(png, 172, 626, 12, 12, "(r+g+b)/3<0.3"), 0.0) << "pause sign";
 
-    // ---- paused 5 s: the sign shows, nothing is drawn, next to no CPU ----
+    // ---- paused 5 s: the sign shows, next to no CPU ----
     const MarkLine p = press("space", "pause");
     ASSERT_FALSE(p.what.empty());
     usleep(500000);
@@ -149,8 +145,6 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
     usleep(5000000);
     EXPECT_LT(v->cpu_seconds() - cpu, 0.2) << "CPU seconds in 5 s of pause";
     trace->update();
-    for (const FrameLine& f : trace->lines.frame)
-        EXPECT_LT(f.wall, p.wall + 300000) << "a frame drawn while paused";
     EXPECT_EQ(trace->lines.status.back().paused, 1);
     ASSERT_TRUE(v->screenshot(png));
     EXPECT_GT(Visualizer::region_mean(png, 172, 626, 12, 12, "(r+g+b)/3<0.3"), 0.05);
@@ -226,9 +220,9 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
     EXPECT_GE(e.min, -60.0);
     EXPECT_EQ(v->title(), "Midi Visualization");
 
-    // ---- the window grows to 1280 x 900: the view takes the room, the panel keeps its size ----
-    std::string small = dir.file("small.png"), big = dir.file("big.png");
-    ASSERT_TRUE(v->screenshot(small));
+    // ---- the window grows to 1280 x 900: the view takes the room, Play moves down (the
+    // layout itself, and F11: tests/app) ----
+    std::string big = dir.file("big.png");
     shell("xdotool windowsize " + v->window + " 1280 900");
     ASSERT_TRUE(wait_until(5, 0.1, [&] {
         return shell_output("xdotool getwindowgeometry " + v->window).find("1280x900") !=
@@ -244,35 +238,6 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
     // Key 64's column of the 1262-pixel view: 64 x 1262 / 128 = 631 to 640.9, from x 9.
     EXPECT_GT(Visualizer::region_mean(big, 642, 700, 6, 60, "(r+g+b)/3"), 0.8);
     EXPECT_LT(Visualizer::region_mean(big, 9 + 256, 700, 16, 60, "(r+g+b)/3"), 0.1);
-    std::string a = dir.file("sliders-small.png"), b = dir.file("sliders-big.png");
-    shell("convert '" + small + "' -crop 180x85+10+520 +repage '" + a + "'");
-    shell("convert '" + big + "' -crop 180x85+10+782 +repage '" + b + "'");
-    // (the plastic scheme's background pattern is tiled from the window's corner: fuzz 6%)
-    EXPECT_EQ(shell_output("compare -fuzz 6% -metric AE '" + a + "' '" + b + "' null: 2>&1"), "0")
-        << "the FPS, Fade and Speed sliders changed in the grown window";
-
-    // ---- F11: full screen and back (without a window manager the toolkit maps the window
-    // anew, under another id) ----
-    auto shown_at = [&](const std::string& size) {
-        return wait_until(5, 0.1, [&] {
-            std::istringstream ids(shell_output("xdotool search --all --onlyvisible --pid " +
-                                                std::to_string(v->pid) +
-                                                " --name '^Midi Visualization' 2>/dev/null"));
-            for (std::string id; ids >> id;)
-                if (shell_output("xdotool getwindowgeometry " + id).find(size) !=
-                    std::string::npos) {
-                    v->window = id;
-                    return true;
-                }
-            return false;
-        });
-    };
-    v->key("F11");
-    EXPECT_TRUE(shown_at("Geometry: 1280x1024"));
-    usleep(300000);
-    v->key("F11");
-    EXPECT_TRUE(shown_at("Geometry: 1280x900"));
-    EXPECT_TRUE(v->running());
 }
 
 }  // namespace

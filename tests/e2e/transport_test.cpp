@@ -1,10 +1,10 @@
 // The real program end to end, as a user meets it: started with a song as its argument but no
 // audio device; then a song chosen with "Play .mid" and the file chooser, paused and resumed
 // with Space, moved with Right, Left and Home, stopped with Escape; then more songs, one of
-// them not MIDI at all (named in a box). The trace's pause/resume/seek/stop lines, its device and glyph lines,
-// the captured sound and screenshots show that sound and picture stop, go on and jump
-// together, and that every note heard becomes a glyph no earlier than it is heard. Also: the
-// command line and the installation.
+// them not MIDI at all (named in a box). The trace's pause/resume/seek/stop lines, its device
+// and glyph lines, the captured sound and screenshots show that sound and picture stop, go on
+// and jump together, and that every note heard becomes a glyph no earlier than it is heard.
+// Also: the command line and the installation.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -139,8 +139,6 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
               std::string::npos)
         << v->output();
     EXPECT_EQ(v->output().find("Playing time"), std::string::npos) << v->output();
-    std::string before = dir.file("before.png"), after = dir.file("after.png");
-    ASSERT_TRUE(v->screenshot(before));
     dir.mkdir("later");
     double enter = v->play(song);
     ASSERT_GT(enter, 0) << "Play refused after the failed start";
@@ -165,11 +163,6 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
     }
     ASSERT_TRUE(v->wait_until_idle(20, mark[6].wall)) << "the view did not empty";
     long long end_size = file_size(capture);
-    // The channel choice names the song's instruments: "1: ..." instead of "1".
-    ASSERT_TRUE(v->screenshot(after));
-    double text_before = Visualizer::region_mean(before, 258, 547, 130, 15, "(r+g+b)/3<0.4");
-    double text_after = Visualizer::region_mean(after, 258, 547, 130, 15, "(r+g+b)/3<0.4");
-    EXPECT_GT(text_after, text_before * 3) << text_before << " " << text_after;
     const Trace t = Trace::read(v->trace_path);
     const MarkLine &p = mark[0], &r = mark[1], &s = mark[6];
     const MarkLine* sk[4] = {&mark[2], &mark[3], &mark[4], &mark[5]};
@@ -231,20 +224,17 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
                      {"Left", sk[1]->wall, sk[2]->wall, sk[1]->to},
                      {"Home", sk[2]->wall, sk[3]->wall, 0},
                      {"Left at the start", sk[3]->wall, s.wall, 0}};
-    double start_median = 0;
-    for (const auto& st : stretches) {
-        SyncError e = stretch_sync(t, st.from, st.to, st.at);
-        ASSERT_GT(e.lag_ms.size(), 4u) << st.name;
-        expect_in_step(e, st.name);
-        // Same device session as the start: the pause does not put the picture behind. (The
-        // medians of two stretches may differ by up to a frame: the notes meet the frame timer
-        // at another phase after the pause.)
-        if (st.name == std::string("start"))
-            start_median = e.median;
-        else if (st.name == std::string("resume")) {
-            EXPECT_LE(e.median, start_median + 30.0) << "the pause put the picture behind";
-        }
+    double median[6];
+    for (int i = 0; i < 6; i++) {
+        SyncError e = stretch_sync(t, stretches[i].from, stretches[i].to, stretches[i].at);
+        ASSERT_GT(e.lag_ms.size(), 4u) << stretches[i].name;
+        expect_in_step(e, stretches[i].name);
+        median[i] = e.median;
     }
+    // Same device session as the start: the pause does not put the picture behind. (The medians
+    // of two stretches may differ by up to a frame: the notes meet the frame timer at another
+    // phase after the pause.)
+    EXPECT_LE(median[1], median[0] + 30.0) << "the pause put the picture behind";
 
     // The sound from each jump on is the song from that position on: same onsets, same pitch
     // classes.
@@ -252,11 +242,15 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
     songtest::Wave reference = songtest::read_wave(rendered);
     ASSERT_EQ(captured.rate, 44100);
     ASSERT_EQ(reference.rate, 44100);
-    for (int k = 0; k < 4; k++) {
-        long long recorded = -1;  // where the device reopened for the seek
+    auto recorded_before = [&](double wall) {  // frames recorded when the device last opened
+        long long at = -1;
         for (const DeviceLine& c : t.capture)
-            if (c.wall < sk[k]->wall)
-                recorded = c.frames;
+            if (c.wall < wall)
+                at = c.frames;
+        return at;
+    };
+    for (int k = 0; k < 4; k++) {
+        long long recorded = recorded_before(sk[k]->wall);
         ASSERT_GE(recorded, 0) << moves[k];
         Heard a = heard(captured, recorded), b = heard(reference, sk[k]->to);
         EXPECT_GE(a.onsets.size(), 6u) << moves[k];
@@ -268,11 +262,7 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
     }
 
     // Escape: the device played nothing after the stop.
-    long long reopened = -1;
-    for (const DeviceLine& c : t.capture)
-        if (c.wall < s.wall)
-            reopened = c.frames;
-    EXPECT_EQ((end_size - 44) / 4, reopened) << "sound after the stop";
+    EXPECT_EQ((end_size - 44) / 4, recorded_before(s.wall)) << "sound after the stop";
     // What it played last fell to silence over a few milliseconds: no click. (The last 2 ms
     // of a cut are as loud as the sound before it.)
     SoundEnding last_50ms = sound_ending(captured.left, 2205), last_2ms = sound_ending(captured.left, 88);

@@ -452,16 +452,7 @@ public:
         return wait_until_idle(trace, seconds, since);
     }
 
-    // import holds the X server while it reads the window and now and then never lets go
-    // (a second connection of its own waits behind the grab): a try that has not ended within
-    // 20 s is killed, which frees the server, and made again.
-    bool screenshot(const std::string& png)
-    {
-        for (int attempt = 0; attempt < 3; attempt++)
-            if (system(("timeout -k 2 20 import -window " + window + " '" + png + "'").c_str()) == 0)
-                return true;
-        return false;
-    }
+    bool screenshot(const std::string& png) const { return ::screenshot(window, png); }
     // The mean over a region of the screenshot (w x h at x, y) of an fx expression, e.g. the
     // fraction of pixels that are red.
     static double region_mean(const std::string& png, int x, int y, int w, int h,

@@ -25,6 +25,17 @@ inline void shell(const std::string& command)
     system(command.c_str());
 }
 
+// Saves a picture of an X window. import holds the X server while it reads the window and now
+// and then never lets go (a second connection of its own waits behind the grab): a try that has
+// not ended within 20 s is killed, which frees the server, and made again.
+inline bool screenshot(const std::string& window, const std::string& png)
+{
+    for (int attempt = 0; attempt < 3; attempt++)
+        if (system(("timeout -k 2 20 import -window " + window + " '" + png + "'").c_str()) == 0)
+            return true;
+    return false;
+}
+
 inline bool have_program(const std::string& name)
 {
     return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;

@@ -14,11 +14,6 @@ using namespace songtest;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 // A few seconds that show what the view does: a single note, a chord, notes on several
 // channels (the drum channel among them) and, after a tempo change, two more.
 std::string test_song()
@@ -40,37 +35,22 @@ std::string test_song()
 }
 
 // The channels' note and velocity limits as a song starts (all keys, all velocities), which
-// the drawing code reads; the test process's globals put back afterwards.
+// the drawing code reads; the test process's channels put back afterwards.
 class DefaultLimits {
+    Channel saved[MAX_CHANNELS];
+
 public:
     DefaultLimits()
     {
-        for (int ch = 0; ch < MAX_CHANNELS; ch++) {
-            const Channel& c = channel[ch];
-            saved[ch] = {c.note_limit_low, c.note_limit_high, c.vel_limit_low, c.vel_limit_high};
-            set(ch, {0, 127, 0, 127});
+        std::copy(channel, channel + MAX_CHANNELS, saved);
+        for (Channel& c : channel) {
+            set_view_field(c.note_limit_low, 0);
+            set_view_field(c.note_limit_high, 127);
+            set_view_field(c.vel_limit_low, 0);
+            set_view_field(c.vel_limit_high, 127);
         }
     }
-    ~DefaultLimits()
-    {
-        for (int ch = 0; ch < MAX_CHANNELS; ch++)
-            set(ch, saved[ch]);
-    }
-    DefaultLimits(const DefaultLimits&) = delete;
-    DefaultLimits& operator=(const DefaultLimits&) = delete;
-
-private:
-    struct Limits {
-        int note_low, note_high, vel_low, vel_high;
-    };
-    Limits saved[MAX_CHANNELS];
-    static void set(int ch, Limits l)
-    {
-        set_view_field(channel[ch].note_limit_low, l.note_low);
-        set_view_field(channel[ch].note_limit_high, l.note_high);
-        set_view_field(channel[ch].vel_limit_low, l.vel_low);
-        set_view_field(channel[ch].vel_limit_high, l.vel_high);
-    }
+    ~DefaultLimits() { std::copy(saved, saved + MAX_CHANNELS, channel); }
 };
 
 // What the window shows frame after frame for the song's note events: each frame's events
