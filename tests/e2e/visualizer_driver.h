@@ -1,8 +1,6 @@
-// Drives the real visualiser the way a person does, on the X display of $DISPLAY: starts
-// corvelle-visualizer with the virtual capture device and a trace file, clicks "Play .mid",
-// types a path into the file chooser and presses Enter; then reads the trace back and measures
-// how far each glyph is from the moment the device played its note.
-// Used by the end-to-end tests and by the synchronisation and transport benchmarks.
+// Drives the real visualiser the way a person does, on the X display of $DISPLAY (clicks, keys,
+// a path typed into the file chooser), and reads its trace back: how far each glyph is from the
+// moment the device played its note. Used by the end-to-end tests and the benchmarks.
 #ifndef CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
 #define CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
 
@@ -401,9 +399,8 @@ public:
     // Drags the FPS slider to its right end: 120 frames per second.
     void fastest_frames() { drag(532, 110, {120, 135, 150, 165, 175}); }
 
-    // Clicks "Play .mid", types the (absolute) path into the file chooser and presses Enter.
-    // Returns the wall-clock time of the Enter key in microseconds, or -1 when no chooser came
-    // up.
+    // Clicks "Play .mid", types the (absolute) path into the file chooser and presses Enter;
+    // the wall-clock time of the Enter key in microseconds, or -1 when no chooser came up.
     double play(const std::string& path)
     {
         click(play_x, play_y);
@@ -436,9 +433,8 @@ public:
         return at;
     }
 
-    // Waits until the frames have stopped after the time since (playback over, the last glyph
-    // gone): the program says so with an idle line, so a machine too busy to draw for a while
-    // is not mistaken for one that has stopped.
+    // Waits until the frames have stopped after the time since: the program says so with an
+    // idle line, so a machine too busy to draw for a while is not taken for one that stopped.
     bool wait_until_idle(TraceFollower& trace, double seconds, double since)
     {
         return wait_until(seconds, 0.1, [&] {
@@ -453,8 +449,8 @@ public:
     }
 
     bool screenshot(const std::string& png) const { return ::screenshot(window, png); }
-    // The mean over a region of the screenshot (w x h at x, y) of an fx expression, e.g. the
-    // fraction of pixels that are red.
+    // The mean over a region (w x h at x, y) of a screenshot of an fx expression, e.g. the
+    // share of red pixels.
     static double region_mean(const std::string& png, int x, int y, int w, int h,
                               const std::string& fx)
     {
