@@ -114,7 +114,7 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
     EXPECT_EQ(next.glyphs.size(), 1u) << next.said;
     v->type_delay_ms = 40;
 
-    // ---- name, time and legend after 5 s of play ----
+    // ---- name and time after 5 s of play ----
     double enter = v->play(song);
     ASSERT_GT(enter, 0);
     ASSERT_GT(v->first_glyph_after(enter, 15), 0) << v->output();

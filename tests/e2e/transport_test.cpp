@@ -274,7 +274,13 @@ TEST_F(Transport, NoDeviceAtFirstThenSoundAndPictureStayInStepThroughTransportAn
     std::map<std::pair<int, int>, int> expected;
     for (const SongNote& n : short_notes)
         expected[{n.ch, n.key}]++;
-    v->make_loud_colour_red();
+    for (int component = 1; component < 3; component++) {  // channel 1's loudest colour: pure red
+        v->click(330, 575);  // the "RGB" choice opens its menu: green, then blue
+        usleep(400000);
+        shell("xdotool key Down Return");
+        usleep(300000);
+        v->drag(618, 398, {380, 340, 300, 260, 228, 215});  // that colour's maximum to 0
+    }
     enter = v->play(second);
     ASSERT_GT(enter, 0) << "Play refused after Escape";
     // The picture is taken a quarter second after channel 1's loudest note (velocity 124)

@@ -383,19 +383,6 @@ public:
             shell("xdotool mouseup 1");
     }
 
-    // In the colour editor, makes the selected channel's loudest colour pure red: its green
-    // and then its blue maximum go to 0.
-    void make_loud_colour_red()
-    {
-        for (int component = 0; component < 2; component++) {
-            click(330, 575);  // the "RGB" choice opens its menu
-            usleep(400000);
-            shell("xdotool key Down Return");
-            usleep(300000);
-            drag(618, 398, {380, 340, 300, 260, 228, 215});
-        }
-    }
-
     // Drags the FPS slider to its right end: 120 frames per second.
     void fastest_frames() { drag(532, 110, {120, 135, 150, 165, 175}); }
 
