@@ -189,7 +189,6 @@ struct VisualizerLaunch {
     // root runs it: a file with mode 000 is then unreadable to it.
     bool obey_file_permissions = false;
     std::vector<std::string> args;
-    std::vector<std::pair<std::string, std::string>> env;
 };
 
 // Drops the capabilities that let root read any file, for this process and what it executes.
@@ -240,8 +239,6 @@ public:
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // the program goes when the test does
         setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
         setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
-        for (const auto& e : launch.env)
-            setenv(e.first.c_str(), e.second.c_str(), 1);
         int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
         dup2(fd, 2);
@@ -302,18 +299,11 @@ public:
         return (double)ticks / (double)sysconf(_SC_CLK_TCK);
     }
 
-    // The ids of this program's shown windows whose title matches the pattern, whatever else
-    // has the same title.
-    std::vector<std::string> windows(const std::string& title) const
-    {
-        std::istringstream ids(shell_output("xdotool search --all --onlyvisible --pid " +
-                                            std::to_string(pid) + " --name '" + title + "' 2>/dev/null"));
-        return {std::istream_iterator<std::string>(ids), std::istream_iterator<std::string>()};
-    }
+    // The id of this program's shown window of that title, whatever else has the same title.
     std::string find_window(const std::string& title) const
     {
-        std::vector<std::string> w = windows("^" + title + "$");
-        return w.empty() ? "" : w[0];
+        return shell_output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                            " --name '^" + title + "$' 2>/dev/null | head -1");
     }
 
     // Waits for the main window to show and its control panel to be drawn (a slow build maps
