@@ -195,9 +195,11 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
     // ---- a second song chosen while the first plays ----
     enter = v->play(chord_song);
     ASSERT_GT(enter, 0);
-    const MarkLine stop = mark_after("stop", enter - 1e6);
-    ASSERT_FALSE(stop.what.empty());
-    EXPECT_LT(stop.wall - enter, 200000.0) << "microseconds from the choice to the first song's stop";
+    // The first song stops as soon as the second is chosen, not at its end (a second allowed:
+    // a busy machine may hold the threads back).
+    const MarkLine stop = mark_after("stop", enter - 1e6, 10);
+    ASSERT_FALSE(stop.what.empty()) << v->output();
+    EXPECT_LT(stop.wall - enter, 1e6) << "microseconds from the choice to the first song's stop";
     // The first song keeps playing while the chooser is open and until it stops: its glyphs
     // may be traced up to the stop (and by a frame that took its note just before), none
     // after it.
