@@ -1,9 +1,9 @@
 // The real visualiser when the world fails it, started with a song as its argument and then
-// driven through "Play .mid" and the file chooser, all in one run: a song it may not read, patch files damaged or gone after the configuration
-// named them, and an audio device that fails in the middle of a song. Each time the reason is
-// written on the program's standard error, the playback ends, nothing that was not heard is
-// drawn, and the next good song plays and draws all its notes. (A device that cannot open: the
-// transport test.)
+// driven through "Play .mid" and the file chooser, all in one run: a song it may not read, patch
+// files damaged or gone after the configuration named them, and an audio device that fails in
+// the middle of a song. Each time the reason is written on the program's standard error, the
+// playback ends, nothing that was not heard is drawn, and the next good song plays and draws
+// all its notes. (A device that cannot open: the transport test.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -49,14 +49,6 @@ double level(const std::string& capture, long long from)
         sum += (double)s * s;
     }
     return n ? std::sqrt(sum / (double)n) : 0;
-}
-
-size_t occurrences(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        n++;
-    return n;
 }
 
 class VisualiserFaults : public RealVisualiser {};
@@ -116,27 +108,21 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
     EXPECT_GT(first_level, 100) << "the first song is silent";
 
     Played o;
-    if (launch.obey_file_permissions) {
+    if (launch.obey_file_permissions) {  // else a file of mode 000 stays readable to it here
         o = play(locked);
         EXPECT_NE(o.said.find(locked + ": Permission denied"), std::string::npos) << o.said;
         EXPECT_EQ(o.glyphs.size(), 0u);
         EXPECT_EQ(o.said.find("Playing time"), std::string::npos) << o.said;
         EXPECT_TRUE(v->answer_message(10)) << "no box named the locked file";
-    } else {
-        printf("a file of mode 000 cannot be made unreadable to the program here\n");
     }
 
     dir.write("pats/0.pat", std::string(2000, 'x'));
     std::filesystem::remove(copies[7]);
     long long at = file_size(v->capture_path);
     o = play(all);
+    // (The loader's words for each: the render tool's tests.)
     for (int p : {0, 7})
-        EXPECT_NE(o.said.find("Couldn't load instrument " + copies[p] + " (tone bank 0, program " +
-                              std::to_string(p) + ")"),
-                  std::string::npos)
-            << o.said;
-    EXPECT_NE(o.said.find(copies[0] + ": not an instrument"), std::string::npos) << o.said;
-    EXPECT_NE(o.said.find(copies[7] + "' can't be found"), std::string::npos) << o.said;
+        EXPECT_NE(o.said.find("Couldn't load instrument " + copies[p]), std::string::npos) << o.said;
     // Program 14 still plays its notes, every third of the song.
     EXPECT_GT(level(v->capture_path, at), first_level / 4);
 
@@ -151,9 +137,9 @@ TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAn
     ASSERT_GT(capacity, 44100) << "the songs before filled the capture";
     std::vector<SongNote> long_notes = notes_on({2}, capacity / 44100 + 6);
     o = play(dir.write("long.mid", song_image(long_notes)));
-    EXPECT_EQ(occurrences(o.said, "wave device failed: " + v->capture_path + ": File too large"),
-              1u)
-        << o.said;
+    const std::string failed = "wave device failed: " + v->capture_path + ": File too large";
+    EXPECT_NE(o.said.find(failed), std::string::npos) << o.said;
+    EXPECT_EQ(o.said.find(failed, o.said.find(failed) + 1), std::string::npos) << "told twice";
     // Notes are drawn when the play clock reaches them, and the clock runs on over the audio
     // that was handed to the device before it failed (a few buffers): no note later than that
     // is drawn, and the view empties although the notes drawn never got their note-offs.

@@ -1,7 +1,7 @@
 // The player as a new user meets it, end to end with the real program, the capture device and
-// the trace: what is playing and where (title, times, pause sign, seek bar), transport keys up
-// to the last sample heard, a second song chosen while one plays, a window that grows and goes
-// full screen, and refusals named in a box.
+// the trace: refusals named in a box, what is playing and where (title, times, pause sign, seek
+// bar), transport keys up to the last sample heard, a second song chosen while one plays, and a
+// window that grows. (Frames stopping while paused: the transport test.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -44,20 +44,6 @@ int shown_seconds(const std::string& text)
 
 class Player : public RealVisualiser {
 protected:
-    // The next transport line of a kind written after a time; nullptr when none came within
-    // three seconds.
-    const MarkLine* mark_after(const std::string& what, double since)
-    {
-        const MarkLine* found = nullptr;
-        wait_until(3, 0.02, [&] {
-            trace->update();
-            for (const MarkLine& m : trace->lines.mark)
-                if (!found && m.what == what && m.wall >= since)
-                    found = &m;
-            return found != nullptr;
-        });
-        return found;
-    }
     // Waits until the window shows a position of at least `at` samples.
     bool heard_up_to(long long at, double seconds)
     {
@@ -67,11 +53,10 @@ protected:
         });
     }
     // A key pressed near the end of a song: its transport line, taking effect as anywhere.
-    const MarkLine* press(const std::string& key, const std::string& what)
+    MarkLine press(const std::string& key, const std::string& what)
     {
-        double at = v->key(key);
-        const MarkLine* m = mark_after(what, at);
-        EXPECT_NE(m, nullptr) << key << " refused near the end";
+        MarkLine m = mark_after(what, v->key(key));
+        EXPECT_FALSE(m.what.empty()) << key << " refused";
         return m;
     }
     // Space, Space, Left (or Home), each acting from the last few seconds heard.
@@ -79,38 +64,60 @@ protected:
     {
         SCOPED_TRACE(name);
         ASSERT_TRUE(heard_up_to(end - (long long)(2.5 * rate), 30)) << v->output();
-        const MarkLine* p = press("space", "pause");
-        ASSERT_NE(p, nullptr);
-        EXPECT_GE(p->from, end - 3 * (long long)rate);
+        const MarkLine p = press("space", "pause");
+        ASSERT_FALSE(p.what.empty());
+        EXPECT_GE(p.from, end - 3 * (long long)rate);
         usleep(500000);
-        ASSERT_NE(press("space", "resume"), nullptr);
-        const MarkLine* back = press("Left", "seek");
-        ASSERT_NE(back, nullptr);
-        EXPECT_EQ(back->to, std::max(0LL, back->from - 220500));
+        ASSERT_FALSE(press("space", "resume").what.empty());
+        const MarkLine back = press("Left", "seek");
+        ASSERT_FALSE(back.what.empty());
+        EXPECT_EQ(back.to, std::max(0LL, back.from - 220500));
         ASSERT_TRUE(heard_up_to(end - (long long)(2.5 * rate), 30)) << v->output();
-        const MarkLine* home = press("Home", "seek");
-        ASSERT_NE(home, nullptr);
-        EXPECT_EQ(home->to, 0);
+        const MarkLine home = press("Home", "seek");
+        ASSERT_FALSE(home.what.empty());
+        EXPECT_EQ(home.to, 0);
     }
 };
 
-TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWindowGrows)
+// Started with a missing path as argument; a text file and an empty file chosen with Play:
+// each is named in a box that says what is wrong, the window stays and the next song plays,
+// its path typed into the chooser at 120 ms a key. Then what is playing and where, the keys
+// to the last sample heard, a second song chosen while one plays, and the window growing.
+TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWindowGrows)
 {
     DisplayLock display;
     std::vector<SongNote> notes = twenty_seconds();
     std::vector<SongNote> chord = {{0, 4800, 0, 60, 100}, {0, 4800, 0, 64, 100}, {0, 4800, 0, 67, 100}};
-    std::vector<SongNote> one = {{0, 2880, 0, 64, 127}};
     std::string song = dir.write("flying_scotsman.mid", song_image(notes));
     std::string chord_song = dir.write("chord.mid", song_image(chord));
-    std::string one_note = dir.write("one.mid", song_image(one));
+    std::string one_note = dir.write("one.mid", song_image({{0, 2880, 0, 64, 127}}));
+    std::string text = dir.write("flying.mid", "Shopping list: milk, eggs.\n");
+    std::string empty = dir.write("empty.mid", "");
     const long long end = song_end(notes), chord_end = song_end(chord);
-    ASSERT_NO_FATAL_FAILURE(start());
 
-    // ---- name, time and legend after 5 s of play ----
+    // ---- refusals named in a box; slow typing right after the chooser opens ----
+    VisualizerLaunch launch;
+    launch.args = {dir.file("gone.mid")};
+    ASSERT_NO_FATAL_FAILURE(start(launch, visualizer, false));
+    ASSERT_TRUE(v->answer_message(15)) << v->output();
+    ASSERT_TRUE(v->wait_for_window(15)) << v->output();
+    for (const std::string& path : {text, empty}) {
+        Played o = play(path);
+        EXPECT_TRUE(v->answer_message(10)) << path;
+        EXPECT_TRUE(o.glyphs.empty()) << path;
+    }
+    for (const char* told : {"gone.mid: no such file", "flying.mid: not a Standard MIDI File",
+                             "empty.mid: not a Standard MIDI File"})
+        EXPECT_NE(v->output().find(told), std::string::npos) << told << "\n" << v->output();
+    v->type_delay_ms = 120;
+    Played next = play(one_note);
+    EXPECT_EQ(next.glyphs.size(), 1u) << next.said;
+    v->type_delay_ms = 40;
+
+    // ---- name and time after 5 s of play ----
     double enter = v->play(song);
     ASSERT_GT(enter, 0);
-    double first = v->first_glyph_after(enter, 15);
-    ASSERT_GT(first, 0) << v->output();
+    ASSERT_GT(v->first_glyph_after(enter, 15), 0) << v->output();
     usleep(5000000);
     EXPECT_EQ(v->title(), "Midi Visualization - flying_scotsman.mid");
     trace->update();
@@ -128,35 +135,27 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
     EXPECT_NEAR(shown_seconds(shown.text), heard, 1.0) << shown.text;
     std::string png = dir.file("playing.png");
     ASSERT_TRUE(v->screenshot(png));
-    // Beside the legend's top "0" and "min velocity": velocity 0's colour (black by default);
-    // at its bottom, beside "127" and "max velocity", white.
-    EXPECT_LT(Visualizer::region_mean(png, 422, 542, 20, 6, "(r+g+b)/3"), 0.1);
-    EXPECT_GT(Visualizer::region_mean(png, 422, 622, 20, 6, "(r+g+b)/3"), 0.9);
-    EXPECT_EQ(Visualizer::region_mean(png, 172, 626, 12, 12, "(r+g+b)/3<0.3"), 0.0);
+    EXPECT_EQ(Visualizer::region_mean(png, 172, 626, 12, 12, "(r+g+b)/3<0.3"), 0.0) << "pause sign";
 
-    // ---- paused 5 s: the sign shows, nothing is drawn, next to no CPU ----
-    const MarkLine* p = press("space", "pause");
-    ASSERT_NE(p, nullptr);
+    // ---- paused 5 s: the sign shows, next to no CPU ----
+    const MarkLine p = press("space", "pause");
+    ASSERT_FALSE(p.what.empty());
     usleep(500000);
     double cpu = v->cpu_seconds();
     usleep(5000000);
-    double paused_cpu = v->cpu_seconds() - cpu;
-    printf("CPU while paused: %.3f s in 5 s\n", paused_cpu);
-    EXPECT_LT(paused_cpu, 0.2);
+    EXPECT_LT(v->cpu_seconds() - cpu, 0.2) << "CPU seconds in 5 s of pause";
     trace->update();
-    for (const FrameLine& f : trace->lines.frame)
-        EXPECT_LT(f.wall, p->wall + 300000) << "a frame drawn while paused";
     EXPECT_EQ(trace->lines.status.back().paused, 1);
     ASSERT_TRUE(v->screenshot(png));
     EXPECT_GT(Visualizer::region_mean(png, 172, 626, 12, 12, "(r+g+b)/3<0.3"), 0.05);
-    ASSERT_NE(press("space", "resume"), nullptr);
+    ASSERT_FALSE(press("space", "resume").what.empty());
 
     // ---- a click at 75% of the seek bar ----
     double clicked = wall_us();
     v->click(9 + 384, 516);
-    const MarkLine* jump = mark_after("seek", clicked);
-    ASSERT_NE(jump, nullptr);
-    EXPECT_NEAR((double)jump->to, 0.75 * end, rate);
+    const MarkLine jump = mark_after("seek", clicked);
+    ASSERT_FALSE(jump.what.empty());
+    EXPECT_NEAR((double)jump.to, 0.75 * end, rate);
     // A drag from 50% to 80%: the song follows while the button is still down, in steps no
     // closer than a tenth of a second, and lands where the knob is let go.
     auto seeks_since = [&](double since) {
@@ -167,15 +166,11 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
                 seen.push_back(m);
         return seen;
     };
-    auto hand_at = [&](int x, const std::string& then) {
-        shell("xdotool mousemove --window " + v->window + " " + std::to_string(x) + " 516" + then);
-    };
+    std::vector<int> xs;
+    for (int x = 9 + 266; x <= 9 + 410; x += 12)
+        xs.push_back(x);
     double grabbed = wall_us();
-    hand_at(9 + 256, " mousedown 1");
-    for (int x = 9 + 266; x <= 9 + 410; x += 12) {
-        usleep(50000);
-        hand_at(x, "");
-    }
+    v->drag(516, 9 + 256, xs, false);
     bool followed = wait_until(3, 0.05, [&] {
         std::vector<MarkLine> seen = seeks_since(grabbed);
         return !seen.empty() && seen.back().to > 0.7 * end;
@@ -200,22 +195,23 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
     // ---- a second song chosen while the first plays ----
     enter = v->play(chord_song);
     ASSERT_GT(enter, 0);
-    const MarkLine* stop = mark_after("stop", enter - 1e6);
-    ASSERT_NE(stop, nullptr);
-    printf("First song stopped %.0f ms after the second was chosen\n", (stop->wall - enter) / 1e3);
-    EXPECT_LT(stop->wall - enter, 200000.0);
+    // The first song stops as soon as the second is chosen, not at its end (a second allowed:
+    // a busy machine may hold the threads back).
+    const MarkLine stop = mark_after("stop", enter - 1e6, 10);
+    ASSERT_FALSE(stop.what.empty()) << v->output();
+    EXPECT_LT(stop.wall - enter, 1e6) << "microseconds from the choice to the first song's stop";
     // The first song keeps playing while the chooser is open and until it stops: its glyphs
     // may be traced up to the stop (and by a frame that took its note just before), none
     // after it.
-    double chord_first = v->first_glyph_after(stop->wall, 10);
+    double chord_first = v->first_glyph_after(stop.wall, 10);
     ASSERT_GT(chord_first, 0);
     trace->update();
     for (const FrameLine& f : trace->lines.frame)
-        if (f.wall > stop->wall && f.wall < chord_first) {
+        if (f.wall > stop.wall && f.wall < chord_first) {
             EXPECT_EQ(f.glyphs, 0) << "the first song's glyphs stayed";
         }
     for (const GlyphLine& g : trace->lines.glyph)
-        if (g.wall > stop->wall + 20000) {
+        if (g.wall > stop.wall + 20000) {
             EXPECT_TRUE(g.key == 60 || g.key == 64 || g.key == 67) << g.key;
         }
     keys_near_the_end(chord_end, "one chord held 5 s");
@@ -226,9 +222,9 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
     EXPECT_GE(e.min, -60.0);
     EXPECT_EQ(v->title(), "Midi Visualization");
 
-    // ---- the window grows to 1280 x 900: the view takes the room, the panel keeps its size ----
-    std::string small = dir.file("small.png"), big = dir.file("big.png");
-    ASSERT_TRUE(v->screenshot(small));
+    // ---- the window grows to 1280 x 900: the view takes the room, Play moves down (the
+    // layout itself, and F11: tests/app) ----
+    std::string big = dir.file("big.png");
     shell("xdotool windowsize " + v->window + " 1280 900");
     ASSERT_TRUE(wait_until(5, 0.1, [&] {
         return shell_output("xdotool getwindowgeometry " + v->window).find("1280x900") !=
@@ -244,64 +240,6 @@ TEST_F(Player, ShowsWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWi
     // Key 64's column of the 1262-pixel view: 64 x 1262 / 128 = 631 to 640.9, from x 9.
     EXPECT_GT(Visualizer::region_mean(big, 642, 700, 6, 60, "(r+g+b)/3"), 0.8);
     EXPECT_LT(Visualizer::region_mean(big, 9 + 256, 700, 16, 60, "(r+g+b)/3"), 0.1);
-    std::string a = dir.file("sliders-small.png"), b = dir.file("sliders-big.png");
-    shell("convert '" + small + "' -crop 180x85+10+520 +repage '" + a + "'");
-    shell("convert '" + big + "' -crop 180x85+10+782 +repage '" + b + "'");
-    // (the plastic scheme's background pattern is tiled from the window's corner: fuzz 6%)
-    EXPECT_EQ(shell_output("compare -fuzz 6% -metric AE '" + a + "' '" + b + "' null: 2>&1"), "0")
-        << "the FPS, Fade and Speed sliders changed in the grown window";
-
-    // ---- F11: full screen and back (without a window manager the toolkit maps the window
-    // anew, under another id) ----
-    auto shown_at = [&](const std::string& size) {
-        return wait_until(5, 0.1, [&] {
-            std::istringstream ids(shell_output("xdotool search --all --onlyvisible --pid " +
-                                                std::to_string(v->pid) +
-                                                " --name '^Midi Visualization' 2>/dev/null"));
-            for (std::string id; ids >> id;)
-                if (shell_output("xdotool getwindowgeometry " + id).find(size) !=
-                    std::string::npos) {
-                    v->window = id;
-                    return true;
-                }
-            return false;
-        });
-    };
-    v->key("F11");
-    EXPECT_TRUE(shown_at("Geometry: 1280x1024"));
-    usleep(300000);
-    v->key("F11");
-    EXPECT_TRUE(shown_at("Geometry: 1280x900"));
-    EXPECT_TRUE(v->running());
-}
-
-// A missing path given as argument, then a text file and an empty file chosen with Play: each
-// is named in a box that says what is wrong, the window stays and the next song plays, its
-// path typed into the chooser at 120 ms a key.
-TEST_F(Player, RefusedSongsAreNamedInABoxAndTheNextSongPlays)
-{
-    DisplayLock display;
-    std::string text = dir.write("flying.mid", "Shopping list: milk, eggs.\n");
-    std::string empty = dir.write("empty.mid", "");
-    std::string good = dir.write("good.mid", song_image({{0, 480, 0, 60, 100}}));
-    VisualizerLaunch launch;
-    launch.args = {dir.file("gone.mid")};
-    ASSERT_NO_FATAL_FAILURE(start(launch, visualizer, false));
-    ASSERT_TRUE(v->answer_message(15)) << v->output();
-    ASSERT_TRUE(v->wait_for_window(15)) << v->output();
-    for (const std::string& path : {text, empty}) {
-        Played o = play(path);
-        EXPECT_TRUE(v->answer_message(10)) << path;
-        EXPECT_TRUE(o.glyphs.empty()) << path;
-    }
-    std::string said = v->output();
-    for (const char* told : {"gone.mid: no such file", "flying.mid: not a Standard MIDI File",
-                             "empty.mid: not a Standard MIDI File"})
-        EXPECT_NE(said.find(told), std::string::npos) << told << "\n" << said;
-    // Typed slowly right after the chooser opens, the full path comes out as typed.
-    v->type_delay_ms = 120;
-    Played next = play(good);
-    EXPECT_EQ(next.glyphs.size(), 1u) << next.said;
 }
 
 }  // namespace

@@ -53,6 +53,21 @@ protected:
         ASSERT_TRUE(!wait || v->wait_for_window(15)) << v->output();
     }
 
+    // The first transport line of a kind written after a time; `what` is empty when none came
+    // within the seconds.
+    MarkLine mark_after(const std::string& what, double since, double seconds = 3)
+    {
+        MarkLine found{"", 0, 0, 0};
+        wait_until(seconds, 0.02, [&] {
+            trace->update();
+            for (const MarkLine& m : trace->lines.mark)
+                if (found.what.empty() && m.what == what && m.wall >= since)
+                    found = m;
+            return !found.what.empty();
+        });
+        return found;
+    }
+
     struct Played {
         double enter = -1;              // when Enter was pressed in the chooser
         std::vector<GlyphLine> glyphs;  // drawn since

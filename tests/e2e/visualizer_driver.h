@@ -1,16 +1,12 @@
-// Drives the real visualiser the way a person does, on the X display of $DISPLAY: starts
-// corvelle-visualizer with the virtual capture device and a trace file, clicks "Play .mid",
-// types a path into the file chooser and presses Enter; then reads the trace back and measures
-// how far each glyph is from the moment the device played its note.
-// Used by the end-to-end tests and by the synchronisation and transport benchmarks.
+// Drives the real visualiser the way a person does, on the X display of $DISPLAY (clicks, keys,
+// a path typed into the file chooser), and reads its trace back: how far each glyph is from the
+// moment the device played its note. Used by the end-to-end tests and the benchmarks.
 #ifndef CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
 #define CORVELLE_TESTS_E2E_VISUALIZER_DRIVER_H
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -25,26 +21,8 @@
 #include <vector>
 
 #include "tests/support/device_trace.h"
+#include "tests/support/shell.h"
 #include "tests/support/tempdir.h"
-
-inline std::string shell_output(const std::string& command)
-{
-    std::string out;
-    if (FILE* f = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, f))
-            out += buf;
-        pclose(f);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
-        out.pop_back();
-    return out;
-}
-
-inline bool have_program(const std::string& name)
-{
-    return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 // Calls done every `step` seconds until it holds, for up to `seconds`; whether it held.
 template <class F>
@@ -58,22 +36,11 @@ bool wait_until(double seconds, double step, F done)
     return false;
 }
 
-// xdotool and import report their own trouble; what follows sees the outcome.
-inline void shell(const std::string& command)
-{
-    system(command.c_str());
-}
-
 // ---- the trace ----
 
 struct DeviceLine { double wall; long long frames; };
 struct GlyphLine { double wall; long long time; int channel, key; };
-struct FrameLine {
-    double wall;
-    long long position;
-    long glyphs;
-    long moved = -1;  // glyphs that rose, grew or faded in the frame
-};
+struct FrameLine { double wall; long long position; long glyphs; };
 // A transport command taking effect: pause, resume, stop (from: the play position) or seek.
 struct MarkLine { std::string what; double wall; long long from, to; };
 // What the window says about the song: the position it shows, whether the pause sign shows,
@@ -83,13 +50,12 @@ struct StatusLine { double wall; long long position; int paused; std::string tex
 struct IdleLine { double wall; long long heap; int descriptors; };
 
 struct Trace {
-    std::vector<DeviceLine> device;
+    std::vector<DeviceLine> device, capture;  // capture: frames already recorded at each opening
     std::vector<GlyphLine> glyph;
     std::vector<FrameLine> frame;
     std::vector<IdleLine> idle;
     std::vector<MarkLine> mark;
     std::vector<StatusLine> status;
-    std::vector<DeviceLine> capture;  // frames already recorded when the device opened
 
     void add_line(const std::string& line)
     {
@@ -100,26 +66,21 @@ struct Trace {
         GlyphLine g;
         FrameLine f;
         IdleLine i;
-        MarkLine m{kind, 0, 0, 0};
-        if (kind == "device" && s >> d.wall >> d.frames)
-            device.push_back(d);
-        else if (kind == "capture" && s >> d.wall >> d.frames)
-            capture.push_back(d);
-        else if (kind == "glyph" && s >> g.wall >> g.time >> g.channel >> g.key)
-            glyph.push_back(g);
-        else if (kind == "idle" && s >> i.wall >> i.heap >> i.descriptors)
-            idle.push_back(i);
         StatusLine st;
-        if (kind == "status" && s >> st.wall >> st.position >> st.paused) {
+        MarkLine m{kind, 0, 0, 0};
+        if ((kind == "device" || kind == "capture") && s >> d.wall >> d.frames) {
+            (kind == "device" ? device : capture).push_back(d);
+        } else if (kind == "glyph" && s >> g.wall >> g.time >> g.channel >> g.key) {
+            glyph.push_back(g);
+        } else if (kind == "idle" && s >> i.wall >> i.heap >> i.descriptors) {
+            idle.push_back(i);
+        } else if (kind == "frame" && s >> f.wall >> f.position >> f.glyphs) {
+            frame.push_back(f);
+        } else if (kind == "status" && s >> st.wall >> st.position >> st.paused) {
             std::getline(s >> std::ws, st.text);
             status.push_back(st);
-        }
-        if (kind == "frame" && s >> f.wall >> f.position >> f.glyphs) {
-            s >> f.moved;
-            frame.push_back(f);
-        }
-        if ((kind == "pause" || kind == "resume" || kind == "stop" || kind == "seek") &&
-            s >> m.wall >> m.from) {
+        } else if ((kind == "pause" || kind == "resume" || kind == "stop" || kind == "seek") &&
+                   s >> m.wall >> m.from) {
             m.to = m.from;
             s >> m.to;
             mark.push_back(m);
@@ -144,8 +105,7 @@ public:
         if (end == std::string::npos)
             return;  // no whole line yet
         std::istringstream whole(chunk.substr(0, end + 1));
-        std::string line;
-        while (std::getline(whole, line))
+        for (std::string line; std::getline(whole, line);)
             lines.add_line(line);
         offset_ += (std::streamoff)(end + 1);
     }
@@ -229,7 +189,6 @@ struct VisualizerLaunch {
     // root runs it: a file with mode 000 is then unreadable to it.
     bool obey_file_permissions = false;
     std::vector<std::string> args;
-    std::vector<std::pair<std::string, std::string>> env;
 };
 
 // Drops the capabilities that let root read any file, for this process and what it executes.
@@ -264,23 +223,22 @@ public:
     int exit_status = -1;  // from waitpid, once the program has ended
     std::string window;    // X window id of the main window
     std::string trace_path, capture_path, output_path;
+    // Where "Play .mid" is (it moves down when the window grows), and the time between the
+    // keys of a path typed into the chooser.
+    int play_x = 90, play_y = 615, type_delay_ms = 40;
 
     // Starts the program in directory dir with its trace and capture there.
     Visualizer(const std::string& binary, const std::string& dir,
                const VisualizerLaunch& launch = VisualizerLaunch())
+        : trace_path(dir + "/trace.txt"), capture_path(dir + "/capture.wav"),
+          output_path(dir + "/visualizer-output.txt")
     {
-        trace_path = dir + "/trace.txt";
-        capture_path = dir + "/capture.wav";
-        output_path = dir + "/visualizer-output.txt";
         std::string device = launch.device.empty() ? "capture:" + capture_path : launch.device;
-        pid = fork();
-        if (pid != 0)
+        if ((pid = fork()) != 0)
             return;
         prctl(PR_SET_PDEATHSIG, SIGKILL);  // the program goes when the test does
         setenv("CORVELLE_AUDIO_DEVICE", device.c_str(), 1);
         setenv("CORVELLE_TRACE", trace_path.c_str(), 1);
-        for (const auto& e : launch.env)
-            setenv(e.first.c_str(), e.second.c_str(), 1);
         int fd = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
         dup2(fd, 2);
@@ -329,6 +287,24 @@ public:
         std::filesystem::directory_iterator d("/proc/" + std::to_string(pid) + "/task", ec);
         return ec ? -1 : (int)std::distance(d, std::filesystem::directory_iterator());
     }
+    // User and system CPU time the program has used, in seconds.
+    double cpu_seconds() const
+    {
+        std::istringstream in(read_whole_file("/proc/" + std::to_string(pid) + "/stat"));
+        std::string field;
+        long long ticks = 0, v = 0;
+        for (int i = 1; i <= 15 && in >> field; i++)  // the name has no space in it
+            if (i >= 14 && (std::istringstream(field) >> v))
+                ticks += v;
+        return (double)ticks / (double)sysconf(_SC_CLK_TCK);
+    }
+
+    // The id of this program's shown window of that title, whatever else has the same title.
+    std::string find_window(const std::string& title) const
+    {
+        return shell_output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                            " --name '^" + title + "$' 2>/dev/null | head -1");
+    }
 
     // Waits for the main window to show and its control panel to be drawn (a slow build maps
     // the window well before it paints it); false when that does not happen in time.
@@ -336,10 +312,7 @@ public:
     {
         double t = 0;
         for (; t < seconds && window.empty(); t += 0.1) {
-            std::istringstream ids(shell_output(
-                "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                " --name '^Midi Visualization$' 2>/dev/null"));
-            ids >> window;  // this program's own window, whatever else has the same title
+            window = find_window("Midi Visualization");
             if (!running())
                 return false;
             usleep(100000);
@@ -353,36 +326,12 @@ public:
         return false;
     }
 
-    std::string find_window(const std::string& title)
-    {
-        return shell_output("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                            " --name '^" + title +
-                            "$' 2>/dev/null | head -1");
-    }
-
-    // Where "Play .mid" is (it moves down when the window grows), and the time between the
-    // keys of a path typed into the chooser.
-    int play_x = 90, play_y = 615, type_delay_ms = 40;
-
-    // User and system CPU time the program has used, in seconds.
-    double cpu_seconds() const
-    {
-        std::istringstream in(read_whole_file("/proc/" + std::to_string(pid) + "/stat"));
-        std::string field;
-        in >> field >> field;  // pid, (name): test songs' programs have no space in the name
-        long long ticks = 0, v = 0;
-        for (int i = 3; i <= 15 && in >> field; i++)
-            if (i >= 14 && (std::istringstream(field) >> v))
-                ticks += v;
-        return (double)ticks / (double)sysconf(_SC_CLK_TCK);
-    }
-
     std::string title() const { return shell_output("xdotool getwindowname " + window); }
 
     void click(int x, int y)
     {
         shell("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
-            std::to_string(y) + " click 1");
+              std::to_string(y) + " click 1");
     }
 
     // Waits for a message box of the program (its title is "Corvelle") and closes it with
@@ -408,47 +357,35 @@ public:
     }
 
     // Drags with the left button from x0 through the given points on row y, in small steps
-    // as a hand does (the toolkit sees every step).
-    void drag(int y, int x0, const std::vector<int>& xs)
+    // as a hand does (the toolkit sees every step); without release, the button stays down.
+    void drag(int y, int x0, const std::vector<int>& xs, bool release = true)
     {
-        std::string row = " " + std::to_string(y);
-        shell("xdotool mousemove --window " + window + " " + std::to_string(x0) + row + " mousedown 1");
+        auto to = [&](int x) {
+            return "xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y);
+        };
+        shell(to(x0) + " mousedown 1");
         for (int x : xs) {
             usleep(50000);
-            shell("xdotool mousemove --window " + window + " " + std::to_string(x) + row);
+            shell(to(x));
         }
         usleep(50000);
-        shell("xdotool mouseup 1");
-    }
-
-    // In the colour editor, makes the selected channel's loudest colour pure red: its green
-    // and then its blue maximum go to 0.
-    void make_loud_colour_red()
-    {
-        for (int component = 0; component < 2; component++) {
-            click(330, 575);  // the "RGB" choice opens its menu
-            usleep(400000);
-            shell("xdotool key Down Return");
-            usleep(300000);
-            drag(618, 398, {380, 340, 300, 260, 228, 215});
-        }
+        if (release)
+            shell("xdotool mouseup 1");
     }
 
     // Drags the FPS slider to its right end: 120 frames per second.
     void fastest_frames() { drag(532, 110, {120, 135, 150, 165, 175}); }
 
-    // Clicks "Play .mid", types the (absolute) path into the file chooser and presses Enter.
-    // Returns the wall-clock time of the Enter key in microseconds, or -1 when no chooser came
-    // up.
+    // Clicks "Play .mid", types the (absolute) path into the file chooser and presses Enter;
+    // the wall-clock time of the Enter key in microseconds, or -1 when no chooser came up.
     double play(const std::string& path)
     {
         click(play_x, play_y);
         if (!wait_until(5, 0.1, [&] { return !find_window("Open").empty(); }))
             return -1;
         usleep(500000);
-        // Type the path at a hand's pace into the name field, which opens empty. The chooser
-        // completes names as they are typed: Delete drops what it offers to complete the last
-        // name with.
+        // Typed at a hand's pace into the name field, which opens empty. The chooser completes
+        // names as they are typed: Delete drops what it offers to complete the last name with.
         shell("xdotool type --delay " + std::to_string(type_delay_ms) + " '" + path + "'");
         shell("xdotool key Delete");
         usleep(100000);
@@ -457,24 +394,24 @@ public:
         return enter;
     }
 
-    // The first glyph traced after a time, waiting up to the given seconds; -1 when none.
-    double first_glyph_after(double since, double seconds)
+    // The first glyph (of the channel and key, when given) traced after a time, waiting up to
+    // the given seconds; -1 when none.
+    double first_glyph_after(double since, double seconds, int channel = -1, int key = -1)
     {
         TraceFollower trace(trace_path);
         double at = -1;
         wait_until(seconds, 0.02, [&] {
             trace.update();
             for (const GlyphLine& g : trace.lines.glyph)
-                if (at < 0 && g.wall >= since)
+                if (at < 0 && g.wall >= since && (channel < 0 || (g.channel == channel && g.key == key)))
                     at = g.wall;
             return at >= 0;
         });
         return at;
     }
 
-    // Waits until the frames have stopped after the time since (playback over, the last glyph
-    // gone): the program says so with an idle line, so a machine too busy to draw for a while
-    // is not mistaken for one that has stopped.
+    // Waits until the frames have stopped after the time since: the program says so with an
+    // idle line, so a machine too busy to draw for a while is not taken for one that stopped.
     bool wait_until_idle(TraceFollower& trace, double seconds, double since)
     {
         return wait_until(seconds, 0.1, [&] {
@@ -488,26 +425,16 @@ public:
         return wait_until_idle(trace, seconds, since);
     }
 
-    // import holds the X server while it reads the window and now and then never lets go
-    // (a second connection of its own waits behind the grab): a try that has not ended within
-    // 20 s is killed, which frees the server, and made again.
-    bool screenshot(const std::string& png)
-    {
-        for (int attempt = 0; attempt < 3; attempt++)
-            if (system(("timeout -k 2 20 import -window " + window + " '" + png + "'").c_str()) == 0)
-                return true;
-        return false;
-    }
-    // The mean over a region of the screenshot (w x h at x, y) of an fx expression, e.g. the
-    // fraction of pixels that are red.
+    bool screenshot(const std::string& png) const { return ::screenshot(window, png); }
+    // The mean over a region (w x h at x, y) of a screenshot of an fx expression, e.g. the
+    // share of red pixels.
     static double region_mean(const std::string& png, int x, int y, int w, int h,
                               const std::string& fx)
     {
         std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) +
                            "+" + std::to_string(y);
         return atof(shell_output("convert '" + png + "' -crop " + crop + " +repage -fx '" + fx +
-                                 "' -format '%[fx:mean]' info:")
-                        .c_str());
+                                 "' -format '%[fx:mean]' info:").c_str());
     }
 
     // What the program printed on its standard streams.

@@ -19,7 +19,8 @@ namespace {
 
 const MMRESULT OK = MMSYSERR_NOERROR;
 
-// What the device told its client, in order.
+// What the device told its client, in order. With hold_first, the callback that hands back the
+// first header returns only once `released` is set.
 struct Listener {
     std::mutex m;
     std::condition_variable cv;
@@ -27,16 +28,19 @@ struct Listener {
     std::vector<WAVEHDR*> done;
     std::thread::id caller = std::this_thread::get_id();
     int on_caller_thread = 0;
+    bool hold_first = false, released = false;
 
     static void proc(HWAVEOUT, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR)
     {
         Listener* l = reinterpret_cast<Listener*>(instance);
-        std::lock_guard<std::mutex> g(l->m);
+        std::unique_lock<std::mutex> g(l->m);
         l->messages.push_back(msg);
         l->on_caller_thread += std::this_thread::get_id() == l->caller;
         if (msg == WOM_DONE)
             l->done.push_back(reinterpret_cast<WAVEHDR*>(p1));
         l->cv.notify_all();
+        if (msg == WOM_DONE && l->hold_first && l->done.size() == 1)
+            l->cv.wait(g, [l] { return l->released; });
     }
     bool wait_done(size_t n, int ms = 10000)
     {
@@ -352,52 +356,25 @@ TEST_F(WaveOutTest, ResetFadesOutWhatWasSounding)
 // A pause that falls between two headers (here: while the first one is being handed back)
 // holds the device's clock too: the next header takes its whole length after the restart
 // instead of being owed the paused time and played at once.
-namespace {
-struct GapPause {
-    std::mutex m;
-    std::condition_variable cv;
-    int done = 0;
-    bool paused = false;
-    static void proc(HWAVEOUT, UINT msg, DWORD_PTR instance, DWORD_PTR, DWORD_PTR)
-    {
-        GapPause* g = reinterpret_cast<GapPause*>(instance);
-        if (msg != WOM_DONE)
-            return;
-        std::unique_lock<std::mutex> held(g->m);
-        g->done++;
-        g->cv.notify_all();
-        if (g->done == 1)
-            g->cv.wait(held, [g] { return g->paused; });
-    }
-};
-}  // namespace
-
 TEST_F(WaveOutTest, PauseBetweenHeadersHoldsTheDeviceClock)
 {
-    setenv("CORVELLE_AUDIO_DEVICE", "null", 1);
-    GapPause gap;
-    WAVEFORMATEX f = pcm_format(2, 16, 44100);
-    HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, 0, &f, (DWORD_PTR)GapPause::proc, (DWORD_PTR)&gap, CALLBACK_FUNCTION), OK);
+    Listener l;
+    l.hold_first = true;
+    HWAVEOUT h = open(l);
+    ASSERT_NE(h, nullptr);
     Buffers b(2, 44100 * 4 / 5, 7);  // 200 ms each
     b.queue(h);
-    {
-        std::unique_lock<std::mutex> held(gap.m);
-        ASSERT_TRUE(gap.cv.wait_for(held, std::chrono::seconds(10), [&] { return gap.done == 1; }));
-    }
+    ASSERT_TRUE(l.wait_done(1));
     ASSERT_EQ(waveOutPause(h), OK);
     {
-        std::lock_guard<std::mutex> g(gap.m);
-        gap.paused = true;
-        gap.cv.notify_all();
+        std::lock_guard<std::mutex> g(l.m);
+        l.released = true;
+        l.cv.notify_all();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     auto restarted = std::chrono::steady_clock::now();
     ASSERT_EQ(waveOutRestart(h), OK);
-    {
-        std::unique_lock<std::mutex> held(gap.m);
-        ASSERT_TRUE(gap.cv.wait_for(held, std::chrono::seconds(10), [&] { return gap.done == 2; }));
-    }
+    ASSERT_TRUE(l.wait_done(2));
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - restarted).count();
     EXPECT_GE(ms, 199.0) << "the second header played before its time";
     ASSERT_EQ(waveOutClose(h), OK);

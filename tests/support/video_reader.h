@@ -11,13 +11,12 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 struct VideoStreams {
     std::string error;  // empty when the file opened
-    std::string format, video_codec, audio_codec, pixels;
+    std::string format, video_codec, audio_codec;
     int width = 0, height = 0;
     double fps = 0.0;       // the video stream's average frame rate
     double duration = 0.0;  // the container's, in seconds
@@ -55,8 +54,6 @@ inline VideoStreams read_video(const std::string& path,
             info.width = p->width;
             info.height = p->height;
             info.fps = av_q2d(fmt->streams[i]->avg_frame_rate);
-            const char* name = av_get_pix_fmt_name((AVPixelFormat)p->format);
-            info.pixels = name != nullptr ? name : "";
         } else {
             info.audio_codec = avcodec_get_name(p->codec_id);
             info.sample_rate = p->sample_rate;

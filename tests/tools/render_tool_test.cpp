@@ -5,16 +5,7 @@
 
 using namespace songtest;
 
-namespace {
-
 const std::string whistles = CORVELLE_TEST_DATA "/songs/wood_whistles.mid";
-
-bool has(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-}  // namespace
 
 using RenderTool = SongToolTest;
 

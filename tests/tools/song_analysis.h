@@ -63,6 +63,11 @@ protected:
     }
 };
 
+inline bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
 // A GS data set to address a b c with its checksum, as a system-exclusive event.
 inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)
 {
@@ -80,14 +85,8 @@ inline Bytes xg_sysex(uint8_t h, uint8_t m, uint8_t l, const Bytes& data)
     return msg;
 }
 
-inline Bytes gs_reset()
-{
-    return gs_sysex(0x40, 0x00, 0x7F, {0x00});
-}
-inline Bytes xg_system_on()
-{
-    return xg_sysex(0x00, 0x00, 0x7E, {0x00});
-}
+inline Bytes gs_reset() { return gs_sysex(0x40, 0x00, 0x7F, {0x00}); }
+inline Bytes xg_system_on() { return xg_sysex(0x00, 0x00, 0x7E, {0x00}); }
 
 // A song's events in output samples (at the file writer's rate), from the engine's reader.
 struct SongEvents {

@@ -14,63 +14,34 @@ using namespace songtest;
 
 namespace {
 
-bool has(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 // A few seconds that show what the view does: a single note, a chord, notes on several
 // channels (the drum channel among them) and, after a tempo change, two more.
 std::string test_song()
 {
-    auto on = [](uint32_t t, int ch, int key, int vel) {
-        return TimedBytes{t, {(uint8_t)(0x90 | ch), (uint8_t)key, (uint8_t)vel}};
-    };
-    auto off = [](uint32_t t, int ch, int key) {
-        return TimedBytes{t, {(uint8_t)(0x80 | ch), (uint8_t)key, 0}};
-    };
-    return smf_format0({on(48, 0, 60, 100), off(288, 0, 60),
-                        on(480, 0, 60, 80), on(480, 0, 64, 80), on(480, 0, 67, 80),
-                        off(720, 0, 60), off(720, 0, 64), off(720, 0, 67),
-                        on(960, 1, 40, 60), on(960, 2, 84, 127), on(960, 9, 38, 110),
-                        off(1200, 1, 40), off(1200, 2, 84), off(1200, 9, 38),
-                        {1200, {0xFF, 0x51, 0x0F, 0x42, 0x40}},  // 60 beats a minute
-                        on(1320, 3, 72, 90), off(1560, 3, 72), on(1440, 0, 48, 30), off(1500, 0, 48)},
-                       480, 240);
+    std::vector<TimedBytes> song = {{1200, {0xFF, 0x51, 0x0F, 0x42, 0x40}}};  // 60 beats a minute
+    add_notes(song, {{48, 240, 0, 60, 100}, {480, 240, 0, 60, 80}, {480, 240, 0, 64, 80},
+                     {480, 240, 0, 67, 80}, {960, 240, 1, 40, 60}, {960, 240, 2, 84, 127},
+                     {960, 240, 9, 38, 110}, {1320, 240, 3, 72, 90}, {1440, 60, 0, 48, 30}});
+    return smf_format0(song, 480, 240);
 }
 
 // The channels' note and velocity limits as a song starts (all keys, all velocities), which
-// the drawing code reads; the test process's globals put back afterwards.
+// the drawing code reads; the test process's channels put back afterwards.
 class DefaultLimits {
+    Channel saved[MAX_CHANNELS];
+
 public:
     DefaultLimits()
     {
-        for (int ch = 0; ch < MAX_CHANNELS; ch++) {
-            const Channel& c = channel[ch];
-            saved[ch] = {c.note_limit_low, c.note_limit_high, c.vel_limit_low, c.vel_limit_high};
-            set(ch, {0, 127, 0, 127});
+        std::copy(channel, channel + MAX_CHANNELS, saved);
+        for (Channel& c : channel) {
+            set_view_field(c.note_limit_low, 0);
+            set_view_field(c.note_limit_high, 127);
+            set_view_field(c.vel_limit_low, 0);
+            set_view_field(c.vel_limit_high, 127);
         }
     }
-    ~DefaultLimits()
-    {
-        for (int ch = 0; ch < MAX_CHANNELS; ch++)
-            set(ch, saved[ch]);
-    }
-    DefaultLimits(const DefaultLimits&) = delete;
-    DefaultLimits& operator=(const DefaultLimits&) = delete;
-
-private:
-    struct Limits {
-        int note_low, note_high, vel_low, vel_high;
-    };
-    Limits saved[MAX_CHANNELS];
-    static void set(int ch, Limits l)
-    {
-        set_view_field(channel[ch].note_limit_low, l.note_low);
-        set_view_field(channel[ch].note_limit_high, l.note_high);
-        set_view_field(channel[ch].vel_limit_low, l.vel_low);
-        set_view_field(channel[ch].vel_limit_high, l.vel_high);
-    }
+    ~DefaultLimits() { std::copy(saved, saved + MAX_CHANNELS, channel); }
 };
 
 // What the window shows frame after frame for the song's note events: each frame's events
@@ -117,22 +88,12 @@ struct WindowFrames {
 class VideoTool : public SongToolTest {
 protected:
     // The song's note events as the engine plays them (its event list, in output samples).
-    std::vector<MidiEvent> listed_notes(const std::string& song) const
+    static std::vector<MidiEvent> listed_notes(const std::string& song)
     {
-        ToolRun r = render("-Ol -o - '" + song + "'");
-        EXPECT_EQ(r.status, 0) << r.err;
         std::vector<MidiEvent> notes;
-        std::istringstream in(r.out);
-        std::string line, type;
-        while (std::getline(in, line)) {
-            std::istringstream f(line);
-            long time;
-            int ch, a, b;
-            if (!(f >> time >> type >> ch >> a >> b) || (type != "ME_NOTEON" && type != "ME_NOTEOFF"))
-                continue;
-            notes.push_back({(int32)time, (uint8)(type == "ME_NOTEON" ? ME_NOTEON : ME_NOTEOFF),
-                             (uint8)ch, (uint8)a, (uint8)b});
-        }
+        for (const MidiEvent& e : read_song(song).events)
+            if (e.type == ME_NOTEON || e.type == ME_NOTEOFF)
+                notes.push_back(e);
         return notes;
     }
     std::string song = scratch.write("test.mid", test_song());

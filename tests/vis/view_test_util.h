@@ -1,5 +1,6 @@
 // Shared by the note view and window tests: engine defaults, a settable play position,
-// shown windows, reading back what GL drew, and answering modal windows.
+// shown windows and the toolkit's event loop, reading back what GL drew, and answering modal
+// windows.
 #ifndef CORVELLE_TESTS_VIEW_TEST_UTIL_H
 #define CORVELLE_TESTS_VIEW_TEST_UTIL_H
 
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cctype>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "play/channels.h"
 #include "play/playmidi.h"
 #include "readmidi/event.h"
+#include "app/gui.h"
 #include "vis/CGL_Window.h"
 
 #include "support/x_display.h"
@@ -82,6 +85,24 @@ inline int32 test_clock() { return test_now(); }
 inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
 {
     return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)note, (uint8)velocity};
+}
+
+// Runs the toolkit until done() holds or the seconds have passed; returns done().
+template <class F>
+bool run_toolkit_until(double seconds, F done)
+{
+    auto start = std::chrono::steady_clock::now();
+    while (!done()) {
+        if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= seconds)
+            return false;
+        Fl::wait(0.02);
+    }
+    return true;
+}
+// Runs the toolkit for the seconds (timers fire, drawing happens).
+inline void run_toolkit_for(double seconds)
+{
+    run_toolkit_until(seconds, [] { return false; });
 }
 
 // Shows the window and runs the event loop until the X server has exposed it.
@@ -221,6 +242,28 @@ protected:
     void TearDown() override
     {
         delete view;
+        OnDisplay::TearDown();
+    }
+};
+
+// The program's main window on the display (the global `gui` points to it); it goes after the
+// test with its frame timer.
+class MainWindowTest : public OnDisplay {
+protected:
+    GUI* g = nullptr;
+    void SetUp() override
+    {
+        OnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        g = new GUI;
+        gui = g;
+    }
+    void TearDown() override
+    {
+        Fl::remove_timeout(animate);
+        delete g;
+        gui = nullptr;
         OnDisplay::TearDown();
     }
 };
