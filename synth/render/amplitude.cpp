@@ -83,9 +83,10 @@ void recompute_amp(int v)
         a *= perceived_vol_table[vel] * perceived_vol_table[vol] * perceived_vol_table[expr];
 
     // SoundFont samples take their modulators' attenuation (velocity, CC7 and CC11 by
-    // default, each 40 log10(x/127) dB) in place of the system mode's curves.
+    // default, each 40 log10(x/127) dB) in place of the system mode's curves, whose full
+    // scale is 127 each.
     if (sp->sf_mods != nullptr)
-        a = master_volume * sp->volume * sf_modulated_gain(v);
+        a = master_volume * sp->volume * (127.0 * 127.0 * 127.0) * sf_modulated_gain(v);
 
     a *= headroom();
 
