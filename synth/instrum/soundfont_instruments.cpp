@@ -204,6 +204,18 @@ bool modulated_generator(int g)
 void merge_modulators(const SF2File* f, const SF2Zone& pg, const SF2Zone& pz, const SF2Zone& ig,
                       const SF2Zone& iz, SF2ModList* out)
 {
+    if (pg.mods.empty() && pz.mods.empty() && ig.mods.empty() && iz.mods.empty()) {
+        // Most zones have none of their own: the defaults the engine does not play itself.
+        static const std::vector<SF2Modulator> defaults = [] {
+            std::vector<SF2Modulator> d;
+            for (int i = 0; i < SF2_DEFAULT_MODULATORS; i++)
+                if (i != SF2_DEFAULT_BEND && i != SF2_DEFAULT_PAN)
+                    d.push_back(sf2_default_modulators[i]);
+            return d;
+        }();
+        out->mod = defaults;
+        return;
+    }
     std::vector<SF2Modulator> inst = ig.mods, pres = pg.mods;
     for (const SF2Modulator& m : iz.mods)
         sf2_put_modulator(&inst, m);

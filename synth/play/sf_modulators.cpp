@@ -64,6 +64,11 @@ int clamp127(int x)
     return x < 0 ? 0 : x > 127 ? 127 : x;
 }
 
+double limit(double x, double most)
+{
+    return x < -most ? -most : x > most ? most : x;
+}
+
 // Whether a list has a modulator whose source or amount source is `key` (index and CC flag).
 bool uses_source(const SF2ModList& l, int key)
 {
@@ -150,8 +155,9 @@ double sf_modulator_sum(int v, int gen)
 
 double sf_modulated_gain(int v)
 {
+    // Attenuation only lowers: modulators never lift a voice above its zone's level.
     double cb = sf_modulator_sum(v, SF2_ATTENUATION);
-    cb = cb < -1440 ? -1440 : cb > 1440 ? 1440 : cb;
+    cb = cb < 0 ? 0 : cb > 1440 ? 1440 : cb;
     return std::pow(10.0, -cb / 200.0);
 }
 
@@ -178,18 +184,20 @@ void sf_modulate_voice(int v, bool starting)
     for (const SF2Modulator& m : l.mod)
         sum[m.dest] += sf_modulator_value(m, v);
 
-    vp.sf_tune = (float)(sum[SF2_COARSE_TUNE] * 100 + sum[SF2_FINE_TUNE]);
+    // Fonts can pile up amounts far past what a voice can sound: pitches stay within 20
+    // octaves, LFO depths within the generators' ranges.
+    vp.sf_tune = (float)limit(sum[SF2_COARSE_TUNE] * 100 + sum[SF2_FINE_TUNE], 24000);
 
     // Vibrato: the zone's depth and what the modulation wheel and pressure add, at the zone's
     // rate (with the channel's vibrato settings where the song makes them).
-    const double cents = l.vib_to_pitch + sum[SF2_VIBLFO_TO_PITCH];
+    const double cents = limit(l.vib_to_pitch + sum[SF2_VIBLFO_TO_PITCH], 12000);
     int32 depth = (int32)std::lround(cents * 64 / 100.0);
     if (depth == 0 && cents != 0)
         depth = cents > 0 ? 1 : -1;
     int32 ratio = l.vib_ratio;
     if (opt_nrpn_vibrato && (c.vibrato_ratio != 1.0f || c.vibrato_depth != 0)) {
         const double r = ratio * (double)c.vibrato_ratio;
-        ratio = (int32)(r > 0 ? r : 0);
+        ratio = (int32)(r > 0 ? (r < 1e9 ? r : 1e9) : 0);
         if (depth != 0) {
             const int32 d = std::abs(depth) + c.vibrato_depth;
             depth = depth < 0 ? -d : d;
@@ -212,9 +220,9 @@ void sf_modulate_voice(int v, bool starting)
 
     // The modulation LFO: the zone's depths and what modulators add; it runs at the zone's
     // rate when only a modulator asks for it.
-    vp.sf_mod_lfo_pitch = (float)(l.mod_lfo_to_pitch + sum[SF2_MODLFO_TO_PITCH]);
-    vp.sf_mod_lfo_fc = (float)(l.mod_lfo_to_fc + sum[SF2_MODLFO_TO_FC]);
-    vp.sf_mod_lfo_volume = (float)(l.mod_lfo_to_volume + sum[SF2_MODLFO_TO_VOLUME]);
+    vp.sf_mod_lfo_pitch = (float)limit(l.mod_lfo_to_pitch + sum[SF2_MODLFO_TO_PITCH], 12000);
+    vp.sf_mod_lfo_fc = (float)limit(l.mod_lfo_to_fc + sum[SF2_MODLFO_TO_FC], 12000);
+    vp.sf_mod_lfo_volume = (float)limit(l.mod_lfo_to_volume + sum[SF2_MODLFO_TO_VOLUME], 960);
     if (starting)
         vp.tremolo_delay = l.mod_lfo_delay;
     if (vp.tremolo_phase_increment == 0 &&
@@ -239,7 +247,7 @@ void sf_modulate_voice(int v, bool starting)
         int pan = get_panning(ch, vp.note, v);
         if (!l.engine_pan && c.panning != -1)
             pan = clamp127(pan - (c.panning - 64));
-        vp.panning = clamp127(pan + (int)std::lround(sum[SF2_PAN] * 127 / 1000.0));
+        vp.panning = clamp127(pan + (int)std::lround(limit(sum[SF2_PAN], 1000) * 127 / 1000.0));
     }
 
     // Effect sends, as shares of the voice's output.

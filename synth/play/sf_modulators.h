@@ -29,7 +29,7 @@ double sf_modulator_sum(int v, int gen);
 void sf_modulate_voice(int v, bool starting);
 
 // The amplitude factor of voice v's attenuation modulators (velocity, CC7 and CC11 by
-// default): 10^(-cB/200).
+// default): 10^(-cB/200), their sum taken within 0..1440 cB.
 double sf_modulated_gain(int v);
 
 // The depth of the tremolo for a modulation-LFO-to-volume amount in centibels.

@@ -148,8 +148,8 @@ TEST_F(SoundFontModulators, CurvesFollowTheFormat)
 namespace {
 
 // A looped 441 Hz sine (root 69) in presets: 0 plain, 1 with a 3 Hz vibrato LFO of no depth,
-// 3 with the CC7 default replaced by one of no amount; a 2205 Hz one in 2 with a CC74
-// modulator lowering the cutoff 9600 cents, and in 4 plain.
+// 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so;
+// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, and in 4 plain.
 Sf2FontDef heard_font()
 {
     Sf2FontDef f;
@@ -167,8 +167,9 @@ Sf2FontDef heard_font()
                      {"lfo", {{{loop, {SF2_VIBLFO_FREQ, -1736}}, 0}}},  // 3.0 Hz
                      {"dark", {{{loop}, 1, {{CC74, SF2_FILTER_FC, -9600}}}}},
                      {"fixed", {{{loop}, 0, {{CC7, SF2_ATTENUATION, 0}}}}},
-                     {"bright", {{{loop}, 1}}}};
-    for (int i = 0; i < 5; i++)
+                     {"bright", {{{loop}, 1}}},
+                     {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}}};
+    for (int i = 0; i < 6; i++)
         f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
     return f;
 }
@@ -179,7 +180,7 @@ protected:
     // Renders events (ticks of 1/960 s) with the program of each channel c set to c.
     Wave render(std::vector<TimedBytes> events)
     {
-        for (int ch = 0; ch < 5; ch++)
+        for (int ch = 0; ch < 6; ch++)
             events.insert(events.begin(), {0, {(uint8_t)(0xC0 | ch), (uint8_t)ch}});
         const std::string font = dir.write("m.sf2", build_sf2(heard_font()));
         const std::string cfg = dir.write("m.cfg", "soundfont " + font + "\n");
@@ -288,7 +289,8 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
 
 // A zone's own CC74 modulator closes its filter as the controller rises (the channel's
 // brightness, which CC74 also sets, opens both zones alike: 78 Hz becomes 480 Hz); a zone that replaces the CC7 default with one of no
-// amount ignores the channel volume, while the plain zone beside it follows it.
+// amount ignores the channel volume, while the plain zone beside it follows it; so with the
+// pitch wheel.
 TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
 {
     std::vector<TimedBytes> ev;
@@ -306,12 +308,18 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
     note(ev, 5, 5.5, 0);
     ev.push_back(cc(3.9, 3, 7, 127));
     ev.push_back(cc(3.9, 0, 7, 127));
+    note(ev, 6, 6.5, 5);
+    note(ev, 7, 7.5, 0);
+    for (uint8_t ch : {0, 5})
+        ev.push_back({tick(5.9), {(uint8_t)(0xE0 | ch), 0x7F, 0x7F}});
     const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 5.4);
+    ASSERT_GT(w.seconds(), 7.4);
     const std::vector<float> m = w.mono();
     auto level = [&](double t) { return rms_db(m, w.rate, t + 0.1, t + 0.3); };
     EXPECT_NEAR(level(0.1) - level(0.5), 0, 0.5);  // CC74 at 0: no change
     EXPECT_LT(level(1.1) - level(1.5), -10);       // at 127: 9600 cents lower
     EXPECT_NEAR(level(2) - level(4), 0, 0.3);
     EXPECT_NEAR(level(3) - level(5), 40 * std::log10(32 / 127.0), 0.5);
+    EXPECT_NEAR(cents(frequency(m, w.rate, 6.1, 6.4), 441), 0, 3);
+    EXPECT_NEAR(cents(frequency(m, w.rate, 7.1, 7.4), 441), 200, 3);  // two semitones of bend
 }
