@@ -211,11 +211,12 @@ void sf_modulate_voice(int v, bool starting)
         vp.vibrato_phase = 0;
         vp.vibrato_sweep = 0;
     }
-    if (starting || depth != vp.vibrato_depth || ratio != vp.vibrato_control_ratio) {
+    if (depth != vp.vibrato_depth || ratio != vp.vibrato_control_ratio) {
         vp.vibrato_depth = depth;
         vp.vibrato_control_ratio = vp.orig_vibrato_control_ratio = ratio;
         memset(vp.vibrato_step_table, 0, sizeof(vp.vibrato_step_table));
-        vp.cache = nullptr;
+        if (ratio != 0)
+            vp.cache = nullptr;  // a resampled copy holds one pitch only
     }
 
     // The modulation LFO: the zone's depths and what modulators add; it runs at the zone's
