@@ -246,6 +246,7 @@ void merge_modulators(const SF2File* f, const SF2Zone& pg, const SF2Zone& pz, co
             m.amount == 0)
             continue;
         out->mod.push_back(m);
+        out->lfo_modulated |= m.dest == SF2_MODLFO_TO_PITCH || m.dest == SF2_MODLFO_TO_FC;
     }
 }
 

@@ -148,7 +148,8 @@ TEST_F(SoundFontModulators, CurvesFollowTheFormat)
 namespace {
 
 // A looped 441 Hz sine (root 69) in presets: 0 plain, 1 with a 3 Hz vibrato LFO of no depth,
-// 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so;
+// 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so,
+// 6 with CC2 moving the pitch by the modulation LFO (8.176 Hz) up to 100 cents;
 // a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, and in 4 plain.
 Sf2FontDef heard_font()
 {
@@ -168,8 +169,9 @@ Sf2FontDef heard_font()
                      {"dark", {{{loop}, 1, {{CC74, SF2_FILTER_FC, -9600}}}}},
                      {"fixed", {{{loop}, 0, {{CC7, SF2_ATTENUATION, 0}}}}},
                      {"bright", {{{loop}, 1}}},
-                     {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}}};
-    for (int i = 0; i < 6; i++)
+                     {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}},
+                     {"wobble", {{{loop}, 0, {{0x0082, SF2_MODLFO_TO_PITCH, 100}}}}}};
+    for (int i = 0; i < 7; i++)
         f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
     return f;
 }
@@ -180,7 +182,7 @@ protected:
     // Renders events (ticks of 1/960 s) with the program of each channel c set to c.
     Wave render(std::vector<TimedBytes> events)
     {
-        for (int ch = 0; ch < 6; ch++)
+        for (int ch = 0; ch < 7; ch++)
             events.insert(events.begin(), {0, {(uint8_t)(0xC0 | ch), (uint8_t)ch}});
         const std::string font = dir.write("m.sf2", build_sf2(heard_font()));
         const std::string cfg = dir.write("m.cfg", "soundfont " + font + "\n");
@@ -290,7 +292,7 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
 // A zone's own CC74 modulator closes its filter as the controller rises (the channel's
 // brightness, which CC74 also sets, opens both zones alike: 78 Hz becomes 480 Hz); a zone that replaces the CC7 default with one of no
 // amount ignores the channel volume, while the plain zone beside it follows it; so with the
-// pitch wheel.
+// pitch wheel. A modulator alone sets the modulation LFO swinging the pitch.
 TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
 {
     std::vector<TimedBytes> ev;
@@ -312,8 +314,10 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
     note(ev, 7, 7.5, 0);
     for (uint8_t ch : {0, 5})
         ev.push_back({tick(5.9), {(uint8_t)(0xE0 | ch), 0x7F, 0x7F}});
+    note(ev, 8, 9.5, 6);
+    ev.push_back(cc(7.9, 6, 2, 127));
     const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 7.4);
+    ASSERT_GT(w.seconds(), 9.4);
     const std::vector<float> m = w.mono();
     auto level = [&](double t) { return rms_db(m, w.rate, t + 0.1, t + 0.3); };
     EXPECT_NEAR(level(0.1) - level(0.5), 0, 0.5);  // CC74 at 0: no change
@@ -322,4 +326,11 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
     EXPECT_NEAR(level(3) - level(5), 40 * std::log10(32 / 127.0), 0.5);
     EXPECT_NEAR(cents(frequency(m, w.rate, 6.1, 6.4), 441), 0, 3);
     EXPECT_NEAR(cents(frequency(m, w.rate, 7.1, 7.4), 441), 200, 3);  // two semitones of bend
+    // (The pitch follows the LFO once per rendered block, so the track catches its peaks
+    // only near them.)
+    const std::vector<double> p = pitch_track(m, w.rate, 8.1, 9.3);
+    EXPECT_GT(*std::max_element(p.begin(), p.end()), 60);
+    EXPECT_LT(*std::max_element(p.begin(), p.end()), 105);
+    EXPECT_LT(*std::min_element(p.begin(), p.end()), -60);
+    EXPECT_GT(*std::min_element(p.begin(), p.end()), -105);
 }
