@@ -63,6 +63,8 @@ struct Sample {
     // where the sample's points start in what its stream decodes to. None once decoded.
     const struct SF2File* sf_pending;
     uint32 sf_first;
+    // A SoundFont sample's modulators (kept with its font); none for other samples.
+    const struct SF2ModList* sf_mods;
     // A resample-cache copy that holds only the start of its source: values up to cache_valid
     // (fixed point) stand for the source's points at cache_step (fixed point) apart; a voice
     // that gets there goes on in the source. None for every other sample.

@@ -107,8 +107,9 @@ bool table(const std::vector<Chunk>& pdta, const char* id, uint32 record, uint32
 // Reads the zones of presets (inst = false) or instruments from their header, bag and
 // generator tables. Header records carry the name at 0 and the first bag at `bag_at`.
 bool read_zones(const Chunk* hdr, uint32 hdr_size, uint32 headers, uint32 bag_at,
-                const Chunk* bag, uint32 bags, const Chunk* gen, uint32 gens, uint32 mods,
-                bool inst, uint32 targets, std::vector<SF2ZoneList>* out, std::string* err)
+                const Chunk* bag, uint32 bags, const Chunk* gen, uint32 gens, const Chunk* mod,
+                uint32 mods, bool inst, uint32 targets, std::vector<SF2ZoneList>* out,
+                bool* cut, std::string* err)
 {
     const char* kind = inst ? "instrument" : "preset";
     const int target_gen = inst ? SF2_SAMPLE_ID : SF2_INSTRUMENT;
@@ -130,7 +131,7 @@ bool read_zones(const Chunk* hdr, uint32 hdr_size, uint32 headers, uint32 bag_at
         }
         for (uint32 b = b0; b < b1; b++) {
             const uint32 g0 = u16(bag->data + b * 4), g1 = u16(bag->data + b * 4 + 4);
-            const uint32 m0 = u16(bag->data + b * 4 + 2), m1 = u16(bag->data + b * 4 + 6);
+            uint32 m0 = u16(bag->data + b * 4 + 2), m1 = u16(bag->data + b * 4 + 6);
             if (g0 > g1 || g1 >= gens || m0 > m1 || m1 >= mods) {
                 *err = std::string(kind) + " \"" + zl.name + "\" has a zone whose generators (" +
                        std::to_string(g0) + ".." + std::to_string(g1) + ") or modulators (" +
@@ -139,6 +140,21 @@ bool read_zones(const Chunk* hdr, uint32 hdr_size, uint32 headers, uint32 bag_at
                 return false;
             }
             SF2Zone z;
+            // Real zones have a few modulators; a damaged table is cut short, not searched
+            // for long.
+            if (m1 - m0 > SF2_MAX_ZONE_MODULATORS) {
+                if (!*cut)
+                    cmsg(CMSG_WARNING, VERB_NORMAL,
+                         "%s \"%s\" has a zone of %u modulators; only the first %d are used",
+                         kind, zl.name, (unsigned)(m1 - m0), (int)SF2_MAX_ZONE_MODULATORS);
+                *cut = true;
+                m1 = m0 + SF2_MAX_ZONE_MODULATORS;
+            }
+            for (uint32 m = m0; m < m1; m++) {
+                const uint8* mp = mod->data + (size_t)m * 10;
+                sf2_put_modulator(&z.mods, {u16(mp), u16(mp + 2), u16(mp + 6), u16(mp + 8),
+                                            (int16)u16(mp + 4)});
+            }
             for (uint32 g = g0; g < g1; g++) {
                 const uint8* gp = gen->data + g * 4;
                 const uint16 oper = u16(gp);
@@ -255,10 +271,11 @@ SF2File* sf2_read_memory(const void* data, size_t size, const char* name, std::s
         !table(d, "shdr", 46, 2, &shdr, &nshdr, err))
         return fail(f, err, *err);
 
-    if (!read_zones(phdr, 38, nphdr, 24, pbag, npbag, pgen, npgen, npmod, false, ninst,
-                    &f->presets, err) ||
-        !read_zones(inst, 22, ninst, 20, ibag, nibag, igen, nigen, nimod, true, nshdr,
-                    &f->instruments, err))
+    bool cut = false;  // a zone's modulators were cut short (said once)
+    if (!read_zones(phdr, 38, nphdr, 24, pbag, npbag, pgen, npgen, pmod, npmod, false, ninst,
+                    &f->presets, &cut, err) ||
+        !read_zones(inst, 22, ninst, 20, ibag, nibag, igen, nigen, imod, nimod, true, nshdr,
+                    &f->instruments, &cut, err))
         return fail(f, err, *err);
 
     f->samples.resize(nshdr - 1);
@@ -326,6 +343,16 @@ SF2File* sf2_open(const char* path, const char* name, std::string* err)
     f->map = map;
     f->map_length = len;
     return f;
+}
+
+void sf2_put_modulator(std::vector<SF2Modulator>* list, const SF2Modulator& m)
+{
+    for (SF2Modulator& o : *list)
+        if (sf2_same_modulator(o, m)) {
+            o = m;
+            return;
+        }
+    list->push_back(m);
 }
 
 const SF2ZoneList* sf2_find_preset(const SF2File* f, int bank, int preset)

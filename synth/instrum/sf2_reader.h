@@ -8,6 +8,7 @@
 #ifndef CORVELLE_INSTRUM_SF2_READER_H
 #define CORVELLE_INSTRUM_SF2_READER_H
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -32,16 +33,57 @@ enum SF2Generator {
     SF2_ROOT_KEY = 58, SF2_GEN_COUNT = 61
 };
 
+// Fields of a modulator's source operand: the controller index (bits 0-6), whether it is a
+// MIDI controller number (bit 7), falling from the largest value (bit 8), running -1..1
+// (bit 9), and the curve (bits 10-15).
+enum {
+    SF2_SRC_INDEX = 0x7F, SF2_SRC_CC = 0x80, SF2_SRC_FALLING = 0x100, SF2_SRC_BIPOLAR = 0x200,
+    SF2_SRC_CURVE_SHIFT = 10
+};
+enum { SF2_CURVE_LINEAR = 0, SF2_CURVE_CONCAVE = 1, SF2_CURVE_CONVEX = 2, SF2_CURVE_SWITCH = 3 };
+// Sources that are not MIDI controllers.
+enum {
+    SF2_SRC_NONE = 0, SF2_SRC_VELOCITY = 2, SF2_SRC_KEY = 3, SF2_SRC_POLY_PRESSURE = 10,
+    SF2_SRC_CHANNEL_PRESSURE = 13, SF2_SRC_PITCH_WHEEL = 14, SF2_SRC_BEND_RANGE = 16,
+    SF2_SRC_LINK = 127
+};
+// Transforms of a modulator's output.
+enum { SF2_TRANSFORM_LINEAR = 0, SF2_TRANSFORM_ABSOLUTE = 2 };
+// A destination with this bit set feeds another modulator instead of a generator.
+enum { SF2_DEST_LINK = 0x8000 };
+
+// One modulator as the font stores it: source, destination generator, amount, the source that
+// scales the amount, and the transform of the result.
+struct SF2Modulator {
+    uint16 src, dest, amount_src, transform;
+    int16 amount;
+};
+
+// Whether two modulators are the same one (the later replaces the earlier): same sources,
+// destination and transform; the amount may differ.
+inline bool sf2_same_modulator(const SF2Modulator& a, const SF2Modulator& b)
+{
+    return a.src == b.src && a.dest == b.dest && a.amount_src == b.amount_src &&
+           a.transform == b.transform;
+}
+
 // One zone: the generators it sets (a bit per generator), their amounts, its key and velocity
-// ranges, and the instrument (preset zone) or sample (instrument zone) it points at, -1 for a
-// global zone.
+// ranges, the instrument (preset zone) or sample (instrument zone) it points at, -1 for a
+// global zone, and its modulators (a later one replaces an earlier identical one).
 struct SF2Zone {
     uint64 set = 0;
     int16 amount[SF2_GEN_COUNT] = {};
     uint8 key_lo = 0, key_hi = 127, vel_lo = 0, vel_hi = 127;
     int target = -1;
+    std::vector<SF2Modulator> mods;
     bool has(int g) const { return (set >> g) & 1u; }
 };
+
+// The most modulators a zone keeps (the rest of a longer list is left out, with a warning).
+enum { SF2_MAX_ZONE_MODULATORS = 64 };
+
+// Adds m to a list of modulators, in place of an identical one when the list has it.
+void sf2_put_modulator(std::vector<SF2Modulator>* list, const SF2Modulator& m);
 
 // A preset or an instrument: its name, its global zone (set = 0 when there is none) and the
 // zones that point somewhere.
@@ -73,6 +115,21 @@ struct SF2Decoded {
     int64 announced = -1;  // frames the stream's last page gives (-1 not read, 0 unreadable)
 };
 
+// What modulates the voices of one sample made from a zone pair: the format's default
+// modulators with the zones' own merged in (only those with an effect this engine plays), and
+// the zone's values they add to that the sample itself does not keep.
+struct SF2ModList {
+    std::vector<SF2Modulator> mod;
+    // The default pitch-wheel and CC10 modulators are left to the engine's own bend and pan,
+    // which do the same; false where the font replaces them (they are in `mod` then).
+    bool engine_bend = true, engine_pan = true;
+    int vib_to_pitch = 0;                   // cents
+    int32 vib_ratio = 0, vib_delay = 0;     // output samples per vibrato step; delay in samples
+    int mod_lfo_to_pitch = 0, mod_lfo_to_fc = 0, mod_lfo_to_volume = 0;  // cents, cents, cB
+    int32 mod_lfo_increment = 0, mod_lfo_delay = 0;  // tremolo phase step a control period
+    bool lfo_modulated = false;  // a modulator moves the modulation LFO's pitch or cutoff depth
+};
+
 struct SF2File {
     std::string name;  // as the configuration names it, for messages
     std::vector<SF2ZoneList> presets, instruments;
@@ -84,6 +141,9 @@ struct SF2File {
     const uint8* sm24 = nullptr;  // the low bytes of 24-bit points, point_count of them; or none
     bool compressed = false;      // some sample is an Ogg Vorbis stream
     mutable std::vector<SF2Decoded> decoded;  // by sample, for compressed and 24-bit fonts
+    // The modulator lists of the samples made from the font (kept as long as the font, like
+    // the points: the copies of a converted preset share them).
+    mutable std::deque<SF2ModList> mod_lists;
     // Warnings about the font, counted by kind until they are reported (one line a kind).
     struct Warning {
         std::string kind, first;  // the first message of the kind in full

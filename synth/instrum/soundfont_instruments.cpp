@@ -19,6 +19,20 @@
 #include "frontend/memory.h"
 #include "frontend/tables.h"
 
+// The format's default modulators (see SF2_DEFAULT_BEND and SF2_DEFAULT_PAN for two of them).
+const SF2Modulator sf2_default_modulators[SF2_DEFAULT_MODULATORS] = {
+    {0x0502, SF2_ATTENUATION, 0, 0, 960},     // velocity, falling concave
+    {0x0102, SF2_FILTER_FC, 0, 0, -2400},     // velocity, falling linear
+    {0x000D, SF2_VIBLFO_TO_PITCH, 0, 0, 50},  // channel pressure
+    {0x0081, SF2_VIBLFO_TO_PITCH, 0, 0, 50},  // CC1, the modulation wheel
+    {0x0587, SF2_ATTENUATION, 0, 0, 960},     // CC7, volume, falling concave
+    {0x028A, SF2_PAN, 0, 0, 1000},            // CC10, pan, -1..1
+    {0x058B, SF2_ATTENUATION, 0, 0, 960},     // CC11, expression, falling concave
+    {0x00DB, SF2_REVERB_SEND, 0, 0, 200},     // CC91
+    {0x00DD, SF2_CHORUS_SEND, 0, 0, 200},     // CC93
+    {0x020E, SF2_FINE_TUNE, 0x0010, 0, 12700},  // pitch wheel -1..1, times the bend range
+};
+
 namespace {
 
 const int32 FULL = 1073741823;  // the envelope's top level
@@ -151,9 +165,94 @@ const int16* silence()
     return zeros;
 }
 
+// Whether a source operand names something a voice has: a general source of the format or a
+// MIDI controller that is not a bank, data-entry, parameter-number or mode message.
+bool usable_source(uint16 s)
+{
+    const int index = s & SF2_SRC_INDEX;
+    if ((s >> SF2_SRC_CURVE_SHIFT) > SF2_CURVE_SWITCH)
+        return false;
+    if (s & SF2_SRC_CC)
+        return !(index == 0 || index == 6 || index == 32 || index == 38 ||
+                 (index >= 98 && index <= 101) || index >= 120);
+    switch (index) {
+    case SF2_SRC_NONE: case SF2_SRC_VELOCITY: case SF2_SRC_KEY: case SF2_SRC_POLY_PRESSURE:
+    case SF2_SRC_CHANNEL_PRESSURE: case SF2_SRC_PITCH_WHEEL: case SF2_SRC_BEND_RANGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The generators a modulator can move while a voice sounds.
+bool modulated_generator(int g)
+{
+    switch (g) {
+    case SF2_MODLFO_TO_PITCH: case SF2_VIBLFO_TO_PITCH: case SF2_FILTER_FC: case SF2_FILTER_Q:
+    case SF2_MODLFO_TO_FC: case SF2_MODLFO_TO_VOLUME: case SF2_CHORUS_SEND: case SF2_REVERB_SEND:
+    case SF2_PAN: case SF2_ATTENUATION: case SF2_COARSE_TUNE: case SF2_FINE_TUNE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The modulators of an instrument zone with its preset zone: a zone's own replace the
+// identical ones of its list's global zone; the instrument's replace identical defaults or
+// are added to them; the preset's are added to all of these. Modulators that feed other
+// modulators, or that this engine cannot play, are left out.
+void merge_modulators(const SF2File* f, const SF2Zone& pg, const SF2Zone& pz, const SF2Zone& ig,
+                      const SF2Zone& iz, SF2ModList* out)
+{
+    if (pg.mods.empty() && pz.mods.empty() && ig.mods.empty() && iz.mods.empty()) {
+        // Most zones have none of their own: the defaults the engine does not play itself.
+        static const std::vector<SF2Modulator> defaults = [] {
+            std::vector<SF2Modulator> d;
+            for (int i = 0; i < SF2_DEFAULT_MODULATORS; i++)
+                if (i != SF2_DEFAULT_BEND && i != SF2_DEFAULT_PAN)
+                    d.push_back(sf2_default_modulators[i]);
+            return d;
+        }();
+        out->mod = defaults;
+        return;
+    }
+    std::vector<SF2Modulator> inst = ig.mods, pres = pg.mods;
+    for (const SF2Modulator& m : iz.mods)
+        sf2_put_modulator(&inst, m);
+    for (const SF2Modulator& m : pz.mods)
+        sf2_put_modulator(&pres, m);
+    std::vector<SF2Modulator> all(sf2_default_modulators,
+                                  sf2_default_modulators + SF2_DEFAULT_MODULATORS);
+    for (const SF2Modulator& m : inst)
+        sf2_put_modulator(&all, m);
+    all.insert(all.end(), pres.begin(), pres.end());
+
+    const SF2Modulator& bend = sf2_default_modulators[SF2_DEFAULT_BEND];
+    const SF2Modulator& pan = sf2_default_modulators[SF2_DEFAULT_PAN];
+    out->engine_bend = all[SF2_DEFAULT_BEND].amount == bend.amount;
+    out->engine_pan = all[SF2_DEFAULT_PAN].amount == pan.amount;
+    for (size_t i = 0; i < all.size(); i++) {
+        const SF2Modulator& m = all[i];
+        if ((i == SF2_DEFAULT_BEND && out->engine_bend) || (i == SF2_DEFAULT_PAN && out->engine_pan))
+            continue;
+        if (m.dest & SF2_DEST_LINK) {
+            sf2_warn(f, "linked modulator", false,
+                     "%s: a modulator feeds another modulator, left out", f->name.c_str());
+            continue;
+        }
+        if (!modulated_generator(m.dest) || !usable_source(m.src) ||
+            !usable_source(m.amount_src) || (m.src & SF2_SRC_INDEX) == SF2_SRC_LINK ||
+            (m.transform != SF2_TRANSFORM_LINEAR && m.transform != SF2_TRANSFORM_ABSOLUTE) ||
+            m.amount == 0)
+            continue;
+        out->mod.push_back(m);
+        out->lfo_modulated |= m.dest == SF2_MODLFO_TO_PITCH || m.dest == SF2_MODLFO_TO_FC;
+    }
+}
+
 bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_lo, int key_hi,
                   int vel_lo, int vel_hi, bool one_key, const SF2Settings& set, int32 rate,
-                  int32 ratio, Sample* sp)
+                  int32 ratio, Sample* sp, SF2ModList* mods)
 {
     const SF2SampleHeader& h = f->samples[iz.target];
     const char* file = f->name.c_str();
@@ -341,12 +440,10 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
         sp->tremolo_delay = delay_samples(g[SF2_MODLFO_DELAY], rate);
     }
 
-    // Filter: cutoff and Q, and the format's default velocity-to-cutoff modulator
-    // (-2400 cents at velocity 0, none at 127).
+    // Filter: cutoff and Q (velocity moves the cutoff through the default modulator).
     if (set.cutoff != 0) {
         sp->cutoff_freq = (int32)(8.176 * std::pow(2.0, g[SF2_FILTER_FC] / 1200.0) + 0.5);
         sp->resonance = (int16)(set.reso == 0 ? 0 : g[SF2_FILTER_Q]);
-        sp->vel_to_fc = -2400;
         sp->vel_to_fc_threshold = 0;
     } else {
         sp->vel_to_fc_threshold = 64;
@@ -362,6 +459,21 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
     sp->sf_exclusive_class = (uint8)clampi(g[SF2_EXCLUSIVE_CLASS], 0, 127);
     sp->sf_chorus_send = (int16)clampi(g[SF2_CHORUS_SEND], 0, 1000);
     sp->sf_reverb_send = (int16)clampi(g[SF2_REVERB_SEND], 0, 1000);
+    // What the modulators add to, where the sample keeps it in other units or not at all:
+    // the vibrato LFO's rate and delay are kept whether or not the zone moves the pitch with
+    // it (the modulation wheel and channel pressure do), and the modulation LFO's likewise.
+    mods->vib_to_pitch = g[SF2_VIBLFO_TO_PITCH];
+    const double vib_hz = 8.176 * std::pow(2.0, g[SF2_VIBLFO_FREQ] / 1200.0);
+    const double vib_ratio = rate / (64.0 * vib_hz);
+    mods->vib_ratio = (int32)(vib_ratio < 1 ? 1 : vib_ratio > 1e8 ? 1e8 : vib_ratio);
+    mods->vib_delay = delay_samples(g[SF2_VIBLFO_DELAY], rate);
+    mods->mod_lfo_to_pitch = g[SF2_MODLFO_TO_PITCH];
+    mods->mod_lfo_to_fc = g[SF2_MODLFO_TO_FC];
+    mods->mod_lfo_to_volume = g[SF2_MODLFO_TO_VOLUME];
+    const double lfo_hz = 8.176 * std::pow(2.0, g[SF2_MODLFO_FREQ] / 1200.0);
+    const double lfo_inc = lfo_hz * 32768.0 * ratio / rate + 0.5;
+    mods->mod_lfo_increment = (int32)(lfo_inc < 1 ? 1 : lfo_inc);
+    mods->mod_lfo_delay = delay_samples(g[SF2_MODLFO_DELAY], rate);
     return true;
 }
 
@@ -411,8 +523,14 @@ Instrument* sf2_convert_preset(const SF2File* f, int bank, int preset, int keyno
     for (const Pair& z : pairs) {
         const Values g = combine(pg, *z.pz, *z.ig, *z.iz);
         Sample s;
-        if (build_sample(f, *z.iz, g, z.klo, z.khi, z.vlo, z.vhi, keynote >= 0, set, rate, ratio, &s))
-            out.push_back(s);
+        SF2ModList mods;
+        if (!build_sample(f, *z.iz, g, z.klo, z.khi, z.vlo, z.vhi, keynote >= 0, set, rate, ratio,
+                          &s, &mods))
+            continue;
+        merge_modulators(f, pg, *z.pz, *z.ig, *z.iz, &mods);
+        f->mod_lists.push_back(std::move(mods));
+        s.sf_mods = &f->mod_lists.back();
+        out.push_back(s);
     }
     if (out.empty()) {
         sf2_warn(f, "empty preset", true, "%s: preset %d:%d \"%s\" has nothing to play%s",

@@ -21,6 +21,11 @@ struct SF2Settings {
 // overlap): far above any real preset, far below what would exhaust memory.
 enum { SF2_MAX_PRESET_SAMPLES = 8192 };
 
+// The format's default modulators; the two at these places are played by the engine's own
+// bend and pan unless a font replaces them.
+enum { SF2_DEFAULT_MODULATORS = 10, SF2_DEFAULT_PAN = 5, SF2_DEFAULT_BEND = 9 };
+extern const SF2Modulator sf2_default_modulators[SF2_DEFAULT_MODULATORS];
+
 // Makes a sample of a compressed font ready to play when it has not been decoded yet (its
 // stream is decoded once for the whole run): false when it cannot be, and it plays silence.
 bool sf2_sample_ready(Sample* sp);

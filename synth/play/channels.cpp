@@ -14,6 +14,7 @@
 #include "instrum/instrum.h"
 #include "output/output.h"
 #include "play/playmidi.h"
+#include "play/sf_modulators.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
 #include "readmidi/readmidi.h"
@@ -180,6 +181,7 @@ void reset_controllers(int c)
     ch.portamento_time_msb = ch.portamento_time_lsb = 0;
     ch.porta_control_ratio = 0;
     ch.mod.val = ch.bend.val = ch.caf.val = ch.paf.val = ch.cc1.val = ch.cc2.val = 0;
+    sf_reset_controls(c);
     for (int32& r : ch.envelope_rate)
         r = -1;
     ch.last_note_fine = -1;

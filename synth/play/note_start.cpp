@@ -12,6 +12,7 @@
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
+#include "play/sf_modulators.h"
 #include "play/voice.h"
 #include "play/voice_sends.h"
 #include "render/voice_filter.h"
@@ -272,6 +273,8 @@ void start_note(MidiEvent* e, int v, int vid, int remaining)
     init_vibrato(ch, vp);
 
     vp.panning = get_panning(ch, note, v);
+    if (s->sf_mods != nullptr)
+        sf_modulate_voice(v, true);
     init_voice_pan_delay(v);
     init_portamento(ch, note, vp, remaining);
 

@@ -7,6 +7,7 @@
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
+#include "play/sf_modulators.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
 #include "play/voice_sends.h"
@@ -597,6 +598,8 @@ int dispatch_event(MidiEvent* ev, bool seeking)
     default:
         break;
     }
+    if (c != nullptr)
+        sf_channel_event(ev, seeking);
     return RC_NONE;
 }
 

@@ -70,6 +70,10 @@ struct Voice {
     // (0..1), from its zone's sends and its channel's CC91/CC93. Negative for voices that
     // follow their channel's send levels (patches).
     float reverb_send, chorus_send;
+    // What a SoundFont voice's modulators set beyond its zone (play/sf_modulators.cpp): its
+    // tuning in cents, and its modulation LFO's depths to pitch and cutoff (cents) and to
+    // volume (centibels).
+    float sf_tune, sf_mod_lfo_pitch, sf_mod_lfo_fc, sf_mod_lfo_volume;
 };
 
 // The pool (max_voices and voices are option settings, see frontend/options.h).

@@ -9,6 +9,7 @@
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
+#include "play/sf_modulators.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
 #include "readmidi/readmidi.h"
@@ -81,19 +82,11 @@ void recompute_amp(int v)
     else
         a *= perceived_vol_table[vel] * perceived_vol_table[vol] * perceived_vol_table[expr];
 
-    // SoundFont samples take the format's velocity-to-attenuation curve, 40 log(velocity/127)
-    // dB, in place of the system mode's velocity curve.
-    if (sp->inst_type == INST_SF2) {
-        const double mode_vel = opt_user_volume_curve ? user_vol_table[vel]
-                                : play_system_mode == GM2_SYSTEM_MODE ? gm2_vol_table[vel]
-                                : play_system_mode == GS_SYSTEM_MODE ? sc_vel_table[vel]
-                                : (current_file_info != nullptr &&
-                                   current_file_info->file_type >= IS_AUDIO_FILE_FIRST &&
-                                   current_file_info->file_type <= IS_AUDIO_FILE_LAST)
-                                    ? (double)vel
-                                    : perceived_vol_table[vel];
-        a = mode_vel > 0 ? a / mode_vel * gm2_vol_table[vel] : 0;
-    }
+    // SoundFont samples take their modulators' attenuation (velocity, CC7 and CC11 by
+    // default, each 40 log10(x/127) dB) in place of the system mode's curves, whose full
+    // scale is 127 each.
+    if (sp->sf_mods != nullptr)
+        a = master_volume * sp->volume * (127.0 * 127.0 * 127.0) * sf_modulated_gain(v);
 
     a *= headroom();
 
@@ -105,7 +98,7 @@ void recompute_amp(int v)
 
     if (opt_channel_pressure) {
         const midi_controller* const sources[] = {&c.mod, &c.bend, &c.caf, &c.paf, &c.cc1, &c.cc2};
-        int32 depth = sp->tremolo_depth;
+        int32 depth = sp->sf_mods != nullptr ? sf_tremolo_depth(vp.sf_mod_lfo_volume) : sp->tremolo_depth;
         for (const midi_controller* p : sources) {
             a *= get_midi_controller_amp(p);
             depth += get_midi_controller_amp_depth(p);

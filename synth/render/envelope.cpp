@@ -7,6 +7,7 @@
 #include "frontend/options.h"
 #include "frontend/tables.h"
 #include "instrum/instrum.h"
+#include "instrum/sf2_reader.h"
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
@@ -173,7 +174,8 @@ bool modulation_applies(const Sample* sp)
 {
     return opt_modulation_envelope ||
            (sp->inst_type == INST_SF2 && (sp->modenv_to_pitch || sp->modenv_to_fc ||
-                                          sp->tremolo_to_pitch || sp->tremolo_to_fc));
+                                          sp->tremolo_to_pitch || sp->tremolo_to_fc ||
+                                          (sp->sf_mods != nullptr && sp->sf_mods->lfo_modulated)));
 }
 
 int recompute_modulation_envelope(int v)
@@ -289,7 +291,8 @@ static bool lfo_moves_pitch_or_cutoff(const Voice& vp)
     if (vp.tremolo_phase_increment == 0)
         return false;
     const Sample* sp = vp.sample;
-    if (sp->tremolo_to_pitch || sp->tremolo_to_fc)
+    if (sp->tremolo_to_pitch || sp->tremolo_to_fc ||
+        (sp->sf_mods != nullptr && sp->sf_mods->lfo_modulated))
         return true;
     if (opt_channel_pressure) {
         const Channel& c = channel[vp.channel];

@@ -9,6 +9,7 @@
 #include "frontend/options.h"
 #include "frontend/tables.h"
 #include "instrum/instrum.h"
+#include "instrum/sf2_reader.h"
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
@@ -193,8 +194,12 @@ void recompute_freq(int v)
     if (!opt_portamento)
         vp.porta_control_ratio = 0;
 
-    vp.vibrato_control_ratio = vp.orig_vibrato_control_ratio;
-    if (vp.vibrato_control_ratio || c.mod.val > 0) {
+    // A SoundFont voice's vibrato, tuning and modulation-LFO depth come from its modulators
+    // (sf_modulate_voice), and its bend too where the font replaces the engine's.
+    const SF2ModList* mods = sp->sf_mods;
+    if (mods == nullptr)
+        vp.vibrato_control_ratio = vp.orig_vibrato_control_ratio;
+    if (mods == nullptr && (vp.vibrato_control_ratio || c.mod.val > 0)) {
         if (opt_channel_pressure || opt_modulation_wheel) {
             int32 depth = sp->vibrato_depth + c.vibrato_depth;
             for (const midi_controller* p : sources)
@@ -220,10 +225,12 @@ void recompute_freq(int v)
     if (opt_channel_pressure)
         for (const midi_controller* p : sources)
             t += get_midi_controller_pitch(p);
+    if (mods != nullptr && vp.sf_tune != 0)
+        t = (int32)(vp.sf_tune * 8192.0 / 100.0 + 0.5 + t);
     if (modulation_applies(sp)) {
-        if (sp->tremolo_to_pitch)
-            t = (int32)(sp->tremolo_to_pitch * 8192.0 * lookup_triangular(vp.tremolo_phase >> 5) / 100.0 +
-                        0.5 + t);
+        const double lfo = mods != nullptr ? vp.sf_mod_lfo_pitch : sp->tremolo_to_pitch;
+        if (lfo != 0)
+            t = (int32)(lfo * 8192.0 * lookup_triangular(vp.tremolo_phase >> 5) / 100.0 + 0.5 + t);
         if (sp->modenv_to_pitch)
             t = (int32)(sp->modenv_to_pitch * 8192.0 * vp.last_modenv_volume / 100.0 + 0.5 + t);
     }
@@ -236,7 +243,7 @@ void recompute_freq(int v)
     if (!opt_pure_intonation && opt_temper_control && vp.temper_instant)
         vp.orig_frequency = temperament_freq(ch, note);
 
-    const int32 pb = c.pitchbend - 0x2000;
+    const int32 pb = mods != nullptr && !mods->engine_bend ? 0 : c.pitchbend - 0x2000;
     const int32 sensitivity = c.rpnmap[RPN_ADDR_0000];
     if (vp.porta_control_ratio == 0) {
         if (t == 0 && pb == 0) {

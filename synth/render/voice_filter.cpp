@@ -100,8 +100,9 @@ void recompute_voice_filter(int v)
     if (sp->key_to_fc)
         cents += (double)(note - sp->key_to_fc_bpo) * sp->key_to_fc;
     if (modulation_applies(sp)) {
-        if (sp->tremolo_to_fc + (int)depth)
-            cents += lookup_triangular(vp.tremolo_phase >> 5) * (sp->tremolo_to_fc + depth);
+        const double lfo = sp->sf_mods != nullptr ? vp.sf_mod_lfo_fc : sp->tremolo_to_fc;
+        if (lfo + (int)depth)
+            cents += lookup_triangular(vp.tremolo_phase >> 5) * (lfo + depth);
         if (sp->modenv_to_fc)
             cents += sp->modenv_to_fc * vp.last_modenv_volume;
     }

@@ -11,7 +11,8 @@ struct midi_controller;
 
 // Whether a voice of sample sp runs its modulation envelope and the tremolo's pitch and filter
 // depths: for every sample with the modulation-envelope option, and always for a SoundFont
-// sample that routes its modulation envelope or LFO to pitch or cutoff.
+// sample that routes its modulation envelope or LFO to pitch or cutoff (by a generator or a
+// modulator).
 bool modulation_applies(const Sample* sp);
 
 // Pitch, amplitude and filter of voice v from its sample, channel and the options.

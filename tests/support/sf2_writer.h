@@ -1,6 +1,7 @@
 // Writes small SoundFont 2 files for tests: samples (each followed by the 46 silent points the
 // format asks for), instruments and presets whose zones list their generators in order, the
-// zone's instrument or sample appended as its last generator. Samples with low bytes add an
+// zone's instrument or sample appended as its last generator, and their modulators. Samples
+// with low bytes add an
 // "sm24" chunk (24-bit data); a font marked compressed is written as SF3, each sample an Ogg
 // Vorbis stream made with libvorbisenc.
 #ifndef CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
@@ -34,9 +35,16 @@ struct Sf2SampleDef {
     std::string stream{};        // compressed fonts: this stream as it stands, not encoded
     std::vector<uint8_t> low{};  // the low bytes of 24-bit points (all samples or none have them)
 };
+// A modulator as the font stores it.
+struct Sf2Mod {
+    uint16_t src, dest;
+    int16_t amount;
+    uint16_t amount_src = 0, transform = 0;
+};
 struct Sf2ZoneDef {
     std::vector<Sf2Gen> gens;
     int target = -1;  // instrument (preset zone) or sample (instrument zone); -1: global zone
+    std::vector<Sf2Mod> mods{};
 };
 struct Sf2InstDef {
     std::string name;
@@ -138,13 +146,21 @@ inline std::string chunk(const std::string& id, const std::string& body)
         s += '\0';
     return s;
 }
-// Bags and generators of a list of zones; `gens` counts the generators written.
+// Bags, generators and modulators of a list of zones; `gens` and `mods` count those written.
 inline void zones(const std::vector<Sf2ZoneDef>& zs, uint16_t target_gen, std::string& bag,
-                  std::string& gen, int& gens)
+                  std::string& gen, int& gens, std::string& mod, int& mods)
 {
     for (const Sf2ZoneDef& z : zs) {
         put(bag, (uint64_t)gens, 2);
-        put(bag, 0, 2);
+        put(bag, (uint64_t)mods, 2);
+        for (const Sf2Mod& m : z.mods) {
+            put(mod, m.src, 2);
+            put(mod, m.dest, 2);
+            put(mod, (uint16_t)m.amount, 2);
+            put(mod, m.amount_src, 2);
+            put(mod, m.transform, 2);
+            mods++;
+        }
         for (const Sf2Gen& g : z.gens) {
             put(gen, g.oper, 2);
             put(gen, (uint16_t)g.amount, 2);
@@ -192,29 +208,30 @@ inline std::string build_sf2(const Sf2FontDef& f)
     name20(shdr, "EOS");
     shdr.append(26, '\0');
 
-    std::string inst, ibag, igen;
-    int gens = 0, bags = 0;
+    std::string inst, ibag, igen, imod, pmod;
+    int gens = 0, bags = 0, mods = 0;
     for (const Sf2InstDef& i : f.instruments) {
         name20(inst, i.name);
         put(inst, (uint64_t)bags, 2);
-        zones(i.zones, 53, ibag, igen, gens);
+        zones(i.zones, 53, ibag, igen, gens, imod, mods);
         bags += (int)i.zones.size();
     }
     name20(inst, "EOI");
     put(inst, (uint64_t)bags, 2);
     put(ibag, (uint64_t)gens, 2);
-    put(ibag, 0, 2);
+    put(ibag, (uint64_t)mods, 2);
     igen.append(4, '\0');
+    imod.append(10, '\0');
 
     std::string phdr, pbag, pgen;
-    gens = bags = 0;
+    gens = bags = mods = 0;
     for (const Sf2PresetDef& p : f.presets) {
         name20(phdr, p.name);
         put(phdr, p.preset, 2);
         put(phdr, p.bank, 2);
         put(phdr, (uint64_t)bags, 2);
         phdr.append(12, '\0');
-        zones(p.zones, 41, pbag, pgen, gens);
+        zones(p.zones, 41, pbag, pgen, gens, pmod, mods);
         bags += (int)p.zones.size();
     }
     name20(phdr, "EOP");
@@ -222,9 +239,9 @@ inline std::string build_sf2(const Sf2FontDef& f)
     put(phdr, (uint64_t)bags, 2);
     phdr.append(12, '\0');
     put(pbag, (uint64_t)gens, 2);
-    put(pbag, 0, 2);
+    put(pbag, (uint64_t)mods, 2);
     pgen.append(4, '\0');
-    const std::string mod(10, '\0');
+    pmod.append(10, '\0');
 
     std::string ifil;
     put(ifil, f.compressed ? 3 : 2, 2);
@@ -232,8 +249,8 @@ inline std::string build_sf2(const Sf2FontDef& f)
     const std::string info = "INFO" + chunk("ifil", ifil) + chunk("INAM", std::string("test\0", 6));
     const std::string sdta = "sdta" + chunk("smpl", smpl) + (sm24.empty() ? "" : chunk("sm24", sm24));
     const std::string pdta = "pdta" + chunk("phdr", phdr) + chunk("pbag", pbag) +
-                             chunk("pmod", mod) + chunk("pgen", pgen) + chunk("inst", inst) +
-                             chunk("ibag", ibag) + chunk("imod", mod) + chunk("igen", igen) +
+                             chunk("pmod", pmod) + chunk("pgen", pgen) + chunk("inst", inst) +
+                             chunk("ibag", ibag) + chunk("imod", imod) + chunk("igen", igen) +
                              chunk("shdr", shdr);
     return chunk("RIFF", "sfbk" + chunk("LIST", info) + chunk("LIST", sdta) + chunk("LIST", pdta));
 }
