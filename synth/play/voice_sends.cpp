@@ -28,6 +28,9 @@ void voice_effect_sends(int v)
         vp.reverb_send = vp.chorus_send = -1.0f;
         return;
     }
+    // A sample with modulators has its sends from them (the defaults add CC91 and CC93 there).
+    if (vp.sample->sf_mods != nullptr)
+        return;
     const Channel& c = channel[vp.channel];
     vp.reverb_send = sf_send_share(vp.sample->sf_reverb_send, get_reverb_level(vp.channel));
     vp.chorus_send = sf_send_share(vp.sample->sf_chorus_send, c.chorus_level);
