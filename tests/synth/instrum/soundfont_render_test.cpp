@@ -396,9 +396,7 @@ TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
     std::string broken = sf3_bytes;
     broken[4] = 'x';
     const std::string refused = dir.write("refused.sf3", broken);
-    const struct {
-        std::string cfg, said;
-    } faults[] = {
+    const struct { std::string cfg, said; } faults[] = {
         {"soundfont " + bad + "\n", bad + ": sample \"2205\" can't be decoded ("},
         {"soundfont " + sf3 + "\nsoundfont " + refused + "\n", refused + ": can't use this SoundFont"},
     };
