@@ -41,8 +41,7 @@ TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
     double rms[3];
     for (int k = 0; k < 3; k++) {
         const double amp = k == 0 ? 1 << 20 : k == 1 ? 1 << 24 : 1 << 27;
-        auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); },
-                             do_insertion_effect_gs);
+        auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); }, do_insertion_effect_gs);
         rms[k] = ::rms(side_of(out, 0), 11025, 22050);
     }
     EXPECT_NEAR(rms[1] / rms[0], 16.0, 1.5);

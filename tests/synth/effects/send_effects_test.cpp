@@ -152,8 +152,7 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
         {0, FX_ONE, FX_ONE},          {FX_ONE, 0, 0},          {0, 0, 1},
         {1, FX_ONE - 1, FX_ONE - 1},  {FX_ONE / 2, FX_ONE / 2, FX_ONE},
         {3355443, 13421773, 15240000}, {FX_ONE - 7, 7, 0},     {5, 6000000, 16000001}};
-    const freeverb_comb_form forms[3] = {FREEVERB_COMBS_SCALAR, FREEVERB_COMBS_SSE2,
-                                         FREEVERB_COMBS_AVX2};
+    const freeverb_comb_form forms[3] = {FREEVERB_COMBS_SCALAR, FREEVERB_COMBS_SSE2, FREEVERB_COMBS_AVX2};
     int ran[3] = {0, 0, 0};
     for (int extreme = -1; extreme < 16; extreme++) {
         freeverb_record revs[3] = {};
@@ -169,14 +168,10 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
                 for (int32 i = 0; i < c->size; i++) {
                     const uint32_t r = rng();
                     c->buf[i] = extreme < 0 ? (int32)(r % (1u << 25)) - (1 << 24)
-                                : m != extreme ? 0
-                                : r % 8 < 6     ? limits[r % 8]
-                                                : (int32)rng();
+                                : m != extreme ? 0 : r % 8 < 6 ? limits[r % 8] : (int32)rng();
                 }
                 c->filterstore = extreme < 0 ? (int32)(rng() % 99991) - 49995
-                                 : m != extreme ? 0
-                                 : m % 2        ? INT32_MAX
-                                                : INT32_MIN;
+                                 : m != extreme ? 0 : m % 2 ? INT32_MAX : INT32_MIN;
             }
         }
         std::mt19937 in_rng(7);
@@ -210,10 +205,8 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
               std::make_tuple(cpu_has.sse2 ? 17 * 9 : 0, cpu_has.avx2 ? 17 * 9 : 0));
     // A gain past 1 is left to the comb-at-a-time form.
     freeverb_record rev = {};
-    for (int m = 0; m < 8; m++) {
-        set_freeverb_comb(&rev.combL[m], 29);
-        set_freeverb_comb(&rev.combR[m], 29);
-    }
+    for (int m = 0; m < 8; m++)
+        set_freeverb_comb(&rev.combL[m], 29), set_freeverb_comb(&rev.combR[m], 29);
     rev.combR[5].feedbacki = FX_ONE + 1;
     int32 x = 1, o[2] = {0, 0};
     for (freeverb_comb_form form : {FREEVERB_COMBS_SSE2, FREEVERB_COMBS_AVX2})
@@ -270,8 +263,7 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
     run_stage(4096, [](int32) { return 1 << 24; }, sent(set_ch_chorus, do_ch_chorus));
     EXPECT_EQ(std::count(delay_effect_buffer, delay_effect_buffer + 2048, 1), 2048);
     // The sides' delays sweep a quarter turn apart: the two sides differ.
-    auto both = run_stage(44100, [](int32 i) { return sine(440.0, i); },
-                          sent(set_ch_chorus, do_ch_chorus));
+    auto both = run_stage(44100, [](int32 i) { return sine(440.0, i); }, sent(set_ch_chorus, do_ch_chorus));
     double diff = 0;
     for (size_t i = 0; i < both.size(); i += 2)
         diff += std::abs((double)both[i] - both[i + 1]);

@@ -197,8 +197,7 @@ TEST(SafeMallocDeathTest, StrangeSizeOrFailedAllocationEndsTheProgramWithStatus1
     EXPECT_EXIT(safe_realloc(nullptr, 9u << 20), ::testing::ExitedWithCode(10),
                 "Strange, I feel like allocating");
     // More than any address space can give.
-    EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10),
-                "Sorry. Couldn't malloc");
+    EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10), "Sorry. Couldn't malloc");
     // An output is told to discard what it holds (request 2) before the exit.
     PlayMode mode = {};
     mode.acntl = [](int request, void*) { return fprintf(stderr, "acntl %d\n", request); };

@@ -223,8 +223,9 @@ TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
             for (int i = 0; i < ip->samples; i++)  // every half found its partner
                 EXPECT_EQ(ip->sample[i].sample_type, i % 2 ? SF_SAMPLETYPE_RIGHT : SF_SAMPLETYPE_LEFT);
         }
-        if (ip != nullptr && c.what == std::string("control bytes in a name"))
+        if (ip != nullptr && c.what == std::string("control bytes in a name")) {
             EXPECT_STREQ(ip->instname, "pi\\x1B[2Jano");
+        }
         remove_soundfont(path.c_str());
     }
 

@@ -98,7 +98,7 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
                               {2000, PE_16BIT | PE_SIGNED, 1024},  // under 1 s, then under 0.2 s
                               {44100, PE_16BIT | PE_SIGNED, 16384}};
     for (const auto& f : frags) {
-        std::tie(mode_.rate, mode_.encoding) = std::make_tuple(f[0], f[1]);
+        mode_.rate = f[0], mode_.encoding = f[1];
         EXPECT_EQ(aq_calc_fragsize(), f[2]) << f[0];
     }
     // A 20 s fill stage: the 5 s soft queue (53 buckets) fills, then the device gets buckets.
@@ -116,8 +116,7 @@ TEST_F(AudioQueueTest, BucketsSoftQueueAndFillStage)
     EXPECT_LE(at, most_frames(added, read, 44100, 1e9) + 1);
     ASSERT_FALSE(fake.writes.empty());
     EXPECT_EQ(added_at_write[0], 54 * 4096);
-    EXPECT_EQ(std::count(fake.writes.begin(), fake.writes.end(), 16384),
-              (long)fake.writes.size());
+    EXPECT_EQ(std::count(fake.writes.begin(), fake.writes.end(), 16384), (long)fake.writes.size());
     EXPECT_EQ(fake.data.substr(0, 16384), converted(0, 4096));
 
     // "100%" fill: nothing before one device queue (31 blocks), then the device queue at once.

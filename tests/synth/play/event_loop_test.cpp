@@ -22,8 +22,8 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
 {
     auto play = [](MidiEvent ev) { ASSERT_EQ(play_event(&ev), RC_NONE); };
     // Outside the velocity or note range: silent, but still shown, before key shift and transposition.
-    std::tie(channel[0].vel_limit_low, channel[3].note_limit_high, channel[0].key_shift, note_key_offset) =
-        std::make_tuple(50, 40, 3, 2);
+    channel[0].vel_limit_low = 50, channel[3].note_limit_high = 40;
+    channel[0].key_shift = 3, note_key_offset = 2;
     play(make_event(0, ME_NOTEON, 0, 60, 10));
     play(make_event(0, ME_NOTEON, 3, 90, 100));
     EXPECT_EQ(hooks(), "on 0 60 10, on 3 90 100");

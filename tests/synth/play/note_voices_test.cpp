@@ -16,11 +16,10 @@ protected:
     Instrument drum = {INST_GUS, 1, &drum_sample, nullptr};
     Instrument** slots[3] = {};
     Instrument* saved_slots[3] = {};
-    int* const settings[8] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
-                              &opt_pure_intonation, &opt_pan_delay, &temper_adj, &current_freq_table,
-                              &ctl->verbosity};
-    int saved_settings[8] = {};
-    int8 saved_keysig = 0;
+    Restore<int> overlap_{opt_overlap_voice_allow, 0}, surround_{opt_surround_chorus, 0},
+        temper_{opt_temper_control, 0}, pure_{opt_pure_intonation, 0}, pan_delay_{opt_pan_delay, 0},
+        adjust_{temper_adj}, table_{current_freq_table}, verbosity_{ctl->verbosity, 1};
+    Restore<int8> keysig_{current_temper_keysig};
     // A looped 16-bit sample with an instant attack to full level, held until release.
     static void make_sample(Sample& s, int32 low, int32 high, int note_to_use)
     {
@@ -37,11 +36,6 @@ protected:
     void SetUp() override
     {
         PlayerTest::SetUp();
-        for (int i = 0; i < 8; i++)
-            saved_settings[i] = *settings[i];
-        for (int i = 0; i < 5; i++)
-            *settings[i] = 0;
-        saved_keysig = current_temper_keysig;
         make_sample(low_high[0], 0, freq_table[62], 0);
         make_sample(low_high[1], freq_table[62] + 1, 0x7fffffff, 0);
         make_sample(drum_sample, 0, 0x7fffffff, 36);
@@ -55,16 +49,12 @@ protected:
         }
         for (int ch = 0; ch < MAX_CHANNELS; ch++)
             channel[ch].program = 0;
-        ctl->verbosity = 1;
     }
     void TearDown() override
     {
         reset_voices();
         for (int i = 0; i < 3; i++)
             *slots[i] = saved_slots[i];
-        for (int i = 0; i < 8; i++)
-            *settings[i] = saved_settings[i];
-        current_temper_keysig = saved_keysig;
         init_freq_table_tuning();
         voices = max_voices;
         PlayerTest::TearDown();
@@ -132,8 +122,8 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     EXPECT_EQ(std::make_tuple(voice[in_use(3, 60)[0]].status, voice[in_use(3, 62)[0]].status),
               std::make_tuple(VOICE_DIE, VOICE_ON));
     // Notes outside the channel's ranges start nothing and use no note number.
-    std::tie(channel[4].note_limit_low, channel[4].note_limit_high) = std::make_tuple(48, 72);
-    std::tie(channel[4].vel_limit_low, channel[4].vel_limit_high) = std::make_tuple(20, 120);
+    channel[4].note_limit_low = 48, channel[4].note_limit_high = 72;
+    channel[4].vel_limit_low = 20, channel[4].vel_limit_high = 120;
     ev(ME_NOTEON, 4, 40, 100);
     ev(ME_NOTEON, 4, 60, 121);
     EXPECT_TRUE(in_use(4).empty());
@@ -182,7 +172,7 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     // a quieter held one.
     ev(ME_NOTEOFF, 0, 60, 0);
     voice[2].status = VOICE_DIE;
-    std::tie(voice[0].left_mix, voice[1].left_mix, voice[2].left_mix) = std::make_tuple(100, 10, 50);
+    voice[0].left_mix = 100, voice[1].left_mix = 10, voice[2].left_mix = 50;
     ev(ME_NOTEON, 0, 67);
     EXPECT_EQ(voice[0].note, 67);
     ev(ME_NOTEON, 0, 69);

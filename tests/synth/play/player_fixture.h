@@ -35,17 +35,7 @@ inline std::vector<MidiEvent>& hooked()
     static std::vector<MidiEvent> events;
     return events;
 }
-// The render position at each hook call.
-inline std::vector<int32>& hooked_at()
-{
-    static std::vector<int32> at;
-    return at;
-}
-inline void remember_note(MidiEvent* ev)
-{
-    hooked().push_back(*ev);
-    hooked_at().push_back(current_sample);
-}
+inline void remember_note(MidiEvent* ev) { hooked().push_back(*ev); }
 
 inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
 {
@@ -61,7 +51,6 @@ protected:
         (void)tables_ready;
         fake_output() = FakeOutput();
         hooked().clear();
-        hooked_at().clear();
         PlayMode& pm = fake_mode();
         pm.rate = 44100, pm.encoding = PE_16BIT | PE_SIGNED, pm.flag = PF_PCM_STREAM, play_mode = &pm;
         opt_output_rate = 0, max_voices = voices = 256;

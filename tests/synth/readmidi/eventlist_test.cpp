@@ -214,11 +214,9 @@ TEST_F(EventListTest, SilenceBeforeTheFirstNoteIsNotCountedAndTempoChangesCount)
     // One second per quarter from tick 0; the first note after 10 quarters of nothing; half a
     // second per quarter from the middle of the note on.
     int32_t samples = 0;
-    std::vector<MidiEvent> out =
-        build({make(0, ME_TEMPO, 0x40, 0x0F, 0x42), make(480, ME_PROGRAM, 0, 5),
-               make(960, ME_NOTEON, 0, 60, 100), make(1008, ME_TEMPO, 0x20, 0x07, 0xA1),
-               make(1056, ME_NOTEOFF, 0, 60)},
-              &samples);
+    std::vector<MidiEvent> out = build({make(0, ME_TEMPO, 0x40, 0x0F, 0x42), make(480, ME_PROGRAM, 0, 5),
+                                        make(960, ME_NOTEON, 0, 60, 100), make(1008, ME_TEMPO, 0x20, 0x07, 0xA1),
+                                        make(1056, ME_NOTEOFF, 0, 60)}, &samples);
     auto on = only(out, ME_NOTEON), off = only(out, ME_NOTEOFF), steps = only(out, ME_NOTE_STEP);
     ASSERT_TRUE(on.size() == 1 && off.size() == 1);
     EXPECT_EQ(std::make_tuple(on[0].time, only(out, ME_PROGRAM)[0].time, samples, out.back().type),

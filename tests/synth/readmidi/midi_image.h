@@ -52,8 +52,7 @@ inline MidiEvent make(int32_t time, int type, int ch, int a, int b = 0)
 }
 
 // Whether the event has the type and the other fields given (-1: any value).
-inline ::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1,
-                                           int b = -1)
+inline ::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1, int b = -1)
 {
     if (e.type == type && (ch < 0 || e.channel == ch) && (a < 0 || e.a == a) && (b < 0 || e.b == b))
         return ::testing::AssertionSuccess();

@@ -160,7 +160,7 @@ TEST_F(ResampleTest, VibratoAndPortamentoMoveThePitch)
     int v = play(&t.s, 0x1000);
     Voice& vp = voice[v];
     vp.frequency = vp.orig_frequency = t.s.root_freq = 441000;
-    std::tie(vp.vibrato_control_ratio, vp.vibrato_depth, vp.vibrato_delay) = std::make_tuple(40, 64, 4000);
+    vp.vibrato_control_ratio = 40, vp.vibrato_depth = 64, vp.vibrato_delay = 4000;
     std::vector<int32> out = render(v, 4000 + 2560 * 8);
     ASSERT_EQ(out.size(), 4000u + 2560 * 8);
     EXPECT_NEAR(zero_crossing_freq(out, 0, 3900), 441.0, 0.2);
@@ -192,7 +192,7 @@ TEST_F(ResampleTest, VibratoAndPortamentoMoveThePitch)
     // closer, until the step is the note's own.
     Voice& pv = voice[play(&t.s, 0x1000)];
     t.s.root_freq = pv.orig_frequency = pv.frequency = freq_table[69];
-    std::tie(pv.porta_control_ratio, pv.porta_dpb, pv.porta_pb) = std::make_tuple(100, 8, -2 * 256);
+    pv.porta_control_ratio = 100, pv.porta_dpb = 8, pv.porta_pb = -2 * 256;
     out = render((int)(&pv - voice), 8000, 1024);
     EXPECT_NEAR(cents(zero_crossing_freq(out, 0, 600), 441.0), -195.0, 8.0);
     EXPECT_EQ(std::make_tuple(pv.porta_control_ratio, pv.sample_step), std::make_tuple(0, 0x1000));

@@ -172,8 +172,9 @@ TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
         copy_samples_scalar(b.data(), data.data(), n);
         ASSERT_EQ(a, b) << n << " values";
         ASSERT_EQ(b[(size_t)n], 7) << "the value after the run";
-        if (n >= 4)
+        if (n >= 4) {
             ASSERT_EQ(std::vector<resample_t>(b.begin(), b.begin() + 4),
                       std::vector<resample_t>({-32768, 32767, -1, 0}));
+        }
     }
 }
