@@ -2,8 +2,6 @@
 // through the same target functions: each must now pass the target's own checks. The faults
 // they found were sanitizer reports, so this test is worth most in the sanitizer build.
 #include <gtest/gtest.h>
-#include <algorithm>
-#include <dirent.h>
 #include <string>
 #include <vector>
 #include "fuzz/fuzz_targets.h"
@@ -19,18 +17,11 @@ TEST(FuzzFindings, PatchLoaderConfigurationReaderAndSoundFontReader)
     Restore keep(play_mode);
     for (const auto& target : targets) {
         fuzz_engine_init();
-        std::string dir = std::string(CORVELLE_TEST_DATA) + "/fuzz/" + target.first;
-        std::vector<std::string> files;
-        if (DIR* d = opendir(dir.c_str())) {
-            while (dirent* e = readdir(d))
-                if (e->d_name[0] != '.')
-                    files.push_back(dir + "/" + e->d_name);
-            closedir(d);
-        }
-        std::sort(files.begin(), files.end());
+        const std::string dir = std::string(CORVELLE_TEST_DATA) + "/fuzz/" + target.first + "/";
+        const std::vector<std::string> files = files_ending(dir, "");
         EXPECT_FALSE(files.empty()) << "no findings kept for " << target.first;
         for (const std::string& f : files) {
-            std::string bytes = read_whole_file(f);
+            std::string bytes = read_whole_file(dir + f);
             ASSERT_FALSE(bytes.empty()) << f;
             SCOPED_TRACE(f);
             output_of([&] { target.second((const uint8_t*)bytes.data(), bytes.size()); });

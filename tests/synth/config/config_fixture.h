@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/files.h"
@@ -23,13 +24,8 @@ inline void reset_configuration_state()
     free_instrument_map();
     free_soundfont_requests();
     clean_up_pathlist();
-    progbase = 0;
-    rcf_count = 0;
-    def_instr_name[0] = '\0';
-    default_instrument_name = nullptr;
-    ctl = &dumb_control_mode;
-    ctl->opened = 0;
-    ctl->verbosity = 1;
+    progbase = rcf_count = 0, def_instr_name[0] = '\0', default_instrument_name = nullptr;
+    ctl = &dumb_control_mode, ctl->opened = 0, ctl->verbosity = 1;
 }
 
 struct ReadResult {
@@ -37,19 +33,14 @@ struct ReadResult {
     std::string messages;
 };
 
-inline ReadResult read_config_text(const std::string& text)
+// Reads the text itself, or (named) the file of that name.
+inline ReadResult read_config_text(const std::string& text, bool named = false)
 {
     ReadResult r{};
-    r.messages = stderr_of([&] { r.status = read_config_file(text.c_str(), 1); });
+    r.messages = stderr_of([&] { r.status = read_config_file(text.c_str(), named ? 0 : 1); });
     return r;
 }
-
-inline ReadResult read_config_named(const std::string& name)
-{
-    ReadResult r{};
-    r.messages = stderr_of([&] { r.status = read_config_file(name.c_str(), 0); });
-    return r;
-}
+inline ReadResult read_config_named(const std::string& name) { return read_config_text(name, true); }
 
 // The search path as "first;second;...;".
 inline std::string path_list_text()
@@ -63,7 +54,7 @@ inline std::string path_list_text()
 // Where a map sends program prog of set: {what instrument_map returns, set, prog}.
 inline std::vector<int> mapped(int map, int set, int prog)
 {
-    int found = instrument_map(map, &set, &prog);
+    const int found = instrument_map(map, &set, &prog);
     return {found, set, prog};
 }
 

@@ -56,8 +56,7 @@ TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
     add_to_pathlist(a.c_str());
     add_to_pathlist(b.c_str());
     EXPECT_EQ(path_list_text(), b + ";" + a + ";" DEFAULT_PATH ";");
-    EXPECT_EQ(slurp("both.cfg"), "B's copy");
-    EXPECT_EQ(std::string(current_filename), b + "/both.cfg");
+    EXPECT_EQ(slurp("both.cfg") + " " + current_filename, "B's copy " + b + "/both.cfg");
     EXPECT_EQ(slurp("only_a.cfg"), "from A");
 
     // The order of the attempts: as given, then B, then A, then the default directory.
@@ -73,8 +72,7 @@ TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
     for (const char* dir : {"/a", "/b", "/a/", "C:\\Sound\\", "c:/sound"})
         add_to_pathlist(dir);
     EXPECT_EQ(path_list_text(), "C:\\Sound\\;/a;/b;" DEFAULT_PATH ";");
-    EXPECT_EQ(pathcmp("C:\\Sound\\", "c:/sound"), 0);
-    EXPECT_NE(pathcmp("/a/b", "/a/c"), 0);
+    EXPECT_TRUE(pathcmp("C:\\Sound\\", "c:/sound") == 0 && pathcmp("/a/b", "/a/c") != 0);
     EXPECT_LT(pathcmp("/a", "/b"), 0);
     clean_up_pathlist();
     EXPECT_EQ(path_list_text(), DEFAULT_PATH ";");
@@ -117,12 +115,9 @@ TEST_F(Streams, ReadLimit)
     ASSERT_NE(url, nullptr);
     url_set_readlimit(url, 10);
     char buf[100];
-    EXPECT_EQ(url_read(url, buf, 100), 10);
-    EXPECT_EQ(buf[9], 9);
-    EXPECT_EQ(url->eof, 0);
-    EXPECT_EQ(url_read(url, buf, 100), 0);
-    EXPECT_EQ(url->eof, 1);
-    EXPECT_EQ(url_fgetc(url), -1);
+    EXPECT_EQ((std::vector<long>{url_read(url, buf, 100), buf[9], url->eof}), (std::vector<long>{10, 9, 0}));
+    EXPECT_EQ((std::vector<long>{url_read(url, buf, 100), url->eof, url_fgetc(url)}),
+              (std::vector<long>{0, 1, -1}));
     EXPECT_EQ(url_gets(url, buf, 50), nullptr);
 
     // Lifting the limit restarts the count; skip and tell go on from where reading stopped; a
@@ -130,12 +125,10 @@ TEST_F(Streams, ReadLimit)
     url_set_readlimit(url, -1);
     EXPECT_EQ(url_fgetc(url), 10);
     url_skip(url, 5);
-    EXPECT_EQ(url_tell(url), 16);
-    EXPECT_EQ(url_fgetc(url), 16);
+    EXPECT_EQ((std::vector<long>{url_tell(url), url_fgetc(url)}), (std::vector<long>{16, 16}));
     url_set_readlimit(url, 4);
     url_skip(url, 50);
-    EXPECT_EQ(url_tell(url), 21);
-    EXPECT_EQ(url_read(url, buf, 1), 0);
+    EXPECT_EQ((std::vector<long>{url_tell(url), url_read(url, buf, 1)}), (std::vector<long>{21, 0}));
     url_close(url);
 }
 
@@ -148,14 +141,14 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     EXPECT_STREQ(url_gets(url, buf, 4), "sec");
     EXPECT_EQ(url_tell(url), 14);
     // Seeks return the position before, clamped to the buffer.
-    EXPECT_EQ(url_seek(url, -100, SEEK_CUR), 14);
-    EXPECT_EQ(url_tell(url), 0);
-    EXPECT_EQ(url_seek(url, 1000, SEEK_SET), 0);
-    EXPECT_EQ(url_tell(url), (long)strlen(text));
+    EXPECT_EQ((std::vector<long>{url_seek(url, -100, SEEK_CUR), url_tell(url)}), (std::vector<long>{14, 0}));
+    EXPECT_EQ((std::vector<long>{url_seek(url, 1000, SEEK_SET), url_tell(url)}),
+              (std::vector<long>{0, (long)strlen(text)}));
     EXPECT_EQ(url_fgetc(url), -1);
     EXPECT_EQ(url_gets(url, buf, sizeof(buf)), nullptr);
-    EXPECT_EQ(url_seek(url, 0, 99), -1);  // an unknown origin moves nothing
-    EXPECT_EQ(url_tell(url), (long)strlen(text));
+    // An unknown origin moves nothing.
+    EXPECT_EQ((std::vector<long>{url_seek(url, 0, 99), url_tell(url)}),
+              (std::vector<long>{-1, (long)strlen(text)}));
 
     // Lines without their ends; the empty lines between are skipped.
     url_rewind(url);
@@ -175,8 +168,8 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     char cfg[] = "dir /x\nbank 0\n";
     InputFile* tf = open_with_mem(cfg, (int32)strlen(cfg), OF_VERBOSE);
     ASSERT_NE(tf, nullptr);
-    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "dir /x\n");
-    EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "bank 0\n");
+    for (const char* line : {"dir /x\n", "bank 0\n"})
+        EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), line);
     EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
     close_file(tf);
 }
@@ -189,22 +182,17 @@ TEST_F(Streams, BackwardSeekOnAStreamThatCannotSeekFails)
     EXPECT_EQ(url->url_seek, nullptr);
     EXPECT_EQ(url_fgetc(url), '0');
     // Forward relative and forward absolute seeks skip bytes.
-    EXPECT_EQ(url_seek(url, 3, SEEK_CUR), 1);
-    EXPECT_EQ(url_fgetc(url), '4');
-    EXPECT_EQ(url_seek(url, 8, SEEK_SET), 5);
-    EXPECT_EQ(url_fgetc(url), '8');
+    EXPECT_EQ((std::vector<long>{url_seek(url, 3, SEEK_CUR), url_fgetc(url)}), (std::vector<long>{1, '4'}));
+    EXPECT_EQ((std::vector<long>{url_seek(url, 8, SEEK_SET), url_fgetc(url)}), (std::vector<long>{5, '8'}));
     url_errno = URLERR_NONE;
     EXPECT_EQ(url_seek(url, 2, SEEK_SET), -1);
-    EXPECT_EQ(url_errno, URLERR_OPERATIONNOTPERMITTED);
-    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ((std::vector<int>{url_errno, errno}), (std::vector<int>{URLERR_OPERATIONNOTPERMITTED, EPERM}));
     EXPECT_STREQ(url_strerror(url_errno), "Operation not permitted");
-    EXPECT_EQ(url_seek(url, -1, SEEK_CUR), -1);
-    EXPECT_EQ(url_seek(url, 0, SEEK_END), -1);
-    EXPECT_EQ(url_fgetc(url), '9');
+    EXPECT_EQ((std::vector<long>{url_seek(url, -1, SEEK_CUR), url_seek(url, 0, SEEK_END), url_fgetc(url)}),
+              (std::vector<long>{-1, -1, '9'}));
     // A read limit bounds what is read after a skip, not the skip itself.
     url_set_readlimit(url, 2);
-    EXPECT_EQ(url_seek(url, 5, SEEK_CUR), 10);
-    EXPECT_EQ(url_fgetc(url), 'f');
+    EXPECT_EQ((std::vector<long>{url_seek(url, 5, SEEK_CUR), url_fgetc(url)}), (std::vector<long>{10, 'f'}));
     url_close(url);
 }
 
@@ -259,11 +247,9 @@ TEST_F(Streams, FileStreamsMappedAndUnmapped)
     ASSERT_NE(tf, nullptr);
     char buf[16];
     EXPECT_STREQ(tf_gets(buf, sizeof(buf), tf), "abc\n");
-    EXPECT_EQ(tf_getc(tf), 'd');
-    EXPECT_EQ(tf_tell(tf), 5);
-    EXPECT_EQ(tf_seek(tf, -2, SEEK_END), 5);
-    EXPECT_EQ(tf_getc(tf), 'h');
-    EXPECT_EQ(tf_seek(tf, 0, SEEK_SET), 10);
+    EXPECT_EQ((std::vector<long>{tf_getc(tf), tf_tell(tf), tf_seek(tf, -2, SEEK_END), tf_getc(tf),
+                                 tf_seek(tf, 0, SEEK_SET)}),
+              (std::vector<long>{'d', 5, 5, 'h', 10}));
     skip(tf, 4);
     EXPECT_EQ(tf_read(buf, 2, 3, tf), 3);
     EXPECT_EQ(std::string(buf, 6), "def\ngh");
@@ -277,8 +263,8 @@ TEST_F(Streams, FileStreamsMappedAndUnmapped)
     EXPECT_EQ(tf_gets(buf, sizeof(buf), tf), nullptr);
     close_file(tf);
 
-    EXPECT_EQ(url_check_type("/etc/x"), URL_file_t);
-    EXPECT_EQ(url_check_type("relative/name"), URL_file_t);
+    for (const char* name : {"/etc/x", "relative/name"})
+        EXPECT_EQ(url_check_type(name), URL_file_t) << name;
     EXPECT_EQ(url_check_type("http://host/x"), -1);
     EXPECT_EQ(url_open("http://host/x"), nullptr);
     EXPECT_EQ(url_errno, URLERR_NOURL);

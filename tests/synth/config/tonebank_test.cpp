@@ -21,36 +21,26 @@ ReadResult patch(const std::string& options)
     return read_config_text("bank 0\n0 piano.pat " + options + "\n");
 }
 
-const ToneBankElement& program0()
-{
-    return tonebank[0]->tone[0];
-}
+const ToneBankElement& program0() { return tonebank[0]->tone[0]; }
 
 template <class T>
-std::vector<int> ints(const T* p, int n)
-{
-    return std::vector<int>(p, p + n);
-}
+std::vector<int> ints(const T* p, int n) { return std::vector<int>(p, p + n); }
 
 TEST_F(ToneBanks, PanNoteAmpAndDefaults)
 {
-    const struct {
-        const char* text;
-        int pan;
-    } pans[] = {{"-100", 0}, {"0", 63}, {"100", 127}, {"center", 64}, {"left", 0},
-                {"right", 127}, {"xyz", 63}, {"-5", 60}};
+    const std::pair<const char*, int> pans[] = {{"-100", 0},  {"0", 63},       {"100", 127}, {"center", 64},
+                                                 {"left", 0}, {"right", 127}, {"xyz", 63},  {"-5", 60}};
     for (const auto& c : pans) {
-        ReadResult r = patch(std::string("pan=") + c.text);
-        EXPECT_EQ(r.status, 0) << c.text << r.messages;
-        EXPECT_EQ(program0().pan, c.pan) << c.text;
+        ReadResult r = patch(std::string("pan=") + c.first);
+        EXPECT_EQ(r.status, 0) << c.first << r.messages;
+        EXPECT_EQ(program0().pan, c.second) << c.first;
     }
     EXPECT_EQ(patch("pan=99999999999999999999").status, 1);
 
     ASSERT_EQ(patch("note=60 amp=800").status, 0);
-    EXPECT_EQ(program0().note, 60);
-    EXPECT_EQ(program0().amp, 800);
     ASSERT_EQ(program0().scltunenum, 1);
-    EXPECT_EQ(program0().scltune[0], 100);
+    EXPECT_EQ(std::make_tuple(program0().note, program0().amp, program0().scltune[0]),
+              std::make_tuple(60, 800, 100));
 
     // A patch line resets what the element held: the note and its scale tuning are gone.
     ASSERT_EQ(patch("").status, 0);
@@ -69,8 +59,7 @@ TEST_F(ToneBanks, ListsEnvelopesAndStripOptions)
     ASSERT_EQ(r.status, 0) << r.messages;
     const ToneBankElement& e = program0();
     ASSERT_EQ(e.tunenum, 2);
-    EXPECT_FLOAT_EQ(e.tune[0], 1.5f);
-    EXPECT_FLOAT_EQ(e.tune[1], -2.0f);
+    EXPECT_EQ(std::vector<float>(e.tune, e.tune + 2), (std::vector<float>{1.5f, -2.0f}));
     ASSERT_EQ(e.envratenum, 1);
     EXPECT_EQ(ints(e.envrate[0], 6), (std::vector<int>{1, -1, 3, -1, -1, -1}));
     ASSERT_EQ(e.envofsnum, 2);
@@ -88,12 +77,10 @@ TEST_F(ToneBanks, ListsEnvelopesAndStripOptions)
 
     // The same option twice: the later list replaces the earlier (no leak under sanitizers).
     ASSERT_EQ(patch("rate=1 rate=2,3 tremolo=1 tremolo=2,3").status, 0);
-    EXPECT_EQ(program0().envratenum, 2);
-    EXPECT_EQ(program0().tremnum, 2);
+    EXPECT_EQ(std::make_tuple(program0().envratenum, program0().tremnum), std::make_tuple(2, 2));
     // A failed list leaves nothing behind.
     EXPECT_EQ(patch("tremolo=1:2,1.5").status, 1);
-    EXPECT_EQ(program0().tremnum, 0);
-    EXPECT_EQ(program0().trem, nullptr);
+    EXPECT_TRUE(program0().tremnum == 0 && program0().trem == nullptr);
 
     // A comment equal to the former name follows the new name.
     ASSERT_EQ(read_config_text("bank 0\n9 old.pat\n9 new.pat comm=old.pat\n").status, 0);
@@ -106,11 +93,9 @@ TEST_F(ToneBanks, ListsEnvelopesAndStripOptions)
     EXPECT_STREQ(a.name, "a.sf2");
     EXPECT_EQ((std::vector<int>{a.instype, a.font_bank, a.font_preset, a.font_keynote, a.amp}),
               (std::vector<int>{1, 0, 5, -1, 20}));
-    EXPECT_EQ(tonebank[0]->tone[2].font_keynote, 60);
-    EXPECT_EQ(c.font_bank, 128);
-    EXPECT_EQ(c.font_keynote, 35);
-    EXPECT_EQ(s.instype, 2);
-    EXPECT_EQ(s.pan, 0);
+    EXPECT_EQ((std::vector<int>{tonebank[0]->tone[2].font_keynote, c.font_bank, c.font_keynote, s.instype,
+                                s.pan}),
+              (std::vector<int>{60, 128, 35, 2, 0}));
 }
 
 // At 44100 Hz with a control ratio of 44.
@@ -123,11 +108,7 @@ TEST_F(ToneBanks, QuantityConversionsUseTheOutputRate)
 
     const int TR = QUANTITY_UNIT_TYPE_TREMOLO_RATE, TS = QUANTITY_UNIT_TYPE_TREMOLO_SWEEP;
     const int VR = QUANTITY_UNIT_TYPE_VIBRATO_RATE, VS = QUANTITY_UNIT_TYPE_VIBRATO_SWEEP;
-    const struct {
-        const char* text;
-        int type;
-        int32 param, value;
-    } cases[] = {
+    const struct { const char* text; int type; int32 param, value; } cases[] = {
         {"5Hz", TR, 0, 163},   {"10", TS, 0, 248},  {"0", TS, 0, 0},      {"31", VR, 0, 4096},
         {"100ms", VR, 0, 6890}, {"20", VS, 300, 847}, {"0ms", VR, 0, 0},   {"0Hz", VR, 0, 0},
         {"0ms", TR, 0, 0},     {"0ms", VS, 300, 0},  // periods and rates of zero would divide by zero
@@ -163,16 +144,15 @@ TEST_F(ToneBanks, InstrumentMapsFallBackToBankZero)
     set_instrument_map(SC_55_TONE_MAP, 0, 5, slot, 5);
     EXPECT_EQ(mapped(SC_55_TONE_MAP, 8, 5), (std::vector<int>{2, slot, 5}));
     EXPECT_EQ(mapped(SC_55_TONE_MAP, 8, 6), (std::vector<int>{2, 8, 6}));  // not mapped anywhere
-    EXPECT_EQ(mapped(SC_55_TONE_MAP, 0, 6)[0], 0);
-    EXPECT_EQ(mapped(INST_NO_MAP, 0, 6)[0], 0);
-    EXPECT_EQ(mapped(SC_55_TONE_MAP, 500, 6)[0], 0);  // out of range: no map
+    // Bank 0 itself, no map, and a bank out of range: no map.
+    for (auto [map, set] : {std::pair<int, int>{SC_55_TONE_MAP, 0}, {INST_NO_MAP, 0}, {SC_55_TONE_MAP, 500}})
+        EXPECT_EQ(mapped(map, set, 6)[0], 0) << map << " " << set;
     set_instrument_map(SC_55_TONE_MAP, 0, 128, slot, 1);  // a program past 127 is not stored
     EXPECT_EQ(mapped(SC_55_TONE_MAP, 0, 128), (std::vector<int>{0, 0, 128}));
-    EXPECT_EQ(mapname2id("sc88pro", nullptr), SC_88PRO_TONE_MAP);
     int drum = 0;
-    EXPECT_EQ(mapname2id("xgsfx126", &drum), XG_SFX126_MAP);
-    EXPECT_EQ(drum, 1);
-    EXPECT_EQ(mapname2id("SC55", nullptr), -1);
+    EXPECT_EQ((std::vector<int>{mapname2id("sc88pro", nullptr), mapname2id("xgsfx126", &drum), drum,
+                                mapname2id("SC55", nullptr)}),
+              (std::vector<int>{SC_88PRO_TONE_MAP, XG_SFX126_MAP, 1, -1}));
 
     // 256 mapped banks at most; the 257th finds no slot. The drum sets have their own 256.
     free_instrument_map();
@@ -232,16 +212,13 @@ TEST_F(ToneBanks, AlternateAssignmentsAndRanges)
     EXPECT_EQ(add_alt(list, "clear"), nullptr);
     EXPECT_EQ(add_altassign_string(nullptr, nullptr, 0), nullptr);
 
-    const struct {
-        const char* text;
-        bool ok;
-        int start, end;
-    } cases[] = {{"5", true, 5, 5},   {"10-20", true, 10, 20},   {"100-", true, 100, 127},
-                 {"-", true, 0, 127}, {"300-2", true, 127, 127}, {"x", false, 0, 0}, {"", false, 0, 0}};
+    const struct { const char* text; bool ok; int start, end; } cases[] = {
+        {"5", true, 5, 5},   {"10-20", true, 10, 20},   {"100-", true, 100, 127},
+        {"-", true, 0, 127}, {"300-2", true, 127, 127}, {"x", false, 0, 0}, {"", false, 0, 0}};
     for (const auto& c : cases) {
         int s = -1, e = -1;
         EXPECT_EQ(string_to_7bit_range(c.text, &s, &e), c.ok) << c.text;
-        EXPECT_EQ(std::make_pair(s, e), std::make_pair(c.start, c.end)) << c.text;
+        EXPECT_EQ(std::make_tuple(s, e), std::make_tuple(c.start, c.end)) << c.text;
     }
 }
 
@@ -251,19 +228,16 @@ TEST_F(ToneBanks, CopiesAreDeepAndFreeingKeepsScalars)
     ToneBankElement copy = {};
     copy_tone_bank_element(&copy, &program0());
     ASSERT_NE(copy.trem, nullptr);
-    EXPECT_NE(copy.trem, program0().trem);
-    EXPECT_NE(copy.trem[0], program0().trem[0]);
-    EXPECT_NE(copy.envrate[1], program0().envrate[1]);
-    EXPECT_NE(copy.modenvvelf, program0().modenvvelf);
+    EXPECT_TRUE(copy.trem != program0().trem && copy.trem[0] != program0().trem[0] &&
+                copy.envrate[1] != program0().envrate[1] && copy.modenvvelf != program0().modenvvelf);
     EXPECT_STREQ(copy.name, "piano.pat");
     free_tone_bank_element(&copy);
-    EXPECT_EQ(copy.name, nullptr);
-    EXPECT_EQ(copy.tremnum, 0);
-    EXPECT_EQ(copy.pan, 0);  // scalars stay
+    // The scalars stay.
+    EXPECT_EQ(std::make_tuple(copy.name, copy.tremnum, copy.pan), std::make_tuple((char*)nullptr, 0, 0));
     // Copying a bank onto itself changes nothing.
     copybank(tonebank[0], tonebank[0], INST_NO_MAP, 0, 0);
-    EXPECT_STREQ(program0().name, "piano.pat");
-    EXPECT_EQ(program0().tremnum, 1);
+    EXPECT_EQ(std::make_tuple(std::string(program0().name), program0().tremnum),
+              std::make_tuple(std::string("piano.pat"), 1));
 }
 
 // The configuration is read again before every song. A program whose line reads the same
@@ -273,10 +247,7 @@ TEST_F(ToneBanks, AChangedLineDropsTheLoadedInstrumentAndTheSameLineKeepsIt)
 {
     const std::string base = "piano.pat amp=90 pan=left tune=1 rate=1:2 tremolo=1:2:3 fc=300";
     // Each case replaces one word of the line (or adds words when from is empty).
-    const struct {
-        const char *from, *to;
-        bool kept;
-    } cases[] = {
+    const struct { const char *from, *to; bool kept; } cases[] = {
         {"", "", true},           {"", "comm=Piano", true},  // the display name only
         {"piano.pat", "other.pat", false}, {"amp=90", "amp=91", false},
         {"pan=left", "pan=right", false},  {"", "note=60", false},

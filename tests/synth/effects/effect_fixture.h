@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "effects/effect.h"
@@ -23,10 +24,8 @@ class EffectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        mode_.rate = 44100;
-        mode_.encoding = PE_16BIT | PE_SIGNED;
-        ctl = &dumb_control_mode;
-        ctl->verbosity = 1;
+        mode_.rate = 44100, mode_.encoding = PE_16BIT | PE_SIGNED;
+        ctl = &dumb_control_mode, ctl->verbosity = 1;
         init_effect_status();
         init_effect();
     }
@@ -76,15 +75,9 @@ inline std::vector<int32> run_stage(int32 frames, const std::function<int32(int3
     return out;
 }
 
-inline void xg_insertion(int32* b, int32 n)
-{
-    do_insertion_effect_xg(b, n, &insertion_effect_xg[0]);
-}
+inline void xg_insertion(int32* b, int32 n) { do_insertion_effect_xg(b, n, &insertion_effect_xg[0]); }
 
-inline int32 impulse(int32 i)
-{
-    return i == 0 ? (1 << 27) : 0;
-}
+inline int32 impulse(int32 i) { return i == 0 ? (1 << 27) : 0; }
 
 inline int32 sine(double freq, int32 i, double amp = 1 << 26)
 {

@@ -12,11 +12,7 @@ using FinalStage = EffectTest;
 TEST_F(FinalStage, NoiseShapingForEachEncoding)
 {
     const int32 s16 = PE_16BIT | PE_SIGNED;
-    const struct {
-        int32 encoding;
-        int type;
-        std::vector<int32> in, out;
-    } cases[] = {
+    const struct { int32 encoding; int type; std::vector<int32> in, out; } cases[] = {
         // Each sample's cut-off bits go to the next sample of its own channel.
         {PE_SIGNED, 1, {0x1FFFFF, 1, 0x1FFFFF, 1}, {0, 0, 0x200000, 0}},
         {s16, 1, {1 << 30, -(1 << 30)}, {268435455 & ~8191, -268435455 & ~8191}},  // limited first
@@ -27,8 +23,7 @@ TEST_F(FinalStage, NoiseShapingForEachEncoding)
         {PE_ULAW, 3, {12345, -54321}, {12345, -54321}},
     };
     for (const auto& c : cases) {
-        mode_.encoding = c.encoding;
-        noise_sharp_type = c.type;
+        mode_.encoding = c.encoding, noise_sharp_type = c.type;
         init_effect();
         std::vector<int32> v = c.in;
         do_noise_shaping(v.data(), (int32)v.size());
@@ -60,22 +55,19 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
     effect_lr_mode = 0;
     init_effect();
     auto out = lr_run(8192, {10, 4000});
-    EXPECT_EQ(out[2 * 10], 0);
-    EXPECT_EQ(out[2 * 10 + 1], on);
-    EXPECT_EQ(out[2 * (10 + d)], on);
-    EXPECT_EQ(out[2 * (10 + d + 1)], 0);
-    EXPECT_EQ(out[2 * (4000 + d)], on);
+    EXPECT_EQ((std::vector<int32>{out[2 * 10], out[2 * 10 + 1], out[2 * (10 + d)], out[2 * (10 + d + 1)],
+                                  out[2 * (4000 + d)]}),
+              (std::vector<int32>{0, on, on, 0, on}));
 
     effect_lr_mode = 1;
     init_effect();
     out = lr_run(4096, {10});
-    EXPECT_EQ(out[2 * 10], on);
-    EXPECT_EQ(out[2 * (10 + d) + 1], on);
+    EXPECT_EQ(std::make_tuple(out[2 * 10], out[2 * (10 + d) + 1]), std::make_tuple(on, on));
 
     mode_.encoding |= PE_MONO;  // mono output is left alone
-    std::vector<int32> mono(4096), same(4096);
+    std::vector<int32> mono(4096);
     std::iota(mono.begin(), mono.end(), 0);
-    same = mono;
+    const std::vector<int32> same = mono;
     effect_left_right_delay(mono.data(), 4096);
     EXPECT_TRUE(mono == same);
     mode_.encoding &= ~PE_MONO;
@@ -87,49 +79,39 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
 
     // Alternating: 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades
     // to delayed; then 10 s of a delayed right.
-    effect_lr_mode = 2;
-    effect_lr_delay_msec = 25;
+    effect_lr_mode = 2, effect_lr_delay_msec = 25;
     init_effect();
     const int32 s = 44100, t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
     out = lr_run(t2 + 2 * d, {t0, t1, t2});
-    EXPECT_EQ(out[2 * t0], 0);
-    EXPECT_EQ(out[2 * (t0 + d)], on);
-    EXPECT_EQ(out[2 * t0 + 1], on);
+    EXPECT_EQ((std::vector<int32>{out[2 * t0], out[2 * (t0 + d)], out[2 * t0 + 1], out[2 * t1 + 1],
+                                  out[2 * t2], out[2 * t2 + 1], out[2 * (t2 + d) + 1]}),
+              (std::vector<int32>{0, on, on, on, on, 0, on}));
     // Half-way through the fade the dry copy sounds at half level, the delayed one at the
     // level the fade has reached when it comes out.
     EXPECT_NEAR(out[2 * t1], on / 2, 1 << 9);
     EXPECT_NEAR(out[2 * (t1 + d)], on * (0.5 - (double)d / s), 1 << 9);
-    EXPECT_EQ(out[2 * t1 + 1], on);
-    EXPECT_EQ(out[2 * t2], on);
-    EXPECT_EQ(out[2 * t2 + 1], 0);
-    EXPECT_EQ(out[2 * (t2 + d) + 1], on);
 }
 
 // The reverb switch as written and read, and which reverb runs in the final stage.
 TEST_F(FinalStage, ReverbSwitch)
 {
-    const struct {
-        const char* arg;
-        int value, global, standard, level;
-    } cases[] = {
+    const struct { const char* arg; int value, global, standard, level; } cases[] = {
         {"n", 1, 0, 1, 40},        {"g", 2, 1, 1, 40},        {"f", 3, 0, 0, 40},
         {"G", 4, 1, 0, 40},        {"n,50", -50, 0, 1, 50},   {"g,50", -178, 1, 1, 50},
         {"f,50", -306, 0, 0, 50},  {"G,127", -511, 1, 0, 127}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arg);
         ASSERT_EQ(parse_opt_reverb(c.arg), 0);
-        EXPECT_EQ(opt_reverb_control, c.value);
-        EXPECT_EQ(reverb_is_global(c.value), c.global);
-        EXPECT_EQ(reverb_is_standard(c.value), c.standard);
-        EXPECT_EQ(reverb_global_level(c.value), c.level);
+        EXPECT_EQ(std::make_tuple(opt_reverb_control, (int)reverb_is_global(c.value),
+                                  (int)reverb_is_standard(c.value), reverb_global_level(c.value)),
+                  std::make_tuple(c.value, c.global, c.standard, c.level));
     }
     std::string msg = messages_of([] { EXPECT_EQ(parse_opt_reverb("f,0"), 1); });
     EXPECT_NE(msg.find("Reverb level must be between 1 and 127"), std::string::npos) << msg;
 
     // The tail after an impulse through do_effect (24-bit: no noise shaping).
     auto tail = [&](int control, bool mono) {
-        mode_.encoding = (mono ? PE_MONO : 0) | PE_24BIT | PE_SIGNED;
-        opt_reverb_control = control;
+        mode_.encoding = (mono ? PE_MONO : 0) | PE_24BIT | PE_SIGNED, opt_reverb_control = control;
         init_effect();
         std::vector<int32> b(mono ? 1024 : 2048, 0);
         b[0] = b[mono ? 0 : 1] = 1 << 27;

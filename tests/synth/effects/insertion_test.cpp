@@ -8,14 +8,11 @@ using InsertionTest = EffectTest;
 
 TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
 {
-    struct Type {
-        bool xg;
-        int msb, lsb;
-    } types[] = {{0, 0x01, 0x00}, {0, 0x01, 0x10}, {0, 0x01, 0x11}, {0, 0x01, 0x25}, {0, 0x01, 0x26},
-                 {0, 0x01, 0x72}, {0, 0x01, 0x73}, {1, 0x05, 0},    {1, 0x06, 0},    {1, 0x07, 0},
-                 {1, 0x08, 0},    {1, 0x41, 0},    {1, 0x41, 1},    {1, 0x42, 0},    {1, 0x43, 0},
-                 {1, 0x44, 0},    {1, 0x46, 0},    {1, 0x47, 0},    {1, 0x49, 0},    {1, 0x4A, 0},
-                 {1, 0x4B, 0},    {1, 0x4C, 0},    {1, 0x4D, 0},    {1, 0x5E, 0}};
+    struct Type { bool xg; int msb, lsb; } types[] = {
+        {0, 0x01, 0x00}, {0, 0x01, 0x10}, {0, 0x01, 0x11}, {0, 0x01, 0x25}, {0, 0x01, 0x26}, {0, 0x01, 0x72},
+        {0, 0x01, 0x73}, {1, 0x05, 0},    {1, 0x06, 0},    {1, 0x07, 0},    {1, 0x08, 0},    {1, 0x41, 0},
+        {1, 0x41, 1},    {1, 0x42, 0},    {1, 0x43, 0},    {1, 0x44, 0},    {1, 0x46, 0},    {1, 0x47, 0},
+        {1, 0x49, 0},    {1, 0x4A, 0},    {1, 0x4B, 0},    {1, 0x4C, 0},    {1, 0x4D, 0},    {1, 0x5E, 0}};
     for (const Type& t : types) {
         SCOPED_TRACE(std::to_string(t.msb) + " " + std::to_string(t.lsb));
         std::string m = messages_of([&] {
@@ -44,8 +41,7 @@ TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
     double rms[3];
     for (int k = 0; k < 3; k++) {
         const double amp = k == 0 ? 1 << 20 : k == 1 ? 1 << 24 : 1 << 27;
-        auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); },
-                             do_insertion_effect_gs);
+        auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); }, do_insertion_effect_gs);
         rms[k] = ::rms(side_of(out, 0), 11025, 22050);
     }
     EXPECT_NEAR(rms[1] / rms[0], 16.0, 1.5);

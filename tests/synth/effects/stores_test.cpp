@@ -54,16 +54,14 @@ protected:
 
 }  // namespace
 
-TEST_F(EffectStores, GsMessages)
+TEST_F(EffectStores, GsXgAndGm2Messages)
 {
     expect_reports(gs(0x01, 0x30, {0x00}), {"Reverb Macro (0)"});  // Room 1
-    EXPECT_EQ(reverb_status_gs.character, 0);
-    EXPECT_EQ(reverb_status_gs.pre_lpf, 3);
+    EXPECT_EQ(std::make_tuple(reverb_status_gs.character, reverb_status_gs.pre_lpf), std::make_tuple(0, 3));
     EXPECT_NEAR(freeverb_status.roomsize, 0.98, 1e-9);  // the running reverb follows
     // Consecutive addresses in one message.
     expect_reports(gs(0x01, 0x33, {0x50, 0x60}), {"Reverb Level (80)", "Reverb Time (96)"});
-    EXPECT_EQ(reverb_status_gs.level, 80);
-    EXPECT_EQ(reverb_status_gs.time, 96);
+    EXPECT_EQ(std::make_tuple(reverb_status_gs.level, reverb_status_gs.time), std::make_tuple(80, 96));
     for (uint8 macro = 0; macro < 8; macro++) {  // each macro is the character of its number
         apply(gs(0x01, 0x30, {macro}));
         EXPECT_EQ(reverb_status_gs.character, macro);
@@ -73,20 +71,19 @@ TEST_F(EffectStores, GsMessages)
     expect_reports(gs(0x01, 0x3B, {0x20}), {"Chorus Feedback (32)"});
     EXPECT_EQ(chorus_status_gs.feedback, 32);
     expect_reports(gs(0x01, 0x50, {0x04}), {"Delay Macro (4)"});  // Pan Delay 1
-    EXPECT_EQ(delay_status_gs.level_left, 125);
-    EXPECT_GT(delay_status_gs.sample[2], delay_status_gs.sample[1]);
+    EXPECT_TRUE(delay_status_gs.level_left == 125 && delay_status_gs.sample[2] > delay_status_gs.sample[1]);
     expect_reports(gs(0x02, 0x01, {0x4C}), {"EQ LOW GAIN (12 dB)"});
     EXPECT_DOUBLE_EQ(eq_status_gs.lsf.gain, 12.0);
 
     // An insertion type loads its defaults.
     expect_reports(gs(0x03, 0x00, {0x01, 0x10}), {"EFX TYPE (01 10)", "GS EFX: Overdrive"});
-    EXPECT_EQ(insertion_effect_gs.type, 0x0110);
-    EXPECT_EQ(insertion_effect_gs.parameter[0], 48);
+    EXPECT_EQ(std::make_tuple(insertion_effect_gs.type, insertion_effect_gs.parameter[0]),
+              std::make_tuple(0x0110, 48));
     expect_reports(gs(0x03, 0x03, {0x7F}), {"EFX Parameter 1 (127)"});
     EXPECT_EQ(insertion_effect_gs.parameter[0], 127);
     EXPECT_EQ(apply(gs(0x03, 0x17, {0x10, 0x20})), 2);
-    EXPECT_EQ(insertion_effect_gs.send_reverb, 0x10);
-    EXPECT_EQ(insertion_effect_gs.send_chorus, 0x20);
+    EXPECT_EQ(std::make_tuple(insertion_effect_gs.send_reverb, insertion_effect_gs.send_chorus),
+              std::make_tuple(0x10, 0x20));
     // An unknown type leaves no effect to run: the insertion buffer passes unchanged.
     apply(gs(0x03, 0x00, {0x7E, 0x7E}));
     int32 b[4] = {1, 2, 3, 4};
@@ -94,19 +91,14 @@ TEST_F(EffectStores, GsMessages)
     EXPECT_EQ(b[3], 4);
 
     init_effect_status();  // back to power-on for a new song
-    EXPECT_EQ(reverb_status_gs.character, 4);
-    EXPECT_EQ(reverb_status_gs.time, 64);
-    EXPECT_EQ(chorus_status_gs.feedback, 8);
+    EXPECT_EQ(std::make_tuple(reverb_status_gs.character, reverb_status_gs.time, chorus_status_gs.feedback),
+              std::make_tuple(4, 64, 8));
     EXPECT_NEAR(freeverb_status.roomsize, 0.938, 1e-9);
-}
 
-TEST_F(EffectStores, XgAndGm2Messages)
-{
     // GM2 reverb type 8 (plate) is GS macro 5 with time 50; types beyond the last are the last.
     expect_reports({0x7F, 0x7F, 0x04, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x08, 0xF7},
                    {"Reverb Type (8)"});
-    EXPECT_EQ(reverb_status_gs.character, 5);
-    EXPECT_EQ(reverb_status_gs.time, 50);
+    EXPECT_EQ(std::make_tuple(reverb_status_gs.character, reverb_status_gs.time), std::make_tuple(5, 50));
     std::string m = messages_of([] {
         set_effect_param_gm2(SYSEX_GM2_REVERB_TYPE, 30);
         set_effect_param_gm2(SYSEX_GM2_CHORUS_TYPE, 9);

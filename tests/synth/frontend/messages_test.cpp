@@ -13,27 +13,22 @@
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
+#include "support/guards.h"
 
 // A failed allocation must come back as a null pointer (not abort) under the address
 // sanitizer too, so that the allocation helpers' own failure path is what the tests see.
-extern "C" const char* __asan_default_options()
-{
-    return "allocator_may_return_null=1";
-}
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace {
 
 struct InterfaceState : ::testing::Test {
-    void SetUp() override
+    Restore<PlayMode*> mode_{play_mode};
+    InterfaceState()
     {
-        ctl = &dumb_control_mode;
-        ctl->verbosity = 1;
-        ctl->trace_playing = 0;
-        ctl->opened = 0;
-        dumb_error_count = 0;
+        ctl = &dumb_control_mode, ctl->verbosity = 1, ctl->trace_playing = ctl->opened = dumb_error_count = 0;
         init_midi_trace();
     }
-    void TearDown() override
+    ~InterfaceState() override
     {
         if (ctl->opened)
             ctl_close();
@@ -74,36 +69,27 @@ TEST_F(Messages, VerbosityCountsStreamsAndEvents)
 
     // Control events print only what the interface shows: the total and the time only when
     // tracing.
-    PlayMode mode = {}, *saved = play_mode;
-    mode.rate = 44100;
-    play_mode = &mode;
+    PlayMode mode = {};
+    mode.rate = 44100, play_mode = &mode;
     ctl->open(0, 0);
     ControlEvent total = {CTLE_PLAY_START, 3969000, 0, 0, 0}, time = {CTLE_CURRENT_TIME, 75, 3, 0, 0};
     ControlEvent loading = {CTLE_NOW_LOADING, (long)"song.mid", 0, 0, 0};
     testing::internal::CaptureStdout();
-    ctl->event(&total);
-    ctl->trace_playing = 1;
-    ctl->event(&total);
+    for (int trace : {0, 1})
+        ctl->trace_playing = trace, ctl->event(&total);
     ctl->trace_playing = 0;
     ctl->event(&loading);
     ctl->event(&time);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Total playing time:   1 min 30 s\nPlaying song.mid\n");
-    play_mode = saved;
 }
 
-int trace_calls = 0;
-int trace_last_arg = 0;
+int trace_calls = 0, trace_last_arg = 0, refreshes = 0;
 void count_call(int v)
 {
     trace_calls++;
     trace_last_arg = v;
 }
-int refreshes = 0;
-void count_refresh(ControlEvent* e)
-{
-    if (e->type == CTLE_REFRESH)
-        refreshes++;
-}
+void count_refresh(ControlEvent* e) { refreshes += e->type == CTLE_REFRESH; }
 
 using Trace = InterfaceState;
 
@@ -119,48 +105,41 @@ TEST_F(Trace, CallsRunWhenDueAndOnlyWhileTheInterfaceIsOpen)
     EXPECT_EQ(trace_calls, 0);
     ctl->open(0, 0);
     push_midi_trace1(count_call, 8);
-    EXPECT_EQ(trace_calls, 1);
-    EXPECT_EQ(trace_last_arg, 8);
+    EXPECT_EQ(std::make_tuple(trace_calls, trace_last_arg), std::make_tuple(1, 8));
     EXPECT_EQ(trace_loop(), 0);
     EXPECT_EQ(trace_wait_samples(), -1);
 
     ctl->trace_playing = 1;
-    void (*saved_event)(ControlEvent*) = ctl->event;
-    ctl->event = count_refresh;
+    Restore event(ctl->event, count_refresh);
     push_midi_time_vp(500, count_call, 1);
     push_midi_time_vp(900, count_call, 2);
     EXPECT_EQ(trace_calls, 1);
     EXPECT_EQ(trace_wait_samples(), 0);
     EXPECT_EQ(trace_loop(), 0);
-    EXPECT_EQ(trace_calls, 3);
-    EXPECT_EQ(trace_last_arg, 2);
+    EXPECT_EQ(std::make_tuple(trace_calls, trace_last_arg), std::make_tuple(3, 2));
 
     push_midi_time_vp(100, count_call, 3);
     MidiTraceNode node = {};
-    node.start = 50;
-    node.argc = 4;
+    node.start = 50, node.argc = 4;
     node.a.ce = {CTLE_PAUSE, 1, 2, 0, 0};
     node.f.fce = count_refresh;
     ASSERT_NE(midi_trace_setfunc(&node), nullptr);
     trace_flush();
     EXPECT_EQ(trace_calls, 4);
     EXPECT_GE(refreshes, 1);
-    EXPECT_EQ(midi_trace.head, nullptr);
-    EXPECT_EQ(midi_trace.free_list, nullptr);
-    ctl->event = saved_event;
+    EXPECT_TRUE(midi_trace.head == nullptr && midi_trace.free_list == nullptr);
 }
 
 // A clock that stands still (a stalled device) brings the next call a sample nearer on each
 // look, so the queue empties; the loop hook runs on every look.
 TEST_F(Trace, AStalledClockStillRunsTheQueue)
 {
-    PlayMode mode = {}, *saved = play_mode;
+    PlayMode mode = {};
     mode.rate = 44100;
     mode.acntl = [](int request, void* arg) { return request == PM_REQ_GETSAMPLES ? (*(int*)arg = 100, 0) : -1; };
     play_mode = &mode;
     ctl->open(0, 0);
-    ctl->trace_playing = 1;
-    trace_calls = 0;
+    ctl->trace_playing = 1, trace_calls = 0;
     static int looks = 0;
     set_trace_loop_hook([] { looks++; });
     push_midi_time_vp(104, count_call, 5);
@@ -169,7 +148,6 @@ TEST_F(Trace, AStalledClockStillRunsTheQueue)
     EXPECT_EQ(trace_calls, 1);
     EXPECT_GE(looks, 5);
     set_trace_loop_hook(nullptr);
-    play_mode = saved;
 }
 
 // Events reach the interface directly when not tracing; a program change on any channel,
@@ -177,10 +155,9 @@ TEST_F(Trace, AStalledClockStillRunsTheQueue)
 TEST_F(Messages, ProgramEventsAndRequests)
 {
     static std::vector<long> seen;
-    void (*saved_event)(ControlEvent*) = ctl->event;
-    ctl->event = [](ControlEvent* e) { seen.insert(seen.end(), {(long)e->type, e->v1, e->v2}); };
-    const uint32 drums = drumchannels;
-    drumchannels = 0;
+    Restore event(ctl->event,
+                  [](ControlEvent* e) { seen.insert(seen.end(), {(long)e->type, e->v1, e->v2}); });
+    Restore drums(drumchannels, 0u);
     channel[0].program = -1;
     ctl_prog_event(0);
     ctl_mode_event(CTLE_PAUSE, 1, 1, 2);  // a traced event goes straight on when not tracing
@@ -189,8 +166,6 @@ TEST_F(Messages, ProgramEventsAndRequests)
     published_channel_instrum_name(0, name, sizeof name);
     EXPECT_STREQ(name, "Special Program");
     channel[0].program = 0;
-    drumchannels = drums;
-    ctl->event = saved_event;
 
     int32 val = 0;
     ctl_clear_requests();
@@ -222,15 +197,12 @@ TEST(SafeMallocDeathTest, StrangeSizeOrFailedAllocationEndsTheProgramWithStatus1
     EXPECT_EXIT(safe_realloc(nullptr, 9u << 20), ::testing::ExitedWithCode(10),
                 "Strange, I feel like allocating");
     // More than any address space can give.
-    EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10),
-                "Sorry. Couldn't malloc");
+    EXPECT_EXIT(safe_large_malloc((size_t)1 << 62), ::testing::ExitedWithCode(10), "Sorry. Couldn't malloc");
     // An output is told to discard what it holds (request 2) before the exit.
     PlayMode mode = {};
     mode.acntl = [](int request, void*) { return fprintf(stderr, "acntl %d\n", request); };
-    PlayMode* saved = play_mode;
-    play_mode = &mode;
+    Restore<PlayMode*> output(play_mode, &mode);
     EXPECT_EXIT(safe_malloc(9u << 20), ::testing::ExitedWithCode(10), "acntl 2");
-    play_mode = saved;
 }
 
 }  // namespace

@@ -33,6 +33,5 @@ TEST_F(InstrumTest, AntialiasingKeepsTheOutputBandClipsAndReports)
     msg = stderr_of([&] { antialiasing(sq.data(), (int32)sq.size(), 96000, 44100); });
     EXPECT_TRUE(contains(msg, "Saturation ")) << msg;
     EXPECT_EQ(*std::max_element(sq.begin(), sq.end()), 32767);
-    EXPECT_GT(sq[60], 30000);
-    EXPECT_LT(sq[100], -30000);
+    EXPECT_TRUE(sq[60] > 30000 && sq[100] < -30000) << sq[60] << " " << sq[100];
 }

@@ -53,28 +53,22 @@ inline std::string build_patch(const TestPatch& p)
     std::string h(239, '\0');
     memcpy(&h[0], p.magic, 11);
     memcpy(&h[12], "ID#000002", 9);
-    h[82] = (char)p.instruments;
-    h[151] = (char)p.layers;
+    h[82] = (char)p.instruments, h[151] = (char)p.layers;
     h[198] = (char)(p.sample_count >= 0 ? p.sample_count : (int)p.samples.size());
     out += h;
     for (const TestSample& t : p.samples) {
         std::string s(96, '\0');
-        s[7] = (char)t.fractions;
-        put_le(s, 8, t.data_length == 0xFFFFFFFF ? t.data.size() : t.data_length, 4);
-        put_le(s, 12, t.loop_start, 4);
-        put_le(s, 16, t.loop_end, 4);
-        put_le(s, 20, t.sample_rate, 2);
-        put_le(s, 22, 8176, 4);
-        put_le(s, 26, 12543854, 4);
-        put_le(s, 30, (uint32_t)t.root_freq, 4);
-        s[36] = (char)t.panning;
-        memcpy(&s[37], t.env_rate, 6);
-        memcpy(&s[43], t.env_offset, 6);
-        memcpy(&s[49], t.tremolo, 3);
-        memcpy(&s[52], t.vibrato, 3);
-        s[55] = (char)t.modes;
-        put_le(s, 56, 60, 2);
-        put_le(s, 58, 1024, 2);
+        // Offset, value and size of each number: fractions, data length, loop, rate, key range,
+        // root, panning, modes, scale frequency and factor.
+        const uint64_t length = t.data_length == 0xFFFFFFFF ? t.data.size() : t.data_length;
+        const uint64_t fields[][3] = {
+            {7, t.fractions, 1},    {8, length, 4},    {12, t.loop_start, 4}, {16, t.loop_end, 4},
+            {20, t.sample_rate, 2}, {22, 8176, 4},     {26, 12543854, 4},     {30, (uint32_t)t.root_freq, 4},
+            {36, t.panning, 1},     {55, t.modes, 1},  {56, 60, 2},           {58, 1024, 2}};
+        for (const auto& f : fields)
+            put_le(s, f[0], f[1], (int)f[2]);
+        memcpy(&s[37], t.env_rate, 6), memcpy(&s[43], t.env_offset, 6);
+        memcpy(&s[49], t.tremolo, 3), memcpy(&s[52], t.vibrato, 3);
         out += s + t.data;
     }
     return out;
@@ -94,8 +88,7 @@ inline TestSample looped16(size_t n, uint32_t ls, uint32_t le)
     s.data.assign(n * 2, '\0');
     for (size_t i = 0; i < n; i++)
         put_le(s.data, 2 * i, (uint16_t)((int)(i * 37 % 20000) - 10000), 2);
-    s.loop_start = ls * 2;
-    s.loop_end = le * 2;
+    s.loop_start = ls * 2, s.loop_end = le * 2;
     s.modes = MODES_16BIT | MODES_LOOPING | MODES_SUSTAIN | MODES_ENVELOPE;
     return s;
 }
@@ -149,21 +142,17 @@ protected:
         reset_options();
         init_freq_table();  // as the program has it from its start: drums are resampled to their key
         memset(&mode_, 0, sizeof(mode_));
-        mode_.rate = 44100;
-        play_mode = &mode_;
-        control_ratio = 44;
+        mode_.rate = 44100, play_mode = &mode_, control_ratio = 44;
     }
     void TearDown() override
     {
         clear_instrument_cache(nullptr);
-        play_mode = nullptr;
-        control_ratio = 0;
+        play_mode = nullptr, control_ratio = 0;
         reset_options();
     }
     static void reset_options()
     {
-        fast_decay = antialiasing_allowed = modify_release = 0;
-        ctl->verbosity = 1;
+        fast_decay = antialiasing_allowed = modify_release = 0, ctl->verbosity = 1;
     }
     // Loads through the file loader; *msg gets the messages printed.
     Instrument* load(const std::string& name, std::string* msg, ToneBank* bank = nullptr,
@@ -177,8 +166,7 @@ protected:
     {
         Instrument* ip = nullptr;
         *msg = stderr_of([&] {
-            ip = load_gus_instrument_from_memory("mem.pat", bytes.data(), (long)bytes.size(),
-                                                 nullptr, 0, 0);
+            ip = load_gus_instrument_from_memory("mem.pat", bytes.data(), (long)bytes.size(), nullptr, 0, 0);
         });
         return ip;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <set>
+#include <tuple>
 #include <sys/stat.h>
 
 #include "instrum/instrument_policy.h"
@@ -23,10 +24,7 @@ int cache_entries()
     return n;
 }
 
-int read_quit(int32*)
-{
-    return RC_QUIT;
-}
+int read_quit(int32*) { return RC_QUIT; }
 
 class PolicyTest : public InstrumTest {
 protected:
@@ -43,8 +41,7 @@ protected:
         default_instrument = nullptr;
         free_instruments(0);
         reset_configuration_state();
-        for (int& p : default_program)
-            p = 0;
+        std::fill(std::begin(default_program), std::end(default_program), 0);
         InstrumTest::TearDown();
     }
     void configure(const std::string& text)
@@ -64,14 +61,12 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
         Restore quit(ctl->read, read_quit);
         EXPECT_EQ(load_missing_instruments(&rc), 0);
     }
-    EXPECT_EQ(rc, RC_QUIT);
-    EXPECT_EQ(tonebank[0]->tone[5].instrument, MAGIC_LOAD_INSTRUMENT);
-    EXPECT_EQ(cache_entries(), 0);
+    EXPECT_EQ(std::make_tuple(rc, tonebank[0]->tone[5].instrument, cache_entries()),
+              std::make_tuple((int)RC_QUIT, MAGIC_LOAD_INSTRUMENT, 0));
 
-    tonebank[8]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
-    tonebank[0]->tone[7].instrument = MAGIC_LOAD_INSTRUMENT;
-    tonebank[0]->tone[9].instrument = MAGIC_LOAD_INSTRUMENT;
-    drumset[0]->tone[40].instrument = MAGIC_LOAD_INSTRUMENT;
+    for (ToneBankElement* e :
+         {&tonebank[8]->tone[5], &tonebank[0]->tone[7], &tonebank[0]->tone[9], &drumset[0]->tone[40]})
+        e->instrument = MAGIC_LOAD_INSTRUMENT;
 
     // Verbosity 0 hides the level-1 warning of bank 8 and shows the rest.
     ctl->verbosity = 0;
@@ -87,8 +82,8 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     EXPECT_EQ(tonebank[8]->tone[5].instrument, nullptr);
     Instrument* five = tonebank[0]->tone[5].instrument;
     ASSERT_FALSE(IS_MAGIC_INSTRUMENT(five) || five == nullptr);
-    EXPECT_EQ(tonebank[0]->tone[7].instrument, MAGIC_ERROR_INSTRUMENT);
-    EXPECT_EQ(tonebank[0]->tone[9].instrument, MAGIC_ERROR_INSTRUMENT);
+    EXPECT_TRUE(tonebank[0]->tone[7].instrument == MAGIC_ERROR_INSTRUMENT &&
+                tonebank[0]->tone[9].instrument == MAGIC_ERROR_INSTRUMENT);
 
     // Playing bank 8 program 5 takes bank 0's instrument and element.
     EXPECT_EQ(play_midi_load_instrument(0, 8, 5), five);
@@ -126,47 +121,41 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
     for (int prog : {0, 1})
         tonebank[0]->tone[prog].instrument = MAGIC_LOAD_INSTRUMENT;
     EXPECT_EQ(load_missing_instruments(nullptr), 0);
-    Instrument* tuned = tonebank[0]->tone[0].instrument;
-    Instrument* plain = tonebank[0]->tone[1].instrument;
+    Instrument *tuned = tonebank[0]->tone[0].instrument, *plain = tonebank[0]->tone[1].instrument;
     ASSERT_NE(tuned, plain);
-    EXPECT_EQ(tuned->sample[0].root_freq, 261626 / 2);
-    EXPECT_EQ(plain->sample[0].root_freq, 261626);
+    EXPECT_EQ(std::make_tuple(tuned->sample[0].root_freq, plain->sample[0].root_freq),
+              std::make_tuple(261626 / 2, 261626));
     EXPECT_EQ(play_midi_load_instrument(0, 0, 6), plain);  // no lists: shares the plain one
     ASSERT_EQ(plain->samples, 3);
 
     const Sample& p = plain->sample[0];
     auto down = [](int32 f, double t) { return (int32)std::lround(f / std::pow(2.0, t / 12)); };
-    Instrument* all = load_instrument(0, 0, 2);
-    Instrument* two = load_instrument(0, 0, 3);
-    Instrument* filt = load_instrument(0, 0, 4);
-    Instrument* wild = load_instrument(0, 0, 5);
+    Instrument *all = load_instrument(0, 0, 2), *two = load_instrument(0, 0, 3);
+    Instrument *filt = load_instrument(0, 0, 4), *wild = load_instrument(0, 0, 5);
     ASSERT_TRUE(all != nullptr && two != nullptr && filt != nullptr && wild != nullptr);
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(all->sample[i].root_freq, down(p.root_freq, 1)) << i;
-    EXPECT_EQ(all->sample[2].low_freq, down(p.low_freq, 1));
-    EXPECT_EQ(all->sample[2].high_freq, down(p.high_freq, 1));
-    EXPECT_EQ(two->sample[0].root_freq, down(p.root_freq, 1));
-    EXPECT_EQ(two->sample[1].root_freq, down(p.root_freq, 2));
-    EXPECT_EQ(two->sample[2].root_freq, p.root_freq);
-    EXPECT_EQ(two->sample[1].tremolo_to_pitch, -20);
+    const Sample* t = two->sample;
+    EXPECT_EQ((std::vector<int32>{all->sample[2].low_freq, all->sample[2].high_freq, t[0].root_freq,
+                                  t[1].root_freq, t[2].root_freq, t[1].tremolo_to_pitch}),
+              (std::vector<int32>{down(p.low_freq, 1), down(p.high_freq, 1), down(p.root_freq, 1),
+                                  down(p.root_freq, 2), p.root_freq, -20}));
     // Cutoffs above half the output rate or negative, and resonances above 960, are off.
-    EXPECT_EQ(filt->sample[0].cutoff_freq, 0);
-    EXPECT_EQ(filt->sample[1].cutoff_freq, 0);
-    EXPECT_EQ(filt->sample[2].cutoff_freq, 22050);
-    EXPECT_EQ(filt->sample[0].resonance, 0);
-    EXPECT_EQ(filt->sample[1].resonance, 960);
+    const Sample* f = filt->sample;
+    EXPECT_EQ((std::vector<int>{f[0].cutoff_freq, f[1].cutoff_freq, f[2].cutoff_freq, f[0].resonance,
+                                f[1].resonance}),
+              (std::vector<int>{0, 0, 22050, 0, 960}));
     // Values far out of range stay in range: no frequency of 0, no overflow.
-    EXPECT_EQ(wild->sample[0].root_freq, 1);
-    EXPECT_EQ(wild->sample[1].root_freq, INT32_MAX);
-    EXPECT_EQ(wild->sample[0].envelope_rate[0], 2097151 * 512);
-    EXPECT_EQ(wild->sample[2].envelope_offset[0], 255 << 22);
-    EXPECT_EQ(wild->sample[2].envelope_offset[1], p.envelope_offset[1]);
+    const Sample* w = wild->sample;
+    EXPECT_EQ((std::vector<int64>{w[0].root_freq, w[1].root_freq, w[0].envelope_rate[0],
+                                  w[2].envelope_offset[0], w[2].envelope_offset[1]}),
+              (std::vector<int64>{1, INT32_MAX, 2097151 * 512, 255 << 22, p.envelope_offset[1]}));
     // An offset of 0 is a value like any other; a tremolo depth counts double.
     Instrument* seven = load_instrument(0, 0, 7);
     ASSERT_NE(seven, nullptr);
     EXPECT_NE(p.envelope_offset[0], 0);
-    EXPECT_EQ(seven->sample[1].envelope_offset[0], 0);
-    EXPECT_EQ(seven->sample[1].tremolo_depth, 80);
+    EXPECT_EQ(std::make_tuple(seven->sample[1].envelope_offset[0], (int)seven->sample[1].tremolo_depth),
+              std::make_tuple(0, 80));
 }
 
 // A font element finds its file in the search path; the element takes the preset's name, a
@@ -206,27 +195,24 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     Instrument* def = default_instrument;
     EXPECT_NE(def, prog);
     EXPECT_EQ(prog->sample[0].root_freq, 261626);  // still the program's, not freed
-    for (int p : default_program)
-        EXPECT_EQ(p, -1);
+    EXPECT_EQ(std::vector<int>(default_program, default_program + MAX_CHANNELS),
+              std::vector<int>(MAX_CHANNELS, -1));
     std::string msg = stderr_of([] { EXPECT_EQ(set_default_instrument("nothere.pat"), -1); });
     EXPECT_TRUE(contains(msg, "nothere.pat")) << msg;
     EXPECT_EQ(default_instrument, def);
 
     free_instruments(0);
-    EXPECT_EQ(tonebank[0]->tone[3].instrument, nullptr);
-    EXPECT_EQ(default_instrument, def);
-    EXPECT_EQ(def->samples, 1);
-    EXPECT_EQ(cache_entries(), 1);
+    EXPECT_EQ(std::make_tuple(tonebank[0]->tone[3].instrument, default_instrument, def->samples,
+                              cache_entries()),
+              std::make_tuple((Instrument*)nullptr, def, 1, 1));
     // Reloading takes the name loaded last (not the one that failed) ...
     free_instruments(1);
     ASSERT_NE(default_instrument, nullptr);
-    EXPECT_EQ(default_instrument->samples, 1);
-    EXPECT_EQ(cache_entries(), 1);
+    EXPECT_EQ(std::make_tuple(default_instrument->samples, cache_entries()), std::make_tuple(1, 1));
     // ... and when it fails there is no default instrument rather than a freed one.
     ASSERT_EQ(remove(dir_.file("def.pat").c_str()), 0);
     stderr_of([] { free_instruments(1); });
-    EXPECT_EQ(default_instrument, nullptr);
-    EXPECT_EQ(cache_entries(), 0);
+    EXPECT_EQ(std::make_tuple(default_instrument, cache_entries()), std::make_tuple((Instrument*)nullptr, 0));
 }
 
 }  // namespace

@@ -209,8 +209,8 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
     // Hard pan, and a stereo pair: 441 Hz on the left, 882 Hz on the right.
     EXPECT_LT(rms_db(w.right, sr, pan + 0.1, pan + 0.25), rms_db(w.left, sr, pan + 0.1, pan + 0.25) - 40);
     EXPECT_LT(rms_db(w.left, sr, pan + 0.5, pan + 0.65), rms_db(w.right, sr, pan + 0.5, pan + 0.65) - 40);
-    EXPECT_NEAR(frequency(w.left, sr, stereo + 0.05, stereo + 0.25), 441, 1);
-    EXPECT_NEAR(frequency(w.right, sr, stereo + 0.05, stereo + 0.25), 882, 1);
+    for (auto [side, hz] : {std::pair<const std::vector<float>*, double>{&w.left, 441}, {&w.right, 882}})
+        EXPECT_NEAR(frequency(*side, sr, stereo + 0.05, stereo + 0.25), hz, 1);
 
     // Loops: the unlooped sample ends (4000 points) while held; the looped one sounds on through
     // its release; the one looping until release plays its last 1000 points and stops.
@@ -226,8 +226,7 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
         const double c = cents(frequency(m, sr, s, s + 0.006), 882);
         lo = std::min(lo, c), hi = std::max(hi, c);
     }
-    EXPECT_NEAR(hi, 50, 5);
-    EXPECT_NEAR(lo, -50, 5);
+    EXPECT_TRUE(std::fabs(hi - 50) <= 5 && std::fabs(lo + 50) <= 5) << lo << " " << hi;
 
     // Drum kit of bank 128: the closed hi-hat (882 Hz) cuts the open one (441 Hz) of its class,
     // not the kick (2205 Hz).
@@ -285,10 +284,8 @@ TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
         EXPECT_GT(rms_db(m, sr, 0.6, 0.7), -30);
         EXPECT_NEAR(cents(frequency(m, sr, 1.0, 1.4), f72), 0, 3);
         float peak = 0, jump = 0;
-        for (size_t i = (size_t)(0.6 * sr); i < (size_t)(2.6 * sr); i++) {
-            peak = std::max(peak, std::abs(m[i]));
-            jump = std::max(jump, std::abs(m[i] - m[i - 1]));
-        }
+        for (size_t i = (size_t)(0.6 * sr); i < (size_t)(2.6 * sr); i++)
+            peak = std::max(peak, std::abs(m[i])), jump = std::max(jump, std::abs(m[i] - m[i - 1]));
         EXPECT_LT(jump, peak * 2 * M_PI * f72 / sr * 1.2);
         if (ref.empty()) {
             ref = m;
@@ -359,8 +356,7 @@ TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZer
         EXPECT_NEAR(cents(frequency(m, sr, 0.85, 1.05), 441), 0, 3);  // key 50 as key 69
         EXPECT_NEAR(rms_db(m, sr, 0.9, 1.05), vel64, 0.5);            // velocity 127 as 64
         const double mid_zone = tone_db(m, sr, 882, 1.3, 1.45);
-        EXPECT_GT(mid_zone, tone_db(m, sr, 441, 1.3, 1.45) + 40);
-        EXPECT_GT(mid_zone, tone_db(m, sr, 2205, 1.3, 1.45) + 40);
+        EXPECT_GT(mid_zone, std::max(tone_db(m, sr, 441, 1.3, 1.45), tone_db(m, sr, 2205, 1.3, 1.45)) + 40);
     }
 }
 
@@ -396,14 +392,13 @@ TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
     std::string broken = sf3_bytes;
     broken[4] = 'x';
     const std::string refused = dir.write("refused.sf3", broken);
-    const struct {
-        std::string cfg, said;
-    } faults[] = {
+    const struct { std::string cfg, said; } faults[] = {
         {"soundfont " + bad + "\n", bad + ": sample \"2205\" can't be decoded ("},
         {"soundfont " + sf3 + "\nsoundfont " + refused + "\n", refused + ": can't use this SoundFont"},
     };
     for (const auto& c : faults) {
-        const ToolRun r = run_tool(dir.path(), "-c '" + dir.write("f.cfg", c.cfg) + "' -o out.wav '" + mid + "'", scratch);
+        const std::string cfg = dir.write("f.cfg", c.cfg);
+        const ToolRun r = run_tool(dir.path(), "-c '" + cfg + "' -o out.wav '" + mid + "'", scratch);
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     }

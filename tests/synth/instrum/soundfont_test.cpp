@@ -5,6 +5,7 @@
 #include "instrum_test_support.h"
 
 #include <chrono>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -49,18 +50,12 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     std::string why;
     SF2File* ok = sf2_read_memory(good.data(), good.size(), "ok.sf2", &why);
     ASSERT_NE(ok, nullptr) << why;
-    EXPECT_EQ(ok->presets.size(), 1u);
-    EXPECT_EQ(ok->instruments[0].zones.size(), 2u);
+    EXPECT_EQ(std::make_tuple(ok->presets.size(), ok->instruments[0].zones.size()),
+              std::make_tuple(1ul, 2ul));
     delete ok;
 
     auto at = [&](const char* id) { return good.find(id) + 8; };  // first record of a table
-    const struct {
-        const char* what;
-        size_t at;
-        uint32_t value;
-        int bytes;
-        const char* reason;
-    } damages[] = {
+    const struct { const char* what; size_t at; uint32_t value; int bytes; const char* reason; } damages[] = {
         {"not sfbk", 11, 'x', 1, "not a SoundFont"},
         {"RIFF past the end", 4, (uint32_t)good.size(), 4, "truncated"},
         {"table past its list", at("shdr") - 4, 4600, 4, "runs past"},
@@ -193,12 +188,8 @@ TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
     empty.instruments[0].zones.erase(empty.instruments[0].zones.begin());  // keys 60..127 only
     Sf2FontDef escaped = small_font();
     escaped.presets[0].name = "pi\x1b[2Jano";
-    const struct {
-        const char* what;
-        Sf2FontDef font;
-        bool loads;
-        std::vector<std::string> said;  // each on a line of its own
-    } cases[] = {
+    // What is said comes each on a line of its own.
+    const struct { const char* what; Sf2FontDef font; bool loads; std::vector<std::string> said; } cases[] = {
         {"400 x 400 stereo zones", fan_out(400, 400), false,
          {": preset 0:0 \"p\" expands to more than 8192 samples, refused"}},
         {"all sample rates 0", rate0, false,
@@ -220,8 +211,8 @@ TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
             report_soundfont_warnings();
         });
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.0);
-        EXPECT_EQ(ip != nullptr, c.loads);
-        EXPECT_EQ(instrument_load_failures - failures, c.loads ? 0 : 1);
+        EXPECT_EQ(std::make_tuple(ip != nullptr, instrument_load_failures - failures),
+                  std::make_tuple(c.loads, c.loads ? 0 : 1));
         for (const std::string& s : c.said) {
             EXPECT_TRUE(contains(msg, path + s + "\n")) << msg;
             msg.erase(0, msg.find('\n') + 1);
@@ -278,14 +269,13 @@ TEST_F(SoundFontTest, CompressedSamplesAreDecodedWhenFirstPlayed)
     InstrumentPtr ip(sf2_convert_preset(f.get(), 0, 0, -1, SF2Settings(), 44100, 44));
     ASSERT_NE(ip, nullptr);
     ASSERT_EQ(ip->samples, 2);
-    EXPECT_EQ(ip->sample[0].data_length, 400u << FRACTION_BITS);
-    EXPECT_EQ(ip->sample[0].data[100], 0);
+    EXPECT_EQ(std::make_tuple(ip->sample[0].data_length, (int)ip->sample[0].data[100]),
+              std::make_tuple((splen_t)400 << FRACTION_BITS, 0));
     EXPECT_TRUE(sf2_sample_ready(&ip->sample[0]));
-    EXPECT_TRUE(f->decoded[0].tried);
-    EXPECT_FALSE(f->decoded[1].tried);
-    EXPECT_EQ(ip->sample[0].data, f->decoded[0].points.data());
+    EXPECT_TRUE(f->decoded[0].tried && !f->decoded[1].tried);
+    EXPECT_EQ(std::make_tuple(ip->sample[0].data, ip->sample[0].loop_end),
+              std::make_tuple(f->decoded[0].points.data(), (splen_t)300 << FRACTION_BITS));
     EXPECT_NEAR(ip->sample[0].data[25], 16384, 400);  // a quarter period of the sine
-    EXPECT_EQ(ip->sample[0].loop_end, 300u << FRACTION_BITS);
     EXPECT_TRUE(sf2_sample_ready(&ip->sample[0]));  // nothing more to do
 
     // Debian's compressed fonts leave out the pad byte after a chunk of odd size.

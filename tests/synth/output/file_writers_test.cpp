@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -23,10 +24,7 @@
 
 namespace {
 
-bool have_sox()
-{
-    return system("command -v sox >/dev/null 2>&1 && command -v soxi >/dev/null 2>&1") == 0;
-}
+bool have_sox() { return system("command -v sox >/dev/null 2>&1 && command -v soxi >/dev/null 2>&1") == 0; }
 
 // A signal using all 24 bits: x >> 5 is the 24-bit sample, x >> 13 the 16-bit one.
 int32 sample(int32 frame, int ch)
@@ -65,9 +63,7 @@ protected:
     void write_signal(PlayMode* mode, const std::string& name, int32 enc, int32 rate, int32 frames)
     {
         names_.push_back(name);
-        mode->name = names_.back().c_str();
-        mode->encoding = enc;
-        mode->rate = rate;
+        mode->name = names_.back().c_str(), mode->encoding = enc, mode->rate = rate;
         play_mode = mode;
         ASSERT_EQ(mode->open_output(), 0) << name;
         const int ch = (mode->encoding & PE_MONO) ? 1 : 2;
@@ -121,11 +117,12 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
     if (!have_sox())
         GTEST_SKIP() << "sox is not installed";
     const int32 frames = 10001;  // odd, so AIFF needs its pad byte at 8-bit mono
+    // The encoding as soxi names it.
     const struct {
         PlayMode* mode;
         const char* ext;
         int32 enc, rate;
-        const char* sox_encoding;  // as soxi names it
+        const char* sox_encoding;
         int bits, channels;
     } cases[] = {
         {&wave_play_mode, "wav", PE_16BIT | PE_SIGNED, 44100, "Signed Integer PCM", 16, 2},
@@ -289,20 +286,18 @@ TEST_F(FileWriterTest, PlayModeListAndSilentMode)
         EXPECT_EQ((*m)->fd, -1);
     }
     EXPECT_EQ(ids, "dwrualM");
-    EXPECT_STREQ(w32_play_mode.id_name, "Windows audio driver");
-    EXPECT_EQ(w32_play_mode.flag, 13);
-    EXPECT_EQ(w32_play_mode.rate, 44100);
-    EXPECT_EQ(w32_play_mode.encoding, PE_16BIT | PE_SIGNED);
-    EXPECT_EQ(w32_play_mode.extra_param[0], 32);
+    const PlayMode& w = w32_play_mode;
+    EXPECT_EQ(std::make_tuple(std::string(w.id_name), w.flag, w.rate, w.encoding, w.extra_param[0]),
+              std::make_tuple(std::string("Windows audio driver"), 13, 44100, PE_16BIT | PE_SIGNED, 32));
     EXPECT_NE(w32_play_mode.detect, nullptr);
     EXPECT_EQ(wave_play_mode.detect, nullptr);  // taken as soon as it is asked for
 
     ASSERT_EQ(midi_play_mode.open_output(), 0);
-    EXPECT_EQ(midi_play_mode.fd, 0);
     char bytes[10] = {0};
-    EXPECT_EQ(midi_play_mode.output_data(bytes, 10), 10);
-    EXPECT_EQ(midi_play_mode.acntl(PM_REQ_DISCARD, nullptr), 0);
-    EXPECT_EQ(midi_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
+    PlayMode& m = midi_play_mode;
+    EXPECT_EQ((std::vector<int>{m.fd, m.output_data(bytes, 10), m.acntl(PM_REQ_DISCARD, nullptr),
+                                m.acntl(PM_REQ_FLUSH, nullptr)}),
+              (std::vector<int>{0, 10, 0, -1}));
     midi_play_mode.close_output();
     EXPECT_EQ(midi_play_mode.fd, -1);
     // The event list holds nothing back: there is nothing to discard, flush or finish.
@@ -324,8 +319,7 @@ int count_bytes(int, const void* data, size_t n)
 {
     for (size_t i = 0; i < n && counted.at + i < counted.head.size(); i++)
         counted.head[counted.at + i] = static_cast<const char*>(data)[i];
-    counted.at += n;
-    counted.end = std::max(counted.end, counted.at);
+    counted.at += n, counted.end = std::max(counted.end, counted.at);
     return 0;
 }
 
@@ -344,13 +338,9 @@ uint64 feed(PlayMode* mode, uint64 total, std::string* err)
 {
     static std::vector<char> block(1 << 20);
     Restore io(audio_file_io);
-    audio_file_io.write = count_bytes;
-    audio_file_io.where = [](int) -> off_t { return 0; };
+    audio_file_io.write = count_bytes, audio_file_io.where = [](int) -> off_t { return 0; };
     audio_file_io.seek = [](int, off_t at) -> off_t { return (off_t)(counted.at = (uint64)at); };
-    counted = CountingStream();
-    mode->name = "-";
-    mode->encoding = PE_16BIT | PE_SIGNED;
-    mode->rate = 44100;
+    counted = CountingStream(), mode->name = "-", mode->encoding = PE_16BIT | PE_SIGNED, mode->rate = 44100;
     play_mode = mode;
     EXPECT_EQ(mode->open_output(), 0);
     uint64 taken = 0;
@@ -381,10 +371,8 @@ TEST_F(FileWriterTest, SizesPastFourGibibytes)
         const bool rf64 = data > 0xFFFFFFFFull - 72;
         SCOPED_TRACE(rf64 ? "RF64" : "RIFF");
         EXPECT_EQ(counted.end, header + data);
-        EXPECT_EQ(h.substr(0, 4), rf64 ? "RF64" : "RIFF");
-        EXPECT_EQ(h.substr(8, 8), rf64 ? "WAVEds64" : "WAVEJUNK");
-        EXPECT_EQ(h.substr(48, 4), "fmt ");
-        EXPECT_EQ(h.substr(72, 4), "data");
+        EXPECT_EQ(h.substr(0, 4) + h.substr(8, 8) + h.substr(48, 4) + h.substr(72, 4),
+                  rf64 ? "RF64WAVEds64fmt data" : "RIFFWAVEJUNKfmt data");
         // Offset, bytes, value in a RIFF file, value in an RF64 file.
         const uint64 fields[][4] = {
             {4, 4, header - 8 + data, 0xFFFFFFFFull},        // RIFF size
@@ -408,9 +396,7 @@ TEST_F(FileWriterTest, SizesPastFourGibibytes)
         const bool au = mode == &au_play_mode;
         EXPECT_EQ(counted.head.substr(0, 4), au ? ".snd" : "FORM");
         EXPECT_EQ(number(au ? 8 : 4, 4, true), au ? taken : 46 + taken);
-        if (!au) {
-            EXPECT_EQ(number(22, 4, true), taken / 4);  // frames
-            EXPECT_EQ(number(42, 4, true), 8 + taken);  // SSND size
-        }
+        // The frames and the SSND size.
+        EXPECT_TRUE(au || (number(22, 4, true) == taken / 4 && number(42, 4, true) == 8 + taken));
     }
 }

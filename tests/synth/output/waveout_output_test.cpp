@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -48,11 +49,12 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
         {PE_16BIT | PE_SIGNED, 507904}, {PE_MONO, 126976}, {PE_24BIT | PE_SIGNED, 761856}};
     for (const auto& es : sizes) {
         w32_play_mode.encoding = es[0];
-        ASSERT_EQ(w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), 0);
-        EXPECT_EQ(size, es[1]);
+        EXPECT_EQ((std::vector<int>{w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), size}),
+                  (std::vector<int>{0, es[1]}));
     }
-    EXPECT_EQ(w32_play_mode.acntl(PM_REQ_GETSAMPLES, &size), -1);
-    EXPECT_EQ(w32_play_mode.acntl(PM_REQ_GETFRAGSIZ, &size), -1);
+    EXPECT_EQ(w32_play_mode.acntl(PM_REQ_GETSAMPLES, &size) + w32_play_mode.acntl(PM_REQ_GETFRAGSIZ, &size),
+              -2);
+    // Codes at both ends of each table of texts, and past them.
     const std::pair<int, const char*> texts[] = {
         {0, "no error"}, {13, "unsupported wave format"}, {14, "Unknown multimedia error 14"},
         {20, "Unknown multimedia error 20"}, {31, "Unknown multimedia error 31"},
@@ -62,11 +64,10 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
         EXPECT_STREQ(wave_error_text(t.first), t.second);
 
     auto open_says = [](int want) { return stderr_of([&] { EXPECT_EQ(w32_play_mode.open_output(), want); }); };
-    w32_play_mode.extra_param[0] = 4;
-    w32_play_mode.encoding = PE_ULAW | PE_MONO;
+    w32_play_mode.extra_param[0] = 4, w32_play_mode.encoding = PE_ULAW | PE_MONO;
     EXPECT_NE(open_says(0).find("Too small -B option: 4"), std::string::npos);
-    EXPECT_EQ(w32_play_mode.extra_param[0], 8);
-    EXPECT_EQ(w32_play_mode.encoding, PE_MONO);  // unsigned 8-bit
+    EXPECT_EQ(std::make_tuple(w32_play_mode.extra_param[0], w32_play_mode.encoding),
+              std::make_tuple(8, PE_MONO));
     w32_play_mode.close_output();
     w32_play_mode.encoding = PE_24BIT | PE_BYTESWAP;
     open_says(0);
@@ -82,8 +83,7 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
             EXPECT_EQ(w32_play_mode.output_data(frame, 4), -1);
         });
         EXPECT_NE(out.find("No audio devices present!"), std::string::npos) << out;
-        EXPECT_EQ(w32_play_mode.fd, -1);
-        EXPECT_EQ(w32_play_mode.detect(), 0);
+        EXPECT_EQ((std::vector<int>{w32_play_mode.fd, w32_play_mode.detect()}), (std::vector<int>{-1, 0}));
         EXPECT_NE(open_says(-1).find("No audio devices present!"), std::string::npos);
         EXPECT_EQ(w32_play_mode.fd, -1);
     }
@@ -128,8 +128,7 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
     EXPECT_EQ(w32_play_mode.fd, -1);
     std::vector<DeviceTraceLine> t = read_device_trace(trace_);
     ASSERT_EQ(t.size(), 3u);
-    EXPECT_EQ(t[0].frames, 4096);
-    EXPECT_EQ(t[1].frames, 8192);
-    EXPECT_EQ(t[2].frames, 10000);  // 7232 bytes are 1808 frames
+    EXPECT_EQ((std::vector<long long>{t[0].frames, t[1].frames, t[2].frames}),
+              (std::vector<long long>{4096, 8192, 10000}));  // 7232 bytes are 1808 frames
     EXPECT_EQ(wave_data(read_whole_file(capture_)), data);
 }

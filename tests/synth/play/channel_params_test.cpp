@@ -21,6 +21,7 @@ std::vector<NoteState> note_states;
 
 class ChannelParams : public PlayerTest {
 protected:
+    Restore<int> eq_{opt_eq_control};
     void SetUp() override
     {
         PlayerTest::SetUp();
@@ -35,8 +36,6 @@ protected:
     }
     void TearDown() override
     {
-        play_system_mode = DEFAULT_SYSTEM_MODE;
-        opt_eq_control = 0;
         free_drum_settings();
         PlayerTest::TearDown();
     }
@@ -56,12 +55,7 @@ protected:
 
 TEST_F(ChannelParams, ConformanceFilesSetModesBanksAndDrumParts)
 {
-    const struct {
-        const char* file;
-        int mode;
-        bool drum;
-        int bank, program, map;
-    } songs[] = {
+    const struct { const char* file; int mode; bool drum; int bank, program, map; } songs[] = {
         {"test-gm2-doggy-78-00-38-4c.mid", GM2_SYSTEM_MODE, true, 0x38, 0x38, GM2_DRUM_MAP},
         {"test-gm2-doggy-79-01-7b.mid", GM2_SYSTEM_MODE, false, 1, 0x7B, GM2_TONE_MAP},
         {"test-gs-doggy-01-00-7b.mid", GS_SYSTEM_MODE, false, 1, 0x7B, INST_NO_MAP},
@@ -81,9 +75,8 @@ TEST_F(ChannelParams, ConformanceFilesSetModesBanksAndDrumParts)
     note_states.clear();
     play_file("test-sysex-gs-40-1x-15-drum-part-change.mid");
     ASSERT_EQ(note_states.size(), 8u);
-    EXPECT_TRUE(note_states[0].drum);
-    EXPECT_EQ(note_states[7].ch, 9);
-    EXPECT_FALSE(note_states[7].drum);
+    EXPECT_EQ(std::make_tuple(note_states[0].drum, note_states[7].ch, note_states[7].drum),
+              std::make_tuple(true, 9, false));
     // Universal messages play without a fault.
     for (const char* f : {"test-sysex-7e-09-02-gm-disable.mid", "test-sysex-7f-04-04-master-coarse-tuning.mid",
                           "test-sysex-7x-08-0x-scale-tuning.mid", "test-running-status-sysex.mid"})
@@ -114,17 +107,16 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
                   gs(0x40, 0x00, 0x01, {0x05}),              // master tune, one nibble only
                   {0x92, 60, 100}},
                  "parameters.mid");
-    EXPECT_EQ(play_system_mode, XG_SYSTEM_MODE);
-    EXPECT_EQ(chorus_status_xg.type_msb, 0x41);
-    EXPECT_EQ(eq_status_gs.low_gain, 0x40);
-    EXPECT_EQ(reverb_status_gs.level, 50);
-    EXPECT_EQ(master_tuning, 2097);  // 0x0500: +25.6 cents, the other nibbles as reset
+    // A master tuning of 0x0500: +25.6 cents, the other nibbles as reset.
+    EXPECT_EQ((std::vector<int>{play_system_mode, chorus_status_xg.type_msb, eq_status_gs.low_gain,
+                                reverb_status_gs.level, master_tuning}),
+              (std::vector<int>{XG_SYSTEM_MODE, 0x41, 0x40, 50, 2097}));
     const Channel &c0 = channel[0], &c2 = channel[2];
     EXPECT_EQ((std::vector<int>{c2.volume, c2.note_limit_low, c2.note_limit_high, c2.vel_limit_low,
                                 c2.vel_limit_high}),
               (std::vector<int>{100, 30, 90, 20, 110}));
-    EXPECT_EQ(c2.rx & (RX_PROGRAM_CHANGE | RX_CH_PRESSURE), (uint32)RX_CH_PRESSURE);
-    EXPECT_EQ(c0.rx & (RX_PITCH_BEND | RX_PROGRAM_CHANGE), (uint32)RX_PROGRAM_CHANGE);
+    EXPECT_EQ(std::make_tuple(c2.rx & (RX_PROGRAM_CHANGE | RX_CH_PRESSURE), c0.rx & (RX_PITCH_BEND | RX_PROGRAM_CHANGE)),
+              std::make_tuple((uint32)RX_CH_PRESSURE, (uint32)RX_PROGRAM_CHANGE));
     EXPECT_EQ(std::vector<int>(c0.scale_tuning, c0.scale_tuning + 12),
               (std::vector<int>{-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5}));
     EXPECT_DOUBLE_EQ(c0.pitch_offset_fine, 2.0);
@@ -133,9 +125,9 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
     ASSERT_EQ(note_states.size(), 1u);
     EXPECT_EQ(note_states[0].ch, 3);
     ASSERT_TRUE(channel[9].drums[42] && channel[9].drums[38] && channel[9].drums[40]);
-    EXPECT_EQ(channel[9].drums[42]->drum_envelope_rate[2], 0x50);
-    EXPECT_EQ(get_rx_drum(channel[9].drums[38], RX_NOTE_OFF | RX_NOTE_ON), RX_NOTE_ON);
-    EXPECT_EQ(channel[9].drums[40]->play_note, 45);
+    EXPECT_EQ((std::vector<int>{channel[9].drums[42]->drum_envelope_rate[2], channel[9].drums[40]->play_note,
+                                get_rx_drum(channel[9].drums[38], RX_NOTE_OFF | RX_NOTE_ON)}),
+              (std::vector<int>{0x50, 45, RX_NOTE_ON}));
 }
 
 TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
@@ -145,8 +137,7 @@ TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
     play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}), xg(0x08, 0x01, 0x10, {0xC8}),
                   xg(0x08, 0x04, 0x04, {0x40})},
                  "damaged.mid");
-    EXPECT_EQ(channel[1].program, 127);
-    EXPECT_EQ(channel[1].note_limit_high, 127);
+    EXPECT_TRUE(channel[1].program == 127 && channel[1].note_limit_high == 127);
     EXPECT_EQ(channel[4].channel_layer, 0u);
     // Parts beyond the 32 channels and drum parameters without their note are ignored; an
     // MSB waits for the LSB of its own family.
@@ -172,19 +163,17 @@ TEST_F(ChannelParams, ParameterNumbersSetDepthsAndTheEqualiser)
     EXPECT_EQ(channel[0].mod.lfo1_pitch_depth, 150);
     // Vibrato depth truncated toward zero; no delay for 0.
     data_entry(1, true, 0x01, 0x09, 0);
-    EXPECT_EQ(channel[1].vibrato_depth, -6);
     channel[1].vibrato_delay = 99;
     data_entry(1, true, 0x01, 0x0A, 0);
-    EXPECT_EQ(channel[1].vibrato_delay, 0);
+    EXPECT_EQ(std::make_tuple(channel[1].vibrato_depth, channel[1].vibrato_delay), std::make_tuple(-6, 0));
     // The part equaliser follows only with equaliser control on; frequencies are held.
     data_entry(2, true, 0x01, 0x30, 0x50);
     EXPECT_EQ(channel[2].eq_xg.bass, 0x40);
     opt_eq_control = 1;
     data_entry(2, true, 0x01, 0x30, 0x50);
-    EXPECT_EQ(channel[2].eq_xg.bass, 0x50);
-    EXPECT_TRUE(channel[2].eq_xg.valid);
     data_entry(2, true, 0x01, 0x35, 100);
-    EXPECT_EQ(channel[2].eq_xg.treble_freq, 58);
+    const part_eq_xg& eq = channel[2].eq_xg;
+    EXPECT_EQ(std::make_tuple(eq.bass, (bool)eq.valid, eq.treble_freq), std::make_tuple(0x50, true, 58));
 }
 
 }  // namespace

@@ -22,10 +22,8 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
 {
     auto play = [](MidiEvent ev) { ASSERT_EQ(play_event(&ev), RC_NONE); };
     // Outside the velocity or note range: silent, but still shown, before key shift and transposition.
-    channel[0].vel_limit_low = 50;
-    channel[3].note_limit_high = 40;
-    channel[0].key_shift = 3;
-    note_key_offset = 2;
+    channel[0].vel_limit_low = 50, channel[3].note_limit_high = 40;
+    channel[0].key_shift = 3, note_key_offset = 2;
     play(make_event(0, ME_NOTEON, 0, 60, 10));
     play(make_event(0, ME_NOTEON, 3, 90, 100));
     EXPECT_EQ(hooks(), "on 0 60 10, on 3 90 100");
@@ -34,11 +32,9 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
     channel[2].channel_layer |= 1u;
     MidiEvent on = make_event(0, ME_NOTEON, 0, 62, 100);
     ASSERT_EQ(play_event(&on), RC_NONE);
-    EXPECT_EQ(hooks(), "on 0 62 100, on 2 62 100");
-    EXPECT_EQ(on.channel, 0);
+    EXPECT_EQ(std::make_tuple(hooks(), on.channel), std::make_tuple("on 0 62 100, on 2 62 100", 0));
     // A port-2 channel with the same MIDI channel does not hear it (other port).
-    channel[2].channel_layer = 1u << 2;
-    channel[16].channel_layer |= 1u;
+    channel[2].channel_layer = 1u << 2, channel[16].channel_layer |= 1u;
     play(on);
     EXPECT_EQ(hooks(), "on 0 62 100");
     // A drum note-off without drum settings releases its voice and reaches the hook. Drum
@@ -68,11 +64,9 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
     // Key shift 64 is no shift: nothing changes, nothing is silenced.
     int v = sounding_voice(4, 60);
     dispatch(0, ME_KEYSHIFT, 4, 64);
-    EXPECT_EQ(voice[v].status, VOICE_ON);
-    EXPECT_EQ(channel[4].key_shift, 0);
+    EXPECT_EQ(std::make_tuple(voice[v].status, channel[4].key_shift), std::make_tuple(VOICE_ON, 0));
     dispatch(0, ME_KEYSHIFT, 4, 66);
-    EXPECT_EQ(voice[v].status, VOICE_DIE);
-    EXPECT_EQ(channel[4].key_shift, 2);
+    EXPECT_EQ(std::make_tuple(voice[v].status, channel[4].key_shift), std::make_tuple(VOICE_DIE, 2));
     // Tempo only changes the tempo shown: the song's timing is already in samples.
     MidiEvent tempo = make_event(100, ME_TEMPO, 0x20, 0x07, 0xA1), later = make_event(300, ME_PROGRAM, 0, 1, 0);
     ASSERT_EQ(play_event(&tempo), RC_NONE);
@@ -95,13 +89,11 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
     dispatch(300, ME_SCALE_TUNING, 6, 11, 10);
     EXPECT_EQ(channel[6].scale_tuning[11], 10);
     // A temperament the mute mask names mutes the channel; any other one unmutes it.
-    const int saved_mute = temper_type_mute;
-    temper_type_mute = 1 << 2;
+    Restore mute(temper_type_mute, 1 << 2);
     dispatch(300, ME_TEMPER_TYPE, 7, 2);
     EXPECT_EQ(channel_mute, 1u << 7);
     dispatch(300, ME_TEMPER_TYPE, 7, 0);
     EXPECT_EQ(channel_mute, 0u);
-    temper_type_mute = saved_mute;
 }
 
 TEST_F(EventLoop, RegisteredAndNonRegisteredParameters)
@@ -126,11 +118,10 @@ TEST_F(EventLoop, RegisteredAndNonRegisteredParameters)
     EXPECT_FLOAT_EQ(channel[1].vibrato_ratio, 62.5f);
     // Drum parameters act on the note named by the select's low byte, creating its settings.
     data_entry(9, true, 0x1D, 38, 90);
-    ASSERT_NE(channel[9].drums[38], nullptr);
-    EXPECT_EQ(channel[9].drums[38]->reverb_level, 90);
     data_entry(9, true, 0x14, 40, 80);
-    ASSERT_NE(channel[9].drums[40], nullptr);
-    EXPECT_EQ(channel[9].drums[40]->drum_cutoff_freq, 16);
+    ASSERT_TRUE(channel[9].drums[38] != nullptr && channel[9].drums[40] != nullptr);
+    EXPECT_EQ(std::make_tuple(channel[9].drums[38]->reverb_level, channel[9].drums[40]->drum_cutoff_freq),
+              std::make_tuple(90, 16));
     // An address nobody knows takes no data.
     send(ME_NRPN_MSB, 2, 0x55);
     send(ME_NRPN_LSB, 2, 0x55);
@@ -149,22 +140,16 @@ TEST_F(EventLoop, KeySignatureTransposesToTheForcedKey)
     MidiEvent own = make_event(0, ME_KEYSIG, 0, 3, 0);
     dispatch_event(&own, false);
     EXPECT_EQ(current_keysig, 3);
-    int8 saved_force = opt_force_keysig, saved_init = opt_init_keysig;
-    opt_force_keysig = 2;
-    opt_init_keysig = 8;
+    Restore force(opt_force_keysig, 2), init(opt_init_keysig, 8);
     int v = sounding_voice(0, 60);
     MidiEvent keysig = make_event(0, ME_KEYSIG, 0, 0, 0);
     dispatch_event(&keysig, false);
-    EXPECT_EQ(current_keysig, 0);
-    EXPECT_EQ(note_key_offset, 2);
-    EXPECT_EQ(voice[v].status, VOICE_DIE);
+    EXPECT_EQ(std::make_tuple(current_keysig, note_key_offset, voice[v].status),
+              std::make_tuple(0, 2, VOICE_DIE));
     // With a configured key signature the song's own is not taken.
-    opt_init_keysig = 0;
-    keysig.a = 5;
+    opt_init_keysig = 0, keysig.a = 5;
     dispatch_event(&keysig, false);
     EXPECT_EQ(current_keysig, 0);
-    opt_force_keysig = saved_force;
-    opt_init_keysig = saved_init;
 }
 
 TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
@@ -176,29 +161,24 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
     // Time 0: nothing is replayed and the first element is next.
     current_sample = 77;
     skip_to(0);
-    EXPECT_EQ(current_event, &evs[0]);
-    EXPECT_EQ(current_sample, 0);
-    EXPECT_EQ(channel[0].program, 0);
+    EXPECT_EQ(std::make_tuple(current_event, current_sample, channel[0].program),
+              std::make_tuple(&evs[0], 0, 0));
     // Time 300: the program and volume are set, no note reached the hook, nothing rendered;
     // the loop advances once before playing on.
     skip_to(300);
-    EXPECT_EQ(channel[0].program, 7);
-    EXPECT_EQ(channel[0].volume, 50);
-    EXPECT_TRUE(hooked().empty());
-    EXPECT_TRUE(fake_output().writes.empty());
-    EXPECT_EQ(current_sample, 300);
-    EXPECT_EQ(current_event, &evs[2]);
-    EXPECT_EQ(playmidi_seek_flag, 0);
+    EXPECT_EQ(std::make_tuple(channel[0].program, channel[0].volume, hooked().size(),
+                              fake_output().writes.size()),
+              std::make_tuple(7, 50, 0u, 0u));
+    EXPECT_EQ(std::make_tuple(current_sample, current_event, playmidi_seek_flag),
+              std::make_tuple(300, &evs[2], 0));
     // Past the end: the position is the end of the song.
     skip_to(10000);
-    EXPECT_EQ(current_event, &evs[4]);
-    EXPECT_EQ(current_sample, 500);
+    EXPECT_EQ(std::make_tuple(current_event, current_sample), std::make_tuple(&evs[4], 500));
     // Rates outside the range, or that the output cannot take, fail.
     std::string err = stderr_of([] {
         EXPECT_EQ(playmidi_change_rate(44100, 0), 1);
-        EXPECT_EQ(playmidi_change_rate(3999, 0), -1);
-        EXPECT_EQ(playmidi_change_rate(65001, 0), -1);
-        EXPECT_EQ(playmidi_change_rate(22050, 0), -1);
+        for (int32 rate : {3999, 65001, 22050})
+            EXPECT_EQ(playmidi_change_rate(rate, 0), -1) << rate;
     });
     for (const char* m : {"Out of sample rate: 3999", "Out of sample rate: 65001",
                           "Can't change sample rate to 22050"})
@@ -232,10 +212,9 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
     // Four seconds of one note: the time display hears of each new second (or voice count)
     // once, not after every block, also when it follows the sound (trace mode).
     static int times;
-    void (*saved_event)(ControlEvent*) = ctl->event;
-    const int saved_trace = ctl->trace_playing, saved_opened = ctl->opened;
-    ctl->opened = 1;  // an interface runs queued calls only while it is open
-    ctl->event = [](ControlEvent* ce) { times += ce->type == CTLE_CURRENT_TIME; };
+    Restore opened(ctl->opened, 1);  // an interface runs queued calls only while it is open
+    Restore trace_playing(ctl->trace_playing);
+    Restore event(ctl->event, [](ControlEvent* ce) { times += ce->type == CTLE_CURRENT_TIME; });
     for (int trace : {0, 1}) {
         times = 0;
         hooked().clear();
@@ -244,9 +223,6 @@ TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
         EXPECT_EQ(hooked().size(), 2u);
         EXPECT_TRUE(times >= 4 && times <= 12) << times << " trace " << trace;
     }
-    ctl->event = saved_event;
-    ctl->trace_playing = saved_trace;
-    ctl->opened = saved_opened;
 }
 
 TEST_F(SongPlayback, AnOutputTakingEventsGetsTheArrayAndTheSongStopsAtItsEnd)

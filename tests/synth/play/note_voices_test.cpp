@@ -2,6 +2,7 @@
 // same-key and assign rules, limits, stealing, pedals, shrinking the pool, surround-chorus
 // pairs and the frequency a note gets from the channel's temperament.
 #include <cstring>
+#include <set>
 
 #include "config/tonebank.h"
 #include "instrum/instrum.h"
@@ -15,41 +16,26 @@ protected:
     Instrument drum = {INST_GUS, 1, &drum_sample, nullptr};
     Instrument** slots[3] = {};
     Instrument* saved_slots[3] = {};
-    int* const settings[8] = {&opt_overlap_voice_allow, &opt_surround_chorus, &opt_temper_control,
-                              &opt_pure_intonation, &opt_pan_delay, &temper_adj, &current_freq_table,
-                              &ctl->verbosity};
-    int saved_settings[8] = {};
-    int8 saved_keysig = 0;
+    Restore<int> overlap_{opt_overlap_voice_allow, 0}, surround_{opt_surround_chorus, 0},
+        temper_{opt_temper_control, 0}, pure_{opt_pure_intonation, 0}, pan_delay_{opt_pan_delay, 0},
+        adjust_{temper_adj}, table_{current_freq_table}, verbosity_{ctl->verbosity, 1};
+    Restore<int8> keysig_{current_temper_keysig};
     // A looped 16-bit sample with an instant attack to full level, held until release.
     static void make_sample(Sample& s, int32 low, int32 high, int note_to_use)
     {
         memset(&s, 0, sizeof(s));
-        s.low_freq = low;
-        s.high_freq = high;
-        s.root_freq = freq_table[60];
-        s.sample_rate = 44100;
-        s.high_vel = 127;
-        s.scale_factor = 1024;
-        s.panning = 64;
-        s.volume = 1.0;
-        s.note_to_use = (int8)note_to_use;
-        s.modes = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE;
+        s.low_freq = low, s.high_freq = high, s.root_freq = freq_table[60], s.sample_rate = 44100;
+        s.high_vel = 127, s.scale_factor = 1024, s.panning = 64, s.volume = 1.0;
+        s.note_to_use = (int8)note_to_use, s.modes = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE;
         for (int i = 0; i < 3; i++) {
-            s.envelope_rate[i] = 0x7FFFFFFF;
-            s.envelope_offset[i] = 0x3FFFFFFF;
+            s.envelope_rate[i] = 0x7FFFFFFF, s.envelope_offset[i] = 0x3FFFFFFF;
             s.envelope_rate[i + 3] = 1 << 20;
         }
-        s.data_length = s.loop_end = 1000 << FRACTION_BITS;
-        s.sample_type = SF_SAMPLETYPE_MONO;
+        s.data_length = s.loop_end = 1000 << FRACTION_BITS, s.sample_type = SF_SAMPLETYPE_MONO;
     }
     void SetUp() override
     {
         PlayerTest::SetUp();
-        for (int i = 0; i < 8; i++)
-            saved_settings[i] = *settings[i];
-        for (int i = 0; i < 5; i++)
-            *settings[i] = 0;
-        saved_keysig = current_temper_keysig;
         make_sample(low_high[0], 0, freq_table[62], 0);
         make_sample(low_high[1], freq_table[62] + 1, 0x7fffffff, 0);
         make_sample(drum_sample, 0, 0x7fffffff, 36);
@@ -58,22 +44,17 @@ protected:
         Instrument** s[3] = {&tonebank[0]->tone[0].instrument, &drumset[0]->tone[36].instrument,
                              &drumset[0]->tone[38].instrument};
         for (int i = 0; i < 3; i++) {
-            slots[i] = s[i];
-            saved_slots[i] = *s[i];
+            slots[i] = s[i], saved_slots[i] = *s[i];
             *s[i] = i == 0 ? &piano : &drum;
         }
         for (int ch = 0; ch < MAX_CHANNELS; ch++)
             channel[ch].program = 0;
-        ctl->verbosity = 1;
     }
     void TearDown() override
     {
         reset_voices();
         for (int i = 0; i < 3; i++)
             *slots[i] = saved_slots[i];
-        for (int i = 0; i < 8; i++)
-            *settings[i] = saved_settings[i];
-        current_temper_keysig = saved_keysig;
         init_freq_table_tuning();
         voices = max_voices;
         PlayerTest::TearDown();
@@ -106,24 +87,21 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
 {
     ev(ME_NOTEON, 0, 60, 100);
     ev(ME_NOTEON, 0, 60, 90);
-    ASSERT_EQ(in_use(0, 60).size(), 2u);
-    EXPECT_EQ(status_of(0, 60, 100), VOICE_DIE);
-    EXPECT_EQ(status_of(0, 60, 90), VOICE_ON);
+    EXPECT_EQ(std::make_tuple(in_use(0, 60).size(), status_of(0, 60, 100), status_of(0, 60, 90)),
+              std::make_tuple(2u, VOICE_DIE, VOICE_ON));
     // Overlapping notes of one key end in the order they started.
     opt_overlap_voice_allow = 1;
     ev(ME_NOTEON, 1, 60, 100);
     ev(ME_NOTEON, 1, 60, 90);
     ASSERT_EQ(in_use(1, 60).size(), 2u);
     ev(ME_NOTEOFF, 1, 60, 0);
-    EXPECT_EQ(status_of(1, 60, 100), VOICE_OFF);
-    EXPECT_EQ(status_of(1, 60, 90), VOICE_ON);
+    EXPECT_EQ(std::make_tuple(status_of(1, 60, 100), status_of(1, 60, 90)),
+              std::make_tuple(VOICE_OFF, VOICE_ON));
     ev(ME_NOTEOFF, 1, 60, 0);
     EXPECT_EQ(status_of(1, 60, 90), VOICE_OFF);
-    std::string err;
-    {
-        Restore verbose(ctl->verbosity, 4);
-        err = stderr_of([&] { ev(ME_NOTEOFF, 1, 60, 0); });
-    }
+    Restore verbose(ctl->verbosity, 4);
+    const std::string err = stderr_of([&] { ev(ME_NOTEOFF, 1, 60, 0); });
+    ctl->verbosity = 1;
     EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
     EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
     // Limited multi: two voices of a key at most.
@@ -133,36 +111,31 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     EXPECT_EQ((std::vector<int>{status_of(2, 60, 100), status_of(2, 60, 90), status_of(2, 60, 80)}),
               (std::vector<int>{VOICE_DIE, VOICE_ON, VOICE_ON}));
     ASSERT_EQ(in_use(2, 60).size(), 3u);
-    EXPECT_EQ(voice[in_use(2, 60)[1]].newest_of_note, 0);
-    EXPECT_EQ(voice[in_use(2, 60)[2]].newest_of_note, 1);
+    EXPECT_EQ(std::make_tuple(voice[in_use(2, 60)[1]].newest_of_note, voice[in_use(2, 60)[2]].newest_of_note),
+              std::make_tuple(0, 1));
     // Keys of one alternate-assign group end each other; other keys do not.
     AlternateAssign group = {};
-    group.bits[60 / 32] |= 1u << (60 % 32);
-    group.bits[62 / 32] |= 1u << (62 % 32);
-    channel[3].altassign = &group;
+    group.bits[60 / 32] |= 1u << (60 % 32) | 1u << (62 % 32), channel[3].altassign = &group;
     for (int key : {60, 62, 64})
         ev(ME_NOTEON, 3, key);
     channel[3].altassign = nullptr;
-    EXPECT_EQ(voice[in_use(3, 60)[0]].status, VOICE_DIE);
-    EXPECT_EQ(voice[in_use(3, 62)[0]].status, VOICE_ON);
+    EXPECT_EQ(std::make_tuple(voice[in_use(3, 60)[0]].status, voice[in_use(3, 62)[0]].status),
+              std::make_tuple(VOICE_DIE, VOICE_ON));
     // Notes outside the channel's ranges start nothing and use no note number.
-    channel[4].note_limit_low = 48;
-    channel[4].note_limit_high = 72;
-    channel[4].vel_limit_low = 20;
-    channel[4].vel_limit_high = 120;
+    channel[4].note_limit_low = 48, channel[4].note_limit_high = 72;
+    channel[4].vel_limit_low = 20, channel[4].vel_limit_high = 120;
     ev(ME_NOTEON, 4, 40, 100);
     ev(ME_NOTEON, 4, 60, 121);
     EXPECT_TRUE(in_use(4).empty());
     EXPECT_EQ(vidq_head[4 * 128 + 40] + vidq_head[4 * 128 + 60], 0);
     ev(ME_NOTEON, 4, 60, 120);
-    EXPECT_EQ(in_use(4).size(), 1u);
-    EXPECT_EQ(vidq_head[4 * 128 + 60], 1);
+    EXPECT_EQ(std::make_tuple(in_use(4).size(), vidq_head[4 * 128 + 60]), std::make_tuple(1u, 1));
     // A drum set's groups reach its channel at a reset.
     group.bits[36 / 32] = 1u << (36 % 32) | 1u << (38 % 32);
-    AlternateAssign* saved_alt = drumset[0]->alt;
-    drumset[0]->alt = &group;
-    reset_midi(0);
-    drumset[0]->alt = saved_alt;
+    {
+        Restore alt(drumset[0]->alt, &group);
+        reset_midi(0);
+    }
     ev(ME_NOTEON, 9, 36);
     ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
@@ -188,22 +161,18 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
         ev(ME_NOTEON, 0, note);
     const int quiet_held = in_use(0, 60)[0], released = in_use(0, 62)[0];
     ev(ME_NOTEOFF, 0, 62, 0);
-    voice[quiet_held].left_mix = 100;
-    voice[released].left_mix = 900;
+    voice[quiet_held].left_mix = 100, voice[released].left_mix = 900;
     voice[in_use(0, 64)[0]].left_mix = 500;
     int32 cut = cut_notes;
     ev(ME_NOTEON, 0, 65);
-    EXPECT_EQ(voice[released].note, 65);
-    EXPECT_EQ(voice[released].status, VOICE_ON);
-    EXPECT_EQ(voice[quiet_held].status, VOICE_ON);
-    EXPECT_EQ(cut_notes, cut + 1);
+    EXPECT_EQ(std::make_tuple(voice[released].note, voice[released].status, voice[quiet_held].status,
+                              cut_notes),
+              std::make_tuple(65, VOICE_ON, VOICE_ON, cut + 1));
     // A released note goes before a quieter dying one (also in record 0), a dying one before
     // a quieter held one.
     ev(ME_NOTEOFF, 0, 60, 0);
     voice[2].status = VOICE_DIE;
-    voice[0].left_mix = 100;
-    voice[1].left_mix = 10;
-    voice[2].left_mix = 50;
+    voice[0].left_mix = 100, voice[1].left_mix = 10, voice[2].left_mix = 50;
     ev(ME_NOTEON, 0, 67);
     EXPECT_EQ(voice[0].note, 67);
     ev(ME_NOTEON, 0, 69);
@@ -217,22 +186,19 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     const int drum36 = in_use(9, 36)[0], melodic = in_use(0, 60)[0];
     ev(ME_NOTEOFF, 9, 36, 0);
     ASSERT_EQ(voice[drum36].status, VOICE_OFF);
-    voice[drum36].left_mix = 10;
-    voice[melodic].left_mix = 900;
+    voice[drum36].left_mix = 10, voice[melodic].left_mix = 900;
     int32 lost = lost_notes;
     ev(ME_NOTEON, 0, 62);
-    EXPECT_EQ(voice[melodic].note, 62);
-    EXPECT_EQ(voice[drum36].status, VOICE_OFF);
-    EXPECT_EQ(lost_notes, lost + 1);
+    EXPECT_EQ(std::make_tuple(voice[melodic].note, voice[drum36].status, lost_notes),
+              std::make_tuple(62, VOICE_OFF, lost + 1));
     // ... and goes only when every voice is such a drum note.
     free_voice(melodic);
     ev(ME_NOTEON, 9, 38);
     ev(ME_NOTEOFF, 9, 38, 0);
     voice[in_use(9, 38)[0]].left_mix = 50;
     ev(ME_NOTEON, 0, 64);
-    EXPECT_EQ(voice[drum36].note, 64);
-    EXPECT_EQ(in_use(9, 38).size(), 1u);
-    EXPECT_EQ(lost_notes, lost + 2);
+    EXPECT_EQ(std::make_tuple(voice[drum36].note, in_use(9, 38).size(), lost_notes),
+              std::make_tuple(64, 1u, lost + 2));
     // Sostenuto holds only the notes sounding when it is pressed.
     reset_voices();
     voices = 8;
@@ -242,8 +208,8 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     const int held = in_use(0, 60)[0], later = in_use(0, 64)[0];
     ev(ME_NOTEOFF, 0, 60, 0);
     ev(ME_NOTEOFF, 0, 64, 0);
-    EXPECT_EQ(voice[held].status, VOICE_SUSTAINED);
-    EXPECT_EQ(voice[later].status, VOICE_OFF);
+    EXPECT_EQ(std::make_tuple(voice[held].status, voice[later].status),
+              std::make_tuple(VOICE_SUSTAINED, VOICE_OFF));
     ev(ME_SOSTENUTO, 0, 0);
     EXPECT_EQ(voice[held].status, VOICE_OFF);
     // In damper mode the sustain pedal at 64 already holds the sounding notes.
@@ -270,9 +236,7 @@ TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
     EXPECT_TRUE(in_use(0, 64).empty());
     EXPECT_EQ(in_use(0, 65), std::vector<int>{2});
     voice_decrement(2);  // 62 goes, then only held notes are left: the top one is lost
-    EXPECT_EQ(voices, 1);
-    EXPECT_EQ(cut_notes, cut + 2);
-    EXPECT_EQ(lost_notes, lost + 1);
+    EXPECT_EQ(std::make_tuple(voices, cut_notes, lost_notes), std::make_tuple(1, cut + 2, lost + 1));
     EXPECT_EQ(in_use(0), std::vector<int>{0});
     EXPECT_LE(upper_voices, 1);
     restore_voices(1);
@@ -293,29 +257,23 @@ TEST_F(NoteVoices, MovedVoicesKeepTheirPartnerAndOwnTheirPanDelay)
     voice_decrement(1);  // 64 moves from record 2 to record 0
     voice_increment(1);
     ev(ME_NOTEON, 0, 67);  // record 2 again
-    EXPECT_NE(voice[0].pan_delay_buf, voice[1].pan_delay_buf);
-    EXPECT_NE(voice[0].pan_delay_buf, voice[2].pan_delay_buf);
-    EXPECT_NE(voice[1].pan_delay_buf, voice[2].pan_delay_buf);
+    const std::set<int32*> rings = {voice[0].pan_delay_buf, voice[1].pan_delay_buf, voice[2].pan_delay_buf};
+    EXPECT_EQ(rings.size(), 3u);
     // No ring while pan delay is off, nor on a part that goes through the insertion effect.
     reset_voices();
     for (int on : {0, 1}) {
-        opt_pan_delay = on;
-        channel[0].insertion_effect = (int8)on;
+        opt_pan_delay = on, channel[0].insertion_effect = (int8)on;
         ev(ME_NOTEON, 0, 70 + on);
         EXPECT_EQ(voice[in_use(0, 70 + on)[0]].pan_delay_buf, nullptr) << on;
     }
     channel[0].insertion_effect = 0;
     reset_voices();
-    opt_pan_delay = 0;
-    opt_surround_chorus = 1;
-    voices = 4;
+    opt_pan_delay = 0, opt_surround_chorus = 1, voices = 4;
     ev(ME_NOTEON, 0, 50);  // pair in records 0 and 1
     ev(ME_NOTEON, 0, 60);  // pair in records 2 and 3
-    free_voice(0);
-    free_voice(1);
+    free_voice(0), free_voice(1);
     voice_decrement(1);  // record 3 moves to record 0
-    EXPECT_EQ(voice[0].chorus_link, 2);
-    EXPECT_EQ(voice[2].chorus_link, 0);
+    EXPECT_EQ(std::make_tuple(voice[0].chorus_link, voice[2].chorus_link), std::make_tuple(2, 0));
 }
 
 TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
@@ -348,7 +306,8 @@ TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
     for (int i = 0; i < 256; i++)
         sounding_voice(2, 40);
     ev(ME_NOTEON, 0, 60);
-    EXPECT_EQ((std::vector<int>{voice[256].chorus_link, voice[257].chorus_link}), (std::vector<int>{257, 256}));
+    EXPECT_EQ((std::vector<int>{voice[256].chorus_link, voice[257].chorus_link}),
+              (std::vector<int>{257, 256}));
     free_voice(256);
     EXPECT_EQ((std::vector<int>{voice[0].chorus_link, voice[1].chorus_link, voice[257].chorus_link}),
               (std::vector<int>{0, 1, 257}));
@@ -365,10 +324,7 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
         return -1;
     };
     // Each case marks the one table entry its key signature and type must read.
-    const struct {
-        int type, keysig_event;
-        int32* (*entry)(int r);
-    } cases[] = {
+    const struct { int type, keysig_event; int32* (*entry)(int r); } cases[] = {
         {1, 10, [](int r) { return &freq_table_pytha[r + 12][60]; }},        // minor
         {2, 2, [](int r) { return &freq_table_meantone[r][60]; }},          // major
         {3, 40, [](int r) { return &freq_table_pureint[r + 24][60]; }},     // minor, adjusted
@@ -394,8 +350,7 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     EXPECT_EQ(voice[drum].orig_frequency, freq_table[36]);
     // A tuning program moves the note's pitch, and the sample is chosen for that pitch.
     ev(ME_TEMPER_TYPE, 0, 0, 0);
-    channel[0].rpnmap[RPN_ADDR_0003] = 5;
-    freq_table_tuning[5][60] = freq_table[64];
+    channel[0].rpnmap[RPN_ADDR_0003] = 5, freq_table_tuning[5][60] = freq_table[64];
     int tuned = started(0, 60);
     ASSERT_GE(tuned, 0);
     EXPECT_EQ(voice[tuned].orig_frequency, freq_table[64]);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frontend/controls.h"
@@ -34,17 +35,7 @@ inline std::vector<MidiEvent>& hooked()
     static std::vector<MidiEvent> events;
     return events;
 }
-// The render position at each hook call.
-inline std::vector<int32>& hooked_at()
-{
-    static std::vector<int32> at;
-    return at;
-}
-inline void remember_note(MidiEvent* ev)
-{
-    hooked().push_back(*ev);
-    hooked_at().push_back(current_sample);
-}
+inline void remember_note(MidiEvent* ev) { hooked().push_back(*ev); }
 
 inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
 {
@@ -60,47 +51,31 @@ protected:
         (void)tables_ready;
         fake_output() = FakeOutput();
         hooked().clear();
-        hooked_at().clear();
         PlayMode& pm = fake_mode();
-        pm.rate = 44100;
-        pm.encoding = PE_16BIT | PE_SIGNED;
-        pm.flag = PF_PCM_STREAM;
-        play_mode = &pm;
-        opt_output_rate = 0;
-        max_voices = voices = 256;
+        pm.rate = 44100, pm.encoding = PE_16BIT | PE_SIGNED, pm.flag = PF_PCM_STREAM, play_mode = &pm;
+        opt_output_rate = 0, max_voices = voices = 256;
         corvelle_init_player();
         aq_setup();
-        current_file_info = nullptr;
-        play_system_mode = DEFAULT_SYSTEM_MODE;
-        drumchannels = default_drumchannels = (1u << 9) | (1u << 25);
-        drumchannel_mask = 0;
-        note_key_offset = 0;
-        midi_time_ratio = 1.0;
-        channel_mute = 0;
+        current_file_info = nullptr, play_system_mode = DEFAULT_SYSTEM_MODE;
+        drumchannels = default_drumchannels = (1u << 9) | (1u << 25), drumchannel_mask = 0;
+        note_key_offset = 0, midi_time_ratio = 1.0, channel_mute = 0;
         reset_midi(0);
-        current_sample = 0;
-        buffer_pointer = common_buffer;
-        buffered_count = 0;
-        check_eot_flag = 0;
+        current_sample = 0, buffer_pointer = common_buffer, buffered_count = 0, check_eot_flag = 0;
         event_list = current_event = nullptr;
         set_qevent(remember_note);
     }
     void TearDown() override
     {
         set_qevent(nullptr);
-        event_list = current_event = nullptr;
-        play_mode = nullptr;
+        event_list = current_event = nullptr, play_mode = nullptr;
     }
     // Puts a sounding voice on channel ch playing note (already transposed).
     int sounding_voice(int ch, int note, int status = VOICE_ON)
     {
         int v = upper_voices++;
-        voice[v].status = (uint8)status;
-        voice[v].channel = (uint8)ch;
-        voice[v].note = (uint8)note;
-        voice[v].velocity = 100;
-        voice[v].vid = opt_overlap_voice_allow ? vidq_head[ch * 128 + note]++ : 0;
-        voice[v].sample = nullptr;
+        Voice& vp = voice[v];
+        vp.status = (uint8)status, vp.channel = (uint8)ch, vp.note = (uint8)note, vp.velocity = 100;
+        vp.vid = opt_overlap_voice_allow ? vidq_head[ch * 128 + note]++ : 0, vp.sample = nullptr;
         return v;
     }
     // Reads a song and plays every event before its end through the event loop.

@@ -26,13 +26,9 @@ std::string sine_patch()
     s.data.assign(n * 2, '\0');
     for (size_t i = 0; i < n; i++)
         put_le(s.data, 2 * i, (uint16_t)(int16_t)std::lround(16000 * std::sin(2 * M_PI * i / 100.0)), 2);
-    s.loop_start = (uint32_t)(n - 2000) * 2;
-    s.loop_end = (uint32_t)n * 2;
-    s.root_freq = 441000;
+    s.loop_start = (uint32_t)(n - 2000) * 2, s.loop_end = (uint32_t)n * 2, s.root_freq = 441000;
     s.modes = MODES_16BIT | MODES_LOOPING | MODES_SUSTAIN | MODES_ENVELOPE;
-    TestPatch p;
-    p.samples.push_back(s);
-    return build_patch(p);
+    return build_patch(patch_of({s}));
 }
 
 // The output, channel by channel, at full scale 1; pitch and level over [from, to) seconds.
@@ -62,25 +58,18 @@ class SongFidelity : public PlayerTest {
 protected:
     TempDir dir;
     std::string messages;
-    int saved[4] = {};
-    int* const options[4] = {&opt_reverb_control, &opt_chorus_control, &free_instruments_afterwards,
-                             &opt_amp_compensation};
+    Restore<int> reverb_{opt_reverb_control, 0}, chorus_{opt_chorus_control, 0};  // dry sines measure cleanly
+    Restore<int> unload_{free_instruments_afterwards, 0}, compensation_{opt_amp_compensation};
     void SetUp() override
     {
         PlayerTest::SetUp();
         reset_configuration_state();
-        for (int i = 0; i < 4; i++)
-            saved[i] = *options[i];
-        opt_reverb_control = opt_chorus_control = 0;  // dry sines measure cleanly
-        free_instruments_afterwards = 0;
         dir.write("sine.pat", sine_patch());
     }
     void TearDown() override
     {
         free_instruments(0);
         reset_configuration_state();
-        for (int i = 0; i < 4; i++)
-            *options[i] = saved[i];
         PlayerTest::TearDown();
     }
     // Programs 0 (note as played) and 1 (fixed note 67), bank 1 program 0 (fixed note 67),
@@ -181,8 +170,7 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
         // The drum's sample plays once, for about a tenth of a second.
         const double drum = t.pitch(1.02, 1.1), db = t.level(0.1, 0.4);
         if (c.message.empty()) {  // the module's reference
-            reference_db = db;
-            reference_drum = drum;
+            reference_db = db, reference_drum = drum;
         }
         EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic_cents, 3) << c.what;
         EXPECT_NEAR(cents(drum, reference_drum), c.drum_cents, 3) << c.what;
@@ -197,12 +185,15 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     configure();
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
+    // The switch is turned off for the first part; the messages go to parts 0 and 1 (the channel
+    // nibble patched); silent: the first part then plays nothing (note messages), else as
+    // without the message.
     const struct {
         const char* what;
-        Bytes switch_off;             // for the first part
-        std::vector<Bytes> messages;  // sent to parts 0 and 1 (channel nibble patched)
+        Bytes switch_off;
+        std::vector<Bytes> messages;
         Measure measure;
-        bool silent;  // the first part then plays nothing (note messages), else as without the message
+        bool silent;
     } cases[] = {
         {"note message", gs_rx(0x08), {}, LEVEL, true},
         {"XG note message", xg_sysex(0x08, 0x00, 0x35, {0x00}), {}, LEVEL, true},
@@ -273,10 +264,8 @@ TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
 TEST_F(SongFidelity, ThePreScanCompensatesForTheLoudestChannelVolume)
 {
     configure();
-    const struct {
-        int volume1;  // -1: no volume on channel 1
-        double raise_db;
-    } cases[] = {{-1, 8.3043}, {120, 1.9698}, {127, 0}};  // 80 log10(127 / loudest)
+    // The volume of channel 1 (-1: none) and the raise, 80 log10(127 / loudest).
+    const struct { int volume1; double raise_db; } cases[] = {{-1, 8.3043}, {120, 1.9698}, {127, 0}};
     for (const auto& c : cases) {
         // A low expression keeps the raised voice below the largest voice gain.
         std::vector<TimedBytes> song = {{0, cc(0, 7, 100)}, {0, cc(0, 11, 40)}, {0, program(0, 0)}};

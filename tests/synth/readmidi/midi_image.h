@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frontend/controls.h"
@@ -50,8 +52,7 @@ inline MidiEvent make(int32_t time, int type, int ch, int a, int b = 0)
 }
 
 // Whether the event has the type and the other fields given (-1: any value).
-inline ::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1,
-                                           int b = -1)
+inline ::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch = -1, int a = -1, int b = -1)
 {
     if (e.type == type && (ch < 0 || e.channel == ch) && (a < 0 || e.a == a) && (b < 0 || e.b == b))
         return ::testing::AssertionSuccess();
@@ -61,9 +62,8 @@ inline ::testing::AssertionResult is_event(const MidiEvent& e, int type, int ch 
 inline std::vector<MidiEvent> only(const std::vector<MidiEvent>& v, int type)
 {
     std::vector<MidiEvent> out;
-    for (const MidiEvent& e : v)
-        if (e.type == type)
-            out.push_back(e);
+    std::copy_if(v.begin(), v.end(), std::back_inserter(out),
+                 [=](const MidiEvent& e) { return e.type == type; });
     return out;
 }
 inline const char* string_of(const MidiEvent& e) { return event2string(e.a | (e.b << 8)); }
@@ -112,18 +112,11 @@ protected:
         static PlayMode mode = {44100, 0, 0, -1, {0, 0, 0, 0, 0}, "test output", 't', "-",
                                 nullptr, nullptr, nullptr, nullptr, nullptr};
         play_mode = &mode;
-        saved_verbosity_ = ctl->verbosity;
-        ctl->verbosity = VERB_DEBUG_SILLY;
         free_all_midi_file_info();
-        drumchannels = default_drumchannels;
-        drumchannel_mask = default_drumchannel_mask;
+        drumchannels = default_drumchannels, drumchannel_mask = default_drumchannel_mask;
     }
-    void TearDown() override
-    {
-        ctl->verbosity = saved_verbosity_;
-        free_all_midi_file_info();
-    }
-    int saved_verbosity_ = 0;
+    void TearDown() override { free_all_midi_file_info(); }
+    Restore<int> verbosity_{ctl->verbosity, VERB_DEBUG_SILLY};
 };
 
 #endif

@@ -46,13 +46,11 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
     make_sine(other, 44100, 70, 1500, 0, 1500);
     for (size_t k = 0; k < sizeof changes / sizeof *changes; k++) {
         SCOPED_TRACE(k);
-        pair[0] = pair[1] = tone.s;
-        pair[1].data = other.s.data, pair[1].root_freq = other.s.root_freq;
+        pair[0] = pair[1] = tone.s, pair[1].data = other.s.data, pair[1].root_freq = other.s.root_freq;
         pair[1].data_length = pair[1].loop_end = other.s.data_length;
         pair[0].inst_type = pair[1].inst_type = INST_SF2;  // a linked stereo zone
         pair[0].sample_type = SF_SAMPLETYPE_LEFT, pair[1].sample_type = SF_SAMPLETYPE_RIGHT;
-        pair[0].sf_sample_link = pair[1].sf_sample_index = 1;
-        pair[1].panning = 127, pair[0].panning = 0;
+        pair[0].sf_sample_link = pair[1].sf_sample_index = 1, pair[1].panning = 127, pair[0].panning = 0;
         changes[k](pair[0], pair[1]);
         const std::vector<int32> left = render(0, 1, 0), right = render(1, 1, 1);
         ASSERT_GT(level_db(left, 1000, 15000), -30);
@@ -105,18 +103,12 @@ TEST_F(PairMix, FiltersRunTogetherAsAlone)
                 int32* outs[4];
                 for (int j = 0; j < k; j++) {
                     v[j] = 3 * j + 1;
-                    FilterCoefficients& fc = voice[v[j]].filter;
-                    fc = FilterCoefficients();
-                    fc.freq = fc.orig_freq = cutoffs[j];
-                    fc.reso_dB = resos[j];
-                    fc.type = (int8)(kind == 3 ? 1 + j % 2 : kind);
-                    fc.start_flag = 1;
-                    VoiceFilterState& st = voice_filter_state(v[j]);
-                    st = VoiceFilterState{};
-                    st.last_freq = -1;
-                    st.b0 = (int32)(rng() % 20000), st.b2 = -(int32)(rng() % 20000);
-                    start[j] = st;
-                    count[j] = 37 + 13 * j - (k == 4 && j == 2 ? 30 : 0);
+                    FilterCoefficients& fc = voice[v[j]].filter = FilterCoefficients();
+                    fc.freq = fc.orig_freq = cutoffs[j], fc.reso_dB = resos[j];
+                    fc.type = (int8)(kind == 3 ? 1 + j % 2 : kind), fc.start_flag = 1;
+                    VoiceFilterState& st = voice_filter_state(v[j]) = VoiceFilterState{};
+                    st.last_freq = -1, st.b0 = (int32)(rng() % 20000), st.b2 = -(int32)(rng() % 20000);
+                    start[j] = st, count[j] = 37 + 13 * j - (k == 4 && j == 2 ? 30 : 0);
                     in[j].resize((size_t)count[j]);
                     for (int32& x : in[j])
                         x = (int32)(rng() % (1u << 28)) - (1 << 27);
@@ -126,16 +118,15 @@ TEST_F(PairMix, FiltersRunTogetherAsAlone)
                 run_voice_filter_group(k, v, ins, outs, count);
                 for (int j = 0; j < k; j++)
                     after[j] = voice_filter_state(v[j]);
+                auto history = [](const VoiceFilterState& s) {
+                    return std::vector<int32>{s.b0, s.b1, s.b2, s.b3, s.b4};
+                };
                 for (int j = 0; j < k; j++) {
                     voice_filter_state(v[j]) = start[j];
                     alone[j].assign((size_t)count[j], 0);
                     run_voice_filter(v[j], in[j].data(), alone[j].data(), count[j]);
-                    const VoiceFilterState& st = voice_filter_state(v[j]);
                     EXPECT_EQ(together[j], alone[j]) << "voice " << j;
-                    EXPECT_EQ(std::vector<int32>({after[j].b0, after[j].b1, after[j].b2, after[j].b3,
-                                                  after[j].b4}),
-                              std::vector<int32>({st.b0, st.b1, st.b2, st.b3, st.b4}))
-                        << "voice " << j;
+                    EXPECT_EQ(history(after[j]), history(voice_filter_state(v[j]))) << "voice " << j;
                 }
             }
         }

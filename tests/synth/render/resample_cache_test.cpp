@@ -7,25 +7,19 @@
 
 class ResampleCache : public ResampleTest {
 protected:
-    void SetUp() override
+    Restore<int32> size_{allocate_cache_size};
+    ResampleCache() { resamp_cache_reset(); }
+    ~ResampleCache() override
     {
-        ResampleTest::SetUp();
-        saved_size = allocate_cache_size;
+        allocate_cache_size = size_.saved();
         resamp_cache_reset();
-    }
-    void TearDown() override
-    {
-        allocate_cache_size = saved_size;
-        resamp_cache_reset();
-        ResampleTest::TearDown();
     }
     // A note-on of the pre-scan: a voice on ch playing sp at `note` from t, optionally with
     // vibrato, and its note-off at `off` (none when negative).
     void note(Sample* sp, int ch, int note, int32 t, int32 off = -1, int vibrato = 0)
     {
         int v = play(sp, 0x1000, note);
-        voice[v].channel = (uint8)ch;
-        voice[v].frequency = voice[v].orig_frequency;
+        voice[v].channel = (uint8)ch, voice[v].frequency = voice[v].orig_frequency;
         voice[v].vibrato_control_ratio = vibrato;
         resamp_cache_refer_on(v, t);
         free_voice(v);
@@ -41,7 +35,6 @@ protected:
                     return p->cnt;
         return -1;
     }
-    int32 saved_size = 0;
 };
 
 TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
@@ -50,8 +43,7 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     make_sine(looped, 22050, 50.0, 2000, 500, 1500);
     make_sine(once, 22050, 50.0, 2000, 0, 0);
     make_sine(exact, 44100, 100.0, 2000, 500, 1500);
-    exact.s.note_to_use = 60;
-    exact.s.root_freq = freq_table[60];
+    exact.s.note_to_use = 60, exact.s.root_freq = freq_table[60];
     make_sine(pingpong, 22050, 50.0, 2000, 500, 1500);
     pingpong.s.modes |= MODES_PINGPONG;
 
@@ -70,9 +62,8 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     note(&exact.s, 3, 60, 0, 5000);
     note(&pingpong.s, 4, 60, 0, 5000);
     note(&looped.s, 0, 62, 0, 5000, 40);
-    EXPECT_EQ(count_of(&exact.s, 60), -1);
-    EXPECT_EQ(count_of(&pingpong.s, 60), -1);
-    EXPECT_EQ(count_of(&looped.s, 62), -1);
+    for (auto [sp, note] : {std::pair<Sample*, int>{&exact.s, 60}, {&pingpong.s, 60}, {&looped.s, 62}})
+        EXPECT_EQ(count_of(sp, note), -1) << note;
 
     resamp_cache_create();
     EXPECT_NE(resamp_cache_fetch(&looped.s, 60), nullptr);
@@ -83,15 +74,13 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     voice[v].cache = entry;
     EXPECT_EQ(render(v, 5000).size(), (size_t)(entry->resampled->loop_end >> FRACTION_BITS));
     EXPECT_EQ(voice[v].timeout, 1);
-    EXPECT_EQ(resamp_cache_fetch(&looped.s, 61), nullptr);
-    EXPECT_EQ(resamp_cache_fetch(&exact.s, 60), nullptr);
+    EXPECT_TRUE(resamp_cache_fetch(&looped.s, 61) == nullptr && resamp_cache_fetch(&exact.s, 60) == nullptr);
 
     // With nothing worth caching the area stays empty.
     resamp_cache_reset();
     note(&exact.s, 0, 60, 0, 5000);
     resamp_cache_create();
-    EXPECT_EQ(cache_data_len, 0);
-    EXPECT_EQ(resamp_cache_fetch(&exact.s, 60), nullptr);
+    EXPECT_TRUE(cache_data_len == 0 && resamp_cache_fetch(&exact.s, 60) == nullptr);
 
     // Room for 3000 values: of two notes needing about 1600 each, the one played longer for
     // its size is cached and the other is left to live resampling.
@@ -102,11 +91,9 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     note(&once.s, 0, 69, 0, 1000);
     note(&looped.s, 1, 69, 0, 5000);
     resamp_cache_create();
-    EXPECT_EQ(resamp_cache_fetch(&once.s, 69), nullptr);
-    EXPECT_NE(resamp_cache_fetch(&looped.s, 69), nullptr);
+    EXPECT_TRUE(resamp_cache_fetch(&once.s, 69) == nullptr && resamp_cache_fetch(&looped.s, 69) != nullptr);
     EXPECT_EQ(count_of(&once.s, 69), -1);  // unlinked
-    EXPECT_GT(cache_data_len, 1500);
-    EXPECT_LE(cache_data_len, allocate_cache_size / 2);
+    EXPECT_TRUE(cache_data_len > 1500 && cache_data_len <= allocate_cache_size / 2) << cache_data_len;
 
     // Of two notes alike in all but the sample's address, the one the song reached first is
     // cached, in either order: the same song renders the same way in every run.
@@ -141,8 +128,7 @@ TEST_F(ResampleCache, ANoteBentFarAboveACachedStartGoesOnInItsSource)
     // A SoundFont sample whose loop starts late: of short notes only the start is cached.
     TestSample sf;
     make_sine(sf, 44100, 100.0, 40000, 30000, 39000);
-    sf.s.inst_type = INST_SF2;
-    sf.s.envelope_rate[3] = FULL_LEVEL / 30;
+    sf.s.inst_type = INST_SF2, sf.s.envelope_rate[3] = FULL_LEVEL / 30;
     for (int k = 0; k < 3; k++)
         note(&sf.s, 0, 60, 2000 * k, 2000 * k + 1000);
     resamp_cache_create();

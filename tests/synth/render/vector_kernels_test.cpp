@@ -81,22 +81,17 @@ TEST(MixKernels, VectorFormsGiveTheScalarTwinsValues)
 TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
 {
     std::vector<int32> out(32, 0), s(16, 1000);
-    out[0] = INT32_MAX - 10;
-    out[2] = INT32_MIN + 10;
-    s[1] = -1000;
+    out[0] = INT32_MAX - 10, out[2] = INT32_MIN + 10, s[1] = -1000;
     mix_gain_run1(out.data(), 2, s.data(), 16, 8000, -100);
-    EXPECT_EQ(out[0], INT32_MAX);
-    EXPECT_EQ(out[2], INT32_MIN);
-    EXPECT_EQ(out[4], 7800 * 1000);
-    EXPECT_EQ(out[30], (8000 - 1500) * 1000);
+    EXPECT_EQ((std::vector<int32>{out[0], out[2], out[4], out[30]}),
+              (std::vector<int32>{INT32_MAX, INT32_MIN, 7800 * 1000, (8000 - 1500) * 1000}));
     for (int i = 1; i < 32; i += 2)
         EXPECT_EQ(out[i], 0) << "value " << i << " of the other side";
 
     std::vector<int32> pair(16, 5), v(8, -32768);
     mix_gain_run2(pair.data(), v.data(), 8, 8191, 0, 0, 1);
-    EXPECT_EQ(pair[0], 5 - 8191 * 32768);
-    EXPECT_EQ(pair[1], 5);
-    EXPECT_EQ(pair[15], 5 - 7 * 32768);
+    EXPECT_EQ((std::vector<int32>{pair[0], pair[1], pair[15]}),
+              (std::vector<int32>{5 - 8191 * 32768, 5, 5 - 7 * 32768}));
 }
 
 }  // namespace
@@ -161,11 +156,9 @@ TEST(FilterKernels, FourAtOnceGivesTheScalarValues)
         }
         svf4_avx2(pa, f, q, ins, outa, n);
         svf4_scalar(pb, f, q, ins, outb, n);
-        for (int k = 0; k < 4; k++) {
-            ASSERT_EQ(oa[k], ob[k]) << "trial " << trial << " filter " << k;
-            ASSERT_TRUE(std::equal(sa[k], sa[k] + 3, sb[k]))
+        for (int k = 0; k < 4; k++)
+            ASSERT_TRUE(oa[k] == ob[k] && std::equal(sa[k], sa[k] + 3, sb[k]))
                 << "trial " << trial << " filter " << k;
-        }
     }
 }
 

@@ -28,16 +28,14 @@ TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
     }
     EXPECT_TRUE(last[0] > -12.0 && last[0] < 0.0) << last[0];  // a loud note is loud
     // At the default drum power a drum channel plays as loud as a melodic one.
-    drumchannels |= 1u;
-    EXPECT_NEAR(level(69, 127), last[0], 0.02);
-    drumchannels &= ~1u;
+    {
+        Restore drums(drumchannels, drumchannels | 1u);
+        EXPECT_NEAR(level(69, 127), last[0], 0.02);
+    }
 
-    const struct {
-        int mode;
-        const double* curve;
-    } modes[] = {{DEFAULT_SYSTEM_MODE, perceived_vol_table},
-                 {GS_SYSTEM_MODE, sc_vel_table},
-                 {GM2_SYSTEM_MODE, gm2_vol_table}};
+    const struct { int mode; const double* curve; } modes[] = {
+        {DEFAULT_SYSTEM_MODE, perceived_vol_table}, {GS_SYSTEM_MODE, sc_vel_table},
+        {GM2_SYSTEM_MODE, gm2_vol_table}};
     for (const auto& m : modes) {
         play_system_mode = m.mode;
         // Under full volume, so that no gain reaches its limit.
@@ -83,9 +81,8 @@ TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
 {
     // A cutoff of 1 kHz: 220 Hz passes, 7040 Hz (nearly three octaves above) is cut by the
     // state-variable filter (12 dB per octave) and more by the ladder (24 dB per octave).
-    const int saved = opt_lpf_def;
+    Restore filter_type(opt_lpf_def, 0);
     tone.s.cutoff_freq = 1000;
-    opt_lpf_def = 0;
     const double low = level(57, 127), high = level(117, 127);
     for (int type : {1, 2}) {
         opt_lpf_def = type;
@@ -100,17 +97,15 @@ TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
     EXPECT_GT(level(83, 60), flat + 6.0);
     // Above a sixth of the rate the state-variable filter would not be stable: a note that
     // starts with its cutoff there plays unfiltered.
-    tone.s.resonance = 0;
-    tone.s.cutoff_freq = 12000;
+    tone.s.resonance = 0, tone.s.cutoff_freq = 12000;
     level(69, 127);
     const std::vector<int32> unstable = side(0);
     opt_lpf_def = 0;
     level(69, 127);
     EXPECT_EQ(side(0), unstable);
-    opt_lpf_def = saved;
     // A drum channel takes neither the channel's cutoff nor its resonance.
     channel[9].param_cutoff_freq = channel[9].param_resonance = 40;
     recompute_channel_filter(9, 60);
-    EXPECT_EQ(channel[9].cutoff_freq_coef, 1.0f);
-    EXPECT_EQ(channel[9].resonance_dB, 0.0f);
+    EXPECT_EQ(std::make_tuple(channel[9].cutoff_freq_coef, channel[9].resonance_dB),
+              std::make_tuple(1.0f, 0.0f));
 }

@@ -23,12 +23,7 @@ TEST_F(VoicePitch, NotesBendsAndTuningsComeOutAtTheirCents)
     const double plain = note_pitch(60);
     const MidiEvent bend_up = make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F);
     const MidiEvent tune_e = make_event(0, ME_SCALE_TUNING, 0, 4, 50);
-    const struct {
-        const char* what;
-        int note;
-        std::vector<MidiEvent> setup;
-        double cents;
-    } cases[] = {
+    const struct { const char* what; int note; std::vector<MidiEvent> setup; double cents; } cases[] = {
         {"full bend up", 60, {bend_up}, 200},
         {"full bend down", 60, {make_event(0, ME_PITCHWHEEL, 0, 0, 0)}, -200},
         {"sensitivity 12", 60, rpn(0, 12, {bend_up}), 1200.0 * 8191 / 8192},
@@ -47,10 +42,9 @@ TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
 {
     // Both notes sound together under one bend; only the first has a coarse pitch offset.
     // The channel's cached bend factor must not carry one note's offset to the other.
-    drumchannels |= 1u;
+    Restore drums(drumchannels, drumchannels | 1u);
     play_midi_setup_drums(0, 60);
-    channel[0].drums[60]->coarse = 12;
-    channel[0].pitchfactor = 0;
+    channel[0].drums[60]->coarse = 12, channel[0].pitchfactor = 0;
     play({make_event(0, ME_PITCHWHEEL, 0, 0, 0x50), make_event(0, ME_NOTEON, 0, 60, 100),
           make_event(0, ME_NOTEON, 0, 72, 100)},
          2000);
@@ -60,7 +54,6 @@ TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
     ASSERT_TRUE(a >= 0 && b >= 0);
     EXPECT_NEAR(cents(voice[a].frequency, voice[b].frequency), 0.0, 1.0);
     EXPECT_NEAR(cents(voice[b].frequency, freq_table[72]), 50.0, 1.0);
-    drumchannels &= ~1u;
 }
 
 TEST_F(VoicePitch, ExtremeTuningsAndLowNotesKeepPlaying)
@@ -86,31 +79,28 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     channel[0].caf.pitch = 1;
     std::vector<MidiEvent> pressed = {make_event(0, ME_CHANNEL_PRESSURE, 0, 127, 0)};
     EXPECT_NEAR(cents(note_pitch(60, pressed), plain), 0.0, 1.0);
-    opt_channel_pressure = 1;
-    EXPECT_NEAR(cents(note_pitch(60, pressed), plain), 100.0 * 127 / 128, 3.0);
-    opt_channel_pressure = 0;
+    {
+        Restore pressure(opt_channel_pressure, 1);
+        EXPECT_NEAR(cents(note_pitch(60, pressed), plain), 100.0 * 127 / 128, 3.0);
+    }
     channel[0].caf.pitch = 0;
 
     // A modulation envelope at its top with 1200 cents to pitch: an octave up, when on.
     tone.s.modenv_to_pitch = 1200;
-    for (int i = 0; i < 6; i++) {
-        tone.s.modenv_offset[i] = i < 3 ? FULL_LEVEL : 0;
-        tone.s.modenv_rate[i] = INSTANT_RATE;
-    }
+    for (int i = 0; i < 6; i++)
+        tone.s.modenv_offset[i] = i < 3 ? FULL_LEVEL : 0, tone.s.modenv_rate[i] = INSTANT_RATE;
     EXPECT_NEAR(cents(note_pitch(60), plain), 0.0, 1.0);
-    opt_modulation_envelope = 1;
+    Restore envelope(opt_modulation_envelope, 1);
     EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
     tone.s.modenv_to_pitch = 0;
     // The modulation LFO at 100 cents to pitch, a cycle of 32768 / 10 control periods
     // (144180 samples; the pitch follows it once a block): a semitone up a quarter cycle in,
     // a semitone down at three quarters.
-    tone.s.tremolo_to_pitch = 100;
-    tone.s.tremolo_phase_increment = 10;
+    tone.s.tremolo_to_pitch = 100, tone.s.tremolo_phase_increment = 10;
     play_note(60, 100, {}, 0, 112000, 112000);
     EXPECT_NEAR(cents(pitch(34000, 40000), plain), 100.0, 15.0);
     EXPECT_NEAR(cents(pitch(106000, 112000), plain), -100.0, 15.0);
-    tone.s.tremolo_to_pitch = 0;
-    opt_modulation_envelope = 0;
+    tone.s.tremolo_to_pitch = 0, opt_modulation_envelope = 0;
 
     // The modulation wheel's vibrato (5 Hz) on a patch without one swings up first.
     play_note(60, 100, {make_event(0, ME_MODULATION_WHEEL, 0, 127, 0)});

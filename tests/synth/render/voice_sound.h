@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 #include <vector>
 
 #include "effects/effect.h"
@@ -38,13 +39,9 @@ void make_sample(TestSample& t, int rate, int32 root_freq, int frames, int loop_
     t.s = Sample{};
     t.s.data = t.data.data();
     t.s.data_length = (splen_t)frames << FRACTION_BITS;
-    t.s.loop_start = (splen_t)loop_from << FRACTION_BITS;
-    t.s.loop_end = (splen_t)loop_to << FRACTION_BITS;
-    t.s.modes = (uint8)modes;
-    t.s.sample_rate = rate;
-    t.s.root_freq = root_freq;
-    t.s.scale_factor = 1024;
-    t.s.volume = 1.0;
+    t.s.loop_start = (splen_t)loop_from << FRACTION_BITS, t.s.loop_end = (splen_t)loop_to << FRACTION_BITS;
+    t.s.modes = (uint8)modes, t.s.sample_rate = rate, t.s.root_freq = root_freq;
+    t.s.scale_factor = 1024, t.s.volume = 1.0;
 }
 
 // A sine of `period` points, looping (with envelope) over [loop_from, loop_to) when those
@@ -77,18 +74,12 @@ protected:
     {
         int v = sounding_voice(0, note);
         Voice& vp = voice[v];
-        vp.sample = sp;
-        vp.sample_offset = 0;
-        vp.sample_step = step;
-        vp.orig_frequency = freq_table[note];
+        vp.sample = sp, vp.sample_offset = 0, vp.sample_step = step, vp.orig_frequency = freq_table[note];
         vp.frequency = vp.orig_frequency + 1;  // not the recorded pitch: no plain copy
         vp.vibrato_control_ratio = vp.orig_vibrato_control_ratio = vp.vibrato_control_counter = 0;
         vp.vibrato_delay = vp.vibrato_sweep = vp.vibrato_phase = 0;
-        for (int32& s : vp.vibrato_step_table)
-            s = 0;
-        vp.porta_control_ratio = vp.porta_control_counter = 0;
-        vp.cache = nullptr;
-        vp.timeout = -1;
+        std::fill(std::begin(vp.vibrato_step_table), std::end(vp.vibrato_step_table), 0);
+        vp.porta_control_ratio = vp.porta_control_counter = 0, vp.cache = nullptr, vp.timeout = -1;
         return v;
     }
     // Up to n values of voice v, in blocks as the mixer asks for them; stops when it ends.
@@ -138,28 +129,16 @@ protected:
         for (int i = 0; cosine && i < frames + (int)period; i++)
             tone.data[(size_t)i] = (sample_t)std::lround(20000.0 * std::cos(2 * M_PI * i / period));
         Sample& s = tone.s;
-        s.low_freq = 0;
-        s.high_freq = 0x7FFFFFFF;
-        s.low_vel = 0;
-        s.high_vel = 127;
-        s.panning = 64;
-        s.volume = 1.8;
-        s.envelope_velf_bpo = s.modenv_velf_bpo = 64;
-        s.vel_to_fc_threshold = 64;
-        s.key_to_fc_bpo = 60;
-        s.sf_sample_link = -1;
-        s.sample_type = SF_SAMPLETYPE_MONO;
+        s.low_freq = 0, s.high_freq = 0x7FFFFFFF, s.low_vel = 0, s.high_vel = 127;
+        s.panning = 64, s.volume = 1.8;
+        s.envelope_velf_bpo = s.modenv_velf_bpo = s.vel_to_fc_threshold = 64, s.key_to_fc_bpo = 60;
+        s.sf_sample_link = -1, s.sample_type = SF_SAMPLETYPE_MONO;
         const int32 offsets[6] = {FULL_LEVEL, FULL_LEVEL, (int32)(FULL_LEVEL * sustain), 0, 0, 0};
         const int32 rates[6] = {attack > 0 ? (int32)(FULL_LEVEL / attack) : INSTANT_RATE, 1,
                                 (int32)(FULL_LEVEL / decay), (int32)(FULL_LEVEL / release), 1, 1};
-        for (int i = 0; i < 6; i++) {
-            s.envelope_offset[i] = offsets[i];
-            s.envelope_rate[i] = rates[i];
-        }
-        patch.type = INST_GUS;
-        patch.samples = 1;
-        patch.sample = &s;
-        special_patch[1] = &patch;
+        for (int i = 0; i < 6; i++)
+            s.envelope_offset[i] = offsets[i], s.envelope_rate[i] = rates[i];
+        patch.type = INST_GUS, patch.samples = 1, patch.sample = &s, special_patch[1] = &patch;
         prepare_channel();
     }
     // Channel 0 at its defaults, playing the tone at full volume.
@@ -167,12 +146,9 @@ protected:
     {
         reset_controllers(0);
         update_rpn_map(0, RPN_ADDR_FFFF, 0);
-        for (int8& t : channel[0].scale_tuning)
-            t = 0;
-        channel[0].temper_type = 0;
-        channel[0].panning = -1;
-        channel[0].special_sample = 1;
-        channel[0].volume = 127;
+        std::fill(std::begin(channel[0].scale_tuning), std::end(channel[0].scale_tuning), 0);
+        Channel& c = channel[0];
+        c.temper_type = 0, c.panning = -1, c.special_sample = 1, c.volume = 127;
     }
     // Plays the events (times in samples) from an empty recording and renders until `end`.
     void play(std::vector<MidiEvent> evs, int32 end)
@@ -248,8 +224,7 @@ inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
         double fit = m[0][3] / m[0][0] * std::sin(2 * M_PI * cycles_per_sample * i) +
                      m[1][3] / m[1][1] * std::cos(2 * M_PI * cycles_per_sample * i) +
                      m[2][3] / m[2][2];
-        sig += fit * fit;
-        err += (x[i] - fit) * (x[i] - fit);
+        sig += fit * fit, err += (x[i] - fit) * (x[i] - fit);
     }
     return 10 * std::log10(err / sig);
 }

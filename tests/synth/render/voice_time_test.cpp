@@ -61,7 +61,7 @@ TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
     // The pedal holds the released note; it fades over min_sustain_time scaled by the pedal
     // value where the damper takes values (otherwise every value above 63 is full), and is
     // held without a sustain time.
-    const int32 saved = min_sustain_time;
+    Restore sustain_time(min_sustain_time);
     channel[0].damper_mode = 1;
     for (int pedal : {127, 64, 0}) {
         min_sustain_time = pedal ? 500 : 0;
@@ -75,7 +75,6 @@ TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
                 << pedal << ": " << quiet;
         }
     }
-    min_sustain_time = saved;
     channel[0].damper_mode = 0;
 }
 
@@ -84,16 +83,16 @@ TEST_F(VoiceTime, KilledVoiceIsSilentAndADelayedOneWaitsWithItsEnvelope)
     play_note(69, 127, {make_event(10000, ME_ALL_SOUNDS_OFF, 0, 0, 0)}, 0, 30000, 12000);
     std::vector<int32> x = side(0);
     EXPECT_GT(largest_step(x, 9900, 10000), 1000);
-    EXPECT_EQ(largest_step(x, 10020, 12000), 0);  // within twenty samples
-    EXPECT_EQ(x[10020], 0);
-    EXPECT_EQ(voice[0].status, VOICE_FREE);
+    // Silent within twenty samples.
+    EXPECT_EQ(std::make_tuple(largest_step(x, 10020, 12000), x[10020], voice[0].status),
+              std::make_tuple(0, 0, (uint8)VOICE_FREE));
 
     use_tone(44100, 100, 10);  // attack over 10 periods
     tone.s.envelope_delay = 3000;
     play({make_event(1000, ME_NOTEON, 0, 69, 127)}, 2500);
-    EXPECT_EQ(largest_step(side(0), 0, 2500), 0);
-    EXPECT_EQ(voice[0].envelope_volume, 0);  // its attack has not begun
-    EXPECT_EQ(voice[0].delay, 1500);
+    // Its attack has not begun.
+    EXPECT_EQ(std::make_tuple(largest_step(side(0), 0, 2500), voice[0].envelope_volume, voice[0].delay),
+              std::make_tuple(0, 0, 1500));
     play_note(69, 127, {}, 1000, 20000, 6000);
     const int start = onset(side(0), 0, 20);
     EXPECT_TRUE(start >= 4000 && start <= 4044) << start;
@@ -112,17 +111,13 @@ TEST_F(VoiceTime, PanDelayMakesTheFarSideLag)
     for (int lag = -40; lag <= 40; lag++) {
         double sum = 0, ll = 0, rr = 0;
         for (int i = 3000; i < 9000; i++) {
-            sum += (double)l[(size_t)i] * r[(size_t)(i + lag)];
-            ll += (double)l[(size_t)i] * l[(size_t)i];
+            sum += (double)l[(size_t)i] * r[(size_t)(i + lag)], ll += (double)l[(size_t)i] * l[(size_t)i];
             rr += (double)r[(size_t)(i + lag)] * r[(size_t)(i + lag)];
         }
-        if (sum / std::sqrt(ll * rr) > best_corr) {
-            best_corr = sum / std::sqrt(ll * rr);
-            best = lag;
-        }
+        if (sum / std::sqrt(ll * rr) > best_corr)
+            best_corr = sum / std::sqrt(ll * rr), best = lag;
     }
-    EXPECT_EQ(best, length);
-    EXPECT_GT(best_corr, 0.999);
+    EXPECT_TRUE(best == length && best_corr > 0.999) << best << " " << best_corr;
 }
 
 TEST_F(VoiceTime, GainChangesMakeNoClicks)
@@ -154,8 +149,7 @@ TEST_F(VoiceTime, GainChangesMakeNoClicks)
     // to the right without a click.
     tone.s.modes &= ~MODES_ENVELOPE;
     play_note(69, 127, {make_event(12000, ME_PAN, 0, 127, 0)}, 1000, 20000, 24000);
-    l = side(0);
-    r = side(1);
+    l = side(0), r = side(1);
     EXPECT_LE(largest_step(l, 900, 1200), largest_step(l, 5000, 11000) * 1.1);
     EXPECT_LE(largest_step(r, 11900, 13000), largest_step(r, 13000, 15900) * 1.1);
 }
