@@ -73,6 +73,23 @@ void two_pole4_sse2(float* const* s, const TwoPoleCoefs* c, const int32* const* 
 void two_pole8_avx2(float* const* s, const TwoPoleCoefs* c, const int32* const* in,
                     int32* const* out, int32 n);
 
+// The end of a vector form: each filter's states back from the lanes (v1, v2), and its values
+// from i to n by the scalar form.
+static inline void two_pole_lanes_finish(int lanes, float* const* s, const float* v1,
+                                         const float* v2, const TwoPoleCoefs* c,
+                                         const int32* const* in, int32* const* out, int32 i,
+                                         int32 n)
+{
+    for (int k = 0; k < lanes; k++) {
+        s[k][0] = v1[k];
+        s[k][1] = v2[k];
+        const int32* ins[1] = {in[k] + i};
+        int32* outs[1] = {out[k] + i};
+        float* st[1] = {s[k]};
+        two_pole_scalar(1, st, c + k, ins, outs, n - i);
+    }
+}
+
 // The most two-pole filters the voice filters run at once: 8 with two_pole8_avx2, 4 with
 // two_pole4_sse2, 2 side by side otherwise.
 int two_pole_lanes(void);

@@ -94,12 +94,5 @@ void two_pole8_avx2(float* const* s, const TwoPoleCoefs* c, const int32* const* 
     alignas(32) float v1[8], v2[8];
     _mm256_store_ps(v1, s1);
     _mm256_store_ps(v2, s2);
-    for (int k = 0; k < 8; k++) {
-        s[k][0] = v1[k];
-        s[k][1] = v2[k];
-        const int32* ins[1] = {in[k] + i};
-        int32* outs[1] = {out[k] + i};
-        float* st[1] = {s[k]};
-        two_pole_scalar(1, st, c + k, ins, outs, n - i);
-    }
+    two_pole_lanes_finish(8, s, v1, v2, c, in, out, i, n);
 }
