@@ -119,7 +119,9 @@ else
 fi
 
 counted=0 started=$(date +%s)
-while IFS= read -r mut; do
+# The plan is read on descriptor 3: a program of the loop that reads its standard input and puts
+# the file's offset back where its own reading stopped would otherwise make lines run twice.
+while IFS= read -r -u 3 mut; do
   [ -n "$list" ] || [ "$counted" -lt "$count" ] || break
   [[ "$mut" =~ \"file\":\ \"([^\"]+)\" ]] || continue
   file=${BASH_REMATCH[1]}
@@ -158,7 +160,7 @@ while IFS= read -r mut; do
   [ "$status" = NOCOMPILE ] || counted=$((counted + 1))
   "${mutator[@]}" record "$status" "$mut" | tee -a "$results"
   echo "$status $file $(( $(date +%s) - t0 ))" >>"$out/times.log"
-done <"$out/plan.jsonl"
+done 3<"$out/plan.jsonl"
 elapsed=$(( $(date +%s) - started ))
 
 # --- The summary: killed (TIMEOUT counts as killed) over counted, per folder and in total.
