@@ -298,7 +298,7 @@ static int apply_soundfont(ConfigReader* r, char* w[], int words)
         return LINE_ERROR;
     }
     int order = -1, cutoff = -1, reso = -1, amp = -1;
-    double attenuation = -1;
+    double attenuation = -1, chorus = -1;
     int result = LINE_OK;
     for (int j = 2; j < words; j++) {
         if (strcmp(w[j], "remove") == 0) {
@@ -328,12 +328,16 @@ static int apply_soundfont(ConfigReader* r, char* w[], int words)
         } else if (nl == 3 && strncmp(w[j], "amp", 3) == 0) {
             amp = word_int(value);
             continue;
-        } else if (nl == 11 && strncmp(w[j], "attenuation", 11) == 0) {
+        } else if ((nl == 11 && strncmp(w[j], "attenuation", 11) == 0) ||
+                   (nl == 6 && strncmp(w[j], "chorus", 6) == 0)) {
+            const bool att = nl == 11;
+            double& x = att ? attenuation : chorus;
+            const double most = att ? 1 : 16;
             char* end = nullptr;
-            attenuation = strtod(value, &end);
-            if (end == value || *end != '\0' || !(attenuation >= 0 && attenuation <= 1)) {
-                cmsg(CMSG_ERROR, VERB_NORMAL,
-                     "%s: line %d: attenuation must be a number from 0 to 1", r->name, r->line);
+            x = strtod(value, &end);
+            if (end == value || *end != '\0' || !(x >= 0 && x <= most)) {
+                cmsg(CMSG_ERROR, VERB_NORMAL, "%s: line %d: %s must be a number from 0 to %g",
+                     r->name, r->line, att ? "attenuation" : "chorus", most);
                 result = LINE_ERROR;
                 break;
             }
@@ -349,7 +353,7 @@ static int apply_soundfont(ConfigReader* r, char* w[], int words)
         }
         *target = word_int(value);
     }
-    add_soundfont(w[1], order, cutoff, reso, amp, attenuation);
+    add_soundfont(w[1], order, cutoff, reso, amp, attenuation, chorus);
     return result;
 }
 

@@ -29,7 +29,8 @@ static void remove_rules_of(const SoundFontRequest* font)
     }
 }
 
-void add_soundfont(const char* file, int order, int cutoff, int reso, int amp, double attenuation)
+void add_soundfont(const char* file, int order, int cutoff, int reso, int amp, double attenuation,
+                   double chorus)
 {
     SoundFontRequest* sf = soundfont_requests;
     for (; sf != nullptr; sf = sf->next)
@@ -39,7 +40,7 @@ void add_soundfont(const char* file, int order, int cutoff, int reso, int amp, d
         sf = (SoundFontRequest*)safe_malloc(sizeof(SoundFontRequest));
         sf->file = safe_strdup(file);
         sf->order = sf->cutoff = sf->reso = sf->amp = -1;
-        sf->attenuation = -1;
+        sf->attenuation = sf->chorus = -1;
         sf->next = soundfont_requests;
         soundfont_requests = sf;
     }
@@ -53,6 +54,8 @@ void add_soundfont(const char* file, int order, int cutoff, int reso, int amp, d
         sf->amp = amp;
     if (attenuation >= 0)
         sf->attenuation = attenuation;
+    if (chorus >= 0)
+        sf->chorus = chorus;
 }
 
 void remove_soundfont(const char* file)

@@ -69,9 +69,9 @@ extern double REV_INP_LEV;
 void set_ch_reverb(int32* buf, int32 count, int32 level);
 void set_ch_chorus(int32* buf, int32 count, int32 level);
 void set_ch_delay(int32* buf, int32 count, int32 level);
-// A buffer of voices with sends of their own, in one pass: to the reverb and the chorus by
-// shares 0..1 of it (as a channel at send level 127 x share sends its buffer), and to the dry
-// signal at the XG dry level (0..127).
+// A buffer of voices with sends of their own, in one pass: to the reverb by a share 0..1 of it
+// (as a channel at send level 127 x share sends its buffer), to the chorus by a gain 0..16
+// (a share times its font's chorus return), and to the dry signal at the XG dry level (0..127).
 void set_group_sends(const int32* buf, int32 count, float reverb, float chorus, int32 dry_level);
 // Sends a channel buffer through the GS equaliser instead of straight to the mix.
 void set_ch_eq_gs(int32* buf, int32 count);

@@ -52,8 +52,8 @@ void set_ch_reverb(int32* buf, int32 count, int32 level)
 
 void set_group_sends(const int32* buf, int32 count, float reverb, float chorus, int32 dry_level)
 {
-    auto share = [](double x) { return x > 1 ? 1.0 : x > 0 ? x : 0.0; };
-    const float gr = (float)(share(reverb) * REV_INP_LEV), gc = (float)share(chorus);
+    auto within = [](double x, double most) { return x > most ? most : x > 0 ? x : 0.0; };
+    const float gr = (float)(within(reverb, 1) * REV_INP_LEV), gc = (float)within(chorus, 16);
     const float gd = dry_level >= 127 ? -1.0f : dry_level > 0 ? (float)dry_level / 127.0f : 0.0f;
     group_sends(buf, reverb_effect_buffer, chorus_effect_buffer, direct_buffer, fit(count), gr,
                 gc, gd);

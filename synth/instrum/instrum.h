@@ -59,6 +59,9 @@ struct Sample {
     uint8 velocity_to_use;     // 1..127: the velocity its notes play with, whatever they have; 0 none
     // The zone's own effect sends of a SoundFont sample, in tenths of a percent (0..1000).
     int16 sf_chorus_send, sf_reverb_send;
+    // What the chorus returns of the voice's chorus share: a factor of its font (1 the chorus
+    // as a channel's send feeds it).
+    float sf_chorus_return;
     // A compressed SoundFont sample not decoded yet: its font (data then reads silence), and
     // where the sample's points start in what its stream decodes to. None once decoded.
     const struct SF2File* sf_pending;

@@ -459,6 +459,7 @@ bool build_sample(const SF2File* f, const SF2Zone& iz, const Values& g, int key_
     sp->sf_exclusive_class = (uint8)clampi(g[SF2_EXCLUSIVE_CLASS], 0, 127);
     sp->sf_chorus_send = (int16)clampi(g[SF2_CHORUS_SEND], 0, 1000);
     sp->sf_reverb_send = (int16)clampi(g[SF2_REVERB_SEND], 0, 1000);
+    sp->sf_chorus_return = (float)set.chorus;
     // What the modulators add to, where the sample keeps it in other units or not at all:
     // the vibrato LFO's rate and delay are kept whether or not the zone moves the pitch with
     // it (the modulation wheel and channel pressure do), and the modulation LFO's likewise.

@@ -11,11 +11,19 @@
 // Per-font settings of the configuration line: -1 where not given. cutoff=0 turns the
 // filters of the font off, reso=0 its resonance; amp is a percentage of the font's level;
 // attenuation is the share of the zones' attenuation applied (fonts are voiced on players that
-// apply 0.4 of it; 1.0 applies all).
+// apply 0.4 of it; 1.0 applies all); chorus is what the chorus returns of the font's voices, as
+// a factor on their chorus sends (fonts are voiced on players whose chorus lifts a fully sent
+// voice 15 to 20 dB over its dry sound; 5 comes near that and leaves a song whose lead is sent in
+// full room below full scale; 1 is the engine's chorus as patches hear it).
 struct SF2Settings {
     int cutoff = -1, reso = -1, amp = -1;
-    double attenuation = 0.4;
+    double attenuation = 0.4, chorus = 5;
 };
+inline bool operator==(const SF2Settings& a, const SF2Settings& b)
+{
+    return a.cutoff == b.cutoff && a.reso == b.reso && a.amp == b.amp &&
+           a.attenuation == b.attenuation && a.chorus == b.chorus;
+}
 
 // The most samples one preset may expand to (pairs of preset and instrument zones that
 // overlap): far above any real preset, far below what would exhaust memory.

@@ -37,8 +37,7 @@ struct Converted {
     const SF2File* sf;
     int bank, preset, keynote;
     int32 rate, ratio;
-    int cutoff, reso, amp;
-    double attenuation;
+    SF2Settings set;
     Instrument* ip;  // none: the preset does not exist or has nothing to play
 };
 
@@ -118,19 +117,19 @@ Instrument* preset_of(const char* file, const SoundFontRequest* req, int bank, i
         set.amp = req->amp;
         if (req->attenuation >= 0)
             set.attenuation = req->attenuation;
+        if (req->chorus >= 0)
+            set.chorus = req->chorus;
     }
     const int32 rate = play_mode->rate, ratio = control_ratio > 0 ? control_ratio : 1;
     for (const Converted& c : converted)
         if (c.sf == sf && c.bank == bank && c.preset == preset && c.keynote == keynote &&
-            c.rate == rate && c.ratio == ratio && c.cutoff == set.cutoff && c.reso == set.reso &&
-            c.amp == set.amp && c.attenuation == set.attenuation)
+            c.rate == rate && c.ratio == ratio && c.set == set)
             return c.ip == nullptr ? nullptr : copy_of(c.ip);
     if (sf2_find_preset(sf, bank, preset) != nullptr)
         cmsg(CMSG_INFO, VERB_NOISY, "Loading SoundFont preset %d %d%s from %s", bank, preset,
              keynote >= 0 ? " (one key)" : "", file);
     Instrument* ip = sf2_convert_preset(sf, bank, preset, keynote, set, rate, ratio);
-    converted.push_back(
-        {sf, bank, preset, keynote, rate, ratio, set.cutoff, set.reso, set.amp, set.attenuation, ip});
+    converted.push_back({sf, bank, preset, keynote, rate, ratio, set, ip});
     return ip == nullptr ? nullptr : copy_of(ip);
 }
 

@@ -251,11 +251,12 @@ void sf_modulate_voice(int v, bool starting)
         vp.panning = clamp127(pan + (int)std::lround(limit(sum[SF2_PAN], 1000) * 127 / 1000.0));
     }
 
-    // Effect sends, as shares of the voice's output.
+    // Effect sends, as shares of the voice's output; the chorus share as loud as its font's
+    // chorus returns it.
     const double reverb = (sp->sf_reverb_send + sum[SF2_REVERB_SEND]) / 1000.0;
     const double chorus = (sp->sf_chorus_send + sum[SF2_CHORUS_SEND]) / 1000.0;
     vp.reverb_send = (float)(reverb < 0 ? 0 : reverb > 1 ? 1 : reverb);
-    vp.chorus_send = (float)(chorus < 0 ? 0 : chorus > 1 ? 1 : chorus);
+    vp.chorus_send = (float)(chorus < 0 ? 0 : chorus > 1 ? 1 : chorus) * sp->sf_chorus_return;
 }
 
 void sf_channel_event(const MidiEvent* ev, bool seeking)

@@ -66,9 +66,10 @@ struct Voice {
     int32 delay_counter;
     int32* pan_delay_buf;
     int32 pan_delay_length, pan_delay_write, pan_delay_read;
-    // A SoundFont voice's own sends: the share of its output fed to the reverb and the chorus
-    // (0..1), from its zone's sends and its channel's CC91/CC93. Negative for voices that
-    // follow their channel's send levels (patches).
+    // A SoundFont voice's own sends: the share of its output fed to the reverb (0..1) and the
+    // gain to the chorus (its share 0..1 times its font's chorus return, up to 16), from its
+    // zone's sends and its channel's CC91/CC93. Negative for voices that follow their
+    // channel's send levels (patches).
     float reverb_send, chorus_send;
     // What a SoundFont voice's modulators set beyond its zone (play/sf_modulators.cpp): its
     // tuning in cents, and its modulation LFO's depths to pitch and cutoff (cents) and to

@@ -47,6 +47,8 @@ TEST_F(ReadConfig, KeywordErrorMessages)
         {"soundfont a.sf2 order=x", "1: order must be a digit"},
         {"soundfont a.sf2 attenuation=1.5", "1: attenuation must be a number from 0 to 1"},
         {"soundfont a.sf2 attenuation=0.4x", "1: attenuation must be a number from 0 to 1"},
+        {"soundfont a.sf2 chorus=16.5", "1: chorus must be a number from 0 to 16"},
+        {"soundfont a.sf2 chorus=", "1: chorus must be a number from 0 to 16"},
         {"font", "1: no font command"},        {"font exclude", "1: No bank/preset/key is given"},
         {"font order 1", "1: No order/bank is given"}, {"font exclude 0 1", "1: No soundfont is given"},
         {"progbase", "1" + S},                 {"map sc55 0 0 0", "1" + S},
@@ -91,7 +93,7 @@ TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
     ReadResult r = read_config_text(
         "mailaddr nobody\nmailaddr me@example.org\nHTTPproxy host:80\nFTPproxy host\n"
         "bank 0\naltassign 1-3\n#extension unknownword 1 2\n# a comment\n\n   \n"
-        "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 attenuation=0.25 other=5\nfont exclude 0 1 2\n"
+        "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 attenuation=0.25 chorus=2.5 other=5\nfont exclude 0 1 2\n"
         "font order 1 0 2 3\nfont something\nfont exclude 0 4\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.messages, P + "1: Warning: Mail address nobody is not valid\n" + P +
@@ -101,6 +103,7 @@ TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
     EXPECT_STREQ(sf->file, "a.sf2");
     EXPECT_EQ((std::vector<int>{sf->order, sf->cutoff, sf->reso, sf->amp}), (std::vector<int>{1, 0, 0, -3}));
     EXPECT_EQ(sf->attenuation, 0.25);
+    EXPECT_EQ(sf->chorus, 2.5);
     // A rule with a key covers that key only, one without covers every key of the preset.
     EXPECT_EQ((std::vector<int>{soundfont_preset_order(sf, 0, 1, 2), soundfont_preset_order(sf, 0, 1, 5),
                                 soundfont_preset_order(sf, 0, 4, 60), soundfont_preset_order(sf, 0, 2, 3)}),

@@ -431,3 +431,28 @@ TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
         before = now;
     }
 }
+
+// A zone sent in full to the chorus: what the chorus returns of it follows the font's chorus=
+// factor (5 by default), measured as the difference from the same render with a return of 0.
+TEST_F(SoundFontRender, ChorusReturnFollowsTheFontsFactor)
+{
+    Sf2FontDef f;
+    f.samples = {sine("441", 100)};
+    f.instruments = {{"sent", {{{{SF2_SAMPLE_MODES, 1}, {SF2_CHORUS_SEND, 1000}}, 0}}}};
+    f.presets = {{"sent", 0, 0, {{{}, 0}}}};
+    const std::string font = dir.write("cho.sf2", build_sf2(f));
+    const std::string mid = dir.write("cho.mid", song({{0, 0}}, {{0, 1, 0, 69, 100}}));
+    std::vector<Wave> w;
+    for (const char* option : {" chorus=0", " chorus=1", ""})
+        w.push_back(render("soundfont " + font + option + "\n", mid, "--reverb=0"));
+    ASSERT_TRUE(w[0].seconds() > 1 && w[1].seconds() > 1 && w[2].seconds() > 1);
+    auto wet_db = [&](const Wave& x) {
+        double sum = 0;
+        const size_t a = (size_t)(0.2 * x.rate), b = (size_t)(0.9 * x.rate);
+        for (size_t i = a; i < b; i++)
+            sum += std::pow(x.left[i] - w[0].left[i], 2) + std::pow(x.right[i] - w[0].right[i], 2);
+        return 10 * std::log10(sum / (double)(2 * (b - a)) + 1e-30);
+    };
+    EXPECT_GT(wet_db(w[1]), -60);
+    EXPECT_NEAR(wet_db(w[2]) - wet_db(w[1]), 20 * std::log10(5.0), 0.5);
+}
