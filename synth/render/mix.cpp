@@ -234,6 +234,7 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
 }
 
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono);
+static void mix_voice_periods(int32* buf, int v, int32 count, bool mono);
 
 void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
 {
@@ -287,6 +288,10 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
             return;
     }
 
+    if (modulation_moves_voice(v, count) && (vp.envelope_increment != 0 || vp.tremolo_phase_increment != 0)) {
+        mix_voice_periods(buf, v, count, mono);
+        return;
+    }
     // A filtered voice with others to come over the whole block: all are made now and their
     // filters run side by side; the others' data waits for their turns.
     int32 made = 0;
@@ -333,6 +338,42 @@ static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool
     }
     vp.control_counter = c - count;
     mix_run(sp, buf, v, count, mono);
+}
+
+// A voice whose pitch or cutoff moves from one control period to the next: each period's
+// values are resampled and filtered with the step and coefficients of that period, then mixed
+// as mix_voice_data mixes them.
+static void mix_voice_periods(int32* buf, int v, int32 count, bool mono)
+{
+    Voice& vp = voice[v];
+    const int frame = mono ? 1 : 2;
+    const int32 period = control_ratio > 0 ? control_ratio : 1;
+    int32 c = vp.control_counter;
+    if (c <= 0) {
+        c = period;
+        vp.delay_counter = c;
+        if (update_signal(v))
+            return;
+    }
+    compute_mix_smoothing(&vp);
+    for (;;) {
+        const int32 want = count < c ? count : c;
+        int32 got = want;
+        const int32* sp = voice_data(v, filter_buffer, false, &got);
+        if (got > 0)
+            mix_run(sp, buf, v, got, mono);
+        count -= got;
+        if (got < want || count == 0) {
+            vp.control_counter = c - got;
+            return;
+        }
+        buf += got * frame;
+        c = period;
+        vp.delay_counter = c;
+        if (update_signal(v))
+            return;
+        compute_mix_smoothing(&vp);
+    }
 }
 
 // One run of a pair, one voice on each side (v and w in voice order), in one pass when both
@@ -445,7 +486,8 @@ void mix_voice_pair(int32* buf, int v, int w, int32 count)
     const bool still = vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0;
     if (count <= 0 || output_is_mono() || vp.status == VOICE_DIE || wp.status == VOICE_DIE ||
         vp.status == VOICE_FREE || wp.status == VOICE_FREE || vp.sample == nullptr ||
-        wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 ||
+        wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 || modulation_moves_voice(v, count) ||
+        modulation_moves_voice(w, count) ||
         still != (wp.envelope_increment == 0 && wp.tremolo_phase_increment == 0) ||
         (!still && vp.control_counter != wp.control_counter)) {
         mix_voice(buf, v, count, &w, 1);
