@@ -150,8 +150,9 @@ namespace {
 // A looped 441 Hz sine (root 69) in presets: 0 plain, 1 with a 3 Hz vibrato LFO of no depth,
 // 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so,
 // 6 with CC2 moving the pitch by the modulation LFO (8.176 Hz) up to 100 cents;
-// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, in 4 plain, and in
-// 7 behind a cutoff of 4 kHz.
+// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, in 4 plain, in 7
+// behind a cutoff of 4 kHz, and in 8 with a falling CC74 modulator (open at 127, 9600 cents
+// lower at 0).
 Sf2FontDef heard_font()
 {
     Sf2FontDef f;
@@ -172,8 +173,9 @@ Sf2FontDef heard_font()
                      {"bright", {{{loop}, 1}}},
                      {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}},
                      {"wobble", {{{loop}, 0, {{0x0082, SF2_MODLFO_TO_PITCH, 100}}}}},
-                     {"low", {{{loop, {SF2_FILTER_FC, 10722}}, 1}}}};
-    for (int i = 0; i < 8; i++)
+                     {"low", {{{loop, {SF2_FILTER_FC, 10722}}, 1}}},
+                     {"closing", {{{loop}, 1, {{CC74 | 0x0100, SF2_FILTER_FC, -9600}}}}}};
+    for (int i = 0; i < 9; i++)
         f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
     return f;
 }
@@ -184,7 +186,7 @@ protected:
     // Renders events (ticks of 1/960 s) with the program of each channel c set to c.
     Wave render(std::vector<TimedBytes> events)
     {
-        for (int ch = 0; ch < 8; ch++)
+        for (int ch = 0; ch < 9; ch++)
             events.insert(events.begin(), {0, {(uint8_t)(0xC0 | ch), (uint8_t)ch}});
         const std::string font = dir.write("m.sf2", build_sf2(heard_font()));
         const std::string cfg = dir.write("m.cfg", "soundfont " + font + "\n");
@@ -347,7 +349,7 @@ TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorsAlone)
         int channel, ref, before, during;
         double second_lo, second_hi;  // the second half's level lies between these
     } rows[] = {
-        {"a CC74 modulator closes an open voice", 2, 0, 0, 127, -200, -10},
+        {"a CC74 modulator closes an open voice", 8, 127, 127, 0, -200, -10},
         {"no CC74 modulator: the 4 kHz cutoff stays", 7, 64, 0, 127, -0.5, 0.5},
     };
     std::vector<TimedBytes> ev;
