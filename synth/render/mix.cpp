@@ -234,7 +234,6 @@ static void mix_die_single(const int32* sp, int32* lp, Voice& vp, int32 count, b
 }
 
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono);
-static void mix_voice_periods(int32* buf, int v, int32 count, bool mono);
 
 void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
 {
@@ -288,8 +287,9 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
             return;
     }
 
-    if (modulation_moves_voice(v, count) && (vp.envelope_increment != 0 || vp.tremolo_phase_increment != 0)) {
-        mix_voice_periods(buf, v, count, mono);
+    // Pitch or cutoff moving within the block: the data is made period by period.
+    if (modulation_moves_voice(v, count)) {
+        mix_voice_data(buf, v, nullptr, count, mono);
         return;
     }
     // A filtered voice with others to come over the whole block: all are made now and their
@@ -305,15 +305,29 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
         mix_voice_data(buf, v, sp, count, mono);
 }
 
-// Mixes count resampled and filtered values of voice v: gains follow the envelope and the
-// tremolo once per control period.
+// Mixes count resampled and filtered values of voice v, from sp, or (sp null) made one control
+// period at a time just before they are mixed, so that each period sounds with the step and
+// filter coefficients the period before left: gains follow the envelope and the tremolo once
+// per control period.
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono)
 {
     Voice& vp = voice[v];
     const int frame = mono ? 1 : 2;
+    // Mixes the next n values; returns how many there were (fewer when the voice ends).
+    const auto run = [&](int32 n) {
+        const int32* p = sp;
+        if (p == nullptr)
+            p = voice_data(v, filter_buffer, false, &n);
+        else
+            sp += n;
+        if (n > 0)
+            mix_run(p, buf, v, n, mono);
+        buf += n * frame;
+        return n;
+    };
     if (vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0) {
         compute_mix_smoothing(&vp);
-        mix_run(sp, buf, v, count, mono);
+        run(count);
         return;
     }
     const int32 period = control_ratio > 0 ? control_ratio : 1;
@@ -326,9 +340,11 @@ static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool
     }
     compute_mix_smoothing(&vp);
     while (count > c) {
-        mix_run(sp, buf, v, c, mono);
-        sp += c;
-        buf += c * frame;
+        const int32 got = run(c);
+        if (got < c) {
+            vp.control_counter = c - got;
+            return;
+        }
         count -= c;
         c = period;
         vp.delay_counter = c;
@@ -336,44 +352,7 @@ static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool
             return;
         compute_mix_smoothing(&vp);
     }
-    vp.control_counter = c - count;
-    mix_run(sp, buf, v, count, mono);
-}
-
-// A voice whose pitch or cutoff moves from one control period to the next: each period's
-// values are resampled and filtered with the step and coefficients of that period, then mixed
-// as mix_voice_data mixes them.
-static void mix_voice_periods(int32* buf, int v, int32 count, bool mono)
-{
-    Voice& vp = voice[v];
-    const int frame = mono ? 1 : 2;
-    const int32 period = control_ratio > 0 ? control_ratio : 1;
-    int32 c = vp.control_counter;
-    if (c <= 0) {
-        c = period;
-        vp.delay_counter = c;
-        if (update_signal(v))
-            return;
-    }
-    compute_mix_smoothing(&vp);
-    for (;;) {
-        const int32 want = count < c ? count : c;
-        int32 got = want;
-        const int32* sp = voice_data(v, filter_buffer, false, &got);
-        if (got > 0)
-            mix_run(sp, buf, v, got, mono);
-        count -= got;
-        if (got < want || count == 0) {
-            vp.control_counter = c - got;
-            return;
-        }
-        buf += got * frame;
-        c = period;
-        vp.delay_counter = c;
-        if (update_signal(v))
-            return;
-        compute_mix_smoothing(&vp);
-    }
+    vp.control_counter = c - run(count);
 }
 
 // One run of a pair, one voice on each side (v and w in voice order), in one pass when both
