@@ -262,7 +262,8 @@ TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)
 }
 
 // Channel pressure and the modulation wheel give 50 cents of vibrato at the zone's vibrato
-// LFO rate (8.176 Hz when the zone sets none); without them there is none.
+// LFO rate (8.176 Hz when the zone sets none); without them there is none. A bend while the
+// vibrato runs moves its centre.
 TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
 {
     std::vector<TimedBytes> ev;
@@ -270,23 +271,27 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
     note(ev, 3, 5.5, 0);   // the modulation wheel on the plain zone
     note(ev, 6, 8.5, 1);   // the modulation wheel on the 3 Hz zone
     note(ev, 9, 10, 0);    // neither
+    note(ev, 10.5, 13.5, 0);  // the modulation wheel, then two semitones of bend
+    ev.push_back(cc(10.5, 0, 1, 127));
+    ev.push_back({tick(10.9), {0xE0, 0x7F, 0x7F}});
     ev.push_back({tick(0), {0xD0, 127}});
     ev.push_back({tick(2.8), {0xD0, 0}});
     ev.push_back(cc(3, 0, 1, 127));
     ev.push_back(cc(5.8, 0, 1, 0));
     ev.push_back(cc(6, 1, 1, 127));
     const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 9.8);
+    ASSERT_GT(w.seconds(), 13.3);
     const std::vector<float> m = w.mono();
     const struct {
         const char* what;
-        double at, hz;
-    } cases[] = {{"pressure", 0, 8.176}, {"wheel", 3, 8.176}, {"wheel at 3 Hz", 6, 3.0}};
+        double at, hz, centre;
+    } cases[] = {{"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
+                 {"wheel and bend", 11, 8.176, 200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<double> p = pitch_track(m, w.rate, c.at + 0.1, c.at + 2.4);
-        EXPECT_NEAR(*std::max_element(p.begin(), p.end()), 50, 5);
-        EXPECT_NEAR(*std::min_element(p.begin(), p.end()), -50, 5);
+        EXPECT_NEAR(*std::max_element(p.begin(), p.end()), c.centre + 50, 5);
+        EXPECT_NEAR(*std::min_element(p.begin(), p.end()), c.centre - 50, 5);
         EXPECT_NEAR(swing_hz(p), c.hz, c.hz * 0.05);
     }
     const std::vector<double> still = pitch_track(m, w.rate, 9.1, 9.9);
