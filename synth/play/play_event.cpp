@@ -10,7 +10,6 @@
 #include "play/sf_modulators.h"
 #include "play/sysmode.h"
 #include "play/voice.h"
-#include "play/voice_sends.h"
 #include "readmidi/event_print.h"
 #include "render/render.h"
 #include "render/voice_params.h"
@@ -379,7 +378,6 @@ int dispatch_event(MidiEvent* ev, bool seeking)
             if (ISDRUMCHANNEL(ch) && get_reverb_level(ch) != a)
                 c->drum_effect_flag = 0;
             set_reverb_level(ch, a);
-            channel_effect_sends(ch);
             if (report)
                 ctl_mode_event(CTLE_REVERB_EFFECT, 1, ch, get_reverb_level(ch));
         }
@@ -401,7 +399,6 @@ int dispatch_event(MidiEvent* ev, bool seeking)
             } else {
                 c->chorus_level = (int8)(-opt_chorus_control);
             }
-            channel_effect_sends(ch);
             if (report) {
                 ctl_mode_event(CTLE_CHORUS_EFFECT, 1, ch, c->chorus_level);
                 if (a)
@@ -445,7 +442,6 @@ int dispatch_event(MidiEvent* ev, bool seeking)
         break;
     case ME_RESET_CONTROLLERS:
         reset_controllers(ch);
-        channel_effect_sends(ch);
         if (report)
             redraw_controllers(ch);
         break;

@@ -86,7 +86,32 @@ bool moves(const SF2ModList& l, int gen)
     return false;
 }
 
+// Whether a source operand can change while a note sounds (the key and velocity cannot).
+bool can_move(uint16 src)
+{
+    if (src & SF2_SRC_CC)
+        return true;
+    switch (src & SF2_SRC_INDEX) {
+    case SF2_SRC_POLY_PRESSURE: case SF2_SRC_CHANNEL_PRESSURE: case SF2_SRC_PITCH_WHEEL:
+    case SF2_SRC_BEND_RANGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
+
+bool sf_cutoff_can_move(const SF2ModList& l)
+{
+    if (l.mod_lfo_to_fc != 0)
+        return true;
+    for (const SF2Modulator& m : l.mod)
+        if (m.dest == SF2_MODLFO_TO_FC ||
+            (m.dest == SF2_FILTER_FC && (can_move(m.src) || can_move(m.amount_src))))
+            return true;
+    return false;
+}
 
 double sf_curve(int type, double x)
 {

@@ -9,6 +9,7 @@
 #include "readmidi/event.h"
 
 struct SF2Modulator;
+struct SF2ModList;
 
 // A curve of the format over 0..1: linear, concave, convex or switch.
 double sf_curve(int type, double x);
@@ -27,6 +28,10 @@ double sf_modulator_sum(int v, int gen);
 // pan, tuning, modulation-LFO depths and effect sends (the amplitude takes the attenuation
 // itself, in recompute_amp). `starting`: the note starts (LFO delays begin).
 void sf_modulate_voice(int v, bool starting);
+
+// Whether something can move the cutoff of a voice with list l while it sounds: a modulator
+// of the cutoff with a controller, pressure or pitch-wheel source, or the modulation LFO.
+bool sf_cutoff_can_move(const SF2ModList& l);
 
 // The amplitude factor of voice v's attenuation modulators (velocity, CC7 and CC11 by
 // default): 10^(-cB/200), their sum taken within 0..1440 cB.

@@ -13,6 +13,7 @@
 #include "play/playmidi.h"
 #include "play/voice.h"
 #include "render/gs_curves.h"
+#include "render/voice_filter.h"
 #include "render/voice_params.h"
 
 #define MAX_ENVELOPE_LEVEL 1073741823
@@ -302,6 +303,52 @@ static bool lfo_moves_pitch_or_cutoff(const Voice& vp)
                 return true;
     }
     return false;
+}
+
+// Below these, a pitch or cutoff set once a block cannot be told from one that moves each
+// control period: a cent of pitch; ten cents of cutoff, about what a cutoff kept in whole
+// hertz moves by in one step below 1 kHz.
+#define MOVING_PITCH_CENTS 1.0
+#define MOVING_CUTOFF_CENTS 10.0
+
+// How far (0..1 of its range) the modulation envelope's output moves over the next count
+// frames; 1 when it reaches the end of its stage or its delay ends among them (what comes
+// next is not known here).
+static double modulation_envelope_travel(const Voice& vp, int32 count)
+{
+    if (vp.modenv_delay > 0)
+        return vp.modenv_delay < count ? 1.0 : 0.0;
+    if (vp.modenv_volume == vp.modenv_target)
+        return 0.0;  // held at its sustain level, or ended
+    const double periods = (double)count / (control_ratio > 0 ? control_ratio : 1) + 1;
+    const double end = vp.modenv_volume + (double)vp.modenv_increment * periods;
+    if (vp.modenv_increment >= 0 ? end >= vp.modenv_target : end <= vp.modenv_target)
+        return 1.0;
+    const auto level = [](double x) {
+        const int idx = (int)(x / (1 << 20));
+        return modenv_vol_table[idx < 0 ? 0 : idx > 1023 ? 1023 : idx];
+    };
+    return std::fabs(level(end) - level(vp.modenv_volume));
+}
+
+bool modulation_moves_voice(int v, int32 count)
+{
+    const Voice& vp = voice[v];
+    const Sample* sp = vp.sample;
+    if (sp == nullptr || sp->inst_type != INST_SF2 || !modulation_applies(sp))
+        return false;
+    const bool filtered = vp.filter.type != FILTER_NONE;
+    if ((sp->modenv_to_pitch || (filtered && sp->modenv_to_fc)) && (sp->modes & MODES_ENVELOPE)) {
+        const double travel = modulation_envelope_travel(vp, count);
+        if (std::fabs(sp->modenv_to_pitch * travel) >= MOVING_PITCH_CENTS ||
+            (filtered && std::fabs(sp->modenv_to_fc * travel) >= MOVING_CUTOFF_CENTS))
+            return true;
+    }
+    if (vp.tremolo_phase_increment == 0 || vp.tremolo_delay >= count)
+        return false;
+    if (sp->sf_mods != nullptr)
+        return vp.sf_mod_lfo_pitch != 0 || (filtered && vp.sf_mod_lfo_fc != 0);
+    return sp->tremolo_to_pitch || (filtered && sp->tremolo_to_fc);
 }
 
 void update_modulation_envelope(int v)

@@ -287,6 +287,11 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
             return;
     }
 
+    // Pitch or cutoff moving within the block: the data is made period by period.
+    if (modulation_moves_voice(v, count)) {
+        mix_voice_data(buf, v, nullptr, count, mono);
+        return;
+    }
     // A filtered voice with others to come over the whole block: all are made now and their
     // filters run side by side; the others' data waits for their turns.
     int32 made = 0;
@@ -300,15 +305,29 @@ void mix_voice(int32* buf, int v, int32 count, const int* next, int nnext)
         mix_voice_data(buf, v, sp, count, mono);
 }
 
-// Mixes count resampled and filtered values of voice v: gains follow the envelope and the
-// tremolo once per control period.
+// Mixes count resampled and filtered values of voice v, from sp, or (sp null) made one control
+// period at a time just before they are mixed, so that each period sounds with the step and
+// filter coefficients the period before left: gains follow the envelope and the tremolo once
+// per control period.
 static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool mono)
 {
     Voice& vp = voice[v];
     const int frame = mono ? 1 : 2;
+    // Mixes the next n values; returns how many there were (fewer when the voice ends).
+    const auto run = [&](int32 n) {
+        const int32* p = sp;
+        if (p == nullptr)
+            p = voice_data(v, filter_buffer, false, &n);
+        else
+            sp += n;
+        if (n > 0)
+            mix_run(p, buf, v, n, mono);
+        buf += n * frame;
+        return n;
+    };
     if (vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0) {
         compute_mix_smoothing(&vp);
-        mix_run(sp, buf, v, count, mono);
+        run(count);
         return;
     }
     const int32 period = control_ratio > 0 ? control_ratio : 1;
@@ -321,9 +340,11 @@ static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool
     }
     compute_mix_smoothing(&vp);
     while (count > c) {
-        mix_run(sp, buf, v, c, mono);
-        sp += c;
-        buf += c * frame;
+        const int32 got = run(c);
+        if (got < c) {
+            vp.control_counter = c - got;
+            return;
+        }
         count -= c;
         c = period;
         vp.delay_counter = c;
@@ -331,8 +352,7 @@ static void mix_voice_data(int32* buf, int v, const int32* sp, int32 count, bool
             return;
         compute_mix_smoothing(&vp);
     }
-    vp.control_counter = c - count;
-    mix_run(sp, buf, v, count, mono);
+    vp.control_counter = c - run(count);
 }
 
 // One run of a pair, one voice on each side (v and w in voice order), in one pass when both
@@ -445,7 +465,8 @@ void mix_voice_pair(int32* buf, int v, int w, int32 count)
     const bool still = vp.envelope_increment == 0 && vp.tremolo_phase_increment == 0;
     if (count <= 0 || output_is_mono() || vp.status == VOICE_DIE || wp.status == VOICE_DIE ||
         vp.status == VOICE_FREE || wp.status == VOICE_FREE || vp.sample == nullptr ||
-        wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 ||
+        wp.sample == nullptr || vp.delay > 0 || wp.delay > 0 || modulation_moves_voice(v, count) ||
+        modulation_moves_voice(w, count) ||
         still != (wp.envelope_increment == 0 && wp.tremolo_phase_increment == 0) ||
         (!still && vp.control_counter != wp.control_counter)) {
         mix_voice(buf, v, count, &w, 1);

@@ -197,6 +197,7 @@ void recompute_freq(int v)
     // A SoundFont voice's vibrato, tuning and modulation-LFO depth come from its modulators
     // (sf_modulate_voice), and its bend too where the font replaces the engine's.
     const SF2ModList* mods = sp->sf_mods;
+    const int32 old_frequency = vp.frequency;
     if (mods == nullptr)
         vp.vibrato_control_ratio = vp.orig_vibrato_control_ratio;
     if (mods == nullptr && (vp.vibrato_control_ratio || c.mod.val > 0)) {
@@ -263,6 +264,10 @@ void recompute_freq(int v)
         vp.frequency = limit_int32(vp.orig_frequency * pitch_offset_ratio(t));
         vp.cache = nullptr;
     }
+
+    // The vibrato's steps were made for the old pitch (a patch voice's are made anew above).
+    if (mods != nullptr && vp.frequency != old_frequency)
+        memset(vp.vibrato_step_table, 0, sizeof(vp.vibrato_step_table));
 
     const int32 rate = output_rate();
     // The channel's fine pitch offset is in hertz.

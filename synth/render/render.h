@@ -31,8 +31,8 @@ void init_polyphony_control(void);
 // may be made now beside v's, and waits until their turns.
 void mix_voice(int32* buf, int v, int32 count, const int* next = nullptr, int nnext = 0);
 // Whether voice v sounds with a filter and no start delay left, so that its filter runs over
-// a whole block.
-bool filter_runs_whole_block(int v);
+// a whole block of count frames with one set of coefficients.
+bool filter_runs_whole_block(int v, int32 count);
 // Forgets data made ahead that no voice took (the block is over).
 void drop_voice_data_ahead(void);
 

@@ -140,7 +140,7 @@ static bool same_destination(int v, int w, const BlockEffects& fx, bool effects)
 // Voices after v whose filters run over the whole block (sounding, no start delay left, in a
 // channel that is heard): a filtered voice v may have its filter run beside theirs. Up to
 // three for a patch's filter; for a two-pole filter, as many two-pole ones as run at once.
-static int next_filtered_voices(int v, uint32 muted, int* next)
+static int next_filtered_voices(int v, uint32 muted, int32 count, int* next)
 {
     if (!voice_has_filter(v))
         return 0;
@@ -148,7 +148,7 @@ static int next_filtered_voices(int v, uint32 muted, int* next)
     const int most = two_pole ? two_pole_lanes() - 1 : 3;
     int n = 0;
     for (int j = v + 1; j < upper_voices && n < most; j++)
-        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j) &&
+        if (!((muted >> voice[j].channel) & 1u) && filter_runs_whole_block(j, count) &&
             (!two_pole || voice[j].filter.type == FILTER_TWO_POLE))
             next[n++] = j;
     return n;
@@ -231,7 +231,7 @@ void do_compute_data(int32 count)
                 mix_voice_pair(d, i, partner, count);
             } else {
                 int next[7];
-                const int nnext = next_filtered_voices(i, channel_mute, next);
+                const int nnext = next_filtered_voices(i, channel_mute, count, next);
                 mix_voice(d, i, count, next, nnext);
             }
         }

@@ -8,6 +8,7 @@
 #include "render/resample.h"
 #include "render/voice_data.h"
 #include "render/voice_filter.h"
+#include "render/voice_params.h"
 
 bool voice_has_filter(int v)
 {
@@ -15,11 +16,11 @@ bool voice_has_filter(int v)
     return type == FILTER_SVF || type == FILTER_LADDER || type == FILTER_TWO_POLE;
 }
 
-bool filter_runs_whole_block(int v)
+bool filter_runs_whole_block(int v, int32 count)
 {
     const Voice& vp = voice[v];
     return vp.status != VOICE_FREE && vp.status != VOICE_DIE && vp.sample != nullptr &&
-           vp.delay == 0 && voice_has_filter(v);
+           vp.delay == 0 && voice_has_filter(v) && !modulation_moves_voice(v, count);
 }
 
 // Voices whose data can wait for their turns: a group of eight two-pole filters at most.
@@ -110,7 +111,7 @@ bool make_filter_group(int v, int32 count, const int* next, int nnext, int32* ro
         return false;
     int group[1 + AHEAD_MOST] = {v}, k = 1;
     for (int j = 0; j < nnext && k <= AHEAD_MOST; j++)
-        if (next[j] != v && filter_runs_whole_block(next[j]))
+        if (next[j] != v && filter_runs_whole_block(next[j], count))
             group[k++] = next[j];
     if (k <= 1)
         return false;

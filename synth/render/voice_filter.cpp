@@ -12,6 +12,7 @@
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
+#include "play/sf_modulators.h"
 #include "play/voice.h"
 #include "render/cpu_features.h"
 #include "render/filter_kernels.h"
@@ -25,14 +26,18 @@ static int32 output_rate(void)
     return play_mode != nullptr && play_mode->rate > 0 ? play_mode->rate : 44100;
 }
 
+// How far the soft pedal lowers the cutoff of a note of channel c, as a factor.
+static double soft_pedal_coef(const Channel& c, int note)
+{
+    return c.soft_pedal != 0 ? 1.0 - c.soft_pedal * (note < 50 ? 0.25 : 0.2) / 127.0 : 1.0;
+}
+
 void recompute_channel_filter(int ch, int note)
 {
     Channel& c = channel[ch];
     if (c.special_sample != 0)
         return;
-    double coef = 1.0;
-    if (c.soft_pedal != 0)
-        coef -= c.soft_pedal * (note < 50 ? 0.25 : 0.2) / 127.0;
+    double coef = soft_pedal_coef(c, note);
     double reso = 0;
     if (!ISDRUMCHANNEL(ch)) {
         coef *= std::pow(1.26, c.param_cutoff_freq * 0.125);
@@ -74,7 +79,10 @@ void recompute_voice_filter(int v)
     }
     const int ch = vp.channel, note = vp.note;
     const Channel& c = channel[ch];
-    double coef = c.cutoff_freq_coef, reso = 0, cents = 0, depth = 0;
+    // A SoundFont voice with modulators hears CC74 through them alone (the font may have a
+    // modulator for it), not through the channel's cutoff offset.
+    double coef = sp->sf_mods != nullptr ? (double)(float)soft_pedal_coef(c, note) : c.cutoff_freq_coef;
+    double reso = 0, cents = 0, depth = 0;
 
     if (ISDRUMCHANNEL(ch) && c.drums[note] != nullptr) {
         coef *= std::pow(1.26, c.drums[note]->drum_cutoff_freq * 0.125);
@@ -137,9 +145,11 @@ void recompute_voice_filter(int v)
             fc.gain = (float)std::pow(10.0, (fc.reso_dB - fc.orig_reso_dB / 2) / 20.0);
     } else if (fc.type == FILTER_TWO_POLE) {
         // Open at the top of a zone's range: a note that starts there with nothing to lower
-        // its cutoff later is left unfiltered. Below it the filter always runs, up to just
-        // under the Nyquist frequency.
-        const bool moves = modulation_applies(sp) && (sp->modenv_to_fc || sp->tremolo_to_fc);
+        // its cutoff later is left unfiltered. Below it, or when a controller, the modulation
+        // envelope or the LFO may lower it later, the filter runs from the start (its history
+        // is then there when the cutoff drops), up to just under the Nyquist frequency.
+        const bool moves = (modulation_applies(sp) && (sp->modenv_to_fc || sp->tremolo_to_fc)) ||
+                           (sp->sf_mods != nullptr && sf_cutoff_can_move(*sp->sf_mods));
         if (wanted >= SF_OPEN_CUTOFF_HZ && fc.start_flag == 0 && !moves)
             fc.type = FILTER_NONE;
         else if (fc.freq > rate * 0.48)

@@ -53,6 +53,10 @@ int update_signal(int v);
 // Its tremolo and its modulation envelope alone (delay_counter samples have passed).
 void update_tremolo(int v);
 void update_modulation_envelope(int v);
+// Whether the modulation envelope or the modulation LFO of SoundFont voice v moves its pitch or
+// cutoff audibly over the next count frames: the mixer then resamples and filters it one
+// control period at a time, so that each period sounds with its own step and coefficients.
+bool modulation_moves_voice(int v, int32 count);
 // The GS stage (0 attack, 2 decay, 3 release...) whose time control applies to a stage.
 int get_eg_stage(int v, int stage);
 // Sets the channel's envelope-time control of a GS stage (value 0..127, 64 neutral).

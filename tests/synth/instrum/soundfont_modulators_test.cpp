@@ -150,7 +150,9 @@ namespace {
 // A looped 441 Hz sine (root 69) in presets: 0 plain, 1 with a 3 Hz vibrato LFO of no depth,
 // 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so,
 // 6 with CC2 moving the pitch by the modulation LFO (8.176 Hz) up to 100 cents;
-// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, and in 4 plain.
+// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, in 4 plain, in 7
+// behind a cutoff of 4 kHz, and in 8 with a falling CC74 modulator (open at 127, 9600 cents
+// lower at 0).
 Sf2FontDef heard_font()
 {
     Sf2FontDef f;
@@ -170,8 +172,10 @@ Sf2FontDef heard_font()
                      {"fixed", {{{loop}, 0, {{CC7, SF2_ATTENUATION, 0}}}}},
                      {"bright", {{{loop}, 1}}},
                      {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}},
-                     {"wobble", {{{loop}, 0, {{0x0082, SF2_MODLFO_TO_PITCH, 100}}}}}};
-    for (int i = 0; i < 7; i++)
+                     {"wobble", {{{loop}, 0, {{0x0082, SF2_MODLFO_TO_PITCH, 100}}}}},
+                     {"low", {{{loop, {SF2_FILTER_FC, 10722}}, 1}}},
+                     {"closing", {{{loop}, 1, {{CC74 | 0x0100, SF2_FILTER_FC, -9600}}}}}};
+    for (int i = 0; i < 9; i++)
         f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
     return f;
 }
@@ -182,7 +186,7 @@ protected:
     // Renders events (ticks of 1/960 s) with the program of each channel c set to c.
     Wave render(std::vector<TimedBytes> events)
     {
-        for (int ch = 0; ch < 7; ch++)
+        for (int ch = 0; ch < 9; ch++)
             events.insert(events.begin(), {0, {(uint8_t)(0xC0 | ch), (uint8_t)ch}});
         const std::string font = dir.write("m.sf2", build_sf2(heard_font()));
         const std::string cfg = dir.write("m.cfg", "soundfont " + font + "\n");
@@ -258,7 +262,8 @@ TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)
 }
 
 // Channel pressure and the modulation wheel give 50 cents of vibrato at the zone's vibrato
-// LFO rate (8.176 Hz when the zone sets none); without them there is none.
+// LFO rate (8.176 Hz when the zone sets none); without them there is none. A bend while the
+// vibrato runs moves its centre.
 TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
 {
     std::vector<TimedBytes> ev;
@@ -266,33 +271,37 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
     note(ev, 3, 5.5, 0);   // the modulation wheel on the plain zone
     note(ev, 6, 8.5, 1);   // the modulation wheel on the 3 Hz zone
     note(ev, 9, 10, 0);    // neither
+    note(ev, 10.5, 13.5, 0);  // the modulation wheel, then two semitones of bend
+    ev.push_back(cc(10.5, 0, 1, 127));
+    ev.push_back({tick(10.9), {0xE0, 0x7F, 0x7F}});
     ev.push_back({tick(0), {0xD0, 127}});
     ev.push_back({tick(2.8), {0xD0, 0}});
     ev.push_back(cc(3, 0, 1, 127));
     ev.push_back(cc(5.8, 0, 1, 0));
     ev.push_back(cc(6, 1, 1, 127));
     const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 9.8);
+    ASSERT_GT(w.seconds(), 13.3);
     const std::vector<float> m = w.mono();
     const struct {
         const char* what;
-        double at, hz;
-    } cases[] = {{"pressure", 0, 8.176}, {"wheel", 3, 8.176}, {"wheel at 3 Hz", 6, 3.0}};
+        double at, hz, centre;
+    } cases[] = {{"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
+                 {"wheel and bend", 11, 8.176, 200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<double> p = pitch_track(m, w.rate, c.at + 0.1, c.at + 2.4);
-        EXPECT_NEAR(*std::max_element(p.begin(), p.end()), 50, 5);
-        EXPECT_NEAR(*std::min_element(p.begin(), p.end()), -50, 5);
+        EXPECT_NEAR(*std::max_element(p.begin(), p.end()), c.centre + 50, 5);
+        EXPECT_NEAR(*std::min_element(p.begin(), p.end()), c.centre - 50, 5);
         EXPECT_NEAR(swing_hz(p), c.hz, c.hz * 0.05);
     }
     const std::vector<double> still = pitch_track(m, w.rate, 9.1, 9.9);
     EXPECT_LT(*std::max_element(still.begin(), still.end()) - *std::min_element(still.begin(), still.end()), 3);
 }
 
-// A zone's own CC74 modulator closes its filter as the controller rises (the channel's
-// brightness, which CC74 also sets, opens both zones alike: 78 Hz becomes 480 Hz); a zone that replaces the CC7 default with one of no
-// amount ignores the channel volume, while the plain zone beside it follows it; so with the
-// pitch wheel. A modulator alone sets the modulation LFO swinging the pitch.
+// A zone's own CC74 modulator closes its filter as the controller rises; a zone that replaces
+// the CC7 default with one of no amount ignores the channel volume, while the plain zone beside
+// it follows it; so with the pitch wheel. A modulator alone sets the modulation LFO swinging
+// the pitch, which follows it from one control period to the next.
 TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
 {
     std::vector<TimedBytes> ev;
@@ -326,11 +335,47 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
     EXPECT_NEAR(level(3) - level(5), 40 * std::log10(32 / 127.0), 0.5);
     EXPECT_NEAR(cents(frequency(m, w.rate, 6.1, 6.4), 441), 0, 3);
     EXPECT_NEAR(cents(frequency(m, w.rate, 7.1, 7.4), 441), 200, 3);  // two semitones of bend
-    // (The pitch follows the LFO once per rendered block, so the track catches its peaks
-    // only near them.)
     const std::vector<double> p = pitch_track(m, w.rate, 8.1, 9.3);
-    EXPECT_GT(*std::max_element(p.begin(), p.end()), 60);
+    EXPECT_GT(*std::max_element(p.begin(), p.end()), 85);
     EXPECT_LT(*std::max_element(p.begin(), p.end()), 105);
-    EXPECT_LT(*std::min_element(p.begin(), p.end()), -60);
+    EXPECT_LT(*std::min_element(p.begin(), p.end()), -85);
     EXPECT_GT(*std::min_element(p.begin(), p.end()), -105);
+}
+
+// CC74 reaches a SoundFont voice through the font's modulators alone: a zone's CC74 modulator
+// closes the filter of a voice that started open, while it sounds; a zone without one keeps its
+// cutoff whatever CC74 says. Each row: a reference note at CC74 `ref`, then a note started at
+// CC74 `before` that hears CC74 `during` from its middle on; its first half sounds as the
+// reference does, its second half at a level (dB against the reference) in the row's range.
+TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorsAlone)
+{
+    const struct {
+        const char* what;
+        int channel, ref, before, during;
+        double second_lo, second_hi;  // the second half's level lies between these
+    } rows[] = {
+        {"a CC74 modulator closes an open voice", 8, 127, 127, 0, -200, -10},
+        {"no CC74 modulator: the 4 kHz cutoff stays", 7, 64, 0, 127, -0.5, 0.5},
+    };
+    std::vector<TimedBytes> ev;
+    for (size_t i = 0; i < 2; i++) {
+        const double t = 2.0 * (double)i;
+        ev.push_back(cc(t, rows[i].channel, 74, rows[i].ref));
+        note(ev, t + 0.05, t + 0.45, rows[i].channel);
+        ev.push_back(cc(t + 0.5, rows[i].channel, 74, rows[i].before));
+        note(ev, t + 0.55, t + 1.45, rows[i].channel);
+        ev.push_back(cc(t + 1.0, rows[i].channel, 74, rows[i].during));
+    }
+    const Wave w = render(ev);
+    ASSERT_GT(w.seconds(), 3.4);
+    const std::vector<float> m = w.mono();
+    for (size_t i = 0; i < 2; i++) {
+        SCOPED_TRACE(rows[i].what);
+        const double t = 2.0 * (double)i, ref = rms_db(m, w.rate, t + 0.15, t + 0.4);
+        const double first = rms_db(m, w.rate, t + 0.65, t + 0.95) - ref;
+        const double second = rms_db(m, w.rate, t + 1.1, t + 1.4) - ref;
+        EXPECT_NEAR(first, 0, 0.5) << "the note's first half against the reference";
+        EXPECT_GT(second, rows[i].second_lo);
+        EXPECT_LT(second, rows[i].second_hi);
+    }
 }

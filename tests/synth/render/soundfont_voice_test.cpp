@@ -1,9 +1,13 @@
 // What a SoundFont voice adds to the engine's own: it feeds the reverb and the chorus by its
-// own sends (its zone's, with CC91 and CC93 adding up to 20 % each) where a patch voice follows
-// its channel's send levels, and its two-pole filter runs whenever its cutoff lies below the
-// top of the format's range.
+// own sends (its zone's, with CC91 and CC93 adding up to 20 % each through the default
+// modulators) where a patch voice follows its channel's send levels, its two-pole filter runs
+// whenever its cutoff lies below the top of the format's range, and its modulation envelope and
+// LFO move its pitch from one control period to the next.
 #include <gtest/gtest.h>
 
+#include "frontend/tables.h"
+#include "instrum/sf2_reader.h"
+#include "instrum/soundfont_instruments.h"
 #include "render/voice_filter.h"
 #include "synth/render/voice_sound.h"
 
@@ -11,11 +15,24 @@ namespace {
 
 class SoundFontVoice : public VoiceSound {
 protected:
+    // The modulators a font's zone without its own gets: the defaults the engine does not play
+    // itself (it bends and pans SoundFont voices as it does patches).
+    SF2ModList mods;
+
+    void SetUp() override
+    {
+        VoiceSound::SetUp();
+        init_modenv_vol_table();
+        for (int i = 0; i < SF2_DEFAULT_MODULATORS; i++)
+            if (i != SF2_DEFAULT_BEND && i != SF2_DEFAULT_PAN)
+                mods.mod.push_back(sf2_default_modulators[i]);
+    }
     // The tone as a SoundFont zone with these sends (tenths of a percent) and cutoff (Hz, 0
     // for none), or as a patch.
     void as_zone(bool soundfont, int reverb = 0, int chorus = 0, int cutoff = 0)
     {
         tone.s.inst_type = (int8)(soundfont ? INST_SF2 : INST_GUS);
+        tone.s.sf_mods = soundfont ? &mods : nullptr;
         tone.s.sf_reverb_send = (int16)reverb;
         tone.s.sf_chorus_send = (int16)chorus;
         tone.s.cutoff_freq = cutoff;
@@ -127,6 +144,39 @@ TEST_F(SoundFontVoice, FollowsItsChannelsControllerAndKeepsItsSendsBesideOthers)
     EXPECT_LT(to_db(rms(rest, 16000, 56000) / rms(both, 16000, 56000)), -40.0);
     EXPECT_GT(to_db(rms(second, 16000, 56000) / rms(first, 16000, 56000)), 1.5)
         << "the second voice's larger send";
+}
+
+// The modulation envelope (an octave up at once, back within 40 ms) and the modulation LFO
+// (8 Hz, 100 cents) move the pitch within one block of 4096 frames: short windows inside one
+// block hear different pitches, where a pitch set once a block would give them all the same.
+TEST_F(SoundFontVoice, ModulationMovesThePitchWithinABlock)
+{
+    struct Row {
+        const char* what;
+        bool envelope;    // the envelope, else the LFO
+        int block;        // the block measured
+        double least;     // cents between the highest and the lowest window, at least
+    };
+    const Row rows[] = {{"envelope", true, 0, 600}, {"LFO", false, 1, 100}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        as_zone(true);
+        tone.s.modenv_to_pitch = (int16)(row.envelope ? 1200 : 0);
+        tone.s.tremolo_to_pitch = (int16)(row.envelope ? 0 : 100);
+        mods.mod_lfo_to_pitch = row.envelope ? 0 : 100;
+        mods.mod_lfo_increment = 262;  // 8 Hz at 44 samples a period
+        const int32 offsets[6] = {FULL_LEVEL, FULL_LEVEL, 0, 0, 0, 0};
+        const int32 rates[6] = {INSTANT_RATE, 1, FULL_LEVEL / 40, 1, 1, 1};
+        for (int i = 0; i < 6; i++)
+            tone.s.modenv_offset[i] = offsets[i], tone.s.modenv_rate[i] = rates[i];
+        play_note(69, 127);
+        std::vector<double> track;
+        for (int at = row.block * 4096 + 96; at + 400 <= (row.block + 1) * 4096; at += 400)
+            track.push_back(cents(pitch(at, at + 400), 441));
+        EXPECT_GT(*std::max_element(track.begin(), track.end()) -
+                      *std::min_element(track.begin(), track.end()),
+                  row.least);
+    }
 }
 
 // A two-pole low-pass at fc whose gain at fc is 1 (0 dB), made for 44100 Hz by the bilinear
