@@ -35,6 +35,7 @@ protected:
         tone.s.sf_mods = soundfont ? &mods : nullptr;
         tone.s.sf_reverb_send = (int16)reverb;
         tone.s.sf_chorus_send = (int16)chorus;
+        tone.s.sf_chorus_return = 1;  // the chorus as a channel's send feeds it
         tone.s.cutoff_freq = cutoff;
     }
     // Interleaved stereo of the events on channels 0 and 1 (both playing the tone), rendered
