@@ -239,4 +239,19 @@ TEST_F(TwoPoleFilter, RunsBelowTheOpenCutoffWhilePatchesKeepTheirRule)
     EXPECT_LT(tone_db(note(false, 5000), 12000) - tone_db(patch, 12000), -6.0);
 }
 
+// A zone that starts open keeps following a modulator that closes its filter later: CC74
+// (falling, 9600 cents at 0) from 127 to 0 while the note sounds takes the 12 kHz tone down.
+TEST_F(TwoPoleFilter, AnOpenVoiceFollowsAModulatorThatLowersItsCutoff)
+{
+    as_zone(true, 0, 0, SF_OPEN_CUTOFF_HZ);
+    mods.mod.push_back({0x01CA, SF2_FILTER_FC, 0, 0, -9600});
+    const std::vector<int32> x = side_of(render({make_event(0, ME_BRIGHTNESS, 0, 127, 0),
+                                                 make_event(0, ME_NOTEON, 0, 69, 127),
+                                                 make_event(13230, ME_BRIGHTNESS, 0, 0, 0)},
+                                                false, false),
+                                         0);
+    EXPECT_LT(to_db(tone_amplitude(x, 17640, 26460, 12000) / tone_amplitude(x, 4410, 13230, 12000)),
+              -20);
+}
+
 }  // namespace
