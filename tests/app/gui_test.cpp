@@ -42,63 +42,13 @@ protected:
     Fl_Slider* slider(const char* label) { return (Fl_Slider*)find_labelled(g->mainwindow, label); }
 };
 
-TEST_F(MainWindow, WidgetsSitWhereTheyBelongCallbacksSetTheViewAndTheFrameTimerRuns)
+TEST_F(MainWindow, ControlsStartAtTheViewsValuesCallbacksSetTheViewAndTheFrameTimerRuns)
 {
     EXPECT_STREQ(g->mainwindow->label(), "Midi Visualization");
     EXPECT_EQ(g->mainwindow->w() * 1000 + g->mainwindow->h(), 530638);
     EXPECT_STREQ(Fl::scheme(), "plastic");
-
-    struct Place {
-        Fl_Widget* w;
-        int x, y, width, height;
-        const char* label;
-    };
-    Fl_Widget* play = find_labelled(g->mainwindow, "Play .mid");
-    Fl_Widget* colouring = find_labelled(g->mainwindow, "Pseudocoloring");
-    ASSERT_TRUE(play && colouring && slider("Fade") && slider("FPS") && slider("Speed"));
-    const Place places[] = {
-        {g->view, 9, 9, 512, 503, nullptr},
-        {play->parent(), 10, 520, 520, 111, nullptr},
-        {play, 29, 606, 125, 19, "Play .mid"},
-        {slider("Fade"), 60, 550, 100, 15, "Fade"},
-        {slider("FPS"), 60, 525, 100, 15, "FPS"},
-        {colouring, 195, 536, 315, 94, "Pseudocoloring"},
-        {g->minslider, 225, 590, 180, 16, "Min"},
-        {g->maxslider, 225, 610, 180, 16, "Max"},
-        {g->color, 255, 566, 150, 19, "RGB"},
-        {g->minlabel, 445, 541, 60, 13, "0"},
-        {g->midlabel, 445, 579, 60, 13, "0"},
-        {g->maxlabel, 445, 617, 60, 13, "0"},
-        {g->legend, 420, 541, 25, 89, nullptr},
-        {g->minvelbox, 446, 553, 60, 13, "min velocity"},
-        {g->maxvelbox, 445, 605, 60, 13, "max velocity"},
-        {g->channel, 255, 545, 150, 19, "Channel"},
-        {slider("Speed"), 60, 575, 100, 15, "Speed"},
-        {g->fadelabel, 60, 562, 100, 13, "0.015 alpha/frame"},
-        {g->fpslabel, 60, 537, 100, 13, "60 frames/second"},
-        {g->speedlabel, 60, 587, 100, 13, "5.0 pixels/frame"},
-    };
-    for (const Place& p : places) {
-        EXPECT_EQ((std::vector<int>{p.w->x(), p.w->y(), p.w->w(), p.w->h()}),
-                  (std::vector<int>{p.x, p.y, p.width, p.height}));
-        EXPECT_STREQ(p.w->label(), p.label);
-    }
-    // The tree: the view in the window, the panel in its group, the colour editor in its own.
-    EXPECT_EQ(g->view->parent(), g->mainwindow);
-    EXPECT_EQ(play->parent()->parent(), g->mainwindow);
-    EXPECT_EQ(g->channel->parent(), colouring);
-    EXPECT_EQ(g->legend->parent(), colouring);
-    EXPECT_EQ(g->fadelabel->parent(), play->parent());
-    EXPECT_EQ(g->mainwindow->user_data(), (void*)g);
-    for (Fl_Box* b : {g->minlabel, g->midlabel, g->maxlabel, g->minvelbox, g->maxvelbox,
-                      g->fadelabel, g->fpslabel, g->speedlabel})
-        EXPECT_EQ(b->labelsize(), 10);
-
-    EXPECT_EQ(g->view->box(), FL_DOWN_BOX);
-    EXPECT_EQ(g->view->align(), (Fl_Align)FL_ALIGN_TOP);
-    EXPECT_EQ(g->view->when(), FL_WHEN_RELEASE);
-    EXPECT_EQ(g->legend->box(), FL_NO_BOX);
-    EXPECT_EQ(play->box(), FL_PLASTIC_DOWN_BOX);
+    // (Where the widgets sit: the layout test below, and the end-to-end tests' clicks.)
+    ASSERT_TRUE(slider("Fade") && slider("FPS") && slider("Speed"));
 
     struct Range {
         Fl_Slider* s;
@@ -115,8 +65,6 @@ TEST_F(MainWindow, WidgetsSitWhereTheyBelongCallbacksSetTheViewAndTheFrameTimerR
     for (const Range& r : ranges) {
         SCOPED_TRACE(r.s->label());
         EXPECT_EQ(r.s->type(), r.type);
-        EXPECT_EQ(r.s->box(), FL_PLASTIC_DOWN_BOX);
-        EXPECT_EQ(r.s->align(), (Fl_Align)FL_ALIGN_LEFT);
         EXPECT_EQ((std::vector<double>{r.s->minimum(), r.s->maximum(), r.s->step(), r.s->value()}),
                   (std::vector<double>{r.min, r.max, r.step, r.value}));
     }
@@ -124,7 +72,6 @@ TEST_F(MainWindow, WidgetsSitWhereTheyBelongCallbacksSetTheViewAndTheFrameTimerR
     EXPECT_STREQ(g->color->text(0), "Red");
     EXPECT_STREQ(g->color->text(2), "Blue");
     EXPECT_EQ(g->color->value(), 0);
-    EXPECT_EQ(g->color->down_box(), FL_BORDER_BOX);
     ASSERT_EQ(g->channel->size(), 11);
     EXPECT_STREQ(g->channel->text(0), "1");
     EXPECT_STREQ(g->channel->text(9), "10");

@@ -56,6 +56,12 @@ inline Bytes gs_data_set(uint8_t a, uint8_t b, uint8_t c, const Bytes& data, uin
     return m;
 }
 
+// An XG parameter change to address h m l as the reader hands it on (what follows F0).
+inline Bytes xg_param_change(uint8_t h, uint8_t m, uint8_t l, const Bytes& data)
+{
+    return cat({{0x43, 0x10, 0x4C, h, m, l}, data, {0xF7}});
+}
+
 inline Bytes track_chunk(const Bytes& body)
 {
     return cat({{'M', 'T', 'r', 'k'}, be32((uint32_t)body.size()), body});

@@ -124,6 +124,14 @@ inline std::vector<int16_t> sf2_sine(size_t n, double period, double amplitude =
         v[i] = (int16_t)std::lround(32767 * amplitude * std::sin(2 * M_PI * (double)i / period));
     return v;
 }
+// A sample of n points of that sine at root key 69, looped over [ls, le) unless both are 0.
+inline Sf2SampleDef sf2_sine_sample(const char* name, double period, size_t n = 4000,
+                                    uint32_t ls = 1000, uint32_t le = 3000)
+{
+    Sf2SampleDef s{name, sf2_sine(n, period), ls, le};
+    s.root = 69;
+    return s;
+}
 
 namespace sf2w {
 inline void put(std::string& s, uint64_t v, int bytes)

@@ -68,21 +68,14 @@ inline bool has(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-// A GS data set to address a b c with its checksum, as a system-exclusive event.
+// A GS data set or an XG parameter change, as a system-exclusive event.
 inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)
 {
-    Bytes m = gs_data_set(a, b, c, data);
-    m.insert(m.begin(), 0xF0);
-    return m;
+    return cat({{0xF0}, gs_data_set(a, b, c, data)});
 }
-
-// An XG parameter change to address h m l.
 inline Bytes xg_sysex(uint8_t h, uint8_t m, uint8_t l, const Bytes& data)
 {
-    Bytes msg = {0xF0, 0x43, 0x10, 0x4C, h, m, l};
-    msg.insert(msg.end(), data.begin(), data.end());
-    msg.push_back(0xF7);
-    return msg;
+    return cat({{0xF0}, xg_param_change(h, m, l, data)});
 }
 
 inline Bytes gs_reset() { return gs_sysex(0x40, 0x00, 0x7F, {0x00}); }

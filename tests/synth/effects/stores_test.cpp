@@ -13,12 +13,7 @@ using Bytes = std::vector<uint8>;
 
 Bytes gs(uint8 b, uint8 c, const Bytes& data) { return gs_data_set(0x40, b, c, data); }
 
-Bytes xg(uint8 h, uint8 m, uint8 l, Bytes data)
-{
-    data.insert(data.begin(), {0x43, 0x10, 0x4C, h, m, l});
-    data.push_back(0xF7);
-    return data;
-}
+Bytes xg(uint8 h, uint8 m, uint8 l, const Bytes& data) { return xg_param_change(h, m, l, data); }
 
 class EffectStores : public EffectTest {
 protected:

@@ -156,15 +156,7 @@ namespace {
 Sf2FontDef heard_font()
 {
     Sf2FontDef f;
-    for (double period : {100.0, 20.0}) {
-        Sf2SampleDef s;
-        s.name = period == 100 ? "441" : "2205";
-        s.data = sf2_sine(4000, period);
-        s.loop_start = 1000;
-        s.loop_end = 3000;
-        s.root = 69;
-        f.samples.push_back(s);
-    }
+    f.samples = {sf2_sine_sample("441", 100), sf2_sine_sample("2205", 20)};
     const Sf2Gen loop = {SF2_SAMPLE_MODES, 1};
     f.instruments = {{"plain", {{{loop}, 0}}},
                      {"lfo", {{{loop, {SF2_VIBLFO_FREQ, -1736}}, 0}}},  // 3.0 Hz

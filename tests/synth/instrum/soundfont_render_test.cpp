@@ -33,18 +33,10 @@ std::string song(const std::vector<std::pair<int, int>>& programs, const std::ve
     return smf_format0(extra, 480, 960);
 }
 
-// Level of the signal at frequency hz in [t0, t1) (Goertzel), in dB.
+// Level of the component at hz in [t0, t1), in dB.
 double tone_db(const std::vector<float>& x, int rate, double hz, double t0, double t1)
 {
-    const double c = 2 * std::cos(2 * M_PI * hz / rate);
-    double s1 = 0, s2 = 0;
-    size_t a = (size_t)(t0 * rate), b = (size_t)(t1 * rate);
-    for (size_t i = a; i < b; i++) {
-        double s = x[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    return to_db(2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - c * s1 * s2, 0.0)) / (double)(b - a));
+    return to_db(tone_amplitude(x, (size_t)(t0 * rate), (size_t)(t1 * rate), hz, rate));
 }
 
 // Seconds after t0 at which the 1 ms peak level of x first satisfies `cond` (-1: never).
@@ -62,25 +54,15 @@ double first_time(const std::vector<float>& x, int rate, double t0, double t1, F
     return -1;
 }
 
-Sf2SampleDef sine(const char* name, double period, size_t n = 4000, uint32_t ls = 1000, uint32_t le = 3000)
-{
-    Sf2SampleDef s;
-    s.name = name;
-    s.data = sf2_sine(n, period);
-    s.loop_start = ls;
-    s.loop_end = le;
-    s.root = 69;
-    return s;
-}
-
 // Looped sines of 441 Hz (period 100 points), 882 Hz (50) and 2205 Hz (20), a stereo pair
 // of the first two, and instruments for each behaviour.
 Sf2FontDef test_font()
 {
     Sf2FontDef f;
-    Sf2SampleDef left = sine("left", 100), right = sine("right", 50);
+    Sf2SampleDef left = sf2_sine_sample("left", 100), right = sf2_sine_sample("right", 50);
     left.type = 4, left.link = 4, right.type = 2, right.link = 3;
-    f.samples = {sine("441", 100), sine("882", 50), sine("2205", 20), left, right};
+    f.samples = {sf2_sine_sample("441", 100), sf2_sine_sample("882", 50), sf2_sine_sample("2205", 20),
+                 left, right};
     const Sf2Gen loop = {SF2_SAMPLE_MODES, 1};
     auto R = sf2_range;
     f.instruments = {
@@ -257,9 +239,10 @@ TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
 TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
 {
     Sf2FontDef f;  // unlooped 3 s sines: 441 Hz, and a stereo pair of 441 Hz and 882 Hz
-    Sf2SampleDef left = sine("left", 100, 3 * 44100, 0, 0), right = sine("right", 50, 3 * 44100, 0, 0);
+    Sf2SampleDef left = sf2_sine_sample("left", 100, 3 * 44100, 0, 0),
+                 right = sf2_sine_sample("right", 50, 3 * 44100, 0, 0);
     left.type = 4, left.link = 2, right.type = 2, right.link = 1;
-    f.samples = {sine("mono", 100, 3 * 44100, 0, 0), left, right};
+    f.samples = {sf2_sine_sample("mono", 100, 3 * 44100, 0, 0), left, right};
     const Sf2Gen release = {SF2_VOLENV_RELEASE, -2400};
     f.instruments = {{"mono", {{{release}, 0}}},
                      {"stereo", {{{release, {SF2_PAN, -500}}, 1}, {{release, {SF2_PAN, 500}}, 2}}}};
@@ -330,7 +313,7 @@ TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
 TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZero)
 {
     Sf2FontDef f;
-    f.samples = {sine("441", 100), sine("882", 50), sine("2205", 20)};
+    f.samples = {sf2_sine_sample("441", 100), sf2_sine_sample("882", 50), sf2_sine_sample("2205", 20)};
     const Sf2Gen loop = {SF2_SAMPLE_MODES, 1}, flat = {SF2_SCALE_TUNING, 0};
     auto R = sf2_range;
     f.instruments = {{"ref", {{{loop}, 0}}},
@@ -365,7 +348,8 @@ TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZer
 TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
 {
     Sf2FontDef f;
-    f.samples = {sine("441", 100, 44100, 4410, 44100 - 4410), sine("2205", 20, 44100, 4400, 44000)};
+    f.samples = {sf2_sine_sample("441", 100, 44100, 4410, 44100 - 4410),
+                 sf2_sine_sample("2205", 20, 44100, 4400, 44000)};
     f.instruments = {{"low", {{{{SF2_SAMPLE_MODES, 1}}, 0}}}, {"high", {{{{SF2_SAMPLE_MODES, 1}}, 1}}}};
     f.presets = {{"low", 0, 0, {{{}, 0}}}, {"high", 1, 0, {{{}, 1}}}};
     const std::string sf2 = dir.write("twin.sf2", build_sf2(f));
@@ -409,7 +393,7 @@ TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
 TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
 {
     Sf2FontDef f;
-    f.samples = {sine("441", 100)};
+    f.samples = {sf2_sine_sample("441", 100)};
     f.instruments = {{"tone", {{{{SF2_SAMPLE_MODES, 1}, {SF2_VOLENV_RELEASE, -3000}}, 0}}}};
     f.presets = {{"tone", 0, 0, {{{}, 0}}}};
     const std::string font = dir.write("tail.sf2", build_sf2(f));
