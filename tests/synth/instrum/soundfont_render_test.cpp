@@ -421,7 +421,7 @@ TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
 TEST_F(SoundFontRender, ChorusReturnFollowsTheFontsFactor)
 {
     Sf2FontDef f;
-    f.samples = {sine("441", 100)};
+    f.samples = {sf2_sine_sample("441", 100)};
     f.instruments = {{"sent", {{{{SF2_SAMPLE_MODES, 1}, {SF2_CHORUS_SEND, 1000}}, 0}}}};
     f.presets = {{"sent", 0, 0, {{{}, 0}}}};
     const std::string font = dir.write("cho.sf2", build_sf2(f));
