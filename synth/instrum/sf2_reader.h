@@ -128,6 +128,7 @@ struct SF2ModList {
     int mod_lfo_to_pitch = 0, mod_lfo_to_fc = 0, mod_lfo_to_volume = 0;  // cents, cents, cB
     int32 mod_lfo_increment = 0, mod_lfo_delay = 0;  // tremolo phase step a control period
     bool lfo_modulated = false;  // a modulator moves the modulation LFO's pitch or cutoff depth
+    bool reads_brightness = false;  // a modulator reads CC74: the engine's brightness stays out
 };
 
 struct SF2File {

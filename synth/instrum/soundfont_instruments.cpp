@@ -247,6 +247,8 @@ void merge_modulators(const SF2File* f, const SF2Zone& pg, const SF2Zone& pz, co
             continue;
         out->mod.push_back(m);
         out->lfo_modulated |= m.dest == SF2_MODLFO_TO_PITCH || m.dest == SF2_MODLFO_TO_FC;
+        const int cc74 = SF2_SRC_CC | 74;
+        out->reads_brightness |= (m.src & 0xFF) == cc74 || (m.amount_src & 0xFF) == cc74;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "frontend/options.h"
 #include "frontend/tables.h"
 #include "instrum/instrum.h"
+#include "instrum/sf2_reader.h"
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
@@ -79,9 +80,11 @@ void recompute_voice_filter(int v)
     }
     const int ch = vp.channel, note = vp.note;
     const Channel& c = channel[ch];
-    // A SoundFont voice with modulators hears CC74 through them alone (the font may have a
-    // modulator for it), not through the channel's cutoff offset.
-    double coef = sp->sf_mods != nullptr ? (double)(float)soft_pedal_coef(c, note) : c.cutoff_freq_coef;
+    // A SoundFont voice whose font reads CC74 in a modulator hears it there alone, not also
+    // through the channel's cutoff offset (its brightness and the GS cutoff parameter).
+    double coef = sp->sf_mods != nullptr && sp->sf_mods->reads_brightness
+                      ? (double)(float)soft_pedal_coef(c, note)
+                      : c.cutoff_freq_coef;
     double reso = 0, cents = 0, depth = 0;
 
     if (ISDRUMCHANNEL(ch) && c.drums[note] != nullptr) {
