@@ -130,8 +130,10 @@ TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverA
         if (!device || std::fabs(d.wall - shown.wall) < std::fabs(device->wall - shown.wall))
             device = &d;
     ASSERT_NE(device, nullptr);
+    // The last status line may be up to a second old, and the sound starts a little after the
+    // first note is drawn: well over 3 s of 5 have been heard when it was written.
     double heard = device->frames / rate + (shown.wall - device->wall) / 1e6;
-    EXPECT_GE(heard, 4.0);
+    EXPECT_GE(heard, 3.0);
     EXPECT_NEAR(shown_seconds(shown.text), heard, 1.0) << shown.text;
     std::string png = dir.file("playing.png");
     ASSERT_TRUE(v->screenshot(png));
