@@ -151,9 +151,12 @@ void recompute_voice_filter(int v)
         // its cutoff later is left unfiltered. Below it, or when a controller, the modulation
         // envelope or the LFO may lower it later, the filter runs from the start (its history
         // is then there when the cutoff drops), up to just under the Nyquist frequency.
-        const bool moves = (modulation_applies(sp) && (sp->modenv_to_fc || sp->tremolo_to_fc)) ||
-                           (sp->sf_mods != nullptr && sf_cutoff_can_move(*sp->sf_mods));
-        if (wanted >= SF_OPEN_CUTOFF_HZ && fc.start_flag == 0 && !moves)
+        // (Asked only of a note starting open: the modulators are read once, not every period.)
+        const auto moves = [sp] {
+            return (modulation_applies(sp) && (sp->modenv_to_fc || sp->tremolo_to_fc)) ||
+                   (sp->sf_mods != nullptr && sf_cutoff_can_move(*sp->sf_mods));
+        };
+        if (wanted >= SF_OPEN_CUTOFF_HZ && fc.start_flag == 0 && !moves())
             fc.type = FILTER_NONE;
         else if (fc.freq > rate * 0.48)
             fc.freq = (int16)(rate * 0.48);
