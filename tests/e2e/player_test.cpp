@@ -13,15 +13,6 @@
 
 namespace {
 
-// 20 s of short notes on channel 1, one every quarter second.
-std::vector<SongNote> twenty_seconds()
-{
-    std::vector<SongNote> notes;
-    for (int i = 0; i < 80; i++)
-        notes.push_back({(uint32_t)(i * 240), 200, 0, 48 + (i * 5) % 30, 100});
-    return notes;
-}
-
 // The sample where the song ends: its last note's end.
 long long song_end(const std::vector<SongNote>& notes)
 {
@@ -80,7 +71,9 @@ protected:
 TEST_F(Player, RefusalsShowWhatPlaysKeysWorkToTheLastSampleASecondSongTakesOverAndTheWindowGrows)
 {
     DisplayLock display;
-    std::vector<SongNote> notes = twenty_seconds();
+    std::vector<SongNote> notes;  // 20 s of short notes on channel 1, one every quarter second
+    for (int i = 0; i < 80; i++)
+        notes.push_back({(uint32_t)(i * 240), 200, 0, 48 + (i * 5) % 30, 100});
     std::vector<SongNote> chord = {{0, 4800, 0, 60, 100}, {0, 4800, 0, 64, 100}, {0, 4800, 0, 67, 100}};
     std::string song = dir.write("flying_scotsman.mid", song_image(notes));
     std::string chord_song = dir.write("chord.mid", song_image(chord));
