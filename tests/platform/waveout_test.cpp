@@ -101,7 +101,8 @@ protected:
     {
         WAVEFORMATEX f = pcm_format(channels, bits, rate);
         HWAVEOUT h = nullptr;
-        return waveOutOpen(&h, id, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, flags) == OK ? h : nullptr;
+        MMRESULT opened = waveOutOpen(&h, id, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, flags);
+        return opened == OK ? h : nullptr;
     }
     // Plays `count` buffers through a device of that format, which must hand each back in
     // order and close with WOM_CLOSE last; returns the bytes it was given.

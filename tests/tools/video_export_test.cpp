@@ -125,7 +125,8 @@ TEST_F(VideoTool, StreamsSizeRateAndLengthAsAsked)
         int frames = 0;
         VideoStreams v = read_video(dir.file(c.out), [&](int, const std::vector<uint8_t>&) { frames++; });
         ASSERT_EQ(v.error, "");
-        EXPECT_EQ(std::tie(v.format, v.video_codec, v.audio_codec), std::tie(c.format, c.video, c.audio));
+        EXPECT_EQ(std::make_tuple(v.format, v.video_codec, v.audio_codec),
+                  std::make_tuple(c.format, c.video, c.audio));
         EXPECT_EQ(std::make_tuple(v.width, v.height, v.sample_rate, v.channels),
                   std::make_tuple(c.width, c.height, c.sample_rate, 2));
         EXPECT_NEAR(v.fps, c.fps, 1e-6);
