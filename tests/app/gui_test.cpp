@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 #include <FL/Fl.H>
+#include "support/guards.h"
 #include "support/shell.h"
 #include "vis/view_test_util.h"
 
@@ -25,12 +26,6 @@ static Fl_Widget* find_labelled(Fl_Group* g, const char* label)
     return nullptr;
 }
 
-// The X window id of the main window, found by its title as a person's tools would.
-static std::string main_window_id()
-{
-    return shell_output("xdotool search --name '^Midi Visualization$' 2>/dev/null | head -1");
-}
-
 class MainWindow : public MainWindowTest {
 protected:
     void SetUp() override
@@ -40,6 +35,14 @@ protected:
             g->view->play_position = test_clock;
     }
     Fl_Slider* slider(const char* label) { return (Fl_Slider*)find_labelled(g->mainwindow, label); }
+    // Shows the window; its X id, found by its title as a person's tools would ("" if none).
+    std::string show_window()
+    {
+        g->show();
+        if (!show_and_wait(g->mainwindow))
+            return "";
+        return shell_output("xdotool search --name '^Midi Visualization$' 2>/dev/null | head -1");
+    }
 };
 
 TEST_F(MainWindow, ControlsStartAtTheViewsValuesCallbacksSetTheViewAndTheFrameTimerRuns)
@@ -50,19 +53,18 @@ TEST_F(MainWindow, ControlsStartAtTheViewsValuesCallbacksSetTheViewAndTheFrameTi
     // (Where the widgets sit: the layout test below, and the end-to-end tests' clicks.)
     ASSERT_TRUE(slider("Fade") && slider("FPS") && slider("Speed"));
 
-    struct Range {
+    const struct {
         Fl_Slider* s;
         int type;
         double min, max, step, value;
-    };
-    const Range ranges[] = {
+    } ranges[] = {
         {slider("Fade"), FL_HOR_SLIDER, 0, 1, 0.001, 0.015},
         {slider("FPS"), FL_HOR_SLIDER, 1, 120, 1, 60},
         {slider("Speed"), FL_HOR_SLIDER, 1, 25, 0.1, 5},
         {g->minslider, FL_HOR_NICE_SLIDER, 0, 1, 0, 0},
         {g->maxslider, FL_HOR_NICE_SLIDER, 0, 1, 0, 1},
     };
-    for (const Range& r : ranges) {
+    for (const auto& r : ranges) {
         SCOPED_TRACE(r.s->label());
         EXPECT_EQ(r.s->type(), r.type);
         EXPECT_EQ((std::vector<double>{r.s->minimum(), r.s->maximum(), r.s->step(), r.s->value()}),
@@ -87,20 +89,19 @@ TEST_F(MainWindow, ControlsStartAtTheViewsValuesCallbacksSetTheViewAndTheFrameTi
     EXPECT_EQ(std::string(g->midlabel->label()) + " " + g->maxlabel->label(), "63 127");
 
     // The animation sliders set the view and their labels.
-    struct Move {
+    const struct {
         const char* slider;
         double value;
         float CGL_Window::*field;
         Fl_Box* label;
         const char* text;
-    };
-    const Move moves[] = {
+    } moves[] = {
         {"Fade", 0.123, &CGL_Window::fade, g->fadelabel, "0.123 alpha/frame"},
         {"FPS", 37, &CGL_Window::fps, g->fpslabel, "37 frames/second"},
         {"FPS", 60, &CGL_Window::fps, g->fpslabel, "60 frames/second"},
         {"Speed", 12.3, &CGL_Window::speed, g->speedlabel, "12.3 pixels/frame"},
     };
-    for (const Move& m : moves) {
+    for (const auto& m : moves) {
         slider(m.slider)->value(m.value);
         slider(m.slider)->do_callback();
         EXPECT_FLOAT_EQ(g->view->*m.field, (float)m.value) << m.slider;
@@ -132,6 +133,7 @@ TEST_F(MainWindow, ControlsStartAtTheViewsValuesCallbacksSetTheViewAndTheFrameTi
     EXPECT_FLOAT_EQ(g->view->getColor(false, 2, 2), 0.4f);
 
     // Choosing a channel shows its colours on the sliders and the legend, and its limits.
+    Restore<Channel> channel_4(channel[4]);
     channel[4].vel_limit_low = 20;
     channel[4].vel_limit_high = 100;
     g->view->setColor(false, 4, 0, 0.1f);
@@ -216,9 +218,7 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
         }
     g->channel->value(2);
     g->channel->do_callback();  // the legend shows channel 3's colours
-    g->show();
-    ASSERT_TRUE(show_and_wait(g->mainwindow));
-    const std::string id = main_window_id();  // found by its title, as a person's tools would
+    const std::string id = show_window();
     ASSERT_FALSE(id.empty());
     std::string geometry = shell_output("xdotool getwindowgeometry " + id);
     EXPECT_NE(geometry.find("Geometry: 530x638"), std::string::npos) << geometry;
@@ -289,9 +289,7 @@ static std::vector<int> place(const Fl_Widget* w)
 // view the whole screen. The transport keys never reach a control, whatever has the focus.
 TEST_F(MainWindow, ViewTakesTheRoomPanelKeepsItsSizeAndKeysNeverReachAControl)
 {
-    g->show();
-    ASSERT_TRUE(show_and_wait(g->mainwindow));
-    const std::string id = main_window_id();
+    const std::string id = show_window();
     ASSERT_FALSE(id.empty());
     Fl_Widget* play = find_labelled(g->mainwindow, "Play .mid");
     Fl_Slider* fade = slider("Fade");
@@ -347,8 +345,7 @@ TEST_F(MainWindow, ViewTakesTheRoomPanelKeepsItsSizeAndKeysNeverReachAControl)
 // a seek while paused empties the view at once and stays paused.
 TEST_F(MainWindow, PausedNothingIsDrawnUntilTheSongMoves)
 {
-    g->show();
-    ASSERT_TRUE(show_and_wait(g->mainwindow));
+    ASSERT_FALSE(show_window().empty());
     g->songPath = "/songs/flying_scotsman.mid";
     g->view->playing = true;
     note(ME_NOTEON, 0, 60);

@@ -1,7 +1,6 @@
 // What the window says about a song: times, title, and refusals in plain words.
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 #include "app/song_status.h"
 #include "support/tempdir.h"
 

@@ -53,15 +53,10 @@ double level(const std::string& capture, long long from)
 
 class VisualiserFaults : public RealVisualiser {};
 
-// The configuration names copies of three patches. A first song, given as argument, loads one
-// of them; then one of the others is overwritten with junk and the last removed, and a song
-// that needs all three is played: the two that fail are named, the one that loaded still
-// sounds, and the first song plays again as before. A program that failed is not tried again
-// while the program runs, so each damage is seen once.
-// The capture may not grow past a size limit: the write past it fails in the middle of a long
-// song. The program is not killed by the file-size signal; the device names the file and the
-// reason, the song stops there, and its later notes are not drawn. The capture starts again
-// for the next song.
+// The configuration names copies of three patches: after a first song loads one, another is
+// overwritten with junk and the last removed. A program that failed is not tried again while
+// the program runs, so each damage is seen once. The capture may not grow past a size limit: the
+// write past it fails in the middle of a long song, which must not kill the program.
 TEST_F(VisualiserFaults, UnreadableSongDamagedPatchesAndAFailingDeviceAreNamedAndPlayGoesOn)
 {
     DisplayLock display;

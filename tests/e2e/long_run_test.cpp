@@ -1,17 +1,9 @@
-// Long use of the real visualiser: songs in a row through "Play .mid" and the file chooser, on
-// the null device. After every song the timer has stopped with no glyph left in the view, the
-// view is dark and the program is back to the threads it had before the first song.
-//
-// Memory is judged where it is comparable. The first round plays every song once: it loads the
-// instruments they need, which the engine keeps. The second and third rounds play the first
-// songs again, each after everything it needs is loaded, and at each song the heap in use and
-// the open descriptors the program reports when it goes idle are compared with the same song
-// one round before: the descriptors must be the same, the heap must not have grown. The heap
-// figure is exact to the byte, so a leak of a few kilobytes per song shows.
-//
-// The null device plays in real time, and the eleven test songs last 22 minutes together: far
-// too long for every run of the suite. The test plays their first five seconds
-// (tests/data/songs/excerpts: all of each song's events up to the cut, and a note-off there for
+// Songs in a row through "Play .mid" on the null device: after every song no glyph, no extra
+// thread, a dark view. Memory is judged where it is comparable: the first round loads the
+// instruments every song needs (the engine keeps them); the second and third rounds replay the
+// first songs, and each song's heap (exact to the byte) and descriptors when the program goes
+// idle are compared with the same song one round before. The null device plays in real time, so
+// the songs are their first five seconds (tests/data/songs/excerpts: a note-off at the cut for
 // every note still sounding).
 #include <gtest/gtest.h>
 

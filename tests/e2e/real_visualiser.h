@@ -16,6 +16,25 @@
 
 const std::string visualizer = CORVELLE_BINARY_DIR "/corvelle-visualizer";
 const std::string freepats = CORVELLE_SOURCE_DIR "/data/freepats";
+const double rate = 44100;
+
+// The sample of a song tick (the test songs have 960 ticks a second).
+inline long long tick_sample(uint32_t tick)
+{
+    return (long long)(tick * rate / 960.0 + 0.5);
+}
+
+// A sync error judged as the picture's user sees it. A busy machine may hold back a frame now
+// and then, so the picture is judged by its median; a view on the wrong clock is late or early
+// for every glyph. The play clock is the audio queue's estimate, set going when a block is
+// handed to the device; on a busy machine the device thread starts some milliseconds later
+// (and its trace stamps come late), so the picture may look a little early. A glyph drawn when
+// its note is rendered instead of heard would be early by the device queue (>180 ms).
+inline void expect_in_step(const SyncError& e, const std::string& name)
+{
+    EXPECT_LE(e.median, 100.0) << name << ", 95th percentile " << e.p95 << " ms";
+    EXPECT_GE(e.min, -60.0) << name << ": a glyph appeared before its note was heard";
+}
 
 inline long long file_size(const std::string& path)
 {
@@ -44,28 +63,33 @@ protected:
     }
     void TearDown() override { v.reset(); }
 
-    // Starts the program; with wait, also waits for its window to be drawn.
+    // Starts the program and waits for its window to be drawn; with box_first, first answers
+    // the message box it is to show (which may come up before the window, and over it).
     void start(const VisualizerLaunch& launch = {}, const std::string& binary = visualizer,
-               bool wait = true)
+               bool box_first = false)
     {
         v.reset(new Visualizer(binary, dir.path(), launch));
         trace.reset(new TraceFollower(v->trace_path));
-        ASSERT_TRUE(!wait || v->wait_for_window(15)) << v->output();
+        ASSERT_TRUE(!box_first || v->answer_message(15)) << "no message box\n" << v->output();
+        ASSERT_TRUE(v->wait_for_window(15)) << v->output();
     }
 
-    // The first transport line of a kind written after a time; `what` is empty when none came
-    // within the seconds.
+    // The transport lines of a kind written since a time, as the trace has them now.
+    std::vector<MarkLine> marks_since(const std::string& what, double since)
+    {
+        trace->update();
+        std::vector<MarkLine> seen;
+        for (const MarkLine& m : trace->lines.mark)
+            if (m.what == what && m.wall >= since)
+                seen.push_back(m);
+        return seen;
+    }
+    // The first of them, waiting up to the seconds; `what` is empty when none came.
     MarkLine mark_after(const std::string& what, double since, double seconds = 3)
     {
-        MarkLine found{"", 0, 0, 0};
-        wait_until(seconds, 0.02, [&] {
-            trace->update();
-            for (const MarkLine& m : trace->lines.mark)
-                if (found.what.empty() && m.what == what && m.wall >= since)
-                    found = m;
-            return !found.what.empty();
-        });
-        return found;
+        std::vector<MarkLine> seen;
+        wait_until(seconds, 0.02, [&] { return !(seen = marks_since(what, since)).empty(); });
+        return seen.empty() ? MarkLine{"", 0, 0, 0} : seen.front();
     }
 
     struct Played {

@@ -100,14 +100,9 @@ public:
     {
         std::ifstream in(path_, std::ios::binary);
         in.seekg(offset_);
-        std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        size_t end = chunk.rfind('\n');
-        if (end == std::string::npos)
-            return;  // no whole line yet
-        std::istringstream whole(chunk.substr(0, end + 1));
-        for (std::string line; std::getline(whole, line);)
+        // A line still being written (no newline yet) ends the loop with eof set, unread.
+        for (std::string line; std::getline(in, line) && !in.eof(); offset_ = in.tellg())
             lines.add_line(line);
-        offset_ += (std::streamoff)(end + 1);
     }
 
 private:
@@ -310,20 +305,12 @@ public:
     // the window well before it paints it); false when that does not happen in time.
     bool wait_for_window(double seconds)
     {
-        double t = 0;
-        for (; t < seconds && window.empty(); t += 0.1) {
-            window = find_window("Midi Visualization");
-            if (!running())
-                return false;
-            usleep(100000);
-        }
         std::string png = trace_path + ".panel.png";
-        for (; t < seconds && !window.empty(); t += 0.2) {
-            if (screenshot(png) && region_mean(png, 0, 520, 530, 118, "(r+g+b)/3") > 0.3)
-                return true;
-            usleep(200000);
-        }
-        return false;
+        return wait_until(seconds, 0.1, [&] {
+                   return !running() || !(window = find_window("Midi Visualization")).empty();
+               }) && running() && wait_until(seconds, 0.2, [&] {
+                   return screenshot(png) && region_mean(png, 0, 520, 530, 118, "(r+g+b)/3") > 0.3;
+               });
     }
 
     std::string title() const { return shell_output("xdotool getwindowname " + window); }

@@ -2,7 +2,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -102,9 +101,8 @@ protected:
     {
         WAVEFORMATEX f = pcm_format(channels, bits, rate);
         HWAVEOUT h = nullptr;
-        if (waveOutOpen(&h, id, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, flags) != OK)
-            return nullptr;
-        return h;
+        MMRESULT opened = waveOutOpen(&h, id, &f, (DWORD_PTR)Listener::proc, (DWORD_PTR)&l, flags);
+        return opened == OK ? h : nullptr;
     }
     // Plays `count` buffers through a device of that format, which must hand each back in
     // order and close with WOM_CLOSE last; returns the bytes it was given.
@@ -326,15 +324,10 @@ TEST_F(WaveOutTest, ResetFadesOutWhatWasSounding)
         HWAVEOUT h = open(l, 1, bits, 44100);
         ASSERT_NE(h, nullptr);
         const int bytes = bits / 8, frames = 44100 / 2;  // half a second at 0.6 full scale
-        std::string tone((size_t)(frames * bytes), '\0');
-        for (int i = 0; i < frames; i++)
-            for (int k = 0; k < bytes; k++)
-                tone[(size_t)(i * bytes + k)] = bits == 8 ? (char)(128 + 77) : (char)(k == bytes - 1 ? 0x4D : 0);
-        WAVEHDR hd{};
-        hd.lpData = &tone[0];
-        hd.dwBufferLength = (DWORD)tone.size();
-        ASSERT_EQ(waveOutPrepareHeader(h, &hd, sizeof hd), OK);
-        ASSERT_EQ(waveOutWrite(h, &hd, sizeof hd), OK);
+        Buffers tone(1, (size_t)(frames * bytes), 0);
+        for (size_t i = 0; i < tone.all.size(); i++)
+            tone.all[i] = bits == 8 ? (char)(128 + 77) : (char)(i % bytes == (size_t)bytes - 1 ? 0x4D : 0);
+        ASSERT_NO_FATAL_FAILURE(tone.queue(h));
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         ASSERT_EQ(waveOutReset(h), OK);
         ASSERT_EQ(waveOutClose(h), OK);

@@ -288,12 +288,9 @@ inline double chroma_total(const Chroma& c)
 
 inline double cosine(const Chroma& a, const Chroma& b)
 {
-    double ab = 0, aa = 0, bb = 0;
-    for (int i = 0; i < 12; i++) {
-        ab += a[i] * b[i];
-        aa += a[i] * a[i];
-        bb += b[i] * b[i];
-    }
+    const double ab = std::inner_product(a.begin(), a.end(), b.begin(), 0.0),
+                 aa = std::inner_product(a.begin(), a.end(), a.begin(), 0.0),
+                 bb = std::inner_product(b.begin(), b.end(), b.begin(), 0.0);
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 

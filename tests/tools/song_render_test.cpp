@@ -1,8 +1,5 @@
-// Whole songs through corvelle-render and the patch set. A few runs of the tool, shared by the
-// tests below, each serve several checks: every song of tests/data/songs is heard from its
-// first note to its last, at its length, and clips on almost no sample; two songs keep the
-// samples of an earlier, trusted render at the defaults and on the cheapest path; the
-// resample cache and the effects leave each note where it was and at its pitch.
+// Whole songs through corvelle-render and the patch set, a few runs of the tool shared by the
+// tests below.
 //
 // The reference files (tests/data/reference/SONG.SETTING.txt: length, checksum, and the onsets
 // and pitch classes for a person judging a deliberate change) are written only on purpose:
@@ -66,10 +63,9 @@ std::string reference_text(const Wave& w)
     return s.str();
 }
 
-// How alike two renders of one song sound, as a listener hears them: the share of each one's
-// onsets that the other has within `tolerance` seconds; over the frames of 93 ms within 40 dB
-// of the loudest of `a`, the mean likeness of the pitch classes, and the frames where the pitch
-// classes or the level (by 3 dB) part ways.
+// How alike two renders of one song sound: the share of each one's onsets that the other has
+// within `tolerance` seconds; over the frames of 93 ms within 40 dB of the loudest of `a`, the
+// mean likeness of the pitch classes, and the frames where pitch classes or level (3 dB) differ.
 struct Likeness {
     double onsets_ab = 0, onsets_ba = 0, mean_cosine = 0;
     long frames = 0, other_pitch = 0, other_level = 0;
@@ -111,8 +107,7 @@ protected:
         std::string dir;
         ToolRun run;
     };
-    // The run of the tool for a setting, over its songs (all of them at the defaults); each
-    // setting runs once, for all the tests.
+    // The one run of the tool for a setting, over its songs (all of them at the defaults).
     const Rendered& rendered(Setting s)
     {
         static const char* const options[] = {"", "-S 0", "--resample=l --reverb=0 --chorus=0",
