@@ -1,5 +1,6 @@
-// The trace lines the virtual audio device writes ("device <microseconds> <frames played>")
-// and the wall clock they are measured against; shared by the platform and output tests.
+// The trace lines the virtual audio device writes ("device <microseconds> <frames played>"),
+// the data of the file its capture form writes, and the wall clock they are measured against;
+// shared by the platform and output tests.
 #ifndef CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 #define CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 
@@ -23,6 +24,12 @@ inline std::vector<DeviceTraceLine> read_device_trace(const std::string& path)
         if (word == "device")
             out.push_back(t);
     return out;
+}
+
+// The data chunk of a RIFF WAVE file written by the capture device (44-byte header).
+inline std::string wave_data(const std::string& bytes)
+{
+    return bytes.size() >= 44 ? bytes.substr(44) : std::string();
 }
 
 inline double wall_us()

@@ -100,10 +100,8 @@ TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
                               "6: Warning: Not a drumset altassign (ignored)\n");
     const SoundFontRequest* sf = soundfont_requests;
     ASSERT_NE(sf, nullptr);
-    EXPECT_STREQ(sf->file, "a.sf2");
-    EXPECT_EQ((std::vector<int>{sf->order, sf->cutoff, sf->reso, sf->amp}), (std::vector<int>{1, 0, 0, -3}));
-    EXPECT_EQ(sf->attenuation, 0.25);
-    EXPECT_EQ(sf->chorus, 2.5);
+    EXPECT_EQ(std::make_tuple(std::string(sf->file), sf->order, sf->cutoff, sf->reso, sf->amp, sf->attenuation,
+                              sf->chorus), std::make_tuple(std::string("a.sf2"), 1, 0, 0, -3, 0.25, 2.5));
     // A rule with a key covers that key only, one without covers every key of the preset.
     EXPECT_EQ((std::vector<int>{soundfont_preset_order(sf, 0, 1, 2), soundfont_preset_order(sf, 0, 1, 5),
                                 soundfont_preset_order(sf, 0, 4, 60), soundfont_preset_order(sf, 0, 2, 3)}),

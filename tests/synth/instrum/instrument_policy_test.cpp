@@ -3,9 +3,7 @@
 #include "instrum_test_support.h"
 
 #include <cstdio>
-#include <set>
 #include <tuple>
-#include <sys/stat.h>
 
 #include "instrum/instrument_policy.h"
 #include "play/playmidi.h"
@@ -23,8 +21,6 @@ int cache_entries()
             n++;
     return n;
 }
-
-int read_quit(int32*) { return RC_QUIT; }
 
 class PolicyTest : public InstrumTest {
 protected:
@@ -58,7 +54,7 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     tonebank[0]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
     int rc = RC_NONE;
     {
-        Restore quit(ctl->read, read_quit);
+        Restore quit(ctl->read, [](int32*) { return (int)RC_QUIT; });
         EXPECT_EQ(load_missing_instruments(&rc), 0);
     }
     EXPECT_EQ(std::make_tuple(rc, tonebank[0]->tone[5].instrument, cache_entries()),

@@ -11,8 +11,9 @@
 #include "frontend/options.h"
 #include "output/aq.h"
 #include "output/output.h"
-#include "output_test_support.h"
+#include "support/capture.h"
 #include "support/fake_output.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -314,24 +315,18 @@ TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
     // most those of the later; a starved device thread plays in bursts and stamps late, which
     // only widens that span. A clock that counted what was queued, not what was played, would
     // run up to the whole queue (31 buckets) ahead of it.
-    auto played_before = [&](double us) {
-        double f = 0;
-        for (const DeviceTraceLine& l : lines)
-            if (l.us <= us)
-                f = (double)l.frames;
-        return f;
-    };
-    auto played_after = [&](double us) {
-        for (const DeviceTraceLine& l : lines)
-            if (l.us >= us)
-                return (double)l.frames;
-        return (double)lines.back().frames;
-    };
     std::vector<double> diffs;
     for (const auto& r : readings) {
         if (r.first.to > lines.back().us)
             break;  // after the last buffer the queue is reset for the next file
-        const double lo = played_before(r.first.from), hi = played_after(r.first.to);
+        double lo = 0, hi = 0;  // played by the last line before the reading and the first after
+        for (const DeviceTraceLine& l : lines) {
+            lo = l.us <= r.first.from ? (double)l.frames : lo;
+            if (l.us >= r.first.to) {
+                hi = (double)l.frames;
+                break;
+            }
+        }
         diffs.push_back(r.second < lo ? lo - r.second : r.second > hi ? r.second - hi : 0);
     }
     ASSERT_GT(diffs.size(), 50u);  // about 1500 on an idle machine, far fewer on a loaded one

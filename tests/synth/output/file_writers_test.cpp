@@ -5,11 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -20,11 +18,10 @@
 #include "readmidi/event.h"
 #include "support/capture.h"
 #include "support/guards.h"
+#include "support/shell.h"
 #include "support/tempdir.h"
 
 namespace {
-
-bool have_sox() { return system("command -v sox >/dev/null 2>&1 && command -v soxi >/dev/null 2>&1") == 0; }
 
 // A signal using all 24 bits: x >> 5 is the 24-bit sample, x >> 13 the 16-bit one.
 int32 sample(int32 frame, int ch)
@@ -83,26 +80,6 @@ protected:
     std::vector<std::string> names_;
 };
 
-// Runs f in a child with standard error going to a file; returns the exit status and sets
-// *err to what it printed.
-template <typename F>
-int in_child(const std::string& err_file, std::string* err, F f)
-{
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        close(fd);
-        _exit(f());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    *err = read_whole_file(err_file);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
-
 }  // namespace
 
 // Every writer and encoding, read back by sox: the header's rate, channels, encoding and
@@ -114,7 +91,7 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
     write_signal(&raw_play_mode, dir.file("out.raw"), PE_16BIT | PE_SIGNED | PE_BYTESWAP, 44100, 5000);
     expect_16bit_signal(read_whole_file(dir.file("out.raw")), 5000, true);
 
-    if (!have_sox())
+    if (!have_program("sox") || !have_program("soxi"))
         GTEST_SKIP() << "sox is not installed";
     const int32 frames = 10001;  // odd, so AIFF needs its pad byte at 8-bit mono
     // The encoding as soxi names it.
@@ -145,11 +122,9 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
         std::string file = dir.file("out" + std::to_string(n++) + "." + c.ext);
         write_signal(c.mode, file, c.enc, c.rate, frames);
         SCOPED_TRACE(file + " " + c.sox_encoding + " " + std::to_string(c.bits));
-        const std::string info = dir.file("info.txt");
-        ASSERT_EQ(system(("for o in t r c e b s; do soxi -$o " + file + "; done >" + info).c_str()), 0);
-        EXPECT_EQ(read_whole_file(info), std::string(c.ext) + "\n" + std::to_string(c.rate) + "\n" +
-                                             std::to_string(c.channels) + "\n" + c.sox_encoding + "\n" +
-                                             std::to_string(c.bits) + "\n" + std::to_string(frames) + "\n");
+        EXPECT_EQ(shell_output("for o in t r c e b s; do soxi -$o " + file + "; done"),
+                  std::string(c.ext) + "\n" + std::to_string(c.rate) + "\n" + std::to_string(c.channels) +
+                      "\n" + c.sox_encoding + "\n" + std::to_string(c.bits) + "\n" + std::to_string(frames));
         std::string raw = dir.file("back.raw");
         const std::string sox = "sox " + file + " -t raw -e signed-integer -b 32 -L " + raw + " 2>/dev/null";
         ASSERT_EQ(system(sox.c_str()), 0);
@@ -183,11 +158,10 @@ static int write_block(PlayMode* mode)
 TEST_F(FileWriterTest, WriteErrorsAreReported)
 {
     TempDir dir;
-    std::string err;
     const std::string full = "/dev/full: write failed: No space left on device";
-    auto expect_child = [&](const std::string& message, const std::function<int()>& f) {
-        EXPECT_EQ(in_child(dir.file("err.txt"), &err, f), 0) << message;
-        EXPECT_NE(err.find(message), std::string::npos) << err;
+    // f returns 0 in a child process that ends printing the message.
+    auto expect_child = [](const std::string& message, const std::function<int()>& f) {
+        EXPECT_EXIT(_exit(f()), ::testing::ExitedWithCode(0), message);
     };
     // Headers that do not fit fail the open.
     expect_child(full, [] {
@@ -254,7 +228,7 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
     }
 
     // No name, or a directory that does not exist.
-    err = stderr_of([] {
+    std::string err = stderr_of([] {
         wave_play_mode.name = nullptr;
         EXPECT_EQ(wave_play_mode.open_output(), -1);
         list_play_mode.name = "";

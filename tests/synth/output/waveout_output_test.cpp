@@ -7,7 +7,9 @@
 
 #include "frontend/controls.h"
 #include "output/output.h"
-#include "output_test_support.h"
+#include "support/capture.h"
+#include "support/device_trace.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 namespace {

@@ -86,8 +86,7 @@ TEST_F(EventListTest, ControllerTranslationAndTheStringTable)
     readmidi_read_init();
     char* s = readmidi_make_string_event(ME_LYRIC, "hello", &ev, 1);
     ASSERT_NE(s, nullptr);
-    EXPECT_EQ(s[0], ME_LYRIC);
-    EXPECT_STREQ(s + 1, "hello");
+    EXPECT_EQ(std::string(s), (char)ME_LYRIC + std::string("hello"));
     EXPECT_TRUE(is_event(ev, ME_LYRIC, -1, 1, 0));  // index 0 is the empty text
     make_string_event_table();
     EXPECT_EQ(string_event_table_size, 2);
