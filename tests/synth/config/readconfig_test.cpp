@@ -14,8 +14,7 @@ using ReadConfig = ConfigTest;
 
 const std::string P = "(configuration): line ";
 
-// Every keyword's own messages: word counts, ranges and the missing bank. The expected text
-// follows "(configuration): line ".
+// Every keyword's own messages (after "(configuration): line "): word counts, ranges, no bank.
 TEST_F(ReadConfig, KeywordErrorMessages)
 {
     const std::string M = ": Must specify tone bank or drum set before assignment", S = ": syntax error";

@@ -115,7 +115,9 @@ Sf2FontDef test_font()
 class SoundFontRender : public ::testing::Test {
 protected:
     TempDir dir, scratch;
-    std::string err;  // of the last run
+    std::string err;       // of the last run
+    std::vector<float> m;  // the last render mixed to mono, and its rate
+    int sr = 0;
     // Renders `mid` on the configuration text `cfg` (without effects unless options say).
     Wave render(const std::string& cfg, const std::string& mid,
                 const std::string& options = "--reverb=0 --chorus=0")
@@ -125,7 +127,9 @@ protected:
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << r.err;
         err = r.err;
-        return read_wave(dir.file("out.wav"));
+        const Wave w = read_wave(dir.file("out.wav"));
+        m = w.mono(), sr = w.rate;
+        return w;
     }
 };
 
@@ -171,8 +175,6 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
                                                       {6, 6}, {7, 7}, {8, 8}, {10, 9}}, notes));
     const Wave w = render("soundfont " + font + "\n", mid);
     ASSERT_GT(w.rate, 0);
-    const std::vector<float> m = w.mono();
-    const int sr = w.rate;
 
     for (const Pitched& p : pitched)
         EXPECT_NEAR(cents(frequency(m, sr, p.on + 0.05, p.on + 0.22), p.expect), 0, 3)
@@ -235,7 +237,6 @@ TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
         SCOPED_TRACE(excluded ? "kit 16 excluded" : "kit 16 of the font");
         const Wave w = render("soundfont " + font + "\n" + (excluded ? "font exclude 128 16\n" : ""), mid);
         ASSERT_GT(w.seconds(), 0.4);
-        const std::vector<float> m = w.mono();
         const double kit16 = tone_db(m, w.rate, 441, 0.05, 0.35), kit0 = tone_db(m, w.rate, 2205, 0.05, 0.35);
         EXPECT_GT(excluded ? kit0 : kit16, (excluded ? kit16 : kit0) + 30);
     }
@@ -268,8 +269,6 @@ TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
         SCOPED_TRACE(cache);
         const Wave w = render(cfg, mid, std::string("-idvv --reverb=0 --chorus=0 ") + cache);
         ASSERT_GT(w.seconds(), 3.5);
-        const std::vector<float> m = w.mono();
-        const int sr = w.rate;
         // The held note keeps its pitch (the pedal lets it fade) and moves no faster than
         // its sine does.
         EXPECT_GT(rms_db(m, sr, 0.6, 0.7), -30);
@@ -300,7 +299,6 @@ TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
         SCOPED_TRACE(name);
         const Wave w = render(std::string("soundfont ") + gm + "\n", songs + "/" + name, "");
         ASSERT_GT(w.rate, 0);
-        const std::vector<float> m = w.mono();
         // Onsets (in the first 30 s) where the notes start, the level neither silent nor clipping.
         std::vector<double> starts;
         for (int32 on : read_song(songs + "/" + name).ons)
@@ -340,8 +338,6 @@ TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZer
         SCOPED_TRACE(option);
         const Wave w = render("soundfont " + font + option + "\n", mid);
         ASSERT_GT(w.seconds(), 1.9);
-        const std::vector<float> m = w.mono();
-        const int sr = w.rate;
         const double ref = rms_db(m, sr, 0.1, 0.25), vel64 = rms_db(m, sr, 1.7, 1.85);
         EXPECT_NEAR(rms_db(m, sr, 0.5, 0.65) - ref, db, 0.5);
         EXPECT_NEAR(cents(frequency(m, sr, 0.85, 1.05), 441), 0, 3);  // key 50 as key 69
@@ -396,8 +392,7 @@ TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
     }
 }
 
-// The reverb of the last note rings out to silence: no step at the end, and the last
-// milliseconds far below hearing.
+// The last note's reverb rings out to silence: no step at the end, the last ms far below hearing.
 TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
 {
     Sf2FontDef f;
@@ -408,7 +403,6 @@ TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
     const std::string mid = dir.write("tail.mid", song({{0, 0}}, {{0, 0.5, 0, 69, 127}},
                                                       {{0, {0xB0, 91, 127}}, {0, {0xB0, 7, 127}}}));
     const Wave w = render("soundfont " + font + "\n", mid, "");
-    const std::vector<float> m = w.mono();
     ASSERT_GT(w.seconds(), 1.0);
     EXPECT_GT(rms_db(m, w.rate, 0.7, 0.8), -60);  // the tail is heard after the note
     EXPECT_LT(rms_db(m, w.rate, w.seconds() - 0.01, w.seconds()), -75);
@@ -537,7 +531,6 @@ TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)
     }
     const Wave w = render(ev);
     ASSERT_GT(w.seconds(), 5.5);
-    const std::vector<float> m = w.mono();
     for (int k = 0; k < 2; k++) {
         SCOPED_TRACE(k == 0 ? "CC7" : "CC11");
         const double start = k * 3.0, ref = rms_db(m, w.rate, start + 0.2, start + 0.45);
@@ -560,16 +553,10 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
     note(ev, 6, 8.5, 1);   // the modulation wheel on the 3 Hz zone
     note(ev, 9, 10, 0);    // neither
     note(ev, 10.5, 13.5, 0);  // the modulation wheel, then two semitones of bend
-    ev.push_back(cc(10.5, 0, 1, 127));
-    ev.push_back({tick(10.9), {0xE0, 0x7F, 0x7F}});
-    ev.push_back({tick(0), {0xD0, 127}});
-    ev.push_back({tick(2.8), {0xD0, 0}});
-    ev.push_back(cc(3, 0, 1, 127));
-    ev.push_back(cc(5.8, 0, 1, 0));
-    ev.push_back(cc(6, 1, 1, 127));
+    ev.insert(ev.end(), {cc(10.5, 0, 1, 127), {tick(10.9), {0xE0, 0x7F, 0x7F}}, {tick(0), {0xD0, 127}},
+                         {tick(2.8), {0xD0, 0}}, cc(3, 0, 1, 127), cc(5.8, 0, 1, 0), cc(6, 1, 1, 127)});
     const Wave w = render(ev);
     ASSERT_GT(w.seconds(), 13.3);
-    const std::vector<float> m = w.mono();
     const struct {
         const char* what;
         double at, hz, centre;
@@ -599,23 +586,15 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
         note(ev, k * 1.0 + 0.1, k * 1.0 + 0.5, 2);
         note(ev, k * 1.0 + 0.5, k * 1.0 + 0.9, 4);
     }
-    note(ev, 2, 2.5, 3);
-    note(ev, 3, 3.5, 0);
-    ev.push_back(cc(1.9, 3, 7, 32));
-    ev.push_back(cc(1.9, 0, 7, 32));
-    note(ev, 4, 4.5, 3);
-    note(ev, 5, 5.5, 0);
-    ev.push_back(cc(3.9, 3, 7, 127));
-    ev.push_back(cc(3.9, 0, 7, 127));
-    note(ev, 6, 6.5, 5);
-    note(ev, 7, 7.5, 0);
-    for (uint8_t ch : {0, 5})
-        ev.push_back({tick(5.9), {(uint8_t)(0xE0 | ch), 0x7F, 0x7F}});
+    for (int k = 0; k < 3; k++) {  // the zone without CC7 (3) or the bend (5), then the plain one
+        note(ev, 2 + 2 * k, 2.5 + 2 * k, k < 2 ? 3 : 5);
+        note(ev, 3 + 2 * k, 3.5 + 2 * k, 0);
+    }
+    ev.insert(ev.end(), {cc(1.9, 3, 7, 32), cc(1.9, 0, 7, 32), cc(3.9, 3, 7, 127), cc(3.9, 0, 7, 127),
+                         {tick(5.9), {0xE0, 0x7F, 0x7F}}, {tick(5.9), {0xE5, 0x7F, 0x7F}}, cc(7.9, 6, 2, 127)});
     note(ev, 8, 9.5, 6);
-    ev.push_back(cc(7.9, 6, 2, 127));
     const Wave w = render(ev);
     ASSERT_GT(w.seconds(), 9.4);
-    const std::vector<float> m = w.mono();
     auto level = [&](double t) { return rms_db(m, w.rate, t + 0.1, t + 0.3); };
     EXPECT_NEAR(level(0.1) - level(0.5), 0, 0.5);  // CC74 at 0: no change
     EXPECT_LT(level(1.1) - level(1.5), -10);       // at 127: 9600 cents lower
@@ -655,7 +634,6 @@ TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorElseThe
     }
     const Wave w = render(ev);
     ASSERT_GT(w.seconds(), 3.4);
-    const std::vector<float> m = w.mono();
     for (size_t i = 0; i < 2; i++) {
         SCOPED_TRACE(rows[i].what);
         const double t = 2.0 * (double)i, ref = rms_db(m, w.rate, t + 0.15, t + 0.4);

@@ -22,18 +22,13 @@ FakeOutput& fake = fake_output();
 int32 frames_added = 0;
 std::vector<int32> added_at_write;  // frames added to the queue when each write came
 
-// The fake output at its full device queue, telling the frames added at each write.
+// The fake output at its full device queue; the frames added at each write are kept.
 FakeOutput fresh_output(int qsize = 507904)
 {
     added_at_write.clear();
     FakeOutput f;
     f.qsize = qsize;
     return f;
-}
-int counted_output(char* buf, int32 bytes)
-{
-    added_at_write.push_back(frames_added);
-    return fake_output_data(buf, bytes);
 }
 
 // Frame k is (k mod 32768, its negation) in 16 bits, so any stretch of the stream is known.
@@ -67,7 +62,11 @@ protected:
     {
         fake = fresh_output(), frames_added = 0;
         strcpy(max_, "5.0"), strcpy(fill_, "100%");
-        mode_ = fake_mode(), mode_.flag |= PF_CAN_TRACE, mode_.output_data = counted_output;
+        mode_ = fake_mode(), mode_.flag |= PF_CAN_TRACE;
+        mode_.output_data = [](char* buf, int32 bytes) {
+            added_at_write.push_back(frames_added);
+            return fake_output_data(buf, bytes);
+        };
     }
     void TearDown() override { aq_flush(1); }
     // Sets the queue up afresh with the options given; the record of the output starts empty.

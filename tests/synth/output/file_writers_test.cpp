@@ -153,8 +153,7 @@ static int write_block(PlayMode* mode)
     return mode->output_data(reinterpret_cast<char*>(b.data()), bytes);
 }
 
-// A full disk, a file-size limit and a closed pipe are reported and fail the write; nothing
-// is cut short in silence.
+// A full disk, a file-size limit and a closed pipe are reported and fail the write.
 TEST_F(FileWriterTest, WriteErrorsAreReported)
 {
     TempDir dir;
@@ -250,8 +249,7 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
     EXPECT_EQ(read_whole_file(file), "0 ME_PROGRAM 9 5 0\n441 ME_NOTEON 9 36 100\n88200 ME_EOT 0 0 0\n");
 }
 
-// The selectable outputs in the order start-up searches them; module to MIDI does nothing,
-// successfully.
+// The outputs in the order start-up searches them; module to MIDI does nothing, successfully.
 TEST_F(FileWriterTest, PlayModeListAndSilentMode)
 {
     std::string ids;

@@ -96,8 +96,7 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
               std::string::npos);
 }
 
-// Request 2 drops what is queued at once and leaves the device open; request 3 plays
-// everything first.
+// Request 2 drops what is queued and leaves the device open; request 3 plays everything first.
 TEST_F(WaveDriverTest, DiscardAndDrainRequests)
 {
     ASSERT_EQ(w32_play_mode.open_output(), 0);
