@@ -89,14 +89,11 @@ inline std::string sf2_vorbis(const std::vector<int16_t>& points, uint32_t rate)
     for (ogg_packet& p : h)
         ogg_stream_packetin(&os, &p);
     drain(true);
-    for (size_t at = 0, n = 1; n > 0; at += n) {
-        n = std::min<size_t>(1024, points.size() - at);
-        if (n > 0) {
-            float** buf = vorbis_analysis_buffer(&vd, (int)n);
-            for (size_t i = 0; i < n; i++)
-                buf[0][i] = points[at + i] / 32768.0f;
-        }
-        vorbis_analysis_wrote(&vd, (int)n);  // 0 ends the stream
+    float** buf = vorbis_analysis_buffer(&vd, (int)points.size());
+    for (size_t i = 0; i < points.size(); i++)
+        buf[0][i] = points[i] / 32768.0f;
+    for (int n : {(int)points.size(), 0}) {
+        vorbis_analysis_wrote(&vd, n);  // 0 ends the stream
         while (vorbis_analysis_blockout(&vd, &vb) == 1) {
             vorbis_analysis(&vb, nullptr);
             vorbis_bitrate_addblock(&vb);
