@@ -42,8 +42,7 @@ protected:
     }
     void configure(const std::string& text)
     {
-        ReadResult r = read_config_text("dir " + dir_.path() + "\n" + text);
-        ASSERT_EQ(r.status, 0) << r.messages;
+        ASSERT_TRUE(reads_clean("dir " + dir_.path() + "\n" + text));
     }
 };
 

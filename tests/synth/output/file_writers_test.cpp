@@ -33,16 +33,6 @@ int32 sample(int32 frame, int ch)
     return (int32)(v << 5) - (1 << 28);
 }
 
-// The 16-bit samples of data against the signal (big-endian when be).
-void expect_16bit_signal(const std::string& data, size_t frames, bool be)
-{
-    ASSERT_EQ(data.size(), frames * 4);
-    for (size_t i = 0; i < 2 * frames; i++) {
-        const uint8 a = (uint8)data[2 * i], b = (uint8)data[2 * i + 1];
-        ASSERT_EQ((int16)(be ? a << 8 | b : b << 8 | a), sample((int32)i / 2, (int)i % 2) >> 13) << i;
-    }
-}
-
 // Restores every mode record a test changes.
 class FileWriterTest : public ::testing::Test {
 protected:
@@ -83,7 +73,6 @@ protected:
     std::vector<std::string> names_;
 };
 
-
 // Converts a copy of the samples with play_mode set to a mode of the given encoding.
 std::vector<uint8> convert(int32 enc, std::vector<int32> samples, int32* bytes_out = nullptr)
 {
@@ -107,7 +96,10 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
 {
     TempDir dir;
     write_signal(&raw_play_mode, dir.file("out.raw"), PE_16BIT | PE_SIGNED | PE_BYTESWAP, 44100, 5000);
-    expect_16bit_signal(read_whole_file(dir.file("out.raw")), 5000, true);
+    const std::string data = read_whole_file(dir.file("out.raw"));  // big-endian 16-bit samples
+    ASSERT_EQ(data.size(), 5000u * 4);
+    for (int32 i = 0; i < 2 * 5000; i++)
+        ASSERT_EQ((int16)((uint8)data[2 * i] << 8 | (uint8)data[2 * i + 1]), sample(i / 2, i % 2) >> 13) << i;
 
     if (!have_program("sox") || !have_program("soxi"))
         GTEST_SKIP() << "sox is not installed";
