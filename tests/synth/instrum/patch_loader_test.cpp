@@ -108,13 +108,8 @@ TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
     const uint8_t loop = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE, L = MODES_LOOPING,
                   S = MODES_SUSTAIN, E = MODES_ENVELOPE;
     // weird: envelope rates "??????".
-    const struct {
-        uint8_t modes;
-        int dr, note, strip_loop, strip_env;
-        bool weird;
-        uint8_t want;
-        int want_note;
-    } cases[] = {
+    const struct { uint8_t modes; int dr, note, strip_loop, strip_env; bool weird;
+                   uint8_t want; int want_note; } cases[] = {
         {loop, 0, -1, -1, -1, false, L | S | E, 0},
         {MODES_16BIT | S | E, 0, -1, -1, -1, false, 0, 0},  // no loop
         {MODES_16BIT | S | E, 0, -1, -1, 0, false, S | E, 0},

@@ -557,11 +557,9 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
                          {tick(2.8), {0xD0, 0}}, cc(3, 0, 1, 127), cc(5.8, 0, 1, 0), cc(6, 1, 1, 127)});
     const Wave w = render(ev);
     ASSERT_GT(w.seconds(), 13.3);
-    const struct {
-        const char* what;
-        double at, hz, centre;
-    } cases[] = {{"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
-                 {"wheel and bend", 11, 8.176, 200}};
+    const struct { const char* what; double at, hz, centre; } cases[] = {
+        {"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
+        {"wheel and bend", 11, 8.176, 200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<double> p = pitch_track(m, w.rate, c.at + 0.1, c.at + 2.4);

@@ -385,13 +385,10 @@ TEST_F(SoundFontModulators, CurvesFollowTheFormat)
         EXPECT_NEAR(-96 * concave, 40 * std::log10(x / 127.0), 1e-9) << x;
         EXPECT_NEAR(sf_curve(SF2_CURVE_CONVEX, x / 127.0), 1 - concave, 1e-9) << x;
     }
-    const struct {
-        int curve;
-        double x, y;
-    } points[] = {{SF2_CURVE_LINEAR, 0.25, 0.25}, {SF2_CURVE_CONCAVE, 0, 0},
-                  {SF2_CURVE_CONCAVE, 1, 1},      {SF2_CURVE_CONVEX, 0, 0},
-                  {SF2_CURVE_CONVEX, 1, 1},       {SF2_CURVE_SWITCH, 0.49, 0},
-                  {SF2_CURVE_SWITCH, 0.5, 1},     {SF2_CURVE_LINEAR, 1.5, 1}};
+    const struct { int curve; double x, y; } points[] = {
+        {SF2_CURVE_LINEAR, 0.25, 0.25}, {SF2_CURVE_CONCAVE, 0, 0},   {SF2_CURVE_CONCAVE, 1, 1},
+        {SF2_CURVE_CONVEX, 0, 0},       {SF2_CURVE_CONVEX, 1, 1},    {SF2_CURVE_SWITCH, 0.49, 0},
+        {SF2_CURVE_SWITCH, 0.5, 1},     {SF2_CURVE_LINEAR, 1.5, 1}};
     for (const auto& p : points)
         EXPECT_DOUBLE_EQ(sf_curve(p.curve, p.x), p.y) << p.curve << " at " << p.x;
 }

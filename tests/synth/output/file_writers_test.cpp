@@ -105,13 +105,8 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
         GTEST_SKIP() << "sox is not installed";
     const int32 frames = 10001;  // odd, so AIFF needs its pad byte at 8-bit mono
     // The encoding as soxi names it.
-    const struct {
-        PlayMode* mode;
-        const char* ext;
-        int32 enc, rate;
-        const char* sox_encoding;
-        int bits, channels;
-    } cases[] = {
+    const struct { PlayMode* mode; const char* ext; int32 enc, rate; const char* sox_encoding;
+                   int bits, channels; } cases[] = {
         {&wave_play_mode, "wav", PE_16BIT | PE_SIGNED, 44100, "Signed Integer PCM", 16, 2},
         {&wave_play_mode, "wav", PE_MONO, 22050, "Unsigned Integer PCM", 8, 1},
         {&wave_play_mode, "wav", PE_24BIT | PE_SIGNED, 48000, "Signed Integer PCM", 24, 2},

@@ -2,8 +2,6 @@
 // tunings, display messages and the chorus-text state.
 #include "midi_image.h"
 
-#include <cstring>
-
 #include "readmidi/sysex.h"
 
 namespace {
@@ -67,15 +65,11 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     // Real-time sub-ID 09 sets controller destinations and leaves the system mode alone.
     Bytes dest = {0x7F, 0x7F, 0x09, 0x01, 0x02, 0x00, 0x50, 0x02, 0x7F, 0xF7};
     EXPECT_FALSE(single(dest));
-    std::vector<MidiEvent> v = multi(dest);
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 2, 0x50, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH));
-    EXPECT_EQ(v[1].b, SYSEX_CAF_BASE + CTRL_DEPTH_AMPLITUDE);
+    expect_multi(dest, {{ME_SYSEX_LSB, 2, 0x50, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH},
+                        {ME_SYSEX_LSB, 2, -1, SYSEX_CAF_BASE + CTRL_DEPTH_AMPLITUDE}});
     // GM2 global parameter control, chorus slot: type and depth in one message.
-    v = multi({0x7F, 0x7F, 0x04, 0x05, 1, 1, 1, 1, 0x02, 0x00, 0x03, 0x02, 0x40, 0xF7});
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 0, 3, SYSEX_GM2_CHORUS_TYPE));
-    EXPECT_TRUE(is_event(v[1], ME_SYSEX_GS_LSB, 0, 0x40, GS_CHORUS_DEPTH));
+    expect_multi({0x7F, 0x7F, 0x04, 0x05, 1, 1, 1, 1, 0x02, 0x00, 0x03, 0x02, 0x40, 0xF7},
+                 {{ME_SYSEX_LSB, 0, 3, SYSEX_GM2_CHORUS_TYPE}, {ME_SYSEX_GS_LSB, 0, 0x40, GS_CHORUS_DEPTH}});
 }
 
 // Master volume (GS and universal), and the universal volume sent to one channel, which
