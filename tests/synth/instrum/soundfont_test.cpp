@@ -85,11 +85,10 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
 {
     const std::string good = build_sf2(small_font());
     std::string why;
-    SF2File* ok = sf2_read_memory(good.data(), good.size(), "ok.sf2", &why);
+    std::unique_ptr<SF2File> ok(sf2_read_memory(good.data(), good.size(), "ok.sf2", &why));
     ASSERT_NE(ok, nullptr) << why;
     EXPECT_EQ(std::make_tuple(ok->presets.size(), ok->instruments[0].zones.size()),
               std::make_tuple(1ul, 2ul));
-    delete ok;
 
     auto at = [&](const char* id) { return good.find(id) + 8; };  // first record of a table
     const struct { const char* what; size_t at; uint32_t value; int bytes; const char* reason; } damages[] = {
@@ -107,19 +106,17 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     for (const auto& d : damages) {
         std::string bad = good;
         put_le(bad, d.at, d.value, d.bytes);
-        SF2File* f = sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why);
-        EXPECT_EQ(f, nullptr) << d.what;
+        EXPECT_EQ(std::unique_ptr<SF2File>(sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why)), nullptr)
+            << d.what;
         EXPECT_TRUE(contains(why, d.reason)) << d.what << ": " << why;
-        delete f;
     }
     // Every truncation, with the RIFF size told the truth so that the chunks are walked.
     for (size_t n = 0; n < good.size(); n++) {
         std::string cut = good.substr(0, n);
         if (n >= 8)
             put_le(cut, 4, n - 8, 4);
-        SF2File* f = sf2_read_memory(cut.data(), cut.size(), "cut.sf2", &why);
+        std::unique_ptr<SF2File> f(sf2_read_memory(cut.data(), cut.size(), "cut.sf2", &why));
         EXPECT_EQ(f, nullptr) << n;
-        delete f;
     }
 
     // Through the configuration: the message names the file once, and the preset falls back.
@@ -135,8 +132,7 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     EXPECT_EQ(msg.find(path), msg.rfind(path)) << "reported once: " << msg;
     // Mended (another file of the same size put in its place), it is read again.
     ASSERT_EQ(rename(dir_.write("mended.sf2", good).c_str(), path.c_str()), 0);
-    InstrumentPtr mended(load_soundfont_inst(0, 0, 0, -1));
-    EXPECT_NE(mended, nullptr);
+    EXPECT_NE(InstrumentPtr(load_soundfont_inst(0, 0, 0, -1)), nullptr);
 }
 
 TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
@@ -158,13 +154,11 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
     EXPECT_EQ(load_soundfont_inst(1, 0, 0, -1), nullptr);
     order_soundfont(0, 0, -1, 1);
     EXPECT_EQ(load_soundfont_inst(0, 0, 0, -1), nullptr);
-    InstrumentPtr later(load_soundfont_inst(1, 0, 0, -1));
-    EXPECT_NE(later, nullptr);
+    EXPECT_NE(InstrumentPtr(load_soundfont_inst(1, 0, 0, -1)), nullptr);
     exclude_soundfont(0, -1, -1);
     EXPECT_EQ(load_soundfont_inst(1, 0, 0, -1), nullptr);
     // A %font element names its file and preset itself.
-    InstrumentPtr named(extract_soundfont(path.c_str(), 0, 0, -1));
-    EXPECT_NE(named, nullptr);
+    EXPECT_NE(InstrumentPtr(extract_soundfont(path.c_str(), 0, 0, -1)), nullptr);
     EXPECT_TRUE(contains(stderr_of([&] { EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr); }),
                          "no playable preset 9 in bank 0"));
 }
