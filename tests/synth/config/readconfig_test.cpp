@@ -314,7 +314,6 @@ TEST_F(FreePats, CorvelleCfgSourcingPatchesCfgFillsBankAndDrumSetZero)
     EXPECT_EQ(drumset[0]->tone[35].amp, 100);
 }
 
-
 // Patch lines and their options, quantities, instrument maps and alternate assignments.
 using ToneBanks = ConfigTest;
 

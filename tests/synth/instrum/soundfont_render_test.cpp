@@ -499,7 +499,6 @@ void note(std::vector<TimedBytes>& ev, double on, double off, int ch, int key = 
     add_notes(ev, {{tick(on), tick(off) - tick(on), ch, key, 127}});
 }
 
-
 // The rate of a pitch track's swing: whole cycles between its first and last upward crossing.
 double swing_hz(const std::vector<double>& c)
 {
@@ -512,7 +511,6 @@ double swing_hz(const std::vector<double>& c)
 }
 
 }  // namespace
-
 
 // Volume and expression, changed while a note sounds, follow 40 log10(x/127) dB.
 TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)

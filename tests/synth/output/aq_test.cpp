@@ -91,7 +91,6 @@ protected:
     Restore<PlayMode*> mode_in_use_{play_mode, &mode_};
 };
 
-
 // The wave device output over the capture device, with its trace.
 class WaveDriverTest : public ::testing::Test {
 protected:

@@ -210,7 +210,6 @@ TEST(EventPrint, OneLinePerEventAndWriteErrors)
     }
 }
 
-
 // Instruments a song needs are marked in the banks while the event array is built.
 class InstrumentMarksTest : public ReaderTest {
 protected:

@@ -232,7 +232,6 @@ TEST_F(SmfReaderTest, TextsOfTheConductorTrackKaraokeAndPorts)
               (std::vector<int>{1, 9, 9}));
 }
 
-
 // The conformance files and the song corpus: every readable file becomes a sorted event array
 // ending in ME_EOT, the broken ones give their reports, and seeded mutations of all of them
 // (bit flips, truncations, huge lengths) never crash, hang or grow memory without bound.
