@@ -31,7 +31,12 @@ inline void reset_configuration_state()
 struct ReadResult {
     int status;
     std::string messages;
+    bool operator==(const ReadResult& o) const { return status == o.status && messages == o.messages; }
 };
+inline std::ostream& operator<<(std::ostream& o, const ReadResult& r)
+{
+    return o << "status " << r.status << ", messages \"" << r.messages << "\"";
+}
 
 // Reads the text itself, or (named) the file of that name.
 inline ReadResult read_config_text(const std::string& text, bool named = false)

@@ -88,27 +88,25 @@ TEST_F(ReadConfig, KeywordErrorMessages)
     };
     for (const auto& c : cases) {
         reset_configuration_state();
-        ReadResult r = read_config_text(c.text);
-        EXPECT_EQ(r.status, 1) << c.text;
-        EXPECT_EQ(r.messages, P + c.message + "\n") << c.text;
+        EXPECT_EQ(read_config_text(c.text), (ReadResult{1, P + c.message + "\n"})) << c.text;
     }
 }
 
 TEST_F(ReadConfig, WarningsAndAcceptedLinesCountNoError)
 {
     ctl->verbosity = 2;
-    ReadResult r = read_config_text(
-        "mailaddr nobody\nmailaddr me@example.org\nHTTPproxy host:80\nFTPproxy host\n"
-        "bank 0\naltassign 1-3\n#extension unknownword 1 2\n# a comment\n\n   \n"
-        "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 attenuation=0.25 chorus=2.5 other=5\nfont exclude 0 1 2\n"
-        "font order 1 0 2 3\nfont something\nfont exclude 0 4\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.messages, P + "1: Warning: Mail address nobody is not valid\n" + P +
-                              "6: Warning: Not a drumset altassign (ignored)\n");
+    EXPECT_EQ(read_config_text(
+                  "mailaddr nobody\nmailaddr me@example.org\nHTTPproxy host:80\nFTPproxy host\n"
+                  "bank 0\naltassign 1-3\n#extension unknownword 1 2\n# a comment\n\n   \n"
+                  "soundfont a.sf2 order=1 cutoff=0 reso=0 amp=-3 attenuation=0.25 chorus=2.5 other=5\n"
+                  "font exclude 0 1 2\nfont order 1 0 2 3\nfont something\nfont exclude 0 4\n"),
+              (ReadResult{0, P + "1: Warning: Mail address nobody is not valid\n" + P +
+                                 "6: Warning: Not a drumset altassign (ignored)\n"}));
     const SoundFontRequest* sf = soundfont_requests;
     ASSERT_NE(sf, nullptr);
-    EXPECT_EQ(std::make_tuple(std::string(sf->file), sf->order, sf->cutoff, sf->reso, sf->amp, sf->attenuation,
-                              sf->chorus), std::make_tuple(std::string("a.sf2"), 1, 0, 0, -3, 0.25, 2.5));
+    EXPECT_EQ(std::make_tuple(std::string(sf->file), sf->order, sf->cutoff, sf->reso, sf->amp,
+                              sf->attenuation, sf->chorus),
+              std::make_tuple(std::string("a.sf2"), 1, 0, 0, -3, 0.25, 2.5));
     // A rule with a key covers that key only, one without covers every key of the preset.
     EXPECT_EQ((std::vector<int>{soundfont_preset_order(sf, 0, 1, 2), soundfont_preset_order(sf, 0, 1, 5),
                                 soundfont_preset_order(sf, 0, 4, 60), soundfont_preset_order(sf, 0, 2, 3)}),
@@ -210,9 +208,8 @@ TEST_F(ReadConfig, TenthErrorGivesUpTheFile)
         text += "bad" + std::to_string(i) + "\n";
     for (int i = 1; i <= 10; i++)
         expect += P + std::to_string(i) + ": syntax error\n";
-    ReadResult r = read_config_text(text + "dir /never\n");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.messages, expect + "Too many errors... Give up read (configuration)\n");
+    EXPECT_EQ(read_config_text(text + "dir /never\n"),
+              (ReadResult{1, expect + "Too many errors... Give up read (configuration)\n"}));
     EXPECT_STREQ(pathlist->path, DEFAULT_PATH);
 }
 
@@ -230,10 +227,9 @@ TEST_F(ReadConfig, NestedFilesCountOnceAndSourceLoopsEndTheWholeChain)
     t.write("loop.cfg", "dir /in-loop\nsource " + loop + "\ndir /not-reached\n");
     std::string outer = t.write("outer.cfg", "source " + loop + "\ndir /outer-not-reached\n");
     reset_configuration_state();
-    r = read_config_named(outer);
-    EXPECT_EQ(std::make_tuple(r.status, r.messages, rcf_count, std::string(pathlist->path)),
-              std::make_tuple(2, std::string("Probable source loop in configuration files\n"), 0,
-                              std::string("/in-loop")));
+    EXPECT_EQ(read_config_named(outer), (ReadResult{2, "Probable source loop in configuration files\n"}));
+    EXPECT_EQ(std::make_tuple(rcf_count, std::string(pathlist->path)),
+              std::make_tuple(0, std::string("/in-loop")));
 
     // The configuration-file option is nested the same way.
     std::string self = t.file("self.cfg");
@@ -245,9 +241,8 @@ TEST_F(ReadConfig, NestedFilesCountOnceAndSourceLoopsEndTheWholeChain)
     EXPECT_EQ(rcf_count, 0);
 
     reset_configuration_state();
-    r = read_config_named(t.file("missing.cfg"));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.messages, t.file("missing.cfg") + ": No such file or directory\n");
+    EXPECT_EQ(read_config_named(t.file("missing.cfg")),
+              (ReadResult{1, t.file("missing.cfg") + ": No such file or directory\n"}));
 }
 
 TEST_F(ReadConfig, OptLines)
@@ -256,8 +251,8 @@ TEST_F(ReadConfig, OptLines)
     EXPECT_TRUE(reads_clean("opt p64\nopt p 48\nopt --polyphony=40\nopt --polyphony 32\n"
                             "opt -p 20\nopt a\nopt --no-anti-alias\n"));
     EXPECT_EQ(std::make_tuple(voices, max_voices, antialiasing_allowed), std::make_tuple(20, 20, 0));
-    ReadResult r = read_config_text("opt p0");
-    EXPECT_EQ(r.messages, "Polyphony must be between 1 and 16644\n" + P + "1: Invalid command line option\n");
+    EXPECT_EQ(read_config_text("opt p0"), (ReadResult{1, "Polyphony must be between 1 and 16644\n" + P +
+                                                             "1: Invalid command line option\n"}));
 
     TempDir t;
     std::string inner = t.write("inner.cfg", "dir /from-option\n");

@@ -20,6 +20,11 @@ struct Note {
     int ch, key, vel;
 };
 
+uint32_t tick(double seconds)
+{
+    return (uint32_t)std::lround(seconds * 960);
+}
+
 // A song at 960 ticks per second: program changes at 0, the notes and `extra` events.
 std::string song(const std::vector<std::pair<int, int>>& programs, const std::vector<Note>& notes,
                  std::vector<TimedBytes> extra = {})
@@ -27,10 +32,8 @@ std::string song(const std::vector<std::pair<int, int>>& programs, const std::ve
     for (auto [ch, prog] : programs)
         extra.push_back({0, {(uint8_t)(0xC0 | ch), (uint8_t)prog}});
     std::vector<SongNote> ticks;
-    for (const Note& n : notes) {
-        const uint32_t on = (uint32_t)std::lround(n.on * 960);
-        ticks.push_back({on, (uint32_t)std::lround(n.off * 960) - on, n.ch, n.key, n.vel});
-    }
+    for (const Note& n : notes)
+        ticks.push_back({tick(n.on), tick(n.off) - tick(n.on), n.ch, n.key, n.vel});
     add_notes(extra, ticks);
     return smf_format0(extra, 480, 960);
 }
@@ -235,9 +238,9 @@ TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
     const std::string mid = dir.write("kit.mid", song({{9, 16}}, {{0, 0.5, 9, 36, 127}}));
     for (bool excluded : {false, true}) {
         SCOPED_TRACE(excluded ? "kit 16 excluded" : "kit 16 of the font");
-        const Wave w = render("soundfont " + font + "\n" + (excluded ? "font exclude 128 16\n" : ""), mid);
-        ASSERT_GT(w.seconds(), 0.4);
-        const double kit16 = tone_db(m, w.rate, 441, 0.05, 0.35), kit0 = tone_db(m, w.rate, 2205, 0.05, 0.35);
+        const std::string exclude = excluded ? "font exclude 128 16\n" : "";
+        ASSERT_GT(render("soundfont " + font + "\n" + exclude, mid).seconds(), 0.4);
+        const double kit16 = tone_db(m, sr, 441, 0.05, 0.35), kit0 = tone_db(m, sr, 2205, 0.05, 0.35);
         EXPECT_GT(excluded ? kit0 : kit16, (excluded ? kit16 : kit0) + 30);
     }
 }
@@ -267,8 +270,7 @@ TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
     std::vector<float> ref;
     for (const char* cache : {"-S 0", "-S 2m"}) {
         SCOPED_TRACE(cache);
-        const Wave w = render(cfg, mid, std::string("-idvv --reverb=0 --chorus=0 ") + cache);
-        ASSERT_GT(w.seconds(), 3.5);
+        ASSERT_GT(render(cfg, mid, std::string("-idvv --reverb=0 --chorus=0 ") + cache).seconds(), 3.5);
         // The held note keeps its pitch (the pedal lets it fade) and moves no faster than
         // its sine does.
         EXPECT_GT(rms_db(m, sr, 0.6, 0.7), -30);
@@ -484,11 +486,6 @@ protected:
     }
 };
 
-uint32_t tick(double seconds)
-{
-    return (uint32_t)std::lround(seconds * 960);
-}
-
 TimedBytes cc(double at, int ch, int number, int value)
 {
     return {tick(at), {(uint8_t)(0xB0 | ch), (uint8_t)number, (uint8_t)value}};
@@ -524,14 +521,13 @@ TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)
             ev.push_back(cc(start + 0.5 * i, 0, k == 0 ? 7 : 11, values[i]));
         ev.push_back(cc(start + 2.7, 0, k == 0 ? 7 : 11, 127));
     }
-    const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 5.5);
+    ASSERT_GT(render(ev).seconds(), 5.5);
     for (int k = 0; k < 2; k++) {
         SCOPED_TRACE(k == 0 ? "CC7" : "CC11");
-        const double start = k * 3.0, ref = rms_db(m, w.rate, start + 0.2, start + 0.45);
+        const double start = k * 3.0, ref = rms_db(m, sr, start + 0.2, start + 0.45);
         for (int i = 1; i < 5; i++) {
             const double t = start + 0.5 * i;
-            EXPECT_NEAR(rms_db(m, w.rate, t + 0.1, t + 0.45) - ref, 40 * std::log10(values[i] / 127.0), 0.5)
+            EXPECT_NEAR(rms_db(m, sr, t + 0.1, t + 0.45) - ref, 40 * std::log10(values[i] / 127.0), 0.5)
                 << values[i];
         }
     }
@@ -550,19 +546,18 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
     note(ev, 10.5, 13.5, 0);  // the modulation wheel, then two semitones of bend
     ev.insert(ev.end(), {cc(10.5, 0, 1, 127), {tick(10.9), {0xE0, 0x7F, 0x7F}}, {tick(0), {0xD0, 127}},
                          {tick(2.8), {0xD0, 0}}, cc(3, 0, 1, 127), cc(5.8, 0, 1, 0), cc(6, 1, 1, 127)});
-    const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 13.3);
+    ASSERT_GT(render(ev).seconds(), 13.3);
     const struct { const char* what; double at, hz, centre; } cases[] = {
         {"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
         {"wheel and bend", 11, 8.176, 200}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::vector<double> p = pitch_track(m, w.rate, c.at + 0.1, c.at + 2.4);
+        const std::vector<double> p = pitch_track(m, sr, c.at + 0.1, c.at + 2.4);
         EXPECT_NEAR(*std::max_element(p.begin(), p.end()), c.centre + 50, 5);
         EXPECT_NEAR(*std::min_element(p.begin(), p.end()), c.centre - 50, 5);
         EXPECT_NEAR(swing_hz(p), c.hz, c.hz * 0.05);
     }
-    const std::vector<double> still = pitch_track(m, w.rate, 9.1, 9.9);
+    const std::vector<double> still = pitch_track(m, sr, 9.1, 9.9);
     EXPECT_LT(*std::max_element(still.begin(), still.end()) - *std::min_element(still.begin(), still.end()), 3);
 }
 
@@ -584,18 +579,18 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
         note(ev, 3 + 2 * k, 3.5 + 2 * k, 0);
     }
     ev.insert(ev.end(), {cc(1.9, 3, 7, 32), cc(1.9, 0, 7, 32), cc(3.9, 3, 7, 127), cc(3.9, 0, 7, 127),
-                         {tick(5.9), {0xE0, 0x7F, 0x7F}}, {tick(5.9), {0xE5, 0x7F, 0x7F}}, cc(7.9, 6, 2, 127)});
+                         {tick(5.9), {0xE0, 0x7F, 0x7F}}, {tick(5.9), {0xE5, 0x7F, 0x7F}},
+                         cc(7.9, 6, 2, 127)});
     note(ev, 8, 9.5, 6);
-    const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 9.4);
-    auto level = [&](double t) { return rms_db(m, w.rate, t + 0.1, t + 0.3); };
+    ASSERT_GT(render(ev).seconds(), 9.4);
+    auto level = [&](double t) { return rms_db(m, sr, t + 0.1, t + 0.3); };
     EXPECT_NEAR(level(0.1) - level(0.5), 0, 0.5);  // CC74 at 0: no change
     EXPECT_LT(level(1.1) - level(1.5), -10);       // at 127: 9600 cents lower
     EXPECT_NEAR(level(2) - level(4), 0, 0.3);
     EXPECT_NEAR(level(3) - level(5), 40 * std::log10(32 / 127.0), 0.5);
-    EXPECT_NEAR(cents(frequency(m, w.rate, 6.1, 6.4), 441), 0, 3);
-    EXPECT_NEAR(cents(frequency(m, w.rate, 7.1, 7.4), 441), 200, 3);  // two semitones of bend
-    const std::vector<double> p = pitch_track(m, w.rate, 8.1, 9.3);
+    EXPECT_NEAR(cents(frequency(m, sr, 6.1, 6.4), 441), 0, 3);
+    EXPECT_NEAR(cents(frequency(m, sr, 7.1, 7.4), 441), 200, 3);  // two semitones of bend
+    const std::vector<double> p = pitch_track(m, sr, 8.1, 9.3);
     EXPECT_NEAR(*std::max_element(p.begin(), p.end()), 95, 10);
     EXPECT_NEAR(*std::min_element(p.begin(), p.end()), -95, 10);
 }
@@ -625,13 +620,12 @@ TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorElseThe
         note(ev, t + 0.55, t + 1.45, rows[i].channel);
         ev.push_back(cc(t + 1.0, rows[i].channel, 74, rows[i].during));
     }
-    const Wave w = render(ev);
-    ASSERT_GT(w.seconds(), 3.4);
+    ASSERT_GT(render(ev).seconds(), 3.4);
     for (size_t i = 0; i < 2; i++) {
         SCOPED_TRACE(rows[i].what);
-        const double t = 2.0 * (double)i, ref = rms_db(m, w.rate, t + 0.15, t + 0.4);
-        const double first = rms_db(m, w.rate, t + 0.65, t + 0.95) - ref;
-        const double second = rms_db(m, w.rate, t + 1.1, t + 1.4) - ref;
+        const double t = 2.0 * (double)i, ref = rms_db(m, sr, t + 0.15, t + 0.4);
+        const double first = rms_db(m, sr, t + 0.65, t + 0.95) - ref;
+        const double second = rms_db(m, sr, t + 1.1, t + 1.4) - ref;
         EXPECT_TRUE(first > rows[i].first_lo && first < rows[i].first_hi) << "first half " << first;
         EXPECT_TRUE(second > rows[i].second_lo && second < rows[i].second_hi) << "second half " << second;
     }
