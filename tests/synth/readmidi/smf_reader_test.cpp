@@ -17,8 +17,6 @@ namespace {
 
 class SmfReaderTest : public ReaderTest {};
 
-const int32_t QUARTER = 22050;  // at 120 beats per minute and 44100 Hz
-
 Bytes song(int format)
 {
     return smf(format, 96, {cat({note_on(0, 0, 60, 100), note_on(96, 0, 60, 0), end_of_track()})});
