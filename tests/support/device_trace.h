@@ -4,6 +4,7 @@
 #ifndef CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 #define CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <sys/time.h>
@@ -59,13 +60,11 @@ Span timed(F call)
 // in `to`, the fewest and the most, never more than it was given.
 inline double fewest_frames(Span from, Span to, double rate, double given)
 {
-    double f = (to.from - from.to) * rate / 1e6;
-    return f < 0 ? 0 : f > given ? given : f;
+    return std::clamp((to.from - from.to) * rate / 1e6, 0.0, given);
 }
 inline double most_frames(Span from, Span to, double rate, double given)
 {
-    double f = (to.to - from.from) * rate / 1e6;
-    return f < 0 ? 0 : f > given ? given : f;
+    return std::clamp((to.to - from.from) * rate / 1e6, 0.0, given);
 }
 
 #endif
