@@ -71,8 +71,8 @@ inline int fake_acntl(int request, void* arg)
 inline PlayMode& fake_mode()
 {
     static PlayMode pm = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
-                          "recording output", 'R', nullptr, [] { return 0; }, [] {}, fake_output_data,
-                          fake_acntl, nullptr};
+                          "recording output", 'R', nullptr, [] { return 0; }, [] {},
+                          fake_output_data, fake_acntl, nullptr};
     return pm;
 }
 

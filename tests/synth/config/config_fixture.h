@@ -31,7 +31,10 @@ inline void reset_configuration_state()
 struct ReadResult {
     int status;
     std::string messages;
-    bool operator==(const ReadResult& o) const { return status == o.status && messages == o.messages; }
+    bool operator==(const ReadResult& o) const
+    {
+        return status == o.status && messages == o.messages;
+    }
 };
 inline std::ostream& operator<<(std::ostream& o, const ReadResult& r)
 {

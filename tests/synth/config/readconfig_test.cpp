@@ -180,7 +180,8 @@ TEST_F(ReadConfig, BankLinesPatchLinesAndMaps)
 
     // copybank into a mapped bank records the map for every copied program; undef drops one;
     // copymap copies every bank of one map to another.
-    EXPECT_TRUE(reads_clean("bank 0\n7 seven\nbank sc88 3\ncopybank 0\nundef 5\ncopymap sc8850 sc88\n"));
+    EXPECT_TRUE(reads_clean("bank 0\n7 seven\nbank sc88 3\ncopybank 0\nundef 5\n"
+                            "copymap sc8850 sc88\n"));
     for (int map : {SC_88_TONE_MAP, SC_8850_TONE_MAP}) {
         m = mapped(map, 3, 7);
         EXPECT_EQ(m[0], 1) << map;
@@ -191,8 +192,8 @@ TEST_F(ReadConfig, BankLinesPatchLinesAndMaps)
     EXPECT_TRUE(reads_clean("progbase 1\nmap gm2 121 1 0 2\n"));
     EXPECT_EQ(mapped(GM2_TONE_MAP, 121, 0), (std::vector<int>{1, 0, 1}));
     // Per-program keywords and program ranges.
-    EXPECT_TRUE(reads_clean("progbase 0\ndrumset 0\nlevel 0-2,126- 100\nreverbsend 40 5\nplaynote - 60\n"
-                            "altassign clear 35-40\naltassign 50-\n"));
+    EXPECT_TRUE(reads_clean("progbase 0\ndrumset 0\nlevel 0-2,126- 100\nreverbsend 40 5\n"
+                            "playnote - 60\naltassign clear 35-40\naltassign 50-\n"));
     const ToneBankElement* d = drumset[0]->tone;
     EXPECT_EQ((std::vector<int>{d[2].tva_level, d[3].tva_level, d[127].tva_level}),
               (std::vector<int>{100, 0, 100}));
@@ -227,7 +228,8 @@ TEST_F(ReadConfig, NestedFilesCountOnceAndSourceLoopsEndTheWholeChain)
     t.write("loop.cfg", "dir /in-loop\nsource " + loop + "\ndir /not-reached\n");
     std::string outer = t.write("outer.cfg", "source " + loop + "\ndir /outer-not-reached\n");
     reset_configuration_state();
-    EXPECT_EQ(read_config_named(outer), (ReadResult{2, "Probable source loop in configuration files\n"}));
+    EXPECT_EQ(read_config_named(outer),
+              (ReadResult{2, "Probable source loop in configuration files\n"}));
     EXPECT_EQ(std::make_tuple(rcf_count, std::string(pathlist->path)),
               std::make_tuple(0, std::string("/in-loop")));
 
@@ -251,8 +253,9 @@ TEST_F(ReadConfig, OptLines)
     EXPECT_TRUE(reads_clean("opt p64\nopt p 48\nopt --polyphony=40\nopt --polyphony 32\n"
                             "opt -p 20\nopt a\nopt --no-anti-alias\n"));
     EXPECT_EQ(std::make_tuple(voices, max_voices, antialiasing_allowed), std::make_tuple(20, 20, 0));
-    EXPECT_EQ(read_config_text("opt p0"), (ReadResult{1, "Polyphony must be between 1 and 16644\n" + P +
-                                                             "1: Invalid command line option\n"}));
+    EXPECT_EQ(read_config_text("opt p0"),
+              (ReadResult{1, "Polyphony must be between 1 and 16644\n" + P +
+                                 "1: Invalid command line option\n"}));
 
     TempDir t;
     std::string inner = t.write("inner.cfg", "dir /from-option\n");

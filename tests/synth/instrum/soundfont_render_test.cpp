@@ -153,7 +153,8 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
             pitched.push_back({t, v, key, 441 * std::pow(2, ((key - g[0]) * g[1] + g[2]) / 1200)});
         }
     // Zones by key and velocity: 59 in the low zone, 60 by velocity 63/64 in the +40/-40 ones.
-    for (auto [key, vel, tune] : {std::tuple{59, 100, 0}, {60, 63, 40}, {60, 64, -40}, {72, 40, 40}}) {
+    for (auto [key, vel, tune] :
+         {std::tuple{59, 100, 0}, {60, 63, 40}, {60, 64, -40}, {72, 40, 40}}) {
         notes.push_back({t, t + 0.25, 3, key, vel});
         pitched.push_back({t, 3, key, 441 * std::pow(2, ((key - 69) * 100 + tune) / 1200.0)});
         t += 0.3;
@@ -270,7 +271,8 @@ TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
     std::vector<float> ref;
     for (const char* cache : {"-S 0", "-S 2m"}) {
         SCOPED_TRACE(cache);
-        ASSERT_GT(render(cfg, mid, std::string("-idvv --reverb=0 --chorus=0 ") + cache).seconds(), 3.5);
+        const std::string options = std::string("-idvv --reverb=0 --chorus=0 ") + cache;
+        ASSERT_GT(render(cfg, mid, options).seconds(), 3.5);
         // The held note keeps its pitch (the pedal lets it fade) and moves no faster than
         // its sine does.
         EXPECT_GT(rms_db(m, sr, 0.6, 0.7), -30);
@@ -544,8 +546,9 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
     note(ev, 6, 8.5, 1);   // the modulation wheel on the 3 Hz zone
     note(ev, 9, 10, 0);    // neither
     note(ev, 10.5, 13.5, 0);  // the modulation wheel, then two semitones of bend
-    ev.insert(ev.end(), {cc(10.5, 0, 1, 127), {tick(10.9), {0xE0, 0x7F, 0x7F}}, {tick(0), {0xD0, 127}},
-                         {tick(2.8), {0xD0, 0}}, cc(3, 0, 1, 127), cc(5.8, 0, 1, 0), cc(6, 1, 1, 127)});
+    ev.insert(ev.end(), {cc(10.5, 0, 1, 127), {tick(10.9), {0xE0, 0x7F, 0x7F}},
+                         {tick(0), {0xD0, 127}}, {tick(2.8), {0xD0, 0}}, cc(3, 0, 1, 127),
+                         cc(5.8, 0, 1, 0), cc(6, 1, 1, 127)});
     ASSERT_GT(render(ev).seconds(), 13.3);
     const struct { const char* what; double at, hz, centre; } cases[] = {
         {"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
@@ -578,9 +581,9 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
         note(ev, 2 + 2 * k, 2.5 + 2 * k, k < 2 ? 3 : 5);
         note(ev, 3 + 2 * k, 3.5 + 2 * k, 0);
     }
-    ev.insert(ev.end(), {cc(1.9, 3, 7, 32), cc(1.9, 0, 7, 32), cc(3.9, 3, 7, 127), cc(3.9, 0, 7, 127),
-                         {tick(5.9), {0xE0, 0x7F, 0x7F}}, {tick(5.9), {0xE5, 0x7F, 0x7F}},
-                         cc(7.9, 6, 2, 127)});
+    ev.insert(ev.end(), {cc(1.9, 3, 7, 32), cc(1.9, 0, 7, 32), cc(3.9, 3, 7, 127),
+                         cc(3.9, 0, 7, 127), {tick(5.9), {0xE0, 0x7F, 0x7F}},
+                         {tick(5.9), {0xE5, 0x7F, 0x7F}}, cc(7.9, 6, 2, 127)});
     note(ev, 8, 9.5, 6);
     ASSERT_GT(render(ev).seconds(), 9.4);
     auto level = [&](double t) { return rms_db(m, sr, t + 0.1, t + 0.3); };
@@ -622,11 +625,12 @@ TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorElseThe
     }
     ASSERT_GT(render(ev).seconds(), 3.4);
     for (size_t i = 0; i < 2; i++) {
-        SCOPED_TRACE(rows[i].what);
+        const auto& r = rows[i];
+        SCOPED_TRACE(r.what);
         const double t = 2.0 * (double)i, ref = rms_db(m, sr, t + 0.15, t + 0.4);
         const double first = rms_db(m, sr, t + 0.65, t + 0.95) - ref;
         const double second = rms_db(m, sr, t + 1.1, t + 1.4) - ref;
-        EXPECT_TRUE(first > rows[i].first_lo && first < rows[i].first_hi) << "first half " << first;
-        EXPECT_TRUE(second > rows[i].second_lo && second < rows[i].second_hi) << "second half " << second;
+        EXPECT_TRUE(first > r.first_lo && first < r.first_hi) << "first half " << first;
+        EXPECT_TRUE(second > r.second_lo && second < r.second_hi) << "second half " << second;
     }
 }

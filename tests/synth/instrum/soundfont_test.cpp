@@ -106,8 +106,8 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     for (const auto& d : damages) {
         std::string bad = good;
         put_le(bad, d.at, d.value, d.bytes);
-        EXPECT_EQ(std::unique_ptr<SF2File>(sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why)), nullptr)
-            << d.what;
+        std::unique_ptr<SF2File> f(sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why));
+        EXPECT_EQ(f, nullptr) << d.what;
         EXPECT_TRUE(contains(why, d.reason)) << d.what << ": " << why;
     }
     // Every truncation, with the RIFF size told the truth so that the chunks are walked.

@@ -96,10 +96,10 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
 {
     TempDir dir;
     write_signal(&raw_play_mode, dir.file("out.raw"), PE_16BIT | PE_SIGNED | PE_BYTESWAP, 44100, 5000);
-    const std::string data = read_whole_file(dir.file("out.raw"));  // big-endian 16-bit samples
-    ASSERT_EQ(data.size(), 5000u * 4);
+    const std::string b = read_whole_file(dir.file("out.raw"));  // big-endian 16-bit samples
+    ASSERT_EQ(b.size(), 5000u * 4);
     for (int32 i = 0; i < 2 * 5000; i++)
-        ASSERT_EQ((int16)((uint8)data[2 * i] << 8 | (uint8)data[2 * i + 1]), sample(i / 2, i % 2) >> 13) << i;
+        ASSERT_EQ((int16)((uint8)b[2 * i] << 8 | (uint8)b[2 * i + 1]), sample(i / 2, i % 2) >> 13) << i;
 
     if (!have_program("sox") || !have_program("soxi"))
         GTEST_SKIP() << "sox is not installed";
@@ -128,8 +128,9 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
         write_signal(c.mode, file, c.enc, c.rate, frames);
         SCOPED_TRACE(file + " " + c.sox_encoding + " " + std::to_string(c.bits));
         EXPECT_EQ(shell_output("for o in t r c e b s; do soxi -$o " + file + "; done"),
-                  std::string(c.ext) + "\n" + std::to_string(c.rate) + "\n" + std::to_string(c.channels) +
-                      "\n" + c.sox_encoding + "\n" + std::to_string(c.bits) + "\n" + std::to_string(frames));
+                  std::string(c.ext) + "\n" + std::to_string(c.rate) + "\n" +
+                      std::to_string(c.channels) + "\n" + c.sox_encoding + "\n" +
+                      std::to_string(c.bits) + "\n" + std::to_string(frames));
         std::string raw = dir.file("back.raw");
         const std::string sox = "sox " + file + " -t raw -e signed-integer -b 32 -L " + raw + " 2>/dev/null";
         ASSERT_EQ(system(sox.c_str()), 0);
