@@ -96,12 +96,6 @@ class WaveDriverTest : public ::testing::Test {
 protected:
     void SetUp() override { InitializeCriticalSection(&critSect); }
     void TearDown() override { w32_play_mode.close_output(); }
-    // Writes with the driver's debug messages on; returns them.
-    static std::string debug_write(std::string data)
-    {
-        ScopedEnv on("CORVELLE_DEBUG", "1");
-        return stderr_of([&] { EXPECT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0); });
-    }
     static std::string pattern(size_t n, int seed)
     {
         std::string v(n, '\0');
@@ -442,7 +436,11 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
 {
     ASSERT_EQ(w32_play_mode.open_output(), 0);
     EXPECT_EQ(w32_play_mode.fd, 0);
-    const std::string data = pattern(40000, 1), debug = debug_write(data);
+    std::string data = pattern(40000, 1), debug;
+    {
+        ScopedEnv on("CORVELLE_DEBUG", "1");  // the driver says which buffer each block went to
+        debug = stderr_of([&] { EXPECT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0); });
+    }
     size_t at = 0;
     for (int n = 0; n < 3; n++)
         ASSERT_NE(at = debug.find("Buffer " + std::to_string(n) + " queued.", at), std::string::npos)
