@@ -1,8 +1,10 @@
-// The trace lines the virtual audio device writes ("device <microseconds> <frames played>")
-// and the wall clock they are measured against; shared by the platform and output tests.
+// The trace lines the virtual audio device writes ("device <microseconds> <frames played>"),
+// the data of the file its capture form writes, and the wall clock they are measured against;
+// shared by the platform and output tests.
 #ifndef CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 #define CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <sys/time.h>
@@ -23,6 +25,12 @@ inline std::vector<DeviceTraceLine> read_device_trace(const std::string& path)
         if (word == "device")
             out.push_back(t);
     return out;
+}
+
+// The data chunk of a RIFF WAVE file written by the capture device (44-byte header).
+inline std::string wave_data(const std::string& bytes)
+{
+    return bytes.size() >= 44 ? bytes.substr(44) : std::string();
 }
 
 inline double wall_us()
@@ -52,13 +60,11 @@ Span timed(F call)
 // in `to`, the fewest and the most, never more than it was given.
 inline double fewest_frames(Span from, Span to, double rate, double given)
 {
-    double f = (to.from - from.to) * rate / 1e6;
-    return f < 0 ? 0 : f > given ? given : f;
+    return std::clamp((to.from - from.to) * rate / 1e6, 0.0, given);
 }
 inline double most_frames(Span from, Span to, double rate, double given)
 {
-    double f = (to.to - from.from) * rate / 1e6;
-    return f < 0 ? 0 : f > given ? given : f;
+    return std::clamp((to.to - from.from) * rate / 1e6, 0.0, given);
 }
 
 #endif

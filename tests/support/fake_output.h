@@ -67,14 +67,12 @@ inline int fake_acntl(int request, void* arg)
     }
 }
 
-inline int fake_open(void) { return 0; }
-
 // 44100 Hz, 16-bit signed stereo PCM.
 inline PlayMode& fake_mode()
 {
     static PlayMode pm = {44100, PE_16BIT | PE_SIGNED, PF_PCM_STREAM, -1, {0, 0, 0, 0, 0},
-                          "recording output", 'R', nullptr, fake_open, [] {}, fake_output_data,
-                          fake_acntl, nullptr};
+                          "recording output", 'R', nullptr, [] { return 0; }, [] {},
+                          fake_output_data, fake_acntl, nullptr};
     return pm;
 }
 

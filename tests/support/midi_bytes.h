@@ -14,13 +14,10 @@ typedef std::vector<uint8_t> Bytes;
 // Appends v as a variable-length quantity (seven bits a byte, most significant first).
 inline void put_vlq(Bytes& out, uint32_t v)
 {
-    uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while ((v >>= 7) != 0)
-        tmp[n++] = (uint8_t)(0x80 | (v & 0x7F));
-    while (n > 0)
-        out.push_back(tmp[--n]);
+    for (int shift = 28; shift > 0; shift -= 7)
+        if (v >> shift)
+            out.push_back((uint8_t)(0x80 | (v >> shift & 0x7F)));
+    out.push_back(v & 0x7F);
 }
 inline Bytes vlq(uint32_t v)
 {
@@ -78,10 +75,8 @@ inline Bytes header_chunk(int format, int ntracks, int division, uint32_t hlen =
 inline Bytes smf(int format, int division, const std::vector<Bytes>& track_bodies)
 {
     Bytes out = header_chunk(format, (int)track_bodies.size(), division);
-    for (const Bytes& b : track_bodies) {
-        Bytes t = track_chunk(b);
-        out.insert(out.end(), t.begin(), t.end());
-    }
+    for (const Bytes& b : track_bodies)
+        out = cat({out, track_chunk(b)});
     return out;
 }
 

@@ -1,9 +1,8 @@
 // Writes small SoundFont 2 files for tests: samples (each followed by the 46 silent points the
 // format asks for), instruments and presets whose zones list their generators in order, the
 // zone's instrument or sample appended as its last generator, and their modulators. Samples
-// with low bytes add an
-// "sm24" chunk (24-bit data); a font marked compressed is written as SF3, each sample an Ogg
-// Vorbis stream made with libvorbisenc.
+// with low bytes add an "sm24" chunk (24-bit data); a font marked compressed is written as
+// SF3, each sample an Ogg Vorbis stream made with libvorbisenc.
 #ifndef CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
 #define CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
 
@@ -62,12 +61,12 @@ struct Sf2FontDef {
     bool compressed = false;  // SF3: Ogg Vorbis samples
 };
 
-// A mono Ogg Vorbis stream of the points (quality 0..1 of libvorbisenc's scale).
-inline std::string sf2_vorbis(const std::vector<int16_t>& points, uint32_t rate, float quality = 0.8f)
+// A mono Ogg Vorbis stream of the points (quality 0.8 of libvorbisenc's 0..1).
+inline std::string sf2_vorbis(const std::vector<int16_t>& points, uint32_t rate)
 {
     vorbis_info vi;
     vorbis_info_init(&vi);
-    if (vorbis_encode_init_vbr(&vi, 1, (long)rate, quality) != 0)
+    if (vorbis_encode_init_vbr(&vi, 1, (long)rate, 0.8f) != 0)
         abort();
     vorbis_comment vc;
     vorbis_comment_init(&vc);
@@ -90,14 +89,11 @@ inline std::string sf2_vorbis(const std::vector<int16_t>& points, uint32_t rate,
     for (ogg_packet& p : h)
         ogg_stream_packetin(&os, &p);
     drain(true);
-    for (size_t at = 0, n = 1; n > 0; at += n) {
-        n = std::min<size_t>(1024, points.size() - at);
-        if (n > 0) {
-            float** buf = vorbis_analysis_buffer(&vd, (int)n);
-            for (size_t i = 0; i < n; i++)
-                buf[0][i] = points[at + i] / 32768.0f;
-        }
-        vorbis_analysis_wrote(&vd, (int)n);  // 0 ends the stream
+    float** buf = vorbis_analysis_buffer(&vd, (int)points.size());
+    for (size_t i = 0; i < points.size(); i++)
+        buf[0][i] = points[i] / 32768.0f;
+    for (int n : {(int)points.size(), 0}) {
+        vorbis_analysis_wrote(&vd, n);  // 0 ends the stream
         while (vorbis_analysis_blockout(&vd, &vb) == 1) {
             vorbis_analysis(&vb, nullptr);
             vorbis_bitrate_addblock(&vb);
@@ -154,32 +150,45 @@ inline std::string chunk(const std::string& id, const std::string& body)
         s += '\0';
     return s;
 }
-// Bags, generators and modulators of a list of zones; `gens` and `mods` count those written.
-inline void zones(const std::vector<Sf2ZoneDef>& zs, uint16_t target_gen, std::string& bag,
-                  std::string& gen, int& gens, std::string& mod, int& mods)
+// A record's header: its name, its preset and bank numbers (presets only) and first zone.
+inline void header(std::string& s, const Sf2InstDef& i, int bag)
 {
-    for (const Sf2ZoneDef& z : zs) {
-        put(bag, (uint64_t)gens, 2);
-        put(bag, (uint64_t)mods, 2);
-        for (const Sf2Mod& m : z.mods) {
-            put(mod, m.src, 2);
-            put(mod, m.dest, 2);
-            put(mod, (uint16_t)m.amount, 2);
-            put(mod, m.amount_src, 2);
-            put(mod, m.transform, 2);
-            mods++;
-        }
-        for (const Sf2Gen& g : z.gens) {
-            put(gen, g.oper, 2);
-            put(gen, (uint16_t)g.amount, 2);
-            gens++;
-        }
-        if (z.target >= 0) {
-            put(gen, target_gen, 2);
-            put(gen, (uint16_t)z.target, 2);
-            gens++;
+    name20(s, i.name);
+    put(s, (uint64_t)bag, 2);
+}
+inline void header(std::string& s, const Sf2PresetDef& p, int bag)
+{
+    name20(s, p.name);
+    put(s, p.preset | (uint64_t)p.bank << 16 | (uint64_t)bag << 32, 6);
+    s.append(12, '\0');
+}
+// The header, bag, generator and modulator tables of instruments or presets, each closed by its
+// terminal record; target_gen is the generator that names a zone's sample or instrument.
+template <class R>
+void tables(const std::vector<R>& records, const R& last, uint16_t target_gen, std::string& hdr,
+            std::string& bag, std::string& gen, std::string& mod)
+{
+    int gens = 0, mods = 0, bags = 0;
+    for (const R& r : records) {
+        header(hdr, r, bags);
+        bags += (int)r.zones.size();
+        for (const Sf2ZoneDef& z : r.zones) {
+            put(bag, (uint64_t)gens | (uint64_t)mods << 16, 4);
+            for (const Sf2Mod& m : z.mods)
+                for (uint16_t v : {m.src, m.dest, (uint16_t)m.amount, m.amount_src, m.transform})
+                    put(mod, v, 2);
+            std::vector<Sf2Gen> all = z.gens;
+            if (z.target >= 0)
+                all.push_back({target_gen, (int16_t)z.target});
+            for (const Sf2Gen& g : all)
+                put(gen, g.oper | (uint64_t)(uint16_t)g.amount << 16, 4);
+            mods += (int)z.mods.size(), gens += (int)all.size();
         }
     }
+    header(hdr, last, bags);
+    put(bag, (uint64_t)gens | (uint64_t)mods << 16, 4);
+    gen.append(4, '\0');
+    mod.append(10, '\0');
 }
 }  // namespace sf2w
 
@@ -203,53 +212,17 @@ inline std::string build_sf2(const Sf2FontDef& f)
                 sm24 += std::string(s.low.begin(), s.low.end()) + std::string(46, '\0');
         }
         name20(shdr, s.name);
-        put(shdr, start, 4);
-        put(shdr, end, 4);
-        put(shdr, loop + s.loop_start, 4);
-        put(shdr, loop + s.loop_end, 4);
-        put(shdr, s.rate, 4);
-        shdr += (char)s.root;
-        shdr += (char)s.correction;
-        put(shdr, s.link, 2);
+        for (uint32_t v : {start, end, loop + s.loop_start, loop + s.loop_end, s.rate})
+            put(shdr, v, 4);
+        put(shdr, s.root | (uint64_t)(uint8_t)s.correction << 8 | (uint64_t)s.link << 16, 4);
         put(shdr, (uint16_t)(s.type | (f.compressed ? 0x10 : 0)), 2);
     }
     name20(shdr, "EOS");
     shdr.append(26, '\0');
 
-    std::string inst, ibag, igen, imod, pmod;
-    int gens = 0, bags = 0, mods = 0;
-    for (const Sf2InstDef& i : f.instruments) {
-        name20(inst, i.name);
-        put(inst, (uint64_t)bags, 2);
-        zones(i.zones, 53, ibag, igen, gens, imod, mods);
-        bags += (int)i.zones.size();
-    }
-    name20(inst, "EOI");
-    put(inst, (uint64_t)bags, 2);
-    put(ibag, (uint64_t)gens, 2);
-    put(ibag, (uint64_t)mods, 2);
-    igen.append(4, '\0');
-    imod.append(10, '\0');
-
-    std::string phdr, pbag, pgen;
-    gens = bags = mods = 0;
-    for (const Sf2PresetDef& p : f.presets) {
-        name20(phdr, p.name);
-        put(phdr, p.preset, 2);
-        put(phdr, p.bank, 2);
-        put(phdr, (uint64_t)bags, 2);
-        phdr.append(12, '\0');
-        zones(p.zones, 41, pbag, pgen, gens, pmod, mods);
-        bags += (int)p.zones.size();
-    }
-    name20(phdr, "EOP");
-    put(phdr, 0, 4);
-    put(phdr, (uint64_t)bags, 2);
-    phdr.append(12, '\0');
-    put(pbag, (uint64_t)gens, 2);
-    put(pbag, (uint64_t)mods, 2);
-    pgen.append(4, '\0');
-    pmod.append(10, '\0');
+    std::string inst, ibag, igen, imod, phdr, pbag, pgen, pmod;
+    tables(f.instruments, {"EOI", {}}, 53, inst, ibag, igen, imod);
+    tables(f.presets, {"EOP", 0, 0, {}}, 41, phdr, pbag, pgen, pmod);
 
     std::string ifil;
     put(ifil, f.compressed ? 3 : 2, 2);

@@ -31,7 +31,15 @@ inline void reset_configuration_state()
 struct ReadResult {
     int status;
     std::string messages;
+    bool operator==(const ReadResult& o) const
+    {
+        return status == o.status && messages == o.messages;
+    }
 };
+inline std::ostream& operator<<(std::ostream& o, const ReadResult& r)
+{
+    return o << "status " << r.status << ", messages \"" << r.messages << "\"";
+}
 
 // Reads the text itself, or (named) the file of that name.
 inline ReadResult read_config_text(const std::string& text, bool named = false)
@@ -41,6 +49,14 @@ inline ReadResult read_config_text(const std::string& text, bool named = false)
     return r;
 }
 inline ReadResult read_config_named(const std::string& name) { return read_config_text(name, true); }
+// Whether the text reads without an error; the messages say why not.
+inline ::testing::AssertionResult reads_clean(const std::string& text)
+{
+    const ReadResult r = read_config_text(text);
+    if (r.status == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "status " << r.status << ": " << r.messages;
+}
 
 // The search path as "first;second;...;".
 inline std::string path_list_text()

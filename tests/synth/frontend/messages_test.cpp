@@ -84,11 +84,7 @@ TEST_F(Messages, VerbosityCountsStreamsAndEvents)
 }
 
 int trace_calls = 0, trace_last_arg = 0, refreshes = 0;
-void count_call(int v)
-{
-    trace_calls++;
-    trace_last_arg = v;
-}
+void count_call(int v) { trace_calls++, trace_last_arg = v; }
 void count_refresh(ControlEvent* e) { refreshes += e->type == CTLE_REFRESH; }
 
 using Trace = InterfaceState;

@@ -63,11 +63,7 @@ OptRun words(std::vector<std::string> w)
 
 TEST_F(Options, OutputModeWithModifiers)
 {
-    PlayMode* raw = nullptr;
-    for (PlayMode** p = play_mode_list; *p != nullptr; p++)
-        if ((*p)->id_character == 'r')
-            raw = *p;
-    ASSERT_NE(raw, nullptr);
+    PlayMode* raw = &raw_play_mode;
     Restore encoding(raw->encoding, PE_ULAW | PE_MONO);
     // Rows run in order: each starts from the encoding the one before left.
     const struct { std::vector<std::string> words; int32 encoding; } cases[] = {
@@ -216,12 +212,11 @@ TEST_F(Options, RefusedValuesFailWithAMessage)
 {
     for (const char* w : {"p0", "p16645", "s3000", "D33", "Q40", "Q8t", "Orz", "Oq", "4", "Ix", "gx", "!d",
                           "wR", "wx", "Wx", "iz", "idk", "A801", "A100,900", "B1001", "B,13", "C256", "H8",
-                          "K-25",
-                          "R5001", "T9", "V-1", "Zpure8", "!y", "!bx", "--drum-power=900", "--default-mid=zz",
-                          "--delay=q", "--delay=l,-5", "--chorus=x", "--chorus=1,200", "--voice-lpf=z",
-                          "--resample=q", "--noise-shaping=5", "--default-bank=128", "--default-program=128",
-                          "--force-program=1/33", "!--interface-path=x", "--spectrogram=x", "--rcpcv-dll=x",
-                          "--temper-mute=9"}) {
+                          "K-25", "R5001", "T9", "V-1", "Zpure8", "!y", "!bx", "--drum-power=900",
+                          "--default-mid=zz", "--delay=q", "--delay=l,-5", "--chorus=x", "--chorus=1,200",
+                          "--voice-lpf=z", "--resample=q", "--noise-shaping=5", "--default-bank=128",
+                          "--default-program=128", "--force-program=1/33", "!--interface-path=x",
+                          "--spectrogram=x", "--rcpcv-dll=x", "--temper-mute=9"}) {
         const bool silent = w[0] == '!';
         const char* word = w + silent;
         OptRun r = word[0] == '-' ? words({word}) : short_opt(word[0], word + 1);

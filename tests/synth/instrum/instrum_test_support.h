@@ -7,11 +7,11 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "config/soundfont.h"
 #include "config/tonebank.h"
 #include "frontend/controls.h"
 #include "frontend/options.h"
@@ -141,12 +141,14 @@ protected:
     {
         reset_options();
         init_freq_table();  // as the program has it from its start: drums are resampled to their key
+        init_modenv_vol_table();
         memset(&mode_, 0, sizeof(mode_));
         mode_.rate = 44100, play_mode = &mode_, control_ratio = 44;
     }
     void TearDown() override
     {
         clear_instrument_cache(nullptr);
+        free_soundfont_requests();
         play_mode = nullptr, control_ratio = 0;
         reset_options();
     }

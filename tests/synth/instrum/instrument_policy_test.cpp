@@ -3,9 +3,7 @@
 #include "instrum_test_support.h"
 
 #include <cstdio>
-#include <set>
 #include <tuple>
-#include <sys/stat.h>
 
 #include "instrum/instrument_policy.h"
 #include "play/playmidi.h"
@@ -23,8 +21,6 @@ int cache_entries()
             n++;
     return n;
 }
-
-int read_quit(int32*) { return RC_QUIT; }
 
 class PolicyTest : public InstrumTest {
 protected:
@@ -46,8 +42,7 @@ protected:
     }
     void configure(const std::string& text)
     {
-        ReadResult r = read_config_text("dir " + dir_.path() + "\n" + text);
-        ASSERT_EQ(r.status, 0) << r.messages;
+        ASSERT_TRUE(reads_clean("dir " + dir_.path() + "\n" + text));
     }
 };
 
@@ -58,7 +53,7 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     tonebank[0]->tone[5].instrument = MAGIC_LOAD_INSTRUMENT;
     int rc = RC_NONE;
     {
-        Restore quit(ctl->read, read_quit);
+        Restore quit(ctl->read, [](int32*) { return (int)RC_QUIT; });
         EXPECT_EQ(load_missing_instruments(&rc), 0);
     }
     EXPECT_EQ(std::make_tuple(rc, tonebank[0]->tone[5].instrument, cache_entries()),

@@ -17,10 +17,8 @@ TEST_F(InstrumTest, PatchVariantsLoadAlikeAndWaveformsBecomeSigned16Bit)
     };
     TestPatch p = patch_of({looped16(500, 10, 400)});
     for (const auto& w : waves) {
-        p.samples.emplace_back();
-        p.samples.back().modes = w.modes | MODES_LOOPING;  // a looping sample keeps its last value
-        p.samples.back().data = w.bytes;
-        p.samples.back().loop_end = (uint32_t)w.bytes.size();
+        TestSample& s = p.samples.emplace_back();  // looping: a looping sample keeps its last value
+        s.modes = w.modes | MODES_LOOPING, s.data = w.bytes, s.loop_end = (uint32_t)w.bytes.size();
     }
     std::string msg, all;
     Instrument* bare = load(write("bare.pat", p), &msg);
@@ -110,13 +108,8 @@ TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
     const uint8_t loop = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE, L = MODES_LOOPING,
                   S = MODES_SUSTAIN, E = MODES_ENVELOPE;
     // weird: envelope rates "??????".
-    const struct {
-        uint8_t modes;
-        int dr, note, strip_loop, strip_env;
-        bool weird;
-        uint8_t want;
-        int want_note;
-    } cases[] = {
+    const struct { uint8_t modes; int dr, note, strip_loop, strip_env; bool weird;
+                   uint8_t want; int want_note; } cases[] = {
         {loop, 0, -1, -1, -1, false, L | S | E, 0},
         {MODES_16BIT | S | E, 0, -1, -1, -1, false, 0, 0},  // no loop
         {MODES_16BIT | S | E, 0, -1, -1, 0, false, S | E, 0},
@@ -126,8 +119,8 @@ TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
         {loop, 1, -1, -1, -1, false, 0, 38},
         {loop, 1, 60, 0, 0, false, L | S | E, 60},  // the element's settings win for drums
     };
-    int k = 0;
     for (const auto& c : cases) {
+        const int k = (int)(&c - cases);
         TestSample s = looped16(200, 20, 180);
         s.modes = c.modes;
         if (c.weird)
@@ -145,7 +138,6 @@ TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
             EXPECT_EQ(std::make_tuple(sp.root_freq, sp.sample_rate), std::make_tuple(freq_table[38], 44100));
             EXPECT_NEAR((double)sp.loop_start / sp.data_length, 199.0 / 200, 1e-4);
         }
-        k++;
     }
     // Loaded for no element (the default instrument), an unlooped sample loses its envelope too.
     TestSample s = looped16(200, 20, 180);

@@ -1,6 +1,8 @@
 // SoundFont instruments as heard: corvelle-render plays songs on fonts the test writes (sine
 // samples whose pitch, level and channel tell which zone sounded and how), and the songs of
-// the test set on the standard GM font.
+// the test set on the standard GM font; then what modulators do to a voice (volume and
+// expression, pressure and modulation-wheel vibrato at the zone's LFO rate, a font's own
+// controller modulator, a replaced default).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -18,6 +20,11 @@ struct Note {
     int ch, key, vel;
 };
 
+uint32_t tick(double seconds)
+{
+    return (uint32_t)std::lround(seconds * 960);
+}
+
 // A song at 960 ticks per second: program changes at 0, the notes and `extra` events.
 std::string song(const std::vector<std::pair<int, int>>& programs, const std::vector<Note>& notes,
                  std::vector<TimedBytes> extra = {})
@@ -25,10 +32,8 @@ std::string song(const std::vector<std::pair<int, int>>& programs, const std::ve
     for (auto [ch, prog] : programs)
         extra.push_back({0, {(uint8_t)(0xC0 | ch), (uint8_t)prog}});
     std::vector<SongNote> ticks;
-    for (const Note& n : notes) {
-        const uint32_t on = (uint32_t)std::lround(n.on * 960);
-        ticks.push_back({on, (uint32_t)std::lround(n.off * 960) - on, n.ch, n.key, n.vel});
-    }
+    for (const Note& n : notes)
+        ticks.push_back({tick(n.on), tick(n.off) - tick(n.on), n.ch, n.key, n.vel});
     add_notes(extra, ticks);
     return smf_format0(extra, 480, 960);
 }
@@ -52,6 +57,16 @@ double first_time(const std::vector<float>& x, int rate, double t0, double t1, F
             return (double)(i - (size_t)(t0 * rate)) / rate;
     }
     return -1;
+}
+
+// The pitch of m around `ref` Hz in cents, every 5 ms over [t0, t1).
+std::vector<double> pitch_track(const std::vector<float>& m, int rate, double t0, double t1,
+                                double ref = 441)
+{
+    std::vector<double> c;
+    for (double s = t0; s < t1; s += 0.005)
+        c.push_back(cents(frequency(m, rate, s, s + 0.006), ref));
+    return c;
 }
 
 // Looped sines of 441 Hz (period 100 points), 882 Hz (50) and 2205 Hz (20), a stereo pair
@@ -103,7 +118,9 @@ Sf2FontDef test_font()
 class SoundFontRender : public ::testing::Test {
 protected:
     TempDir dir, scratch;
-    std::string err;  // of the last run
+    std::string err;       // of the last run
+    std::vector<float> m;  // the last render mixed to mono, and its rate
+    int sr = 0;
     // Renders `mid` on the configuration text `cfg` (without effects unless options say).
     Wave render(const std::string& cfg, const std::string& mid,
                 const std::string& options = "--reverb=0 --chorus=0")
@@ -113,7 +130,9 @@ protected:
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err.find("No instrument mapped"), std::string::npos) << r.err;
         err = r.err;
-        return read_wave(dir.file("out.wav"));
+        const Wave w = read_wave(dir.file("out.wav"));
+        m = w.mono(), sr = w.rate;
+        return w;
     }
 };
 
@@ -134,12 +153,11 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
             pitched.push_back({t, v, key, 441 * std::pow(2, ((key - g[0]) * g[1] + g[2]) / 1200)});
         }
     // Zones by key and velocity: 59 in the low zone, 60 by velocity 63/64 in the +40/-40 ones.
-    const int split_keys[4][2] = {{59, 100}, {60, 63}, {60, 64}, {72, 40}};
-    const double split_cents[4] = {0, 40, -40, 40};
-    for (int i = 0; i < 4; i++, t += 0.3) {
-        notes.push_back({t, t + 0.25, 3, split_keys[i][0], split_keys[i][1]});
-        pitched.push_back({t, 3, split_keys[i][0],
-                           441 * std::pow(2, ((split_keys[i][0] - 69) * 100 + split_cents[i]) / 1200)});
+    for (auto [key, vel, tune] :
+         {std::tuple{59, 100, 0}, {60, 63, 40}, {60, 64, -40}, {72, 40, 40}}) {
+        notes.push_back({t, t + 0.25, 3, key, vel});
+        pitched.push_back({t, 3, key, 441 * std::pow(2, ((key - 69) * 100 + tune) / 1200.0)});
+        t += 0.3;
     }
     const double env = t, level = t + 1.8, pan = t + 3.2, stereo = t + 4.2, loops = t + 4.8,
                  vib = t + 8.8, drums = t + 10.6;
@@ -161,8 +179,6 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
                                                       {6, 6}, {7, 7}, {8, 8}, {10, 9}}, notes));
     const Wave w = render("soundfont " + font + "\n", mid);
     ASSERT_GT(w.rate, 0);
-    const std::vector<float> m = w.mono();
-    const int sr = w.rate;
 
     for (const Pitched& p : pitched)
         EXPECT_NEAR(cents(frequency(m, sr, p.on + 0.05, p.on + 0.22), p.expect), 0, 3)
@@ -203,11 +219,9 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
     EXPECT_LT(rms_db(m, sr, loops + 3.6, loops + 3.7), held - 60);
 
     // Vibrato of 50 cents: the pitch swings 50 cents each way around 882 Hz.
-    double lo = 1e9, hi = -1e9;
-    for (double s = vib + 0.2; s < vib + 1.4; s += 0.005) {
-        const double c = cents(frequency(m, sr, s, s + 0.006), 882);
-        lo = std::min(lo, c), hi = std::max(hi, c);
-    }
+    const std::vector<double> swing = pitch_track(m, sr, vib + 0.2, vib + 1.4, 882);
+    const double lo = *std::min_element(swing.begin(), swing.end());
+    const double hi = *std::max_element(swing.begin(), swing.end());
     EXPECT_TRUE(std::fabs(hi - 50) <= 5 && std::fabs(lo + 50) <= 5) << lo << " " << hi;
 
     // Drum kit of bank 128: the closed hi-hat (882 Hz) cuts the open one (441 Hz) of its class,
@@ -225,10 +239,9 @@ TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
     const std::string mid = dir.write("kit.mid", song({{9, 16}}, {{0, 0.5, 9, 36, 127}}));
     for (bool excluded : {false, true}) {
         SCOPED_TRACE(excluded ? "kit 16 excluded" : "kit 16 of the font");
-        const Wave w = render("soundfont " + font + "\n" + (excluded ? "font exclude 128 16\n" : ""), mid);
-        ASSERT_GT(w.seconds(), 0.4);
-        const std::vector<float> m = w.mono();
-        const double kit16 = tone_db(m, w.rate, 441, 0.05, 0.35), kit0 = tone_db(m, w.rate, 2205, 0.05, 0.35);
+        const std::string exclude = excluded ? "font exclude 128 16\n" : "";
+        ASSERT_GT(render("soundfont " + font + "\n" + exclude, mid).seconds(), 0.4);
+        const double kit16 = tone_db(m, sr, 441, 0.05, 0.35), kit0 = tone_db(m, sr, 2205, 0.05, 0.35);
         EXPECT_GT(excluded ? kit0 : kit16, (excluded ? kit16 : kit0) + 30);
     }
 }
@@ -258,10 +271,8 @@ TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
     std::vector<float> ref;
     for (const char* cache : {"-S 0", "-S 2m"}) {
         SCOPED_TRACE(cache);
-        const Wave w = render(cfg, mid, std::string("-idvv --reverb=0 --chorus=0 ") + cache);
-        ASSERT_GT(w.seconds(), 3.5);
-        const std::vector<float> m = w.mono();
-        const int sr = w.rate;
+        const std::string options = std::string("-idvv --reverb=0 --chorus=0 ") + cache;
+        ASSERT_GT(render(cfg, mid, options).seconds(), 3.5);
         // The held note keeps its pitch (the pedal lets it fade) and moves no faster than
         // its sine does.
         EXPECT_GT(rms_db(m, sr, 0.6, 0.7), -30);
@@ -292,7 +303,6 @@ TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
         SCOPED_TRACE(name);
         const Wave w = render(std::string("soundfont ") + gm + "\n", songs + "/" + name, "");
         ASSERT_GT(w.rate, 0);
-        const std::vector<float> m = w.mono();
         // Onsets (in the first 30 s) where the notes start, the level neither silent nor clipping.
         std::vector<double> starts;
         for (int32 on : read_song(songs + "/" + name).ons)
@@ -328,19 +338,14 @@ TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZer
     const std::string mid = dir.write("att.mid", song({{0, 0}, {1, 1}, {2, 2}, {3, 3}},
         {{0, 0.3, 0, 69, 127}, {0.4, 0.7, 1, 69, 127}, {0.8, 1.1, 2, 50, 127},
          {1.2, 1.5, 3, 60, 127}, {1.6, 1.9, 0, 69, 64}}));
-    for (auto [option, db] : {std::pair<const char*, double>{"", -4}, {" attenuation=1.0", -10}}) {
-        SCOPED_TRACE(option);
-        const Wave w = render("soundfont " + font + option + "\n", mid);
-        ASSERT_GT(w.seconds(), 1.9);
-        const std::vector<float> m = w.mono();
-        const int sr = w.rate;
-        const double ref = rms_db(m, sr, 0.1, 0.25), vel64 = rms_db(m, sr, 1.7, 1.85);
-        EXPECT_NEAR(rms_db(m, sr, 0.5, 0.65) - ref, db, 0.5);
-        EXPECT_NEAR(cents(frequency(m, sr, 0.85, 1.05), 441), 0, 3);  // key 50 as key 69
-        EXPECT_NEAR(rms_db(m, sr, 0.9, 1.05), vel64, 0.5);            // velocity 127 as 64
-        const double mid_zone = tone_db(m, sr, 882, 1.3, 1.45);
-        EXPECT_GT(mid_zone, std::max(tone_db(m, sr, 441, 1.3, 1.45), tone_db(m, sr, 2205, 1.3, 1.45)) + 40);
-    }
+    // The default share (0.4) is heard in the first test of this file.
+    ASSERT_GT(render("soundfont " + font + " attenuation=1.0\n", mid).seconds(), 1.9);
+    const double ref = rms_db(m, sr, 0.1, 0.25), vel64 = rms_db(m, sr, 1.7, 1.85);
+    EXPECT_NEAR(rms_db(m, sr, 0.5, 0.65) - ref, -10, 0.5);
+    EXPECT_NEAR(cents(frequency(m, sr, 0.85, 1.05), 441), 0, 3);  // key 50 as key 69
+    EXPECT_NEAR(rms_db(m, sr, 0.9, 1.05), vel64, 0.5);            // velocity 127 as 64
+    const double mid_zone = tone_db(m, sr, 882, 1.3, 1.45);
+    EXPECT_GT(mid_zone, std::max(tone_db(m, sr, 441, 1.3, 1.45), tone_db(m, sr, 2205, 1.3, 1.45)) + 40);
 }
 
 // A compressed font (SF3) plays like its SF2 twin; a damaged stream is named with its font and
@@ -388,8 +393,7 @@ TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
     }
 }
 
-// The reverb of the last note rings out to silence: no step at the end, and the last
-// milliseconds far below hearing.
+// The last note's reverb rings out to silence: no step at the end, the last ms far below hearing.
 TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
 {
     Sf2FontDef f;
@@ -400,7 +404,6 @@ TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
     const std::string mid = dir.write("tail.mid", song({{0, 0}}, {{0, 0.5, 0, 69, 127}},
                                                       {{0, {0xB0, 91, 127}}, {0, {0xB0, 7, 127}}}));
     const Wave w = render("soundfont " + font + "\n", mid, "");
-    const std::vector<float> m = w.mono();
     ASSERT_GT(w.seconds(), 1.0);
     EXPECT_GT(rms_db(m, w.rate, 0.7, 0.8), -60);  // the tail is heard after the note
     EXPECT_LT(rms_db(m, w.rate, w.seconds() - 0.01, w.seconds()), -75);
@@ -439,4 +442,195 @@ TEST_F(SoundFontRender, ChorusReturnFollowsTheFontsFactor)
     };
     EXPECT_GT(wet_db(w[1]), -60);
     EXPECT_NEAR(wet_db(w[2]) - wet_db(w[1]), 20 * std::log10(5.0), 0.5);
+}
+
+// ---- modulators ----------------------------------------------------------------------------
+
+namespace {
+
+const uint16_t CC7 = 0x0587, CC74 = 0x00CA;
+
+// A looped 441 Hz sine (root 69) in presets: 0 plain, 1 with a 3 Hz vibrato LFO of no depth,
+// 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so,
+// 6 with CC2 moving the pitch by the modulation LFO (8.176 Hz) up to 100 cents;
+// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, in 4 plain, in 7
+// behind a cutoff of 4 kHz, and in 8 with a falling CC74 modulator (open at 127, 9600 cents
+// lower at 0).
+Sf2FontDef heard_font()
+{
+    Sf2FontDef f;
+    f.samples = {sf2_sine_sample("441", 100), sf2_sine_sample("2205", 20)};
+    const Sf2Gen loop = {SF2_SAMPLE_MODES, 1};
+    f.instruments = {{"plain", {{{loop}, 0}}},
+                     {"lfo", {{{loop, {SF2_VIBLFO_FREQ, -1736}}, 0}}},  // 3.0 Hz
+                     {"dark", {{{loop}, 1, {{CC74, SF2_FILTER_FC, -9600}}}}},
+                     {"fixed", {{{loop}, 0, {{CC7, SF2_ATTENUATION, 0}}}}},
+                     {"bright", {{{loop}, 1}}},
+                     {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}},
+                     {"wobble", {{{loop}, 0, {{0x0082, SF2_MODLFO_TO_PITCH, 100}}}}},
+                     {"low", {{{loop, {SF2_FILTER_FC, 10722}}, 1}}},
+                     {"closing", {{{loop}, 1, {{CC74 | 0x0100, SF2_FILTER_FC, -9600}}}}}};
+    for (int i = 0; i < 9; i++)
+        f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
+    return f;
+}
+
+class HeardModulators : public SoundFontRender {
+protected:
+    // Renders events (ticks of 1/960 s) with the program of each channel c set to c.
+    Wave render(std::vector<TimedBytes> events)
+    {
+        for (int ch = 0; ch < 9; ch++)
+            events.insert(events.begin(), {0, {(uint8_t)(0xC0 | ch), (uint8_t)ch}});
+        const std::string font = dir.write("m.sf2", build_sf2(heard_font()));
+        return SoundFontRender::render("soundfont " + font + "\n",
+                                       dir.write("m.mid", smf_format0(events, 480, 960)));
+    }
+};
+
+TimedBytes cc(double at, int ch, int number, int value)
+{
+    return {tick(at), {(uint8_t)(0xB0 | ch), (uint8_t)number, (uint8_t)value}};
+}
+
+void note(std::vector<TimedBytes>& ev, double on, double off, int ch, int key = 69)
+{
+    add_notes(ev, {{tick(on), tick(off) - tick(on), ch, key, 127}});
+}
+
+// The rate of a pitch track's swing: whole cycles between its first and last upward crossing.
+double swing_hz(const std::vector<double>& c)
+{
+    const double mid = (*std::max_element(c.begin(), c.end()) + *std::min_element(c.begin(), c.end())) / 2;
+    std::vector<double> ups;
+    for (size_t i = 1; i < c.size(); i++)
+        if (c[i - 1] < mid && c[i] >= mid && (ups.empty() || (double)i * 0.005 - ups.back() > 0.05))
+            ups.push_back((double)i * 0.005);
+    return ups.size() < 2 ? 0 : (double)(ups.size() - 1) / (ups.back() - ups.front());
+}
+
+}  // namespace
+
+// Volume and expression, changed while a note sounds, follow 40 log10(x/127) dB.
+TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)
+{
+    const int values[] = {127, 100, 64, 32, 16};
+    std::vector<TimedBytes> ev;
+    for (int k = 0; k < 2; k++) {
+        const double start = k * 3.0;
+        note(ev, start, start + 2.6, 0);
+        for (int i = 0; i < 5; i++)
+            ev.push_back(cc(start + 0.5 * i, 0, k == 0 ? 7 : 11, values[i]));
+        ev.push_back(cc(start + 2.7, 0, k == 0 ? 7 : 11, 127));
+    }
+    ASSERT_GT(render(ev).seconds(), 5.5);
+    for (int k = 0; k < 2; k++) {
+        SCOPED_TRACE(k == 0 ? "CC7" : "CC11");
+        const double start = k * 3.0, ref = rms_db(m, sr, start + 0.2, start + 0.45);
+        for (int i = 1; i < 5; i++) {
+            const double t = start + 0.5 * i;
+            EXPECT_NEAR(rms_db(m, sr, t + 0.1, t + 0.45) - ref, 40 * std::log10(values[i] / 127.0), 0.5)
+                << values[i];
+        }
+    }
+}
+
+// Channel pressure and the modulation wheel give 50 cents of vibrato at the zone's vibrato
+// LFO rate (8.176 Hz when the zone sets none); without them there is none. A bend while the
+// vibrato runs moves its centre.
+TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
+{
+    std::vector<TimedBytes> ev;
+    note(ev, 0, 2.5, 0);   // channel pressure on the plain zone
+    note(ev, 3, 5.5, 0);   // the modulation wheel on the plain zone
+    note(ev, 6, 8.5, 1);   // the modulation wheel on the 3 Hz zone
+    note(ev, 9, 10, 0);    // neither
+    note(ev, 10.5, 13.5, 0);  // the modulation wheel, then two semitones of bend
+    ev.insert(ev.end(), {cc(10.5, 0, 1, 127), {tick(10.9), {0xE0, 0x7F, 0x7F}},
+                         {tick(0), {0xD0, 127}}, {tick(2.8), {0xD0, 0}}, cc(3, 0, 1, 127),
+                         cc(5.8, 0, 1, 0), cc(6, 1, 1, 127)});
+    ASSERT_GT(render(ev).seconds(), 13.3);
+    const struct { const char* what; double at, hz, centre; } cases[] = {
+        {"pressure", 0, 8.176, 0}, {"wheel", 3, 8.176, 0}, {"wheel at 3 Hz", 6, 3.0, 0},
+        {"wheel and bend", 11, 8.176, 200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<double> p = pitch_track(m, sr, c.at + 0.1, c.at + 2.4);
+        EXPECT_NEAR(*std::max_element(p.begin(), p.end()), c.centre + 50, 5);
+        EXPECT_NEAR(*std::min_element(p.begin(), p.end()), c.centre - 50, 5);
+        EXPECT_NEAR(swing_hz(p), c.hz, c.hz * 0.05);
+    }
+    const std::vector<double> still = pitch_track(m, sr, 9.1, 9.9);
+    EXPECT_LT(*std::max_element(still.begin(), still.end()) - *std::min_element(still.begin(), still.end()), 3);
+}
+
+// A zone's own CC74 modulator closes its filter as the controller rises (a plain zone is the
+// reference); a zone that replaces the CC7 default with one of no amount ignores the channel
+// volume, while the plain zone beside it follows it; so with the pitch wheel. A modulator alone
+// sets the modulation LFO swinging the pitch, which follows it from one control period to the next.
+TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
+{
+    std::vector<TimedBytes> ev;
+    for (int k = 0; k < 2; k++) {
+        ev.push_back(cc(k * 1.0, 2, 74, k == 0 ? 0 : 127));
+        ev.push_back(cc(k * 1.0, 4, 74, 64));  // the plain zone at the brightness's middle
+        note(ev, k * 1.0 + 0.1, k * 1.0 + 0.5, 2);
+        note(ev, k * 1.0 + 0.5, k * 1.0 + 0.9, 4);
+    }
+    for (int k = 0; k < 3; k++) {  // the zone without CC7 (3) or the bend (5), then the plain one
+        note(ev, 2 + 2 * k, 2.5 + 2 * k, k < 2 ? 3 : 5);
+        note(ev, 3 + 2 * k, 3.5 + 2 * k, 0);
+    }
+    ev.insert(ev.end(), {cc(1.9, 3, 7, 32), cc(1.9, 0, 7, 32), cc(3.9, 3, 7, 127),
+                         cc(3.9, 0, 7, 127), {tick(5.9), {0xE0, 0x7F, 0x7F}},
+                         {tick(5.9), {0xE5, 0x7F, 0x7F}}, cc(7.9, 6, 2, 127)});
+    note(ev, 8, 9.5, 6);
+    ASSERT_GT(render(ev).seconds(), 9.4);
+    auto level = [&](double t) { return rms_db(m, sr, t + 0.1, t + 0.3); };
+    EXPECT_NEAR(level(0.1) - level(0.5), 0, 0.5);  // CC74 at 0: no change
+    EXPECT_LT(level(1.1) - level(1.5), -10);       // at 127: 9600 cents lower
+    EXPECT_NEAR(level(2) - level(4), 0, 0.3);
+    EXPECT_NEAR(level(3) - level(5), 40 * std::log10(32 / 127.0), 0.5);
+    EXPECT_NEAR(cents(frequency(m, sr, 6.1, 6.4), 441), 0, 3);
+    EXPECT_NEAR(cents(frequency(m, sr, 7.1, 7.4), 441), 200, 3);  // two semitones of bend
+    const std::vector<double> p = pitch_track(m, sr, 8.1, 9.3);
+    EXPECT_NEAR(*std::max_element(p.begin(), p.end()), 95, 10);
+    EXPECT_NEAR(*std::min_element(p.begin(), p.end()), -95, 10);
+}
+
+// CC74 reaches a SoundFont voice through the font's CC74 modulator where it has one: it closes
+// the filter of a voice that started open, while it sounds; a zone without one hears CC74 as
+// the engine's brightness, as a patch does (set as its note starts). Each row: a reference note
+// at CC74 `ref`, then a note started at CC74 `before` that hears CC74 `during` from its middle
+// on; each half's level (dB against the reference) lies in the row's ranges.
+TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorElseTheBrightness)
+{
+    const struct {
+        const char* what;
+        int channel, ref, before, during;
+        double first_lo, first_hi, second_lo, second_hi;  // the halves' levels lie within these
+    } rows[] = {
+        {"a CC74 modulator closes an open voice", 8, 127, 127, 0, -0.5, 0.5, -200, -10},
+        {"no CC74 modulator: the brightness lowers the 4 kHz cutoff as the note starts", 7, 64, 0,
+         127, -40, -10, -40, -10},
+    };
+    std::vector<TimedBytes> ev;
+    for (size_t i = 0; i < 2; i++) {
+        const double t = 2.0 * (double)i;
+        ev.push_back(cc(t, rows[i].channel, 74, rows[i].ref));
+        note(ev, t + 0.05, t + 0.45, rows[i].channel);
+        ev.push_back(cc(t + 0.5, rows[i].channel, 74, rows[i].before));
+        note(ev, t + 0.55, t + 1.45, rows[i].channel);
+        ev.push_back(cc(t + 1.0, rows[i].channel, 74, rows[i].during));
+    }
+    ASSERT_GT(render(ev).seconds(), 3.4);
+    for (size_t i = 0; i < 2; i++) {
+        const auto& r = rows[i];
+        SCOPED_TRACE(r.what);
+        const double t = 2.0 * (double)i, ref = rms_db(m, sr, t + 0.15, t + 0.4);
+        const double first = rms_db(m, sr, t + 0.65, t + 0.95) - ref;
+        const double second = rms_db(m, sr, t + 1.1, t + 1.4) - ref;
+        EXPECT_TRUE(first > r.first_lo && first < r.first_hi) << "first half " << first;
+        EXPECT_TRUE(second > r.second_lo && second < r.second_hi) << "second half " << second;
+    }
 }

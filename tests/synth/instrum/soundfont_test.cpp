@@ -1,7 +1,8 @@
 // SoundFont files: damaged ones are refused with a message naming the file and the damage
 // (never read out of bounds: every truncation and the damages below run under the
 // sanitizers too), fonts are ordered and excluded as configured, and every General MIDI
-// program and the drum kit of the standard GM font load with sample data that sounds.
+// program and the drum kit of the standard GM font load with sample data that sounds; how a
+// zone pair's modulator list is merged from the defaults and the font's zones, and the curves.
 #include "instrum_test_support.h"
 
 #include <chrono>
@@ -9,10 +10,10 @@
 
 #include <unistd.h>
 
-#include "config/soundfont.h"
 #include "instrum/instrument_policy.h"
 #include "instrum/sf2_reader.h"
 #include "instrum/soundfont_instruments.h"
+#include "play/sf_modulators.h"
 #include "support/sf2_writer.h"
 
 namespace {
@@ -28,19 +29,55 @@ Sf2FontDef small_font()
     return f;
 }
 
-class SoundFontTest : public InstrumTest {
-protected:
-    void SetUp() override
-    {
-        InstrumTest::SetUp();
-        init_modenv_vol_table();
-    }
-    void TearDown() override
-    {
-        free_soundfont_requests();
-        InstrumTest::TearDown();
-    }
+using SoundFontTest = InstrumTest;
+
+const uint16_t CC7 = 0x0587, CC74 = 0x00CA, VEL_ATTEN = 0x0502, CC10 = 0x028A;
+
+// The modulators of the first sample of preset 0 of font f, and the font's warnings.
+struct Merged {
+    SF2ModList list;
+    std::vector<std::string> warnings;
 };
+Merged merged(const Sf2FontDef& def)
+{
+    const std::string bytes = build_sf2(def);
+    std::string why;
+    std::unique_ptr<SF2File> f(sf2_read_memory(bytes.data(), bytes.size(), "m.sf2", &why));
+    EXPECT_NE(f, nullptr) << why;
+    Merged r;
+    if (f == nullptr)
+        return r;
+    Instrument* ip = sf2_convert_preset(f.get(), 0, 0, -1, SF2Settings(), 44100, 44);
+    EXPECT_NE(ip, nullptr);
+    if (ip == nullptr)
+        return r;
+    r.list = *ip->sample[0].sf_mods;
+    for (const SF2File::Warning& w : f->warnings)
+        r.warnings.push_back(w.kind);
+    free_instrument(ip);
+    return r;
+}
+
+// The amounts of the list's modulators from source src to generator dest, in order.
+std::vector<int> amounts(const SF2ModList& l, uint16_t src, uint16_t dest)
+{
+    std::vector<int> r;
+    for (const SF2Modulator& m : l.mod)
+        if (m.src == src && m.dest == dest)
+            r.push_back(m.amount);
+    return r;
+}
+
+// The small font with a global and a local instrument zone and a preset zone of these modulators.
+Sf2FontDef one_zone_font(std::vector<Sf2Mod> global, std::vector<Sf2Mod> local,
+                         std::vector<Sf2Mod> preset = {})
+{
+    Sf2FontDef f = small_font();
+    f.instruments[0].zones = {{{}, -1, global}, {{{SF2_SAMPLE_MODES, 1}}, 0, local}};
+    f.presets[0].zones[0].mods = preset;
+    return f;
+}
+using SoundFontModulators = InstrumTest;
 
 }  // namespace
 
@@ -48,11 +85,10 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
 {
     const std::string good = build_sf2(small_font());
     std::string why;
-    SF2File* ok = sf2_read_memory(good.data(), good.size(), "ok.sf2", &why);
+    std::unique_ptr<SF2File> ok(sf2_read_memory(good.data(), good.size(), "ok.sf2", &why));
     ASSERT_NE(ok, nullptr) << why;
     EXPECT_EQ(std::make_tuple(ok->presets.size(), ok->instruments[0].zones.size()),
               std::make_tuple(1ul, 2ul));
-    delete ok;
 
     auto at = [&](const char* id) { return good.find(id) + 8; };  // first record of a table
     const struct { const char* what; size_t at; uint32_t value; int bytes; const char* reason; } damages[] = {
@@ -70,19 +106,17 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     for (const auto& d : damages) {
         std::string bad = good;
         put_le(bad, d.at, d.value, d.bytes);
-        SF2File* f = sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why);
+        std::unique_ptr<SF2File> f(sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why));
         EXPECT_EQ(f, nullptr) << d.what;
         EXPECT_TRUE(contains(why, d.reason)) << d.what << ": " << why;
-        delete f;
     }
     // Every truncation, with the RIFF size told the truth so that the chunks are walked.
     for (size_t n = 0; n < good.size(); n++) {
         std::string cut = good.substr(0, n);
         if (n >= 8)
             put_le(cut, 4, n - 8, 4);
-        SF2File* f = sf2_read_memory(cut.data(), cut.size(), "cut.sf2", &why);
+        std::unique_ptr<SF2File> f(sf2_read_memory(cut.data(), cut.size(), "cut.sf2", &why));
         EXPECT_EQ(f, nullptr) << n;
-        delete f;
     }
 
     // Through the configuration: the message names the file once, and the preset falls back.
@@ -98,8 +132,7 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
     EXPECT_EQ(msg.find(path), msg.rfind(path)) << "reported once: " << msg;
     // Mended (another file of the same size put in its place), it is read again.
     ASSERT_EQ(rename(dir_.write("mended.sf2", good).c_str(), path.c_str()), 0);
-    InstrumentPtr mended(load_soundfont_inst(0, 0, 0, -1));
-    EXPECT_NE(mended, nullptr);
+    EXPECT_NE(InstrumentPtr(load_soundfont_inst(0, 0, 0, -1)), nullptr);
 }
 
 TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
@@ -121,13 +154,11 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
     EXPECT_EQ(load_soundfont_inst(1, 0, 0, -1), nullptr);
     order_soundfont(0, 0, -1, 1);
     EXPECT_EQ(load_soundfont_inst(0, 0, 0, -1), nullptr);
-    InstrumentPtr later(load_soundfont_inst(1, 0, 0, -1));
-    EXPECT_NE(later, nullptr);
+    EXPECT_NE(InstrumentPtr(load_soundfont_inst(1, 0, 0, -1)), nullptr);
     exclude_soundfont(0, -1, -1);
     EXPECT_EQ(load_soundfont_inst(1, 0, 0, -1), nullptr);
     // A %font element names its file and preset itself.
-    InstrumentPtr named(extract_soundfont(path.c_str(), 0, 0, -1));
-    EXPECT_NE(named, nullptr);
+    EXPECT_NE(InstrumentPtr(extract_soundfont(path.c_str(), 0, 0, -1)), nullptr);
     EXPECT_TRUE(contains(stderr_of([&] { EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr); }),
                          "no playable preset 9 in bank 0"));
 }
@@ -287,4 +318,71 @@ TEST_F(SoundFontTest, CompressedSamplesAreDecodedWhenFirstPlayed)
         ASSERT_NE(gm, nullptr) << installed << ": " << why;
         EXPECT_TRUE(gm->compressed && gm->presets.size() > 128) << installed;
     }
+}
+
+TEST_F(SoundFontModulators, ListsMergeAsTheFormatSays)
+{
+    // Within a zone the later identical modulator wins; a local zone's replaces its global
+    // zone's; an instrument's replaces the identical default; a preset's adds to everything.
+    const Merged m = merged(one_zone_font(
+        {{CC74, SF2_FILTER_FC, -1000}, {VEL_ATTEN, SF2_ATTENUATION, 480}},
+        {{CC74, SF2_FILTER_FC, -2000}, {CC74, SF2_FILTER_FC, -3000}},
+        {{CC7, SF2_ATTENUATION, 100}, {CC74, SF2_FILTER_FC, 500}}));
+    EXPECT_EQ(amounts(m.list, CC74, SF2_FILTER_FC), (std::vector<int>{-3000, 500}));
+    EXPECT_EQ(amounts(m.list, VEL_ATTEN, SF2_ATTENUATION), (std::vector<int>{480}));
+    EXPECT_EQ(amounts(m.list, CC7, SF2_ATTENUATION), (std::vector<int>{960, 100}));
+    EXPECT_EQ(amounts(m.list, 0x000D, SF2_VIBLFO_TO_PITCH), (std::vector<int>{50}));
+    // The engine plays the default bend and pan; a font's replacement takes them over.
+    EXPECT_TRUE(m.list.engine_bend);
+    EXPECT_TRUE(m.list.engine_pan);
+    EXPECT_TRUE(amounts(m.list, CC10, SF2_PAN).empty());
+    // A zone without a vibrato LFO frequency runs it at 8.176 Hz.
+    EXPECT_NEAR(44100.0 / (64 * m.list.vib_ratio), 8.176, 0.1);
+
+    const Merged pan = merged(one_zone_font({}, {{CC10, SF2_PAN, 500}}));
+    EXPECT_FALSE(pan.list.engine_pan);
+    EXPECT_EQ(amounts(pan.list, CC10, SF2_PAN), (std::vector<int>{500}));
+}
+
+TEST_F(SoundFontModulators, UnplayableAndDamagedModulatorsAreLeftOut)
+{
+    // A modulator feeding another (counted once as a warning), a bank-select source, an
+    // unknown general source, a transform the format lacks, a destination no voice moves.
+    std::vector<Sf2Mod> odd = {{CC74, 0x8000 | 1, 100},
+                               {0x0080, SF2_FILTER_FC, 100},
+                               {0x0005, SF2_FILTER_FC, 100},
+                               {CC74, SF2_PAN, 100, 0, 1},
+                               {CC74, SF2_VOLENV_ATTACK, 100}};
+    const Merged m = merged(one_zone_font({}, odd));
+    EXPECT_EQ(m.list.mod.size(), 8u);  // the ten defaults less bend and pan
+    EXPECT_EQ(std::count(m.warnings.begin(), m.warnings.end(), "linked modulator"), 1);
+
+    // A zone of more modulators than any real one keeps the first ones and plays.
+    std::vector<uint16_t> controllers;
+    for (int n = 1; n < 120; n++)
+        if (n != 6 && n != 32 && n != 38 && (n < 98 || n > 101))
+            controllers.push_back((uint16_t)(0x80 | n));
+    std::vector<Sf2Mod> many;
+    for (int i = 0; i < 300; i++)
+        many.push_back({controllers[i % 100], SF2_FILTER_FC, (int16_t)(i + 1), controllers[i / 100]});
+    Merged big;
+    const std::string msg = stderr_of([&] { big = merged(one_zone_font({}, many)); });
+    EXPECT_EQ(big.list.mod.size(), 8u + SF2_MAX_ZONE_MODULATORS);
+    EXPECT_NE(msg.find("only the first 64 are used"), std::string::npos) << msg;
+}
+
+TEST_F(SoundFontModulators, CurvesFollowTheFormat)
+{
+    // Concave over a falling source is the amplitude's 40 log10 in 96 dB; convex mirrors it.
+    for (int x : {127, 100, 64, 32, 16, 1}) {
+        const double concave = sf_curve(SF2_CURVE_CONCAVE, 1 - x / 127.0);
+        EXPECT_NEAR(-96 * concave, 40 * std::log10(x / 127.0), 1e-9) << x;
+        EXPECT_NEAR(sf_curve(SF2_CURVE_CONVEX, x / 127.0), 1 - concave, 1e-9) << x;
+    }
+    const struct { int curve; double x, y; } points[] = {
+        {SF2_CURVE_LINEAR, 0.25, 0.25}, {SF2_CURVE_CONCAVE, 0, 0},   {SF2_CURVE_CONCAVE, 1, 1},
+        {SF2_CURVE_CONVEX, 0, 0},       {SF2_CURVE_CONVEX, 1, 1},    {SF2_CURVE_SWITCH, 0.49, 0},
+        {SF2_CURVE_SWITCH, 0.5, 1},     {SF2_CURVE_LINEAR, 1.5, 1}};
+    for (const auto& p : points)
+        EXPECT_DOUBLE_EQ(sf_curve(p.curve, p.x), p.y) << p.curve << " at " << p.x;
 }

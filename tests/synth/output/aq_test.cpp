@@ -1,3 +1,4 @@
+// The audio queue between the engine and an output, and the wave device output it feeds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,14 +6,17 @@
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 #include "frontend/controls.h"
 #include "frontend/options.h"
 #include "output/aq.h"
 #include "output/output.h"
-#include "output_test_support.h"
+#include "support/capture.h"
+#include "support/device_trace.h"
 #include "support/fake_output.h"
+#include "support/guards.h"
 #include "support/tempdir.h"
 
 namespace {
@@ -21,18 +25,13 @@ FakeOutput& fake = fake_output();
 int32 frames_added = 0;
 std::vector<int32> added_at_write;  // frames added to the queue when each write came
 
-// The fake output at its full device queue, telling the frames added at each write.
+// The fake output at its full device queue; the frames added at each write are kept.
 FakeOutput fresh_output(int qsize = 507904)
 {
     added_at_write.clear();
     FakeOutput f;
     f.qsize = qsize;
     return f;
-}
-int counted_output(char* buf, int32 bytes)
-{
-    added_at_write.push_back(frames_added);
-    return fake_output_data(buf, bytes);
 }
 
 // Frame k is (k mod 32768, its negation) in 16 bits, so any stretch of the stream is known.
@@ -66,7 +65,11 @@ protected:
     {
         fake = fresh_output(), frames_added = 0;
         strcpy(max_, "5.0"), strcpy(fill_, "100%");
-        mode_ = fake_mode(), mode_.flag |= PF_CAN_TRACE, mode_.output_data = counted_output;
+        mode_ = fake_mode(), mode_.flag |= PF_CAN_TRACE;
+        mode_.output_data = [](char* buf, int32 bytes) {
+            added_at_write.push_back(frames_added);
+            return fake_output_data(buf, bytes);
+        };
     }
     void TearDown() override { aq_flush(1); }
     // Sets the queue up afresh with the options given; the record of the output starts empty.
@@ -86,6 +89,26 @@ protected:
     Restore<char*> max_opt_{opt_aq_max_buff, max_}, fill_opt_{opt_aq_fill_buff, fill_};
     PlayMode mode_;
     Restore<PlayMode*> mode_in_use_{play_mode, &mode_};
+};
+
+// The wave device output over the capture device, with its trace.
+class WaveDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override { InitializeCriticalSection(&critSect); }
+    void TearDown() override { w32_play_mode.close_output(); }
+    static std::string pattern(size_t n, int seed)
+    {
+        std::string v(n, '\0');
+        for (size_t i = 0; i < n; i++)
+            v[i] = (char)((i * 13 + seed) & 0xFF);
+        return v;
+    }
+
+    TempDir dir_;
+    std::string capture_ = dir_.file("played.wav"), trace_ = dir_.file("trace.txt");
+    ScopedEnv device_{"CORVELLE_AUDIO_DEVICE", "capture:" + capture_}, trace_env_{"CORVELLE_TRACE", trace_};
+    Restore<PlayMode> record_{w32_play_mode};
+    Restore<PlayMode*> mode_in_use_{play_mode, &w32_play_mode};
 };
 
 }  // namespace
@@ -314,24 +337,18 @@ TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
     // most those of the later; a starved device thread plays in bursts and stamps late, which
     // only widens that span. A clock that counted what was queued, not what was played, would
     // run up to the whole queue (31 buckets) ahead of it.
-    auto played_before = [&](double us) {
-        double f = 0;
-        for (const DeviceTraceLine& l : lines)
-            if (l.us <= us)
-                f = (double)l.frames;
-        return f;
-    };
-    auto played_after = [&](double us) {
-        for (const DeviceTraceLine& l : lines)
-            if (l.us >= us)
-                return (double)l.frames;
-        return (double)lines.back().frames;
-    };
     std::vector<double> diffs;
     for (const auto& r : readings) {
         if (r.first.to > lines.back().us)
             break;  // after the last buffer the queue is reset for the next file
-        const double lo = played_before(r.first.from), hi = played_after(r.first.to);
+        double lo = 0, hi = 0;  // played by the last line before the reading and the first after
+        for (const DeviceTraceLine& l : lines) {
+            lo = l.us <= r.first.from ? (double)l.frames : lo;
+            if (l.us >= r.first.to) {
+                hi = (double)l.frames;
+                break;
+            }
+        }
         diffs.push_back(r.second < lo ? lo - r.second : r.second > hi ? r.second - hi : 0);
     }
     ASSERT_GT(diffs.size(), 50u);  // about 1500 on an idle machine, far fewer on a loaded one
@@ -340,4 +357,100 @@ TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
     EXPECT_LE(diffs[diffs.size() * 95 / 100], 4096.0) << "worst " << diffs.back();
     EXPECT_TRUE(wave_data(read_whole_file(capture)) ==
                 converted(0, total) + std::string((33 * 4096 - total) * 4, '\0'));
+}
+
+// Queue sizes and error texts; opening raises a pool below 8 with a warning and makes the
+// encoding one the device plays; failures give the driver's messages.
+TEST_F(WaveDriverTest, SettingsAndFailures)
+{
+    int size = 0;
+    const int32 sizes[][2] = {
+        {PE_16BIT | PE_SIGNED, 507904}, {PE_MONO, 126976}, {PE_24BIT | PE_SIGNED, 761856}};
+    for (const auto& es : sizes) {
+        w32_play_mode.encoding = es[0];
+        EXPECT_EQ((std::vector<int>{w32_play_mode.acntl(PM_REQ_GETQSIZ, &size), size}),
+                  (std::vector<int>{0, es[1]}));
+    }
+    EXPECT_EQ(w32_play_mode.acntl(PM_REQ_GETSAMPLES, &size) + w32_play_mode.acntl(PM_REQ_GETFRAGSIZ, &size),
+              -2);
+    // Codes at both ends of each table of texts, and past them.
+    const std::pair<int, const char*> texts[] = {
+        {0, "no error"}, {13, "unsupported wave format"}, {14, "Unknown multimedia error 14"},
+        {20, "Unknown multimedia error 20"}, {31, "Unknown multimedia error 31"},
+        {32, "unsupported wave format"}, {34, "header not prepared"}, {35, "device is synchronous"},
+        {36, "Unknown wave error 4"}, {40, "Unknown wave error 8"}};
+    for (const auto& t : texts)
+        EXPECT_STREQ(wave_error_text(t.first), t.second);
+
+    auto open_says = [](int want) { return stderr_of([&] { EXPECT_EQ(w32_play_mode.open_output(), want); }); };
+    w32_play_mode.extra_param[0] = 4, w32_play_mode.encoding = PE_ULAW | PE_MONO;
+    EXPECT_NE(open_says(0).find("Too small -B option: 4"), std::string::npos);
+    EXPECT_EQ(std::make_tuple(w32_play_mode.extra_param[0], w32_play_mode.encoding),
+              std::make_tuple(8, PE_MONO));
+    w32_play_mode.close_output();
+    w32_play_mode.encoding = PE_24BIT | PE_BYTESWAP;
+    open_says(0);
+    EXPECT_EQ(w32_play_mode.encoding, PE_24BIT | PE_SIGNED);
+
+    // The device goes away: a reset that cannot open it again fails, and so do later writes.
+    {
+        ScopedEnv gone("CORVELLE_AUDIO_DEVICE", "no-such-device");
+        std::string out = stderr_of([] {
+            EXPECT_EQ(w32_play_mode.acntl(PM_REQ_FLUSH, nullptr), -1);
+            EXPECT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), -1);
+            char frame[4] = {0};
+            EXPECT_EQ(w32_play_mode.output_data(frame, 4), -1);
+        });
+        EXPECT_NE(out.find("No audio devices present!"), std::string::npos) << out;
+        EXPECT_EQ((std::vector<int>{w32_play_mode.fd, w32_play_mode.detect()}), (std::vector<int>{-1, 0}));
+        EXPECT_NE(open_says(-1).find("No audio devices present!"), std::string::npos);
+        EXPECT_EQ(w32_play_mode.fd, -1);
+    }
+    ScopedEnv bad("CORVELLE_AUDIO_DEVICE", "capture:/nonexistent-dir/x.wav");
+    w32_play_mode.encoding = PE_16BIT | PE_SIGNED;
+    EXPECT_NE(open_says(-1).find("Can't open audio device: encoding=<16bit>, rate=<44100>, ch=<2>: "
+                                 "no device driver present"),
+              std::string::npos);
+}
+
+// Request 2 drops what is queued and leaves the device open; request 3 plays everything first.
+TEST_F(WaveDriverTest, DiscardAndDrainRequests)
+{
+    ASSERT_EQ(w32_play_mode.open_output(), 0);
+    std::string data = pattern(16 * 16384, 3), more = pattern(4 * 16384, 4);  // 1.5 s, 0.4 s
+    ASSERT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0);
+    ASSERT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), 0);
+    EXPECT_EQ(w32_play_mode.fd, 0);
+    const size_t kept = wave_data(read_whole_file(capture_)).size();
+    EXPECT_LT(kept, data.size() / 2);
+    ASSERT_EQ(w32_play_mode.output_data(&more[0], (int32)more.size()), 0);
+    ASSERT_EQ(w32_play_mode.acntl(PM_REQ_FLUSH, nullptr), 0);
+    EXPECT_EQ(w32_play_mode.fd, 0);
+    const std::string played = wave_data(read_whole_file(capture_));
+    EXPECT_EQ(played.size(), kept + more.size());
+    EXPECT_TRUE(played.substr(kept) == more);
+}
+
+// 40000 bytes take three buffers of 16384, 16384 and 7232 bytes, numbered in pool order.
+TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
+{
+    ASSERT_EQ(w32_play_mode.open_output(), 0);
+    EXPECT_EQ(w32_play_mode.fd, 0);
+    std::string data = pattern(40000, 1), debug;
+    {
+        ScopedEnv on("CORVELLE_DEBUG", "1");  // the driver says which buffer each block went to
+        debug = stderr_of([&] { EXPECT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0); });
+    }
+    size_t at = 0;
+    for (int n = 0; n < 3; n++)
+        ASSERT_NE(at = debug.find("Buffer " + std::to_string(n) + " queued.", at), std::string::npos)
+            << debug;
+    EXPECT_EQ(debug.find("Buffer 3 queued."), std::string::npos);
+    w32_play_mode.close_output();
+    EXPECT_EQ(w32_play_mode.fd, -1);
+    std::vector<DeviceTraceLine> t = read_device_trace(trace_);
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ((std::vector<long long>{t[0].frames, t[1].frames, t[2].frames}),
+              (std::vector<long long>{4096, 8192, 10000}));  // 7232 bytes are 1808 frames
+    EXPECT_EQ(wave_data(read_whole_file(capture_)), data);
 }

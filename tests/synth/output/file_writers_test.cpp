@@ -1,15 +1,16 @@
+// Converting samples to each encoding, and the audio file writers with their errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
+#include <random>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -20,27 +21,16 @@
 #include "readmidi/event.h"
 #include "support/capture.h"
 #include "support/guards.h"
+#include "support/shell.h"
 #include "support/tempdir.h"
 
 namespace {
-
-bool have_sox() { return system("command -v sox >/dev/null 2>&1 && command -v soxi >/dev/null 2>&1") == 0; }
 
 // A signal using all 24 bits: x >> 5 is the 24-bit sample, x >> 13 the 16-bit one.
 int32 sample(int32 frame, int ch)
 {
     uint32 v = ((uint32)frame * 40503u + (uint32)ch * 1234567u) % 0x1000000u;
     return (int32)(v << 5) - (1 << 28);
-}
-
-// The 16-bit samples of data against the signal (big-endian when be).
-void expect_16bit_signal(const std::string& data, size_t frames, bool be)
-{
-    ASSERT_EQ(data.size(), frames * 4);
-    for (size_t i = 0; i < 2 * frames; i++) {
-        const uint8 a = (uint8)data[2 * i], b = (uint8)data[2 * i + 1];
-        ASSERT_EQ((int16)(be ? a << 8 | b : b << 8 | a), sample((int32)i / 2, (int)i % 2) >> 13) << i;
-    }
 }
 
 // Restores every mode record a test changes.
@@ -83,24 +73,18 @@ protected:
     std::vector<std::string> names_;
 };
 
-// Runs f in a child with standard error going to a file; returns the exit status and sets
-// *err to what it printed.
-template <typename F>
-int in_child(const std::string& err_file, std::string* err, F f)
+// Converts a copy of the samples with play_mode set to a mode of the given encoding.
+std::vector<uint8> convert(int32 enc, std::vector<int32> samples, int32* bytes_out = nullptr)
 {
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        close(fd);
-        _exit(f());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    *err = read_whole_file(err_file);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+    PlayMode mode = raw_play_mode;
+    mode.encoding = enc;
+    Restore<PlayMode*> in_use(play_mode, &mode);
+    int32 frames = (enc & PE_MONO) ? (int32)samples.size() : (int32)samples.size() / 2;
+    int32 bytes = general_output_convert(samples.data(), frames);
+    if (bytes_out)
+        *bytes_out = bytes;
+    const uint8* p = reinterpret_cast<const uint8*>(samples.data());
+    return std::vector<uint8>(p, p + bytes);
 }
 
 }  // namespace
@@ -112,19 +96,17 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
 {
     TempDir dir;
     write_signal(&raw_play_mode, dir.file("out.raw"), PE_16BIT | PE_SIGNED | PE_BYTESWAP, 44100, 5000);
-    expect_16bit_signal(read_whole_file(dir.file("out.raw")), 5000, true);
+    const std::string b = read_whole_file(dir.file("out.raw"));  // big-endian 16-bit samples
+    ASSERT_EQ(b.size(), 5000u * 4);
+    for (int32 i = 0; i < 2 * 5000; i++)
+        ASSERT_EQ((int16)((uint8)b[2 * i] << 8 | (uint8)b[2 * i + 1]), sample(i / 2, i % 2) >> 13) << i;
 
-    if (!have_sox())
+    if (!have_program("sox") || !have_program("soxi"))
         GTEST_SKIP() << "sox is not installed";
     const int32 frames = 10001;  // odd, so AIFF needs its pad byte at 8-bit mono
     // The encoding as soxi names it.
-    const struct {
-        PlayMode* mode;
-        const char* ext;
-        int32 enc, rate;
-        const char* sox_encoding;
-        int bits, channels;
-    } cases[] = {
+    const struct { PlayMode* mode; const char* ext; int32 enc, rate; const char* sox_encoding;
+                   int bits, channels; } cases[] = {
         {&wave_play_mode, "wav", PE_16BIT | PE_SIGNED, 44100, "Signed Integer PCM", 16, 2},
         {&wave_play_mode, "wav", PE_MONO, 22050, "Unsigned Integer PCM", 8, 1},
         {&wave_play_mode, "wav", PE_24BIT | PE_SIGNED, 48000, "Signed Integer PCM", 24, 2},
@@ -145,11 +127,10 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
         std::string file = dir.file("out" + std::to_string(n++) + "." + c.ext);
         write_signal(c.mode, file, c.enc, c.rate, frames);
         SCOPED_TRACE(file + " " + c.sox_encoding + " " + std::to_string(c.bits));
-        const std::string info = dir.file("info.txt");
-        ASSERT_EQ(system(("for o in t r c e b s; do soxi -$o " + file + "; done >" + info).c_str()), 0);
-        EXPECT_EQ(read_whole_file(info), std::string(c.ext) + "\n" + std::to_string(c.rate) + "\n" +
-                                             std::to_string(c.channels) + "\n" + c.sox_encoding + "\n" +
-                                             std::to_string(c.bits) + "\n" + std::to_string(frames) + "\n");
+        EXPECT_EQ(shell_output("for o in t r c e b s; do soxi -$o " + file + "; done"),
+                  std::string(c.ext) + "\n" + std::to_string(c.rate) + "\n" +
+                      std::to_string(c.channels) + "\n" + c.sox_encoding + "\n" +
+                      std::to_string(c.bits) + "\n" + std::to_string(frames));
         std::string raw = dir.file("back.raw");
         const std::string sox = "sox " + file + " -t raw -e signed-integer -b 32 -L " + raw + " 2>/dev/null";
         ASSERT_EQ(system(sox.c_str()), 0);
@@ -178,16 +159,14 @@ static int write_block(PlayMode* mode)
     return mode->output_data(reinterpret_cast<char*>(b.data()), bytes);
 }
 
-// A full disk, a file-size limit and a closed pipe are reported and fail the write; nothing
-// is cut short in silence.
+// A full disk, a file-size limit and a closed pipe are reported and fail the write.
 TEST_F(FileWriterTest, WriteErrorsAreReported)
 {
     TempDir dir;
-    std::string err;
     const std::string full = "/dev/full: write failed: No space left on device";
-    auto expect_child = [&](const std::string& message, const std::function<int()>& f) {
-        EXPECT_EQ(in_child(dir.file("err.txt"), &err, f), 0) << message;
-        EXPECT_NE(err.find(message), std::string::npos) << err;
+    // f returns 0 in a child process that ends printing the message.
+    auto expect_child = [](const std::string& message, const std::function<int()>& f) {
+        EXPECT_EXIT(_exit(f()), ::testing::ExitedWithCode(0), message);
     };
     // Headers that do not fit fail the open.
     expect_child(full, [] {
@@ -254,7 +233,7 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
     }
 
     // No name, or a directory that does not exist.
-    err = stderr_of([] {
+    std::string err = stderr_of([] {
         wave_play_mode.name = nullptr;
         EXPECT_EQ(wave_play_mode.open_output(), -1);
         list_play_mode.name = "";
@@ -276,8 +255,7 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
     EXPECT_EQ(read_whole_file(file), "0 ME_PROGRAM 9 5 0\n441 ME_NOTEON 9 36 100\n88200 ME_EOT 0 0 0\n");
 }
 
-// The selectable outputs in the order start-up searches them; module to MIDI does nothing,
-// successfully.
+// The outputs in the order start-up searches them; module to MIDI does nothing, successfully.
 TEST_F(FileWriterTest, PlayModeListAndSilentMode)
 {
     std::string ids;
@@ -398,5 +376,90 @@ TEST_F(FileWriterTest, SizesPastFourGibibytes)
         EXPECT_EQ(number(au ? 8 : 4, 4, true), au ? taken : 46 + taken);
         // The frames and the SSND size.
         EXPECT_TRUE(au || (number(22, 4, true) == taken / 4 && number(42, 4, true) == 8 + taken));
+    }
+}
+
+TEST(Conversion, ValuesClippingAndByteOrdersOfEachEncoding)
+{
+    // Full scale is 2^28: the shift by 13 truncates toward minus infinity and clips.
+    const std::vector<int32> in = {1 << 28, -(1 << 28), 8192, 8191, -1, 0, INT32_MAX, INT32_MIN,
+                                   268427263, -8193};
+    const uint16 want[] = {32767, 0x8000, 1, 0, 0xFFFF, 0, 32767, 0x8000, 32766, 0xFFFE};
+    std::mt19937 rng(7);
+    for (int32 form : {(int32)PE_SIGNED, 0, (int32)(PE_SIGNED | PE_BYTESWAP), (int32)PE_BYTESWAP}) {
+        SCOPED_TRACE(form);
+        const int32 enc = PE_16BIT | PE_MONO | form;
+        auto value = [&](const std::vector<uint8>& b, size_t i) {
+            const int hi = (form & PE_BYTESWAP) ? 0 : 1;
+            return (uint16)(b[2 * i + hi] << 8 | b[2 * i + 1 - hi]);
+        };
+        const std::vector<uint8> b = convert(enc, in);
+        ASSERT_EQ(b.size(), 20u);
+        for (size_t i = 0; i < in.size(); i++)
+            EXPECT_EQ(value(b, i), want[i] ^ ((form & PE_SIGNED) ? 0 : 0x8000)) << i;
+        // A block of any length around the vector width gives what each sample gives alone.
+        for (int32 n = 1; n <= 40; n++) {
+            std::vector<int32> buf((size_t)n);
+            for (int32& v : buf)
+                v = rng() % 4 == 0 ? (int32)rng() : (int32)rng() >> 3;
+            const std::vector<uint8> block = convert(enc, buf);
+            for (int32 i = 0; i < n; i++)
+                ASSERT_EQ(value(block, i), value(convert(enc, {buf[i]}), 0)) << n << " " << buf[i];
+        }
+    }
+
+    // 8-bit, 24-bit and G.711.
+    EXPECT_EQ(convert(PE_SIGNED | PE_MONO, {0, 1 << 28, -(1 << 28), 1 << 21, (1 << 21) - 1}),
+              std::vector<uint8>({0, 127, 128, 1, 0}));
+    EXPECT_EQ(convert(PE_MONO, {0, -(1 << 28)}), std::vector<uint8>({0x80, 0x00}));  // unsigned
+
+    // 24-bit stereo: three bytes a sample, low byte first. (The file writer tests compare
+    // whole 24-bit files sample by sample.)
+    int32 bytes = 0;
+    EXPECT_EQ(convert(PE_24BIT | PE_SIGNED, {-(1 << 28), 32, 0x123456 << 5, -1}, &bytes),
+              std::vector<uint8>({0x00, 0x00, 0x80, 0x01, 0x00, 0x00, 0x56, 0x34, 0x12, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(bytes, 12);
+    EXPECT_EQ(convert(PE_24BIT | PE_SIGNED | PE_BYTESWAP | PE_MONO, {0x123456 << 5, 1 << 29}),
+              std::vector<uint8>({0x12, 0x34, 0x56, 0x7F, 0xFF, 0xFF}));  // clipped to 8388607
+    EXPECT_EQ(convert(PE_24BIT | PE_MONO, {0}), std::vector<uint8>({0x00, 0x00, 0x80}));
+    EXPECT_EQ(convert(PE_24BIT | PE_BYTESWAP | PE_MONO, {0})[0], 0x80);
+
+    EXPECT_EQ(convert(PE_ULAW | PE_MONO, {0, -(1 << 28), 1 << 28}), std::vector<uint8>({0xFF, 0x00, 0x80}));
+    EXPECT_EQ(convert(PE_ALAW | PE_MONO, {0, -(1 << 28), 1 << 28}), std::vector<uint8>({0xD5, 0x2A, 0xAA}));
+    convert(PE_ALAW, std::vector<int32>(200), &bytes);
+    EXPECT_EQ(bytes, 200);  // one byte per sample, stereo samples counted twice
+    // The whole range of both laws is read back by sox in the file writer tests.
+}
+
+TEST(Encoding, DisplayNamesSizesAndValidation)
+{
+    const std::pair<int32, const char*> names[] = {
+        {PE_16BIT | PE_SIGNED, "16bit"}, {PE_16BIT, "unsigned 16bit"},
+        {PE_16BIT | PE_SIGNED | PE_BYTESWAP, "16bit (swap)"}, {PE_16BIT | PE_BYTESWAP, "unsigned 16bit (swap)"},
+        {PE_16BIT | PE_SIGNED | PE_BYTESWAP | PE_MONO, "16bit (mono)"},
+        {PE_24BIT | PE_MONO, "unsigned 24bit (mono)"}, {PE_24BIT | PE_SIGNED, "24bit"}, {PE_ULAW, "U-law"},
+        {PE_ALAW | PE_MONO, "A-law (mono)"}, {0, "unsigned 8bit"}, {PE_SIGNED | PE_MONO, "8bit (mono)"}};
+    for (const auto& n : names)
+        EXPECT_STREQ(output_encoding_string(n.first), n.second);
+    for (auto [enc, size] : {std::pair<int32, int>{PE_24BIT, 6}, {PE_16BIT | PE_MONO, 2}, {PE_ULAW, 2}})
+        EXPECT_EQ(get_encoding_sample_size(enc), size) << enc;
+
+    // The notice appears exactly when the display name changes, and only at verbosity 2.
+    const struct { int32 enc, include, exclude, want; int verbosity; const char* notice; } cases[] = {
+        {PE_16BIT | PE_SIGNED | PE_BYTESWAP, PE_ULAW, 0, PE_ULAW, 2, "`16bit (swap)' to `U-law'"},
+        {PE_16BIT | PE_SIGNED | PE_BYTESWAP | PE_MONO, PE_ULAW, 0, PE_ULAW | PE_MONO, 2, "to `U-law (mono)'"},
+        {PE_SIGNED | PE_BYTESWAP, 0, 0, PE_SIGNED, 2, ""},  // 8-bit cannot be swapped
+        {PE_16BIT | PE_24BIT | PE_SIGNED, 0, 0, PE_24BIT | PE_SIGNED, 2, "`16bit' to `24bit'"},
+        {PE_16BIT | PE_SIGNED, 0, PE_16BIT, PE_SIGNED, 2, "`16bit' to `8bit'"},
+        {PE_16BIT | PE_SIGNED, PE_ALAW, 0, PE_ALAW, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.enc);
+        Restore verbosity(ctl->verbosity, c.verbosity);
+        const int errors = dumb_error_count;
+        std::string out =
+            stderr_of([&] { EXPECT_EQ(validate_encoding(c.enc, c.include, c.exclude), c.want); });
+        EXPECT_TRUE(*c.notice ? out.find(c.notice) != std::string::npos : out.empty()) << out;
+        EXPECT_EQ(dumb_error_count, errors + (*c.notice ? 1 : 0));
     }
 }

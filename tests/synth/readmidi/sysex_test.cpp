@@ -2,8 +2,6 @@
 // tunings, display messages and the chorus-text state.
 #include "midi_image.h"
 
-#include <cstring>
-
 #include "readmidi/sysex.h"
 
 namespace {
@@ -40,10 +38,6 @@ protected:
     }
 };
 
-Bytes gs(uint8_t a, uint8_t b, uint8_t c, const Bytes& d, int device = 0x10)
-{
-    return gs_data_set(a, b, c, d, (uint8_t)device);
-}
 const Bytes kXgOn = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
 
 TEST_F(SysexTest, ResetsAndSystemModes)
@@ -57,7 +51,7 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     EXPECT_FALSE(single(reset));
     EXPECT_NE(stderr_of([&] { EXPECT_TRUE(multi(reset).empty()); }).find("GS SysEx: Checksum Error."),
               std::string::npos);
-    ASSERT_TRUE(single(gs(0x40, 0x00, 0x7F, {0x00}, 0x7F)));  // the broadcast device number
+    ASSERT_TRUE(single(gs_data_set(0x40, 0x00, 0x7F, {0x00}, 0x7F)));  // the broadcast device number
     EXPECT_TRUE(is_event(ev, ME_RESET));
     ASSERT_TRUE(single(kXgOn));
     EXPECT_TRUE(is_event(ev, ME_RESET, -1, 4));
@@ -71,15 +65,11 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     // Real-time sub-ID 09 sets controller destinations and leaves the system mode alone.
     Bytes dest = {0x7F, 0x7F, 0x09, 0x01, 0x02, 0x00, 0x50, 0x02, 0x7F, 0xF7};
     EXPECT_FALSE(single(dest));
-    std::vector<MidiEvent> v = multi(dest);
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 2, 0x50, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH));
-    EXPECT_EQ(v[1].b, SYSEX_CAF_BASE + CTRL_DEPTH_AMPLITUDE);
+    expect_multi(dest, {{ME_SYSEX_LSB, 2, 0x50, SYSEX_CAF_BASE + CTRL_DEPTH_PITCH},
+                        {ME_SYSEX_LSB, 2, -1, SYSEX_CAF_BASE + CTRL_DEPTH_AMPLITUDE}});
     // GM2 global parameter control, chorus slot: type and depth in one message.
-    v = multi({0x7F, 0x7F, 0x04, 0x05, 1, 1, 1, 1, 0x02, 0x00, 0x03, 0x02, 0x40, 0xF7});
-    ASSERT_EQ(v.size(), 2u);
-    EXPECT_TRUE(is_event(v[0], ME_SYSEX_LSB, 0, 3, SYSEX_GM2_CHORUS_TYPE));
-    EXPECT_TRUE(is_event(v[1], ME_SYSEX_GS_LSB, 0, 0x40, GS_CHORUS_DEPTH));
+    expect_multi({0x7F, 0x7F, 0x04, 0x05, 1, 1, 1, 1, 0x02, 0x00, 0x03, 0x02, 0x40, 0xF7},
+                 {{ME_SYSEX_LSB, 0, 3, SYSEX_GM2_CHORUS_TYPE}, {ME_SYSEX_GS_LSB, 0, 0x40, GS_CHORUS_DEPTH}});
 }
 
 // Master volume (GS and universal), and the universal volume sent to one channel, which
@@ -87,8 +77,8 @@ TEST_F(SysexTest, ResetsAndSystemModes)
 TEST_F(SysexTest, Volumes)
 {
     const struct { Bytes msg; int type, want; } cases[] = {
-        {gs(0x40, 0x00, 0x04, {127}), ME_MASTER_VOLUME, 65535},
-        {gs(0x40, 0x00, 0x04, {64}), ME_MASTER_VOLUME, 33025},
+        {gs_data_set(0x40, 0x00, 0x04, {127}), ME_MASTER_VOLUME, 65535},
+        {gs_data_set(0x40, 0x00, 0x04, {64}), ME_MASTER_VOLUME, 33025},
         {{0x7F, 0x7F, 0x04, 0x01, 0x7F, 0x7F, 0xF7}, ME_MASTER_VOLUME, 65535},
         {{0x7F, 0x7F, 0x04, 0x01, 0x00, 0x00, 0xF7}, ME_MASTER_VOLUME, 3},
         {{0x7F, 0x03, 0x04, 0x01, 0x00, 0x20, 0xF7}, ME_MAINVOLUME, 64 + 256 * 255},
@@ -116,24 +106,24 @@ TEST_F(SysexTest, PartParameters)
          {{ME_NRPN_MSB, -1, 0x1A, -1}, {ME_NRPN_LSB, -1, 36, -1}, {ME_DATA_ENTRY_MSB, 5, 0x50, -1}}},
         {"XG reverb type MSB, LSB: GS macro Room 2", {0x43, 0x10, 0x4C, 0x02, 0x01, 0x00, 0x02, 0x01, 0xF7},
          {{ME_SYSEX_GS_LSB, 1, 1, GS_REVERB_MACRO}}},
-        {"GS tone number", gs(0x40, 0x13, 0x00, {0x08, 0x19}),
+        {"GS tone number", gs_data_set(0x40, 0x13, 0x00, {0x08, 0x19}),
          {{ME_TONE_BANK_MSB, 2, 8, -1}, {ME_PROGRAM, -1, 0x19, -1}}},
-        {"GS random pan", gs(0x40, 0x10, 0x1C, {0x00}), {{ME_RANDOM_PAN, 9, -1, -1}}},
-        {"GS key range low, high", gs(0x40, 0x10, 0x1D, {0x24, 0x60}),
+        {"GS random pan", gs_data_set(0x40, 0x10, 0x1C, {0x00}), {{ME_RANDOM_PAN, 9, -1, -1}}},
+        {"GS key range low, high", gs_data_set(0x40, 0x10, 0x1D, {0x24, 0x60}),
          {{ME_SYSEX_LSB, 9, 0x24, SYSEX_NOTE_LIMIT_LOW}, {ME_SYSEX_LSB, 9, 0x60, SYSEX_NOTE_LIMIT_HIGH}}},
-        {"GS receive channel: none", gs(0x40, 0x11, 0x02, {0x10}),
+        {"GS receive channel: none", gs_data_set(0x40, 0x11, 0x02, {0x10}),
          {{ME_SYSEX_GS_LSB, -1, 0x80, GS_RECEIVE_CHANNEL}}},
-        {"GS LFO1 pitch depth", gs(0x40, 0x21, 0x04, {0x30}),
+        {"GS LFO1 pitch depth", gs_data_set(0x40, 0x21, 0x04, {0x30}),
          {{ME_SYSEX_LSB, -1, -1, SYSEX_MOD_BASE + CTRL_DEPTH_LFO1_PITCH}}},
-        {"GS master tune, two nibbles", gs(0x40, 0x00, 0x00, {0x00, 0x04}),
+        {"GS master tune, two nibbles", gs_data_set(0x40, 0x00, 0x00, {0x00, 0x04}),
          {{ME_SYSEX_MSB, 0, 0, SYSEX_MASTER_TUNE}, {ME_SYSEX_LSB, 0, 0, SYSEX_MASTER_TUNE},
           {ME_SYSEX_MSB, 0, 1, SYSEX_MASTER_TUNE}, {ME_SYSEX_LSB, 0, 4, SYSEX_MASTER_TUNE}}},
-        {"GS pitch offset fine, both nibbles", gs(0x40, 0x11, 0x17, {0x08, 0x03}),
+        {"GS pitch offset fine, both nibbles", gs_data_set(0x40, 0x11, 0x17, {0x08, 0x03}),
          {{ME_SYSEX_GS_MSB, 0, 8, GS_PITCH_OFFSET_FINE}, {ME_SYSEX_GS_LSB, 0, 3, GS_PITCH_OFFSET_FINE}}},
-        {"GS fine tune, MSB and LSB", gs(0x40, 0x11, 0x2A, {0x41, 0x10}),
+        {"GS fine tune, MSB and LSB", gs_data_set(0x40, 0x11, 0x2A, {0x41, 0x10}),
          {{ME_RPN_MSB, 0, 0, -1}, {ME_RPN_LSB, 0, 1, -1}, {ME_DATA_ENTRY_MSB, 0, 0x41, -1},
           {ME_DATA_ENTRY_LSB, 0, 0x10, -1}}},
-        {"GS insertion send to reverb", gs(0x40, 0x03, 0x17, {0x50}),
+        {"GS insertion send to reverb", gs_data_set(0x40, 0x03, 0x17, {0x50}),
          {{ME_SYSEX_GS_LSB, 0, 0x50, GS_INSERTION_SEND_REVERB}}},
         {"XG EQ treble gain", {0x43, 0x10, 0x4C, 0x08, 0x02, 0x73, 0x50, 0xF7},
          {{ME_NRPN_MSB, 2, 0x01, -1}, {ME_NRPN_LSB, 2, 0x31, -1}, {ME_DATA_ENTRY_MSB, 2, 0x50, -1}}},
@@ -158,14 +148,14 @@ TEST_F(SysexTest, PartParameters)
     // Block 0 is part #9, blocks 1 to 9 parts #0 to #8, 10 to 15 themselves; 50 is port B.
     EXPECT_EQ((std::vector<int>{block_to_part(0, 0), block_to_part(9, 0), block_to_part(10, 0)}),
               (std::vector<int>{9, 8, 10}));
-    ASSERT_TRUE(single(gs(0x50, 0x12, 0x16, {0x48})));
+    ASSERT_TRUE(single(gs_data_set(0x50, 0x12, 0x16, {0x48})));
     EXPECT_TRUE(is_event(ev, ME_KEYSHIFT, 17, 0x48));
 }
 
 TEST_F(SysexTest, ScaleAndBulkTunings)
 {
     Bytes data = {0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A, 0x7F};
-    std::vector<MidiEvent> v = multi(gs(0x40, 0x11, 0x40, data));
+    std::vector<MidiEvent> v = multi(gs_data_set(0x40, 0x11, 0x40, data));
     ASSERT_EQ(v.size(), 12u);
     for (int k = 0; k < 12; k++)  // b: cents, signed
         EXPECT_TRUE(is_event(v[k], ME_SCALE_TUNING, 0, k, (uint8_t)(data[k] - 64))) << k;
@@ -195,7 +185,7 @@ TEST_F(SysexTest, ScaleAndBulkTunings)
     // A user temperament that promises more entries than it holds gives only those it holds.
     EXPECT_EQ(multi(cat({{0x7F, 0x7F, 0x08, 0x0C, 0x01, 0x05}, Bytes(10, 0x40), {0xF7}})).size(), 6u);
     // 128 drum levels of drum map 1 would be 384 events: a long write stops at the buffer.
-    EXPECT_EQ(multi(gs(0x41, 0x02, 0x00, Bytes(128, 0x40))).size(), (size_t)MAX_SYSEX_EVENTS);
+    EXPECT_EQ(multi(gs_data_set(0x41, 0x02, 0x00, Bytes(128, 0x40))).size(), (size_t)MAX_SYSEX_EVENTS);
 }
 
 TEST_F(SysexTest, DisplayTextBitmapAndChorusText)
@@ -208,12 +198,12 @@ TEST_F(SysexTest, DisplayTextBitmapAndChorusText)
     EXPECT_TRUE(is_event(ev, ME_GSLCD, -1, 2, 0));  // string number 2
     EXPECT_EQ(std::string(string_event_strtab.tail->string + 1), "1F" + std::string(124, '0') + "0A");
     // The chorus text starts once all eight of its slots are filled, and stops at a new track.
-    EXPECT_FALSE(single(gs(0x40, 0x01, 0x10, Bytes(20, 'x'))));
+    EXPECT_FALSE(single(gs_data_set(0x40, 0x01, 0x10, Bytes(20, 'x'))));
     EXPECT_FALSE(chorus_text_started());
-    EXPECT_FALSE(single(gs(0x40, 0x01, 0x37, {0, 0, 0})));  // next to the slots: no effect
+    EXPECT_FALSE(single(gs_data_set(0x40, 0x01, 0x37, {0, 0, 0})));  // next to the slots: no effect
     for (int a = 0x38; a <= 0x3F; a++) {
         EXPECT_FALSE(chorus_text_started());
-        EXPECT_FALSE(single(gs(0x40, 0x01, (uint8_t)a, {1, 2, 3})));
+        EXPECT_FALSE(single(gs_data_set(0x40, 0x01, (uint8_t)a, {1, 2, 3})));
     }
     EXPECT_TRUE(chorus_text_started());
     readmidi_set_track(1, 1);
