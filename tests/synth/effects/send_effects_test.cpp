@@ -58,6 +58,7 @@ static double reverb_decay()
 
 TEST_F(SendEffects, ImpulseTailLastsLongerWithTheReverbTime)
 {
+    double at_80[5];
     for (int macro = 0; macro <= 4; macro++) {
         SCOPED_TRACE(macro);
         set_effect_param_gs(GS_REVERB_MACRO, macro);
@@ -66,7 +67,12 @@ TEST_F(SendEffects, ImpulseTailLastsLongerWithTheReverbTime)
         set_effect_param_gs(GS_REVERB_TIME, time + 24);
         EXPECT_GT(base, 0.15);
         EXPECT_GT(reverb_decay(), base * 1.2);
+        set_effect_param_gs(GS_REVERB_TIME, 80);
+        at_80[macro] = reverb_decay();
     }
+    // At one reverb time the characters' own times set the order: Room 1, Room 3, Hall 1, Hall 2.
+    EXPECT_TRUE(at_80[0] < at_80[2] && at_80[2] < at_80[3] && at_80[3] < at_80[4])
+        << at_80[0] << " " << at_80[2] << " " << at_80[3] << " " << at_80[4];
     opt_reverb_control = 1;  // the standard reverb
     set_effect_param_gs(GS_REVERB_MACRO, 4);
     const double base = reverb_decay();
