@@ -1,11 +1,7 @@
-// The frame step through the public interface: events enter through the note hook, the play
-// position comes from the test, and the glyphs are read from the view's model. Then the note
-// queue between the playback thread (pushing through the hook) and the toolkit thread.
-#include <gtest/gtest.h>
+// The frame step, fed through the note hook at a play position the test sets, read from the
+// view's model; then the note queue between the playback and toolkit threads.
 #include <atomic>
 #include <thread>
-#include <vector>
-#include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
 
 using Box = std::vector<float>;
@@ -144,8 +140,7 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
 TEST_F(NoteModel, UnusableLimitsChannelsAndEventTypesMakeNoGlyph)
 {
     channel[4].note_limit_low = channel[4].note_limit_high = 60;
-    channel[5].note_limit_low = 80;
-    channel[5].note_limit_high = 40;
+    channel[5].note_limit_low = 80, channel[5].note_limit_high = 40;
     push(ME_NOTEON, 0, 4, 60);
     push(ME_NOTEON, 0, 5, 60);
     push(ME_NOTEOFF, 0, 4, 60);
@@ -218,8 +213,7 @@ TEST(NoteQueueEpoch, ClearedQueueTakesNothingForAnOlderEpoch)
     EXPECT_TRUE(q.pop_if(due_by(50), &got, q.epoch()));
     EXPECT_EQ(got.time, 50);
     EXPECT_TRUE(q.empty());
-    // Once playback ends, what was never heard is drained with front and pop until front
-    // finds nothing.
+    // Once playback ends, what was never heard is drained with front and pop.
     q.push(ev);
     ASSERT_TRUE(q.front(&got));
     q.pop();

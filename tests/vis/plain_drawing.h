@@ -1,6 +1,5 @@
-// The note view's picture drawn the plain way: one glBegin/glEnd quad per glyph in painting
-// order, its colour set just before. The tests compare the view's own ways of painting with it
-// and the frame benchmark times it beside them.
+// The note view's picture drawn the plain way, one glBegin/glEnd quad per glyph in painting
+// order: the reference the view's painters are compared and timed against.
 #ifndef CORVELLE_TESTS_VIS_PLAIN_DRAWING_H
 #define CORVELLE_TESTS_VIS_PLAIN_DRAWING_H
 

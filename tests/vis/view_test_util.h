@@ -1,6 +1,5 @@
-// Shared by the note view and window tests: engine defaults, a settable play position,
-// shown windows and the toolkit's event loop, reading back what GL drew, and answering modal
-// windows.
+// Shared by the note view and window tests: engine defaults, a settable play position, shown
+// windows and the toolkit's loop, reading back what GL drew, answering modal windows.
 #ifndef CORVELLE_TESTS_VIEW_TEST_UTIL_H
 #define CORVELLE_TESTS_VIEW_TEST_UTIL_H
 
@@ -62,11 +61,8 @@ private:
 inline void reset_engine_defaults()
 {
     for (Channel& c : channel) {
-        c.note_limit_low = 0;
-        c.note_limit_high = 127;
-        c.vel_limit_low = 0;
-        c.vel_limit_high = 127;
-        c.key_shift = 0;
+        c.note_limit_low = c.vel_limit_low = c.key_shift = 0;
+        c.note_limit_high = c.vel_limit_high = 127;
     }
     drumchannels = default_drumchannels;
     note_key_offset = 0;
@@ -246,8 +242,7 @@ protected:
     }
 };
 
-// The program's main window on the display (the global `gui` points to it); it goes after the
-// test with its frame timer.
+// The program's main window (the global `gui`); it goes after the test with its frame timer.
 class MainWindowTest : public OnDisplay {
 protected:
     GUI* g = nullptr;

@@ -32,8 +32,7 @@ TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
     }
 }
 
-// Overdrive: a quiet tone comes out 16 times louder for 16 times the input; a loud one is
-// clipped softly (8 times the input gives far less than 8 times the output).
+// Overdrive is linear for a quiet tone and clips a loud one softly.
 TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
 {
     set_effect_param_gs(GS_INSERTION_TYPE_MSB, 0x01);
@@ -79,8 +78,7 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
         EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
     }
 
-    // The XG tremolo's own equaliser is flat at its defaults: held still, it passes treble and
-    // bass alike.
+    // The XG tremolo's own equaliser is flat at its defaults: held still, it passes all alike.
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x00, 0x46);
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x01, 0x00);
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x03, 0);  // no depth

@@ -1,12 +1,10 @@
-// The send effects: the reverbs (set-up, pre-filter, tails that follow the reverb time,
-// draining, the other characters, the comb bank's forms), the choruses and the variation delay.
+// The send effects: the reverbs, the choruses and the variation delay.
 #include "effect_fixture.h"
 
 #include <cstdint>
 #include <random>
 
 #include "readmidi/sysex.h"
-#include "render/cpu_features.h"
 #include "support/cpu_forms.h"
 
 using SendEffects = EffectTest;
@@ -75,9 +73,8 @@ TEST_F(SendEffects, ImpulseTailLastsLongerWithTheReverbTime)
     EXPECT_GT(reverb_decay(), base);
 }
 
-// Each reverb answers an impulse a few frames later with the same sound, that much later,
-// wherever the impulse falls in the frames the reverb works on together (the plate's tank is
-// swept by a 1 Hz wave: there a second later).
+// Each reverb answers a later impulse with the same sound, wherever it falls in the frames the
+// reverb works on together (the plate's tank is swept by a 1 Hz wave: there a second later).
 TEST_F(SendEffects, ReverbsAnswerALaterImpulseAlike)
 {
     for (int macro : {4, 5, 6, 7}) {
@@ -97,8 +94,7 @@ TEST_F(SendEffects, ReverbsAnswerALaterImpulseAlike)
     }
 }
 
-// After an impulse, blocks with a silent send first carry the tail, then come back exactly as
-// they were.
+// After an impulse, blocks with a silent send carry the tail, then come back exactly as they were.
 static void expect_drains(int32 seconds)
 {
     std::vector<int32> in(2048, 0), out(2048);
@@ -141,11 +137,9 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
     expect_drains(20);
 }
 
-// The vector forms of the comb bank against the comb-at-a-time one: every output, ring value,
-// filter store and ring position, with gains of 0 and 1, values at the 32-bit limits, rings
-// turning inside a block and blocks that are no multiple of four or eight. Run -1 has moderate
-// values in every comb and a random input; run e has the limits in comb e alone and no input,
-// so that the comb-at-a-time sums stay in range.
+// The comb bank's vector forms against the comb-at-a-time one: outputs, rings, filter stores and
+// positions. Run -1 has moderate values in every comb and a random input; run e has the limits
+// in comb e alone and no input, so that the comb-at-a-time sums stay in range.
 TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
 {
     const int32 gains[8][3] = {  // damp1, damp2, feedback
@@ -214,8 +208,7 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
     do_ch_freeverb(nullptr, -2, &rev);
 }
 
-// The whole comb-and-allpass reverb (pre-delay, combs, allpasses, wet mix) gives the same
-// output in every form of its kernels, from a loud noise burst through its tail.
+// The whole comb-and-allpass reverb gives the same in every kernel form, from loud noise on.
 TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
 {
     std::vector<int32> first;
@@ -232,8 +225,7 @@ TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
     EXPECT_GT(window_rms(side_of(first, 1), 5000, 20000)[0], 1e5);  // the tail rings
 }
 
-// The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of
-// a 440 Hz tone plus its chorus return as the render loop mixes them.
+// Largest over smallest 50 ms RMS after the first half second of a 440 Hz tone plus its chorus.
 static double beating(void (*chorus)(int32*, int32), int32 level, int seconds)
 {
     auto rms = window_rms(side_of(run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
@@ -299,8 +291,7 @@ TEST_F(SendEffects, VariationDelayTapsStayInsideTheirLines)
     auto out = echo(44100);
     EXPECT_EQ(std::make_tuple(first_sound(out, 0), first_sound(out, 1)), std::make_tuple(14699, 7351));
 
-    // A delay time beyond the 715 ms the line holds comes out at its end (the centre tap
-    // silenced so that the left tap is heard first).
+    // A delay beyond the 715 ms line comes out at its end (centre tap silenced: left heard first).
     set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x4D, 0);
     set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x42, 0x7F);
     set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x43, 0x7F);

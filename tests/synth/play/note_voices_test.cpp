@@ -1,7 +1,6 @@
-// Notes driven through play_event into the voice pool with small instruments made here:
-// same-key and assign rules, limits, stealing, pedals, shrinking the pool, surround-chorus
-// pairs and the frequency a note gets from the channel's temperament.
+// Notes driven through play_event into the voice pool, with small instruments made here.
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "config/tonebank.h"
@@ -14,8 +13,7 @@ protected:
     Sample drum_sample;  // fixed note 36
     Instrument piano = {INST_GUS, 2, low_high, nullptr};
     Instrument drum = {INST_GUS, 1, &drum_sample, nullptr};
-    Instrument** slots[3] = {};
-    Instrument* saved_slots[3] = {};
+    std::vector<std::unique_ptr<Restore<Instrument*>>> slots;
     Restore<int> overlap_{opt_overlap_voice_allow, 0}, surround_{opt_surround_chorus, 0},
         temper_{opt_temper_control, 0}, pure_{opt_pure_intonation, 0}, pan_delay_{opt_pan_delay, 0},
         adjust_{temper_adj}, table_{current_freq_table}, verbosity_{ctl->verbosity, 1};
@@ -41,20 +39,16 @@ protected:
         make_sample(drum_sample, 0, 0x7fffffff, 36);
         alloc_instrument_bank(0, 0);
         alloc_instrument_bank(1, 0);
-        Instrument** s[3] = {&tonebank[0]->tone[0].instrument, &drumset[0]->tone[36].instrument,
-                             &drumset[0]->tone[38].instrument};
-        for (int i = 0; i < 3; i++) {
-            slots[i] = s[i], saved_slots[i] = *s[i];
-            *s[i] = i == 0 ? &piano : &drum;
-        }
+        for (Instrument** s : {&tonebank[0]->tone[0].instrument, &drumset[0]->tone[36].instrument,
+                               &drumset[0]->tone[38].instrument})
+            slots.emplace_back(new Restore<Instrument*>(*s, slots.empty() ? &piano : &drum));
         for (int ch = 0; ch < MAX_CHANNELS; ch++)
             channel[ch].program = 0;
     }
     void TearDown() override
     {
         reset_voices();
-        for (int i = 0; i < 3; i++)
-            *slots[i] = saved_slots[i];
+        slots.clear();
         init_freq_table_tuning();
         voices = max_voices;
         PlayerTest::TearDown();
@@ -168,8 +162,7 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     EXPECT_EQ(std::make_tuple(voice[released].note, voice[released].status, voice[quiet_held].status,
                               cut_notes),
               std::make_tuple(65, VOICE_ON, VOICE_ON, cut + 1));
-    // A released note goes before a quieter dying one (also in record 0), a dying one before
-    // a quieter held one.
+    // A released note goes before a quieter dying one, a dying one before a quieter held one.
     ev(ME_NOTEOFF, 0, 60, 0);
     voice[2].status = VOICE_DIE;
     voice[0].left_mix = 100, voice[1].left_mix = 10, voice[2].left_mix = 50;
@@ -283,12 +276,11 @@ TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
     std::vector<int> pair = in_use(0, 60);
     ASSERT_EQ(pair.size(), 2u);
     Voice &a = voice[pair[0]], &b = voice[pair[1]];
-    // Half the velocity each, linked, the centre spread to both sides, 3 ms apart.
+    // Half the velocity each, linked, spread to both sides, 3 ms apart.
     EXPECT_EQ((std::vector<int>{a.velocity, b.velocity, a.chorus_link, b.chorus_link, a.panning, b.panning}),
               (std::vector<int>{70, 70, pair[1], pair[0], 1, 127}));
     EXPECT_EQ(abs(a.delay - b.delay), 132);
-    // Stealing the upper half gives the other the whole velocity, back in the middle even
-    // when the channel has no pan of its own.
+    // Stealing the upper half gives the other the whole velocity, back in the middle.
     EXPECT_EQ(reduce_voice(), pair[1]);
     EXPECT_EQ((std::vector<int>{a.velocity, a.panning, a.chorus_link}), (std::vector<int>{140, 64, pair[0]}));
     ev(ME_PAN, 1, 40, 0);
@@ -299,8 +291,7 @@ TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
     EXPECT_EQ(reduce_voice(), second[1]);
     EXPECT_EQ(voice[second[0]].panning, 40);
 
-    // Past record 255 (polyphony goes up to 16644) a pair still names its own partner, and
-    // freeing it leaves the first records' links alone.
+    // Past record 255 a pair still names its own partner; freeing it leaves others' links.
     max_voices = voices = 300;
     corvelle_init_player();
     for (int i = 0; i < 256; i++)
@@ -355,8 +346,8 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     ASSERT_GE(tuned, 0);
     EXPECT_EQ(voice[tuned].orig_frequency, freq_table[64]);
     EXPECT_EQ(voice[tuned].sample, &low_high[1]);
-    // A tuning that leaves a note without a frequency: reported, nothing plays, and the
-    // neighbouring note is neither disturbed nor warned of.
+    // A note the tuning leaves without a frequency is reported and not played; its
+    // neighbour is neither disturbed nor warned of.
     Restore no_frequency(freq_table_tuning[5][61], 0);
     std::string err = stderr_of([&] { EXPECT_EQ(started(0, 61), -1); });
     EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;

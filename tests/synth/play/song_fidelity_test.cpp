@@ -1,13 +1,9 @@
-// Songs written here, played in-process through the whole engine with looped sine patches,
-// and measured from the output.
-#include <cmath>
-
+// Songs played in-process through the whole engine with looped sine patches, then measured.
 #include "synth/config/config_fixture.h"
 #include "synth/instrum/instrum_test_support.h"
 #include "synth/play/player_fixture.h"
 #include "tools/song_analysis.h"
 
-#include "frontend/options.h"
 #include "instrum/instrument_policy.h"
 
 namespace {
@@ -39,15 +35,14 @@ struct Take {
     double right_level(double from, double to) const { return rms_db(right, kRate, from, to); }
 };
 
-Bytes on(int ch, int key) { return {(uint8_t)(0x90 | ch), (uint8_t)key, 100}; }
-Bytes off(int ch, int key) { return {(uint8_t)(0x80 | ch), (uint8_t)key, 0}; }
 Bytes cc(int ch, int c, int v) { return {(uint8_t)(0xB0 | ch), (uint8_t)c, (uint8_t)v}; }
 Bytes program(int ch, int p) { return {(uint8_t)(0xC0 | ch), (uint8_t)p}; }
 
 // Half a second of key 60 on the channel from the second `at`.
 std::vector<TimedBytes> note_at(double at, int ch)
 {
-    return {{(uint32_t)(at * kSecond), on(ch, 60)}, {(uint32_t)((at + 0.5) * kSecond), off(ch, 60)}};
+    return {{(uint32_t)(at * kSecond), {(uint8_t)(0x90 | ch), 60, 100}},
+            {(uint32_t)((at + 0.5) * kSecond), {(uint8_t)(0x80 | ch), 60, 0}}};
 }
 void append(std::vector<TimedBytes>& song, const std::vector<TimedBytes>& more)
 {
@@ -72,8 +67,7 @@ protected:
         reset_configuration_state();
         PlayerTest::TearDown();
     }
-    // Programs 0 (note as played) and 1 (fixed note 67), bank 1 program 0 (fixed note 67),
-    // and drum 60 of set 0 (fixed note 72).
+    // Programs 0 and 1 (note 67), bank 1 program 0 (note 67), drum 60 of set 0 (note 72).
     void configure()
     {
         ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
@@ -88,17 +82,14 @@ protected:
         messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
         EXPECT_EQ(rc, RC_TUNE_END) << messages;
         Take t;
-        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
-        for (int32 i = 0; i < fake_output().frames(); i++) {
-            t.left.push_back(p[2 * i] / 32768.0f);
-            t.right.push_back(p[2 * i + 1] / 32768.0f);
-        }
+        for (int side = 0; side < 2; side++)
+            for (int32 x : side_of(recorded(), side))
+                (side ? t.right : t.left).push_back(x / 32768.0f);
         return t;
     }
 };
 
-// A melodic note on the second part, "use for rhythm part" a second later, the same key again
-// at 2 s, and the drum at 3 s.
+// A note on part 1, "use for rhythm part" at 1 s, the same key at 2 s and the drum at 3 s.
 std::vector<TimedBytes> rhythm_part_song()
 {
     std::vector<TimedBytes> song = {{0, gs_reset()}, {0, program(1, 0)}};
@@ -109,9 +100,8 @@ std::vector<TimedBytes> rhythm_part_song()
     return song;
 }
 
-// The part plays as the kind it is at each note: before the rhythm-part message at the
-// melodic pitch, after it at the drum's; playing the song again, and seeking back to its
-// start while it plays, begin melodic again.
+// Before the rhythm-part message the part plays at the melodic pitch, after it at the drum's;
+// playing the song again, or seeking back to its start, begins melodic again.
 TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
 {
     configure();
@@ -139,9 +129,8 @@ TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
     EXPECT_NEAR(cents(t.pitch(at + 2.02, at + 2.1), t.pitch(at + 3.02, at + 3.1)), 0, 3);
 }
 
-// Master key shift, transpose and tune move the pitch of a melodic note by what they ask;
-// key shift and transpose leave the drum part alone, the tune moves every part. XG master
-// volume lowers the level as the GS master volume does.
+// Master key shift, transpose and tune move a melodic note's pitch; key shift and transpose
+// leave the drum part alone, the tune moves every part. XG master volume lowers the level.
 TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
 {
     configure();
@@ -178,16 +167,14 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
     }
 }
 
-// A part whose receive switch is off ignores the message that switch names; the part beside
-// it, which receives everything, obeys it.
+// A part whose receive switch is off ignores the message it names; the part beside obeys it.
 TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 {
     configure();
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
-    // The switch is turned off for the first part; the messages go to parts 0 and 1 (the channel
-    // nibble patched); silent: the first part then plays nothing (note messages), else as
-    // without the message.
+    // The switch is turned off for part 0; the messages go to parts 0 and 1. silent: part 0
+    // then plays nothing (note messages), else as without the message.
     const struct {
         const char* what;
         Bytes switch_off;
@@ -244,8 +231,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     }
 }
 
-// A patch that could not be loaded for one song is tried again for the next: the user may
-// have put it right in between.
+// A patch that could not be loaded for one song is tried again for the next.
 TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
 {
     ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 piano.pat\n");
@@ -259,8 +245,7 @@ TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
     EXPECT_EQ(messages.find("Couldn't load instrument"), std::string::npos) << messages;
 }
 
-// With amplitude compensation on, the pre-scan finds the loudest channel volume of the song
-// (on any channel, sounding or not) and raises the whole output by (127 / loudest)^4.
+// Amplitude compensation raises the output by (127 / the song's loudest channel volume)^4.
 TEST_F(SongFidelity, ThePreScanCompensatesForTheLoudestChannelVolume)
 {
     configure();

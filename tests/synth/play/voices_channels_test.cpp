@@ -1,8 +1,5 @@
-// The voice pool's release and kill operations (stealing and polyphony changes are driven
-// through notes in note_voices_test), and the channel defaults, program changes and
+// The voice pool's release and kill operations, and channel defaults, program changes and
 // instrument names.
-#include <cstring>
-
 #include "config/tonebank.h"
 #include "synth/play/player_fixture.h"
 
@@ -84,9 +81,7 @@ TEST_F(Channels, TheModuleSettingChoosesTheModeOfASongThatNamesNone)
 
 TEST_F(Channels, InstrumentNamesComeFromTheToneBanks)
 {
-    ToneBank *saved_bank5 = tonebank[5], melodic, drums;
-    memset(&melodic, 0, sizeof melodic);
-    memset(&drums, 0, sizeof drums);
+    ToneBank *saved_bank5 = tonebank[5], melodic = {}, drums = {};
     char piano[] = "Tone_000/000_Acoustic_Grand_Piano.pat", organ[] = "organ.pat";
     char organ_comment[] = "Drawbar Organ", kit[] = "Standard Kit";
     melodic.tone[0].name = piano, melodic.tone[16].name = organ, melodic.tone[16].comment = organ_comment;

@@ -1,7 +1,4 @@
-// Two halves of a note, one on each side, are mixed in one pass: each side must be what its
-// half gives alone, also where the halves part ways and the mixer takes one at a time.
-#include <gtest/gtest.h>
-
+// A note's two halves mixed in one pass: each side is what its half gives alone.
 #include <random>
 
 #include "synth/render/voice_sound.h"
@@ -82,10 +79,8 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
 
 TEST_F(PairMix, FiltersRunTogetherAsAlone)
 {
-    // One to four voice filters run together (state-variable ones four to a vector where the
-    // processor has it, ladders two side by side, mixed kinds): each voice's values and history
-    // are those of its filter run alone, over counts that differ and are not multiples of four,
-    // from loud noise.
+    // One to four voice filters run together (of one kind or mixed): each voice's values and
+    // history are those of its filter run alone, over counts that differ and are not multiples of 4.
     std::mt19937 rng(11);
     const int16 cutoffs[4] = {300, 1500, 4000, 7000};
     const double resos[4] = {0, 6, 12, 24};

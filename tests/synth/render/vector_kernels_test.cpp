@@ -1,5 +1,4 @@
-// The vector kernels against their scalar twins on random data: runs of every length around
-// the vector width, values and gains next to the limits so that every fall-back is exercised.
+// The vector kernels against their scalar twins on random runs, values and gains near the limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include "render/cpu_features.h"
 #include "render/filter_kernels.h"
 #include "support/guards.h"
-
 #include "render/mix_kernels.h"
 #include "render/resample.h"
 #include "render/resample_settings.h"
@@ -76,8 +74,7 @@ TEST(MixKernels, VectorFormsGiveTheScalarTwinsValues)
     }
 }
 
-// What the twins mean: a 64-bit product added and held at the limits, the gain stepping per
-// sample, the other side of a pair untouched.
+// A 64-bit product added and held at the limits, the gain stepping, the other side untouched.
 TEST(MixKernels, SumsHoldAtTheLimitsAndGainsStep)
 {
     std::vector<int32> out(32, 0), s(16, 1000);
@@ -126,10 +123,8 @@ TEST(GaussKernel, FourAtOnceGivesTheScalarValues)
     }
 }
 
-// Four state-variable filters at once against their scalar definition: loud states and
-// inputs, cutoffs up to a sixth of the rate and every resonance a filter can have (the sums
-// stay inside 32 bits, where the scalar form is defined), over runs of every length around
-// the vector width.
+// Four state-variable filters at once against the scalar form: loud states and inputs, cutoffs
+// up to a sixth of the rate, every resonance (sums inside 32 bits, where the scalar is defined).
 TEST(FilterKernels, FourAtOnceGivesTheScalarValues)
 {
     if (!cpu_has.avx2)
@@ -162,8 +157,7 @@ TEST(FilterKernels, FourAtOnceGivesTheScalarValues)
     }
 }
 
-// Sample copies keep each 16-bit value and its sign, up to the last one, in runs around the
-// vector width.
+// Sample copies keep each 16-bit value and its sign, up to the last one.
 TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
 {
     const sample_t edge[4] = {-32768, 32767, -1, 0};
@@ -183,10 +177,8 @@ TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
     }
 }
 
-// The two-pole filters of four and eight voices at once against their scalar definition:
-// cutoffs from the lowest to just under the Nyquist frequency, resonances from none to the
-// highest, states anywhere (some beyond the 32-bit range, so that outputs are held), runs
-// around the vector width.
+// Two-pole filters of four and eight voices at once against the scalar form: any cutoff and
+// resonance, states anywhere (some beyond the 32-bit range, so that outputs are held).
 TEST(FilterKernels, TwoPoleLanesGiveTheScalarValues)
 {
     std::mt19937 rng(47);
@@ -222,8 +214,7 @@ TEST(FilterKernels, TwoPoleLanesGiveTheScalarValues)
         }
 }
 
-// The sends of a group of voices, four values at a time, against the scalar form: products
-// held at the limits, sums wrapping, the dry signal plain (a negative gain) or scaled.
+// A group's sends four at a time against the scalar form; a negative dry gain passes it plain.
 TEST(SendKernels, VectorFormGivesTheScalarValues)
 {
     std::mt19937 rng(5);
