@@ -2,6 +2,7 @@
 // view's model; then the note queue between the playback and toolkit threads.
 #include <atomic>
 #include <thread>
+#include "support/guards.h"
 #include "vis/view_test_util.h"
 
 using Box = std::vector<float>;
@@ -79,9 +80,8 @@ TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
     frames(1);
     std::list<Glyph>& list = glyphs(0, 63);
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_FALSE(list.front().held);
-    EXPECT_EQ(list.front().value, 10);
-    EXPECT_TRUE(list.back().held);
+    EXPECT_EQ(std::make_tuple(list.front().held, list.front().value, list.back().held),
+              std::make_tuple(false, 10, true));
     push(ME_NOTEOFF, 0, 0, 63);
     push(ME_NOTEOFF, 0, 0, 63);  // the third finds no held glyph
     frames(1);
@@ -95,21 +95,18 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     push(ME_NOTEON, 50, 0, 61);  // due earlier, but behind a later event
     test_now() = 99;
     frames(1);
-    EXPECT_FALSE(view.hasGlyphs());
-    EXPECT_EQ(view.events.size(), 2u);
+    EXPECT_EQ(std::make_tuple(view.hasGlyphs(), view.events.size()), std::make_tuple(false, 2u));
     test_now() = 100;
     frames(1);
-    EXPECT_EQ(glyphs(0, 60).size(), 1u);
-    EXPECT_EQ(glyphs(0, 61).size(), 1u);
-    EXPECT_TRUE(view.events.empty());
+    EXPECT_EQ(std::make_tuple(glyphs(0, 60).size(), glyphs(0, 61).size(), view.events.size()),
+              std::make_tuple(1u, 1u, 0u));
 
     // An unknown position takes nothing, while glyphs already there go on moving.
     push(ME_NOTEOFF, 0, 0, 60);
     test_now() = -1;
     frames(1);
-    EXPECT_EQ(view.events.size(), 1u);
-    EXPECT_TRUE(glyphs(0, 60).front().held);
-    EXPECT_EQ(box(0, 60)[5], 10.0f);
+    EXPECT_EQ(std::make_tuple(view.events.size(), glyphs(0, 60).front().held, box(0, 60)[5]),
+              std::make_tuple(1u, true, 10.0f));
 
     // Event times are scaled by the tempo ratio and rounded to the nearest sample.
     view.events.pop();
@@ -129,12 +126,10 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     frames(1);
     PlayMode mode{};
     mode.rate = 44100;
-    play_mode = &mode;
+    Restore<PlayMode*> output(play_mode, &mode);
     push(ME_NOTEON, 1000, 2, 61);
     frames(1);
-    EXPECT_EQ(box(2, 60)[5], 10.0f);
-    EXPECT_EQ(box(2, 61)[5], 7.0f);
-    play_mode = nullptr;
+    EXPECT_EQ(std::make_tuple(box(2, 60)[5], box(2, 61)[5]), std::make_tuple(10.0f, 7.0f));
 }
 
 TEST_F(NoteModel, UnusableLimitsChannelsAndEventTypesMakeNoGlyph)

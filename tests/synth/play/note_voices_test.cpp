@@ -225,9 +225,8 @@ TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
     voice[in_use(0, 64)[0]].left_mix = 200;
     int32 cut = cut_notes, lost = lost_notes;
     voice_decrement(1);  // the quieter released note (64) makes room for the top voice
-    EXPECT_EQ(voices, 3);
-    EXPECT_TRUE(in_use(0, 64).empty());
-    EXPECT_EQ(in_use(0, 65), std::vector<int>{2});
+    EXPECT_EQ(std::make_tuple(voices, in_use(0, 64), in_use(0, 65)),
+              std::make_tuple(3, std::vector<int>{}, std::vector<int>{2}));
     voice_decrement(2);  // 62 goes, then only held notes are left: the top one is lost
     EXPECT_EQ(std::make_tuple(voices, cut_notes, lost_notes), std::make_tuple(1, cut + 2, lost + 1));
     EXPECT_EQ(in_use(0), std::vector<int>{0});
@@ -344,8 +343,8 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     channel[0].rpnmap[RPN_ADDR_0003] = 5, freq_table_tuning[5][60] = freq_table[64];
     int tuned = started(0, 60);
     ASSERT_GE(tuned, 0);
-    EXPECT_EQ(voice[tuned].orig_frequency, freq_table[64]);
-    EXPECT_EQ(voice[tuned].sample, &low_high[1]);
+    EXPECT_EQ(std::make_tuple(voice[tuned].orig_frequency, voice[tuned].sample),
+              std::make_tuple(freq_table[64], &low_high[1]));
     // A note the tuning leaves without a frequency is reported and not played; its
     // neighbour is neither disturbed nor warned of.
     Restore no_frequency(freq_table_tuning[5][61], 0);
