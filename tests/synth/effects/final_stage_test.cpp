@@ -71,8 +71,7 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
     effect_lr_delay_msec = 1 << 30;  // longer than the line holds: cut to it
     EXPECT_EQ(lr_run(0, 8192, {0})[2 * 4096], on);
 
-    // Alternating: 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades
-    // to delayed; then 10 s of a delayed right.
+    // Alternating: left delayed to 10 s, fading to dry by 11 s; right fading to delayed by 12 s.
     effect_lr_delay_msec = 25;
     const int32 s = 44100, t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
     out = lr_run(2, t2 + 2 * d, {t0, t1, t2});

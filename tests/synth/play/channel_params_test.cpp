@@ -125,8 +125,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
 
 TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
 {
-    // Bytes beyond seven bits: program 255 is not the special one, key limit 200 is the top key,
-    // a receive channel of 64 listens to nothing.
+    // Bytes past seven bits: program 255 is not special, key limit 200 the top, channel 64 none.
     play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}), xg(0x08, 0x01, 0x10, {0xC8}),
                   xg(0x08, 0x04, 0x04, {0x40})},
                  "damaged.mid");

@@ -35,8 +35,7 @@ TEST_F(EventLoop, NoteHookGetsEveryNoteOnItsReceivingChannelWithTheStoredKey)
     channel[2].channel_layer = 1u << 2, channel[16].channel_layer |= 1u;
     play(on);
     EXPECT_EQ(hooks(), "on 0 62 100");
-    // A drum note-off releases its voice unless the drum's settings do not receive it; the
-    // hook hears every note-off.
+    // A drum note-off releases its voice unless its drum settings refuse it; the hook hears all.
     int v = sounding_voice(9, 36);
     play(make_event(0, ME_NOTEOFF, 9, 36, 0));
     EXPECT_EQ(voice[v].status, VOICE_OFF);

@@ -345,8 +345,7 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     ASSERT_GE(tuned, 0);
     EXPECT_EQ(std::make_tuple(voice[tuned].orig_frequency, voice[tuned].sample),
               std::make_tuple(freq_table[64], &low_high[1]));
-    // A note the tuning leaves without a frequency is reported and not played; its
-    // neighbour is neither disturbed nor warned of.
+    // A note without a frequency in the tuning is reported, not played; its neighbour plays quietly.
     Restore no_frequency(freq_table_tuning[5][61], 0);
     std::string err = stderr_of([&] { EXPECT_EQ(started(0, 61), -1); });
     EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;

@@ -173,8 +173,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     configure();
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
-    // The switch is turned off for part 0; the messages go to parts 0 and 1. silent: part 0
-    // then plays nothing (note messages), else as without the message.
+    // Switch off on part 0, messages to parts 0 and 1; silent: part 0 then plays nothing.
     const struct {
         const char* what;
         Bytes switch_off;

@@ -22,11 +22,9 @@ struct PairMix : VoiceSound {
 
 TEST_F(PairMix, EachSideIsItsHalfAlone)
 {
-    // The right half as the left one, releasing sooner, attacking slower, ending (both
-    // filtered), trembling; then both filtered: together (their filters run side by side),
-    // with the right one attacking slower (each mixed on its own, the right one's data made
-    // with the left one's), with the left one starting later (its first block is not whole),
-    // and with the left one ending first.
+    // The right half as the left one, releasing sooner, attacking slower, ending, trembling; then
+    // both filtered: together, the right one attacking slower (each mixed on its own), the left
+    // one starting later (its first block not whole), the left one ending first.
     void (*const changes[])(Sample&, Sample&) = {
         [](Sample&, Sample&) {}, [](Sample&, Sample& r) { r.envelope_rate[3] *= 5; },
         [](Sample&, Sample& r) { r.envelope_rate[0] = FULL_LEVEL / 40; },
@@ -79,8 +77,7 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
 
 TEST_F(PairMix, FiltersRunTogetherAsAlone)
 {
-    // One to four voice filters run together (of one kind or mixed): each voice's values and
-    // history are those of its filter run alone, over counts that differ and are not multiples of 4.
+    // One to four voice filters of one kind or mixed, run together: each as if run alone.
     std::mt19937 rng(11);
     const int16 cutoffs[4] = {300, 1500, 4000, 7000};
     const double resos[4] = {0, 6, 12, 24};

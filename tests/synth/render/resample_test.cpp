@@ -206,8 +206,7 @@ TEST_F(ResampleTest, PreResampledSampleSoundsLikeLiveResampling)
     EXPECT_EQ(std::make_tuple(ps->sample_rate, ps->root_freq), std::make_tuple(44100, freq_table[69]));
     EXPECT_NEAR((double)(ps->data_length >> FRACTION_BITS), 8000 * 2 * 441.0 / 440.0, 2.0);
 
-    // Played copied, and the original resampled at note 69: each within a cent of 440 Hz, and
-    // the two closer still.
+    // Played copied, and the original resampled at note 69: both near 440 Hz, nearer each other.
     int v = play(ps, 0x1000, 69);
     voice[v].frequency = voice[v].orig_frequency;
     std::vector<int32> copied = render(v, 20000);

@@ -90,8 +90,7 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     Restore envelope(opt_modulation_envelope, 1);
     EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
     tone.s.modenv_to_pitch = 0;
-    // The modulation LFO at 100 cents, a cycle of 144180 samples: a semitone up a quarter cycle
-    // in, down at three quarters.
+    // The modulation LFO at 100 cents, a 144180-sample cycle: a semitone up at 1/4, down at 3/4.
     tone.s.tremolo_to_pitch = 100, tone.s.tremolo_phase_increment = 10;
     play_note(60, 100, {}, 0, 112000, 112000);
     EXPECT_NEAR(cents(pitch(34000, 40000), plain), 100.0, 15.0);

@@ -110,9 +110,8 @@ protected:
         special_patch[1] = nullptr;
         ResampleTest::TearDown();
     }
-    // A looped sine (or cosine) of `period` points recorded at `rate` (441 Hz at 100 points
-    // and 44100 Hz); envelope: attack and release in control periods (about ms), level
-    // `sustain` of full reached by a decay at the rate of `decay` periods from full to 0.
+    // A looped sine (or cosine) of `period` points at `rate`; attack, release and `decay` (from
+    // full to 0) in control periods (about ms), to the level `sustain` of full.
     void use_tone(int rate, double period, double attack = 0, double release = 30,
                   double sustain = 1.0, double decay = 1, bool cosine = false)
     {

@@ -55,8 +55,7 @@ TEST_F(VoiceTime, NoteStartsOnTimeWithItsEnvelopeAndEndsWithinItsRelease)
 
 TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
 {
-    // A held note fades over min_sustain_time scaled by the pedal value in damper mode, and
-    // stays without a sustain time.
+    // A held note fades over min_sustain_time, scaled by the pedal in damper mode; at 0 it stays.
     Restore sustain_time(min_sustain_time);
     channel[0].damper_mode = 1;
     for (int pedal : {127, 64, 0}) {
