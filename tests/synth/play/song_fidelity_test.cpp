@@ -134,11 +134,8 @@ TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
 TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
 {
     configure();
-    const struct {
-        const char* what;
-        Bytes reset, message;
-        double melodic_cents, drum_cents, level_db;
-    } cases[] = {
+    // The cents the melodic and the drum note move, and the change of level in dB.
+    const struct { const char* what; Bytes reset, message; double melodic, drum, db; } cases[] = {
         {"GS: nothing", gs_reset(), {}, 0, 0, 0},
         {"GS key shift +5", gs_reset(), gs_sysex(0x40, 0x00, 0x05, {0x45}), 500, 0, 0},
         {"GS key shift -24", gs_reset(), gs_sysex(0x40, 0x00, 0x05, {0x28}), -2400, 0, 0},
@@ -161,9 +158,9 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
         if (c.message.empty()) {  // the module's reference
             reference_db = db, reference_drum = drum;
         }
-        EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic_cents, 3) << c.what;
-        EXPECT_NEAR(cents(drum, reference_drum), c.drum_cents, 3) << c.what;
-        EXPECT_NEAR(db - reference_db, c.level_db, 0.3) << c.what;
+        EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic, 3) << c.what;
+        EXPECT_NEAR(cents(drum, reference_drum), c.drum, 3) << c.what;
+        EXPECT_NEAR(db - reference_db, c.db, 0.3) << c.what;
     }
 }
 

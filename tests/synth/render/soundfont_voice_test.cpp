@@ -45,9 +45,7 @@ protected:
     }
     // The controller events `sends` and the notes rendered with one effect on, split into its
     // return and the dry sound: the same render with every send (zone's and controllers') at 0.
-    struct Split {
-        std::vector<int32> wet, dry;
-    };
+    struct Split { std::vector<int32> wet, dry; };
     Split split(bool soundfont, bool reverb, int zone, std::vector<MidiEvent> sends,
                 const std::vector<MidiEvent>& notes)
     {
@@ -83,13 +81,8 @@ protected:
 // 127 gives share 1, and the effects are linear: the ratio of returns is the ratio of shares.
 TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
 {
-    struct Row {
-        const char* what;
-        bool soundfont, reverb;  // the effect measured (the other one is off)
-        int zone, controller;    // the zone's send of that effect (tenths), CC91 or CC93
-        double share;
-    };
-    const Row rows[] = {
+    // reverb: the effect measured (the other is off); zone: its send (tenths); cc: CC91 or CC93.
+    const struct { const char* what; bool soundfont, reverb; int zone, cc; double share; } rows[] = {
         {"a 50 % chorus send with CC93 at 0", true, false, 500, 0, 0.5},
         {"no chorus send, CC93 at 127 adds 20 %", true, false, 0, 127, 0.2},
         {"CC93 at 64 adds about 10 %", true, false, 200, 64, 0.2 + 0.2 * 64 / 127},
@@ -104,10 +97,10 @@ TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
         whole[reverb] = wet_over_dry(false, reverb, 0, 127);
         ASSERT_GT(whole[reverb], 0.05) << "the effect returns next to nothing";
     }
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const double share =
-            wet_over_dry(row.soundfont, row.reverb, row.zone, row.controller) / whole[row.reverb];
+            wet_over_dry(row.soundfont, row.reverb, row.zone, row.cc) / whole[row.reverb];
         EXPECT_NEAR(share, row.share, 0.01 + 0.01 * row.share);
     }
 }
@@ -136,14 +129,10 @@ TEST_F(SoundFontVoice, FollowsItsChannelsControllerAndKeepsItsSendsBesideOthers)
 // inside one block hear different pitches, where a pitch set once a block would be the same.
 TEST_F(SoundFontVoice, ModulationMovesThePitchWithinABlock)
 {
-    struct Row {
-        const char* what;
-        bool envelope;    // the envelope, else the LFO
-        int block;        // the block measured
-        double least;     // cents between the highest and the lowest window, at least
-    };
-    const Row rows[] = {{"envelope", true, 0, 600}, {"LFO", false, 1, 100}};
-    for (const Row& row : rows) {
+    // The envelope or the LFO, the block measured, the cents from the lowest window to the highest.
+    const struct { const char* what; bool envelope; int block; double least; } rows[] = {
+        {"envelope", true, 0, 600}, {"LFO", false, 1, 100}};
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         as_zone(true);
         tone.s.modenv_to_pitch = (int16)(row.envelope ? 1200 : 0);
