@@ -15,7 +15,7 @@ protected:
     {
         view.end();
         reset_engine_defaults();
-        test_now() = 0;
+        test_now = 0;
         view.play_position = test_clock;
     }
     void TearDown() override { reset_engine_defaults(); }
@@ -93,17 +93,17 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
 {
     push(ME_NOTEON, 100, 0, 60);
     push(ME_NOTEON, 50, 0, 61);  // due earlier, but behind a later event
-    test_now() = 99;
+    test_now = 99;
     frames(1);
     EXPECT_EQ(std::make_tuple(view.hasGlyphs(), view.events.size()), std::make_tuple(false, 2u));
-    test_now() = 100;
+    test_now = 100;
     frames(1);
     EXPECT_EQ(std::make_tuple(glyphs(0, 60).size(), glyphs(0, 61).size(), view.events.size()),
               std::make_tuple(1u, 1u, 0u));
 
     // An unknown position takes nothing, while glyphs already there go on moving.
     push(ME_NOTEOFF, 0, 0, 60);
-    test_now() = -1;
+    test_now = -1;
     frames(1);
     EXPECT_EQ(std::make_tuple(view.events.size(), glyphs(0, 60).front().held, box(0, 60)[5]),
               std::make_tuple(1u, true, 10.0f));
@@ -112,17 +112,17 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     view.events.pop();
     midi_time_ratio = 2.0;
     push(ME_NOTEON, 30, 1, 60);
-    test_now() = 59;
+    test_now = 59;
     frames(1);
     EXPECT_FALSE(view.events.empty());
-    test_now() = 60;
+    test_now = 60;
     frames(1);
     EXPECT_EQ(glyphs(1, 60).size(), 1u);
 
     // A late event starts taller by the whole seconds it is late; with no output, no lag.
     midi_time_ratio = 1.0;
     push(ME_NOTEON, 1000, 2, 60);
-    test_now() = 1000 + 2 * 44100 + 44099;
+    test_now = 1000 + 2 * 44100 + 44099;
     frames(1);
     PlayMode mode{};
     mode.rate = 44100;

@@ -71,12 +71,8 @@ inline void reset_engine_defaults()
 }
 
 // The play position the tests hand to the view instead of the audio device's.
-inline int32& test_now()
-{
-    static int32 now = 0;
-    return now;
-}
-inline int32 test_clock() { return test_now(); }
+inline int32 test_now = 0;
+inline int32 test_clock() { return test_now; }
 
 inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
 {
@@ -210,7 +206,7 @@ protected:
         display.reset(new DisplayLock);
         ASSERT_TRUE(connect_display());
         reset_engine_defaults();
-        test_now() = 0;
+        test_now = 0;
     }
     void TearDown() override { reset_engine_defaults(); }
     // A note event through the note hook, due at once.
