@@ -66,7 +66,6 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 200.0f);  // the new height
 }
 
-// With no configuration anywhere, opening a song says so and nothing starts playing.
 TEST_F(Drawing, OpeningWithoutConfigurationSaysSo)
 {
     TempDir empty;

@@ -32,7 +32,6 @@ TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
     }
 }
 
-// Overdrive is linear for a quiet tone and clips a loud one softly.
 TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
 {
     set_effect_param_gs(GS_INSERTION_TYPE_MSB, 0x01);

@@ -208,7 +208,6 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
     do_ch_freeverb(nullptr, -2, &rev);
 }
 
-// The whole comb-and-allpass reverb gives the same in every kernel form, from loud noise on.
 TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
 {
     std::vector<int32> first;
@@ -269,7 +268,6 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
     EXPECT_GT(ring(5), 2 * ring(0));
 }
 
-// A channel's dry signal at an XG dry level reaches the mix scaled by it; level 0 is silent.
 TEST_F(SendEffects, XgDryLevelScalesTheDrySignal)
 {
     for (int32 level : {127, 64, 0}) {

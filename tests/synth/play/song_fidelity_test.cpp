@@ -164,7 +164,6 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
     }
 }
 
-// A part whose receive switch is off ignores the message it names; the part beside obeys it.
 TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 {
     configure();
@@ -227,7 +226,6 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     }
 }
 
-// A patch that could not be loaded for one song is tried again for the next.
 TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
 {
     ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 piano.pat\n");

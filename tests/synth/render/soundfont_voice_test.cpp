@@ -105,7 +105,6 @@ TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
     }
 }
 
-// A change of CC93 reaches the sounding voice; two voices sounding together keep their own sends.
 TEST_F(SoundFontVoice, FollowsItsChannelsControllerAndKeepsItsSendsBesideOthers)
 {
     const MidiEvent a = make_event(0, ME_NOTEON, 0, 69, 127), b = make_event(0, ME_NOTEON, 1, 76, 127);
@@ -209,7 +208,6 @@ TEST_F(TwoPoleFilter, RunsBelowTheOpenCutoffWhilePatchesKeepTheirRule)
     EXPECT_LT(tone_db(note(false, 5000), 12000) - tone_db(patch, 12000), -6.0);
 }
 
-// A zone that starts open follows a modulator that closes its filter later (CC74 from 127 to 0).
 TEST_F(TwoPoleFilter, AnOpenVoiceFollowsAModulatorThatLowersItsCutoff)
 {
     as_zone(true, 0, 0, SF_OPEN_CUTOFF_HZ);

@@ -157,7 +157,6 @@ TEST(FilterKernels, FourAtOnceGivesTheScalarValues)
     }
 }
 
-// Sample copies keep each 16-bit value and its sign, up to the last one.
 TEST(CopyKernel, VectorFormCopiesEveryValueWithItsSign)
 {
     const sample_t edge[4] = {-32768, 32767, -1, 0};
