@@ -155,11 +155,8 @@ static std::atomic<int32> shared_now{0};
 static int32 shared_clock() { return shared_now.load(); }
 
 // Every event pushed on one thread arrives once, in order, on the other.
-TEST(NoteQueueThread, PushWhileFramesPop)
+TEST_F(NoteModel, PushesOnAnotherThreadWhileFramesPop)
 {
-    reset_engine_defaults();
-    CGL_Window view(0, 0, 512, 503);
-    view.end();
     view.play_position = shared_clock;
     const int per_channel = 256, channels = 16, total = per_channel * channels;
     std::atomic<bool> done{false};

@@ -169,14 +169,9 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     configure();
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
-    // Switch off on part 0, messages to parts 0 and 1; silent: part 0 then plays nothing.
-    const struct {
-        const char* what;
-        Bytes switch_off;
-        std::vector<Bytes> messages;
-        Measure measure;
-        bool silent;
-    } cases[] = {
+    // off: the switch turned off on part 0; sent: to parts 0 and 1; silent: part 0 plays nothing.
+    const struct { const char* what; Bytes off; std::vector<Bytes> sent; Measure m; bool silent; }
+        cases[] = {
         {"note message", gs_rx(0x08), {}, LEVEL, true},
         {"XG note message", xg_sysex(0x08, 0x00, 0x35, {0x00}), {}, LEVEL, true},
         {"pitch bend", gs_rx(0x03), {{0xE0, 0x7F, 0x7F}}, PITCH, false},
@@ -208,14 +203,14 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
         return song;
     };
     for (const auto& c : cases) {
-        const bool pitch = c.measure == PITCH;
+        const bool pitch = c.m == PITCH;
         auto same = [pitch](double x, double y) {
             return pitch ? std::fabs(cents(x, y)) < 3 : std::fabs(x - y) < 0.5 || (x < -60 && y < -60);
         };
-        const double base = measure(play(song_with({}, {}), "plain.mid"), c.measure, 0);
-        const double obeyed = measure(play(song_with({}, c.messages), "obeyed.mid"), c.measure, 1);
-        Take t = play(song_with(c.switch_off, c.messages));
-        const double part0 = measure(t, c.measure, 0), part1 = measure(t, c.measure, 1);
+        const double base = measure(play(song_with({}, {}), "plain.mid"), c.m, 0);
+        const double obeyed = measure(play(song_with({}, c.sent), "obeyed.mid"), c.m, 1);
+        Take t = play(song_with(c.off, c.sent));
+        const double part0 = measure(t, c.m, 0), part1 = measure(t, c.m, 1);
         if (c.silent)
             EXPECT_LT(part0, base - 40) << c.what;
         else
