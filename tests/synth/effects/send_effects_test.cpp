@@ -1,7 +1,6 @@
 // The send effects: the reverbs, the choruses and the variation delay.
 #include "effect_fixture.h"
 
-#include <cstdint>
 #include <random>
 
 #include "readmidi/sysex.h"

@@ -8,11 +8,8 @@
 
 namespace {
 
-using Bytes = std::vector<uint8>;
-
 Bytes gs(uint8 b, uint8 c, const Bytes& data) { return gs_data_set(0x40, b, c, data); }
-
-Bytes xg(uint8 h, uint8 m, uint8 l, const Bytes& data) { return xg_param_change(h, m, l, data); }
+const auto xg = xg_param_change;
 
 class EffectStores : public EffectTest {
 protected:
