@@ -11,19 +11,18 @@ using SendEffects = EffectTest;
 TEST_F(SendEffects, CombAndAllpassReverbAtTheDefaults)
 {
     const freeverb_record& r = freeverb_status;
-    const int32 sizes[4][8] = {{1543, 1637, 1777, 1871, 1973, 2063, 2153, 2237},
-                               {1571, 1669, 1801, 1901, 1993, 2087, 2179, 2267},
-                               {311, 479, 613, 769},
-                               {347, 503, 641, 809}};
-    for (int i = 0; i < 8; i++) {
-        EXPECT_EQ(r.combL[i].size, sizes[0][i]) << i;
-        EXPECT_EQ(r.combR[i].size, sizes[1][i]) << i;
-        if (i < 4) {
-            EXPECT_EQ(r.allpassL[i].size, sizes[2][i]) << i;
-            EXPECT_EQ(r.allpassR[i].size, sizes[3][i]) << i;
-            EXPECT_EQ(r.allpassL[i].feedbacki, 9227468);
-        }
-    }
+    auto sizes = [](const auto& units) {
+        std::vector<int32> v;
+        for (const auto& u : units)
+            v.push_back(u.size);
+        return v;
+    };
+    EXPECT_EQ(sizes(r.combL), (std::vector<int32>{1543, 1637, 1777, 1871, 1973, 2063, 2153, 2237}));
+    EXPECT_EQ(sizes(r.combR), (std::vector<int32>{1571, 1669, 1801, 1901, 1993, 2087, 2179, 2267}));
+    EXPECT_EQ(sizes(r.allpassL), (std::vector<int32>{311, 479, 613, 769}));
+    EXPECT_EQ(sizes(r.allpassR), (std::vector<int32>{347, 503, 641, 809}));
+    for (const freeverb_allpass& a : r.allpassL)
+        EXPECT_EQ(a.feedbacki, 9227468);
     EXPECT_NEAR(r.roomsize, 0.938, 1e-9);
     EXPECT_NEAR(r.combL[0].feedback, 0.9084, 5e-5);
     EXPECT_EQ(std::make_tuple(r.wet1i, r.wet2i, r.pdelay.size), std::make_tuple(12582912, 4194304, 1));

@@ -55,24 +55,21 @@ protected:
     std::string messages;
     Restore<int> reverb_{opt_reverb_control, 0}, chorus_{opt_chorus_control, 0};  // dry sines measure cleanly
     Restore<int> unload_{free_instruments_afterwards, 0}, compensation_{opt_amp_compensation};
+    // Programs 0 and 1 (note 67), bank 1 program 0 (note 67), drum 60 of set 0 (note 72).
     void SetUp() override
     {
         PlayerTest::SetUp();
         reset_configuration_state();
         dir.write("sine.pat", sine_patch());
+        ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
+                                        "bank 1\n0 sine.pat note=67\ndrumset 0\n60 sine.pat note=72\n");
+        ASSERT_EQ(r.status, 0) << r.messages;
     }
     void TearDown() override
     {
         free_instruments(0);
         reset_configuration_state();
         PlayerTest::TearDown();
-    }
-    // Programs 0 and 1 (note 67), bank 1 program 0 (note 67), drum 60 of set 0 (note 72).
-    void configure()
-    {
-        ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
-                                        "bank 1\n0 sine.pat note=67\ndrumset 0\n60 sine.pat note=72\n");
-        ASSERT_EQ(r.status, 0) << r.messages;
     }
     Take play(const std::vector<TimedBytes>& events, const std::string& name = "song.mid")
     {
@@ -104,7 +101,6 @@ std::vector<TimedBytes> rhythm_part_song()
 // playing the song again, or seeking back to its start, begins melodic again.
 TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
 {
-    configure();
     for (int pass = 0; pass < 2; pass++) {
         Take t = play(rhythm_part_song());
         const double drum = t.pitch(3.02, 3.1);
@@ -133,7 +129,6 @@ TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
 // leave the drum part alone, the tune moves every part. XG master volume lowers the level.
 TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
 {
-    configure();
     // The cents the melodic and the drum note move, and the change of level in dB.
     const struct { const char* what; Bytes reset, message; double melodic, drum, db; } cases[] = {
         {"GS: nothing", gs_reset(), {}, 0, 0, 0},
@@ -166,7 +161,6 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
 
 TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 {
-    configure();
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
     // off: the switch turned off on part 0; sent: to parts 0 and 1; silent: part 0 plays nothing.
@@ -237,7 +231,6 @@ TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
 // Amplitude compensation raises the output by (127 / the song's loudest channel volume)^4.
 TEST_F(SongFidelity, ThePreScanCompensatesForTheLoudestChannelVolume)
 {
-    configure();
     // The volume of channel 1 (-1: none) and the raise, 80 log10(127 / loudest).
     const struct { int volume1; double raise_db; } cases[] = {{-1, 8.3043}, {120, 1.9698}, {127, 0}};
     for (const auto& c : cases) {
