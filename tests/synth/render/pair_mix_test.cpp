@@ -3,7 +3,6 @@
 
 #include "synth/render/voice_sound.h"
 #include "render/mix.h"
-#include "render/mix_kernels.h"
 #include "render/voice_filter.h"
 #include "support/cpu_forms.h"
 
@@ -58,21 +57,6 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
     for (int v = 0; v < upper_voices; v++)
         found += voice[v].status != VOICE_FREE && stereo_partner(v) >= 0;
     EXPECT_EQ(found, 1);
-
-    // The kernel against two one-sided runs, values and sums near the limits included.
-    std::mt19937 rng(7);
-    for (int32 n = 0; n < 200; n++) {
-        std::vector<int32> sl(n), sr(n), a(2 * n), b;
-        for (int32 i = 0; i < n; i++)
-            sl[i] = (int32)rng() >> (rng() % 16 ? 16 : 10), sr[i] = (int32)rng() >> (rng() % 16 ? 16 : 10);
-        for (int32& x : a)
-            x = rng() % 40 ? (int32)rng() >> 4 : INT32_MAX - 5;
-        b = a;
-        mix_gain_pair(a.data(), sl.data(), sr.data(), n, 8000 - n, -7, 300, n % 3);
-        mix_gain_run1_scalar(b.data(), 2, sl.data(), n, 8000 - n, -7);
-        mix_gain_run1_scalar(b.data() + 1, 2, sr.data(), n, 300, n % 3);
-        ASSERT_EQ(a, b) << n << " values";
-    }
 }
 
 TEST_F(PairMix, FiltersRunTogetherAsAlone)

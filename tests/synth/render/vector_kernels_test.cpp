@@ -40,7 +40,7 @@ std::vector<int32> random_sums(std::mt19937& rng, size_t n, bool wild)
 
 TEST(MixKernels, VectorFormsGiveTheScalarTwinsValues)
 {
-    std::mt19937 rng(20240611);
+    std::mt19937 rng(20240611), pair_rng(7);
     std::uniform_int_distribution<int32> inc(-40, 40), small(-8191, 8191), large(-200000, 200000);
     for (int trial = 0; trial < 3000; trial++) {
         const int32 n = trial % 70;
@@ -69,6 +69,14 @@ TEST(MixKernels, VectorFormsGiveTheScalarTwinsValues)
             mix_gain_run2_scalar(b.data(), s.data(), n, gl, il, centred ? gl : gr, centred ? il : ir);
             ASSERT_EQ(a, b) << (centred ? "one gain on both sides" : "two gains");
         }
+        // The two halves of a pair mixed in one pass: the two one-sided runs.
+        const std::vector<int32> sl = random_values(pair_rng, (size_t)n, wild),
+                                 sr = random_values(pair_rng, (size_t)n, wild);
+        std::vector<int32> a = random_sums(pair_rng, (size_t)n * 2, wild), b = a;
+        mix_gain_pair(a.data(), sl.data(), sr.data(), n, gl, il, gr, ir);
+        mix_gain_run1_scalar(b.data(), 2, sl.data(), n, gl, il);
+        mix_gain_run1_scalar(b.data() + 1, 2, sr.data(), n, gr, ir);
+        ASSERT_EQ(a, b) << "a pair";
     }
 }
 
