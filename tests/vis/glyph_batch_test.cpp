@@ -134,9 +134,8 @@ TEST(GlyphBatch, DropsWhatLaterOpaqueQuadsCover)
     std::vector<std::vector<float>> sent;
     for (size_t q = 0; q < xy.size(); q += 8)
         sent.push_back({xy[q], xy[q + 1], xy[q + 5]});
-    std::vector<std::vector<float>> want = {
-        {0, 0, 25}, {0, 20, 25}, {0, 35, 40}, {4, 0, 50}, {0, 25, 35}};
-    EXPECT_EQ(sent, want);
+    EXPECT_EQ(sent, (std::vector<std::vector<float>>{
+                        {0, 0, 25}, {0, 20, 25}, {0, 35, 40}, {4, 0, 50}, {0, 25, 35}}));
     ASSERT_EQ(rgba.size(), sent.size() * 16);
     EXPECT_EQ(rgba[16 * 1 + 3], 0.5f);  // a piece keeps its quad's colour
 }

@@ -184,8 +184,7 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
             for (int m = 0; m < 16 && ran[f] > 0; m++) {
                 const freeverb_comb& a = m < 8 ? revs[0].combL[m] : revs[0].combR[m - 8];
                 const freeverb_comb& b = m < 8 ? revs[f].combL[m] : revs[f].combR[m - 8];
-                SCOPED_TRACE("form " + std::to_string(f) + " run " + std::to_string(extreme) +
-                             " comb " + std::to_string(m));
+                SCOPED_TRACE(testing::Message() << "form " << f << " run " << extreme << " comb " << m);
                 EXPECT_TRUE(std::equal(a.buf, a.buf + a.size, b.buf));
                 EXPECT_EQ(std::make_tuple(b.filterstore, b.index), std::make_tuple(a.filterstore, a.index));
             }
@@ -225,10 +224,9 @@ TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
 // Largest over smallest 50 ms RMS after the first half second of a 440 Hz tone plus its chorus.
 static double beating(void (*chorus)(int32*, int32), int32 level, int seconds)
 {
-    auto rms = window_rms(side_of(run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
-                                            sent(set_ch_chorus, chorus, level, true)),
-                                  0),
-                          2205, 22050);
+    const auto out = run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
+                               sent(set_ch_chorus, chorus, level, true));
+    const auto rms = window_rms(side_of(out, 0), 2205, 22050);
     return *std::max_element(rms.begin(), rms.end()) /
            std::max(1.0, *std::min_element(rms.begin(), rms.end()));
 }

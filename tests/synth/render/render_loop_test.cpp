@@ -3,12 +3,8 @@
 
 class RenderLoop : public PlayerTest {};
 
-// The output rate option as the program starts (every fixture sets it).
-static const int32 output_rate_option = opt_output_rate;
-
 TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoices)
 {
-    EXPECT_EQ(output_rate_option, 0);  // no rate forced: the device's own
     ASSERT_EQ(compute_data(0), RC_NONE);
     ASSERT_EQ(compute_data(4095), RC_NONE);
     EXPECT_EQ(std::make_tuple(fake_output().writes, buffered_count, buffer_pointer),
