@@ -56,7 +56,6 @@ TEST_F(ResampleTest, ResamplersKeepThePitchAndRankByDistortion)
     std::vector<int32> out = render(play(&t.s, 5611), 4096);
     EXPECT_EQ(gauss_table_n, 34);
     EXPECT_LT(residual_db(out, 5611 / 4096.0 / 16.0), -70);
-    gauss_n = 25;
 }
 
 TEST_F(ResampleTest, FullScaleSweepsStayInRange)
@@ -82,9 +81,6 @@ TEST_F(ResampleTest, FullScaleSweepsStayInRange)
         EXPECT_EQ(voice[v].timeout, 1);
         t.s.modes |= MODES_ENVELOPE;
     }
-    set_current_resampler(RESAMPLE_NEWTON);
-    set_resampler_parm(11);
-    newt_max = 13;
 }
 
 // A ramp: the value at a point is its index, so the output shows where the voice read.

@@ -48,6 +48,7 @@ inline void make_sine(TestSample& t, int rate, double period, int frames, int lo
 
 class ResampleTest : public PlayerTest {
 protected:
+    Restore<int> gauss_n_{gauss_n}, newt_n_{newt_n}, newt_max_{newt_max};
     void SetUp() override
     {
         PlayerTest::SetUp();
