@@ -324,15 +324,11 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     for (const auto& c : cases) {
         ev(ME_TEMPER_KEYSIG, 0, c.keysig_event, 0);
         ev(ME_TEMPER_TYPE, 0, c.type, 0);
-        *c.entry(current_freq_table) = ++mark;
+        Restore marked(*c.entry(current_freq_table), ++mark);
         int v = started(0, 60);
         ASSERT_GE(v, 0) << c.type;
         EXPECT_EQ(voice[v].orig_frequency, mark) << c.type;
     }
-    init_freq_table_pytha();
-    init_freq_table_meantone();
-    init_freq_table_pureint();
-    init_freq_table_user();
     // Drum notes keep equal temperament.
     ev(ME_TEMPER_TYPE, 9, 2, 0);
     int drum = started(9, 36);
