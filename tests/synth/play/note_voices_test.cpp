@@ -112,7 +112,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     group.bits[60 / 32] |= 1u << (60 % 32) | 1u << (62 % 32), channel[3].altassign = &group;
     for (int key : {60, 62, 64})
         ev(ME_NOTEON, 3, key);
-    channel[3].altassign = nullptr;
     EXPECT_EQ(std::make_tuple(voice[in_use(3, 60)[0]].status, voice[in_use(3, 62)[0]].status),
               std::make_tuple(VOICE_DIE, VOICE_ON));
     // Notes outside the channel's ranges start nothing and use no note number.

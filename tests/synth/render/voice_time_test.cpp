@@ -70,7 +70,6 @@ TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
                 << pedal << ": " << quiet;
         }
     }
-    channel[0].damper_mode = 0;
 }
 
 TEST_F(VoiceTime, KilledVoiceIsSilentAndADelayedOneWaitsWithItsEnvelope)
