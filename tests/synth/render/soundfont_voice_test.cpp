@@ -30,9 +30,8 @@ protected:
         tone.s.sf_chorus_return = 1;  // the chorus as a channel's send feeds it
         tone.s.cutoff_freq = cutoff;
     }
-    // Interleaved stereo of the events on channels 0 and 1 (both playing the tone) until `end`.
-    std::vector<int32> render(const std::vector<MidiEvent>& evs, bool reverb, bool chorus,
-                              int32 end = 30000)
+    // Interleaved stereo of 30000 frames of the events on channels 0 and 1, both playing the tone.
+    std::vector<int32> render(const std::vector<MidiEvent>& evs, bool reverb, bool chorus)
     {
         Restore<int> r(opt_reverb_control, reverb ? 1 : 0), c(opt_chorus_control, chorus ? 1 : 0);
         init_effect();
@@ -40,7 +39,7 @@ protected:
         prepare_channel();
         reset_controllers(1);
         channel[1].special_sample = 1, channel[1].volume = 127;
-        play(evs, end);
+        play(evs, 30000);
         return recorded();
     }
     // The controller events `sends` and the notes rendered with one effect on, split into its
