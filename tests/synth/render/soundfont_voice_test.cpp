@@ -164,21 +164,15 @@ protected:
     void SetUp() override
     {
         SoundFontVoice::SetUp();
-        // Three tones of equal amplitude, looped over a stretch that holds whole cycles of each.
-        const int frames = 3 * 4410;
-        tone.data.assign((size_t)frames + 2, 0);
-        for (int i = 0; i < frames; i++) {
+        // Three tones of equal amplitude, looped over 1764 frames: whole cycles of each.
+        use_tone(44100, 44.1);
+        for (size_t i = 0; i + 2 < tone.data.size(); i++) {
             double x = 0;
             for (double hz : tones)
-                x += 8000 * std::sin(2 * M_PI * hz * i / 44100);
-            tone.data[(size_t)i] = (sample_t)std::lround(x);
+                x += 8000 * std::sin(2 * M_PI * hz * (double)i / 44100);
+            tone.data[i] = (sample_t)std::lround(x);
         }
-        Sample& s = tone.s;
-        s.data = tone.data.data();
-        s.data_length = (splen_t)frames << FRACTION_BITS;
-        s.loop_start = (splen_t)4410 << FRACTION_BITS, s.loop_end = (splen_t)8820 << FRACTION_BITS;
-        s.sample_rate = 44100;
-        s.root_freq = freq_table[69];  // note 69 plays the recording as it is
+        tone.s.root_freq = freq_table[69];  // note 69 plays the recording as it is
     }
     // The left side of note 69 at velocity 127, dry.
     std::vector<int32> note(bool soundfont, int cutoff)
