@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "synth/play/player_fixture.h"
-#include "support/tempdir.h"
 
 class EventLoop : public PlayerTest {};
 
@@ -174,19 +173,6 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
 }
 
 // ---- whole songs from files ----
-
-class SongPlayback : public PlayerTest {
-protected:
-    TempDir dir;
-    std::string messages;
-    int play(const std::string& name, const std::string& image)
-    {
-        std::string path = dir.write(name, image);
-        int rc = 0;
-        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
-        return rc;
-    }
-};
 
 TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 {

@@ -28,6 +28,7 @@
 #include "support/fake_output.h"
 #include "support/guards.h"
 #include "support/midi_bytes.h"
+#include "support/tempdir.h"
 
 inline std::vector<MidiEvent>& hooked()
 {
@@ -110,6 +111,20 @@ protected:
         send(nrpn ? ME_NRPN_MSB : ME_RPN_MSB, ch, msb);
         send(nrpn ? ME_NRPN_LSB : ME_RPN_LSB, ch, lsb);
         send(ME_DATA_ENTRY_MSB, ch, value);
+    }
+};
+
+// The player playing song files written into a folder of its own, their messages kept.
+class SongPlayback : public PlayerTest {
+protected:
+    TempDir dir;
+    std::string messages;
+    int play(const std::string& name, const std::string& image)
+    {
+        std::string path = dir.write(name, image);
+        int rc = 0;
+        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
+        return rc;
     }
 };
 

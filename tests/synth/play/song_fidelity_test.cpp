@@ -49,16 +49,14 @@ void append(std::vector<TimedBytes>& song, const std::vector<TimedBytes>& more)
     song.insert(song.end(), more.begin(), more.end());
 }
 
-class SongFidelity : public PlayerTest {
+class SongFidelity : public SongPlayback {
 protected:
-    TempDir dir;
-    std::string messages;
     Restore<int> reverb_{opt_reverb_control, 0}, chorus_{opt_chorus_control, 0};  // dry sines measure cleanly
     Restore<int> unload_{free_instruments_afterwards, 0}, compensation_{opt_amp_compensation};
     // Programs 0 and 1 (note 67), bank 1 program 0 (note 67), drum 60 of set 0 (note 72).
     void SetUp() override
     {
-        PlayerTest::SetUp();
+        SongPlayback::SetUp();
         reset_configuration_state();
         dir.write("sine.pat", sine_patch());
         ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
@@ -69,15 +67,12 @@ protected:
     {
         free_instruments(0);
         reset_configuration_state();
-        PlayerTest::TearDown();
+        SongPlayback::TearDown();
     }
     Take play(const std::vector<TimedBytes>& events, const std::string& name = "song.mid")
     {
-        std::string path = dir.write(name, smf_format0(events, 480));
         fake_output() = FakeOutput();
-        int rc = 0;
-        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
-        EXPECT_EQ(rc, RC_TUNE_END) << messages;
+        EXPECT_EQ(SongPlayback::play(name, smf_format0(events, 480)), RC_TUNE_END) << messages;
         Take t;
         for (int side = 0; side < 2; side++)
             for (int32 x : side_of(recorded(), side))
