@@ -70,12 +70,10 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
     EXPECT_NEAR(gain_at(5000.0, do_multi_eq_xg), 1.0, 0.05);
 
     // The XG part equaliser of the first channel: treble -12 dB at its 10 kHz shelf.
-    {
-        Restore eq(channel[0].eq_xg, part_eq_xg{0x40, 52, 0x0C, 0x36, 1});
-        auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
-        EXPECT_LT(gain_at(15000.0, part), 0.4);
-        EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
-    }
+    Restore eq(channel[0].eq_xg, part_eq_xg{0x40, 52, 0x0C, 0x36, 1});
+    auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
+    EXPECT_LT(gain_at(15000.0, part), 0.4);
+    EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
 
     // The XG tremolo's own equaliser is flat at its defaults: held still, it passes all alike.
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x00, 0x46);

@@ -125,10 +125,8 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     EXPECT_EQ(std::make_tuple(in_use(4).size(), vidq_head[4 * 128 + 60]), std::make_tuple(1u, 1));
     // A drum set's groups reach its channel at a reset.
     group.bits[36 / 32] = 1u << (36 % 32) | 1u << (38 % 32);
-    {
-        Restore alt(drumset[0]->alt, &group);
-        reset_midi(0);
-    }
+    Restore alt(drumset[0]->alt, &group);
+    reset_midi(0);
     ev(ME_NOTEON, 9, 36);
     ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
