@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <string>
-#include <vector>
 #include <unistd.h>
 #include "support/capture.h"
 #include "support/device_trace.h"

@@ -172,8 +172,6 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
     EXPECT_EQ(play_mode->rate, 44100);
 }
 
-// ---- whole songs from files ----
-
 TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 {
     EXPECT_EQ(play("notes.mid", "hello\n"), RC_ERROR);

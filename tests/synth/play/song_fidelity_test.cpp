@@ -32,7 +32,6 @@ struct Take {
     std::vector<float> left, right;
     double pitch(double from, double to) const { return frequency(left, kRate, from, to); }
     double level(double from, double to) const { return rms_db(left, kRate, from, to); }
-    double right_level(double from, double to) const { return rms_db(right, kRate, from, to); }
 };
 
 Bytes cc(int ch, int c, int v) { return {(uint8_t)(0xB0 | ch), (uint8_t)c, (uint8_t)v}; }
@@ -173,7 +172,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     };
     auto measure = [](const Take& t, Measure m, double at) {
         return m == PITCH ? t.pitch(at + 0.05, at + 0.45)
-                          : m == LEVEL ? t.level(at + 0.1, at + 0.4) : t.right_level(at + 0.1, at + 0.4);
+                          : rms_db(m == LEVEL ? t.left : t.right, kRate, at + 0.1, at + 0.4);
     };
     auto song_with = [](const Bytes& switch_off, const std::vector<Bytes>& messages) {
         std::vector<TimedBytes> song = {{0, gs_reset()}};
