@@ -116,13 +116,12 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
         auto out = run_stage(3 * 44100, impulse, sent(set_ch_reverb, do_ch_reverb));
         const double t = decay_time(out, 30.0);
         EXPECT_TRUE(t > 0.05 && t < 2.9) << t;
-        if (macro == 5) {  // the plate's two sides ring equally loud
+        if (macro == 5)  // the plate's two sides ring equally loud
             EXPECT_NEAR(rms(side_of(out, 0), 0, 88200) / rms(side_of(out, 1), 0, 88200), 1.0, 0.025);
-        } else if (macro == 6) {  // the two sides echo together
+        else if (macro == 6)  // the two sides echo together
             EXPECT_EQ(first_sound(out, 1), first_sound(out, 0));
-        } else if (macro == 7) {  // the panning delay answers on the left, then on the right
+        else  // the panning delay answers on the left, then on the right
             EXPECT_TRUE(first_sound(out, 0) > 0 && first_sound(out, 1) > first_sound(out, 0));
-        }
         expect_drains(60);
     }
     opt_reverb_control = 1;  // the standard reverb
