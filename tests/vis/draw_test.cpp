@@ -52,8 +52,7 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
     EXPECT_TRUE(rgb_near(render(view), 241, 12, 0, 0, 0));
 
     view->size(300, 200);
-    for (int i = 0; i < 10; i++)
-        Fl::wait(0.01);
+    run_toolkit_for(0.1);
     Pixels p = render(view);
     ASSERT_EQ(p.w, 300);
     // One unit per pixel, the glyph in its key's column: x 280..284 of 512 is 164.1..166.4 of 300.

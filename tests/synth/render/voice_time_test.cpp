@@ -8,10 +8,8 @@ protected:
     {
         std::vector<int32> x = side(0);
         std::vector<double> out;
-        for (int m = 0; m < ms; m++) {
-            int a = from + m * 44, b = std::min(a + 100, (int)x.size());
-            out.push_back(a < b ? std::pow(10.0, level_db(x, a, b) / 20) * 32768 * std::sqrt(2.0) : 0);
-        }
+        for (int m = 0; m < ms; m++)
+            out.push_back(rms(x, from + m * 44, from + m * 44 + 100) * std::sqrt(2.0));
         return out;
     }
     // First millisecond at or after `ms` whose level lies 60 dB under `ref`, or -1.
