@@ -1,5 +1,4 @@
-// Both ways the note view paints (quads in one GL call, a CPU-composed texture) give the plain
-// way's picture pixel for pixel, with crowded columns fading over each other and opaque ones.
+// The view's two painters give the plain drawing's picture, pixel for pixel, in crowded columns.
 #include <map>
 #include <random>
 #include "vis/glyph_batch.h"

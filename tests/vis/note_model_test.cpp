@@ -1,5 +1,4 @@
-// The frame step, fed through the note hook at a play position the test sets, read from the
-// view's model; then the note queue between the playback and toolkit threads.
+// The view's frame step fed through the note hook at a set play position, and its note queue.
 #include <atomic>
 #include <thread>
 #include "support/guards.h"

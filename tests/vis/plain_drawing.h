@@ -1,5 +1,4 @@
-// The note view's picture drawn the plain way, one glBegin/glEnd quad per glyph in painting
-// order: the reference the view's painters are compared and timed against.
+// The view's picture drawn one glBegin/glEnd quad per glyph: the reference for its painters.
 #ifndef CORVELLE_TESTS_VIS_PLAIN_DRAWING_H
 #define CORVELLE_TESTS_VIS_PLAIN_DRAWING_H
 

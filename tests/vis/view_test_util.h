@@ -1,5 +1,4 @@
-// Shared by the note view and window tests: engine defaults, a settable play position, shown
-// windows and the toolkit's loop, reading back what GL drew, answering modal windows.
+// Shared by the view and window tests: a play position, shown windows, GL read-back, modal answers.
 #ifndef CORVELLE_TESTS_VIEW_TEST_UTIL_H
 #define CORVELLE_TESTS_VIEW_TEST_UTIL_H
 

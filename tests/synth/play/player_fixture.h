@@ -1,5 +1,4 @@
-// Shared by the player, render, start-up and end-to-end tests: the player on the fake output,
-// small songs written from note lists, and a note hook that remembers what it was given.
+// The player on the fake output, small songs from note lists, a note hook that remembers.
 #ifndef CORVELLE_TESTS_PLAY_PLAYER_FIXTURE_H
 #define CORVELLE_TESTS_PLAY_PLAYER_FIXTURE_H
 

@@ -1,5 +1,4 @@
-// What a SoundFont voice adds to a patch voice: its zone's own effect sends (CC91 and CC93 add
-// up to 20 % each), a two-pole filter below the top cutoff, pitch modulation within a block.
+// A SoundFont voice's own effect sends, its two-pole filter and its pitch modulation in a block.
 #include "frontend/tables.h"
 #include "instrum/sf2_reader.h"
 #include "instrum/soundfont_instruments.h"

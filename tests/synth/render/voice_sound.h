@@ -1,5 +1,4 @@
-// Shared by the render tests: test waveforms as samples, voices that play them through the
-// resampler, a sine patch played on channel 0 onto the recording output, and sound measures.
+// Shared by the render tests: test samples, voices playing them, a sine patch on channel 0.
 #ifndef CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 #define CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 
