@@ -1,5 +1,4 @@
-// The voice pool's release and kill operations, and channel defaults, program changes and
-// instrument names.
+// The voice pool's release and kill operations; channels' program changes and instrument names.
 #include "config/tonebank.h"
 #include "synth/play/player_fixture.h"
 

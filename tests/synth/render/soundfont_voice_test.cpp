@@ -97,9 +97,8 @@ TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
     }
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const double share =
-            wet_over_dry(row.soundfont, row.reverb, row.zone, row.cc) / whole[row.reverb];
-        EXPECT_NEAR(share, row.share, 0.01 + 0.01 * row.share);
+        EXPECT_NEAR(wet_over_dry(row.soundfont, row.reverb, row.zone, row.cc) / whole[row.reverb],
+                    row.share, 0.01 + 0.01 * row.share);
     }
 }
 
