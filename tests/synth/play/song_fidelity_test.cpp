@@ -144,9 +144,8 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
         Take t = play(song);
         // The drum's sample plays once, for about a tenth of a second.
         const double drum = t.pitch(1.02, 1.1), db = t.level(0.1, 0.4);
-        if (c.message.empty()) {  // the module's reference
+        if (c.message.empty())  // the module's reference
             reference_db = db, reference_drum = drum;
-        }
         EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic, 3) << c.what;
         EXPECT_NEAR(cents(drum, reference_drum), c.drum, 3) << c.what;
         EXPECT_NEAR(db - reference_db, c.db, 0.3) << c.what;

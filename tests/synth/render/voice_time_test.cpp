@@ -61,12 +61,11 @@ TEST_F(VoiceTime, SustainedNoteFadesOverTheMinimumSustainTime)
         play_note(69, 127, {make_event(0, ME_SUSTAIN, 0, pedal ? pedal : 127, 0)}, 0, 4410, 44100);
         std::vector<double> env = envelope(0, 1000);
         const int quiet = silent_from(env, 0, env[50]);
-        if (pedal == 0) {
+        if (pedal == 0)
             EXPECT_NEAR(env[990], env[50], env[50] * 0.02);
-        } else {
+        else
             EXPECT_TRUE(quiet >= 100 + 450.0 * pedal / 127 && quiet <= 100 + 525.0 * pedal / 127)
                 << pedal << ": " << quiet;
-        }
     }
 }
 
