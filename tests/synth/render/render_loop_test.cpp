@@ -63,9 +63,7 @@ TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
         aq_fill_buffer_flag = 0;  // past the initial fill
         ASSERT_EQ(compute_data(4096), RC_NONE);
         EXPECT_EQ(reduce_quality_flag, full ? 0 : 1);
-        int in_use = 0;
-        for (int i = 0; i < upper_voices; i++)
-            in_use += voice[i].status != VOICE_FREE;
+        const int in_use = count_active_voices();
         EXPECT_TRUE(full ? in_use == released : in_use < released / 2) << in_use << " voices";
     }
 }
