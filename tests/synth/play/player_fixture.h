@@ -53,8 +53,7 @@ class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static const bool tables_ready = (init_start_tables(), true);
-        (void)tables_ready;
+        [[maybe_unused]] static const bool tables_ready = (init_start_tables(), true);
         fake_output() = FakeOutput();
         hooked().clear();
         PlayMode& pm = fake_mode();

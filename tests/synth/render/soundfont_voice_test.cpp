@@ -1,5 +1,4 @@
 // A SoundFont voice's own effect sends, its two-pole filter and its pitch modulation in a block.
-#include "frontend/tables.h"
 #include "instrum/sf2_reader.h"
 #include "instrum/soundfont_instruments.h"
 #include "render/voice_filter.h"

@@ -1,7 +1,6 @@
 // Loudness and placement as heard: velocity, volume curves, pan, mono output, the low-pass filter.
 #include "synth/render/voice_sound.h"
 
-#include "play/sysmode.h"
 #include "render/gs_curves.h"
 
 class VoiceLevel : public VoiceSound {
