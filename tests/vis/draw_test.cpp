@@ -1,12 +1,8 @@
-// What the note view and the legend put on screen, read back from the GL framebuffer of real
-// windows under the X server.
-#include <gtest/gtest.h>
-#include <string>
+// What the note view and the legend put on screen, read back from real windows' GL framebuffer.
 #include "frontend/startup.h"
 #include "support/guards.h"
 #include "support/tempdir.h"
 #include "vis/CGL_Legend.h"
-#include "vis/CGL_Window.h"
 #include "vis/view_test_util.h"
 
 using Drawing = ShownView;
@@ -56,12 +52,10 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
     EXPECT_TRUE(rgb_near(render(view), 241, 12, 0, 0, 0));
 
     view->size(300, 200);
-    for (int i = 0; i < 10; i++)
-        Fl::wait(0.01);
+    run_toolkit_for(0.1);
     Pixels p = render(view);
     ASSERT_EQ(p.w, 300);
-    // Still one unit per pixel, and the glyph keeps its key's column: x 280..284 of 512 pixels
-    // become 164.1..166.4 of 300.
+    // One unit per pixel, the glyph in its key's column: x 280..284 of 512 is 164.1..166.4 of 300.
     EXPECT_TRUE(rgb_near(p, 165, 2, 255, 255, 255));
     EXPECT_TRUE(rgb_near(p, 281, 2, 0, 0, 0));
     view->nextFrame();
@@ -71,7 +65,6 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 200.0f);  // the new height
 }
 
-// With no configuration anywhere, opening a song says so and nothing starts playing.
 TEST_F(Drawing, OpeningWithoutConfigurationSaysSo)
 {
     TempDir empty;

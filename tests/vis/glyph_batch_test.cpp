@@ -1,13 +1,6 @@
-// Both ways the note view paints (all quads in one GL call, and the picture composed on the
-// CPU and shown as a texture) must give the picture of the plain way of drawing: one
-// glBegin/glEnd quad per glyph in painting order. Many glyphs in crowded columns, fading over
-// each other and over opaque ones, are drawn each way and read back pixel for pixel.
-#include <gtest/gtest.h>
-#include <algorithm>
+// The view's two painters give the plain drawing's picture, pixel for pixel, in crowded columns.
 #include <map>
 #include <random>
-#include <vector>
-#include "vis/CGL_Window.h"
 #include "vis/glyph_batch.h"
 #include "vis/glyph_canvas.h"
 #include "vis/plain_drawing.h"
@@ -40,8 +33,7 @@ protected:
         seed = seed * 1103515245u + 12345u;
         return (seed >> 8) % n;
     }
-    // Random notes on a few channels and keys, so that columns hold many glyphs, held ones
-    // opaque among fading ones; some notes are let go at once.
+    // Random notes on a few channels and keys: crowded columns, held glyphs among fading ones.
     void play(int frames, int notes_per_frame)
     {
         std::multimap<int, MidiEvent> offs;  // by the frame they are due in
@@ -62,13 +54,10 @@ protected:
 
 TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
 {
-    // Channel 2 plays a narrow range (wide keys across other channels' columns), channel 3
-    // has one velocity, channel 4 extrapolates beyond its colours.
-    channel[2].note_limit_low = 40;
-    channel[2].note_limit_high = 52;
+    // Channel 2 has wide keys, channel 3 one velocity, channel 4 goes beyond its colours.
+    channel[2].note_limit_low = 40, channel[2].note_limit_high = 52;
     channel[3].vel_limit_low = channel[3].vel_limit_high = 90;
-    channel[4].vel_limit_low = 30;
-    channel[4].vel_limit_high = 60;
+    channel[4].vel_limit_low = 30, channel[4].vel_limit_high = 60;
     for (int ch = 0; ch < 5; ch++) {
         view->setColor(false, ch, ch % 3, 0.25f * (float)ch);
         view->setColor(true, ch, (ch + 1) % 3, 1.0f - 0.2f * (float)ch);
@@ -78,8 +67,7 @@ TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
     const std::pair<float, float> motions[] = {{5.0f, 0.04f}, {3.5f, 0.07f}, {2.25f, 0.0f}};
     for (auto m : motions) {
         SCOPED_TRACE(m.first);
-        view->speed = m.first;
-        view->fade = m.second;
+        view->speed = m.first, view->fade = m.second;
         for (int round = 0; round < 6; round++) {
             play(15, 6);
             ASSERT_NO_FATAL_FAILURE(expect_painters_match_plain(view, round));
@@ -87,10 +75,8 @@ TEST_F(BatchedDrawing, CrowdedColumnsLookAsDrawnGlyphByGlyph)
     }
 }
 
-// Glyphs partly or wholly outside the view, empty or with their corners swapped, edges
-// anywhere between pixel centres, on them and near them (the view's height is odd, so GL's
-// mapping to the window is not exact there), colours and alpha beyond [0, 1], alpha too small
-// to count: both ways of painting cover and blend as GL does.
+// Glyphs outside the view, empty or with swapped corners, edges on and near pixel centres (the
+// odd height makes GL's mapping inexact), colour and alpha out of range: both paint as GL does.
 TEST_F(BatchedDrawing, OddGlyphsEdgesBetweenPixelCentresAndColoursOutOfRange)
 {
     const float fractions[] = {0.0f,   1 / 256.0f, 0.25f,  0.3f,       0.5f - 1 / 256.0f,
@@ -147,15 +133,13 @@ TEST(GlyphBatch, DropsWhatLaterOpaqueQuadsCover)
     std::vector<std::vector<float>> sent;
     for (size_t q = 0; q < xy.size(); q += 8)
         sent.push_back({xy[q], xy[q + 1], xy[q + 5]});
-    std::vector<std::vector<float>> want = {
-        {0, 0, 25}, {0, 20, 25}, {0, 35, 40}, {4, 0, 50}, {0, 25, 35}};
-    EXPECT_EQ(sent, want);
+    EXPECT_EQ(sent, (std::vector<std::vector<float>>{
+                        {0, 0, 25}, {0, 20, 25}, {0, 35, 40}, {4, 0, 50}, {0, 25, 35}}));
     ASSERT_EQ(rgba.size(), sent.size() * 16);
     EXPECT_EQ(rgba[16 * 1 + 3], 0.5f);  // a piece keeps its quad's colour
 }
 
-// The SSE2 blending of runs of pixels against its one-pixel-at-a-time twin (the image painter,
-// and so the twin's rounding, is compared with GL above).
+// The SSE2 blending of pixel runs against its one-at-a-time twin (which is compared with GL above).
 TEST(GlyphCanvas, BlendingFourAtATimeEqualsOneAtATime)
 {
     std::mt19937 random(11);

@@ -1,11 +1,7 @@
-// The frame step through the public interface: events enter through the note hook, the play
-// position comes from the test, and the glyphs are read from the view's model. Then the note
-// queue between the playback thread (pushing through the hook) and the toolkit thread.
-#include <gtest/gtest.h>
+// The view's frame step fed through the note hook at a set play position, and its note queue.
 #include <atomic>
 #include <thread>
-#include <vector>
-#include "vis/CGL_Window.h"
+#include "support/guards.h"
 #include "vis/view_test_util.h"
 
 using Box = std::vector<float>;
@@ -18,7 +14,7 @@ protected:
     {
         view.end();
         reset_engine_defaults();
-        test_now() = 0;
+        test_now = 0;
         view.play_position = test_clock;
     }
     void TearDown() override { reset_engine_defaults(); }
@@ -71,8 +67,7 @@ TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
     frames(100);
     EXPECT_FLOAT_EQ(glyphs(0, 62).front().alpha, 1.0f);
     frames(200);
-    EXPECT_TRUE(glyphs(0, 62).empty());
-    EXPECT_EQ(glyphs(0, 61).size(), 1u);
+    EXPECT_EQ(std::make_tuple(glyphs(0, 62).size(), glyphs(0, 61).size()), std::make_tuple(0u, 1u));
 
     // A note-off releases the oldest held glyph of its key.
     push(ME_NOTEOFF, 0, 0, 63);  // nothing held yet: nothing happens
@@ -83,69 +78,61 @@ TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
     frames(1);
     std::list<Glyph>& list = glyphs(0, 63);
     ASSERT_EQ(list.size(), 2u);
-    EXPECT_FALSE(list.front().held);
-    EXPECT_EQ(list.front().value, 10);
-    EXPECT_TRUE(list.back().held);
+    EXPECT_EQ(std::make_tuple(list.front().held, list.front().value, list.back().held),
+              std::make_tuple(false, 10, true));
     push(ME_NOTEOFF, 0, 0, 63);
     push(ME_NOTEOFF, 0, 0, 63);  // the third finds no held glyph
     frames(1);
-    EXPECT_FALSE(list.back().held);
-    EXPECT_EQ(list.size(), 2u);
+    EXPECT_EQ(std::make_tuple(list.back().held, list.size()), std::make_tuple(false, 2u));
 }
 
 TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
 {
     push(ME_NOTEON, 100, 0, 60);
     push(ME_NOTEON, 50, 0, 61);  // due earlier, but behind a later event
-    test_now() = 99;
+    test_now = 99;
     frames(1);
-    EXPECT_FALSE(view.hasGlyphs());
-    EXPECT_EQ(view.events.size(), 2u);
-    test_now() = 100;
+    EXPECT_EQ(std::make_tuple(view.hasGlyphs(), view.events.size()), std::make_tuple(false, 2u));
+    test_now = 100;
     frames(1);
-    EXPECT_EQ(glyphs(0, 60).size(), 1u);
-    EXPECT_EQ(glyphs(0, 61).size(), 1u);
-    EXPECT_TRUE(view.events.empty());
+    EXPECT_EQ(std::make_tuple(glyphs(0, 60).size(), glyphs(0, 61).size(), view.events.size()),
+              std::make_tuple(1u, 1u, 0u));
 
     // An unknown position takes nothing, while glyphs already there go on moving.
     push(ME_NOTEOFF, 0, 0, 60);
-    test_now() = -1;
+    test_now = -1;
     frames(1);
-    EXPECT_EQ(view.events.size(), 1u);
-    EXPECT_TRUE(glyphs(0, 60).front().held);
-    EXPECT_EQ(box(0, 60)[5], 10.0f);
+    EXPECT_EQ(std::make_tuple(view.events.size(), glyphs(0, 60).front().held, box(0, 60)[5]),
+              std::make_tuple(1u, true, 10.0f));
 
     // Event times are scaled by the tempo ratio and rounded to the nearest sample.
     view.events.pop();
     midi_time_ratio = 2.0;
     push(ME_NOTEON, 30, 1, 60);
-    test_now() = 59;
+    test_now = 59;
     frames(1);
     EXPECT_FALSE(view.events.empty());
-    test_now() = 60;
+    test_now = 60;
     frames(1);
     EXPECT_EQ(glyphs(1, 60).size(), 1u);
 
     // A late event starts taller by the whole seconds it is late; with no output, no lag.
     midi_time_ratio = 1.0;
     push(ME_NOTEON, 1000, 2, 60);
-    test_now() = 1000 + 2 * 44100 + 44099;
+    test_now = 1000 + 2 * 44100 + 44099;
     frames(1);
     PlayMode mode{};
     mode.rate = 44100;
-    play_mode = &mode;
+    Restore<PlayMode*> output(play_mode, &mode);
     push(ME_NOTEON, 1000, 2, 61);
     frames(1);
-    EXPECT_EQ(box(2, 60)[5], 10.0f);
-    EXPECT_EQ(box(2, 61)[5], 7.0f);
-    play_mode = nullptr;
+    EXPECT_EQ(std::make_tuple(box(2, 60)[5], box(2, 61)[5]), std::make_tuple(10.0f, 7.0f));
 }
 
 TEST_F(NoteModel, UnusableLimitsChannelsAndEventTypesMakeNoGlyph)
 {
     channel[4].note_limit_low = channel[4].note_limit_high = 60;
-    channel[5].note_limit_low = 80;
-    channel[5].note_limit_high = 40;
+    channel[5].note_limit_low = 80, channel[5].note_limit_high = 40;
     push(ME_NOTEON, 0, 4, 60);
     push(ME_NOTEON, 0, 5, 60);
     push(ME_NOTEOFF, 0, 4, 60);
@@ -165,11 +152,8 @@ static std::atomic<int32> shared_now{0};
 static int32 shared_clock() { return shared_now.load(); }
 
 // Every event pushed on one thread arrives once, in order, on the other.
-TEST(NoteQueueThread, PushWhileFramesPop)
+TEST_F(NoteModel, PushesOnAnotherThreadWhileFramesPop)
 {
-    reset_engine_defaults();
-    CGL_Window view(0, 0, 512, 503);
-    view.end();
     view.play_position = shared_clock;
     const int per_channel = 256, channels = 16, total = per_channel * channels;
     std::atomic<bool> done{false};
@@ -218,8 +202,7 @@ TEST(NoteQueueEpoch, ClearedQueueTakesNothingForAnOlderEpoch)
     EXPECT_TRUE(q.pop_if(due_by(50), &got, q.epoch()));
     EXPECT_EQ(got.time, 50);
     EXPECT_TRUE(q.empty());
-    // Once playback ends, what was never heard is drained with front and pop until front
-    // finds nothing.
+    // Once playback ends, what was never heard is drained with front and pop.
     q.push(ev);
     ASSERT_TRUE(q.front(&got));
     q.pop();

@@ -1,21 +1,15 @@
-// The palettes: mono is the window's black to white everywhere; channels gives the melodic
-// channels hues far apart, the softest notes darker, the drum channel a neutral tone.
+// The palettes: mono, and channels with hues far apart, softer notes darker, neutral drums.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include "vis/palette.h"
 
-namespace {
-
-float distance(const float a[3], const float b[3])
+static float distance(const float a[3], const float b[3])
 {
-    return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
-                     (a[2] - b[2]) * (a[2] - b[2]));
+    return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
 }
 
-}  // namespace
-
-TEST(Palette, ChannelsAreFarApartDarkerWhenSoftAndDrumsNeutral)
+TEST(Palette, ChannelsFarApartDarkerWhenSoftDrumsNeutralMonoBlackToWhite)
 {
     Visual v[MAX_CHANNELS];
     ASSERT_TRUE(apply_palette("channels", v));
@@ -33,12 +27,7 @@ TEST(Palette, ChannelsAreFarApartDarkerWhenSoftAndDrumsNeutral)
         for (int c = 0; c < 3; c++)  // the second port repeats the first
             EXPECT_EQ(v[a + 16].colors[1][c], high[c]);
     }
-}
 
-TEST(Palette, MonoIsBlackToWhiteAndUnknownNamesChangeNothing)
-{
-    Visual v[MAX_CHANNELS];
-    ASSERT_TRUE(apply_palette("channels", v));
     EXPECT_FALSE(apply_palette("rainbow", v));
     EXPECT_FALSE(apply_palette("", v));
     EXPECT_NE(v[0].colors[1][2], 1.0f) << "an unknown name left the channels palette";

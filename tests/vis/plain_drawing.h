@@ -1,6 +1,4 @@
-// The note view's picture drawn the plain way: one glBegin/glEnd quad per glyph in painting
-// order, its colour set just before. The tests compare the view's own ways of painting with it
-// and the frame benchmark times it beside them.
+// The view's picture drawn one glBegin/glEnd quad per glyph: the reference for its painters.
 #ifndef CORVELLE_TESTS_VIS_PLAIN_DRAWING_H
 #define CORVELLE_TESTS_VIS_PLAIN_DRAWING_H
 

@@ -1,6 +1,4 @@
-// Shared by the note view and window tests: engine defaults, a settable play position,
-// shown windows and the toolkit's event loop, reading back what GL drew, and answering modal
-// windows.
+// Shared by the view and window tests: a play position, shown windows, GL read-back, modal answers.
 #ifndef CORVELLE_TESTS_VIEW_TEST_UTIL_H
 #define CORVELLE_TESTS_VIEW_TEST_UTIL_H
 
@@ -62,11 +60,8 @@ private:
 inline void reset_engine_defaults()
 {
     for (Channel& c : channel) {
-        c.note_limit_low = 0;
-        c.note_limit_high = 127;
-        c.vel_limit_low = 0;
-        c.vel_limit_high = 127;
-        c.key_shift = 0;
+        c.note_limit_low = c.vel_limit_low = c.key_shift = 0;
+        c.note_limit_high = c.vel_limit_high = 127;
     }
     drumchannels = default_drumchannels;
     note_key_offset = 0;
@@ -75,12 +70,8 @@ inline void reset_engine_defaults()
 }
 
 // The play position the tests hand to the view instead of the audio device's.
-inline int32& test_now()
-{
-    static int32 now = 0;
-    return now;
-}
-inline int32 test_clock() { return test_now(); }
+inline int32 test_now = 0;
+inline int32 test_clock() { return test_now; }
 
 inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
 {
@@ -214,7 +205,7 @@ protected:
         display.reset(new DisplayLock);
         ASSERT_TRUE(connect_display());
         reset_engine_defaults();
-        test_now() = 0;
+        test_now = 0;
     }
     void TearDown() override { reset_engine_defaults(); }
     // A note event through the note hook, due at once.
@@ -246,8 +237,7 @@ protected:
     }
 };
 
-// The program's main window on the display (the global `gui` points to it); it goes after the
-// test with its frame timer.
+// The program's main window (the global `gui`); it goes after the test with its frame timer.
 class MainWindowTest : public OnDisplay {
 protected:
     GUI* g = nullptr;

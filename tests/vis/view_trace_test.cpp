@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <string>
-#include <vector>
 #include <unistd.h>
 #include "support/capture.h"
 #include "support/device_trace.h"
@@ -48,8 +46,7 @@ TEST(ViewTrace, LinesCarryTheWallClockAndTheirValues)
     EXPECT_LE(seek_us, glyph_us);
     EXPECT_LE(glyph_us, after + 1);
 
-    // Idle lines count the open descriptors without leaving one open per count, and lines
-    // written whole raise no complaint.
+    // Idle lines count the open descriptors without leaving one open, and raise no complaint.
     EXPECT_EQ(stderr_of([] {
                   trace_idle();
                   trace_idle();

@@ -1,5 +1,4 @@
-// A 44100 Hz output with the effect stores at power-on, and helpers that run signals through
-// the effects and measure what comes out.
+// A 44100 Hz output with the effect stores at power-on, and helpers to run and measure signals.
 #ifndef CORVELLE_TESTS_EFFECT_FIXTURE_H
 #define CORVELLE_TESTS_EFFECT_FIXTURE_H
 
@@ -47,8 +46,7 @@ protected:
 // A stage that works on a stereo block in place.
 using Stage = std::function<void(int32*, int32)>;
 
-// A send effect as a stage: the block goes to the send at level; the block is then the
-// effect's return alone, or the dry block plus the return.
+// A send effect as a stage: the block, sent at level, becomes the return (plus the dry if asked).
 inline Stage sent(void (*set)(int32*, int32, int32), void (*effect)(int32*, int32),
                   int32 level = 127, bool dry = false)
 {

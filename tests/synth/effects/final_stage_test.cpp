@@ -1,8 +1,6 @@
-// The final stage: noise shaping for each output encoding, the left/right delay, and how the
-// reverb switch is written and read.
+// The final stage: noise shaping for each encoding, the left/right delay, the reverb switch.
 #include "effect_fixture.h"
 
-#include <algorithm>
 #include <numeric>
 
 #include "support/cpu_forms.h"
@@ -31,10 +29,12 @@ TEST_F(FinalStage, NoiseShapingForEachEncoding)
     }
 }
 
-// Frames through the left/right delay in blocks of 4096, impulses of 2^20 on both sides at
-// the frames given.
-static std::vector<int32> lr_run(int32 frames, const std::vector<int32>& at)
+// Frames through the left/right delay newly set to `mode`, in blocks of 4096, impulses of 2^20
+// at the frames given.
+static std::vector<int32> lr_run(int mode, int32 frames, const std::vector<int32>& at)
 {
+    effect_lr_mode = mode;
+    init_effect();
     std::vector<int32> all(2 * (size_t)frames), b(2 * 4096);
     for (int32 done = 0; done < frames; done += 4096) {
         const int32 n = std::min<int32>(4096, frames - done);
@@ -52,16 +52,12 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
 {
     // 25 ms: 1102.5 frames, rounded to the even 1102; a block's tail comes out in the next.
     const int32 d = 1102, on = 1 << 20;
-    effect_lr_mode = 0;
-    init_effect();
-    auto out = lr_run(8192, {10, 4000});
+    auto out = lr_run(0, 8192, {10, 4000});
     EXPECT_EQ((std::vector<int32>{out[2 * 10], out[2 * 10 + 1], out[2 * (10 + d)], out[2 * (10 + d + 1)],
                                   out[2 * (4000 + d)]}),
               (std::vector<int32>{0, on, on, 0, on}));
 
-    effect_lr_mode = 1;
-    init_effect();
-    out = lr_run(4096, {10});
+    out = lr_run(1, 4096, {10});
     EXPECT_EQ(std::make_tuple(out[2 * 10], out[2 * (10 + d) + 1]), std::make_tuple(on, on));
 
     mode_.encoding |= PE_MONO;  // mono output is left alone
@@ -72,22 +68,17 @@ TEST_F(FinalStage, LeftRightDelayWidensStereoOnly)
     EXPECT_TRUE(mono == same);
     mode_.encoding &= ~PE_MONO;
 
-    effect_lr_mode = 0;
     effect_lr_delay_msec = 1 << 30;  // longer than the line holds: cut to it
-    init_effect();
-    EXPECT_EQ(lr_run(8192, {0})[2 * 4096], on);
+    EXPECT_EQ(lr_run(0, 8192, {0})[2 * 4096], on);
 
-    // Alternating: 0..10 s left delayed; 10..11 s left fades back to dry; 11..12 s right fades
-    // to delayed; then 10 s of a delayed right.
-    effect_lr_mode = 2, effect_lr_delay_msec = 25;
-    init_effect();
+    // Alternating: left delayed to 10 s, fading to dry by 11 s; right fading to delayed by 12 s.
+    effect_lr_delay_msec = 25;
     const int32 s = 44100, t0 = 1000, t1 = 10 * s + s / 2, t2 = 13 * s;
-    out = lr_run(t2 + 2 * d, {t0, t1, t2});
+    out = lr_run(2, t2 + 2 * d, {t0, t1, t2});
     EXPECT_EQ((std::vector<int32>{out[2 * t0], out[2 * (t0 + d)], out[2 * t0 + 1], out[2 * t1 + 1],
                                   out[2 * t2], out[2 * t2 + 1], out[2 * (t2 + d) + 1]}),
               (std::vector<int32>{0, on, on, on, on, 0, on}));
-    // Half-way through the fade the dry copy sounds at half level, the delayed one at the
-    // level the fade has reached when it comes out.
+    // Half-way through the fade the dry copy is at half level, the delayed one at the fade's then.
     EXPECT_NEAR(out[2 * t1], on / 2, 1 << 9);
     EXPECT_NEAR(out[2 * (t1 + d)], on * (0.5 - (double)d / s), 1 << 9);
 }
@@ -136,10 +127,8 @@ TEST_F(FinalStage, ReverbSwitch)
     EXPECT_EQ(tail(-60, false), 0.0);          // standard per channel
 }
 
-// The ninth-order dithered shaper gives the same in blocks of any size (odd ones, one sample,
-// more than its chunk) as in one, keeping each side's error history, in every form of its
-// kernels; a weighted sum of its output, known from a sample-by-sample model of it, pins each
-// weight and the dither.
+// The dithered shaper gives the same in blocks of any size as in one, in every kernel form; a
+// weighted sum of its output, known from a sample-by-sample model, pins each weight and the dither.
 TEST_F(FinalStage, DitheredShaperInBlocksOfAnySize)
 {
     noise_sharp_type = 4;

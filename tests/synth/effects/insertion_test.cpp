@@ -32,27 +32,21 @@ TEST_F(InsertionTest, EveryKnownTypeRunsAndStaysBounded)
     }
 }
 
-// Overdrive: a quiet tone comes out 16 times louder for 16 times the input; a loud one is
-// clipped softly (8 times the input gives far less than 8 times the output).
+// Output over input RMS of a sine of amp through the stage, over its second quarter second.
+static double gain_at(double freq, const Stage& stage, double amp = 1 << 26)
+{
+    auto out = run_stage(22050, [=](int32 i) { return sine(freq, i, amp); }, stage);
+    return rms(side_of(out, 0), 11025, 22050) / (amp / std::sqrt(2.0));
+}
+
 TEST_F(InsertionTest, OverdriveIsLinearWhenQuietAndClipsWhenLoud)
 {
     set_effect_param_gs(GS_INSERTION_TYPE_MSB, 0x01);
     set_effect_param_gs(GS_INSERTION_TYPE_LSB, 0x10);
-    double rms[3];
-    for (int k = 0; k < 3; k++) {
-        const double amp = k == 0 ? 1 << 20 : k == 1 ? 1 << 24 : 1 << 27;
-        auto out = run_stage(22050, [=](int32 i) { return sine(220.0, i, amp); }, do_insertion_effect_gs);
-        rms[k] = ::rms(side_of(out, 0), 11025, 22050);
-    }
-    EXPECT_NEAR(rms[1] / rms[0], 16.0, 1.5);
-    EXPECT_LT(rms[2] / rms[1], 4.0);
-}
-
-// Output over input RMS of a 2^26 sine through the stage, over its second quarter second.
-static double gain_at(double freq, const Stage& stage)
-{
-    auto out = run_stage(22050, [=](int32 i) { return sine(freq, i); }, stage);
-    return rms(side_of(out, 0), 11025, 22050) / ((1 << 26) / std::sqrt(2.0));
+    const double quiet = gain_at(220.0, do_insertion_effect_gs, 1 << 20);
+    const double louder = gain_at(220.0, do_insertion_effect_gs, 1 << 24);  // 16 times the input
+    EXPECT_NEAR(louder / quiet, 1.0, 1.5 / 16);
+    EXPECT_LT(gain_at(220.0, do_insertion_effect_gs, 1 << 27) / louder, 0.5);  // 8 times more
 }
 
 TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
@@ -72,15 +66,12 @@ TEST_F(InsertionTest, EqualisersShapeTheSpectrum)
     EXPECT_NEAR(gain_at(5000.0, do_multi_eq_xg), 1.0, 0.05);
 
     // The XG part equaliser of the first channel: treble -12 dB at its 10 kHz shelf.
-    {
-        Restore eq(channel[0].eq_xg, part_eq_xg{0x40, 52, 0x0C, 0x36, 1});
-        auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
-        EXPECT_LT(gain_at(15000.0, part), 0.4);
-        EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
-    }
+    Restore eq(channel[0].eq_xg, part_eq_xg{0x40, 52, 0x0C, 0x36, 1});
+    auto part = [](int32* b, int32 n) { do_ch_eq_xg(b, n, 0); };
+    EXPECT_LT(gain_at(15000.0, part), 0.4);
+    EXPECT_NEAR(gain_at(200.0, part), 1.0, 0.05);
 
-    // The XG tremolo's own equaliser is flat at its defaults: held still, it passes treble and
-    // bass alike.
+    // The XG tremolo's own equaliser is flat at its defaults: held still, it passes all alike.
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x00, 0x46);
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x01, 0x00);
     set_effect_param_xg(XG_SLOT_INSERTION, 0, 0x03, 0);  // no depth

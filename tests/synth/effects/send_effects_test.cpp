@@ -1,12 +1,9 @@
-// The send effects: the reverbs (set-up, pre-filter, tails that follow the reverb time,
-// draining, the other characters, the comb bank's forms), the choruses and the variation delay.
+// The send effects: the reverbs, the choruses and the variation delay.
 #include "effect_fixture.h"
 
-#include <cstdint>
 #include <random>
 
 #include "readmidi/sysex.h"
-#include "render/cpu_features.h"
 #include "support/cpu_forms.h"
 
 using SendEffects = EffectTest;
@@ -14,19 +11,18 @@ using SendEffects = EffectTest;
 TEST_F(SendEffects, CombAndAllpassReverbAtTheDefaults)
 {
     const freeverb_record& r = freeverb_status;
-    const int32 sizes[4][8] = {{1543, 1637, 1777, 1871, 1973, 2063, 2153, 2237},
-                               {1571, 1669, 1801, 1901, 1993, 2087, 2179, 2267},
-                               {311, 479, 613, 769},
-                               {347, 503, 641, 809}};
-    for (int i = 0; i < 8; i++) {
-        EXPECT_EQ(r.combL[i].size, sizes[0][i]) << i;
-        EXPECT_EQ(r.combR[i].size, sizes[1][i]) << i;
-        if (i < 4) {
-            EXPECT_EQ(r.allpassL[i].size, sizes[2][i]) << i;
-            EXPECT_EQ(r.allpassR[i].size, sizes[3][i]) << i;
-            EXPECT_EQ(r.allpassL[i].feedbacki, 9227468);
-        }
-    }
+    auto sizes = [](const auto& units) {
+        std::vector<int32> v;
+        for (const auto& u : units)
+            v.push_back(u.size);
+        return v;
+    };
+    EXPECT_EQ(sizes(r.combL), (std::vector<int32>{1543, 1637, 1777, 1871, 1973, 2063, 2153, 2237}));
+    EXPECT_EQ(sizes(r.combR), (std::vector<int32>{1571, 1669, 1801, 1901, 1993, 2087, 2179, 2267}));
+    EXPECT_EQ(sizes(r.allpassL), (std::vector<int32>{311, 479, 613, 769}));
+    EXPECT_EQ(sizes(r.allpassR), (std::vector<int32>{347, 503, 641, 809}));
+    for (const freeverb_allpass& a : r.allpassL)
+        EXPECT_EQ(a.feedbacki, 9227468);
     EXPECT_NEAR(r.roomsize, 0.938, 1e-9);
     EXPECT_NEAR(r.combL[0].feedback, 0.9084, 5e-5);
     EXPECT_EQ(std::make_tuple(r.wet1i, r.wet2i, r.pdelay.size), std::make_tuple(12582912, 4194304, 1));
@@ -59,31 +55,28 @@ static double reverb_decay()
 TEST_F(SendEffects, ImpulseTailLastsLongerWithTheReverbTime)
 {
     double at_80[5];
-    for (int macro = 0; macro <= 4; macro++) {
+    for (int macro = 0; macro <= 5; macro++) {  // 5: macro 4 of the standard reverb
         SCOPED_TRACE(macro);
-        set_effect_param_gs(GS_REVERB_MACRO, macro);
+        const bool standard = macro == 5;
+        opt_reverb_control = standard ? 1 : 3;
+        set_effect_param_gs(GS_REVERB_MACRO, std::min(macro, 4));
         const int time = reverb_status_gs.time;
         const double base = reverb_decay();
-        set_effect_param_gs(GS_REVERB_TIME, time + 24);
-        EXPECT_GT(base, 0.15);
-        EXPECT_GT(reverb_decay(), base * 1.2);
-        set_effect_param_gs(GS_REVERB_TIME, 80);
-        at_80[macro] = reverb_decay();
+        set_effect_param_gs(GS_REVERB_TIME, standard ? 110 : time + 24);
+        EXPECT_GT(base, standard ? 0.05 : 0.15);
+        EXPECT_GT(reverb_decay(), base * (standard ? 1.0 : 1.2));
+        if (!standard) {
+            set_effect_param_gs(GS_REVERB_TIME, 80);
+            at_80[macro] = reverb_decay();
+        }
     }
     // At one reverb time the characters' own times set the order: Room 1, Room 3, Hall 1, Hall 2.
     EXPECT_TRUE(at_80[0] < at_80[2] && at_80[2] < at_80[3] && at_80[3] < at_80[4])
         << at_80[0] << " " << at_80[2] << " " << at_80[3] << " " << at_80[4];
-    opt_reverb_control = 1;  // the standard reverb
-    set_effect_param_gs(GS_REVERB_MACRO, 4);
-    const double base = reverb_decay();
-    set_effect_param_gs(GS_REVERB_TIME, 110);
-    EXPECT_GT(base, 0.05);
-    EXPECT_GT(reverb_decay(), base);
 }
 
-// Each reverb answers an impulse a few frames later with the same sound, that much later,
-// wherever the impulse falls in the frames the reverb works on together (the plate's tank is
-// swept by a 1 Hz wave: there a second later).
+// Each reverb answers a later impulse with the same sound, wherever it falls in the frames the
+// reverb works on together (the plate's tank is swept by a 1 Hz wave: there a second later).
 TEST_F(SendEffects, ReverbsAnswerALaterImpulseAlike)
 {
     for (int macro : {4, 5, 6, 7}) {
@@ -103,8 +96,7 @@ TEST_F(SendEffects, ReverbsAnswerALaterImpulseAlike)
     }
 }
 
-// After an impulse, blocks with a silent send first carry the tail, then come back exactly as
-// they were.
+// After an impulse, blocks with a silent send carry the tail, then come back exactly as they were.
 static void expect_drains(int32 seconds)
 {
     std::vector<int32> in(2048, 0), out(2048);
@@ -132,13 +124,12 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
         auto out = run_stage(3 * 44100, impulse, sent(set_ch_reverb, do_ch_reverb));
         const double t = decay_time(out, 30.0);
         EXPECT_TRUE(t > 0.05 && t < 2.9) << t;
-        if (macro == 5) {  // the plate's two sides ring equally loud
+        if (macro == 5)  // the plate's two sides ring equally loud
             EXPECT_NEAR(rms(side_of(out, 0), 0, 88200) / rms(side_of(out, 1), 0, 88200), 1.0, 0.025);
-        } else if (macro == 6) {  // the two sides echo together
+        else if (macro == 6)  // the two sides echo together
             EXPECT_EQ(first_sound(out, 1), first_sound(out, 0));
-        } else if (macro == 7) {  // the panning delay answers on the left, then on the right
+        else  // the panning delay answers on the left, then on the right
             EXPECT_TRUE(first_sound(out, 0) > 0 && first_sound(out, 1) > first_sound(out, 0));
-        }
         expect_drains(60);
     }
     opt_reverb_control = 1;  // the standard reverb
@@ -147,11 +138,9 @@ TEST_F(SendEffects, EveryReverbCharacterRingsAndDrains)
     expect_drains(20);
 }
 
-// The vector forms of the comb bank against the comb-at-a-time one: every output, ring value,
-// filter store and ring position, with gains of 0 and 1, values at the 32-bit limits, rings
-// turning inside a block and blocks that are no multiple of four or eight. Run -1 has moderate
-// values in every comb and a random input; run e has the limits in comb e alone and no input,
-// so that the comb-at-a-time sums stay in range.
+// The comb bank's vector forms against the comb-at-a-time one: outputs, rings, filter stores and
+// positions. Run -1 has moderate values in every comb and a random input; run e has the limits
+// in comb e alone and no input, so that the comb-at-a-time sums stay in range.
 TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
 {
     const int32 gains[8][3] = {  // damp1, damp2, feedback
@@ -198,8 +187,7 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
             for (int m = 0; m < 16 && ran[f] > 0; m++) {
                 const freeverb_comb& a = m < 8 ? revs[0].combL[m] : revs[0].combR[m - 8];
                 const freeverb_comb& b = m < 8 ? revs[f].combL[m] : revs[f].combR[m - 8];
-                SCOPED_TRACE("form " + std::to_string(f) + " run " + std::to_string(extreme) +
-                             " comb " + std::to_string(m));
+                SCOPED_TRACE(testing::Message() << "form " << f << " run " << extreme << " comb " << m);
                 EXPECT_TRUE(std::equal(a.buf, a.buf + a.size, b.buf));
                 EXPECT_EQ(std::make_tuple(b.filterstore, b.index), std::make_tuple(a.filterstore, a.index));
             }
@@ -220,8 +208,6 @@ TEST_F(SendEffects, CombBankFormsAgreeBitForBit)
     do_ch_freeverb(nullptr, -2, &rev);
 }
 
-// The whole comb-and-allpass reverb (pre-delay, combs, allpasses, wet mix) gives the same
-// output in every form of its kernels, from a loud noise burst through its tail.
 TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
 {
     std::vector<int32> first;
@@ -238,14 +224,12 @@ TEST_F(SendEffects, CombAndAllpassReverbAlikeInEveryForm)
     EXPECT_GT(window_rms(side_of(first, 1), 5000, 20000)[0], 1e5);  // the tail rings
 }
 
-// The largest over the smallest 50 ms RMS (22 whole periods), after the first half second, of
-// a 440 Hz tone plus its chorus return as the render loop mixes them.
+// Largest over smallest 50 ms RMS after the first half second of a 440 Hz tone plus its chorus.
 static double beating(void (*chorus)(int32*, int32), int32 level, int seconds)
 {
-    auto rms = window_rms(side_of(run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
-                                            sent(set_ch_chorus, chorus, level, true)),
-                                  0),
-                          2205, 22050);
+    const auto out = run_stage(seconds * 44100, [](int32 i) { return sine(440.0, i); },
+                               sent(set_ch_chorus, chorus, level, true));
+    const auto rms = window_rms(side_of(out, 0), 2205, 22050);
     return *std::max_element(rms.begin(), rms.end()) /
            std::max(1.0, *std::min_element(rms.begin(), rms.end()));
 }
@@ -283,7 +267,6 @@ TEST_F(SendEffects, ChorusesBeatAgainstTheDryToneAndFollowTheirSettings)
     EXPECT_GT(ring(5), 2 * ring(0));
 }
 
-// A channel's dry signal at an XG dry level reaches the mix scaled by it; level 0 is silent.
 TEST_F(SendEffects, XgDryLevelScalesTheDrySignal)
 {
     for (int32 level : {127, 64, 0}) {
@@ -305,8 +288,7 @@ TEST_F(SendEffects, VariationDelayTapsStayInsideTheirLines)
     auto out = echo(44100);
     EXPECT_EQ(std::make_tuple(first_sound(out, 0), first_sound(out, 1)), std::make_tuple(14699, 7351));
 
-    // A delay time beyond the 715 ms the line holds comes out at its end (the centre tap
-    // silenced so that the left tap is heard first).
+    // A delay beyond the 715 ms line comes out at its end (centre tap silenced: left heard first).
     set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x4D, 0);
     set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x42, 0x7F);
     set_effect_param_xg(XG_SLOT_EFFECT, 1, 0x43, 0x7F);

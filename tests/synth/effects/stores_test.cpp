@@ -1,5 +1,4 @@
-// GS, XG and GM2 effect messages, decoded by the reader's system-exclusive decoder, reach the
-// effect parameter stores with their reports; values a song cannot send are kept in range.
+// GS, XG and GM2 effect messages reach the effect stores with their reports, kept in range.
 #include "effect_fixture.h"
 
 #include "effects/effect_tables.h"
@@ -9,16 +8,12 @@
 
 namespace {
 
-using Bytes = std::vector<uint8>;
-
 Bytes gs(uint8 b, uint8 c, const Bytes& data) { return gs_data_set(0x40, b, c, data); }
-
-Bytes xg(uint8 h, uint8 m, uint8 l, const Bytes& data) { return xg_param_change(h, m, l, data); }
+const auto xg = xg_param_change;
 
 class EffectStores : public EffectTest {
 protected:
-    // Decodes a message and applies its effect parameters as playback does (an XG MSB event
-    // waits for the LSB event of its family); returns how many were effect parameters.
+    // Applies a message's effect parameters as playback does; returns how many there were.
     static int apply(const Bytes& msg)
     {
         MidiEvent ev[MAX_SYSEX_EVENTS];
@@ -130,8 +125,7 @@ TEST_F(EffectStores, GsXgAndGm2Messages)
     apply(xg(0x02, 0x40, 0x00, {0x00}));
     EXPECT_FALSE(multi_eq_xg_active());
 
-    // Bytes above 127 (a corrupt message) are kept in range before they index a table or size
-    // a delay line.
+    // Bytes above 127 are kept in range before they index a table or size a delay line.
     set_effect_param_gs(GS_REVERB_TIME, 200);
     EXPECT_EQ(reverb_status_gs.time, 127);
     set_effect_param_gs(GS_REVERB_MACRO, 0xF0);

@@ -1,5 +1,4 @@
-// Channel parameters at playback: system-exclusive messages of songs reaching the channel
-// records and effect stores through the event loop, and parameter numbers.
+// Channel parameters at playback: songs' system-exclusive messages, and parameter numbers.
 #include "config/tonebank.h"
 #include "effects/effect.h"
 #include "readmidi/sysex.h"
@@ -12,11 +11,7 @@ const auto gs = songtest::gs_sysex;
 const auto xg = songtest::xg_sysex;
 
 // What a channel was like when one of its notes started.
-struct NoteState {
-    int ch;
-    bool drum;
-    int bank, program, map;
-};
+struct NoteState { int ch; bool drum; int bank, program, map; };
 std::vector<NoteState> note_states;
 
 class ChannelParams : public PlayerTest {
@@ -87,9 +82,7 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
 {
     chorus_status_xg.type_msb = 0x42;  // switching into XG puts the XG effects back
     eq_status_gs.low_gain = 0x50;      // reading a song puts every store back to power-on
-    Bytes tuning;
-    for (int i = 0; i < 12; i++)
-        tuning.push_back((uint8_t)(0x40 + i - 6));
+    const Bytes tuning = {0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x45};
     play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}),              // XG system on
                   xg(0x08, 0x02, 0x0F, {30, 90}),            // part #2 note limits
                   xg(0x08, 0x02, 0x6D, {20, 110}),           // part #2 velocity limits
@@ -132,15 +125,13 @@ TEST_F(ChannelParams, GsAndXgMessagesReachTheChannelsDrumsAndEffectStores)
 
 TEST_F(ChannelParams, DamagedMessagesStayInsideTheRecords)
 {
-    // Bytes beyond seven bits inside messages: a program of 255 is not the special program,
-    // a key limit of 200 is the top key, a receive channel of 64 listens to nothing.
+    // Bytes past seven bits: program 255 is not special, key limit 200 the top, channel 64 none.
     play_at_zero({xg(0x00, 0x00, 0x7E, {0x00}), xg(0x08, 0x01, 0x03, {0xFF}), xg(0x08, 0x01, 0x10, {0xC8}),
                   xg(0x08, 0x04, 0x04, {0x40})},
                  "damaged.mid");
     EXPECT_TRUE(channel[1].program == 127 && channel[1].note_limit_high == 127);
     EXPECT_EQ(channel[4].channel_layer, 0u);
-    // Parts beyond the 32 channels and drum parameters without their note are ignored; an
-    // MSB waits for the LSB of its own family.
+    // Parts past 32 and drum parameters without their note are ignored; an MSB waits for its LSB.
     process_sysex_event(ME_SYSEX_LSB, 40, 10, SYSEX_NOTE_LIMIT_LOW);
     process_sysex_event(ME_SYSEX_XG_LSB, 9, 10, XG_DRUM_EG_DECAY1);
     EXPECT_EQ(channel[9].drums[0], nullptr);

@@ -1,7 +1,6 @@
-// Notes driven through play_event into the voice pool with small instruments made here:
-// same-key and assign rules, limits, stealing, pedals, shrinking the pool, surround-chorus
-// pairs and the frequency a note gets from the channel's temperament.
+// Notes driven through play_event into the voice pool, with small instruments made here.
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "config/tonebank.h"
@@ -14,8 +13,7 @@ protected:
     Sample drum_sample;  // fixed note 36
     Instrument piano = {INST_GUS, 2, low_high, nullptr};
     Instrument drum = {INST_GUS, 1, &drum_sample, nullptr};
-    Instrument** slots[3] = {};
-    Instrument* saved_slots[3] = {};
+    std::vector<std::unique_ptr<Restore<Instrument*>>> slots;
     Restore<int> overlap_{opt_overlap_voice_allow, 0}, surround_{opt_surround_chorus, 0},
         temper_{opt_temper_control, 0}, pure_{opt_pure_intonation, 0}, pan_delay_{opt_pan_delay, 0},
         adjust_{temper_adj}, table_{current_freq_table}, verbosity_{ctl->verbosity, 1};
@@ -41,20 +39,16 @@ protected:
         make_sample(drum_sample, 0, 0x7fffffff, 36);
         alloc_instrument_bank(0, 0);
         alloc_instrument_bank(1, 0);
-        Instrument** s[3] = {&tonebank[0]->tone[0].instrument, &drumset[0]->tone[36].instrument,
-                             &drumset[0]->tone[38].instrument};
-        for (int i = 0; i < 3; i++) {
-            slots[i] = s[i], saved_slots[i] = *s[i];
-            *s[i] = i == 0 ? &piano : &drum;
-        }
+        for (Instrument** s : {&tonebank[0]->tone[0].instrument, &drumset[0]->tone[36].instrument,
+                               &drumset[0]->tone[38].instrument})
+            slots.emplace_back(new Restore<Instrument*>(*s, slots.empty() ? &piano : &drum));
         for (int ch = 0; ch < MAX_CHANNELS; ch++)
             channel[ch].program = 0;
     }
     void TearDown() override
     {
         reset_voices();
-        for (int i = 0; i < 3; i++)
-            *slots[i] = saved_slots[i];
+        slots.clear();
         init_freq_table_tuning();
         voices = max_voices;
         PlayerTest::TearDown();
@@ -118,7 +112,6 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     group.bits[60 / 32] |= 1u << (60 % 32) | 1u << (62 % 32), channel[3].altassign = &group;
     for (int key : {60, 62, 64})
         ev(ME_NOTEON, 3, key);
-    channel[3].altassign = nullptr;
     EXPECT_EQ(std::make_tuple(voice[in_use(3, 60)[0]].status, voice[in_use(3, 62)[0]].status),
               std::make_tuple(VOICE_DIE, VOICE_ON));
     // Notes outside the channel's ranges start nothing and use no note number.
@@ -132,10 +125,8 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     EXPECT_EQ(std::make_tuple(in_use(4).size(), vidq_head[4 * 128 + 60]), std::make_tuple(1u, 1));
     // A drum set's groups reach its channel at a reset.
     group.bits[36 / 32] = 1u << (36 % 32) | 1u << (38 % 32);
-    {
-        Restore alt(drumset[0]->alt, &group);
-        reset_midi(0);
-    }
+    Restore alt(drumset[0]->alt, &group);
+    reset_midi(0);
     ev(ME_NOTEON, 9, 36);
     ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
@@ -168,8 +159,7 @@ TEST_F(NoteVoices, StealingTakesReleasedNotesFirstAndDrumsLast)
     EXPECT_EQ(std::make_tuple(voice[released].note, voice[released].status, voice[quiet_held].status,
                               cut_notes),
               std::make_tuple(65, VOICE_ON, VOICE_ON, cut + 1));
-    // A released note goes before a quieter dying one (also in record 0), a dying one before
-    // a quieter held one.
+    // A released note goes before a quieter dying one, a dying one before a quieter held one.
     ev(ME_NOTEOFF, 0, 60, 0);
     voice[2].status = VOICE_DIE;
     voice[0].left_mix = 100, voice[1].left_mix = 10, voice[2].left_mix = 50;
@@ -232,9 +222,8 @@ TEST_F(NoteVoices, ShrinkingThePoolStealsReleasingVoicesThenLosesHeldOnes)
     voice[in_use(0, 64)[0]].left_mix = 200;
     int32 cut = cut_notes, lost = lost_notes;
     voice_decrement(1);  // the quieter released note (64) makes room for the top voice
-    EXPECT_EQ(voices, 3);
-    EXPECT_TRUE(in_use(0, 64).empty());
-    EXPECT_EQ(in_use(0, 65), std::vector<int>{2});
+    EXPECT_EQ(std::make_tuple(voices, in_use(0, 64), in_use(0, 65)),
+              std::make_tuple(3, std::vector<int>{}, std::vector<int>{2}));
     voice_decrement(2);  // 62 goes, then only held notes are left: the top one is lost
     EXPECT_EQ(std::make_tuple(voices, cut_notes, lost_notes), std::make_tuple(1, cut + 2, lost + 1));
     EXPECT_EQ(in_use(0), std::vector<int>{0});
@@ -283,12 +272,11 @@ TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
     std::vector<int> pair = in_use(0, 60);
     ASSERT_EQ(pair.size(), 2u);
     Voice &a = voice[pair[0]], &b = voice[pair[1]];
-    // Half the velocity each, linked, the centre spread to both sides, 3 ms apart.
+    // Half the velocity each, linked, spread to both sides, 3 ms apart.
     EXPECT_EQ((std::vector<int>{a.velocity, b.velocity, a.chorus_link, b.chorus_link, a.panning, b.panning}),
               (std::vector<int>{70, 70, pair[1], pair[0], 1, 127}));
     EXPECT_EQ(abs(a.delay - b.delay), 132);
-    // Stealing the upper half gives the other the whole velocity, back in the middle even
-    // when the channel has no pan of its own.
+    // Stealing the upper half gives the other the whole velocity, back in the middle.
     EXPECT_EQ(reduce_voice(), pair[1]);
     EXPECT_EQ((std::vector<int>{a.velocity, a.panning, a.chorus_link}), (std::vector<int>{140, 64, pair[0]}));
     ev(ME_PAN, 1, 40, 0);
@@ -299,8 +287,7 @@ TEST_F(NoteVoices, SurroundChorusPairsAndStealingOneHalf)
     EXPECT_EQ(reduce_voice(), second[1]);
     EXPECT_EQ(voice[second[0]].panning, 40);
 
-    // Past record 255 (polyphony goes up to 16644) a pair still names its own partner, and
-    // freeing it leaves the first records' links alone.
+    // Past record 255 a pair still names its own partner; freeing it leaves others' links.
     max_voices = voices = 300;
     corvelle_init_player();
     for (int i = 0; i < 256; i++)
@@ -334,15 +321,11 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     for (const auto& c : cases) {
         ev(ME_TEMPER_KEYSIG, 0, c.keysig_event, 0);
         ev(ME_TEMPER_TYPE, 0, c.type, 0);
-        *c.entry(current_freq_table) = ++mark;
+        Restore marked(*c.entry(current_freq_table), ++mark);
         int v = started(0, 60);
         ASSERT_GE(v, 0) << c.type;
         EXPECT_EQ(voice[v].orig_frequency, mark) << c.type;
     }
-    init_freq_table_pytha();
-    init_freq_table_meantone();
-    init_freq_table_pureint();
-    init_freq_table_user();
     // Drum notes keep equal temperament.
     ev(ME_TEMPER_TYPE, 9, 2, 0);
     int drum = started(9, 36);
@@ -353,10 +336,9 @@ TEST_F(NoteVoices, FrequencyComesFromTheChannelsTemperament)
     channel[0].rpnmap[RPN_ADDR_0003] = 5, freq_table_tuning[5][60] = freq_table[64];
     int tuned = started(0, 60);
     ASSERT_GE(tuned, 0);
-    EXPECT_EQ(voice[tuned].orig_frequency, freq_table[64]);
-    EXPECT_EQ(voice[tuned].sample, &low_high[1]);
-    // A tuning that leaves a note without a frequency: reported, nothing plays, and the
-    // neighbouring note is neither disturbed nor warned of.
+    EXPECT_EQ(std::make_tuple(voice[tuned].orig_frequency, voice[tuned].sample),
+              std::make_tuple(freq_table[64], &low_high[1]));
+    // A note without a frequency in the tuning is reported, not played; its neighbour plays quietly.
     Restore no_frequency(freq_table_tuning[5][61], 0);
     std::string err = stderr_of([&] { EXPECT_EQ(started(0, 61), -1); });
     EXPECT_NE(err.find("note 61: no frequency"), std::string::npos) << err;

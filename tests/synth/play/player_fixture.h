@@ -1,6 +1,4 @@
-// Shared by the player, render loop, start-up and end-to-end tests: a fixture that brings the
-// player up on the fake output, small Standard MIDI Files written from note lists, and a note
-// hook that remembers what it was given.
+// The player on the fake output, small songs from note lists, a note hook that remembers.
 #ifndef CORVELLE_TESTS_PLAY_PLAYER_FIXTURE_H
 #define CORVELLE_TESTS_PLAY_PLAYER_FIXTURE_H
 
@@ -29,6 +27,7 @@
 #include "support/fake_output.h"
 #include "support/guards.h"
 #include "support/midi_bytes.h"
+#include "support/tempdir.h"
 
 inline std::vector<MidiEvent>& hooked()
 {
@@ -36,6 +35,13 @@ inline std::vector<MidiEvent>& hooked()
     return events;
 }
 inline void remember_note(MidiEvent* ev) { hooked().push_back(*ev); }
+
+// The recording output's 16-bit values so far (interleaved when stereo).
+inline std::vector<int32> recorded()
+{
+    const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
+    return std::vector<int32>(p, p + fake_output().data.size() / 2);
+}
 
 inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
 {
@@ -47,8 +53,7 @@ class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static const bool tables_ready = (init_start_tables(), true);
-        (void)tables_ready;
+        [[maybe_unused]] static const bool tables_ready = (init_start_tables(), true);
         fake_output() = FakeOutput();
         hooked().clear();
         PlayMode& pm = fake_mode();
@@ -93,9 +98,9 @@ protected:
         event_list = nullptr;
         free(evs);
     }
-    static void send(int type, int ch, int a)
+    static void send(int type, int ch, int a, int b = 0)
     {
-        MidiEvent ev = make_event(0, type, ch, a, 0);
+        MidiEvent ev = make_event(0, type, ch, a, b);
         dispatch_event(&ev, false);
     }
     // A registered (or non-registered) parameter number and its data entry.
@@ -107,9 +112,22 @@ protected:
     }
 };
 
-// A format 0 file at 480 ticks per quarter and 120 beats per minute (a tick is 1/960 s),
-// with a program change on every channel used and the notes; the track ends `tail` ticks
-// after the last event.
+// The player playing song files written into a folder of its own, their messages kept.
+class SongPlayback : public PlayerTest {
+protected:
+    TempDir dir;
+    std::string messages;
+    int play(const std::string& name, const std::string& image)
+    {
+        std::string path = dir.write(name, image);
+        int rc = 0;
+        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
+        return rc;
+    }
+};
+
+// A format 0 file at 480 ticks per quarter and 120 bpm (a tick is 1/960 s): a program change on
+// every channel used and the notes; the track ends `tail` ticks after the last event.
 inline std::string song_image(const std::vector<SongNote>& notes, uint32_t tail = 0)
 {
     std::vector<TimedBytes> evs = {{0, {0xFF, 0x51, 0x07, 0xA1, 0x20}}};

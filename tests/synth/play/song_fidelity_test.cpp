@@ -1,13 +1,9 @@
-// Songs written here, played in-process through the whole engine with looped sine patches,
-// and measured from the output.
-#include <cmath>
-
+// Songs played in-process through the whole engine with looped sine patches, then measured.
 #include "synth/config/config_fixture.h"
 #include "synth/instrum/instrum_test_support.h"
 #include "synth/play/player_fixture.h"
 #include "tools/song_analysis.h"
 
-#include "frontend/options.h"
 #include "instrum/instrument_policy.h"
 
 namespace {
@@ -36,69 +32,55 @@ struct Take {
     std::vector<float> left, right;
     double pitch(double from, double to) const { return frequency(left, kRate, from, to); }
     double level(double from, double to) const { return rms_db(left, kRate, from, to); }
-    double right_level(double from, double to) const { return rms_db(right, kRate, from, to); }
 };
 
-Bytes on(int ch, int key) { return {(uint8_t)(0x90 | ch), (uint8_t)key, 100}; }
-Bytes off(int ch, int key) { return {(uint8_t)(0x80 | ch), (uint8_t)key, 0}; }
 Bytes cc(int ch, int c, int v) { return {(uint8_t)(0xB0 | ch), (uint8_t)c, (uint8_t)v}; }
 Bytes program(int ch, int p) { return {(uint8_t)(0xC0 | ch), (uint8_t)p}; }
 
 // Half a second of key 60 on the channel from the second `at`.
 std::vector<TimedBytes> note_at(double at, int ch)
 {
-    return {{(uint32_t)(at * kSecond), on(ch, 60)}, {(uint32_t)((at + 0.5) * kSecond), off(ch, 60)}};
+    return {{(uint32_t)(at * kSecond), {(uint8_t)(0x90 | ch), 60, 100}},
+            {(uint32_t)((at + 0.5) * kSecond), {(uint8_t)(0x80 | ch), 60, 0}}};
 }
 void append(std::vector<TimedBytes>& song, const std::vector<TimedBytes>& more)
 {
     song.insert(song.end(), more.begin(), more.end());
 }
 
-class SongFidelity : public PlayerTest {
+class SongFidelity : public SongPlayback {
 protected:
-    TempDir dir;
-    std::string messages;
     Restore<int> reverb_{opt_reverb_control, 0}, chorus_{opt_chorus_control, 0};  // dry sines measure cleanly
     Restore<int> unload_{free_instruments_afterwards, 0}, compensation_{opt_amp_compensation};
+    // Programs 0 and 1 (note 67), bank 1 program 0 (note 67), drum 60 of set 0 (note 72).
     void SetUp() override
     {
-        PlayerTest::SetUp();
+        SongPlayback::SetUp();
         reset_configuration_state();
         dir.write("sine.pat", sine_patch());
+        ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
+                                        "bank 1\n0 sine.pat note=67\ndrumset 0\n60 sine.pat note=72\n");
+        ASSERT_EQ(r.status, 0) << r.messages;
     }
     void TearDown() override
     {
         free_instruments(0);
         reset_configuration_state();
-        PlayerTest::TearDown();
-    }
-    // Programs 0 (note as played) and 1 (fixed note 67), bank 1 program 0 (fixed note 67),
-    // and drum 60 of set 0 (fixed note 72).
-    void configure()
-    {
-        ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 sine.pat\n1 sine.pat note=67\n" +
-                                        "bank 1\n0 sine.pat note=67\ndrumset 0\n60 sine.pat note=72\n");
-        ASSERT_EQ(r.status, 0) << r.messages;
+        SongPlayback::TearDown();
     }
     Take play(const std::vector<TimedBytes>& events, const std::string& name = "song.mid")
     {
-        std::string path = dir.write(name, smf_format0(events, 480));
         fake_output() = FakeOutput();
-        int rc = 0;
-        messages = stderr_of([&] { rc = play_midi_file(path.c_str()); });
-        EXPECT_EQ(rc, RC_TUNE_END) << messages;
+        EXPECT_EQ(SongPlayback::play(name, smf_format0(events, 480)), RC_TUNE_END) << messages;
         Take t;
-        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
-        for (int32 i = 0; i < fake_output().frames(); i++) {
-            t.left.push_back(p[2 * i] / 32768.0f);
-            t.right.push_back(p[2 * i + 1] / 32768.0f);
-        }
+        for (int side = 0; side < 2; side++)
+            for (int32 x : side_of(recorded(), side))
+                (side ? t.right : t.left).push_back(x / 32768.0f);
         return t;
     }
 };
 
-// A melodic note on the second part, "use for rhythm part" a second later, the same key again
-// at 2 s, and the drum at 3 s.
+// A note on part 1, "use for rhythm part" at 1 s, the same key at 2 s and the drum at 3 s.
 std::vector<TimedBytes> rhythm_part_song()
 {
     std::vector<TimedBytes> song = {{0, gs_reset()}, {0, program(1, 0)}};
@@ -109,12 +91,10 @@ std::vector<TimedBytes> rhythm_part_song()
     return song;
 }
 
-// The part plays as the kind it is at each note: before the rhythm-part message at the
-// melodic pitch, after it at the drum's; playing the song again, and seeking back to its
-// start while it plays, begin melodic again.
+// Before the rhythm-part message the part plays at the melodic pitch, after it at the drum's;
+// playing the song again, or seeking back to its start, begins melodic again.
 TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
 {
-    configure();
     for (int pass = 0; pass < 2; pass++) {
         Take t = play(rhythm_part_song());
         const double drum = t.pitch(3.02, 3.1);
@@ -139,17 +119,12 @@ TEST_F(SongFidelity, APartBecomesARhythmPartOnlyWhenTheSongSaysSo)
     EXPECT_NEAR(cents(t.pitch(at + 2.02, at + 2.1), t.pitch(at + 3.02, at + 3.1)), 0, 3);
 }
 
-// Master key shift, transpose and tune move the pitch of a melodic note by what they ask;
-// key shift and transpose leave the drum part alone, the tune moves every part. XG master
-// volume lowers the level as the GS master volume does.
+// Master key shift, transpose and tune move a melodic note's pitch; key shift and transpose
+// leave the drum part alone, the tune moves every part. XG master volume lowers the level.
 TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
 {
-    configure();
-    const struct {
-        const char* what;
-        Bytes reset, message;
-        double melodic_cents, drum_cents, level_db;
-    } cases[] = {
+    // The cents the melodic and the drum note move, and the change of level in dB.
+    const struct { const char* what; Bytes reset, message; double melodic, drum, db; } cases[] = {
         {"GS: nothing", gs_reset(), {}, 0, 0, 0},
         {"GS key shift +5", gs_reset(), gs_sysex(0x40, 0x00, 0x05, {0x45}), 500, 0, 0},
         {"GS key shift -24", gs_reset(), gs_sysex(0x40, 0x00, 0x05, {0x28}), -2400, 0, 0},
@@ -169,32 +144,21 @@ TEST_F(SongFidelity, MasterSettingsOfBothModulesTakeEffect)
         Take t = play(song);
         // The drum's sample plays once, for about a tenth of a second.
         const double drum = t.pitch(1.02, 1.1), db = t.level(0.1, 0.4);
-        if (c.message.empty()) {  // the module's reference
+        if (c.message.empty())  // the module's reference
             reference_db = db, reference_drum = drum;
-        }
-        EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic_cents, 3) << c.what;
-        EXPECT_NEAR(cents(drum, reference_drum), c.drum_cents, 3) << c.what;
-        EXPECT_NEAR(db - reference_db, c.level_db, 0.3) << c.what;
+        EXPECT_NEAR(cents(t.pitch(0.05, 0.45), kMelodic60), c.melodic, 3) << c.what;
+        EXPECT_NEAR(cents(drum, reference_drum), c.drum, 3) << c.what;
+        EXPECT_NEAR(db - reference_db, c.db, 0.3) << c.what;
     }
 }
 
-// A part whose receive switch is off ignores the message that switch names; the part beside
-// it, which receives everything, obeys it.
 TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 {
-    configure();
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
-    // The switch is turned off for the first part; the messages go to parts 0 and 1 (the channel
-    // nibble patched); silent: the first part then plays nothing (note messages), else as
-    // without the message.
-    const struct {
-        const char* what;
-        Bytes switch_off;
-        std::vector<Bytes> messages;
-        Measure measure;
-        bool silent;
-    } cases[] = {
+    // off: the switch turned off on part 0; sent: to parts 0 and 1; silent: part 0 plays nothing.
+    const struct { const char* what; Bytes off; std::vector<Bytes> sent; Measure m; bool silent; }
+        cases[] = {
         {"note message", gs_rx(0x08), {}, LEVEL, true},
         {"XG note message", xg_sysex(0x08, 0x00, 0x35, {0x00}), {}, LEVEL, true},
         {"pitch bend", gs_rx(0x03), {{0xE0, 0x7F, 0x7F}}, PITCH, false},
@@ -207,7 +171,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     };
     auto measure = [](const Take& t, Measure m, double at) {
         return m == PITCH ? t.pitch(at + 0.05, at + 0.45)
-                          : m == LEVEL ? t.level(at + 0.1, at + 0.4) : t.right_level(at + 0.1, at + 0.4);
+                          : rms_db(m == LEVEL ? t.left : t.right, kRate, at + 0.1, at + 0.4);
     };
     auto song_with = [](const Bytes& switch_off, const std::vector<Bytes>& messages) {
         std::vector<TimedBytes> song = {{0, gs_reset()}};
@@ -226,14 +190,14 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
         return song;
     };
     for (const auto& c : cases) {
-        const bool pitch = c.measure == PITCH;
+        const bool pitch = c.m == PITCH;
         auto same = [pitch](double x, double y) {
             return pitch ? std::fabs(cents(x, y)) < 3 : std::fabs(x - y) < 0.5 || (x < -60 && y < -60);
         };
-        const double base = measure(play(song_with({}, {}), "plain.mid"), c.measure, 0);
-        const double obeyed = measure(play(song_with({}, c.messages), "obeyed.mid"), c.measure, 1);
-        Take t = play(song_with(c.switch_off, c.messages));
-        const double part0 = measure(t, c.measure, 0), part1 = measure(t, c.measure, 1);
+        const double base = measure(play(song_with({}, {}), "plain.mid"), c.m, 0);
+        const double obeyed = measure(play(song_with({}, c.sent), "obeyed.mid"), c.m, 1);
+        Take t = play(song_with(c.off, c.sent));
+        const double part0 = measure(t, c.m, 0), part1 = measure(t, c.m, 1);
         if (c.silent)
             EXPECT_LT(part0, base - 40) << c.what;
         else
@@ -244,8 +208,6 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
     }
 }
 
-// A patch that could not be loaded for one song is tried again for the next: the user may
-// have put it right in between.
 TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
 {
     ReadResult r = read_config_text("dir " + dir.path() + "\nbank 0\n0 piano.pat\n");
@@ -259,11 +221,9 @@ TEST_F(SongFidelity, APatchMendedBetweenSongsIsLoadedForTheNext)
     EXPECT_EQ(messages.find("Couldn't load instrument"), std::string::npos) << messages;
 }
 
-// With amplitude compensation on, the pre-scan finds the loudest channel volume of the song
-// (on any channel, sounding or not) and raises the whole output by (127 / loudest)^4.
+// Amplitude compensation raises the output by (127 / the song's loudest channel volume)^4.
 TEST_F(SongFidelity, ThePreScanCompensatesForTheLoudestChannelVolume)
 {
-    configure();
     // The volume of channel 1 (-1: none) and the raise, 80 log10(127 / loudest).
     const struct { int volume1; double raise_db; } cases[] = {{-1, 8.3043}, {120, 1.9698}, {127, 0}};
     for (const auto& c : cases) {

@@ -1,8 +1,4 @@
-// The voice pool's release and kill operations (stealing and polyphony changes are driven
-// through notes in note_voices_test), and the channel defaults, program changes and
-// instrument names.
-#include <cstring>
-
+// The voice pool's release and kill operations; channels' program changes and instrument names.
 #include "config/tonebank.h"
 #include "synth/play/player_fixture.h"
 
@@ -84,14 +80,12 @@ TEST_F(Channels, TheModuleSettingChoosesTheModeOfASongThatNamesNone)
 
 TEST_F(Channels, InstrumentNamesComeFromTheToneBanks)
 {
-    ToneBank *saved_bank5 = tonebank[5], melodic, drums;
-    memset(&melodic, 0, sizeof melodic);
-    memset(&drums, 0, sizeof drums);
+    ToneBank melodic = {}, drums = {};
     char piano[] = "Tone_000/000_Acoustic_Grand_Piano.pat", organ[] = "organ.pat";
     char organ_comment[] = "Drawbar Organ", kit[] = "Standard Kit";
     melodic.tone[0].name = piano, melodic.tone[16].name = organ, melodic.tone[16].comment = organ_comment;
     drums.tone[0].comment = kit;
-    Restore bank(tonebank[0], &melodic), drum_set(drumset[0], &drums);
+    Restore bank(tonebank[0], &melodic), drum_set(drumset[0], &drums), bank5(tonebank[5]);
     // Channel 2's program is not in the bank; channel 3's bank 5 lacks it and falls back to bank 0.
     const int programs[] = {0, 16, 99, 16};
     for (int ch = 0; ch < 4; ch++)
@@ -101,9 +95,5 @@ TEST_F(Channels, InstrumentNamesComeFromTheToneBanks)
                                                  {9, "Standard Kit"}, {3, "Drawbar Organ"}, {40, ""}};
     for (const auto& n : names)
         EXPECT_STREQ(channel_instrum_name(n.first), n.second) << n.first;
-    EXPECT_EQ(tonebank[5], saved_bank5);  // asking for a name creates no bank
-    if (saved_bank5 == nullptr) {
-        free(tonebank[5]);
-        tonebank[5] = nullptr;
-    }
+    EXPECT_EQ(tonebank[5], bank5.saved());  // asking for a name creates no bank
 }

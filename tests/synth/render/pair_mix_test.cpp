@@ -1,12 +1,8 @@
-// Two halves of a note, one on each side, are mixed in one pass: each side must be what its
-// half gives alone, also where the halves part ways and the mixer takes one at a time.
-#include <gtest/gtest.h>
-
+// A note's two halves mixed in one pass: each side is what its half gives alone.
 #include <random>
 
 #include "synth/render/voice_sound.h"
 #include "render/mix.h"
-#include "render/mix_kernels.h"
 #include "render/voice_filter.h"
 #include "support/cpu_forms.h"
 
@@ -25,11 +21,9 @@ struct PairMix : VoiceSound {
 
 TEST_F(PairMix, EachSideIsItsHalfAlone)
 {
-    // The right half as the left one, releasing sooner, attacking slower, ending (both
-    // filtered), trembling; then both filtered: together (their filters run side by side),
-    // with the right one attacking slower (each mixed on its own, the right one's data made
-    // with the left one's), with the left one starting later (its first block is not whole),
-    // and with the left one ending first.
+    // The right half as the left one, releasing sooner, attacking slower, ending, trembling; then
+    // both filtered: together, the right one attacking slower (each mixed on its own), the left
+    // one starting later (its first block not whole), the left one ending first.
     void (*const changes[])(Sample&, Sample&) = {
         [](Sample&, Sample&) {}, [](Sample&, Sample& r) { r.envelope_rate[3] *= 5; },
         [](Sample&, Sample& r) { r.envelope_rate[0] = FULL_LEVEL / 40; },
@@ -63,29 +57,11 @@ TEST_F(PairMix, EachSideIsItsHalfAlone)
     for (int v = 0; v < upper_voices; v++)
         found += voice[v].status != VOICE_FREE && stereo_partner(v) >= 0;
     EXPECT_EQ(found, 1);
-
-    // The kernel against two one-sided runs, values and sums near the limits included.
-    std::mt19937 rng(7);
-    for (int32 n = 0; n < 200; n++) {
-        std::vector<int32> sl(n), sr(n), a(2 * n), b;
-        for (int32 i = 0; i < n; i++)
-            sl[i] = (int32)rng() >> (rng() % 16 ? 16 : 10), sr[i] = (int32)rng() >> (rng() % 16 ? 16 : 10);
-        for (int32& x : a)
-            x = rng() % 40 ? (int32)rng() >> 4 : INT32_MAX - 5;
-        b = a;
-        mix_gain_pair(a.data(), sl.data(), sr.data(), n, 8000 - n, -7, 300, n % 3);
-        mix_gain_run1_scalar(b.data(), 2, sl.data(), n, 8000 - n, -7);
-        mix_gain_run1_scalar(b.data() + 1, 2, sr.data(), n, 300, n % 3);
-        ASSERT_EQ(a, b) << n << " values";
-    }
 }
 
 TEST_F(PairMix, FiltersRunTogetherAsAlone)
 {
-    // One to four voice filters run together (state-variable ones four to a vector where the
-    // processor has it, ladders two side by side, mixed kinds): each voice's values and history
-    // are those of its filter run alone, over counts that differ and are not multiples of four,
-    // from loud noise.
+    // One to four voice filters of one kind or mixed, run together: each as if run alone.
     std::mt19937 rng(11);
     const int16 cutoffs[4] = {300, 1500, 4000, 7000};
     const double resos[4] = {0, 6, 12, 24};

@@ -1,18 +1,10 @@
-// The render loop: whole blocks to the audio queue, flushing, failures, muted channels, the
-// end of the song after the last voice, and cheaper rendering when the device runs low.
-#include <cstdlib>
-#include <tuple>
-
+// The render loop: whole blocks to the queue, flushing, failures, muted channels, a low device.
 #include "synth/play/player_fixture.h"
 
 class RenderLoop : public PlayerTest {};
 
-// The output rate option as the program starts (every fixture sets it).
-static const int32 output_rate_option = opt_output_rate;
-
 TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoices)
 {
-    EXPECT_EQ(output_rate_option, 0);  // no rate forced: the device's own
     ASSERT_EQ(compute_data(0), RC_NONE);
     ASSERT_EQ(compute_data(4095), RC_NONE);
     EXPECT_EQ(std::make_tuple(fake_output().writes, buffered_count, buffer_pointer),
@@ -25,8 +17,8 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
     EXPECT_EQ(std::make_tuple(fake_output().writes.size(), buffered_count, current_sample),
               std::make_tuple(4ul, 10, 4 * 4096 + 10));
     // Silence (and the output stage's dither) is what it renders while no voice sounds.
-    const int16_t* values = reinterpret_cast<const int16_t*>(fake_output().data.data());
-    for (size_t i = 0; i < fake_output().data.size() / 2; i++)
+    const std::vector<int32> values = recorded();
+    for (size_t i = 0; i < values.size(); i++)
         ASSERT_LE(std::abs(values[i]), 8) << "value " << i;
     // A flush queues only what is buffered, and nothing when nothing is.
     ASSERT_EQ(compute_data(0), RC_NONE);
@@ -53,8 +45,7 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
               std::make_tuple((uint8)VOICE_FREE, (uint8)VOICE_ON, current_sample));
 }
 
-// The render loop watches how full the device queue is: when it runs low, rendering turns
-// cheaper and releasing voices are cut; when it is full, nothing changes.
+// A device queue running low makes rendering cheaper and cuts releasing voices; a full one not.
 static const int kQueueBytes = 1 << 20;  // 262144 frames
 
 TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
@@ -72,9 +63,7 @@ TEST_F(RenderLoop, ALowQueueLowersQualityAndCutsReleasingVoices)
         aq_fill_buffer_flag = 0;  // past the initial fill
         ASSERT_EQ(compute_data(4096), RC_NONE);
         EXPECT_EQ(reduce_quality_flag, full ? 0 : 1);
-        int in_use = 0;
-        for (int i = 0; i < upper_voices; i++)
-            in_use += voice[i].status != VOICE_FREE;
+        const int in_use = count_active_voices();
         EXPECT_TRUE(full ? in_use == released : in_use < released / 2) << in_use << " voices";
     }
 }

@@ -1,8 +1,6 @@
-// The resample cache: what the pre-scan counts, what gets cached when the area is short, and
-// a cached note measured against the same note resampled live.
+// The resample cache: what the pre-scan counts and what gets cached when the area is short.
 #include "synth/render/voice_sound.h"
 
-#include "frontend/options.h"
 #include "render/resample_cache.h"
 
 class ResampleCache : public ResampleTest {
@@ -14,8 +12,7 @@ protected:
         allocate_cache_size = size_.saved();
         resamp_cache_reset();
     }
-    // A note-on of the pre-scan: a voice on ch playing sp at `note` from t, optionally with
-    // vibrato, and its note-off at `off` (none when negative).
+    // A pre-scan note of sp on ch from t to `off` (none when negative), with vibrato if asked.
     void note(Sample* sp, int ch, int note, int32 t, int32 off = -1, int vibrato = 0)
     {
         int v = play(sp, 0x1000, note);
@@ -54,8 +51,7 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     resamp_cache_refer_alloff(0, 3000);
     resamp_cache_refer_off(1, 60, 2500);  // before its start: nothing is added
     EXPECT_EQ(count_of(&looped.s, 60), 1000 + 500 + 500);
-    // Held past its end, an unlooped note counts only what its sample lasts at that pitch:
-    // 2000 points at 22050 Hz played an octave up at 44100 Hz (note 81 on a 441 Hz root).
+    // Held past its end, an unlooped note counts what its sample lasts: 2000 points an octave up.
     note(&once.s, 2, 81, 0, 100000);
     EXPECT_NEAR(count_of(&once.s, 81), 2000 * 2 / 2.0 * 441.0 / 440.0, 2);
     // Samples that play as recorded, bounce, or vibrate are not counted.
@@ -82,8 +78,7 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     resamp_cache_create();
     EXPECT_TRUE(cache_data_len == 0 && resamp_cache_fetch(&exact.s, 60) == nullptr);
 
-    // Room for 3000 values: of two notes needing about 1600 each, the one played longer for
-    // its size is cached and the other is left to live resampling.
+    // Room for 3000 values: of two notes of about 1600, the one longer played for its size is kept.
     make_sine(once, 22050, 50.0, 800, 100, 700);
     make_sine(looped, 22050, 50.0, 800, 100, 700);
     allocate_cache_size = 6000;
@@ -95,8 +90,7 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
     EXPECT_EQ(count_of(&once.s, 69), -1);  // unlinked
     EXPECT_TRUE(cache_data_len > 1500 && cache_data_len <= allocate_cache_size / 2) << cache_data_len;
 
-    // Of two notes alike in all but the sample's address, the one the song reached first is
-    // cached, in either order: the same song renders the same way in every run.
+    // Of two notes alike but for the sample's address, the first reached is cached, in either order.
     for (bool once_first : {true, false}) {
         make_sine(once, 22050, 50.0, 800, 100, 700);
         resamp_cache_reset();
@@ -106,8 +100,7 @@ TEST_F(ResampleCache, PrescanCountsHowLongNotesSoundAndTheLongestAreCached)
         EXPECT_EQ(resamp_cache_fetch(&once.s, 69) != nullptr, once_first);
         EXPECT_EQ(resamp_cache_fetch(&looped.s, 69) != nullptr, !once_first);
     }
-    // Nor on what an earlier song left in the area: every value a resampler may read of a
-    // cached sample, the one after its end included, is written anew.
+    // Every value a resampler may read of a cached sample, the one past its end too, is new.
     make_sine(once, 22050, 50.0, 800, 0, 0);
     std::vector<sample_t> cached[2];
     for (int run = 0; run < 2; run++) {

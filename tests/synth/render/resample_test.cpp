@@ -1,5 +1,4 @@
-// Resampling measured on the sound: the six resamplers on a looped sine, the loop modes,
-// vibrato, portamento, the resampler settings and the conversion of a whole sample.
+// Resampling measured on the sound: resamplers, loop modes, vibrato, portamento, pre-resampling.
 #include "synth/render/voice_sound.h"
 
 TEST_F(ResampleTest, ResamplersKeepThePitchAndRankByDistortion)
@@ -34,15 +33,13 @@ TEST_F(ResampleTest, ResamplersKeepThePitchAndRankByDistortion)
     EXPECT_NEAR(residual_db(cheap, ratio / 16.0), err[RESAMPLE_LINEAR], 0.5);
     EXPECT_EQ(cur_resample, resample_gauss);
 
-    // Settings: no seventh resampler; Newton's order is odd; a Gauss order changed after the
-    // weights were built gets weights of its own size.
+    // No seventh resampler; Newton's order is odd; a Gauss order changed later gets its own weights.
     EXPECT_EQ((std::vector<int>{set_current_resampler(6), get_current_resampler()}),
               (std::vector<int>{-1, RESAMPLE_GAUSS}));
     set_current_resampler(RESAMPLE_NEWTON);
     EXPECT_EQ((std::vector<int>{set_resampler_parm(11), newt_max}), (std::vector<int>{0, 15}));
     newt_max = 13;
-    // Near the end of the data its window keeps the full order while that fits: the points
-    // 6 to 11 from the end come out as exactly as those in the middle.
+    // Near the end of the data the window keeps its full order: the last points are as exact.
     TestSample end;
     make_sine(end, 44100, 4.4, 200, 0, 0);
     const std::vector<int32> tail = render(play(&end.s, 0x0A00), 400);
@@ -59,13 +56,11 @@ TEST_F(ResampleTest, ResamplersKeepThePitchAndRankByDistortion)
     std::vector<int32> out = render(play(&t.s, 5611), 4096);
     EXPECT_EQ(gauss_table_n, 34);
     EXPECT_LT(residual_db(out, 5611 / 4096.0 / 16.0), -70);
-    gauss_n = 25;
 }
 
 TEST_F(ResampleTest, FullScaleSweepsStayInRange)
 {
-    // A full-scale tone near a quarter of the rate, swept over steps from 1/4 to 8 points,
-    // through every resampler; the values may overshoot a little but never wrap.
+    // A full-scale tone swept over steps from 1/4 to 8 points may overshoot a little, never wrap.
     TestSample t;
     make_sine(t, 44100, 4.4, 2000, 100, 1999, 32767.0);
     for (int r = 0; r < RESAMPLE_COUNT; r++) {
@@ -86,9 +81,6 @@ TEST_F(ResampleTest, FullScaleSweepsStayInRange)
         EXPECT_EQ(voice[v].timeout, 1);
         t.s.modes |= MODES_ENVELOPE;
     }
-    set_current_resampler(RESAMPLE_NEWTON);
-    set_resampler_parm(11);
-    newt_max = 13;
 }
 
 // A ramp: the value at a point is its index, so the output shows where the voice read.
@@ -109,8 +101,7 @@ TEST_F(ResampleTest, LoopModesKeepThePositionInsideTheData)
     for (int i = 0; i < 450; i++)
         ASSERT_EQ(fwd[(size_t)i], i < 200 ? i : 100 + (i - 100) % 100) << i;
 
-    // Bidirectional: up to the loop end, back to its start, up again; moving backwards the
-    // voice keeps a negative step.
+    // Bidirectional: up to the loop end, back to its start (with a negative step), up again.
     make_ramp(t, 100, 200, bidi);
     int v = play(&t.s, 0x1000);
     std::vector<int32> out = render(v, 250, 250);
@@ -153,8 +144,7 @@ TEST_F(ResampleTest, LoopModesKeepThePositionInsideTheData)
 
 TEST_F(ResampleTest, VibratoAndPortamentoMoveThePitch)
 {
-    // 441 Hz recorded, played at the recorded pitch with a semitone of vibrato, 64 steps of
-    // 40 samples per cycle (17.2 Hz), after a delay of 4000 samples.
+    // 441 Hz with a semitone of vibrato, 64 steps of 40 samples (17.2 Hz), after 4000 samples.
     TestSample t;
     make_sine(t, 44100, 100.0, 4000, 1000, 3000);
     int v = play(&t.s, 0x1000);
@@ -171,8 +161,7 @@ TEST_F(ResampleTest, VibratoAndPortamentoMoveThePitch)
     const auto mm = std::minmax_element(pitch.begin(), pitch.end());
     EXPECT_NEAR(*mm.second, 100.0, 15.0);
     EXPECT_NEAR(*mm.first, -100.0, 15.0);
-    // ... and repeats every 2560 samples (32 points of the track): the track follows itself
-    // shifted by a period and opposes itself shifted by half a period.
+    // ... and repeats every 2560 samples (32 points of the track), opposed after half of that.
     auto corr = [&](size_t lag) {
         double s = 0;
         for (size_t i = 0; i + lag < pitch.size(); i++)
@@ -188,8 +177,7 @@ TEST_F(ResampleTest, VibratoAndPortamentoMoveThePitch)
         drift += std::abs(pitch[i + 7 * 32] - pitch[i]) / (double)pairs;
     EXPECT_LT(drift, 15.0);
 
-    // A glide from a whole tone below: every 100 samples the offset moves 1/32 semitone
-    // closer, until the step is the note's own.
+    // A glide from a whole tone below, 1/32 semitone every 100 samples, until the note's own step.
     Voice& pv = voice[play(&t.s, 0x1000)];
     t.s.root_freq = pv.orig_frequency = pv.frequency = freq_table[69];
     pv.porta_control_ratio = 100, pv.porta_dpb = 8, pv.porta_pb = -2 * 256;
@@ -214,9 +202,7 @@ TEST_F(ResampleTest, PreResampledSampleSoundsLikeLiveResampling)
     EXPECT_EQ(std::make_tuple(ps->sample_rate, ps->root_freq), std::make_tuple(44100, freq_table[69]));
     EXPECT_NEAR((double)(ps->data_length >> FRACTION_BITS), 8000 * 2 * 441.0 / 440.0, 2.0);
 
-    // Played as it is now (copied) and the original through the resampler at note 69: both
-    // steps are whole fractions of a point, each lies within a cent of 440 Hz, and the two
-    // agree closer still.
+    // Played copied, and the original resampled at note 69: both near 440 Hz, nearer each other.
     int v = play(ps, 0x1000, 69);
     voice[v].frequency = voice[v].orig_frequency;
     std::vector<int32> copied = render(v, 20000);

@@ -1,11 +1,4 @@
-// What a SoundFont voice adds to the engine's own: it feeds the reverb and the chorus by its
-// own sends (its zone's, with CC91 and CC93 adding up to 20 % each through the default
-// modulators) where a patch voice follows its channel's send levels, its two-pole filter runs
-// whenever its cutoff lies below the top of the format's range, and its modulation envelope and
-// LFO move its pitch from one control period to the next.
-#include <gtest/gtest.h>
-
-#include "frontend/tables.h"
+// A SoundFont voice's own effect sends, its two-pole filter and its pitch modulation in a block.
 #include "instrum/sf2_reader.h"
 #include "instrum/soundfont_instruments.h"
 #include "render/voice_filter.h"
@@ -15,8 +8,7 @@ namespace {
 
 class SoundFontVoice : public VoiceSound {
 protected:
-    // The modulators a font's zone without its own gets: the defaults the engine does not play
-    // itself (it bends and pans SoundFont voices as it does patches).
+    // The default modulators but bend and pan, which the engine plays itself as for patches.
     SF2ModList mods;
 
     void SetUp() override
@@ -27,40 +19,30 @@ protected:
             if (i != SF2_DEFAULT_BEND && i != SF2_DEFAULT_PAN)
                 mods.mod.push_back(sf2_default_modulators[i]);
     }
-    // The tone as a SoundFont zone with these sends (tenths of a percent) and cutoff (Hz, 0
-    // for none), or as a patch.
+    // The tone as a patch or a zone with these sends (tenths of a percent) and cutoff (Hz, 0: none).
     void as_zone(bool soundfont, int reverb = 0, int chorus = 0, int cutoff = 0)
     {
         tone.s.inst_type = (int8)(soundfont ? INST_SF2 : INST_GUS);
         tone.s.sf_mods = soundfont ? &mods : nullptr;
-        tone.s.sf_reverb_send = (int16)reverb;
-        tone.s.sf_chorus_send = (int16)chorus;
+        tone.s.sf_reverb_send = (int16)reverb, tone.s.sf_chorus_send = (int16)chorus;
         tone.s.sf_chorus_return = 1;  // the chorus as a channel's send feeds it
         tone.s.cutoff_freq = cutoff;
     }
-    // Interleaved stereo of the events on channels 0 and 1 (both playing the tone), rendered
-    // until `end` with the reverb and the chorus on or off.
-    std::vector<int32> render(const std::vector<MidiEvent>& evs, bool reverb, bool chorus,
-                              int32 end = 30000)
+    // Interleaved stereo of 30000 frames of the events on channels 0 and 1, both playing the tone.
+    std::vector<int32> render(const std::vector<MidiEvent>& evs, bool reverb, bool chorus)
     {
         Restore<int> r(opt_reverb_control, reverb ? 1 : 0), c(opt_chorus_control, chorus ? 1 : 0);
         init_effect();
         reset_voices();
         prepare_channel();
         reset_controllers(1);
-        channel[1].special_sample = 1;
-        channel[1].volume = 127;
-        play(evs, end);
-        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
-        return std::vector<int32>(p, p + fake_output().data.size() / 2);
+        channel[1].special_sample = 1, channel[1].volume = 127;
+        play(evs, 30000);
+        return recorded();
     }
-    // A render of the controller events `sends` and the notes with one effect on (the reverb
-    // or the chorus), split into the effect's return and the dry sound: the latter is the
-    // same render with every send at 0 (the zone's and the controllers'), which leaves the
-    // voices' levels as they are with effects on.
-    struct Split {
-        std::vector<int32> wet, dry;
-    };
+    // The controller events `sends` and the notes rendered with one effect on, split into its
+    // return and the dry sound: the same render with every send (zone's and controllers') at 0.
+    struct Split { std::vector<int32> wet, dry; };
     Split split(bool soundfont, bool reverb, int zone, std::vector<MidiEvent> sends,
                 const std::vector<MidiEvent>& notes)
     {
@@ -92,18 +74,12 @@ protected:
     static MidiEvent cc(int32 t, int type, int ch, int v) { return make_event(t, type, ch, v, 0); }
 };
 
-// Each row: a voice with its zone's sends and its channel's CC91/CC93, the share of its sound
-// that reaches one effect. A patch voice at send level 127 feeds the effect its whole sound
-// (share 1), and the effects are linear: the ratio of returns is the ratio of shares.
+// Each row: the share of a voice's sound that reaches one effect. A patch voice at send level
+// 127 gives share 1, and the effects are linear: the ratio of returns is the ratio of shares.
 TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
 {
-    struct Row {
-        const char* what;
-        bool soundfont, reverb;  // the effect measured (the other one is off)
-        int zone, controller;    // the zone's send of that effect (tenths), CC91 or CC93
-        double share;
-    };
-    const Row rows[] = {
+    // reverb: the effect measured (the other is off); zone: its send (tenths); cc: CC91 or CC93.
+    const struct { const char* what; bool soundfont, reverb; int zone, cc; double share; } rows[] = {
         {"a 50 % chorus send with CC93 at 0", true, false, 500, 0, 0.5},
         {"no chorus send, CC93 at 127 adds 20 %", true, false, 0, 127, 0.2},
         {"CC93 at 64 adds about 10 %", true, false, 200, 64, 0.2 + 0.2 * 64 / 127},
@@ -118,16 +94,13 @@ TEST_F(SoundFontVoice, ReachesTheEffectsByItsZonesSendsWithTheControllersAdded)
         whole[reverb] = wet_over_dry(false, reverb, 0, 127);
         ASSERT_GT(whole[reverb], 0.05) << "the effect returns next to nothing";
     }
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const double share =
-            wet_over_dry(row.soundfont, row.reverb, row.zone, row.controller) / whole[row.reverb];
-        EXPECT_NEAR(share, row.share, 0.01 + 0.01 * row.share);
+        EXPECT_NEAR(wet_over_dry(row.soundfont, row.reverb, row.zone, row.cc) / whole[row.reverb],
+                    row.share, 0.01 + 0.01 * row.share);
     }
 }
 
-// A change of CC93 reaches the sounding voice; two voices of different sends each keep their
-// own, where they sound together.
 TEST_F(SoundFontVoice, FollowsItsChannelsControllerAndKeepsItsSendsBesideOthers)
 {
     const MidiEvent a = make_event(0, ME_NOTEON, 0, 69, 127), b = make_event(0, ME_NOTEON, 1, 76, 127);
@@ -147,19 +120,14 @@ TEST_F(SoundFontVoice, FollowsItsChannelsControllerAndKeepsItsSendsBesideOthers)
         << "the second voice's larger send";
 }
 
-// The modulation envelope (an octave up at once, back within 40 ms) and the modulation LFO
-// (8 Hz, 100 cents) move the pitch within one block of 4096 frames: short windows inside one
-// block hear different pitches, where a pitch set once a block would give them all the same.
+// The modulation envelope and LFO move the pitch within one block of 4096 frames: short windows
+// inside one block hear different pitches, where a pitch set once a block would be the same.
 TEST_F(SoundFontVoice, ModulationMovesThePitchWithinABlock)
 {
-    struct Row {
-        const char* what;
-        bool envelope;    // the envelope, else the LFO
-        int block;        // the block measured
-        double least;     // cents between the highest and the lowest window, at least
-    };
-    const Row rows[] = {{"envelope", true, 0, 600}, {"LFO", false, 1, 100}};
-    for (const Row& row : rows) {
+    // The envelope or the LFO, the block measured, the cents from the lowest window to the highest.
+    const struct { const char* what; bool envelope; int block; double least; } rows[] = {
+        {"envelope", true, 0, 600}, {"LFO", false, 1, 100}};
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         as_zone(true);
         tone.s.modenv_to_pitch = (int16)(row.envelope ? 1200 : 0);
@@ -180,8 +148,7 @@ TEST_F(SoundFontVoice, ModulationMovesThePitchWithinABlock)
     }
 }
 
-// A two-pole low-pass at fc whose gain at fc is 1 (0 dB), made for 44100 Hz by the bilinear
-// transform: its gain at f in dB.
+// Gain in dB at f of a bilinear two-pole low-pass at fc with 0 dB at fc, at 44100 Hz.
 double two_pole_db(double f, double fc)
 {
     const double r = std::tan(M_PI * f / 44100) / std::tan(M_PI * fc / 44100);
@@ -194,22 +161,15 @@ protected:
     void SetUp() override
     {
         SoundFontVoice::SetUp();
-        // Three tones of equal amplitude, looped over a stretch that holds whole cycles of each.
-        const int frames = 3 * 4410;
-        tone.data.assign((size_t)frames + 2, 0);
-        for (int i = 0; i < frames; i++) {
+        // Three tones of equal amplitude, looped over 1764 frames: whole cycles of each.
+        use_tone(44100, 44.1);
+        for (size_t i = 0; i + 2 < tone.data.size(); i++) {
             double x = 0;
             for (double hz : tones)
-                x += 8000 * std::sin(2 * M_PI * hz * i / 44100);
-            tone.data[(size_t)i] = (sample_t)std::lround(x);
+                x += 8000 * std::sin(2 * M_PI * hz * (double)i / 44100);
+            tone.data[i] = (sample_t)std::lround(x);
         }
-        Sample& s = tone.s;
-        s.data = tone.data.data();
-        s.data_length = (splen_t)frames << FRACTION_BITS;
-        s.loop_start = (splen_t)4410 << FRACTION_BITS;
-        s.loop_end = (splen_t)8820 << FRACTION_BITS;
-        s.sample_rate = 44100;
-        s.root_freq = freq_table[69];  // note 69 plays the recording as it is
+        tone.s.root_freq = freq_table[69];  // note 69 plays the recording as it is
     }
     // The left side of note 69 at velocity 127, dry.
     std::vector<int32> note(bool soundfont, int cutoff)
@@ -224,8 +184,7 @@ protected:
 };
 
 // A zone's filter at 8 kHz takes its two poles' share of each tone; at the top of the range it
-// is open, just below it it runs. A patch keeps its own rule: no filter above a sixth of the
-// rate, one below.
+// is open, just below it runs. A patch is unfiltered above a sixth of the rate, filtered below.
 TEST_F(TwoPoleFilter, RunsBelowTheOpenCutoffWhilePatchesKeepTheirRule)
 {
     const std::vector<int32> open = note(true, 0), at8k = note(true, 8000);
@@ -239,8 +198,6 @@ TEST_F(TwoPoleFilter, RunsBelowTheOpenCutoffWhilePatchesKeepTheirRule)
     EXPECT_LT(tone_db(note(false, 5000), 12000) - tone_db(patch, 12000), -6.0);
 }
 
-// A zone that starts open keeps following a modulator that closes its filter later: CC74
-// (falling, 9600 cents at 0) from 127 to 0 while the note sounds takes the 12 kHz tone down.
 TEST_F(TwoPoleFilter, AnOpenVoiceFollowsAModulatorThatLowersItsCutoff)
 {
     as_zone(true, 0, 0, SF_OPEN_CUTOFF_HZ);

@@ -1,8 +1,6 @@
-// Loudness and placement as heard: velocity and channel volume, the volume curve of each
-// system mode, pan (stereo, and mono output), and the voice low-pass filter.
+// Loudness and placement as heard: velocity, volume curves, pan, mono output, the low-pass filter.
 #include "synth/render/voice_sound.h"
 
-#include "play/sysmode.h"
 #include "render/gs_curves.h"
 
 class VoiceLevel : public VoiceSound {
@@ -44,8 +42,7 @@ TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
                     0.2) << "mode " << m.mode;
     }
     play_system_mode = DEFAULT_SYSTEM_MODE;
-    // Between their measured points the GS curves rise evenly: no step from one value to the
-    // next is much smaller or larger than the step before it (no plateau at a measured point).
+    // The GS curves rise evenly between their measured points (no plateau at one).
     for (const double* curve : {sc_vel_table, sc_vol_table})
         for (int i = 2; i < 127; i++)
             ASSERT_NEAR((curve[i + 1] - curve[i]) / (curve[i] - curve[i - 1]), 1.0, 0.2) << i;
@@ -68,8 +65,7 @@ TEST_F(VoiceLevel, PanPlacesTheVoice)
     std::vector<int32> mono[2];
     for (int i = 0; i < 2; i++) {
         play_note(69, 127, {make_event(0, ME_PAN, 0, i * 127, 0)}, 0, 10000, 10000);
-        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
-        mono[i].assign(p, p + fake_output().data.size() / 2);
+        mono[i] = recorded();
     }
     ASSERT_EQ(mono[0].size(), 10000u);
     EXPECT_GT(level_db(mono[0], 2000, 10000), -12.0);
@@ -79,8 +75,7 @@ TEST_F(VoiceLevel, PanPlacesTheVoice)
 
 TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
 {
-    // A cutoff of 1 kHz: 220 Hz passes, 7040 Hz (nearly three octaves above) is cut by the
-    // state-variable filter (12 dB per octave) and more by the ladder (24 dB per octave).
+    // At 1 kHz 220 Hz passes; 7040 Hz is cut, 12 dB an octave (state-variable) or 24 (ladder).
     Restore filter_type(opt_lpf_def, 0);
     tone.s.cutoff_freq = 1000;
     const double low = level(57, 127), high = level(117, 127);
@@ -95,8 +90,7 @@ TEST_F(VoiceLevel, LowPassFilterAttenuatesAboveItsCutoff)
     const double flat = level(83, 60);
     tone.s.resonance = 150;  // 15 dB less the filter's 3 dB
     EXPECT_GT(level(83, 60), flat + 6.0);
-    // Above a sixth of the rate the state-variable filter would not be stable: a note that
-    // starts with its cutoff there plays unfiltered.
+    // Above a sixth of the rate the state-variable filter is unstable: such a note is unfiltered.
     tone.s.resonance = 0, tone.s.cutoff_freq = 12000;
     level(69, 127);
     const std::vector<int32> unstable = side(0);

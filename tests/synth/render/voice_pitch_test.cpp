@@ -1,5 +1,4 @@
-// Pitch as heard: equal-tempered notes from a sine patch recorded at two rates, bends and
-// tunings, and what must not go wrong at extreme tunings.
+// Pitch as heard: notes from a sine patch at two rates, bends, tunings, extreme tunings.
 #include "synth/render/voice_sound.h"
 
 class VoicePitch : public VoiceSound {
@@ -40,8 +39,7 @@ TEST_F(VoicePitch, NotesBendsAndTuningsComeOutAtTheirCents)
 
 TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
 {
-    // Both notes sound together under one bend; only the first has a coarse pitch offset.
-    // The channel's cached bend factor must not carry one note's offset to the other.
+    // Under one bend only the first has a coarse offset: the cached bend factor must not carry it.
     Restore drums(drumchannels, drumchannels | 1u);
     play_midi_setup_drums(0, 60);
     channel[0].drums[60]->coarse = 12, channel[0].pitchfactor = 0;
@@ -58,8 +56,7 @@ TEST_F(VoicePitch, TwoDrumNotesWithDifferentPitchSettingsKeepTheirOwnPitch)
 
 TEST_F(VoicePitch, ExtremeTuningsAndLowNotesKeepPlaying)
 {
-    // A note far below a patch that claims a very high root: the step would round to
-    // nothing, and the voice would never move.
+    // A note far below a very high root: the step would round to nothing and never move.
     use_tone(8000, 8000 / 441.0);
     tone.s.root_freq = 20000000;
     EXPECT_NE(stderr_of([&] { note_pitch(0); }).find("Invalid sample increment"), std::string::npos);
@@ -93,9 +90,7 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     Restore envelope(opt_modulation_envelope, 1);
     EXPECT_NEAR(cents(note_pitch(60), plain), 1200.0, 3.0);
     tone.s.modenv_to_pitch = 0;
-    // The modulation LFO at 100 cents to pitch, a cycle of 32768 / 10 control periods
-    // (144180 samples; the pitch follows it once a block): a semitone up a quarter cycle in,
-    // a semitone down at three quarters.
+    // The modulation LFO at 100 cents, a 144180-sample cycle: a semitone up at 1/4, down at 3/4.
     tone.s.tremolo_to_pitch = 100, tone.s.tremolo_phase_increment = 10;
     play_note(60, 100, {}, 0, 112000, 112000);
     EXPECT_NEAR(cents(pitch(34000, 40000), plain), 100.0, 15.0);
@@ -107,8 +102,7 @@ TEST_F(VoicePitch, PressureModulationAndNoteTuningMoveThePitch)
     EXPECT_GT(pitch(0, 2205), plain + 3.0);
     EXPECT_LT(pitch(4410, 6615), plain - 3.0);
 
-    // Single-note tuning (program 0, note 60 to 61 semitones and a half) retunes a sounding
-    // note in real time, and new notes take it.
+    // Single-note tuning (note 60 to 61.5) retunes a sounding note at once, and new notes take it.
     std::vector<MidiEvent> tuning = {make_event(10000, ME_SINGLE_NOTE_TUNING, 0, 0, 0),
                                      make_event(10000, ME_SINGLE_NOTE_TUNING, 1, 60, 61),
                                      make_event(10000, ME_SINGLE_NOTE_TUNING, 2, 0x40, 0)};

@@ -1,14 +1,6 @@
-// Shared by the render tests: test waveforms as samples, voices that play them through the
-// resampler, a sine patch played through the player onto the recording output (channel 0,
-// special patch 1), and measurements of the sound (pitch, level, distortion, steps, onset).
+// Shared by the render tests: test samples, voices playing them, a sine patch on channel 0.
 #ifndef CORVELLE_TESTS_RENDER_VOICE_SOUND_H
 #define CORVELLE_TESTS_RENDER_VOICE_SOUND_H
-
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <tuple>
-#include <vector>
 
 #include "effects/effect.h"
 #include "instrum/instrum.h"
@@ -44,8 +36,7 @@ void make_sample(TestSample& t, int rate, int32 root_freq, int frames, int loop_
     t.s.scale_factor = 1024, t.s.volume = 1.0;
 }
 
-// A sine of `period` points, looping (with envelope) over [loop_from, loop_to) when those
-// differ; the data goes on past the loop as a recording would.
+// A sine of `period` points, looping (with envelope) over [loop_from, loop_to) when those differ.
 inline void make_sine(TestSample& t, int rate, double period, int frames, int loop_from,
                       int loop_to, double amplitude = 20000.0)
 {
@@ -56,6 +47,7 @@ inline void make_sine(TestSample& t, int rate, double period, int frames, int lo
 
 class ResampleTest : public PlayerTest {
 protected:
+    Restore<int> gauss_n_{gauss_n}, newt_n_{newt_n}, newt_max_{newt_max};
     void SetUp() override
     {
         PlayerTest::SetUp();
@@ -118,9 +110,8 @@ protected:
         special_patch[1] = nullptr;
         ResampleTest::TearDown();
     }
-    // A looped sine (or cosine) of `period` points recorded at `rate` (441 Hz at 100 points
-    // and 44100 Hz); envelope: attack and release in control periods (about ms), level
-    // `sustain` of full reached by a decay at the rate of `decay` periods from full to 0.
+    // A looped sine (or cosine) of `period` points at `rate`; attack, release and `decay` (from
+    // full to 0) in control periods (about ms), to the level `sustain` of full.
     void use_tone(int rate, double period, double attack = 0, double release = 30,
                   double sustain = 1.0, double decay = 1, bool cosine = false)
     {
@@ -168,18 +159,10 @@ protected:
         event_list = current_event = nullptr;
     }
     // One side of the recording (0 left, 1 right).
-    std::vector<int32> side(int which) const
-    {
-        const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
-        std::vector<int32> out((size_t)fake_output().frames());
-        for (size_t i = 0; i < out.size(); i++)
-            out[i] = p[2 * i + which];
-        return out;
-    }
+    std::vector<int32> side(int which) const { return side_of(recorded(), which); }
     // Frequency of the left side over [from, to), in Hz.
     double pitch(int from, int to) const { return zero_crossing_freq(side(0), from, to); }
-    // A note alone on channel 0 from `on` to `off` after `setup` events at time 0,
-    // recorded until `end`.
+    // A note alone on channel 0 from `on` to `off` after `setup` events, recorded until `end`.
     void play_note(int note, int velocity, std::vector<MidiEvent> setup = {}, int32 on = 0,
                    int32 off = 20000, int32 end = 24000)
     {
@@ -198,8 +181,7 @@ protected:
     }
 };
 
-// How far x lies from a sine of `cycles_per_sample`: the residual after the least-squares
-// fit of a sine, a cosine and an offset, in dB below the signal.
+// The residual of x after a least-squares fit of a sine of `cycles_per_sample`, in dB.
 inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
 {
     double m[3][4] = {};
