@@ -93,10 +93,7 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
               std::make_tuple(VOICE_OFF, VOICE_ON));
     ev(ME_NOTEOFF, 1, 60, 0);
     EXPECT_EQ(status_of(1, 60, 90), VOICE_OFF);
-    Restore verbose(ctl->verbosity, 4);
-    const std::string err = stderr_of([&] { ev(ME_NOTEOFF, 1, 60, 0); });
-    ctl->verbosity = 1;
-    EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
+    ev(ME_NOTEOFF, 1, 60, 0);  // a third finds no note of the key left to end
     EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
     // Limited multi: two voices of a key at most.
     channel[2].assign_mode = 1;
