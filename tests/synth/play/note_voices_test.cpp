@@ -128,9 +128,8 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
     // The drum set's send levels reach the note's settings, key 0 too.
-    drumset[0]->tone[0].reverb_send = 40;
+    Restore send(drumset[0]->tone[0].reverb_send, 40);
     recompute_bank_parameter(9, 0);
-    drumset[0]->tone[0].reverb_send = -1;
     ASSERT_NE(channel[9].drums[0], nullptr);
     EXPECT_EQ(channel[9].drums[0]->reverb_level, 40);
     // An instrument with more layers on a key than a note may have voices starts no more.
