@@ -1,5 +1,4 @@
-// Puts the configuration state back to its start between tests and reads texts with their
-// messages captured.
+// The configuration state put back between tests; texts read with their messages captured.
 #ifndef CORVELLE_TESTS_CONFIG_FIXTURE_H
 #define CORVELLE_TESTS_CONFIG_FIXTURE_H
 
@@ -48,7 +47,6 @@ inline ReadResult read_config_text(const std::string& text, bool named = false)
     r.messages = stderr_of([&] { r.status = read_config_file(text.c_str(), named ? 0 : 1); });
     return r;
 }
-inline ReadResult read_config_named(const std::string& name) { return read_config_text(name, true); }
 // Whether the text reads without an error; the messages say why not.
 inline ::testing::AssertionResult reads_clean(const std::string& text)
 {

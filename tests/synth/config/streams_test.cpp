@@ -31,15 +31,6 @@ std::string slurp(const std::string& name, int decompress = 0)
     return s;
 }
 
-// Writes the gzip data of plain to the file and returns them.
-std::string gzip_to(const std::string& file, const std::string& plain)
-{
-    gzFile out = gzopen(file.c_str(), "wb9");
-    EXPECT_EQ(gzwrite(out, plain.data(), (unsigned)plain.size()), (int)plain.size());
-    gzclose(out);
-    return read_whole_file(file);
-}
-
 TEST_F(Streams, DirectoryAddedLastIsSearchedFirst)
 {
     TempDir t;
@@ -114,8 +105,7 @@ TEST_F(Streams, ReadLimit)
               (std::vector<long>{0, 1, -1}));
     EXPECT_EQ(url_gets(url, buf, 50), nullptr);
 
-    // Lifting the limit restarts the count; skip and tell go on from where reading stopped; a
-    // skip is bounded by the limit as well.
+    // Lifting the limit restarts the count; skip and tell go on from there; a limit bounds skips.
     url_set_readlimit(url, -1);
     EXPECT_EQ(url_fgetc(url), 10);
     url_skip(url, 5);
@@ -153,9 +143,7 @@ TEST_F(Streams, MemoryStreamLinesAndSeeks)
     url_close(url);
 
     // A stream that owns its buffer frees it (the sanitizer would report a leak otherwise).
-    char* owned = (char*)malloc(3);
-    memcpy(owned, "abc", 3);
-    url = url_mem_open(owned, 3, 1);
+    url = url_mem_open(strdup("abc"), 3, 1);
     EXPECT_EQ(url_fgetc(url), 'a');
     url_close(url);
 
@@ -196,7 +184,11 @@ TEST_F(Streams, GzipDataIsDecodedAndPlainDataUnderTheSameNameIsReadAsIs)
     std::string plain;
     for (int i = 0; i < 5000; i++)
         plain += "line " + std::to_string(i) + "\n";
-    std::string gz = t.file("song.MID.GZ"), packed = gzip_to(gz, plain);
+    const std::string gz = t.file("song.MID.GZ");
+    gzFile out = gzopen(gz.c_str(), "wb9");
+    ASSERT_EQ(gzwrite(out, plain.data(), (unsigned)plain.size()), (int)plain.size());
+    gzclose(out);
+    std::string packed = read_whole_file(gz);
     ASSERT_LT(packed.size(), plain.size());
     EXPECT_EQ(slurp(gz, 1), plain);
     EXPECT_EQ(slurp(gz, 0), packed);  // not asked to decompress

@@ -15,20 +15,19 @@
 #include "play/playmidi.h"
 #include "support/guards.h"
 
-// A failed allocation must come back as a null pointer (not abort) under the address
-// sanitizer too, so that the allocation helpers' own failure path is what the tests see.
+// Failed allocations give null (not abort) under the address sanitizer too: the helpers' own path.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
 namespace {
 
-struct InterfaceState : ::testing::Test {
+struct Messages : ::testing::Test {
     Restore<PlayMode*> mode_{play_mode};
-    InterfaceState()
+    Messages()
     {
         ctl = &dumb_control_mode, ctl->verbosity = 1, ctl->trace_playing = ctl->opened = dumb_error_count = 0;
         init_midi_trace();
     }
-    ~InterfaceState() override
+    ~Messages() override
     {
         if (ctl->opened)
             ctl_close();
@@ -37,17 +36,13 @@ struct InterfaceState : ::testing::Test {
     }
 };
 
-using Messages = InterfaceState;
-
-// Errors pass every verbosity and are counted with shown warnings; the interface writes to
-// standard error until it is opened and to standard output while it is open.
+// Errors pass every verbosity and count with shown warnings; messages go to stdout only while open.
 TEST_F(Messages, VerbosityCountsStreamsAndEvents)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    cmsg(CMSG_INFO, VERB_NOISY, "info above verbosity");
-    cmsg(CMSG_TEXT, VERB_NOISY, "text above verbosity");
-    cmsg(CMSG_WARNING, VERB_NOISY, "warning above verbosity");
+    for (int type : {CMSG_INFO, CMSG_TEXT, CMSG_WARNING})
+        cmsg(type, VERB_NOISY, "above verbosity");
     cmsg(CMSG_INFO, VERB_VERBOSE, "info at %d", 1);
     cmsg(CMSG_ERROR, VERB_DEBUG_SILLY, "error at level %d", 4);
     cmsg(CMSG_FATAL, VERB_DEBUG_SILLY, "fatal at level 4");
@@ -67,8 +62,7 @@ TEST_F(Messages, VerbosityCountsStreamsAndEvents)
                   ": end\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "after open\n");
 
-    // Control events print only what the interface shows: the total and the time only when
-    // tracing.
+    // Control events print only what the interface shows: the total and the time only when tracing.
     PlayMode mode = {};
     mode.rate = 44100, play_mode = &mode;
     ctl->open(0, 0);
@@ -87,7 +81,7 @@ int trace_calls = 0, trace_last_arg = 0, refreshes = 0;
 void count_call(int v) { trace_calls++, trace_last_arg = v; }
 void count_refresh(ControlEvent* e) { refreshes += e->type == CTLE_REFRESH; }
 
-using Trace = InterfaceState;
+using Trace = Messages;
 
 // Untimed calls run at once, and only while the interface is open; timed calls queue while
 // tracing and run when the play position is unknown (there is no audio queue here).

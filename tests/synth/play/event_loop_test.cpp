@@ -1,6 +1,4 @@
 // The event loop: the note hook, event dispatch, seeking, rate changes, whole songs from files.
-#include <cstring>
-
 #include "synth/play/player_fixture.h"
 
 class EventLoop : public PlayerTest {};
@@ -73,10 +71,10 @@ TEST_F(EventLoop, ControllerEventsChangeTheChannelAndItsVoices)
     send(ME_SUSTAIN, 5, 0);
     EXPECT_EQ(voice[held].status, VOICE_OFF);
     // A scale-tuning event for a pitch class outside the octave changes nothing.
-    int8 before[12];
-    memcpy(before, channel[6].scale_tuning, sizeof before);
+    const int8* const scale = channel[6].scale_tuning;
+    const std::vector<int> before(scale, scale + 12);
     send(ME_SCALE_TUNING, 6, 200, 10);
-    EXPECT_EQ(memcmp(before, channel[6].scale_tuning, sizeof before), 0);
+    EXPECT_EQ(std::vector<int>(scale, scale + 12), before);
     send(ME_SCALE_TUNING, 6, 11, 10);
     EXPECT_EQ(channel[6].scale_tuning[11], 10);
     // A temperament the mute mask names mutes the channel; any other one unmutes it.
@@ -174,8 +172,7 @@ TEST_F(EventLoop, SeekingReplaysOnlyTheControlStateAndRatesAreChecked)
 
 TEST_F(SongPlayback, UnreadableFileEndsWithAnErrorAndTheNextSongStillPlays)
 {
-    EXPECT_EQ(play("notes.mid", "hello\n"), RC_ERROR);
-    EXPECT_NE(messages.find("Not a MIDI file!"), std::string::npos) << messages;
+    EXPECT_EQ(play("notes.mid", "hello\n"), RC_ERROR) << messages;
     ASSERT_NE(current_file_info, nullptr);
     EXPECT_EQ(current_file_info->file_type, IS_ERROR_FILE);
     EXPECT_TRUE(fake_output().writes.empty());

@@ -93,10 +93,7 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
               std::make_tuple(VOICE_OFF, VOICE_ON));
     ev(ME_NOTEOFF, 1, 60, 0);
     EXPECT_EQ(status_of(1, 60, 90), VOICE_OFF);
-    Restore verbose(ctl->verbosity, 4);
-    const std::string err = stderr_of([&] { ev(ME_NOTEOFF, 1, 60, 0); });
-    ctl->verbosity = 1;
-    EXPECT_NE(err.find("channel=1, note=60: Voice is already OFF"), std::string::npos) << err;
+    ev(ME_NOTEOFF, 1, 60, 0);  // a third finds no note of the key left to end
     EXPECT_EQ(vidq_tail[1 * 128 + 60], 2);
     // Limited multi: two voices of a key at most.
     channel[2].assign_mode = 1;
@@ -131,9 +128,8 @@ TEST_F(NoteVoices, SameKeyNotesAssignModesAndLimits)
     ev(ME_NOTEON, 9, 38);
     EXPECT_EQ(voice[in_use(9, 36)[0]].status, VOICE_DIE);
     // The drum set's send levels reach the note's settings, key 0 too.
-    drumset[0]->tone[0].reverb_send = 40;
+    Restore send(drumset[0]->tone[0].reverb_send, 40);
     recompute_bank_parameter(9, 0);
-    drumset[0]->tone[0].reverb_send = -1;
     ASSERT_NE(channel[9].drums[0], nullptr);
     EXPECT_EQ(channel[9].drums[0]->reverb_level, 40);
     // An instrument with more layers on a key than a note may have voices starts no more.

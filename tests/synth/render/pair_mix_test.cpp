@@ -74,7 +74,7 @@ TEST_F(PairMix, FiltersRunTogetherAsAlone)
                 int v[4];
                 int32 count[4];
                 std::vector<int32> in[4], together[4], alone[4];
-                VoiceFilterState start[4], after[4];
+                VoiceFilterState start[4];
                 const int32* ins[4];
                 int32* outs[4];
                 for (int j = 0; j < k; j++) {
@@ -92,17 +92,16 @@ TEST_F(PairMix, FiltersRunTogetherAsAlone)
                     ins[j] = in[j].data(), outs[j] = together[j].data();
                 }
                 run_voice_filter_group(k, v, ins, outs, count);
-                for (int j = 0; j < k; j++)
-                    after[j] = voice_filter_state(v[j]);
                 auto history = [](const VoiceFilterState& s) {
                     return std::vector<int32>{s.b0, s.b1, s.b2, s.b3, s.b4};
                 };
                 for (int j = 0; j < k; j++) {
+                    const std::vector<int32> after = history(voice_filter_state(v[j]));
                     voice_filter_state(v[j]) = start[j];
                     alone[j].assign((size_t)count[j], 0);
                     run_voice_filter(v[j], in[j].data(), alone[j].data(), count[j]);
                     EXPECT_EQ(together[j], alone[j]) << "voice " << j;
-                    EXPECT_EQ(history(after[j]), history(voice_filter_state(v[j]))) << "voice " << j;
+                    EXPECT_EQ(after, history(voice_filter_state(v[j]))) << "voice " << j;
                 }
             }
         }

@@ -31,10 +31,6 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
     ASSERT_EQ(compute_data(10), RC_NONE);
     EXPECT_EQ(compute_data(0), RC_ERROR);
     fake_output().fail = false;
-    {
-        Restore interrupted(intr, 1);
-        EXPECT_EQ(compute_data(5000), RC_QUIT);
-    }
 
     int muted = sounding_voice(3, 60), heard = sounding_voice(4, 62);
     channel_mute = 1u << 3;
@@ -43,6 +39,8 @@ TEST_F(RenderLoop, WholeBlocksAreQueuedFailuresEndAndMutedChannelsLoseTheirVoice
     // The heard channel had a voice in this span.
     EXPECT_EQ(std::make_tuple(voice[muted].status, voice[heard].status, channel[4].lasttime),
               std::make_tuple((uint8)VOICE_FREE, (uint8)VOICE_ON, current_sample));
+    Restore interrupted(intr, 1);
+    EXPECT_EQ(compute_data(5000), RC_QUIT);
 }
 
 // A device queue running low makes rendering cheaper and cuts releasing voices; a full one not.

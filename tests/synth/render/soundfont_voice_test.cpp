@@ -171,11 +171,12 @@ protected:
         }
         tone.s.root_freq = freq_table[69];  // note 69 plays the recording as it is
     }
-    // The left side of note 69 at velocity 127, dry.
-    std::vector<int32> note(bool soundfont, int cutoff)
+    // The left side of note 69 at velocity 127 after the events, dry.
+    std::vector<int32> note(bool soundfont, int cutoff, std::vector<MidiEvent> evs = {})
     {
         as_zone(soundfont, 0, 0, cutoff);
-        return side_of(render({make_event(0, ME_NOTEON, 0, 69, 127)}, false, false), 0);
+        evs.push_back(make_event(0, ME_NOTEON, 0, 69, 127));
+        return side_of(render(evs, false, false), 0);
     }
     static double tone_db(const std::vector<int32>& x, double hz)
     {
@@ -200,13 +201,10 @@ TEST_F(TwoPoleFilter, RunsBelowTheOpenCutoffWhilePatchesKeepTheirRule)
 
 TEST_F(TwoPoleFilter, AnOpenVoiceFollowsAModulatorThatLowersItsCutoff)
 {
-    as_zone(true, 0, 0, SF_OPEN_CUTOFF_HZ);
     mods.mod.push_back({0x01CA, SF2_FILTER_FC, 0, 0, -9600});
-    const std::vector<int32> x = side_of(render({make_event(0, ME_BRIGHTNESS, 0, 127, 0),
-                                                 make_event(0, ME_NOTEON, 0, 69, 127),
-                                                 make_event(13230, ME_BRIGHTNESS, 0, 0, 0)},
-                                                false, false),
-                                         0);
+    const std::vector<MidiEvent> brightness = {make_event(0, ME_BRIGHTNESS, 0, 127, 0),
+                                               make_event(13230, ME_BRIGHTNESS, 0, 0, 0)};
+    const std::vector<int32> x = note(true, SF_OPEN_CUTOFF_HZ, brightness);
     EXPECT_LT(to_db(tone_amplitude(x, 17640, 26460, 12000) / tone_amplitude(x, 4410, 13230, 12000)),
               -20);
 }

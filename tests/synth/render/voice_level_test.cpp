@@ -11,6 +11,7 @@ protected:
         play_note(note, velocity, setup, 0, 10000, 10000);
         return level_db(side(which), 2000, 10000);
     }
+    static std::vector<MidiEvent> pan_to(int pan) { return {make_event(0, ME_PAN, 0, pan, 0)}; }
 };
 
 TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
@@ -51,20 +52,18 @@ TEST_F(VoiceLevel, VelocityVolumeAndExpressionFollowTheCurveOfTheSystemMode)
 TEST_F(VoiceLevel, PanPlacesTheVoice)
 {
     for (int pan : {0, 1, 127}) {  // hard: the other side is silent
-        std::vector<MidiEvent> setup = {make_event(0, ME_PAN, 0, pan, 0)};
-        const double near = level(69, 127, setup, pan == 127), far = level(69, 127, setup, pan != 127);
+        const double near = level(69, 127, pan_to(pan), pan == 127);
+        const double far = level(69, 127, pan_to(pan), pan != 127);
         EXPECT_TRUE(near > -12.0 && far < -90.0) << pan << ": " << near << " " << far;
     }
-    const std::vector<MidiEvent> centre = {make_event(0, ME_PAN, 0, 64, 0)};
-    const std::vector<MidiEvent> left = {make_event(0, ME_PAN, 0, 32, 0)};
-    EXPECT_NEAR(level(69, 127, centre, 0), level(69, 127, centre, 1), 0.05);
-    EXPECT_GT(level(69, 127, left, 0), level(69, 127, left, 1) + 3.0);
+    EXPECT_NEAR(level(69, 127, pan_to(64), 0), level(69, 127, pan_to(64), 1), 0.05);
+    EXPECT_GT(level(69, 127, pan_to(32), 0), level(69, 127, pan_to(32), 1) + 3.0);
     // Mono output ignores pan; one value per frame, as loud wherever the voice is panned.
     play_mode->encoding |= PE_MONO;
     aq_setup();
     std::vector<int32> mono[2];
     for (int i = 0; i < 2; i++) {
-        play_note(69, 127, {make_event(0, ME_PAN, 0, i * 127, 0)}, 0, 10000, 10000);
+        play_note(69, 127, pan_to(i * 127), 0, 10000, 10000);
         mono[i] = recorded();
     }
     ASSERT_EQ(mono[0].size(), 10000u);

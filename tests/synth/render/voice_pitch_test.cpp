@@ -63,9 +63,7 @@ TEST_F(VoicePitch, ExtremeTuningsAndLowNotesKeepPlaying)
     EXPECT_EQ(voice[0].sample_step, 1);
     // Highest coarse tuning, highest bend range and the top note: a finite frequency.
     use_tone(44100, 100);
-    note_pitch(127, rpn(2, 127, {make_event(0, ME_RPN_LSB, 0, 0, 0),
-                                 make_event(0, ME_DATA_ENTRY_MSB, 0, 24, 0),
-                                 make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)}));
+    note_pitch(127, rpn(2, 127, rpn(0, 24, {make_event(0, ME_PITCHWHEEL, 0, 0x7F, 0x7F)})));
     EXPECT_GT(voice[0].frequency, freq_table[127]);
 }
 

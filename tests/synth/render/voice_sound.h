@@ -184,7 +184,7 @@ protected:
 // The residual of x after a least-squares fit of a sine of `cycles_per_sample`, in dB.
 inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
 {
-    double m[3][4] = {};
+    double m[3][4] = {}, all = 0;
     for (size_t i = 0; i < x.size(); i++) {
         double b[3] = {std::sin(2 * M_PI * cycles_per_sample * i),
                        std::cos(2 * M_PI * cycles_per_sample * i), 1.0};
@@ -193,7 +193,9 @@ inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
                 m[r][c] += b[r] * b[c];
             m[r][3] += b[r] * x[i];
         }
+        all += (double)x[i] * x[i];
     }
+    const double rhs[3] = {m[0][3], m[1][3], m[2][3]};
     for (int p = 0; p < 3; p++)  // Gauss-Jordan on the normal equations
         for (int r = 0; r < 3; r++)
             if (r != p) {
@@ -201,14 +203,10 @@ inline double residual_db(const std::vector<int32>& x, double cycles_per_sample)
                 for (int c = 0; c < 4; c++)
                     m[r][c] -= k * m[p][c];
             }
-    double sig = 0, err = 0;
-    for (size_t i = 0; i < x.size(); i++) {
-        double fit = m[0][3] / m[0][0] * std::sin(2 * M_PI * cycles_per_sample * i) +
-                     m[1][3] / m[1][1] * std::cos(2 * M_PI * cycles_per_sample * i) +
-                     m[2][3] / m[2][2];
-        sig += fit * fit, err += (x[i] - fit) * (x[i] - fit);
-    }
-    return 10 * std::log10(err / sig);
+    double fit = 0;  // the fit's energy: its coefficients times the right-hand sides
+    for (int r = 0; r < 3; r++)
+        fit += m[r][3] / m[r][r] * rhs[r];
+    return 10 * std::log10((all - fit) / fit);
 }
 
 // Largest difference between neighbouring values over [from, to).
