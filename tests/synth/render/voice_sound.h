@@ -97,11 +97,11 @@ protected:
     Restore<int> reverb_{opt_reverb_control, 0}, chorus_{opt_chorus_control, 0}, delay_{opt_delay_control, 0},
         eq_{opt_eq_control, 0}, insertion_{opt_insertion_effect, 0}, shaping_{noise_sharp_type, 0},
         surround_{opt_surround_chorus, 0}, pan_delay_{opt_pan_delay, 0};
+    Restore<int32> control_ratio_{control_ratio, 44};  // about a millisecond a control period
 
     void SetUp() override
     {
         ResampleTest::SetUp();
-        control_ratio = 44;
         use_tone(44100, 100);
     }
     void TearDown() override
