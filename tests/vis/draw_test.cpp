@@ -1,7 +1,4 @@
 // What the note view and the legend put on screen, read back from real windows' GL framebuffer.
-#include "frontend/startup.h"
-#include "support/guards.h"
-#include "support/tempdir.h"
 #include "vis/CGL_Legend.h"
 #include "vis/view_test_util.h"
 
@@ -63,20 +60,6 @@ TEST_F(Drawing, FadingGlyphBlendsAndProjectionFollowsResize)
     for (int i = 0; i < 50; i++)
         view->nextFrame();
     EXPECT_FLOAT_EQ(view->visuals[0].glyphs[70].front().corners[2][1], 200.0f);  // the new height
-}
-
-TEST_F(Drawing, OpeningWithoutConfigurationSaysSo)
-{
-    TempDir empty;
-    ScopedEnv home("HOME", empty.path()), device("CORVELLE_AUDIO_DEVICE", "null");
-    Restore sys_dir(system_config_dir, empty.path().c_str());
-    Restore prog_dir(program_config_dir, empty.path().c_str());
-    ModalAnswer answer;
-    answer.arm();
-    EXPECT_FALSE(view->openMidi("/tmp/song.mid"));
-    EXPECT_EQ(answer.count, 1);
-    EXPECT_TRUE(answer.has_label("Could not find corvelle.cfg."));
-    EXPECT_FALSE(view->playing);
 }
 
 using Legend = OnDisplay;
