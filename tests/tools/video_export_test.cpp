@@ -189,8 +189,7 @@ TEST_F(VideoTool, FramesAreTheWindowsPicturesAndTheSoundIsTheWave)
     }
 }
 
-// A note's column first shows in the frame whose span holds the note's first sample: every
-// note of the test song, and 100 notes spread over a real song.
+// Every note of the test song, and 100 notes spread over a real song.
 TEST_F(VideoTool, EachNoteFirstShowsInTheFrameOfItsFirstSample)
 {
     const std::string real = CORVELLE_TEST_DATA "/songs/chuggachugga.mid";

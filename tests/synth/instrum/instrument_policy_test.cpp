@@ -151,8 +151,7 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
               std::make_tuple(0, 80));
 }
 
-// A font element finds its file in the search path; the element takes the preset's name, a
-// zone without a sustain level holds the note at full level, and LFO delays have a ceiling.
+// Also: a zone without a sustain level holds the note at full level; LFO delays have a ceiling.
 TEST_F(PolicyTest, FontElementsAreFoundInTheSearchPathAndNamedAfterTheirPreset)
 {
     Sf2FontDef f;

@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <tuple>
 
-// A prefixed file, an older version and a load from memory give the bare file's samples;
-// every stored waveform format becomes signed 16-bit with two zeros after the data.
+// The variants: a prefixed file, an older version, a load from memory; two zeros end the data.
 TEST_F(InstrumTest, PatchVariantsLoadAlikeAndWaveformsBecomeSigned16Bit)
 {
     const struct { uint8_t modes; std::string bytes; std::vector<int16_t> want; } waves[] = {
@@ -54,8 +53,7 @@ TEST_F(InstrumTest, PatchVariantsLoadAlikeAndWaveformsBecomeSigned16Bit)
     EXPECT_TRUE(has(msg, "newer.pat: not an instrument")) << msg;
 }
 
-// Loop points in fixed point with their fractions, an unlooped sample's end, loops outside
-// the data brought inside, reversed loops made forward over mirrored data, a stripped tail.
+// Also an unlooped sample's end, reversed loops over mirrored data and a stripped tail.
 TEST_F(InstrumTest, LoopPointsAreFixedPointInsideTheDataAndForward)
 {
     TestSample s = looped16(1000, 100, 900), plain = looped16(50, 10, 20);
@@ -101,8 +99,7 @@ TEST_F(InstrumTest, LoopPointsAreFixedPointInsideTheDataAndForward)
     EXPECT_EQ(ip->sample[0].data_length, (900u << 12) + 5 * 256);
 }
 
-// Loop, sustain and envelope bits from the file, the element's strip settings and the data;
-// a drum without a note of its own plays at its key, without loop or envelope.
+// A drum without a note of its own plays at its key, without loop or envelope.
 TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
 {
     const uint8_t loop = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE, L = MODES_LOOPING,

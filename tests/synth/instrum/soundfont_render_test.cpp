@@ -342,8 +342,7 @@ TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZer
     EXPECT_GT(mid_zone, std::max(tone_db(m, sr, 441, 1.3, 1.45), tone_db(m, sr, 2205, 1.3, 1.45)) + 40);
 }
 
-// A compressed font (SF3) plays like its SF2 twin; a damaged stream is named with its font and
-// sample, leaves that sample out, and the render ends with status 2 (as does a refused font).
+// A damaged stream leaves its sample out, and the render ends with status 2 (as a refused font).
 TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
 {
     Sf2FontDef f;

@@ -198,8 +198,7 @@ TEST_F(SoundFontTest, EveryGeneralMidiProgramAndDrumOfTheGmFontLoadsAndSounds)
     }
 }
 
-// Fonts whose tables stay legal but ask too much, or leave presets or samples unusable: each
-// is bounded, named in one line a kind of fault, and counted among the instruments not loaded.
+// Legal tables that ask too much or leave nothing usable; each counts as an instrument not loaded.
 TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
 {
     Sf2FontDef rate0 = small_font();

@@ -304,8 +304,7 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
     EXPECT_EQ(fake.writes, std::vector<int>({4000}));
 }
 
-// The clock, read from a second thread as the view does, stays within a bucket of what the
-// capture device's trace says it played; the recording holds exactly the added samples.
+// Within a bucket of what the device's trace says it played; the recording is the samples added.
 TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
 {
     CaptureDevice device;
