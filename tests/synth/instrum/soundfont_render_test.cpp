@@ -133,8 +133,6 @@ protected:
     }
 };
 
-}  // namespace
-
 TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
 {
     std::vector<Note> notes;
@@ -437,8 +435,6 @@ TEST_F(SoundFontRender, ChorusReturnFollowsTheFontsFactor)
 }
 
 // ---- modulators ----------------------------------------------------------------------------
-
-namespace {
 
 const uint16_t CC7 = 0x0587, CC74 = 0x00CA;
 

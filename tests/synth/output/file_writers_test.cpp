@@ -87,8 +87,6 @@ std::vector<uint8> convert(int32 enc, std::vector<int32> samples)
     return std::vector<uint8>(p, p + bytes);
 }
 
-}  // namespace
-
 // Every writer and encoding read back by sox: the header, and every sample (exactly for linear
 // encodings, within the law's step for G.711); raw data is the converted samples alone.
 TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
@@ -272,8 +270,6 @@ TEST_F(FileWriterTest, PlayModeListAndSilentMode)
 }
 
 // ---- outputs past the 32-bit size fields ----
-
-namespace {
 
 // Keeps what is written to the first 128 offsets (the header) and counts the rest.
 struct CountingStream {
