@@ -76,8 +76,7 @@ TEST_F(RenderTool, PatchesGoneOrUnreadableAtPlaybackAreNamed)
     EXPECT_LT(w.left.size(), 150u * 22050);
 }
 
-// A copy of the program in a directory of its own, with an empty home directory, finds no
-// configuration anywhere it looks (unless the system directory has one).
+// A lone copy of the program with an empty home finds no configuration, unless the system has one.
 TEST_F(RenderTool, NoConfigurationIsNamed)
 {
     if (!read_whole_file(CORVELLE_SYSCONFDIR "/CORVELLE.CFG").empty() ||

@@ -1,5 +1,4 @@
-// The anti-aliasing filter: the output band passes (delayed by half a sample, the centre of
-// the 20 taps), what lies above it is removed, overshoot is clipped and reported.
+// The anti-aliasing filter delays the band it passes by half a sample, the centre of its 20 taps.
 #include "instrum_test_support.h"
 
 static std::vector<int16_t> tones(size_t n, double f1, double f2, double delay)

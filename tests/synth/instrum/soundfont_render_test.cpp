@@ -309,9 +309,8 @@ TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
     }
 }
 
-// The share of the zones' attenuation applied (0.4 by default, 1.0 the format's letter); a zone
-// that plays every key as one key and velocity; scale tuning 0, which keeps each zone on its
-// keys while giving them all the root's pitch.
+// The zones' attenuation at the format's full share (1.0, not 0.4); fixed key and velocity; scale
+// tuning 0, which keeps each zone on its keys while giving them all the root's pitch.
 TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZero)
 {
     Sf2FontDef f;

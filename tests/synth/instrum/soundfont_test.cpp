@@ -273,8 +273,7 @@ TEST_F(SoundFontTest, TwentyFourBitPointsAddTheirLowByte)
     EXPECT_EQ(std::vector<int16_t>(ip->sample[0].data, ip->sample[0].data + expect.size()), expect);
 }
 
-// A compressed font decodes a sample when a note first plays it, once: until then the sample
-// has the length its stream announces and reads silence.
+// Until a note plays it, a sample has the length its stream announces and reads silence.
 TEST_F(SoundFontTest, CompressedSamplesAreDecodedWhenFirstPlayed)
 {
     Sf2FontDef def = small_font();

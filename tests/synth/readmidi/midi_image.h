@@ -101,8 +101,7 @@ inline ReadResult read_image(const Bytes& image, const std::string& name = "imag
 }
 inline ReadResult read_path(const std::string& path) { return read_image({}, "", path.c_str()); }
 
-// The reader's globals in a known state: output at 44100 Hz, all messages shown, records of
-// earlier songs forgotten, default drum channels.
+// The reader's globals in a known state: 44100 Hz, every message shown, no earlier songs.
 class ReaderTest : public ::testing::Test {
 protected:
     void SetUp() override
