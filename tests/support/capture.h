@@ -1,10 +1,16 @@
-// What a piece of code writes on the standard error (and output) streams.
+// What a piece of code writes on the standard error (and output) streams, and finding text in it.
 #ifndef CORVELLE_TESTS_SUPPORT_CAPTURE_H
 #define CORVELLE_TESTS_SUPPORT_CAPTURE_H
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+// Whether text holds part.
+inline bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 // The standard error text of calling f.
 template <class F>

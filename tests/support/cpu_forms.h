@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "render/cpu_features.h"
+#include "support/guards.h"
 
 struct CpuForm {
     const char* name;
@@ -23,15 +24,9 @@ inline std::vector<CpuForm> cpu_forms()
     return forms;
 }
 
-class CpuFormGuard {
+class CpuFormGuard : public Restore<cpu_features> {
 public:
-    explicit CpuFormGuard(const CpuForm& form) : saved_(cpu_has) { cpu_has = form.has; }
-    ~CpuFormGuard() { cpu_has = saved_; }
-    CpuFormGuard(const CpuFormGuard&) = delete;
-    CpuFormGuard& operator=(const CpuFormGuard&) = delete;
-
-private:
-    cpu_features saved_;
+    explicit CpuFormGuard(const CpuForm& form) : Restore(cpu_has, form.has) {}
 };
 
 #endif

@@ -1,6 +1,5 @@
-// The trace lines the virtual audio device writes ("device <microseconds> <frames played>"),
-// the data of the file its capture form writes, and the wall clock they are measured against;
-// shared by the platform and output tests.
+// The virtual audio device's trace lines ("device <microseconds> <frames played>"), the data
+// of its capture file, and the wall clock they are measured against.
 #ifndef CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 #define CORVELLE_TESTS_SUPPORT_DEVICE_TRACE_H
 

@@ -50,9 +50,8 @@ private:
     const std::string old_;
 };
 
-// Runs `step` on a thread of its own over and over until stop() or the end of the object,
-// then joins it: a test that returns early never leaves the thread running (which would end
-// the whole program).
+// Runs `step` on a thread of its own over and over until stop() or the end of the object, then
+// joins it: a test that returns early never leaves it running (which would end the program).
 class LoopingThread {
 public:
     template <class F>

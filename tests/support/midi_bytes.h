@@ -80,17 +80,15 @@ inline Bytes smf(int format, int division, const std::vector<Bytes>& track_bodie
     return out;
 }
 
-// One event of a track: a channel message (status and data bytes), a meta event (FF, type,
-// data: the length is written) or a system-exclusive message (F0 ... F7: the length is
-// written).
+// One event of a track: a channel message, a meta event (FF, type, data) or a system-exclusive
+// message (F0 ... F7); the writer adds the lengths.
 struct TimedBytes {
     uint32_t tick;
     Bytes bytes;
 };
 
-// A format 0 file at `division` ticks per quarter (120 beats per minute unless the events set
-// a tempo); events at the same tick keep their order; the track ends `tail` ticks after the
-// last event.
+// A format 0 file at `division` ticks per quarter (120 beats per minute unless the events set a
+// tempo); events at one tick keep their order; the track ends `tail` ticks after the last one.
 inline std::string smf_format0(std::vector<TimedBytes> evs, int division = 480, uint32_t tail = 0)
 {
     std::stable_sort(evs.begin(), evs.end(),

@@ -1,8 +1,6 @@
-// Writes small SoundFont 2 files for tests: samples (each followed by the 46 silent points the
-// format asks for), instruments and presets whose zones list their generators in order, the
-// zone's instrument or sample appended as its last generator, and their modulators. Samples
-// with low bytes add an "sm24" chunk (24-bit data); a font marked compressed is written as
-// SF3, each sample an Ogg Vorbis stream made with libvorbisenc.
+// Writes small SoundFont 2 files for tests: samples (each followed by 46 silent points), zones
+// of generators in order (the instrument or sample last) and modulators; low bytes add an
+// "sm24" chunk, and a compressed font is SF3 with each sample an Ogg Vorbis stream.
 #ifndef CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
 #define CORVELLE_TESTS_SUPPORT_SF2_WRITER_H
 

@@ -1,6 +1,5 @@
-// corvelle-render as a person runs it, and when the world fails it: every song becomes a WAV
-// file, the event list goes to standard output, and each failure (input, output, patches)
-// is named in a message with a status that says whether the whole music was written.
+// corvelle-render as a person runs it, and each failure named with a status that says whether
+// the whole music was written.
 #include "song_analysis.h"
 
 using namespace songtest;
@@ -42,8 +41,7 @@ TEST_F(RenderTool, EachRunEndsWithTheRightStatusAndNamesWhatFailed)
     EXPECT_TRUE(written >= 200u * 512 && written <= 200u * 1024) << written;
 }
 
-// Inputs that cannot be read are named and leave no output behind; the good one among them is
-// written, and the status still says failure.
+// Inputs that cannot be read are named and leave no output; the good one among them is written.
 TEST_F(RenderTool, UnreadableInputsAmongGoodOnes)
 {
     const std::string text = scratch.write("notes.mid", "These are my notes, not a song.\n");
@@ -57,10 +55,8 @@ TEST_F(RenderTool, UnreadableInputsAmongGoodOnes)
     EXPECT_GT(read_wave(dir.file("wood_whistles.wav")).left.size(), 44100u);
 }
 
-// The configuration only names patch files; they are opened when a song needs them. One that
-// has vanished, one that is a directory and one that is not a patch each get the loader's
-// message, and the whole song is played, at the rate asked for, with the instruments that did
-// load.
+// Patch files are opened when a song needs them: each that cannot be read is named, and the whole
+// song is played at the rate asked for with the instruments that did load.
 TEST_F(RenderTool, PatchesGoneOrUnreadableAtPlaybackAreNamed)
 {
     const std::string gone = dir.file("gone.pat"), folder = dir.mkdir("folder.pat"),
@@ -80,8 +76,7 @@ TEST_F(RenderTool, PatchesGoneOrUnreadableAtPlaybackAreNamed)
     EXPECT_LT(w.left.size(), 150u * 22050);
 }
 
-// A copy of the program in a directory of its own, with an empty home directory, finds no
-// configuration anywhere it looks (unless the system directory has one).
+// A lone copy of the program with an empty home finds no configuration, unless the system has one.
 TEST_F(RenderTool, NoConfigurationIsNamed)
 {
     if (!read_whole_file(CORVELLE_SYSCONFDIR "/CORVELLE.CFG").empty() ||

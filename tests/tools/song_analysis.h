@@ -1,5 +1,4 @@
-// Running corvelle-render, writing small Standard MIDI Files, reading songs and the WAVE files
-// the tool writes, and measuring them (level, pitch, decay, onsets, pitch-class energy).
+// Running corvelle-render, reading songs and the WAVE files it writes, and measuring them.
 #ifndef CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
 #define CORVELLE_TESTS_TOOLS_SONG_ANALYSIS_H
 
@@ -17,6 +16,7 @@
 
 #include "output/output.h"
 #include "readmidi/readmidi.h"
+#include "support/capture.h"
 #include "support/midi_bytes.h"
 #include "support/signal.h"
 #include "support/tempdir.h"
@@ -56,17 +56,11 @@ protected:
         config = scratch.write("corvelle.cfg",
                                "dir " + pats + "\nsource " + pats + "/patches.cfg\n");
     }
-    // Runs the tool in dir with the configuration and args.
     ToolRun render(const std::string& args) const
     {
         return run_tool(dir.path(), "-c '" + config + "' " + args, scratch);
     }
 };
-
-inline bool has(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // A GS data set or an XG parameter change, as a system-exclusive event.
 inline Bytes gs_sysex(uint8_t a, uint8_t b, uint8_t c, const Bytes& data)

@@ -1,7 +1,5 @@
-// corvelle-render loads exactly the instruments each song of the test data uses: every song's
-// own events lead to the tone-bank and drum-set entries its notes need (an undefined kit or bank
-// falls back to set 0, a missing program to bank 0); the tool reports each needed patch loaded
-// once under its own name, each entry the patch set lacks once as not heard, and nothing else.
+// corvelle-render loads exactly the instruments each test song's notes need (an undefined kit or
+// bank falls back to set 0, a missing program to bank 0), reporting each once, and nothing else.
 #include "song_analysis.h"
 #include "support/patch_set.h"
 
@@ -18,15 +16,6 @@ namespace {
 // A tone-bank (drum 0) or drum-set (drum 1) entry: kind, bank or kit, program or note.
 typedef std::tuple<int, int, int> Entry;
 
-// The patch names of the patch set's configuration, by entry.
-std::map<Entry, std::string> read_patch_names(const std::string& path)
-{
-    std::map<Entry, std::string> names;
-    for (const PatchEntry& e : read_patch_set(path))
-        names[Entry(e.drum, e.bank, e.number)] = e.name;
-    return names;
-}
-
 // What loading a song should report.
 struct Loads {
     std::map<Entry, std::string> loaded;  // entry -> patch name
@@ -36,10 +25,8 @@ struct Loads {
     std::map<Entry, int> times_reported;  // loads and not-heard reports of each entry
 };
 
-// The loads a song needs, followed through its events as a General MIDI player sees them:
-// channel 10 plays drums; a program change takes the last bank-select MSB as the bank and, on
-// the drum channel, selects the kit; a note needs the entry of its channel's bank and program
-// (drums: kit and note).
+// The loads a song needs as a General MIDI player sees them: channel 10 plays drums; a program
+// change takes the last bank-select MSB as the bank and, on the drum channel, selects the kit.
 Loads expected_loads(const std::vector<MidiEvent>& events, const std::map<Entry, std::string>& patches)
 {
     std::set<std::pair<int, int>> banks;  // kind, bank defined by the configuration
@@ -115,7 +102,9 @@ using SongInstruments = SongToolTest;
 
 TEST_F(SongInstruments, EverySongLoadsExactlyTheInstrumentsItsNotesNeed)
 {
-    const std::map<Entry, std::string> patches = read_patch_names(pats + "/patches.cfg");
+    std::map<Entry, std::string> patches;  // the patch set's names by entry
+    for (const PatchEntry& e : read_patch_set(pats + "/patches.cfg"))
+        patches[Entry(e.drum, e.bank, e.number)] = e.name;
     ASSERT_GT(patches.size(), 100u);
 
     const std::string song_dir = CORVELLE_TEST_DATA "/songs";

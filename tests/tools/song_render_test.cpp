@@ -1,10 +1,6 @@
-// Whole songs through corvelle-render and the patch set, a few runs of the tool shared by the
-// tests below.
-//
-// The reference files (tests/data/reference/SONG.SETTING.txt: length, checksum, and the onsets
-// and pitch classes for a person judging a deliberate change) are written only on purpose:
-//     CORVELLE_WRITE_REFERENCE=1 build/test_tools --gtest_filter='Songs.*Reference*'
-// then review the diff and say in the commit why the music was allowed to change.
+// Whole songs through corvelle-render and the patch set. The reference files are written only on
+// purpose: CORVELLE_WRITE_REFERENCE=1 build/test_tools --gtest_filter='Songs.*Reference*', then
+// review the diff and say in the commit why the music was allowed to change.
 #include "song_analysis.h"
 
 #include <cinttypes>
@@ -40,8 +36,7 @@ std::string pcm_checksum(const Wave& w)
     return buf;
 }
 
-// The reference text: length, checksum, onsets and the pitch-class energy of each window of
-// about two seconds.
+// Length, checksum, onsets and the pitch-class energy of each window of about two seconds.
 std::string reference_text(const Wave& w)
 {
     const std::vector<float> m = w.mono();
@@ -63,9 +58,8 @@ std::string reference_text(const Wave& w)
     return s.str();
 }
 
-// How alike two renders of one song sound: the share of each one's onsets that the other has
-// within `tolerance` seconds; over the frames of 93 ms within 40 dB of the loudest of `a`, the
-// mean likeness of the pitch classes, and the frames where pitch classes or level (3 dB) differ.
+// How alike two renders sound: the share of each one's onsets the other has within `tolerance` s;
+// over 93 ms frames within 40 dB of a's loudest, pitch-class likeness and frames that differ.
 struct Likeness {
     double onsets_ab = 0, onsets_ba = 0, mean_cosine = 0;
     long frames = 0, other_pitch = 0, other_level = 0;
@@ -176,8 +170,7 @@ TEST_F(Songs, EverySongIsHeardFromItsFirstNoteToItsLastWithoutClipping)
     }
 }
 
-// The engine's speed work must leave the music alone: the length and the samples stay those of
-// the reference.
+// The engine's speed work must leave the length and the samples those of the reference.
 TEST_F(Songs, DefaultsAndTheCheapPathKeepTheReferenceSamples)
 {
     const char* write = getenv("CORVELLE_WRITE_REFERENCE");
@@ -204,10 +197,9 @@ TEST_F(Songs, DefaultsAndTheCheapPathKeepTheReferenceSamples)
         }
 }
 
-// With the cache the pre-scan resamples the song's longest-sounding notes once and playback
-// copies them; loops of whole samples drift in phase against live resampling, so the two
-// renders are compared as a listener would. One song's resampled notes all fit the cache, a
-// quarter of the other's do not.
+// With the cache, playback copies the pre-scan's resampled notes, whose loops drift in phase
+// against live resampling: the renders are compared as a listener would. One song's notes all
+// fit the cache, a quarter of the other's do not.
 TEST_F(Songs, ResampleCacheKeepsEveryOnsetAndPitch)
 {
     const std::string& err = rendered(defaults).run.err;
@@ -234,8 +226,6 @@ TEST_F(Songs, ResampleCacheKeepsEveryOnsetAndPitch)
     }
 }
 
-// Reverb and chorus keep a whole song's onsets and pitches, and the reverb rings on after the
-// last note.
 TEST_F(Songs, EffectsKeepTheNotesAndRingOnAfterTheLastNote)
 {
     ASSERT_EQ(rendered(dry).run.status, 0) << rendered(dry).run.err;

@@ -1,11 +1,11 @@
-// corvelle-render --video: the streams it writes, pictures equal to what the window's drawing
-// code makes for the same song position, the sound equal to the WAVE render, every note's
-// glyph in the frame that holds its first sample, and bad requests refused without a file.
+// corvelle-render --video: its streams, the window's pictures and the WAVE render's sound, notes
+// in the frame of their first sample, and bad requests refused without a file.
 #include <cmath>
 #include <tuple>
 
 #include "play/channels.h"
 #include "song_analysis.h"
+#include "support/guards.h"
 #include "support/video_reader.h"
 #include "vis/note_view.h"
 #include "vis/palette.h"
@@ -14,8 +14,7 @@ using namespace songtest;
 
 namespace {
 
-// A few seconds that show what the view does: a single note, a chord, notes on several
-// channels (the drum channel among them) and, after a tempo change, two more.
+// A note, a chord, notes on several channels (drums among them), a tempo change, two more.
 std::string test_song()
 {
     std::vector<TimedBytes> song = {{1200, {0xFF, 0x51, 0x0F, 0x42, 0x40}}};  // 60 beats a minute
@@ -25,28 +24,8 @@ std::string test_song()
     return smf_format0(song, 480, 240);
 }
 
-// The channels' note and velocity limits as a song starts (all keys, all velocities), which
-// the drawing code reads; the test process's channels put back afterwards.
-class DefaultLimits {
-    Channel saved[MAX_CHANNELS];
-
-public:
-    DefaultLimits()
-    {
-        std::copy(channel, channel + MAX_CHANNELS, saved);
-        for (Channel& c : channel) {
-            set_view_field(c.note_limit_low, 0);
-            set_view_field(c.note_limit_high, 127);
-            set_view_field(c.vel_limit_low, 0);
-            set_view_field(c.vel_limit_high, 127);
-        }
-    }
-    ~DefaultLimits() { std::copy(saved, saved + MAX_CHANNELS, channel); }
-};
-
-// What the window shows frame after frame for the song's note events: each frame's events
-// taken when its clock (the last sample of its span) reaches them, then one step and the
-// window's CPU drawing. After the sound, what is held is let go.
+// What the window shows frame after frame: each frame's note events taken when its clock (the
+// last sample of its span) reaches them, one step, the CPU drawing; after the sound, all let go.
 struct WindowFrames {
     int width = 0, height = 0, fps = 60, rate = 44100;
     float speed = 5.0f, fade = 0.015f;
@@ -103,10 +82,8 @@ protected:
 
 TEST_F(VideoTool, StreamsSizeRateAndLengthAsAsked)
 {
-    const Wave wave = [&] {
-        EXPECT_EQ(render("-o song.wav '" + song + "'").status, 0);
-        return read_wave(dir.file("song.wav"));
-    }();
+    ASSERT_EQ(render("-o song.wav '" + song + "'").status, 0);
+    const Wave wave = read_wave(dir.file("song.wav"));
     struct Case {
         std::string out, args, format, video, audio;
         int width, height, fps, sample_rate;
@@ -141,12 +118,19 @@ TEST_F(VideoTool, StreamsSizeRateAndLengthAsAsked)
     EXPECT_EQ(files_ending(dir.path(), ".part"), std::vector<std::string>{});
 }
 
-// The lossless video at the window's size holds, frame for frame, the picture the window's
-// drawing code makes at the same song position, and the WAVE render's samples; the default
-// H.264 video comes close to the same pictures.
+// The lossless video holds, frame for frame, the window's picture at the same song position and
+// the WAVE render's samples; the default H.264 video comes close to the same pictures.
 TEST_F(VideoTool, FramesAreTheWindowsPicturesAndTheSoundIsTheWave)
 {
-    DefaultLimits limits;
+    // The channels' limits as a song starts, which the drawing code reads; put back at the end.
+    const std::vector<Channel> saved(channel, channel + MAX_CHANNELS);
+    AtExit put_back([&] { std::copy(saved.begin(), saved.end(), channel); });
+    for (Channel& c : channel) {
+        set_view_field(c.note_limit_low, 0);
+        set_view_field(c.note_limit_high, 127);
+        set_view_field(c.vel_limit_low, 0);
+        set_view_field(c.vel_limit_high, 127);
+    }
     const std::vector<MidiEvent> notes = listed_notes(song);
     ASSERT_EQ(notes.size(), 18u);
     ASSERT_EQ(render("-o song.wav '" + song + "'").status, 0);
@@ -205,8 +189,7 @@ TEST_F(VideoTool, FramesAreTheWindowsPicturesAndTheSoundIsTheWave)
     }
 }
 
-// A note's column first shows in the frame whose span holds the note's first sample: every
-// note of the test song, and 100 notes spread over a real song.
+// Every note of the test song, and 100 notes spread over a real song.
 TEST_F(VideoTool, EachNoteFirstShowsInTheFrameOfItsFirstSample)
 {
     const std::string real = CORVELLE_TEST_DATA "/songs/chuggachugga.mid";
@@ -314,8 +297,7 @@ TEST_F(VideoTool, BadRequestsAreNamedAndLeaveNoFile)
     }
 }
 
-// With the channels palette, notes of different channels that sound together get colours far
-// apart; mono keeps them grey.
+// Notes of different channels that sound together get colours far apart; mono keeps them grey.
 TEST_F(VideoTool, ChannelsPaletteColoursEachChannel)
 {
     for (std::string palette : {"channels", "mono"}) {

@@ -1,5 +1,4 @@
-// Shared by the loader tests: small patch files built field by field, a known output rate
-// and control ratio with the options off, and loads that capture the messages.
+// The loader tests' patch files built field by field, a known output, and loads with messages.
 #ifndef CORVELLE_TESTS_SYNTH_INSTRUM_TEST_SUPPORT_H
 #define CORVELLE_TESTS_SYNTH_INSTRUM_TEST_SUPPORT_H
 
@@ -111,11 +110,6 @@ struct InstrumentDeleter {
 };
 typedef std::unique_ptr<Instrument, InstrumentDeleter> InstrumentPtr;
 
-inline bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 // What the renderer relies on in every sample of a loaded instrument.
 inline void expect_renderable(const Instrument* ip)
 {
@@ -139,22 +133,14 @@ class InstrumTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        reset_options();
         init_freq_table();  // as the program has it from its start: drums are resampled to their key
         init_modenv_vol_table();
-        memset(&mode_, 0, sizeof(mode_));
-        mode_.rate = 44100, play_mode = &mode_, control_ratio = 44;
+        mode_.rate = 44100;
     }
     void TearDown() override
     {
         clear_instrument_cache(nullptr);
         free_soundfont_requests();
-        play_mode = nullptr, control_ratio = 0;
-        reset_options();
-    }
-    static void reset_options()
-    {
-        fast_decay = antialiasing_allowed = modify_release = 0, ctl->verbosity = 1;
     }
     // Loads through the file loader; *msg gets the messages printed.
     Instrument* load(const std::string& name, std::string* msg, ToneBank* bank = nullptr,
@@ -177,7 +163,11 @@ protected:
         return dir_.write(name, build_patch(p));
     }
 
-    PlayMode mode_;
+    PlayMode mode_{};
+    Restore<PlayMode*> mode_in_use_{play_mode, &mode_};
+    Restore<int32> ratio_{control_ratio, 44}, release_{modify_release, 0};
+    Restore<int> fast_decay_{fast_decay, 0}, antialias_{antialiasing_allowed, 0};
+    Restore<int> verbosity_{ctl->verbosity, 1};
     TempDir dir_;
 };
 

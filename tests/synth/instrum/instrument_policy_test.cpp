@@ -1,5 +1,4 @@
-// The loading policy: marked programs loaded before a song, bank-0 fallback, failures reported
-// once, the element's per-sample lists, the default instrument and freeing.
+// The loading policy: marked programs, fallbacks, failures, per-sample lists, the default.
 #include "instrum_test_support.h"
 
 #include <cstdio>
@@ -102,12 +101,11 @@ TEST_F(PolicyTest, UndefinedProgramsFallBackToBankZeroOrAreReportedOnce)
     EXPECT_EQ(tonebank[0]->tone[7].instrument, nullptr);
     tonebank[8]->tone[4].instrument = MAGIC_LOAD_INSTRUMENT;
     msg = stderr_of([&] { EXPECT_EQ(load_missing_instruments(nullptr), 2); });
-    EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 8, program 4\n")) << msg;
-    EXPECT_TRUE(contains(msg, "No instrument mapped to tone bank 0, program 4 - this")) << msg;
+    EXPECT_TRUE(has(msg, "No instrument mapped to tone bank 8, program 4\n")) << msg;
+    EXPECT_TRUE(has(msg, "No instrument mapped to tone bank 0, program 4 - this")) << msg;
 }
 
-// Lists apply to every sample or sample by sample, and a program with lists does not hand
-// its changed samples to another program of the same patch through the cache.
+// A program with lists does not hand its changed samples to another through the cache.
 TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
 {
     configure("bank 0\n0 three.pat tune=12\n1 three.pat\n2 three.pat tune=1\n"
@@ -153,8 +151,7 @@ TEST_F(PolicyTest, ListsApplyPerSampleAndStayWithTheirProgram)
               std::make_tuple(0, 80));
 }
 
-// A font element finds its file in the search path; the element takes the preset's name, a
-// zone without a sustain level holds the note at full level, and LFO delays have a ceiling.
+// Also: a zone without a sustain level holds the note at full level; LFO delays have a ceiling.
 TEST_F(PolicyTest, FontElementsAreFoundInTheSearchPathAndNamedAfterTheirPreset)
 {
     Sf2FontDef f;
@@ -193,7 +190,7 @@ TEST_F(PolicyTest, DefaultInstrumentSurvivesFreeingOrIsReloadedFromItsName)
     EXPECT_EQ(std::vector<int>(default_program, default_program + MAX_CHANNELS),
               std::vector<int>(MAX_CHANNELS, -1));
     std::string msg = stderr_of([] { EXPECT_EQ(set_default_instrument("nothere.pat"), -1); });
-    EXPECT_TRUE(contains(msg, "nothere.pat")) << msg;
+    EXPECT_TRUE(has(msg, "nothere.pat")) << msg;
     EXPECT_EQ(default_instrument, def);
 
     free_instruments(0);

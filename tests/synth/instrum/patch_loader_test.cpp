@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <tuple>
 
-// A prefixed file, an older version and a load from memory give the bare file's samples;
-// every stored waveform format becomes signed 16-bit with two zeros after the data.
+// The variants: a prefixed file, an older version, a load from memory; two zeros end the data.
 TEST_F(InstrumTest, PatchVariantsLoadAlikeAndWaveformsBecomeSigned16Bit)
 {
     const struct { uint8_t modes; std::string bytes; std::vector<int16_t> want; } waves[] = {
@@ -51,11 +50,10 @@ TEST_F(InstrumTest, PatchVariantsLoadAlikeAndWaveformsBecomeSigned16Bit)
     }
     p.magic = "GF1PATCH200";
     EXPECT_EQ(load(write("newer.pat", p), &msg), nullptr);
-    EXPECT_TRUE(contains(msg, "newer.pat: not an instrument")) << msg;
+    EXPECT_TRUE(has(msg, "newer.pat: not an instrument")) << msg;
 }
 
-// Loop points in fixed point with their fractions, an unlooped sample's end, loops outside
-// the data brought inside, reversed loops made forward over mirrored data, a stripped tail.
+// Also an unlooped sample's end, reversed loops over mirrored data and a stripped tail.
 TEST_F(InstrumTest, LoopPointsAreFixedPointInsideTheDataAndForward)
 {
     TestSample s = looped16(1000, 100, 900), plain = looped16(50, 10, 20);
@@ -82,9 +80,9 @@ TEST_F(InstrumTest, LoopPointsAreFixedPointInsideTheDataAndForward)
               (std::vector<splen_t>{1000u << 12, (100u << 12) + 3 * 256, (900u << 12) + 5 * 256, 49u << 12,
                                     50u << 12, (100u << 12) + 3 * 256, 1000u << 12, 0, 900u << 12}));
     EXPECT_TRUE(sp[1].data[49] == 0 && sp[1].data[48] != 0);
-    EXPECT_TRUE(contains(msg, "sample 3: loop 200..5000 outside 2000 bytes, limited")) << msg;
-    EXPECT_TRUE(contains(msg, "sample 5: empty loop, played without it")) << msg;
-    EXPECT_TRUE(contains(msg, "Reverse loop in " + name)) << msg;
+    EXPECT_TRUE(has(msg, "sample 3: loop 200..5000 outside 2000 bytes, limited")) << msg;
+    EXPECT_TRUE(has(msg, "sample 5: empty loop, played without it")) << msg;
+    EXPECT_TRUE(has(msg, "Reverse loop in " + name)) << msg;
     EXPECT_FALSE((sp[4].modes | sp[5].modes) & MODES_LOOPING);
     for (int k : {7, 8}) {
         const Sample& sp = ip->sample[k];
@@ -101,8 +99,7 @@ TEST_F(InstrumTest, LoopPointsAreFixedPointInsideTheDataAndForward)
     EXPECT_EQ(ip->sample[0].data_length, (900u << 12) + 5 * 256);
 }
 
-// Loop, sustain and envelope bits from the file, the element's strip settings and the data;
-// a drum without a note of its own plays at its key, without loop or envelope.
+// A drum without a note of its own plays at its key, without loop or envelope.
 TEST_F(InstrumTest, ModesFollowStripSettingsDrumsAndData)
 {
     const uint8_t loop = MODES_16BIT | MODES_LOOPING | MODES_ENVELOPE, L = MODES_LOOPING,
@@ -204,8 +201,7 @@ TEST_F(InstrumTest, PanningModulationEnvelopeAndVolumeInRendererUnits)
               std::make_tuple(2097151 * 512, 1.0));
 }
 
-// Names without ".pat" are found with it; programs sharing a patch with the same settings
-// share one load from the cache, other settings load it again.
+// Names without ".pat" are found with it; only programs of the same settings share a load.
 TEST_F(InstrumTest, NamesAndTheCacheOfSharedPatches)
 {
     std::string m1, m2, name = write("shared.pat", patch_of({looped16(100, 0, 100)}));
@@ -217,7 +213,7 @@ TEST_F(InstrumTest, NamesAndTheCacheOfSharedPatches)
     write("drum.pat.pat", patch_of({looped16(100, 0, 100)}));  // ".pat" is not added twice
     EXPECT_EQ(load(dir_.file("drum.pat"), &m1), nullptr);
     EXPECT_EQ(load("", &m1), nullptr);
-    EXPECT_TRUE(contains(m1, "Instrument `' can't be found.")) << m1;
+    EXPECT_TRUE(has(m1, "Instrument `' can't be found.")) << m1;
 
     TestBank bank;
     ctl->verbosity = 3;
@@ -225,9 +221,9 @@ TEST_F(InstrumTest, NamesAndTheCacheOfSharedPatches)
     Instrument* b = load(name, &m2, bank.get(), 0, 1, "Tonebank 0 1");
     ASSERT_NE(a, nullptr) << m1;
     EXPECT_EQ(a, b);
-    EXPECT_TRUE(contains(m1, "Tonebank 0 0: " + name)) << m1;
-    EXPECT_TRUE(contains(m2, " * Cached")) << m2;
-    EXPECT_FALSE(contains(m2, "Tonebank 0 1")) << m2;
+    EXPECT_TRUE(has(m1, "Tonebank 0 0: " + name)) << m1;
+    EXPECT_TRUE(has(m2, " * Cached")) << m2;
+    EXPECT_FALSE(has(m2, "Tonebank 0 1")) << m2;
     // The first load got the name in a buffer freed right after it (as a new configuration
     // frees the element's name); with the file gone the cache still answers.
     ASSERT_EQ(remove(name.c_str()), 0);
@@ -241,7 +237,7 @@ TEST_F(InstrumTest, NamesAndTheCacheOfSharedPatches)
     Instrument* d = load(name, &m2, bank.get(), 0, 4);
     ASSERT_TRUE(c != nullptr && d != nullptr);
     EXPECT_TRUE(c != a && d != a);
-    EXPECT_FALSE(contains(m2, " * Cached"));
+    EXPECT_FALSE(has(m2, " * Cached"));
     bank[4].tunenum = 0;
 
     clear_instrument_cache(a);  // the default instrument stays between songs
@@ -281,9 +277,9 @@ TEST_F(InstrumTest, DamagedPatchesGiveTheirMessageAndNoInstrument)
         std::string msg, name = dir_.write("bad.pat", c.bytes);
         EXPECT_EQ(load(name, &msg), nullptr) << c.messages[0];
         for (const std::string& m : c.messages)
-            EXPECT_TRUE(contains(msg, m)) << msg;
+            EXPECT_TRUE(has(msg, m)) << msg;
         EXPECT_EQ(find_cached_instrument(name.c_str(), -1, -1, -1, -1, -1, -1), nullptr);
         EXPECT_EQ(load_memory(c.bytes, &msg), nullptr) << c.messages[0];
-        EXPECT_TRUE(contains(msg, c.messages[0])) << msg;
+        EXPECT_TRUE(has(msg, c.messages[0])) << msg;
     }
 }

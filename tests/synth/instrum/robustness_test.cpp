@@ -1,5 +1,4 @@
-// Damaged patches, made by seeded mutations of valid ones, never crash the loader: each
-// either loads into samples that are safe to render or is refused with a message.
+// Seeded mutations of valid patches load into samples safe to render or are refused, said why.
 #include "instrum_test_support.h"
 
 #include <random>

@@ -1,8 +1,5 @@
-// SoundFont instruments as heard: corvelle-render plays songs on fonts the test writes (sine
-// samples whose pitch, level and channel tell which zone sounded and how), and the songs of
-// the test set on the standard GM font; then what modulators do to a voice (volume and
-// expression, pressure and modulation-wheel vibrato at the zone's LFO rate, a font's own
-// controller modulator, a replaced default).
+// SoundFont instruments as heard through corvelle-render: fonts of sines whose pitch, level and
+// channel tell which zone sounded and how, the test songs on the GM font, and modulators.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -136,8 +133,6 @@ protected:
     }
 };
 
-}  // namespace
-
 TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
 {
     std::vector<Note> notes;
@@ -231,8 +226,7 @@ TEST_F(SoundFontRender, GeneratorsAreHeardAsTheFormatDefinesThem)
     EXPECT_GT(tone_db(m, sr, 2205, drums + 0.4, drums + 0.6), open - 10);
 }
 
-// A song selecting drum kit 16, which the configuration has no drum set for, plays the font's
-// kit 16; excluded from the font, kit 16 falls back to the standard kit.
+// Kit 16, which the configuration lacks, plays from the font; excluded, the standard kit plays.
 TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
 {
     const std::string font = dir.write("test.sf2", build_sf2(test_font()));
@@ -246,9 +240,8 @@ TEST_F(SoundFontRender, DrumKitsTheFontHasPlayFromIt)
     }
 }
 
-// The resample cache holds a long sample only as far as the song's notes and releases reach;
-// a voice that outlives that (held by the pedal) goes on in the source sample without a gap,
-// a click or a change of level or pitch; both halves of a stereo pair are cached.
+// A voice held past what the resample cache holds of its sample goes on in the source without a
+// gap, a click or a change of level or pitch; both halves of a stereo pair are cached.
 TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
 {
     Sf2FontDef f;  // unlooped 3 s sines: 441 Hz, and a stereo pair of 441 Hz and 882 Hz
@@ -273,8 +266,7 @@ TEST_F(SoundFontRender, AVoicePastItsCachedStartGoesOnInTheSource)
         SCOPED_TRACE(cache);
         const std::string options = std::string("-idvv --reverb=0 --chorus=0 ") + cache;
         ASSERT_GT(render(cfg, mid, options).seconds(), 3.5);
-        // The held note keeps its pitch (the pedal lets it fade) and moves no faster than
-        // its sine does.
+        // The held note keeps its pitch and moves no faster than its sine does.
         EXPECT_GT(rms_db(m, sr, 0.6, 0.7), -30);
         EXPECT_NEAR(cents(frequency(m, sr, 1.0, 1.4), f72), 0, 3);
         float peak = 0, jump = 0;
@@ -317,9 +309,8 @@ TEST_F(SoundFontRender, EverySongPlaysCompleteOnTheGmFont)
     }
 }
 
-// The share of the zones' attenuation applied (0.4 by default, 1.0 the format's letter); a zone
-// that plays every key as one key and velocity; scale tuning 0, which keeps each zone on its
-// keys while giving them all the root's pitch.
+// The zones' attenuation at the format's full share (1.0, not 0.4); fixed key and velocity; scale
+// tuning 0, which keeps each zone on its keys while giving them all the root's pitch.
 TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZero)
 {
     Sf2FontDef f;
@@ -348,8 +339,7 @@ TEST_F(SoundFontRender, AttenuationScaleKeyAndVelocityOverridesAndScaleTuningZer
     EXPECT_GT(mid_zone, std::max(tone_db(m, sr, 441, 1.3, 1.45), tone_db(m, sr, 2205, 1.3, 1.45)) + 40);
 }
 
-// A compressed font (SF3) plays like its SF2 twin; a damaged stream is named with its font and
-// sample, leaves that sample out, and the render ends with status 2 (as does a refused font).
+// A damaged stream leaves its sample out, and the render ends with status 2 (as a refused font).
 TEST_F(SoundFontRender, CompressedFontSoundsLikeItsTwinAndDamageIsNamed)
 {
     Sf2FontDef f;
@@ -419,8 +409,7 @@ TEST_F(SoundFontRender, ASongEndsWhenItsReverbTailHasDied)
     }
 }
 
-// A zone sent in full to the chorus: what the chorus returns of it follows the font's chorus=
-// factor (5 by default), measured as the difference from the same render with a return of 0.
+// The chorus return of a zone sent in full follows the font's chorus= factor (5 by default).
 TEST_F(SoundFontRender, ChorusReturnFollowsTheFontsFactor)
 {
     Sf2FontDef f;
@@ -446,29 +435,24 @@ TEST_F(SoundFontRender, ChorusReturnFollowsTheFontsFactor)
 
 // ---- modulators ----------------------------------------------------------------------------
 
-namespace {
-
 const uint16_t CC7 = 0x0587, CC74 = 0x00CA;
 
-// A looped 441 Hz sine (root 69) in presets: 0 plain, 1 with a 3 Hz vibrato LFO of no depth,
-// 3 with the CC7 default replaced by one of no amount, 5 with the pitch wheel's replaced so,
-// 6 with CC2 moving the pitch by the modulation LFO (8.176 Hz) up to 100 cents;
-// a 2205 Hz one in 2 with a CC74 modulator lowering the cutoff 9600 cents, in 4 plain, in 7
-// behind a cutoff of 4 kHz, and in 8 with a falling CC74 modulator (open at 127, 9600 cents
-// lower at 0).
+// A looped 441 Hz sine (root 69) and a 2205 Hz one; "fixed" and "unbent" replace the CC7 and
+// pitch-wheel defaults with ones of no amount, "wobble" moves the pitch by CC2 through the
+// modulation LFO (8.176 Hz), "closing" opens as CC74 rises to 127.
 Sf2FontDef heard_font()
 {
     Sf2FontDef f;
     f.samples = {sf2_sine_sample("441", 100), sf2_sine_sample("2205", 20)};
     const Sf2Gen loop = {SF2_SAMPLE_MODES, 1};
     f.instruments = {{"plain", {{{loop}, 0}}},
-                     {"lfo", {{{loop, {SF2_VIBLFO_FREQ, -1736}}, 0}}},  // 3.0 Hz
+                     {"lfo", {{{loop, {SF2_VIBLFO_FREQ, -1736}}, 0}}},  // 3.0 Hz, no depth
                      {"dark", {{{loop}, 1, {{CC74, SF2_FILTER_FC, -9600}}}}},
                      {"fixed", {{{loop}, 0, {{CC7, SF2_ATTENUATION, 0}}}}},
                      {"bright", {{{loop}, 1}}},
                      {"unbent", {{{loop}, 0, {{0x020E, SF2_FINE_TUNE, 0, 0x0010}}}}},
                      {"wobble", {{{loop}, 0, {{0x0082, SF2_MODLFO_TO_PITCH, 100}}}}},
-                     {"low", {{{loop, {SF2_FILTER_FC, 10722}}, 1}}},
+                     {"low", {{{loop, {SF2_FILTER_FC, 10722}}, 1}}},  // 4 kHz
                      {"closing", {{{loop}, 1, {{CC74 | 0x0100, SF2_FILTER_FC, -9600}}}}}};
     for (int i = 0; i < 9; i++)
         f.presets.push_back({f.instruments[i].name, (uint16_t)i, 0, {{{}, i}}});
@@ -535,9 +519,8 @@ TEST_F(HeardModulators, VolumeAndExpressionFollowTheFormatsCurve)
     }
 }
 
-// Channel pressure and the modulation wheel give 50 cents of vibrato at the zone's vibrato
-// LFO rate (8.176 Hz when the zone sets none); without them there is none. A bend while the
-// vibrato runs moves its centre.
+// 50 cents of vibrato at the zone's LFO rate (8.176 Hz when it sets none), none without either;
+// a bend while the vibrato runs moves its centre.
 TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
 {
     std::vector<TimedBytes> ev;
@@ -564,10 +547,8 @@ TEST_F(HeardModulators, PressureAndModulationWheelVibrateAtTheZonesRate)
     EXPECT_LT(*std::max_element(still.begin(), still.end()) - *std::min_element(still.begin(), still.end()), 3);
 }
 
-// A zone's own CC74 modulator closes its filter as the controller rises (a plain zone is the
-// reference); a zone that replaces the CC7 default with one of no amount ignores the channel
-// volume, while the plain zone beside it follows it; so with the pitch wheel. A modulator alone
-// sets the modulation LFO swinging the pitch, which follows it from one control period to the next.
+// A zone's CC74 modulator closes its filter; replaced CC7 and pitch-wheel defaults of no amount
+// ignore volume and bend that a plain zone follows; a CC2 modulator alone swings the pitch.
 TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
 {
     std::vector<TimedBytes> ev;
@@ -598,11 +579,8 @@ TEST_F(HeardModulators, AZonesOwnModulatorsTakeEffect)
     EXPECT_NEAR(*std::min_element(p.begin(), p.end()), -95, 10);
 }
 
-// CC74 reaches a SoundFont voice through the font's CC74 modulator where it has one: it closes
-// the filter of a voice that started open, while it sounds; a zone without one hears CC74 as
-// the engine's brightness, as a patch does (set as its note starts). Each row: a reference note
-// at CC74 `ref`, then a note started at CC74 `before` that hears CC74 `during` from its middle
-// on; each half's level (dB against the reference) lies in the row's ranges.
+// Each row: a reference note at CC74 `ref`, then a note started at CC74 `before` that hears
+// CC74 `during` from its middle on; each half's level (dB against the reference) lies in range.
 TEST_F(HeardModulators, ControllerSeventyFourActsThroughTheFontsModulatorElseTheBrightness)
 {
     const struct {

@@ -1,8 +1,5 @@
-// SoundFont files: damaged ones are refused with a message naming the file and the damage
-// (never read out of bounds: every truncation and the damages below run under the
-// sanitizers too), fonts are ordered and excluded as configured, and every General MIDI
-// program and the drum kit of the standard GM font load with sample data that sounds; how a
-// zone pair's modulator list is merged from the defaults and the font's zones, and the curves.
+// SoundFont files: damage refused and named (the sanitizer builds see every read), order and
+// exclusion, the GM font's programs and kit, and how a zone pair's modulators are merged.
 #include "instrum_test_support.h"
 
 #include <tuple>
@@ -28,6 +25,20 @@ Sf2FontDef small_font()
     return f;
 }
 
+// A font of one preset "p" (0:0) on one instrument whose zones play two stereo halves in turn.
+Sf2FontDef fan_out(int preset_zones, int inst_zones)
+{
+    Sf2FontDef f;
+    Sf2SampleDef left = {"left", sf2_sine(400, 100), 100, 300}, right = left;
+    left.type = 4, left.link = 1, right.name = "right", right.type = 2, right.link = 0;
+    f.samples = {left, right};
+    f.instruments = {{"fan", {}}};
+    for (int i = 0; i < inst_zones; i++)
+        f.instruments[0].zones.push_back({{{SF2_SAMPLE_MODES, 1}}, i % 2});
+    f.presets = {{"p", 0, 0, std::vector<Sf2ZoneDef>((size_t)preset_zones, Sf2ZoneDef{{}, 0})}};
+    return f;
+}
+
 using SoundFontTest = InstrumTest;
 
 const uint16_t CC7 = 0x0587, CC74 = 0x00CA, VEL_ATTEN = 0x0502, CC10 = 0x028A;
@@ -46,14 +57,13 @@ Merged merged(const Sf2FontDef& def)
     Merged r;
     if (f == nullptr)
         return r;
-    Instrument* ip = sf2_convert_preset(f.get(), 0, 0, -1, SF2Settings(), 44100, 44);
+    InstrumentPtr ip(sf2_convert_preset(f.get(), 0, 0, -1, SF2Settings(), 44100, 44));
     EXPECT_NE(ip, nullptr);
     if (ip == nullptr)
         return r;
     r.list = *ip->sample[0].sf_mods;
     for (const SF2File::Warning& w : f->warnings)
         r.warnings.push_back(w.kind);
-    free_instrument(ip);
     return r;
 }
 
@@ -107,7 +117,7 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
         put_le(bad, d.at, d.value, d.bytes);
         std::unique_ptr<SF2File> f(sf2_read_memory(bad.data(), bad.size(), "bad.sf2", &why));
         EXPECT_EQ(f, nullptr) << d.what;
-        EXPECT_TRUE(contains(why, d.reason)) << d.what << ": " << why;
+        EXPECT_TRUE(has(why, d.reason)) << d.what << ": " << why;
     }
     // Every truncation, with the RIFF size told the truth so that the chunks are walked.
     for (size_t n = 0; n < good.size(); n++) {
@@ -127,7 +137,7 @@ TEST_F(SoundFontTest, DamagedFilesAreRefusedWithTheReason)
         EXPECT_EQ(load_soundfont_inst(0, 0, 0, -1), nullptr);
         EXPECT_EQ(load_soundfont_inst(0, 0, 0, -1), nullptr);
     });
-    EXPECT_TRUE(contains(msg, path + ": can't use this SoundFont: sample \"sine\"")) << msg;
+    EXPECT_TRUE(has(msg, path + ": can't use this SoundFont: sample \"sine\"")) << msg;
     EXPECT_EQ(msg.find(path), msg.rfind(path)) << "reported once: " << msg;
     // Mended (another file of the same size put in its place), it is read again.
     ASSERT_EQ(rename(dir_.write("mended.sf2", good).c_str(), path.c_str()), 0);
@@ -146,7 +156,7 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
         report_soundfont_warnings();
     });
     ASSERT_NE(ip, nullptr);
-    EXPECT_TRUE(contains(msg, path + ": sample \"sine\": loop 100..450 lies outside")) << msg;
+    EXPECT_TRUE(has(msg, path + ": sample \"sine\": loop 100..450 lies outside")) << msg;
     for (int i = 0; i < ip->samples; i++)
         EXPECT_FALSE(ip->sample[i].modes & MODES_LOOPING);
     // The font answers at its own order; excluded and reordered presets do not.
@@ -158,7 +168,7 @@ TEST_F(SoundFontTest, LoopOutsideItsSampleIsReportedAndFontsKeepTheirOrder)
     EXPECT_EQ(load_soundfont_inst(1, 0, 0, -1), nullptr);
     // A %font element names its file and preset itself.
     EXPECT_NE(InstrumentPtr(extract_soundfont(path.c_str(), 0, 0, -1)), nullptr);
-    EXPECT_TRUE(contains(stderr_of([&] { EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr); }),
+    EXPECT_TRUE(has(stderr_of([&] { EXPECT_EQ(extract_soundfont(path.c_str(), 0, 9, -1), nullptr); }),
                          "no playable preset 9 in bank 0"));
 }
 
@@ -188,26 +198,7 @@ TEST_F(SoundFontTest, EveryGeneralMidiProgramAndDrumOfTheGmFontLoadsAndSounds)
     }
 }
 
-namespace {
-
-// A font of one preset "p" (0:0) on one instrument whose zones play two stereo halves in turn.
-Sf2FontDef fan_out(int preset_zones, int inst_zones)
-{
-    Sf2FontDef f;
-    Sf2SampleDef left = {"left", sf2_sine(400, 100), 100, 300}, right = left;
-    left.type = 4, left.link = 1, right.name = "right", right.type = 2, right.link = 0;
-    f.samples = {left, right};
-    f.instruments = {{"fan", {}}};
-    for (int i = 0; i < inst_zones; i++)
-        f.instruments[0].zones.push_back({{{SF2_SAMPLE_MODES, 1}}, i % 2});
-    f.presets = {{"p", 0, 0, std::vector<Sf2ZoneDef>((size_t)preset_zones, Sf2ZoneDef{{}, 0})}};
-    return f;
-}
-
-}  // namespace
-
-// Fonts whose tables stay legal but ask too much, or leave presets or samples unusable: each
-// is bounded, named in one line a kind of fault, and counted among the instruments not loaded.
+// Legal tables that ask too much or leave nothing usable; each counts as an instrument not loaded.
 TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
 {
     Sf2FontDef rate0 = small_font();
@@ -242,7 +233,7 @@ TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
         EXPECT_EQ(std::make_tuple(ip != nullptr, instrument_load_failures - failures),
                   std::make_tuple(c.loads, c.loads ? 0 : 1));
         for (const std::string& s : c.said) {
-            EXPECT_TRUE(contains(msg, path + s + "\n")) << msg;
+            EXPECT_TRUE(has(msg, path + s + "\n")) << msg;
             msg.erase(0, msg.find('\n') + 1);
         }
         EXPECT_EQ(msg, "");
@@ -264,7 +255,7 @@ TEST_F(SoundFontTest, HostileFontsAreBoundedAndTheirFaultsNamedOnce)
     put_le(bad, inam + 4, 1000000, 4);
     std::string why;
     EXPECT_EQ(sf2_read_memory(bad.data(), bad.size(), "esc.sf2", &why), nullptr);
-    EXPECT_TRUE(contains(why, "chunk \"\\x1B[2J\" in")) << why;
+    EXPECT_TRUE(has(why, "chunk \"\\x1B[2J\" in")) << why;
 }
 
 // 24-bit fonts: the low byte of each point rounds it to the nearest 16-bit value.
@@ -282,8 +273,7 @@ TEST_F(SoundFontTest, TwentyFourBitPointsAddTheirLowByte)
     EXPECT_EQ(std::vector<int16_t>(ip->sample[0].data, ip->sample[0].data + expect.size()), expect);
 }
 
-// A compressed font decodes a sample when a note first plays it, once: until then the sample
-// has the length its stream announces and reads silence.
+// Until a note plays it, a sample has the length its stream announces and reads silence.
 TEST_F(SoundFontTest, CompressedSamplesAreDecodedWhenFirstPlayed)
 {
     Sf2FontDef def = small_font();

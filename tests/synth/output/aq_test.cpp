@@ -82,8 +82,7 @@ protected:
         fake = fresh_output(fake.qsize), frames_added = 0;
     }
 
-    // The final effect stage (left/right delay, noise shaping) off: what reaches the output is
-    // the samples added, bit for bit.
+    // The final effect stage off: what reaches the output is the samples added, bit for bit.
     Restore<int> lr_{effect_lr_mode, -1}, shaping_{noise_sharp_type, 0};
     char max_[16], fill_[16];
     Restore<char*> max_opt_{opt_aq_max_buff, max_}, fill_opt_{opt_aq_fill_buff, fill_};
@@ -91,11 +90,21 @@ protected:
     Restore<PlayMode*> mode_in_use_{play_mode, &mode_};
 };
 
-// The wave device output over the capture device, with its trace.
+// The wave device output in use over the capture device, with its trace; closed at the end.
+struct CaptureDevice {
+    CaptureDevice() { InitializeCriticalSection(&critSect); }
+    ~CaptureDevice() { w32_play_mode.close_output(); }
+
+    TempDir dir;
+    std::string capture = dir.file("played.wav"), trace = dir.file("trace.txt");
+    ScopedEnv device{"CORVELLE_AUDIO_DEVICE", "capture:" + capture};
+    ScopedEnv trace_env{"CORVELLE_TRACE", trace};
+    Restore<PlayMode> record{w32_play_mode};
+    Restore<PlayMode*> in_use{play_mode, &w32_play_mode};
+};
+
 class WaveDriverTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitializeCriticalSection(&critSect); }
-    void TearDown() override { w32_play_mode.close_output(); }
     static std::string pattern(size_t n, int seed)
     {
         std::string v(n, '\0');
@@ -104,11 +113,7 @@ protected:
         return v;
     }
 
-    TempDir dir_;
-    std::string capture_ = dir_.file("played.wav"), trace_ = dir_.file("trace.txt");
-    ScopedEnv device_{"CORVELLE_AUDIO_DEVICE", "capture:" + capture_}, trace_env_{"CORVELLE_TRACE", trace_};
-    Restore<PlayMode> record_{w32_play_mode};
-    Restore<PlayMode*> mode_in_use_{play_mode, &w32_play_mode};
+    CaptureDevice device_;
 };
 
 }  // namespace
@@ -229,8 +234,7 @@ TEST_F(AudioQueueTest, OutputWithoutPlayPosition)
     EXPECT_EQ(b[0], 1 << 20);  // not even converted
 }
 
-// The clock starts when the device is given its first frames, never passes the frames handed
-// over (it stops when the device runs dry or a write fails), and counts on when given more.
+// The clock stops when the device runs dry or a write fails, and counts on when given more.
 TEST_F(AudioQueueTest, ClockFollowsWhatTheDeviceWasGiven)
 {
     fake.qsize = 4 * 16384;  // 0.37 s of device queue
@@ -271,8 +275,7 @@ TEST_F(AudioQueueTest, ClockFollowsWhatTheDeviceWasGiven)
     EXPECT_EQ(aq_samples(), stopped);
     fake.fail = false;
 
-    // Waiting for the view with nothing for it to show sleeps a fifth of the device queue
-    // (74 ms) rather than spinning.
+    // With nothing to show, waiting for the view sleeps (a fifth of the queue, 74 ms), not spins.
     Span waited = timed([] { aq_wait_ticks(); });
     EXPECT_GE(waited.to - waited.from, 60000.0);
 }
@@ -301,20 +304,14 @@ TEST_F(AudioQueueTest, MeasuresAnUnknownDeviceQueue)
     EXPECT_EQ(fake.writes, std::vector<int>({4000}));
 }
 
-// The clock, read from a second thread as the view does, stays within a bucket of what the
-// capture device's trace says it played; the recording holds exactly the added samples.
+// Within a bucket of what the device's trace says it played; the recording is the samples added.
 TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
 {
-    TempDir dir;
-    std::string capture = dir.file("clock.wav"), trace = dir.file("trace.txt");
-    ScopedEnv device("CORVELLE_AUDIO_DEVICE", "capture:" + capture), trace_env("CORVELLE_TRACE", trace);
+    CaptureDevice device;
     std::vector<std::pair<Span, int32>> readings;
     readings.reserve(10000);
     const int32 total = 3 * 44100;
     {
-        Restore record(w32_play_mode);
-        Restore device(play_mode, &w32_play_mode);
-        InitializeCriticalSection(&critSect);
         ASSERT_EQ(w32_play_mode.open_output(), 0);
         AtExit close([] { w32_play_mode.close_output(); });
         aq_setup();
@@ -330,13 +327,11 @@ TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
         ASSERT_EQ(aq_flush(0), 0);
     }  // the view's thread stops, then the device closes
 
-    std::vector<DeviceTraceLine> lines = read_device_trace(trace);
+    std::vector<DeviceTraceLine> lines = read_device_trace(device.trace);
     ASSERT_GE(lines.size(), 32u);
     ASSERT_EQ(lines.back().frames, 33 * 4096);  // 3 s rounded up to whole buckets
-    // Between two of its lines the device had played at least the frames of the earlier and at
-    // most those of the later; a starved device thread plays in bursts and stamps late, which
-    // only widens that span. A clock that counted what was queued, not what was played, would
-    // run up to the whole queue (31 buckets) ahead of it.
+    // Between two of its lines the device played from the earlier's frames to the later's (a
+    // starved thread only widens that); a clock of what was queued would run 31 buckets ahead.
     std::vector<double> diffs;
     for (const auto& r : readings) {
         if (r.first.to > lines.back().us)
@@ -355,12 +350,11 @@ TEST_F(AudioQueueTest, ClockReadFromAnotherThreadAgreesWithTheDevice)
     std::sort(diffs.begin(), diffs.end());
     EXPECT_LE(diffs[diffs.size() / 2], 1024.0) << diffs.size() << " readings";
     EXPECT_LE(diffs[diffs.size() * 95 / 100], 4096.0) << "worst " << diffs.back();
-    EXPECT_TRUE(wave_data(read_whole_file(capture)) ==
+    EXPECT_TRUE(wave_data(read_whole_file(device.capture)) ==
                 converted(0, total) + std::string((33 * 4096 - total) * 4, '\0'));
 }
 
-// Queue sizes and error texts; opening raises a pool below 8 with a warning and makes the
-// encoding one the device plays; failures give the driver's messages.
+// Opening raises a pool below 8 with a warning and makes the encoding one the device plays.
 TEST_F(WaveDriverTest, SettingsAndFailures)
 {
     int size = 0;
@@ -408,9 +402,8 @@ TEST_F(WaveDriverTest, SettingsAndFailures)
     }
     ScopedEnv bad("CORVELLE_AUDIO_DEVICE", "capture:/nonexistent-dir/x.wav");
     w32_play_mode.encoding = PE_16BIT | PE_SIGNED;
-    EXPECT_NE(open_says(-1).find("Can't open audio device: encoding=<16bit>, rate=<44100>, ch=<2>: "
-                                 "no device driver present"),
-              std::string::npos);
+    EXPECT_TRUE(has(open_says(-1), "Can't open audio device: encoding=<16bit>, rate=<44100>, ch=<2>: "
+                                   "no device driver present"));
 }
 
 // Request 2 drops what is queued and leaves the device open; request 3 plays everything first.
@@ -421,12 +414,12 @@ TEST_F(WaveDriverTest, DiscardAndDrainRequests)
     ASSERT_EQ(w32_play_mode.output_data(&data[0], (int32)data.size()), 0);
     ASSERT_EQ(w32_play_mode.acntl(PM_REQ_DISCARD, nullptr), 0);
     EXPECT_EQ(w32_play_mode.fd, 0);
-    const size_t kept = wave_data(read_whole_file(capture_)).size();
+    const size_t kept = wave_data(read_whole_file(device_.capture)).size();
     EXPECT_LT(kept, data.size() / 2);
     ASSERT_EQ(w32_play_mode.output_data(&more[0], (int32)more.size()), 0);
     ASSERT_EQ(w32_play_mode.acntl(PM_REQ_FLUSH, nullptr), 0);
     EXPECT_EQ(w32_play_mode.fd, 0);
-    const std::string played = wave_data(read_whole_file(capture_));
+    const std::string played = wave_data(read_whole_file(device_.capture));
     EXPECT_EQ(played.size(), kept + more.size());
     EXPECT_TRUE(played.substr(kept) == more);
 }
@@ -448,9 +441,9 @@ TEST_F(WaveDriverTest, WriteSplitsIntoPoolBuffersInOrder)
     EXPECT_EQ(debug.find("Buffer 3 queued."), std::string::npos);
     w32_play_mode.close_output();
     EXPECT_EQ(w32_play_mode.fd, -1);
-    std::vector<DeviceTraceLine> t = read_device_trace(trace_);
+    std::vector<DeviceTraceLine> t = read_device_trace(device_.trace);
     ASSERT_EQ(t.size(), 3u);
     EXPECT_EQ((std::vector<long long>{t[0].frames, t[1].frames, t[2].frames}),
               (std::vector<long long>{4096, 8192, 10000}));  // 7232 bytes are 1808 frames
-    EXPECT_EQ(wave_data(read_whole_file(capture_)), data);
+    EXPECT_EQ(wave_data(read_whole_file(device_.capture)), data);
 }

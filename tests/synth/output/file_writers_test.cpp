@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <random>
 #include <string>
@@ -33,19 +34,26 @@ int32 sample(int32 frame, int ch)
     return (int32)(v << 5) - (1 << 28);
 }
 
+// Converts frames [first, first + frames) of the signal for mode and hands them to its writer.
+int write_block(PlayMode* mode, int32 first = 0, int32 frames = 4096)
+{
+    const int ch = (mode->encoding & PE_MONO) ? 1 : 2;
+    std::vector<int32> b;
+    for (int32 i = first; i < first + frames; i++)
+        for (int c = 0; c < ch; c++)
+            b.push_back(sample(i, c));
+    play_mode = mode;
+    int32 bytes = general_output_convert(b.data(), frames);
+    return mode->output_data(reinterpret_cast<char*>(b.data()), bytes);
+}
+
 // Restores every mode record a test changes.
 class FileWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    FileWriterTest()
     {
         for (PlayMode** m = play_mode_list; *m != nullptr; m++)
-            saved_.push_back(**m);
-    }
-    void TearDown() override
-    {
-        for (size_t i = 0; play_mode_list[i] != nullptr; i++)
-            *play_mode_list[i] = saved_[i];
-        play_mode = nullptr;
+            saved_.emplace_back(**m);
     }
 
     // Opens mode on name, writes frames of the signal in blocks of 4096, closes; the encoding
@@ -56,42 +64,31 @@ protected:
         mode->name = names_.back().c_str(), mode->encoding = enc, mode->rate = rate;
         play_mode = mode;
         ASSERT_EQ(mode->open_output(), 0) << name;
-        const int ch = (mode->encoding & PE_MONO) ? 1 : 2;
-        for (int32 at = 0; at < frames; at += 4096) {
-            std::vector<int32> b;
-            for (int32 i = at; i < std::min(frames, at + 4096); i++)
-                for (int c = 0; c < ch; c++)
-                    b.push_back(sample(i, c));
-            int32 bytes = general_output_convert(b.data(), (int32)b.size() / ch);
-            ASSERT_EQ(mode->output_data(reinterpret_cast<char*>(b.data()), bytes), 0);
-        }
+        for (int32 at = 0; at < frames; at += 4096)
+            ASSERT_EQ(write_block(mode, at, std::min(4096, frames - at)), 0);
         mode->close_output();
         EXPECT_EQ(mode->fd, -1);
     }
 
-    std::vector<PlayMode> saved_;
+    std::deque<Restore<PlayMode>> saved_;
+    Restore<PlayMode*> in_use_{play_mode};
     std::vector<std::string> names_;
 };
 
 // Converts a copy of the samples with play_mode set to a mode of the given encoding.
-std::vector<uint8> convert(int32 enc, std::vector<int32> samples, int32* bytes_out = nullptr)
+std::vector<uint8> convert(int32 enc, std::vector<int32> samples)
 {
     PlayMode mode = raw_play_mode;
     mode.encoding = enc;
     Restore<PlayMode*> in_use(play_mode, &mode);
     int32 frames = (enc & PE_MONO) ? (int32)samples.size() : (int32)samples.size() / 2;
     int32 bytes = general_output_convert(samples.data(), frames);
-    if (bytes_out)
-        *bytes_out = bytes;
     const uint8* p = reinterpret_cast<const uint8*>(samples.data());
     return std::vector<uint8>(p, p + bytes);
 }
 
-}  // namespace
-
-// Every writer and encoding, read back by sox: the header's rate, channels, encoding and
-// length, and every sample (exactly for linear encodings, within the law's step for G.711).
-// Raw data is the converted samples and nothing else.
+// Every writer and encoding read back by sox: the header, and every sample (exactly for linear
+// encodings, within the law's step for G.711); raw data is the converted samples alone.
 TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
 {
     TempDir dir;
@@ -146,17 +143,6 @@ TEST_F(FileWriterTest, WritersWriteWhatTheyAreGiven)
                 ASSERT_EQ(got, (int32)((uint32)(x >> (29 - c.bits)) << (32 - c.bits))) << "sample " << i;
         }
     }
-}
-
-// Converts one block of the signal for mode and hands it to the mode's writer.
-static int write_block(PlayMode* mode)
-{
-    std::vector<int32> b(8192);
-    for (int32 i = 0; i < 8192; i++)
-        b[i] = sample(i / 2, i % 2);
-    play_mode = mode;
-    int32 bytes = general_output_convert(b.data(), 4096);
-    return mode->output_data(reinterpret_cast<char*>(b.data()), bytes);
 }
 
 // A full disk, a file-size limit and a closed pipe are reported and fail the write.
@@ -241,8 +227,8 @@ TEST_F(FileWriterTest, WriteErrorsAreReported)
         au_play_mode.name = "/nonexistent-dir/x.au";
         EXPECT_EQ(au_play_mode.open_output(), -1);
     });
-    EXPECT_NE(err.find("RIFF WAVE file: no output file name given"), std::string::npos) << err;
-    EXPECT_NE(err.find("/nonexistent-dir/x.au: No such file or directory"), std::string::npos) << err;
+    EXPECT_TRUE(has(err, "RIFF WAVE file: no output file name given")) << err;
+    EXPECT_TRUE(has(err, "/nonexistent-dir/x.au: No such file or directory")) << err;
 
     // The event list writes one line per event; a part of an event is refused.
     std::string file = dir.file("events.txt");
@@ -284,8 +270,6 @@ TEST_F(FileWriterTest, PlayModeListAndSilentMode)
 }
 
 // ---- outputs past the 32-bit size fields ----
-
-namespace {
 
 // Keeps what is written to the first 128 offsets (the header) and counts the rest.
 struct CountingStream {
@@ -335,10 +319,8 @@ uint64 feed(PlayMode* mode, uint64 total, std::string* err)
 
 }  // namespace
 
-// Data past 4 GiB make the WAVE file an RF64 file: its "ds64" chunk holds the 64-bit sizes
-// and the 32-bit fields say so with all ones. The largest data that fit stay a RIFF file.
-// Sun audio and AIFF sizes are 32-bit: the writer refuses the block that would pass them,
-// says why, and the header written on closing describes what was written.
+// Data past 4 GiB make the WAVE file an RF64 file (the largest that fit stay RIFF); Sun audio
+// and AIFF refuse the block that would pass their 32-bit sizes, and describe what was written.
 TEST_F(FileWriterTest, SizesPastFourGibibytes)
 {
     const uint64 header = 80;  // RIFF, reserved ds64 (JUNK), fmt, data headers
@@ -413,12 +395,9 @@ TEST(Conversion, ValuesClippingAndByteOrdersOfEachEncoding)
               std::vector<uint8>({0, 127, 128, 1, 0}));
     EXPECT_EQ(convert(PE_MONO, {0, -(1 << 28)}), std::vector<uint8>({0x80, 0x00}));  // unsigned
 
-    // 24-bit stereo: three bytes a sample, low byte first. (The file writer tests compare
-    // whole 24-bit files sample by sample.)
-    int32 bytes = 0;
-    EXPECT_EQ(convert(PE_24BIT | PE_SIGNED, {-(1 << 28), 32, 0x123456 << 5, -1}, &bytes),
+    // 24-bit stereo: three bytes a sample, low byte first.
+    EXPECT_EQ(convert(PE_24BIT | PE_SIGNED, {-(1 << 28), 32, 0x123456 << 5, -1}),
               std::vector<uint8>({0x00, 0x00, 0x80, 0x01, 0x00, 0x00, 0x56, 0x34, 0x12, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(bytes, 12);
     EXPECT_EQ(convert(PE_24BIT | PE_SIGNED | PE_BYTESWAP | PE_MONO, {0x123456 << 5, 1 << 29}),
               std::vector<uint8>({0x12, 0x34, 0x56, 0x7F, 0xFF, 0xFF}));  // clipped to 8388607
     EXPECT_EQ(convert(PE_24BIT | PE_MONO, {0}), std::vector<uint8>({0x00, 0x00, 0x80}));
@@ -426,8 +405,8 @@ TEST(Conversion, ValuesClippingAndByteOrdersOfEachEncoding)
 
     EXPECT_EQ(convert(PE_ULAW | PE_MONO, {0, -(1 << 28), 1 << 28}), std::vector<uint8>({0xFF, 0x00, 0x80}));
     EXPECT_EQ(convert(PE_ALAW | PE_MONO, {0, -(1 << 28), 1 << 28}), std::vector<uint8>({0xD5, 0x2A, 0xAA}));
-    convert(PE_ALAW, std::vector<int32>(200), &bytes);
-    EXPECT_EQ(bytes, 200);  // one byte per sample, stereo samples counted twice
+    // One byte per sample, stereo samples counted twice.
+    EXPECT_EQ(convert(PE_ALAW, std::vector<int32>(200)).size(), 200u);
     // The whole range of both laws is read back by sox in the file writer tests.
 }
 

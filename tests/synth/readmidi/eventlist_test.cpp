@@ -1,6 +1,4 @@
-// The event list: insertion order, limits, controller translation, the string table, time
-// signatures, beat events, the conversion to sample time, the list printed as text and the
-// instruments marked for loading.
+// The event list, its conversion to sample time and to text, and the instruments it marks.
 #include "midi_image.h"
 
 #include <cstdio>
@@ -86,7 +84,7 @@ TEST_F(EventListTest, ControllerTranslationAndTheStringTable)
             readmidi_add_ctl_event(0, 1, c, 5);
     });
     EXPECT_EQ(event_count, 1);
-    EXPECT_NE(msg.find("(Control ch=1 3: 5)"), std::string::npos);
+    EXPECT_TRUE(has(msg, "(Control ch=1 3: 5)"));
     readmidi_read_init();
     char* s = readmidi_make_string_event(ME_LYRIC, "hello", &ev, 1);
     ASSERT_NE(s, nullptr);
@@ -184,7 +182,7 @@ TEST_F(EventListTest, DroppedEventsPortsAndOverflow)
                      make(0x7FFFFFF, ME_NOTEOFF, 0, 60)});
     });
     EXPECT_TRUE(out.empty());
-    EXPECT_NE(msg.find("Overflow the sample counter"), std::string::npos);
+    EXPECT_TRUE(has(msg, "Overflow the sample counter"));
     EXPECT_EQ(evlist, nullptr);
 }
 
@@ -213,18 +211,17 @@ TEST(EventPrint, OneLinePerEventAndWriteErrors)
 // Instruments a song needs are marked in the banks while the event array is built.
 class InstrumentMarksTest : public ReaderTest {
 protected:
-    int saved_programs_[MAX_CHANNELS];
+    const std::vector<int> saved_programs_{default_program, default_program + MAX_CHANNELS};
     Restore<int> mode_{play_system_mode};
     InstrumentMarksTest()
     {
         clear_marks();
-        std::copy(default_program, default_program + MAX_CHANNELS, saved_programs_);
         std::fill(default_program, default_program + MAX_CHANNELS, 0);
     }
     ~InstrumentMarksTest() override
     {
         clear_marks();
-        std::copy(saved_programs_, saved_programs_ + MAX_CHANNELS, default_program);
+        std::copy(saved_programs_.begin(), saved_programs_.end(), default_program);
     }
     static void clear_marks()
     {
@@ -243,8 +240,8 @@ protected:
     }
 };
 
-// Notes mark their programs and drums; a program without a note, a channel that plays the
-// default instrument and an undefined bank (bank 0 stands in, reported once) mark nothing more.
+// A program without a note, a channel on the default instrument and an undefined bank (bank 0
+// stands in, reported once) mark nothing more.
 TEST_F(InstrumentMarksTest, NotesMarkTheirProgramsAndDrums)
 {
     ASSERT_EQ(tonebank[77], nullptr);
@@ -262,7 +259,7 @@ TEST_F(InstrumentMarksTest, NotesMarkTheirProgramsAndDrums)
     EXPECT_EQ(r.messages.find("Tone bank 77 is undefined", first + 1), std::string::npos);
     // The next song starts from the default bank, not from this one's bank select.
     r = read_image(smf(0, 96, {cat({note_on(0, 3, 60, 100), end_of_track(96)})}));
-    EXPECT_EQ(r.messages.find("Tone bank 77"), std::string::npos) << r.messages;
+    EXPECT_FALSE(has(r.messages, "Tone bank 77")) << r.messages;
     // A damaged GS tone number selects program 128, which no bank has: nothing is marked, and
     // nothing past the bank is touched (the sanitizers see it).
     clear_marks();

@@ -1,5 +1,4 @@
-// Standard MIDI File images built in memory, and reading them (or files) with the messages the
-// reader printed.
+// Standard MIDI File images built in memory, and reading them (or files) with the messages.
 #ifndef CORVELLE_TESTS_READMIDI_MIDI_IMAGE_H
 #define CORVELLE_TESTS_READMIDI_MIDI_IMAGE_H
 
@@ -75,7 +74,6 @@ struct ReadResult {
     int32_t samples = -1;
     std::string messages;
     std::vector<MidiEvent> of_type(int type) const { return only(events, type); }
-    bool has_message(const std::string& text) const { return messages.find(text) != std::string::npos; }
 };
 
 // Reads the image, or the file when path is given, with stderr captured.
@@ -103,8 +101,7 @@ inline ReadResult read_image(const Bytes& image, const std::string& name = "imag
 }
 inline ReadResult read_path(const std::string& path) { return read_image({}, "", path.c_str()); }
 
-// The reader's globals in a known state: output at 44100 Hz, all messages shown, records of
-// earlier songs forgotten, default drum channels.
+// The reader's globals in a known state: 44100 Hz, every message shown, no earlier songs.
 class ReaderTest : public ::testing::Test {
 protected:
     void SetUp() override

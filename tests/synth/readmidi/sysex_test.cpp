@@ -1,5 +1,4 @@
-// System-exclusive decoding: resets, master and part volumes, GS and XG parameter writes,
-// tunings, display messages and the chorus-text state.
+// System-exclusive decoding: resets, volumes, GS and XG parameters, tunings and texts.
 #include "midi_image.h"
 
 #include "readmidi/sysex.h"
@@ -49,8 +48,7 @@ TEST_F(SysexTest, ResetsAndSystemModes)
     EXPECT_TRUE(multi(reset).empty());
     reset[8] = 0x42;  // a wrong checksum
     EXPECT_FALSE(single(reset));
-    EXPECT_NE(stderr_of([&] { EXPECT_TRUE(multi(reset).empty()); }).find("GS SysEx: Checksum Error."),
-              std::string::npos);
+    EXPECT_TRUE(has(stderr_of([&] { EXPECT_TRUE(multi(reset).empty()); }), "GS SysEx: Checksum Error."));
     ASSERT_TRUE(single(gs_data_set(0x40, 0x00, 0x7F, {0x00}, 0x7F)));  // the broadcast device number
     EXPECT_TRUE(is_event(ev, ME_RESET));
     ASSERT_TRUE(single(kXgOn));
@@ -72,8 +70,7 @@ TEST_F(SysexTest, ResetsAndSystemModes)
                  {{ME_SYSEX_LSB, 0, 3, SYSEX_GM2_CHORUS_TYPE}, {ME_SYSEX_GS_LSB, 0, 0x40, GS_CHORUS_DEPTH}});
 }
 
-// Master volume (GS and universal), and the universal volume sent to one channel, which
-// stays a channel volume.
+// Master volume (GS and universal); the universal one sent to one channel is a channel volume.
 TEST_F(SysexTest, Volumes)
 {
     const struct { Bytes msg; int type, want; } cases[] = {

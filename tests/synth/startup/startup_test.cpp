@@ -1,5 +1,4 @@
-// Start-up: where the configuration is searched and when it counts as found, the defaults set
-// for every file, choosing the output, preparing the player and the main play routine.
+// Start-up: the configuration search, each file's defaults, the output, the player, the playlist.
 #include <malloc.h>
 
 #include <csignal>
@@ -11,9 +10,8 @@
 #include "support/tempdir.h"
 #include "synth/play/player_fixture.h"
 
-// Three configuration places and the last-resort file in a temporary directory; each file sets
-// the polyphony, so the polyphony tells which file was read. The status counts the option texts
-// that failed, and 1 more when no configuration was found.
+// Each configuration file sets the polyphony, which tells which was read. The status counts the
+// option texts that failed, and 1 more when no configuration was found.
 TEST(ConfigSearch, PlacesAreSearchedInOrderAndOptionTextsCount)
 {
     ScopedEnv home("HOME", getenv("HOME"));
@@ -112,8 +110,7 @@ TEST_F(StartUp, ThePlayerTakesTheForcedRateAndFragments)
     play_mode->extra_param[0] = 0;
 }
 
-// Each song starts with a new voice array; the old one's pan-delay buffers go with it, also when
-// the configuration changed the polyphony in between.
+// The old voices' pan-delay buffers go with them, also when the polyphony changed in between.
 TEST_F(StartUp, NewSongsFreeThePanDelayBuffersOfTheOldVoices)
 {
     size_t before = mallinfo2().uordblks;
