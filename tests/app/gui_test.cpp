@@ -252,8 +252,8 @@ TEST_F(MainWindow, PlayRefusesWhileBusyCancelStartsNothingAndScreenshot)
     for (int j = 0; j < 14; j++)
         for (int k = 0; k < 3; k++) {
             int ch = channels[(j + k) % 4], key = 20 + (j * 19 + k * 31) % 90;
-            score.push_back({5 * j, note_event(ME_NOTEON, 0, ch, key, 30 + (j * 13 + k * 29) % 98)});
-            score.push_back({5 * j + 4 + 3 * ((j + k) % 5), note_event(ME_NOTEOFF, 0, ch, key, 0)});
+            score.push_back({5 * j, make_event(0, ME_NOTEON, ch, key, 30 + (j * 13 + k * 29) % 98)});
+            score.push_back({5 * j + 4 + 3 * ((j + k) % 5), make_event(0, ME_NOTEOFF, ch, key, 0)});
         }
     for (int frame = 0; frame < 90; frame++) {
         for (auto& entry : score)

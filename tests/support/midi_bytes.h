@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "readmidi/event.h"
+
 typedef std::vector<uint8_t> Bytes;
 
 // Appends v as a variable-length quantity (seven bits a byte, most significant first).
@@ -123,6 +125,12 @@ inline void add_notes(std::vector<TimedBytes>& evs, const std::vector<SongNote>&
         evs.push_back({n.start + n.length, {(uint8_t)(0x80 | n.ch), (uint8_t)n.key, 0x40}});
     for (const SongNote& n : notes)
         evs.push_back({n.start, {(uint8_t)(0x90 | n.ch), (uint8_t)n.key, (uint8_t)n.velocity}});
+}
+
+// An engine event: time, type, channel and the two data bytes.
+inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
+{
+    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)a, (uint8)b};
 }
 
 #endif

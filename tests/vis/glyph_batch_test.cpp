@@ -1,5 +1,4 @@
 // The view's two painters give the plain drawing's picture, pixel for pixel, in crowded columns.
-#include <map>
 #include <random>
 #include "vis/glyph_batch.h"
 #include "vis/glyph_canvas.h"
@@ -39,7 +38,7 @@ protected:
         std::multimap<int, MidiEvent> offs;  // by the frame they are due in
         for (int f = 0; f < frames; f++) {
             for (int n = 0; n < notes_per_frame; n++) {
-                MidiEvent on = note_event(ME_NOTEON, 0, (int)next(5), 40 + (int)next(24),
+                MidiEvent on = make_event(0, ME_NOTEON, (int)next(5), 40 + (int)next(24),
                                           (int)next(128));
                 view->events.push(on);
                 on.type = ME_NOTEOFF;

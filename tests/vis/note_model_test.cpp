@@ -21,7 +21,7 @@ protected:
 
     void push(int type, int32 time, int ch, int note, int velocity = 100)
     {
-        MidiEvent ev = note_event(type, time, ch, note, velocity);
+        MidiEvent ev = make_event(time, type, ch, note, velocity);
         enqueue_event(&ev);
     }
     std::list<Glyph>& glyphs(int ch, int key) { return view.visuals[ch].glyphs[key]; }
@@ -159,7 +159,7 @@ TEST_F(NoteModel, PushesOnAnotherThreadWhileFramesPop)
     std::atomic<bool> done{false};
     std::thread producer([&] {
         for (int i = 0; i < total; i++) {
-            MidiEvent ev = note_event(ME_NOTEON, i, i % channels, 60, (i / channels) % 128);
+            MidiEvent ev = make_event(i, ME_NOTEON, i % channels, 60, (i / channels) % 128);
             enqueue_event(&ev);
             shared_now = i - 20;  // the device lags behind what was rendered
             if (i % 64 == 0)

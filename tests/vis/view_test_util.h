@@ -19,7 +19,7 @@
 #include "output/output.h"
 #include "play/channels.h"
 #include "play/playmidi.h"
-#include "readmidi/event.h"
+#include "support/midi_bytes.h"
 #include "app/gui.h"
 #include "vis/CGL_Window.h"
 
@@ -72,11 +72,6 @@ inline void reset_engine_defaults()
 // The play position the tests hand to the view instead of the audio device's.
 inline int32 test_now = 0;
 inline int32 test_clock() { return test_now; }
-
-inline MidiEvent note_event(int type, int32 time, int ch, int note, int velocity)
-{
-    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)note, (uint8)velocity};
-}
 
 // Runs the toolkit until done() holds or the seconds have passed; returns done().
 template <class F>
@@ -211,7 +206,7 @@ protected:
     // A note event through the note hook, due at once.
     static void note(int type, int ch, int key, int velocity = 100)
     {
-        MidiEvent ev = note_event(type, 0, ch, key, velocity);
+        MidiEvent ev = make_event(0, type, ch, key, velocity);
         enqueue_event(&ev);
     }
 };

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>

@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "frontend/controls.h"
@@ -41,11 +39,6 @@ inline std::vector<int32> recorded()
 {
     const int16_t* p = reinterpret_cast<const int16_t*>(fake_output().data.data());
     return std::vector<int32>(p, p + fake_output().data.size() / 2);
-}
-
-inline MidiEvent make_event(int32 time, int type, int ch, int a, int b)
-{
-    return MidiEvent{time, (uint8)type, (uint8)ch, (uint8)a, (uint8)b};
 }
 
 // The player on the fake output at 44100 Hz, stereo 16-bit, no soft queue.
