@@ -19,11 +19,6 @@ protected:
     }
     void TearDown() override { reset_engine_defaults(); }
 
-    void push(int type, int32 time, int ch, int note, int velocity = 100)
-    {
-        MidiEvent ev = make_event(time, type, ch, note, velocity);
-        enqueue_event(&ev);
-    }
     std::list<Glyph>& glyphs(int ch, int key) { return view.visuals[ch].glyphs[key]; }
     // The four corners of the key's first glyph: (x1, bottom) (x2, bottom) (x2, top) (x1, top).
     Box box(int ch, int key)
@@ -40,11 +35,11 @@ protected:
 
 TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
 {
-    push(ME_NOTEON, 0, 0, 60);
+    note(ME_NOTEON, 0, 60);
     frames(10);
     EXPECT_EQ(box(0, 60), (Box{240, 0, 244, 0, 244, 50, 240, 50}));
     EXPECT_FLOAT_EQ(glyphs(0, 60).front().alpha, 1.0f);
-    push(ME_NOTEOFF, 0, 0, 60);
+    note(ME_NOTEOFF, 0, 60);
     frames(1);
     EXPECT_FALSE(glyphs(0, 60).front().held);
     EXPECT_EQ(box(0, 60), (Box{240, 5, 244, 5, 244, 55, 240, 55}));
@@ -61,35 +56,35 @@ TEST_F(NoteModel, HeldGlyphGrowsThenRisesFadesAndLeavesOldestReleasedFirst)
 
     // A held glyph never leaves, and with fade 0 a released one keeps its opacity.
     view.fade = 0.0f;
-    push(ME_NOTEON, 0, 0, 61);
-    push(ME_NOTEON, 0, 0, 62);
-    push(ME_NOTEOFF, 0, 0, 62);
+    note(ME_NOTEON, 0, 61);
+    note(ME_NOTEON, 0, 62);
+    note(ME_NOTEOFF, 0, 62);
     frames(100);
     EXPECT_FLOAT_EQ(glyphs(0, 62).front().alpha, 1.0f);
     frames(200);
     EXPECT_EQ(std::make_tuple(glyphs(0, 62).size(), glyphs(0, 61).size()), std::make_tuple(0u, 1u));
 
     // A note-off releases the oldest held glyph of its key.
-    push(ME_NOTEOFF, 0, 0, 63);  // nothing held yet: nothing happens
-    push(ME_NOTEON, 0, 0, 63, 10);
+    note(ME_NOTEOFF, 0, 63);  // nothing held yet: nothing happens
+    note(ME_NOTEON, 0, 63, 10);
     frames(2);
-    push(ME_NOTEON, 0, 0, 63, 20);
-    push(ME_NOTEOFF, 0, 0, 63);
+    note(ME_NOTEON, 0, 63, 20);
+    note(ME_NOTEOFF, 0, 63);
     frames(1);
     std::list<Glyph>& list = glyphs(0, 63);
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(std::make_tuple(list.front().held, list.front().value, list.back().held),
               std::make_tuple(false, 10, true));
-    push(ME_NOTEOFF, 0, 0, 63);
-    push(ME_NOTEOFF, 0, 0, 63);  // the third finds no held glyph
+    note(ME_NOTEOFF, 0, 63);
+    note(ME_NOTEOFF, 0, 63);  // the third finds no held glyph
     frames(1);
     EXPECT_EQ(std::make_tuple(list.back().held, list.size()), std::make_tuple(false, 2u));
 }
 
 TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
 {
-    push(ME_NOTEON, 100, 0, 60);
-    push(ME_NOTEON, 50, 0, 61);  // due earlier, but behind a later event
+    note(ME_NOTEON, 0, 60, 100, 100);
+    note(ME_NOTEON, 0, 61, 100, 50);  // due earlier, but behind a later event
     test_now = 99;
     frames(1);
     EXPECT_EQ(std::make_tuple(view.hasGlyphs(), view.events.size()), std::make_tuple(false, 2u));
@@ -99,7 +94,7 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
               std::make_tuple(1u, 1u, 0u));
 
     // An unknown position takes nothing, while glyphs already there go on moving.
-    push(ME_NOTEOFF, 0, 0, 60);
+    note(ME_NOTEOFF, 0, 60);
     test_now = -1;
     frames(1);
     EXPECT_EQ(std::make_tuple(view.events.size(), glyphs(0, 60).front().held, box(0, 60)[5]),
@@ -108,7 +103,7 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
     // Event times are scaled by the tempo ratio and rounded to the nearest sample.
     view.events.pop();
     midi_time_ratio = 2.0;
-    push(ME_NOTEON, 30, 1, 60);
+    note(ME_NOTEON, 1, 60, 100, 30);
     test_now = 59;
     frames(1);
     EXPECT_FALSE(view.events.empty());
@@ -118,13 +113,13 @@ TEST_F(NoteModel, EventsWaitForThePlayPositionInQueueOrder)
 
     // A late event starts taller by the whole seconds it is late; with no output, no lag.
     midi_time_ratio = 1.0;
-    push(ME_NOTEON, 1000, 2, 60);
+    note(ME_NOTEON, 2, 60, 100, 1000);
     test_now = 1000 + 2 * 44100 + 44099;
     frames(1);
     PlayMode mode{};
     mode.rate = 44100;
     Restore<PlayMode*> output(play_mode, &mode);
-    push(ME_NOTEON, 1000, 2, 61);
+    note(ME_NOTEON, 2, 61, 100, 1000);
     frames(1);
     EXPECT_EQ(std::make_tuple(box(2, 60)[5], box(2, 61)[5]), std::make_tuple(10.0f, 7.0f));
 }
@@ -133,12 +128,12 @@ TEST_F(NoteModel, UnusableLimitsChannelsAndEventTypesMakeNoGlyph)
 {
     channel[4].note_limit_low = channel[4].note_limit_high = 60;
     channel[5].note_limit_low = 80, channel[5].note_limit_high = 40;
-    push(ME_NOTEON, 0, 4, 60);
-    push(ME_NOTEON, 0, 5, 60);
-    push(ME_NOTEOFF, 0, 4, 60);
-    push(ME_NOTEON, 0, 40, 60);  // no such channel
-    push(ME_PROGRAM, 0, 7, 60);
-    push(ME_NOTEON, 0, 6, 60);   // still taken: the queue moved on past the others
+    note(ME_NOTEON, 4, 60);
+    note(ME_NOTEON, 5, 60);
+    note(ME_NOTEOFF, 4, 60);
+    note(ME_NOTEON, 40, 60);  // no such channel
+    note(ME_PROGRAM, 7, 60);
+    note(ME_NOTEON, 6, 60);  // still taken: the queue moved on past the others
     frames(1);
     EXPECT_TRUE(view.events.empty());
     for (int ch : {4, 5})

@@ -73,6 +73,13 @@ inline void reset_engine_defaults()
 inline int32 test_now = 0;
 inline int32 test_clock() { return test_now; }
 
+// A note event through the note hook, due at `time` (at once by default).
+inline void note(int type, int ch, int key, int velocity = 100, int32 time = 0)
+{
+    MidiEvent ev = make_event(time, type, ch, key, velocity);
+    enqueue_event(&ev);
+}
+
 // Runs the toolkit until done() holds or the seconds have passed; returns done().
 template <class F>
 bool run_toolkit_until(double seconds, F done)
@@ -203,12 +210,6 @@ protected:
         test_now = 0;
     }
     void TearDown() override { reset_engine_defaults(); }
-    // A note event through the note hook, due at once.
-    static void note(int type, int ch, int key, int velocity = 100)
-    {
-        MidiEvent ev = make_event(0, type, ch, key, velocity);
-        enqueue_event(&ev);
-    }
 };
 
 // A note view of 512 x 503 pixels shown on the display, its play position the test's clock.
