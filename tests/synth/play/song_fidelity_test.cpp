@@ -73,7 +73,7 @@ protected:
     }
 };
 
-// A note on part 1, "use for rhythm part" at 1 s, the same key at 2 s and the drum at 3 s.
+// A note on the second part, "use for rhythm part" at 1 s, the same key at 2 s, the drum at 3 s.
 std::vector<TimedBytes> rhythm_part_song()
 {
     std::vector<TimedBytes> song = {{0, gs_reset()}, {0, program(1, 0)}};
@@ -149,7 +149,7 @@ TEST_F(SongFidelity, AReceiveSwitchTurnedOffStopsItsMessageOnThatPartOnly)
 {
     enum Measure { PITCH, LEVEL, RIGHT_LEVEL };
     auto gs_rx = [](uint8_t addr) { return gs_sysex(0x40, 0x11, addr, {0x00}); };
-    // off: the switch turned off on part 0; sent: to parts 0 and 1; silent: part 0 plays nothing.
+    // off: the first part's switch turned off; sent: to the first two parts; silent: it is mute.
     const struct { const char* what; Bytes off; std::vector<Bytes> sent; Measure m; bool silent; }
         cases[] = {
         {"note message", gs_rx(0x08), {}, LEVEL, true},
